@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMutex>
+#include <QQueue>
+#include <QThread>
+#include <QWaitCondition>
+#include <atomic>
+#include <cstdint>
+
+class FeusbApi;
+
+/// The FEIG link: one worker thread that sends the queued requests one at a time over
+/// a FeusbApi and emits each reply. The device is opened once and its handle reused;
+/// it is reopened only after a transceive reported a device error.
+class writeThreadFEIG1 : public QThread
+{
+    Q_OBJECT
+public:
+    /// Largest request and reply the link handles, in bytes.
+    static constexpr int kBufferSize = 400;
+
+    /// `api` must outlive this object.
+    explicit writeThreadFEIG1(FeusbApi* api, QObject* parent = nullptr);
+    /// Stops the worker (the request in flight finishes first) and closes the device.
+    ~writeThreadFEIG1() override;
+
+    /// Opens the reader unless a handle is already open; returns the handle, 0 on failure.
+    int Feig_Open();
+    /// Queues the first `length` bytes of `frame`; requests go out in order, one at a time.
+    void Feig_Send(QByteArray frame, int length);
+    /// 1 after a successful open, 0 at start and after an open failed while sending.
+    uint8_t Feig_IsConnected() const;
+    /// Closes the device handle, writing "关闭" to the log first.
+    void Feig_Close();
+    /// Closes the device handle without a log line.
+    void Feig_CloseQuiet();
+
+signals:
+    void FeigDevReceive(QByteArray rxArray);
+
+protected:
+    void run() override;
+
+private:
+    int openLocked();
+    void closeLocked();
+    void transceiveOne(QByteArray frame);
+
+    FeusbApi* const m_api;
+
+    QMutex m_queueMutex;
+    QWaitCondition m_wake;
+    QQueue<QByteArray> m_queue;
+    bool m_stopping = false;
+
+    // Serialises every library call and handle change between the worker and the GUI thread.
+    QMutex m_deviceMutex;
+    std::atomic<int> m_handle{-1};
+    std::atomic<uint8_t> m_connected{0};
+};

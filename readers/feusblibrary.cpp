@@ -1,0 +1,130 @@
+#include "readers/feusblibrary.h"
+
+#include "readers/myfeigusb.h"
+
+#include <QMutexLocker>
+#include <type_traits>
+
+FeusbLibrary::FeusbLibrary(const QString& libraryName) : m_library(libraryName) {}
+
+// The library stays mapped until the process ends: FEUSB may keep its own threads.
+FeusbLibrary::~FeusbLibrary() = default;
+
+template <typename Fn> bool FeusbLibrary::resolve(const char* symbol, Fn& target)
+{
+    static_assert(std::is_pointer_v<Fn> && std::is_function_v<std::remove_pointer_t<Fn>>,
+                  "FEUSB entries are resolved as function pointers only");
+    const QFunctionPointer address = m_library.resolve(symbol);
+    if (!address) {
+        m_error = QStringLiteral("symbol %1 missing in %2")
+                      .arg(QLatin1String(symbol), m_library.fileName());
+        target = nullptr;
+        return false;
+    }
+    // The one place where a resolved address becomes a typed entry; Fn matches FEIG's
+    // published prototype for this symbol.
+    target = reinterpret_cast<Fn>(address);
+    return true;
+}
+
+bool FeusbLibrary::ensureLoaded()
+{
+    if (m_loaded)
+        return true;
+    const QString before = m_error;
+    if (!m_library.load()) {
+        m_error = m_library.errorString();
+        // Every request retries the load; say why only when the reason changes.
+        if (m_error != before)
+            qCWarning(lcFeig) << "FEUSB library not loaded:" << m_error;
+        return false;
+    }
+    Entries found;
+    const bool all = resolve("FEUSB_ScanAndOpen", found.scanAndOpen) &&
+                     resolve("FEUSB_SetDevicePara", found.setDevicePara) &&
+                     resolve("FEUSB_Transceive", found.transceive) &&
+                     resolve("FEUSB_CloseDevice", found.closeDevice);
+    if (!all) {
+        if (m_error != before)
+            qCWarning(lcFeig) << "FEUSB library unusable:" << m_error;
+        m_library.unload();
+        return false;
+    }
+    m_entries = found;
+    m_loaded = true;
+    m_error.clear();
+    qCDebug(lcFeig) << "FEUSB library loaded from" << m_library.fileName();
+    return true;
+}
+
+FeusbLibrary::Entries FeusbLibrary::entries()
+{
+    QMutexLocker lock(&m_mutex);
+    ensureLoaded();
+    return m_entries;
+}
+
+bool FeusbLibrary::available()
+{
+    QMutexLocker lock(&m_mutex);
+    return ensureLoaded();
+}
+
+QString FeusbLibrary::errorString() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_error;
+}
+
+int FeusbLibrary::checked(const char* call, int result)
+{
+    if (result < 0)
+        qCWarning(lcFeig).noquote() << call << "failed:" << errorText(result);
+    return result;
+}
+
+int FeusbLibrary::ScanAndOpen(int iScanOpt, void* pSearchOpt)
+{
+    const Entries e = entries();
+    if (!e.scanAndOpen)
+        return kNotLoaded;
+    return checked("FEUSB_ScanAndOpen", e.scanAndOpen(iScanOpt, pSearchOpt));
+}
+
+int FeusbLibrary::SetDevicePara(int iDevHnd, char* cPara, char* cValue)
+{
+    const Entries e = entries();
+    if (!e.setDevicePara)
+        return kNotLoaded;
+    return checked("FEUSB_SetDevicePara", e.setDevicePara(iDevHnd, cPara, cValue));
+}
+
+int FeusbLibrary::Transceive(int iDevHnd, char* cInterface, int iDir, unsigned char* cSendData,
+                             int iSendLen, unsigned char* cRecData, int iRecLen)
+{
+    const Entries e = entries();
+    if (!e.transceive)
+        return kNotLoaded;
+    return checked("FEUSB_Transceive", e.transceive(iDevHnd, cInterface, iDir, cSendData,
+                                                    iSendLen, cRecData, iRecLen));
+}
+
+int FeusbLibrary::CloseDevice(int iDevHnd)
+{
+    const Entries e = entries();
+    if (!e.closeDevice)
+        return kNotLoaded;
+    return checked("FEUSB_CloseDevice", e.closeDevice(iDevHnd));
+}
+
+QString FeusbLibrary::errorText(int code)
+{
+    if (code >= 0)
+        return QStringLiteral("no error (%1)").arg(code);
+    if (code == kNotLoaded)
+        return QStringLiteral("FEUSB library not loaded");
+    // FEIG documents the individual codes; we only know the range they come from.
+    if (code <= -1100 && code >= -1180)
+        return QStringLiteral("FEUSB error %1 (reported by the FEIG USB library)").arg(code);
+    return QStringLiteral("unexpected FEUSB result %1").arg(code);
+}
