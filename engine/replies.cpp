@@ -1,0 +1,163 @@
+#include "engine/replies.h"
+
+#include <algorithm>
+
+namespace replies {
+
+namespace {
+
+uint8_t at(const QByteArray& bytes, int offset) { return static_cast<uint8_t>(bytes.at(offset)); }
+
+Kind r321Kind(uint8_t command)
+{
+    switch (command) {
+    case kR321CmdInventory:
+        return Kind::Inventory;
+    case kR321CmdReadBlocks:
+        return Kind::ReadBlocks;
+    case kR321CmdWriteBlocks:
+        return Kind::WriteBlocks;
+    case kR321CmdTransparent:
+        return Kind::Transparent;
+    case kR321CmdBeeper:
+        return Kind::Beeper;
+    default:
+        return Kind::Other;
+    }
+}
+
+} // namespace
+
+R321Reply decodeR321(const QByteArray& rx)
+{
+    R321Reply reply;
+    if (rx.size() <= kR321LengthOffset)
+        return reply;
+    const int length = at(rx, kR321LengthOffset);
+    // The status sits at offset L and the payload starts at 11, so L below 11 would make
+    // the status overlap the header; such a reply cannot be read as laid out.
+    if (length < kR321PayloadOffset || length + 4 > rx.size())
+        return reply;
+
+    reply.usable = true;
+    reply.length = static_cast<uint8_t>(length);
+    reply.iso = at(rx, kR321IsoOffset) == kR321IsoMark;
+    reply.command = at(rx, kR321CommandOffset);
+    reply.status = at(rx, length);
+    reply.payload = rx.mid(kR321PayloadOffset, length - kR321PayloadOffset);
+    reply.kind = reply.iso ? r321Kind(reply.command) : Kind::Foreign;
+    return reply;
+}
+
+int r321InventoryCount(const R321Reply& reply)
+{
+    if (!reply.usable)
+        return 0;
+    return reply.payload.size() / kR321InventoryRecordSize;
+}
+
+QByteArray r321InventoryUid(const QByteArray& inventoryReply, int index)
+{
+    const R321Reply reply = decodeR321(inventoryReply);
+    if (!reply.usable || index < 0)
+        return {};
+    const int start = index * kR321InventoryRecordSize;
+    if (start + 8 > reply.payload.size())
+        return {};
+    return reply.payload.mid(start, 8);
+}
+
+QByteArray feigWriteSuccessFrame()
+{
+    static const QByteArray frame = QByteArray::fromHex("02000800B00090DF");
+    return frame;
+}
+
+FeigReply decodeFeig(const QByteArray& rx)
+{
+    FeigReply reply;
+    if (rx.size() < kFeigMinSize)
+        return reply;
+
+    reply.usable = true;
+    reply.feig = at(rx, 0) == kFeigStart;
+    reply.command = at(rx, kFeigCommandOffset);
+    reply.status = at(rx, kFeigStatusOffset);
+    reply.blockCount = at(rx, kFeigBlockCountOffset);
+    reply.kindByte = at(rx, kFeigKindOffset);
+    reply.writeSuccessFrame = rx == feigWriteSuccessFrame();
+    if (!reply.feig) {
+        reply.kind = Kind::Foreign;
+        return reply;
+    }
+
+    const int dataEnd = rx.size() - kFeigCrcSize;
+    switch (reply.command) {
+    case kFeigCmdIsoHost:
+        if (reply.kindByte == kFeigKindRead) {
+            reply.kind = Kind::ReadBlocks;
+            if (reply.ok()) {
+                const int end = kFeigRecordsOffset + kFeigRecordSize * reply.blockCount;
+                if (end > dataEnd) {
+                    // The block count promises more records than the frame carries.
+                    reply.usable = false;
+                    reply.kind = Kind::Unusable;
+                    return reply;
+                }
+                reply.blockData.reserve(4 * reply.blockCount);
+                for (int r = 0; r < reply.blockCount; ++r) {
+                    const int record = kFeigRecordsOffset + kFeigRecordSize * r;
+                    // The reader sends each block's bytes in reverse order.
+                    for (int b = 4; b >= 1; --b)
+                        reply.blockData.append(rx.at(record + b));
+                }
+            }
+        } else if (reply.kindByte == kFeigKindWrite) {
+            // 0xDF is only the CRC of the one write success frame; a good status with
+            // any other frame is not a write reply.
+            reply.kind = (!reply.ok() || reply.writeSuccessFrame) ? Kind::WriteBlocks : Kind::NoTag;
+        } else if (reply.kindByte == kFeigKindInventory) {
+            reply.kind = Kind::Inventory;
+            // Only bytes before the frame CRC belong to the UID.
+            reply.uid = rx.mid(kFeigUidOffset, std::clamp(dataEnd - kFeigUidOffset, 0, 8));
+        } else {
+            reply.kind = Kind::NoTag;
+        }
+        break;
+    case kFeigCmdTransparent:
+        reply.kind = Kind::Transparent;
+        reply.transparent = rx.mid(kFeigTransparentOffset, std::max(0, dataEnd - kFeigTransparentOffset));
+        break;
+    case kFeigCmdSetOutput:
+        reply.kind = Kind::Beeper;
+        break;
+    default:
+        reply.kind = Kind::Other;
+        break;
+    }
+    return reply;
+}
+
+QByteArray feInverted(const QByteArray& data)
+{
+    const uint16_t count = static_cast<uint16_t>(data.size());
+    QByteArray out = data.left(count);
+    std::reverse(out.begin(), out.end());
+    return out;
+}
+
+int transparentResponseByte1(const FeigReply& reply)
+{
+    if (!reply.usable)
+        return -1;
+    return reply.kindByte;
+}
+
+int transparentResponseByte1(const R321Reply& reply)
+{
+    if (!reply.usable || reply.payload.size() < 2)
+        return -1;
+    return static_cast<uint8_t>(reply.payload.at(1));
+}
+
+} // namespace replies

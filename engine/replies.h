@@ -1,0 +1,118 @@
+#pragma once
+
+#include <QByteArray>
+#include <cstdint>
+
+// Decoding of the replies of both readers. Every byte is read only after the offsets
+// it sits at have been checked against the reply's size; a reply that is too short for
+// its own layout comes back as `usable == false` and is never read further.
+namespace replies {
+
+/// What a reply answers, decided from its bytes alone.
+enum class Kind : uint8_t {
+    Unusable,    // too short or inconsistent: dropped without a word
+    Foreign,     // not a reply of the expected protocol (R321: not ISO15693; FEIG: no 0x02)
+    Inventory,   // inventory (UID) reply
+    ReadBlocks,  // read-multiple-blocks reply
+    WriteBlocks, // write-multiple-blocks reply
+    Transparent, // raw ISO15693 command passed through the reader
+    Beeper,      // reader output / beeper command
+    NoTag,       // FEIG ISO host reply that is none of the above: no tag answered
+    Other,       // any other command echo: ignored
+};
+
+// R321 reply layout as read here: byte 3 L, byte 8 0x1F, byte 9 command echo,
+// bytes 11..L-1 payload, byte L status.
+constexpr int kR321LengthOffset = 3;
+constexpr int kR321IsoOffset = 8;
+constexpr int kR321CommandOffset = 9;
+constexpr int kR321PayloadOffset = 11;
+constexpr uint8_t kR321IsoMark = 0x1F;
+constexpr int kR321InventoryRecordSize = 9;
+
+constexpr uint8_t kR321CmdInventory = 0x11;
+constexpr uint8_t kR321CmdReadBlocks = 0x22;
+constexpr uint8_t kR321CmdWriteBlocks = 0x23;
+constexpr uint8_t kR321CmdTransparent = 0x2F;
+constexpr uint8_t kR321CmdBeeper = 0xE9;
+
+/// One decoded R321 reply.
+struct R321Reply {
+    bool usable = false;  // L >= 11 and L + 4 <= size (so at least 15 bytes)
+    bool iso = false;     // byte 8 is 0x1F
+    uint8_t command = 0;  // byte 9
+    uint8_t status = 0;   // byte L
+    uint8_t length = 0;   // L
+    QByteArray payload;   // bytes 11 .. L-1
+    Kind kind = Kind::Unusable;
+    bool ok() const { return status == 0; }
+};
+
+/// Decodes an R321 reply; anything too short for the offsets above is unusable.
+R321Reply decodeR321(const QByteArray& rx);
+
+/// Number of inventory records of an R321 inventory payload ((L - 11) / 9).
+int r321InventoryCount(const R321Reply& reply);
+
+/// The UID of inventory record `index` of a whole R321 inventory reply, least significant
+/// byte first; empty when the record does not lie completely inside the payload.
+QByteArray r321InventoryUid(const QByteArray& inventoryReply, int index);
+
+// FEIG reply layout as read here.
+constexpr int kFeigMinSize = 8;
+constexpr uint8_t kFeigStart = 0x02;
+constexpr int kFeigCommandOffset = 4;
+constexpr int kFeigStatusOffset = 5;
+constexpr int kFeigBlockCountOffset = 6;
+constexpr int kFeigKindOffset = 7;
+constexpr int kFeigRecordsOffset = 8;
+constexpr int kFeigRecordSize = 5;
+constexpr int kFeigUidOffset = 9;
+constexpr int kFeigTransparentOffset = 6;
+constexpr int kFeigCrcSize = 2;
+
+constexpr uint8_t kFeigCmdIsoHost = 0xB0;
+constexpr uint8_t kFeigCmdTransparent = 0xBF;
+constexpr uint8_t kFeigCmdSetOutput = 0x72;
+constexpr uint8_t kFeigKindRead = 0x04;
+constexpr uint8_t kFeigKindInventory = 0x03;
+constexpr uint8_t kFeigKindWrite = 0xDF;
+
+constexpr uint8_t kFeigStatusOk = 0x00;
+constexpr uint8_t kFeigStatusNoTransponder = 0x01;
+constexpr uint8_t kFeigStatusIsoError = 0x95;
+
+/// One decoded FEIG reply.
+struct FeigReply {
+    bool usable = false;     // at least 8 bytes (and, for a good read reply, its records fit)
+    bool feig = false;       // byte 0 is 0x02
+    uint8_t command = 0;     // byte 4
+    uint8_t status = 0;      // byte 5
+    uint8_t blockCount = 0;  // byte 6 of a read reply
+    uint8_t kindByte = 0;    // byte 7
+    bool writeSuccessFrame = false; // exactly 02 00 08 00 B0 00 90 DF
+    QByteArray blockData;    // read reply: the blocks' data, each block back in tag order
+    QByteArray uid;          // inventory reply: bytes 9..16 before the CRC, most significant first
+    QByteArray transparent;  // transparent reply: bytes from 6 up to the frame CRC
+    Kind kind = Kind::Unusable;
+    bool ok() const { return status == kFeigStatusOk; }
+};
+
+/// Decodes a FEIG reply; a good read reply whose records run past the frame is unusable.
+FeigReply decodeFeig(const QByteArray& rx);
+
+/// The only frame taken as a successful write reply: 02 00 08 00 B0 00 90 DF.
+QByteArray feigWriteSuccessFrame();
+
+/// `data` with its bytes in reverse order; the length is taken as an unsigned 16-bit count.
+QByteArray feInverted(const QByteArray& data);
+
+/// Byte 1 of the tag's own response to a transparent command: FEIG reply byte 7, R321
+/// payload byte 1 (reply byte 12); -1 when the reply does not hold it.
+int transparentResponseByte1(const FeigReply& reply);
+int transparentResponseByte1(const R321Reply& reply);
+
+/// First CRC byte of the tag's success response 00 78 F0 to PRESENT PASSWORD.
+constexpr uint8_t kPresentPasswordOkByte = 0x78;
+
+} // namespace replies
