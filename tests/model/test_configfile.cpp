@@ -1,0 +1,285 @@
+// Configuration file rules: proposed name, loading with repair, saving by layout, and
+// damaged input.
+#include "model/codecs.h"
+#include "model/configfile.h"
+#include "model/constlumen.h"
+#include "model/tagfields.h"
+#include "model/tagimage.h"
+
+#include <QRandomGenerator>
+#include <QtTest>
+
+using namespace configfile;
+
+namespace {
+
+QByteArray slice(const TagImage::Bytes& b, int from, int count)
+{
+    return QByteArray(reinterpret_cast<const char*>(b.data()) + from, count);
+}
+
+// A plausible layout-2 DT8 image with a valid constant-lumen table.
+QByteArray layout2File(uint8_t driverType)
+{
+    QByteArray f(512, 0);
+    for (int i = 0; i < 512; ++i)
+        f[i] = char((i * 13 + 1) & 0xFF);
+    f[183] = 2;
+    f[192] = char(driverType);
+    const auto t = constlumen::initialTimes();
+    const auto l = constlumen::initialLevels();
+    for (int i = 0; i < 16; ++i) {
+        f[284 + i] = char(t[size_t(i)]);
+        f[268 + i] = char(l[size_t(i)]);
+    }
+    return f;
+}
+
+bool sameImage(const TagImage& a, const TagImage& b)
+{
+    return a.image_v2 == b.image_v2 && a.image_legacy == b.image_legacy &&
+           a.bank_buffer == b.bank_buffer;
+}
+
+} // namespace
+
+class TestConfigFile : public QObject {
+    Q_OBJECT
+
+private slots:
+    void proposedName_data();
+    void proposedName();
+    void filter();
+    void saveThenLoad_roundTrips_data();
+    void saveThenLoad_roundTrips();
+    void load_fillsBothCopies_dropsPanelEdits();
+    void save_legacyLayout_savesLegacyCopy();
+    void save_otherLayoutCode_savesLegacyCopy_data();
+    void save_otherLayoutCode_savesLegacyCopy();
+    void load_layout2Dt8_badFirstTime_isRepairedInBothCopies();
+    void load_repairOnlyForLayout2Dt6Dt8_data();
+    void load_repairOnlyForLayout2Dt6Dt8();
+    void load_extraBytes_areIgnored();
+    void load_damagedFiles_data();
+    void load_damagedFiles();
+};
+
+void TestConfigFile::proposedName_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("plain") << QStringLiteral("ABC-1") << QStringLiteral("ABC-1(2024-03-05,14-07-09)");
+    QTest::newRow("slash") << QStringLiteral("A/B") << QStringLiteral("A-B(2024-03-05,14-07-09)");
+    QTest::newRow("slashes") << QStringLiteral("/x//y/") << QStringLiteral("-x--y-(2024-03-05,14-07-09)");
+    QTest::newRow("empty") << QString() << QStringLiteral("(2024-03-05,14-07-09)");
+}
+
+void TestConfigFile::proposedName()
+{
+    QFETCH(QString, model);
+    QFETCH(QString, expected);
+    const QDateTime at(QDate(2024, 3, 5), QTime(14, 7, 9));
+    QCOMPARE(proposedFileName(model, at), expected);
+}
+
+void TestConfigFile::filter()
+{
+    QCOMPARE(fileFilter(), QStringLiteral("Config Files(*.bin)"));
+}
+
+void TestConfigFile::saveThenLoad_roundTrips_data()
+{
+    QTest::addColumn<int>("layout");
+    QTest::newRow("layout 2") << 2;
+    QTest::newRow("layout 3") << 3;
+    QTest::newRow("layout 0") << 0;
+}
+
+void TestConfigFile::saveThenLoad_roundTrips()
+{
+    QFETCH(int, layout);
+    QByteArray f = layout2File(6);
+    f[183] = char(layout);
+    TagImage a;
+    QVERIFY(loadConfig(f, a).ok());
+    const QByteArray saved = saveBytes(a);
+    QCOMPARE(saved.size(), 512);
+    QCOMPARE(saved, f);
+
+    TagImage b;
+    const LoadResult r = loadConfig(saved, b);
+    QVERIFY(r.ok());
+    QVERIFY(!r.repaired);
+    QCOMPARE(saveBytes(b), saved);
+    QCOMPARE(b.image_v2, a.image_v2);
+    QCOMPARE(b.image_legacy, a.image_legacy);
+}
+
+void TestConfigFile::load_fillsBothCopies_dropsPanelEdits()
+{
+    TagImage img;
+    img.image_legacy[266] = 0x77; // an earlier legacy-only edit must not survive a load
+    img.image_v2[248] = 0x55;
+    img.bank_buffer.fill(0xEE);
+    const QByteArray f = layout2File(0);
+    QVERIFY(loadConfig(f, img).ok());
+    QCOMPARE(slice(img.image_v2, 0, 512), f);
+    QCOMPARE(slice(img.image_legacy, 0, 512), f);
+    // The bank buffer is the caller's to rebuild.
+    QCOMPARE(img.bank_buffer[0], uint8_t(0xEE));
+}
+
+void TestConfigFile::save_legacyLayout_savesLegacyCopy()
+{
+    TagImage img;
+    QByteArray f = layout2File(8);
+    f[183] = 3;
+    f[89] = 3;
+    QVERIFY(loadConfig(f, img).ok());
+    // Channel 2 and 3 currents edited in the panel live in the legacy copy only.
+    codecs::writeU16(img.image_legacy, 266, 320);
+    codecs::writeU16(img.image_legacy, 268, 330);
+    const QByteArray saved = saveBytes(img);
+    QCOMPARE(saved, slice(img.image_legacy, 0, 512));
+    QCOMPARE(codecs::byteAt(saved, 267), uint8_t(320 & 0xFF));
+    QCOMPARE(codecs::byteAt(saved, 269), uint8_t(330 & 0xFF));
+    QVERIFY(saved != slice(img.image_v2, 0, 512));
+}
+
+void TestConfigFile::save_otherLayoutCode_savesLegacyCopy_data()
+{
+    QTest::addColumn<int>("layout");
+    QTest::newRow("0") << 0;
+    QTest::newRow("1") << 1;
+    QTest::newRow("4") << 4;
+    QTest::newRow("255") << 255;
+}
+
+void TestConfigFile::save_otherLayoutCode_savesLegacyCopy()
+{
+    QFETCH(int, layout);
+    TagImage img;
+    img.image_v2[183] = uint8_t(layout);
+    img.image_legacy[183] = uint8_t(layout);
+    img.image_legacy[300] = 0x42;
+    img.image_v2[300] = 0x24;
+    const QByteArray saved = saveBytes(img);
+    QCOMPARE(saved.size(), 512);
+    QCOMPARE(saved, slice(img.image_legacy, 0, 512));
+}
+
+void TestConfigFile::load_layout2Dt8_badFirstTime_isRepairedInBothCopies()
+{
+    QByteArray f = layout2File(8);
+    f[284] = 9;  // first time not 0
+    f[287] = 2;  // and a drop later on
+    TagImage img;
+    const LoadResult r = loadConfig(f, img);
+    QVERIFY(r.ok());
+    QVERIFY(r.repaired);
+    QCOMPARE(int(img.image_v2[284]), 0);
+    QCOMPARE(int(img.image_v2[287]), 11);
+    QCOMPARE(slice(img.image_legacy, 256, 256), slice(img.image_v2, 256, 256));
+    QCOMPARE(constlumen::times(img)[15], uint8_t(75));
+    // Nothing but the times moved.
+    f[284] = 0;
+    f[287] = 11;
+    QCOMPARE(slice(img.image_v2, 0, 512), f);
+}
+
+void TestConfigFile::load_repairOnlyForLayout2Dt6Dt8_data()
+{
+    QTest::addColumn<int>("layout");
+    QTest::addColumn<int>("type");
+    QTest::addColumn<bool>("repaired");
+    QTest::newRow("v2 DT6") << 2 << 6 << true;
+    QTest::newRow("v2 DT8") << 2 << 8 << true;
+    QTest::newRow("v2 ONOFF") << 2 << 0 << false;
+    QTest::newRow("v2 RGB") << 2 << 0x38 << false;
+    QTest::newRow("legacy DT8") << 3 << 8 << false;
+}
+
+void TestConfigFile::load_repairOnlyForLayout2Dt6Dt8()
+{
+    QFETCH(int, layout);
+    QFETCH(int, type);
+    QFETCH(bool, repaired);
+    QByteArray f = layout2File(uint8_t(type));
+    f[183] = char(layout);
+    f[286] = 3; // 0, 5, 3, 15 ...
+    TagImage img;
+    const LoadResult r = loadConfig(f, img);
+    QVERIFY(r.ok());
+    QCOMPARE(r.repaired, repaired);
+    QCOMPARE(int(img.image_v2[286]), repaired ? 6 : 3);
+    QCOMPARE(img.image_legacy[286], img.image_v2[286]);
+}
+
+void TestConfigFile::load_extraBytes_areIgnored()
+{
+    const QByteArray f = layout2File(0);
+    TagImage img;
+    QVERIFY(loadConfig(f + QByteArray(100, char(0xFF)), img).ok());
+    QCOMPARE(slice(img.image_v2, 0, 512), f);
+}
+
+void TestConfigFile::load_damagedFiles_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<bool>("accepted");
+    QRandomGenerator rng(20240305);
+    auto garbage = [&rng](int n) {
+        QByteArray b(n, 0);
+        for (int i = 0; i < n; ++i)
+            b[i] = char(rng.bounded(256));
+        return b;
+    };
+    QTest::newRow("empty") << QByteArray() << false;
+    QTest::newRow("1 byte") << QByteArray(1, char(2)) << false;
+    QTest::newRow("255") << garbage(255) << false;
+    QTest::newRow("511") << garbage(511) << false;
+    QTest::newRow("511 of a good file") << layout2File(8).left(511) << false;
+    QTest::newRow("512 garbage") << garbage(512) << true;
+    QTest::newRow("513 garbage") << garbage(513) << true;
+    QTest::newRow("4096 garbage") << garbage(4096) << true;
+    QByteArray hostile = garbage(512);
+    hostile[183] = 2;
+    hostile[192] = 8;
+    for (int i = 284; i < 300; ++i)
+        hostile[i] = char(0xFF - (i - 284)); // times falling from 255
+    QTest::newRow("layout 2 DT8 falling times") << hostile << true;
+    QTest::newRow("all 0xFF") << QByteArray(512, char(0xFF)) << true;
+}
+
+void TestConfigFile::load_damagedFiles()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(bool, accepted);
+    TagImage img;
+    img.image_legacy[10] = 0x5A;
+    const TagImage before = img;
+    // Hold the bytes in a buffer of exactly their size so a sanitizer sees overreads.
+    const QByteArray exact(file.constData(), file.size());
+    const LoadResult r = loadConfig(exact, img);
+    QCOMPARE(r.ok(), accepted);
+    if (!accepted) {
+        QCOMPARE(r.error, LoadError::TooShort);
+        QVERIFY(!r.repaired);
+        QVERIFY(sameImage(img, before));
+        return;
+    }
+    QCOMPARE(slice(img.image_legacy, 0, 256), exact.left(256));
+    QCOMPARE(slice(img.image_legacy, 256, 256), slice(img.image_v2, 256, 256));
+    QCOMPARE(saveBytes(img).size(), 512);
+    if (img.isLayout2() && (img.image_v2[192] == 6 || img.image_v2[192] == 8)) {
+        // After a repair the times never fall.
+        const auto t = constlumen::times(img);
+        QCOMPARE(int(t[0]), 0);
+        for (int i = 1; i < 16; ++i)
+            QVERIFY2(t[size_t(i)] >= t[size_t(i - 1)] || t[size_t(i - 1)] > 100,
+                     qPrintable(QStringLiteral("time %1").arg(i)));
+    }
+}
+
+QTEST_APPLESS_MAIN(TestConfigFile)
+#include "test_configfile.moc"
