@@ -131,10 +131,12 @@ QVector<QPointF> CurveChart::curvePoints(const QRectF& plot) const
     const int n = qMin(m_values.size(), m_timeValues.size());
     for (int i = 0; i < n; ++i)
         points.append(QPointF(xOf(m_timeValues.at(i)), yOf(m_values.at(i))));
-    if (m_showPointBg)
+    if (m_showPointBg) {
         points.append(QPointF(plot.left(), plot.bottom()));
-    if (points.size() <= 2)
-        points.clear();
+        // Only the two base points: there is no area to fill.
+        if (points.size() <= 2)
+            points.clear();
+    }
     return points;
 }
 
