@@ -1,8 +1,10 @@
 #include "model/codecs.h"
 
-namespace codecs {
+namespace codecs
+{
 
-namespace {
+namespace
+{
 
 // Shifting by the width of the type or more is undefined; the bytes are 0 there.
 uint8_t byteOf(uint64_t value, unsigned shift)

@@ -8,7 +8,8 @@
 
 // Byte-order codecs of the tag image. The pointer forms keep the window's historical
 // names and rules; a null pointer or a lenth of 0 writes nothing and reads 0 / "".
-namespace codecs {
+namespace codecs
+{
 
 /// Writes lenth bytes of data, most significant first; bytes above bit 15 are 0.
 void U16ToHex(uint8_t* byte, uint16_t data, uint8_t lenth);

@@ -3,7 +3,8 @@
 #include "model/codecs.h"
 #include "model/tagfields.h"
 
-namespace colortemp {
+namespace colortemp
+{
 
 uint16_t coolest(const TagImage& image)
 {

@@ -5,9 +5,10 @@
 #include <cstdint>
 
 // Colour-temperature range of tunable-white drivers, kept in image_v2 only.
-namespace colortemp {
+namespace colortemp
+{
 
-constexpr int Minimum = 1000;  ///< kelvin, range of the spin boxes and slider
+constexpr int Minimum = 1000; ///< kelvin, range of the spin boxes and slider
 constexpr int Maximum = 12000;
 
 /// Coolest colour temperature, image_v2 302..303 BE.

@@ -5,7 +5,8 @@
 
 #include <algorithm>
 
-namespace configfile {
+namespace configfile
+{
 
 QString fileFilter()
 {

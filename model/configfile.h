@@ -8,7 +8,8 @@
 
 // The configuration file: the raw 512-byte tag image, no header. File I/O and dialogs
 // belong to the window; these are the byte rules.
-namespace configfile {
+namespace configfile
+{
 
 constexpr int FileSize = TagImage::Size;
 

@@ -4,9 +4,11 @@
 
 #include <algorithm>
 
-namespace constlumen {
+namespace constlumen
+{
 
-namespace {
+namespace
+{
 
 // Successor of a time with the cap of the rules. Computed without wrapping at 256 so a
 // damaged 255 leads to 100 instead of restarting the curve at 0.

@@ -8,7 +8,8 @@
 
 // Constant-lumen-output table: 16 points of (time, level) in image_v2, times increasing
 // from 0 and capped at 100, levels 50..100.
-namespace constlumen {
+namespace constlumen
+{
 
 using Points = std::array<uint8_t, 16>;
 
@@ -53,15 +54,15 @@ QString warningTitle(bool chinese);
 
 /// Outcome of one table edit.
 struct EditResult {
-    Points times{};          ///< times to store in image_v2
-    Points levels{};         ///< levels to store in image_v2
-    QString cellText;        ///< text for the edited cell (empty for invalid row/column)
+    Points times{};           ///< times to store in image_v2
+    Points levels{};          ///< levels to store in image_v2
+    QString cellText;         ///< text for the edited cell (empty for invalid row/column)
     bool reshowTimes = false; ///< row 0 was rewritten from times (GetLumenTimer)
-    bool warn = false;       ///< show a modal warning before the cell is rewritten
+    bool warn = false;        ///< show a modal warning before the cell is rewritten
     QString warningEn;
     QString warningCn;
-    bool redraw = false;     ///< SetLumen ran: the chart is redrawn from the new values
-    bool changed = false;    ///< times or levels differ from the input
+    bool redraw = false;  ///< SetLumen ran: the chart is redrawn from the new values
+    bool changed = false; ///< times or levels differ from the input
 };
 
 /// The edit rules for an edit of row (0 times, 1 levels), column to item_value, with

@@ -3,7 +3,8 @@
 #include "model/codecs.h"
 #include "model/modellog.h"
 
-namespace currents {
+namespace currents
+{
 
 using codecs::readU16;
 using codecs::writeU16;

@@ -9,7 +9,8 @@
 
 // Output-current channels: driver types, panel plan, channel settings, the PWM block of
 // '8' tags and the way edited currents go back into the image.
-namespace currents {
+namespace currents
+{
 
 /// Text of a driver type code ("ONOFF", "DT6", ...); a null QString for unknown codes,
 /// meaning the label keeps its previous text.
@@ -21,10 +22,10 @@ uint8_t channelCount(const TagImage& image);
 /// Which panels ChangeParamEnable shows for a driver type. Everything is hidden first
 /// (Hide_Option_Panels); this lists what comes back.
 struct PanelPlan {
-    QString typeText;      ///< null: leave labelDeviceType as it is
+    QString typeText; ///< null: leave labelDeviceType as it is
     uint8_t channelCount = 1;
-    bool showClo = false;  ///< CLOBoxwidget
-    bool showCct = false;  ///< CctBoxwidget
+    bool showClo = false;     ///< CLOBoxwidget
+    bool showCct = false;     ///< CctBoxwidget
     bool expandSpacer = true; ///< Set_Panel_Spacer argument after the panels are shown
 };
 
@@ -44,13 +45,13 @@ struct ChannelSetting {
 
 /// What Display_Current_Channel shows for a channel count.
 struct ChannelDisplay {
-    uint8_t widgets = 0;        ///< channel widgets shown (1..3); 0: nothing changes
-    bool setRangeRows = false;  ///< false: range lines keep their state
-    uint8_t rangeRows = 0;      ///< Show_Current_Range_Rows argument when setRangeRows
+    uint8_t widgets = 0;       ///< channel widgets shown (1..3); 0: nothing changes
+    bool setRangeRows = false; ///< false: range lines keep their state
+    uint8_t rangeRows = 0;     ///< Show_Current_Range_Rows argument when setRangeRows
     std::array<ChannelSetting, 3> channels{};
     std::array<QString, 3> rangeTexts; ///< "50-400mA" for the range lines that are set
-    bool fromPwmBlock = false;  ///< '8' tag: current derived from block 248
-    uint16_t pwmPeriod = 0;     ///< the period to keep as pwm_period (fromPwmBlock only)
+    bool fromPwmBlock = false;         ///< '8' tag: current derived from block 248
+    uint16_t pwmPeriod = 0;            ///< the period to keep as pwm_period (fromPwmBlock only)
 };
 
 /// Channel widgets, ranges and values for a channel count and chip code.

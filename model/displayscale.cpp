@@ -1,10 +1,13 @@
 #include "model/displayscale.h"
 
-namespace displayscale {
+namespace displayscale
+{
 
-namespace {
+namespace
+{
 
 // Rows differ only in the 600-899 and 1400-1999 bands; the middle three are shared.
+// clang-format off
 constexpr ScaleBand kTable[RowCount][BandCount] = {
     {{95, 90, 80, 30, 80, 50, 20},
      {70, 90, 50, 23, 50, 35, 15},
@@ -42,6 +45,7 @@ constexpr ScaleBand kTable[RowCount][BandCount] = {
      {65, 80, 10, 22, 40, 30, 12},
      {50, 75, 35, 20, 35, 30, 10}},
 };
+// clang-format on
 
 uint16_t percentOf(uint16_t dimension, uint8_t percent)
 {
@@ -117,7 +121,8 @@ DisplayScale computeDisplayScale(int taskbar, uint16_t width, uint16_t height)
         return out;
 
     const ScaleBand& b = scaleBand(out.row, out.band);
-    out.windowMinimum = QSize(percentOf(width, b.windowMinWidth), percentOf(height, b.windowMinHeight));
+    out.windowMinimum =
+        QSize(percentOf(width, b.windowMinWidth), percentOf(height, b.windowMinHeight));
     out.asMinimum = height <= 1100;
     out.currentWidth = percentOf(width, b.currentWidth);
     out.currentHeight = percentOf(height, b.currentHeight);

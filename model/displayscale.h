@@ -5,7 +5,8 @@
 #include <cstdint>
 
 // Panel sizes by display scale (inferred from the taskbar height) and screen height.
-namespace displayscale {
+namespace displayscale
+{
 
 constexpr int RowCount = 7;  ///< 100 % .. 250 % in steps of 25 %
 constexpr int BandCount = 5; ///< screen-height bands 600..1999
@@ -33,10 +34,10 @@ QString scaleLogLine(int row);
 
 /// What the window applies for one screen.
 struct DisplayScale {
-    int row = -1;          ///< -1: taskbar not recognised, nothing to do or log
-    int band = -1;         ///< -1: no band for the height, no sizes to apply
-    QString logLine;       ///< set whenever row is known
-    QSize windowMinimum;   ///< window minimum size
+    int row = -1;        ///< -1: taskbar not recognised, nothing to do or log
+    int band = -1;       ///< -1: no band for the height, no sizes to apply
+    QString logLine;     ///< set whenever row is known
+    QSize windowMinimum; ///< window minimum size
     /// true (height <= 1100): panel sizes are minimum widths and heights;
     /// false: only the panels' maximum heights are applied.
     bool asMinimum = true;

@@ -4,11 +4,13 @@
 
 #include <algorithm>
 
-namespace tagfields {
+namespace tagfields
+{
 
 using namespace codecs;
 
-namespace {
+namespace
+{
 
 QString dotted(uint8_t major, uint8_t minor)
 {
@@ -117,8 +119,7 @@ int requiredReadSize(uint8_t readcnt, uint8_t chipCode)
     return 0;
 }
 
-bool loadReadData(TagImage& image, const QByteArray& readData, uint8_t readcnt,
-                  uint8_t chipCode)
+bool loadReadData(TagImage& image, const QByteArray& readData, uint8_t readcnt, uint8_t chipCode)
 {
     const int needed = requiredReadSize(readcnt, chipCode);
     if (needed == 0 || readData.size() < needed)

@@ -8,12 +8,13 @@
 #include <cstdint>
 
 /// Tag byte offsets of the fields the program reads or edits (same in both copies).
-namespace tagoffset {
+namespace tagoffset
+{
 constexpr int ProductArea = 0;
 constexpr int ProductAreaSize = 256;
 constexpr int DriveArea = 256;
 constexpr int DriveAreaSize = 256;
-constexpr int Gtin = 67;           // 6 bytes BE
+constexpr int Gtin = 67; // 6 bytes BE
 constexpr int SoftwareMajor = 73;
 constexpr int SoftwareMinor = 74;
 constexpr int HardwareMajor = 83;
@@ -47,10 +48,11 @@ constexpr int LoadTimeLegacy = 452;
 constexpr int LastCurrent = 490;
 } // namespace tagoffset
 
-namespace tagfields {
+namespace tagfields
+{
 
-constexpr uint8_t ChipP = 0x50;     ///< 512-byte tag
-constexpr uint8_t ChipPwm = 0x38;   ///< product area plus PWM block 248
+constexpr uint8_t ChipP = 0x50;   ///< 512-byte tag
+constexpr uint8_t ChipPwm = 0x38; ///< product area plus PWM block 248
 constexpr uint8_t LayoutV2 = 2;
 constexpr uint8_t LayoutLegacy = 3; ///< the legacy value written by older tools
 
@@ -66,12 +68,12 @@ struct CurrentRange {
 
 /// The texts and values of the product half of the device-data panel.
 struct ProductInfo {
-    QString model;         ///< Productlabel
-    QString fixtureId;     ///< labelDeviceCode, "number-suffix"
+    QString model;     ///< Productlabel
+    QString fixtureId; ///< labelDeviceCode, "number-suffix"
     uint8_t driverType = 0;
-    QString hardware;      ///< labelHardware, "a.b"
-    QString software;      ///< labelSoftware, "a.b"
-    QString gtin;          ///< labelGTIN, decimal
+    QString hardware; ///< labelHardware, "a.b"
+    QString software; ///< labelSoftware, "a.b"
+    QString gtin;     ///< labelGTIN, decimal
     uint8_t layoutCode = 0;
     uint8_t channelCount = 1; ///< byte 89, 0 taken as 1 (before the layout-2 rule)
     /// Ranges per channel for the layout: layout 2 fills channel 1 only (112/114 of
@@ -119,8 +121,7 @@ int requiredReadSize(uint8_t readcnt, uint8_t chipCode);
 /// image_v2 248..251 for any other chip. readcnt 3: 128 bytes into 256..383 of both.
 /// Returns false, leaving the image unchanged, when the data is too short or readcnt
 /// names no image read.
-bool loadReadData(TagImage& image, const QByteArray& readData, uint8_t readcnt,
-                  uint8_t chipCode);
+bool loadReadData(TagImage& image, const QByteArray& readData, uint8_t readcnt, uint8_t chipCode);
 /// The 32-byte model name of a model-name read (offset 3), or empty when too short.
 QByteArray modelFromRead(const QByteArray& readData);
 

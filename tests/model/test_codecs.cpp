@@ -9,7 +9,8 @@ using namespace codecs;
 
 Q_DECLARE_METATYPE(QByteArray)
 
-namespace {
+namespace
+{
 
 QByteArray bytes(std::initializer_list<int> list)
 {
@@ -40,10 +41,11 @@ QByteArray slice(const TagImage::Bytes& b, int from, int count)
 
 } // namespace
 
-class TestCodecs : public QObject {
+class TestCodecs : public QObject
+{
     Q_OBJECT
 
-private slots:
+  private slots:
     void writers_data();
     void writers();
     void writers_lenthZero_writeNothing();
@@ -94,8 +96,8 @@ void TestCodecs::writers_data()
     QTest::newRow("u16 LE 3") << 1 << 0x1234u << 3 << bytes({0x34, 0x12, 0});
     QTest::newRow("u32 BE 4") << 2 << 0x01020304u << 4 << bytes({1, 2, 3, 4});
     QTest::newRow("u32 BE 3 drops top") << 2 << 0x01020304u << 3 << bytes({2, 3, 4});
-    QTest::newRow("u32 BE 6 zero fill") << 2 << 0xFFFFFFFFu << 6
-                                        << bytes({0, 0, 0xFF, 0xFF, 0xFF, 0xFF});
+    QTest::newRow("u32 BE 6 zero fill")
+        << 2 << 0xFFFFFFFFu << 6 << bytes({0, 0, 0xFF, 0xFF, 0xFF, 0xFF});
 }
 
 void TestCodecs::writers()
@@ -137,14 +139,12 @@ void TestCodecs::readers_data()
 
     QTest::newRow("empty") << QByteArray() << 0u << 0u << 0u << qint64(0);
     QTest::newRow("one") << bytes({0xAB}) << 0xABu << 0xABu << 0xABu << qint64(0xAB);
-    QTest::newRow("two") << bytes({0x01, 0x5E}) << 0x015Eu << 0x015Eu << 0x5E01u
-                         << qint64(0x015E);
-    QTest::newRow("three truncates u16") << bytes({0x12, 0x34, 0x56}) << 0x3456u << 0x123456u
-                                         << 0x563412u << qint64(0x123456);
+    QTest::newRow("two") << bytes({0x01, 0x5E}) << 0x015Eu << 0x015Eu << 0x5E01u << qint64(0x015E);
+    QTest::newRow("three truncates u16")
+        << bytes({0x12, 0x34, 0x56}) << 0x3456u << 0x123456u << 0x563412u << qint64(0x123456);
     QTest::newRow("four") << bytes({0xDE, 0xAD, 0xBE, 0xEF}) << 0xBEEFu << 0xDEADBEEFu
                           << 0xEFBEADDEu << qint64(0xDEADBEEF);
-    QTest::newRow("six gtin") << bytes({0, 0, 0, 0, 0, 0x2A}) << 0x2Au << 0x2Au << 0u
-                              << qint64(42);
+    QTest::newRow("six gtin") << bytes({0, 0, 0, 0, 0, 0x2A}) << 0x2Au << 0x2Au << 0u << qint64(42);
     QTest::newRow("six all ff") << bytes({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}) << 0xFFFFu
                                 << 0xFFFFFFFFu << 0xFFFFFFFFu << qint64(281474976710655LL);
 }
@@ -520,8 +520,8 @@ void TestCodecs::loadRead_short_isRefused()
 
 void TestCodecs::modelFromRead()
 {
-    QByteArray data = QByteArray("xyz") + QByteArray("MODEL-NAME").leftJustified(32, '\0') +
-                      QByteArray("t");
+    QByteArray data =
+        QByteArray("xyz") + QByteArray("MODEL-NAME").leftJustified(32, '\0') + QByteArray("t");
     QCOMPARE(tagfields::modelFromRead(data), data.mid(3, 32));
     QVERIFY(tagfields::modelFromRead(data.left(34)).isEmpty());
 }

@@ -11,7 +11,8 @@
 
 using namespace configfile;
 
-namespace {
+namespace
+{
 
 QByteArray slice(const TagImage::Bytes& b, int from, int count)
 {
@@ -43,10 +44,11 @@ bool sameImage(const TagImage& a, const TagImage& b)
 
 } // namespace
 
-class TestConfigFile : public QObject {
+class TestConfigFile : public QObject
+{
     Q_OBJECT
 
-private slots:
+  private slots:
     void proposedName_data();
     void proposedName();
     void filter();
@@ -68,9 +70,11 @@ void TestConfigFile::proposedName_data()
 {
     QTest::addColumn<QString>("model");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("plain") << QStringLiteral("ABC-1") << QStringLiteral("ABC-1(2024-03-05,14-07-09)");
+    QTest::newRow("plain") << QStringLiteral("ABC-1")
+                           << QStringLiteral("ABC-1(2024-03-05,14-07-09)");
     QTest::newRow("slash") << QStringLiteral("A/B") << QStringLiteral("A-B(2024-03-05,14-07-09)");
-    QTest::newRow("slashes") << QStringLiteral("/x//y/") << QStringLiteral("-x--y-(2024-03-05,14-07-09)");
+    QTest::newRow("slashes") << QStringLiteral("/x//y/")
+                             << QStringLiteral("-x--y-(2024-03-05,14-07-09)");
     QTest::newRow("empty") << QString() << QStringLiteral("(2024-03-05,14-07-09)");
 }
 
@@ -171,8 +175,8 @@ void TestConfigFile::save_otherLayoutCode_savesLegacyCopy()
 void TestConfigFile::load_layout2Dt8_badFirstTime_isRepairedInBothCopies()
 {
     QByteArray f = layout2File(8);
-    f[284] = 9;  // first time not 0
-    f[287] = 2;  // and a drop later on
+    f[284] = 9; // first time not 0
+    f[287] = 2; // and a drop later on
     TagImage img;
     const LoadResult r = loadConfig(f, img);
     QVERIFY(r.ok());

@@ -8,7 +8,8 @@ using namespace constlumen;
 
 Q_DECLARE_METATYPE(constlumen::Points)
 
-namespace {
+namespace
+{
 
 Points pts(std::initializer_list<int> head, int fillFrom = -1, int step = 5)
 {
@@ -32,10 +33,11 @@ QString show(const Points& p)
 
 } // namespace
 
-class TestConstLumen : public QObject {
+class TestConstLumen : public QObject
+{
     Q_OBJECT
 
-private slots:
+  private slots:
     void initialTable();
     void imageAccessors();
     void cellValue_data();
@@ -138,15 +140,16 @@ void TestConstLumen::increase_data()
     QTest::addColumn<Points>("after");
     QTest::newRow("40 at 1") << initialTimes() << 1 << 40
                              << pts({0, 40, 41, 42, 43, 44, 45, 46, 47, 48}, 50);
-    QTest::newRow("no push needed") << initialTimes() << 3 << 17
-                                    << pts({0, 5, 10, 17}, 20);
+    QTest::newRow("no push needed") << initialTimes() << 3 << 17 << pts({0, 5, 10, 17}, 20);
     QTest::newRow("99 at 14") << initialTimes() << 14 << 99
-                              << pts({0, 5, 10, 15, 20, 25, 30, 35, 40, 45, 50, 55, 60, 65, 99, 100});
+                              << pts({0, 5, 10, 15, 20, 25, 30, 35, 40, 45, 50, 55, 60, 65, 99,
+                                      100});
     QTest::newRow("100 at 14") << initialTimes() << 14 << 100
-                               << pts({0, 5, 10, 15, 20, 25, 30, 35, 40, 45, 50, 55, 60, 65, 100, 100});
-    QTest::newRow("97 at 1 caps the tail") << initialTimes() << 1 << 97
-                                           << pts({0, 97, 98, 99, 100, 100, 100, 100, 100, 100,
-                                                   100, 100, 100, 100, 100, 100});
+                               << pts({0, 5, 10, 15, 20, 25, 30, 35, 40, 45, 50, 55, 60, 65, 100,
+                                       100});
+    QTest::newRow("97 at 1 caps the tail")
+        << initialTimes() << 1 << 97
+        << pts({0, 97, 98, 99, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100});
     QTest::newRow("index 16 ignored") << initialTimes() << 16 << 3 << initialTimes();
 }
 
@@ -169,10 +172,9 @@ void TestConstLumen::check_data()
     QTest::newRow("0,5,5,20 unchanged") << pts({0, 5, 5}, 20) << false << pts({0, 5, 5}, 20);
     QTest::newRow("initial unchanged") << initialTimes() << false << initialTimes();
     QTest::newRow("first not 0") << pts({7, 5}, 10) << true << pts({0, 5}, 10);
-    QTest::newRow("drop in the middle") << pts({0, 10, 20, 30, 5, 6, 40}, 45) << true
-                                        << pts({0, 10, 20, 30, 31, 31, 40}, 45);
-    QTest::newRow("cap at 100") << pts({0, 99, 0, 0}, 0, 0) << true
-                                << pts({0, 99}, 100, 0);
+    QTest::newRow("drop in the middle")
+        << pts({0, 10, 20, 30, 5, 6, 40}, 45) << true << pts({0, 10, 20, 30, 31, 31, 40}, 45);
+    QTest::newRow("cap at 100") << pts({0, 99, 0, 0}, 0, 0) << true << pts({0, 99}, 100, 0);
     // A damaged 255 must not make the following times restart at 0.
     QTest::newRow("255 does not wrap") << pts({0, 255, 3}, 3, 0) << true << pts({0, 255}, 100, 0);
     QTest::newRow("all zero") << Points{} << false << Points{};
@@ -189,8 +191,7 @@ void TestConstLumen::check()
 
 void TestConstLumen::edit_timeColumnZero_isForcedToZero()
 {
-    const EditResult r =
-        Cal_ConstantLumenData(initialTimes(), initialLevels(), 100, 0, 7, 0, 0);
+    const EditResult r = Cal_ConstantLumenData(initialTimes(), initialLevels(), 100, 0, 7, 0, 0);
     QCOMPARE(r.cellText, QStringLiteral("0"));
     QCOMPARE(r.times, initialTimes());
     QVERIFY(!r.warn);
@@ -309,8 +310,7 @@ void TestConstLumen::edit_levelInRange()
 
 void TestConstLumen::edit_timeOutOfRange()
 {
-    const EditResult r =
-        Cal_ConstantLumenData(initialTimes(), initialLevels(), 100, 0, 120, 0, 3);
+    const EditResult r = Cal_ConstantLumenData(initialTimes(), initialLevels(), 100, 0, 120, 0, 3);
     QVERIFY(r.warn);
     QCOMPARE(r.warningEn, QStringLiteral("The time range is:0~100"));
     QCOMPARE(r.warningCn, QStringLiteral("时间值范围为:0~100"));
@@ -322,8 +322,8 @@ void TestConstLumen::edit_timeOutOfRange()
 void TestConstLumen::edit_invalidCell_changesNothing()
 {
     for (auto rc : {std::pair<int, int>{2, 0}, {-1, 0}, {0, 16}, {1, -1}}) {
-        const EditResult r = Cal_ConstantLumenData(initialTimes(), initialLevels(), 100, 0, 50,
-                                                   rc.first, rc.second);
+        const EditResult r =
+            Cal_ConstantLumenData(initialTimes(), initialLevels(), 100, 0, 50, rc.first, rc.second);
         QVERIFY(!r.changed);
         QVERIFY(!r.warn);
         QVERIFY(r.cellText.isEmpty());

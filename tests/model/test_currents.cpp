@@ -10,7 +10,8 @@ using namespace currents;
 using codecs::readU16;
 using codecs::writeU16;
 
-namespace {
+namespace
+{
 
 QByteArray slice(const TagImage::Bytes& b, int from, int count)
 {
@@ -43,10 +44,11 @@ TagImage imageWithCurrents(uint8_t layout)
 
 } // namespace
 
-class TestCurrents : public QObject {
+class TestCurrents : public QObject
+{
     Q_OBJECT
 
-private slots:
+  private slots:
     void driverTypeText_data();
     void driverTypeText();
     void panelPlan_data();

@@ -5,10 +5,11 @@
 
 using namespace displayscale;
 
-class TestDisplayScale : public QObject {
+class TestDisplayScale : public QObject
+{
     Q_OBJECT
 
-private slots:
+  private slots:
     void rowForTaskbar_data();
     void rowForTaskbar();
     void bandForHeight_data();
@@ -81,25 +82,24 @@ void TestDisplayScale::compute_data()
     QTest::addColumn<int>("data");
     QTest::addColumn<QString>("log");
 
-    QTest::newRow("1080p taskbar 40") << 40 << 1920 << 1080 << QSize(1344, 972) << true
-                                      << QSize(960, 248) << QSize(960, 378) << 288
-                                      << QStringLiteral("缩放比例100%");
-    QTest::newRow("1080p taskbar 60") << 60 << 1920 << 1080 << QSize(1344, 972) << true
-                                      << QSize(960, 248) << QSize(960, 378) << 288
-                                      << QStringLiteral("缩放比例150%");
-    QTest::newRow("1440p taskbar 40") << 40 << 2560 << 1440 << QSize(1152, 1008) << false
-                                      << QSize(844, 244) << QSize(844, 360) << 256
-                                      << QStringLiteral("缩放比例100%");
+    QTest::newRow("1080p taskbar 40")
+        << 40 << 1920 << 1080 << QSize(1344, 972) << true << QSize(960, 248) << QSize(960, 378)
+        << 288 << QStringLiteral("缩放比例100%");
+    QTest::newRow("1080p taskbar 60")
+        << 60 << 1920 << 1080 << QSize(1344, 972) << true << QSize(960, 248) << QSize(960, 378)
+        << 288 << QStringLiteral("缩放比例150%");
+    QTest::newRow("1440p taskbar 40")
+        << 40 << 2560 << 1440 << QSize(1152, 1008) << false << QSize(844, 244) << QSize(844, 360)
+        << 256 << QStringLiteral("缩放比例100%");
     // Exactly 1100 takes the 1100-1199 band yet is still applied as minimum sizes.
-    QTest::newRow("height 1100 row 0") << 0 << 1760 << 1100 << QSize(1144, 935) << true
-                                       << QSize(580, 220) << QSize(580, 330) << 176
-                                       << QStringLiteral("缩放比例100%");
-    QTest::newRow("height 1101 row 1") << 50 << 1760 << 1101 << QSize(1144, 957) << false
-                                       << QSize(580, 220) << QSize(580, 330) << 176
-                                       << QStringLiteral("缩放比例125%");
-    QTest::newRow("768 row 6") << 100 << 1366 << 768 << QSize(1229, 691) << true
-                               << QSize(1092, 176) << QSize(1092, 307) << 204
-                               << QStringLiteral("缩放比例250%");
+    QTest::newRow("height 1100 row 0")
+        << 0 << 1760 << 1100 << QSize(1144, 935) << true << QSize(580, 220) << QSize(580, 330)
+        << 176 << QStringLiteral("缩放比例100%");
+    QTest::newRow("height 1101 row 1")
+        << 50 << 1760 << 1101 << QSize(1144, 957) << false << QSize(580, 220) << QSize(580, 330)
+        << 176 << QStringLiteral("缩放比例125%");
+    QTest::newRow("768 row 6") << 100 << 1366 << 768 << QSize(1229, 691) << true << QSize(1092, 176)
+                               << QSize(1092, 307) << 204 << QStringLiteral("缩放比例250%");
     QTest::newRow("1600 row 4") << 80 << 2560 << 1600 << QSize(1356, 1200) << false
                                 << QSize(896, 320) << QSize(896, 480) << 256
                                 << QStringLiteral("缩放比例200%");
