@@ -81,17 +81,16 @@ QRect RangeSlider::grooveRect() const
 
 QRectF RangeSlider::spanRect() const
 {
-    const QRectF lower = lowerHandleRect();
-    const QRectF upper = upperHandleRect();
+    const int p1 = lowerPosition();
+    const int p2 = upperPosition();
     QRectF span = grooveRect();
+    // From the lower handle's far edge to the upper handle's near edge.
+    const double start = (hasLower() ? p1 + kHandleSide : p1) + 0.5;
+    const double end = (hasUpper() ? p2 : p2 + kHandleSide) - 0.5;
     if (m_orientation == Qt::Horizontal) {
-        const double start = (hasLower() ? lower.right() + 1 : lower.left()) + 0.5;
-        const double end = (hasUpper() ? upper.left() : upper.right() + 1) - 0.5;
         span.setLeft(start);
         span.setRight(end);
     } else {
-        const double start = (hasLower() ? lower.bottom() + 1 : lower.top()) + 0.5;
-        const double end = (hasUpper() ? upper.top() : upper.bottom() + 1) - 0.5;
         span.setTop(start);
         span.setBottom(end);
     }
