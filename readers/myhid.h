@@ -1,0 +1,147 @@
+#pragma once
+
+#include "readers/hidbackend.h"
+
+#include <QByteArray>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+#include <QThread>
+#include <QTimer>
+#include <QVector>
+#include <QWaitCondition>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+class myhid;
+
+/// Input loop of the R321 link: blocking reads with a short time-out while a device is
+/// open, each 64-byte input report emitted as hidDevReceive (queued to the GUI thread).
+class readThreadEP1 : public QThread
+{
+    Q_OBJECT
+public:
+    explicit readThreadEP1(myhid* hid);
+
+signals:
+    void hidDevReceive(QByteArray rxArray);
+
+protected:
+    void run() override;
+
+private:
+    myhid* const m_hid;
+};
+
+/// Output loop of the R321 link: performs each output report handed over by
+/// myhid::Hid_Write and emits hidDevSend when it has completed.
+class writeThreadEP1 : public QThread
+{
+    Q_OBJECT
+public:
+    explicit writeThreadEP1(myhid* hid);
+
+signals:
+    void hidDevSend();
+
+protected:
+    void run() override;
+
+private:
+    myhid* const m_hid;
+};
+
+/// The R321 HID link: finds the reader (vendor ID 0x0505) among the HID interfaces of a
+/// HidBackend, opens it, writes 64-byte pieces as output reports and owns the read and
+/// write threads. Lives on the GUI thread; the backend is borrowed and must outlive it.
+class myhid : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr uint16_t R321VendorId = 0x0505;
+    static constexpr int ReportSize = 64;
+    /// Time-out of one blocking read, so that the read thread can stop.
+    static constexpr int ReadTimeoutMs = 50;
+    /// An output report that has not completed after this long marks the link not connected.
+    static constexpr int WriteCompletionTimeoutMs = 1000;
+
+    /// Receives the texts of the modal messages ("open device failure with reading", …).
+    using MessageHook = std::function<void(const QString& text)>;
+
+    explicit myhid(HidBackend* backend, QObject* parent = nullptr);
+    ~myhid() override;
+
+    /// Looks for the first interface with vendor ID 0x0505, opens it and emits
+    /// usbConnect("Connected: R321") on success.
+    void Connect();
+    /// Lists the interfaces into the search result and opens the one matching the
+    /// selection fields; returns its index, −1 on an open failure, else the number listed.
+    int Find_And_Open();
+    /// Sends one 64-byte piece as an output report: 1 when it is on its way, 0 when not
+    /// connected, when the device is not open, or when the previous report has not
+    /// completed (which also marks the link not connected).
+    uint8_t Hid_Write(const QByteArray& piece);
+    /// 1 while connected.
+    uint8_t Is_Connected() const;
+    /// Closes the device; not connected afterwards.
+    void Close_Device();
+
+    /// Replaces the message hook (the window shows a message box; tests record the text).
+    void setMessageHook(MessageHook hook);
+    /// The read thread (signal hidDevReceive).
+    readThreadEP1* readThread() const { return m_readThread; }
+    /// The write thread (signal hidDevSend).
+    writeThreadEP1* writeThread() const { return m_writeThread; }
+    /// The interfaces found by the last search, in enumeration order.
+    QVector<HidInterfaceInfo> searchResult() const { return m_searchResult; }
+    /// Selection fields: the interface Find_And_Open opens.
+    uint16_t selectedVendorId() const { return m_selVendorId; }
+    uint16_t selectedProductId() const { return m_selProductId; }
+    int selectedInterface() const { return m_selInterface; }
+    /// Changes with every successful open, so users can tell one connection from the next.
+    quint64 connectionId() const { return m_generation.load(); }
+    /// True while an output report is in flight.
+    bool isWriteBusy() const { return m_writeBusy.load() != 0; }
+
+signals:
+    void hidDevRemoved();
+    void usbConnect(QString connectInfo);
+
+private slots:
+    void inHidDevRemoved();
+    void onWriteWatchdog();
+
+private:
+    friend class readThreadEP1;
+    friend class writeThreadEP1;
+
+    int findAndOpen(bool listOnly);
+    void showMessage(const QString& text);
+    void markNotConnected(const char* why);
+    void stopThreads();
+
+    HidBackend* const m_backend;
+    MessageHook m_messageHook;
+
+    // Shared with the threads.
+    std::atomic<int> m_connected{0};
+    std::atomic<int> m_writeBusy{0};
+    std::atomic<quint64> m_generation{0};
+    std::atomic<quint64> m_removedGeneration{0};
+    std::atomic<bool> m_stop{false};
+    QMutex m_lock;
+    QWaitCondition m_wake;
+    QByteArray m_outReport;
+    quint64 m_outGeneration = 0;
+    bool m_outPending = false;
+
+    // GUI thread only.
+    QTimer m_watchdog;
+    QVector<HidInterfaceInfo> m_searchResult;
+    uint16_t m_selVendorId = 0;
+    uint16_t m_selProductId = 0;
+    int m_selInterface = 0;
+    readThreadEP1* m_readThread = nullptr;
+    writeThreadEP1* m_writeThread = nullptr;
+};
