@@ -22,7 +22,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-namespace {
+namespace
+{
 Q_LOGGING_CATEGORY(lcWidgets, "vantory.widgets")
 
 const QRect kSpectrumRect(QPoint(0, 0), QPoint(299, 99));
@@ -116,22 +117,19 @@ ColorWidget::ColorWidget(QWidget* parent) : QWidget(parent)
     setWindowTitle(QStringLiteral("屏幕拾色器"));
     setFixedSize(750, 108);
 
-    connect(m_rSpinbox, qOverload<int>(&QSpinBox::valueChanged), m_rSlider,
-            &QSlider::setValue);
+    connect(m_rSpinbox, qOverload<int>(&QSpinBox::valueChanged), m_rSlider, &QSlider::setValue);
     connect(m_rSpinbox, qOverload<int>(&QSpinBox::valueChanged), this,
             &ColorWidget::Rspinbox_valueChanged);
     connect(m_rSlider, &QSlider::valueChanged, m_rSpinbox, &QSpinBox::setValue);
     connect(m_rSlider, &QSlider::valueChanged, this, &ColorWidget::Rslider_valueChanged);
 
-    connect(m_gSpinbox, qOverload<int>(&QSpinBox::valueChanged), m_gSlider,
-            &QSlider::setValue);
+    connect(m_gSpinbox, qOverload<int>(&QSpinBox::valueChanged), m_gSlider, &QSlider::setValue);
     connect(m_gSpinbox, qOverload<int>(&QSpinBox::valueChanged), this,
             &ColorWidget::Gspinbox_valueChanged);
     connect(m_gSlider, &QSlider::valueChanged, m_gSpinbox, &QSpinBox::setValue);
     connect(m_gSlider, &QSlider::valueChanged, this, &ColorWidget::Gslider_valueChanged);
 
-    connect(m_bSpinbox, qOverload<int>(&QSpinBox::valueChanged), m_bSlider,
-            &QSlider::setValue);
+    connect(m_bSpinbox, qOverload<int>(&QSpinBox::valueChanged), m_bSlider, &QSlider::setValue);
     connect(m_bSpinbox, qOverload<int>(&QSpinBox::valueChanged), this,
             &ColorWidget::Bspinbox_valueChanged);
     connect(m_bSlider, &QSlider::valueChanged, m_bSpinbox, &QSpinBox::setValue);
@@ -144,11 +142,20 @@ ColorWidget::ColorWidget(QWidget* parent) : QWidget(parent)
     m_pickTimer->start();
 }
 
-void ColorWidget::setLanguage(bool chinese) { s_chinese = chinese; }
+void ColorWidget::setLanguage(bool chinese)
+{
+    s_chinese = chinese;
+}
 
-bool ColorWidget::language() { return s_chinese; }
+bool ColorWidget::language()
+{
+    return s_chinese;
+}
 
-void ColorWidget::setWarningHook(WarningHook hook) { s_warningHook = std::move(hook); }
+void ColorWidget::setWarningHook(WarningHook hook)
+{
+    s_warningHook = std::move(hook);
+}
 
 QString ColorWidget::rgbText(int red, int green, int blue)
 {
@@ -310,9 +317,15 @@ void ColorWidget::CommonTip(QString tip)
     QMessageBox::warning(this, title, tip, QMessageBox::Ok);
 }
 
-int ColorWidget::ConvertHexChar(QChar c) { return hexDigitValue(c); }
+int ColorWidget::ConvertHexChar(QChar c)
+{
+    return hexDigitValue(c);
+}
 
-QString ColorWidget::SetSlideStyle(QString subcolor) { return slideStyle(subcolor); }
+QString ColorWidget::SetSlideStyle(QString subcolor)
+{
+    return slideStyle(subcolor);
+}
 
 void ColorWidget::Rslider_valueChanged(int value)
 {
@@ -338,11 +351,20 @@ void ColorWidget::spinboxChanged(QSpinBox* spinbox, int value)
     }
 }
 
-void ColorWidget::Rspinbox_valueChanged(int value) { spinboxChanged(m_rSpinbox, value); }
+void ColorWidget::Rspinbox_valueChanged(int value)
+{
+    spinboxChanged(m_rSpinbox, value);
+}
 
-void ColorWidget::Gspinbox_valueChanged(int value) { spinboxChanged(m_gSpinbox, value); }
+void ColorWidget::Gspinbox_valueChanged(int value)
+{
+    spinboxChanged(m_gSpinbox, value);
+}
 
-void ColorWidget::Bspinbox_valueChanged(int value) { spinboxChanged(m_bSpinbox, value); }
+void ColorWidget::Bspinbox_valueChanged(int value)
+{
+    spinboxChanged(m_bSpinbox, value);
+}
 
 void ColorWidget::txtRgb_textEdited(QString arg1)
 {

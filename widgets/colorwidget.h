@@ -20,7 +20,7 @@ class ColorWidget : public QWidget
 {
     Q_OBJECT
 
-public:
+  public:
     /// Receives a warning instead of the modal box (title, text).
     using WarningHook = std::function<void(const QString&, const QString&)>;
 
@@ -70,10 +70,10 @@ public:
     QPushButton* copyButton() const { return m_copyButton; }
     bool isPicking() const { return m_picking; }
 
-signals:
+  signals:
     void clickCopy();
 
-private slots:
+  private slots:
     void showColorValue();
     void Slider_SetRgbValue(int red, int green, int blue);
     void txtRgb_SetRabValue(int red, int green, int blue, uint8_t flag);
@@ -94,12 +94,12 @@ private slots:
     void Tip_ColorHexFormat(bool state);
     void Tip_ColorFormat(bool state);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
-private:
+  private:
     void spinboxChanged(QSpinBox* spinbox, int value);
     void setSpinValues(int red, int green, int blue);
 

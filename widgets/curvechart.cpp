@@ -9,7 +9,8 @@
 #include <cmath>
 #include <limits>
 
-namespace {
+namespace
+{
 
 // Beyond this many divisions an axis is unreadable and the loops would run for ages.
 constexpr double kMaxDivisions = 10000;
@@ -41,9 +42,15 @@ CurveChart::CurveChart(QWidget* parent)
 {
 }
 
-QSize CurveChart::sizeHint() const { return QSize(500, 300); }
+QSize CurveChart::sizeHint() const
+{
+    return QSize(500, 300);
+}
 
-QSize CurveChart::minimumSizeHint() const { return QSize(200, 70); }
+QSize CurveChart::minimumSizeHint() const
+{
+    return QSize(200, 70);
+}
 
 QRectF CurveChart::plotRectFor(const QSize& size, double space)
 {
@@ -89,8 +96,8 @@ QVector<int> CurveChart::timeAxisLabels(double xMinValue, double xMaxValue, doub
     return labels;
 }
 
-QVector<double> CurveChart::gridLinePositions(const QRectF& plot, double minValue,
-                                              double maxValue, double xStep)
+QVector<double> CurveChart::gridLinePositions(const QRectF& plot, double minValue, double maxValue,
+                                              double xStep)
 {
     QVector<double> ys;
     const int count = divisionCount(minValue, maxValue, xStep);

@@ -31,7 +31,7 @@ class CurveChart : public QWidget
     Q_PROPERTY(QColor textColor READ textColor WRITE setTextColor)
     Q_PROPERTY(QColor pointColor READ pointColor WRITE setPointColor)
 
-public:
+  public:
     explicit CurveChart(QWidget* parent = nullptr);
 
     double minValue() const { return m_minValue; }
@@ -68,18 +68,18 @@ public:
     /// Time-axis labels from left to right (none at the left end).
     static QVector<int> timeAxisLabels(double xMinValue, double xMaxValue, double yStep);
     /// y positions of the dotted grid lines inside the plot.
-    static QVector<double> gridLinePositions(const QRectF& plot, double minValue,
-                                             double maxValue, double xStep);
+    static QVector<double> gridLinePositions(const QRectF& plot, double minValue, double maxValue,
+                                             double xStep);
     /// How many values fit into a plot of the given width, or -1 for no limit.
     static int keptValueCount(double plotWidth, double yStep);
     /// Points of the curve in the given plot (empty when nothing is to be drawn).
     QVector<QPointF> curvePoints(const QRectF& plot) const;
 
-private slots:
+  private slots:
     // Declared first so that the meta-object lists the data slots before the setters.
     void updateData();
 
-public slots:
+  public slots:
     void addData(double data);
     void setData(QVector<double> data, QVector<double> timedata);
     void clearData();
@@ -102,10 +102,10 @@ public slots:
     void setTextColor(QColor textColor);
     void setPointColor(QColor pointColor);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     void drawBg(QPainter* painter);
     void drawBox(QPainter* painter);
     void drawText(QPainter* painter);

@@ -8,7 +8,7 @@ class CustomItemDelegrate : public QStyledItemDelegate
 {
     Q_OBJECT
 
-public:
+  public:
     CustomItemDelegrate(const QRegExp& pattern, QObject* parent = nullptr);
 
     QRegExp pattern() const { return m_pattern; }
@@ -19,6 +19,6 @@ public:
     void setModelData(QWidget* editor, QAbstractItemModel* model,
                       const QModelIndex& index) const override;
 
-private:
+  private:
     QRegExp m_pattern;
 };

@@ -12,7 +12,7 @@ class MyChart : public QObject
 {
     Q_OBJECT
 
-public:
+  public:
     MyChart();
 
     /// A new pie of the warmest and coolest colour temperature; the caller owns it.

@@ -18,7 +18,10 @@ myslider::myslider(QWidget* parent) : QWidget(parent), m_ui(new Ui::myslider)
     connect(m_ui->CurrentSlider, &QSlider::valueChanged, m_ui->CurrentspinBox, &QSpinBox::setValue);
 }
 
-myslider::~myslider() { delete m_ui; }
+myslider::~myslider()
+{
+    delete m_ui;
+}
 
 void myslider::setRange(const QString& title, int minimum, int maximum, const QString& unit)
 {
@@ -32,9 +35,15 @@ void myslider::setRange(const QString& title, int minimum, int maximum, const QS
     m_ui->MaxCurrentlabel->setText(QString::number(maximum));
 }
 
-void myslider::setValue(int value) { m_ui->CurrentSlider->setValue(value); }
+void myslider::setValue(int value)
+{
+    m_ui->CurrentSlider->setValue(value);
+}
 
-int myslider::value() const { return m_ui->CurrentSlider->value(); }
+int myslider::value() const
+{
+    return m_ui->CurrentSlider->value();
+}
 
 void myslider::setLabels(const QString& channelLabel, const QString& currentLabel)
 {
@@ -42,18 +51,42 @@ void myslider::setLabels(const QString& channelLabel, const QString& currentLabe
     m_ui->label_currentname->setText(currentLabel);
 }
 
-int myslider::spinBoxValue() const { return m_ui->CurrentspinBox->value(); }
+int myslider::spinBoxValue() const
+{
+    return m_ui->CurrentspinBox->value();
+}
 
-int myslider::spinBoxMinimum() const { return m_ui->CurrentspinBox->minimum(); }
+int myslider::spinBoxMinimum() const
+{
+    return m_ui->CurrentspinBox->minimum();
+}
 
-int myslider::spinBoxMaximum() const { return m_ui->CurrentspinBox->maximum(); }
+int myslider::spinBoxMaximum() const
+{
+    return m_ui->CurrentspinBox->maximum();
+}
 
-int myslider::sliderMinimum() const { return m_ui->CurrentSlider->minimum(); }
+int myslider::sliderMinimum() const
+{
+    return m_ui->CurrentSlider->minimum();
+}
 
-int myslider::sliderMaximum() const { return m_ui->CurrentSlider->maximum(); }
+int myslider::sliderMaximum() const
+{
+    return m_ui->CurrentSlider->maximum();
+}
 
-QString myslider::title() const { return m_ui->label_currentname->text(); }
+QString myslider::title() const
+{
+    return m_ui->label_currentname->text();
+}
 
-QString myslider::minimumText() const { return m_ui->MinCurrentlabel->text(); }
+QString myslider::minimumText() const
+{
+    return m_ui->MinCurrentlabel->text();
+}
 
-QString myslider::maximumText() const { return m_ui->MaxCurrentlabel->text(); }
+QString myslider::maximumText() const
+{
+    return m_ui->MaxCurrentlabel->text();
+}

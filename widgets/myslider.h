@@ -3,7 +3,8 @@
 #include <QString>
 #include <QWidget>
 
-namespace Ui {
+namespace Ui
+{
 class myslider;
 }
 
@@ -12,7 +13,7 @@ class myslider : public QWidget
 {
     Q_OBJECT
 
-public:
+  public:
     explicit myslider(QWidget* parent = nullptr);
     ~myslider() override;
 
@@ -33,6 +34,6 @@ public:
     QString minimumText() const;
     QString maximumText() const;
 
-private:
+  private:
     Ui::myslider* m_ui;
 };

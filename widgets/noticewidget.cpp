@@ -12,9 +12,15 @@ NoticeWidget::NoticeWidget(QWidget* parent) : QLabel(nullptr), m_parent(parent)
             Qt::UniqueConnection);
 }
 
-NoticeWidget::~NoticeWidget() { m_timer->stop(); }
+NoticeWidget::~NoticeWidget()
+{
+    m_timer->stop();
+}
 
-bool NoticeWidget::isTicking() const { return m_timer->isActive(); }
+bool NoticeWidget::isTicking() const
+{
+    return m_timer->isActive();
+}
 
 QString NoticeWidget::styleFor(int alpha)
 {
@@ -117,8 +123,8 @@ void NoticeWidget::OnTimerTimeout()
 
     // Keeps the notice centred when the window is resized.
     if (m_parent) {
-        const QSize wanted = noticeSize(m_parent->width(), m_rowHeight, m_baseHeight,
-                                        m_textWidth, m_lineWidths);
+        const QSize wanted =
+            noticeSize(m_parent->width(), m_rowHeight, m_baseHeight, m_textWidth, m_lineWidths);
         if (pos() != centredPosition(m_parent->size(), wanted) || size() != wanted) {
             resizeToParent();
             move(centre());

@@ -15,7 +15,7 @@ class NoticeWidget : public QLabel
 {
     Q_OBJECT
 
-public:
+  public:
     static constexpr int kTickMs = 50;
     static constexpr int kFadeTicks = 20;
     static constexpr int kFadeStep = 13;
@@ -45,10 +45,10 @@ public:
     static QPoint centredPosition(const QSize& parentSize, const QSize& noticeSize);
     static QString styleFor(int alpha);
 
-public slots:
+  public slots:
     void OnTimerTimeout();
 
-private:
+  private:
     void layoutText(const QString& text);
     void resizeToParent();
     QPoint centre() const;

@@ -17,7 +17,10 @@ RangeSlider::RangeSlider(Qt::Orientation orientation, Options options, QWidget* 
     setMouseTracking(true);
 }
 
-QSize RangeSlider::minimumSizeHint() const { return QSize(24, 11); }
+QSize RangeSlider::minimumSizeHint() const
+{
+    return QSize(24, 11);
+}
 
 int RangeSlider::usableLengthFor(int length, Options options)
 {
@@ -25,8 +28,7 @@ int RangeSlider::usableLengthFor(int length, Options options)
     return length - (both ? 2 * kHandleSide : kHandleSide) - 2;
 }
 
-int RangeSlider::handlePosition(int value, int minimum, int interval, int usableLength,
-                                int offset)
+int RangeSlider::handlePosition(int value, int minimum, int interval, int usableLength, int offset)
 {
     // An empty range has no proportion; the handle rests at the start.
     if (interval <= 0)
@@ -36,7 +38,10 @@ int RangeSlider::handlePosition(int value, int minimum, int interval, int usable
                             static_cast<float>(offset));
 }
 
-int RangeSlider::clickStep(int interval) { return interval > 9 ? interval / 10 : 1; }
+int RangeSlider::clickStep(int interval)
+{
+    return interval > 9 ? interval / 10 : 1;
+}
 
 int RangeSlider::length() const
 {
@@ -48,7 +53,10 @@ int RangeSlider::thickness() const
     return m_orientation == Qt::Horizontal ? height() : width();
 }
 
-int RangeSlider::usableLength() const { return usableLengthFor(length(), m_options); }
+int RangeSlider::usableLength() const
+{
+    return usableLengthFor(length(), m_options);
+}
 
 int RangeSlider::lowerPosition() const
 {
@@ -68,9 +76,15 @@ QRect RangeSlider::handleRectAt(int position) const
     return QRect((width() - kHandleSide) / 2, position, kHandleSide, kHandleSide);
 }
 
-QRect RangeSlider::lowerHandleRect() const { return handleRectAt(lowerPosition()); }
+QRect RangeSlider::lowerHandleRect() const
+{
+    return handleRectAt(lowerPosition());
+}
 
-QRect RangeSlider::upperHandleRect() const { return handleRectAt(upperPosition()); }
+QRect RangeSlider::upperHandleRect() const
+{
+    return handleRectAt(upperPosition());
+}
 
 QRect RangeSlider::grooveRect() const
 {
@@ -243,8 +257,8 @@ void RangeSlider::mouseMoveEvent(QMouseEvent* event)
     auto valueAt = [&](double along) {
         // The pointer may be far outside the widget while dragging; keep the cast defined.
         const double v = along / usable * m_interval + m_minimum;
-        return static_cast<int>(qBound<double>(std::numeric_limits<int>::min(), v,
-                                               std::numeric_limits<int>::max()));
+        return static_cast<int>(
+            qBound<double>(std::numeric_limits<int>::min(), v, std::numeric_limits<int>::max()));
     };
 
     if (m_lowerPressed && hasLower()) {

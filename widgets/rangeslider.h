@@ -10,7 +10,7 @@ class RangeSlider : public QWidget
 {
     Q_OBJECT
 
-public:
+  public:
     enum Option { NoHandles = 0, LowerHandle = 1, UpperHandle = 2, BothHandles = 3 };
     Q_DECLARE_FLAGS(Options, Option)
 
@@ -48,30 +48,29 @@ public:
     /// Pixels along the slider that the handles can travel.
     static int usableLengthFor(int length, Options options);
     /// Handle position for a value; an empty range puts the handle at the start.
-    static int handlePosition(int value, int minimum, int interval, int usableLength,
-                              int offset);
+    static int handlePosition(int value, int minimum, int interval, int usableLength, int offset);
     /// Step of a click in the groove.
     static int clickStep(int interval);
 
-signals:
+  signals:
     void lowerValueChanged(int aLowerValue);
     void upperValueChanged(int aUpperValue);
     void rangeChanged(int aMin, int aMax);
 
-public slots:
+  public slots:
     void setLowerValue(int aLowerValue);
     void setUpperValue(int aUpperValue);
     void setMinimum(int aMinimum);
     void setMaximum(int aMaximum);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void changeEvent(QEvent* event) override;
 
-private:
+  private:
     bool hasLower() const { return m_options.testFlag(LowerHandle); }
     bool hasUpper() const { return m_options.testFlag(UpperHandle); }
     int length() const;

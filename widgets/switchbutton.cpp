@@ -12,7 +12,10 @@ switchbutton::switchbutton(QWidget* parent) : QWidget(parent)
     connect(m_timer, &QTimer::timeout, this, &switchbutton::updateValue);
 }
 
-bool switchbutton::isMoving() const { return m_timer->isActive(); }
+bool switchbutton::isMoving() const
+{
+    return m_timer->isActive();
+}
 
 bool switchbutton::advance(bool checked, int& startX, int endX, int step)
 {

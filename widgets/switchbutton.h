@@ -11,7 +11,7 @@ class switchbutton : public QWidget
 {
     Q_OBJECT
 
-public:
+  public:
     explicit switchbutton(QWidget* parent = nullptr);
 
     bool isChecked() const { return m_checked; }
@@ -39,10 +39,10 @@ public:
     /// One tick of the knob towards its end; true while it still moves.
     static bool advance(bool checked, int& startX, int endX, int step);
 
-signals:
+  signals:
     void statusChanged(bool checked);
 
-public slots:
+  public slots:
     void updateValue();
     void setSpace(int space);
     void setRadius(int radius);
@@ -59,11 +59,11 @@ public slots:
     void setTextOn(QString text);
     void setTextOff(QString text);
 
-protected:
+  protected:
     void mousePressEvent(QMouseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     int m_space = 2;
     int m_radius = 5;
     bool m_checked = false;

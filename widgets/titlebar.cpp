@@ -10,13 +10,25 @@ TitleBar::TitleBar(QWidget* parent) : QWidget(parent), m_ui(new Ui::TitleBar)
     m_ui->setupUi(this);
 }
 
-TitleBar::~TitleBar() { delete m_ui; }
+TitleBar::~TitleBar()
+{
+    delete m_ui;
+}
 
-void TitleBar::setTitle(const QString& title) { m_ui->label_Title->setText(title); }
+void TitleBar::setTitle(const QString& title)
+{
+    m_ui->label_Title->setText(title);
+}
 
-QString TitleBar::title() const { return m_ui->label_Title->text(); }
+QString TitleBar::title() const
+{
+    return m_ui->label_Title->text();
+}
 
-void TitleBar::on_pushButtonClose_clicked() { window()->close(); }
+void TitleBar::on_pushButtonClose_clicked()
+{
+    window()->close();
+}
 
 void TitleBar::mousePressEvent(QMouseEvent* event)
 {

@@ -4,7 +4,8 @@
 #include <QString>
 #include <QWidget>
 
-namespace Ui {
+namespace Ui
+{
 class TitleBar;
 }
 
@@ -13,7 +14,7 @@ class TitleBar : public QWidget
 {
     Q_OBJECT
 
-public:
+  public:
     explicit TitleBar(QWidget* parent = nullptr);
     ~TitleBar() override;
 
@@ -21,15 +22,15 @@ public:
     QString title() const;
     bool isDragging() const { return m_pressed; }
 
-private slots:
+  private slots:
     void on_pushButtonClose_clicked();
 
-protected:
+  protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
-private:
+  private:
     Ui::TitleBar* m_ui;
     bool m_pressed = false;
     QPoint m_lastPoint;

@@ -9,7 +9,8 @@
 #include <QSpinBox>
 #include <QtTest>
 
-namespace {
+namespace
+{
 
 const QString kRangeEn = QStringLiteral("Monochrome values range from 0 to 255");
 const QString kRangeCn = QStringLiteral("单色值范围0~255");
@@ -29,7 +30,7 @@ void enter(QLineEdit* edit, const QString& text)
 class TstColorWidget : public QObject
 {
     Q_OBJECT
-private slots:
+  private slots:
     void init();
     void cleanup();
 
@@ -59,7 +60,7 @@ private slots:
     void warningTitle_followsLanguage();
     void paint_doesNotCrash();
 
-private:
+  private:
     QStringList m_warnings;
     QStringList m_titles;
 };
@@ -106,10 +107,14 @@ void TstColorWidget::textForms_data()
     QTest::addColumn<int>("b");
     QTest::addColumn<QString>("rgb");
     QTest::addColumn<QString>("hex");
-    QTest::newRow("start colour") << 255 << 107 << 107 << "255, 107, 107" << "#FF6B6B";
-    QTest::newRow("padded digits") << 12 << 34 << 56 << "12, 34, 56" << "#0C2238";
-    QTest::newRow("black") << 0 << 0 << 0 << "0, 0, 0" << "#000000";
-    QTest::newRow("low byte only") << 256 << 511 << 0 << "256, 511, 0" << "#00FF00";
+    QTest::newRow("start colour") << 255 << 107 << 107 << "255, 107, 107"
+                                  << "#FF6B6B";
+    QTest::newRow("padded digits") << 12 << 34 << 56 << "12, 34, 56"
+                                   << "#0C2238";
+    QTest::newRow("black") << 0 << 0 << 0 << "0, 0, 0"
+                           << "#000000";
+    QTest::newRow("low byte only") << 256 << 511 << 0 << "256, 511, 0"
+                                   << "#00FF00";
 }
 
 void TstColorWidget::textForms()
@@ -133,10 +138,10 @@ void TstColorWidget::brightnessRule_data()
         << 255 << 255 << 255 << "background:rgb(255, 255, 255);color:#000000";
     QTest::newRow("blue needs white text")
         << 0 << 0 << 255 << "background:rgb(0, 0, 255);color:#ffffff";
-    QTest::newRow("grey 128 is light") << 128 << 128 << 128
-                                       << "background:rgb(128, 128, 128);color:#000000";
-    QTest::newRow("grey 127 is dark") << 127 << 127 << 127
-                                      << "background:rgb(127, 127, 127);color:#ffffff";
+    QTest::newRow("grey 128 is light")
+        << 128 << 128 << 128 << "background:rgb(128, 128, 128);color:#000000";
+    QTest::newRow("grey 127 is dark")
+        << 127 << 127 << 127 << "background:rgb(127, 127, 127);color:#ffffff";
     QTest::newRow("green is light") << 0 << 255 << 0 << "background:rgb(0, 255, 0);color:#000000";
     QTest::newRow("red is dark") << 255 << 0 << 0 << "background:rgb(255, 0, 0);color:#ffffff";
 }
@@ -174,13 +179,13 @@ void TstColorWidget::hexDigits()
 
 void TstColorWidget::slideStyle_isExact()
 {
-    QCOMPARE(ColorWidget::slideStyle(QStringLiteral("rgb(255,0,0)")),
-             QStringLiteral(
-                 "QSlider::handle:horizontal{width:12px;background-color:rgb(232,232,232);"
-                 "margin:-4px 0px -4px 0px;border-radius:6px;}QSlider::groove:horizontal{"
-                 "height:4px;background-color:rgb(219,219,219);}QSlider::add-page:horizontal{"
-                 "background-color:rgb(219,219,219);}QSlider::sub-page:horizontal{"
-                 "background-color:rgb(255,0,0);font: 12px;}"));
+    QCOMPARE(
+        ColorWidget::slideStyle(QStringLiteral("rgb(255,0,0)")),
+        QStringLiteral("QSlider::handle:horizontal{width:12px;background-color:rgb(232,232,232);"
+                       "margin:-4px 0px -4px 0px;border-radius:6px;}QSlider::groove:horizontal{"
+                       "height:4px;background-color:rgb(219,219,219);}QSlider::add-page:horizontal{"
+                       "background-color:rgb(219,219,219);}QSlider::sub-page:horizontal{"
+                       "background-color:rgb(255,0,0);font: 12px;}"));
     ColorWidget w;
     QCOMPARE(w.greenSlider()->styleSheet(), ColorWidget::slideStyle("rgb(0,255,0)"));
 }
@@ -306,8 +311,7 @@ void TstColorWidget::hexField_short_fillsFromLeft()
     QCOMPARE(w.redSlider()->value(), 160);
     QCOMPARE(w.greenSlider()->value(), 11);
     QCOMPARE(w.blueSlider()->value(), 28);
-    QCOMPARE(w.swatch()->styleSheet(),
-             QStringLiteral("background:rgb(160, 11, 28);color:#ffffff"));
+    QCOMPARE(w.swatch()->styleSheet(), QStringLiteral("background:rgb(160, 11, 28);color:#ffffff"));
 }
 
 void TstColorWidget::spinBox_above255_resetWithWarning_data()

@@ -5,9 +5,13 @@
 
 #include <cmath>
 
-namespace {
+namespace
+{
 
-QVector<double> seq(std::initializer_list<double> v) { return QVector<double>(v); }
+QVector<double> seq(std::initializer_list<double> v)
+{
+    return QVector<double>(v);
+}
 
 QVector<double> levels16()
 {
@@ -25,7 +29,7 @@ QVector<double> times16()
 // Counts paint events of one widget.
 class PaintCounter : public QObject
 {
-public:
+  public:
     int count = 0;
     bool eventFilter(QObject*, QEvent* event) override
     {
@@ -40,7 +44,7 @@ public:
 class TstCurveChart : public QObject
 {
     Q_OBJECT
-private slots:
+  private slots:
     void defaults_matchTheForm();
     void properties_settableByName();
     void metaObject_listsDataSlotsBeforeSetters();
@@ -125,8 +129,7 @@ void TstCurveChart::checkData_clamps_data()
         << seq({50, 120, 99, 100, 101, 255, 0, 60, 70, 80, 90, 100, 150, 100, 100, 100})
         << seq({50, 100, 99, 100, 100, 100, 0, 60, 70, 80, 90, 100, 100, 100, 100, 100});
     QTest::newRow("time limit is XmaxValue")
-        << 100.0 << 80.0 << 0
-        << seq({0, 5, 10, 79, 80, 81, 100, 200, 0, 0, 0, 0, 0, 0, 0, 0})
+        << 100.0 << 80.0 << 0 << seq({0, 5, 10, 79, 80, 81, 100, 200, 0, 0, 0, 0, 0, 0, 0, 0})
         << seq({0, 5, 10, 79, 80, 80, 80, 80, 0, 0, 0, 0, 0, 0, 0, 0});
     QTest::newRow("level limit ignores XmaxValue")
         << 60.0 << 10.0 << 1 << seq({0, 5, 10, 59, 60, 61, 100, 200, 0, 0, 0, 0, 0, 0, 0, 0})

@@ -5,7 +5,8 @@
 #include <QTableWidget>
 #include <QtTest>
 
-namespace {
+namespace
+{
 
 // The two patterns of the constant-lumen table.
 const QRegExp kTimePattern(QStringLiteral("^([0-9]|[1-9]\\d|[1][0][0])$"));
@@ -16,7 +17,7 @@ const QRegExp kLevelPattern(QStringLiteral("^([1-9]|[1-9]\\d|[1][0][0])$"));
 class TstCustomItemDelegrate : public QObject
 {
     Q_OBJECT
-private slots:
+  private slots:
     void editor_acceptsOnlyPattern_data();
     void editor_acceptsOnlyPattern();
     void typing_refusedCharactersNeverAppear_data();
@@ -61,8 +62,7 @@ void TstCustomItemDelegrate::editor_acceptsOnlyPattern()
     QCOMPARE(lineEdit->validator()->parent(), static_cast<QObject*>(&parent));
     int pos = 0;
     QString input = text;
-    const bool acceptable =
-        lineEdit->validator()->validate(input, pos) == QValidator::Acceptable;
+    const bool acceptable = lineEdit->validator()->validate(input, pos) == QValidator::Acceptable;
     QCOMPARE(acceptable, accepted);
 }
 
@@ -72,11 +72,16 @@ void TstCustomItemDelegrate::typing_refusedCharactersNeverAppear_data()
     QTest::addColumn<QString>("keys");
     QTest::addColumn<QString>("shown");
     QTest::addColumn<bool>("acceptable");
-    QTest::newRow("time 07") << false << "07" << "0" << true;
-    QTest::newRow("time 101") << false << "101" << "10" << true;
-    QTest::newRow("level 0") << true << "0" << "" << false;
-    QTest::newRow("level 42") << true << "42" << "42" << true;
-    QTest::newRow("level a1") << true << "a1" << "1" << true;
+    QTest::newRow("time 07") << false << "07"
+                             << "0" << true;
+    QTest::newRow("time 101") << false << "101"
+                              << "10" << true;
+    QTest::newRow("level 0") << true << "0"
+                             << "" << false;
+    QTest::newRow("level 42") << true << "42"
+                              << "42" << true;
+    QTest::newRow("level a1") << true << "a1"
+                              << "1" << true;
 }
 
 void TstCustomItemDelegrate::typing_refusedCharactersNeverAppear()

@@ -10,7 +10,7 @@
 class TstMyChart : public QObject
 {
     Q_OBJECT
-private slots:
+  private slots:
     void pie_titlesAndLabels_data();
     void pie_titlesAndLabels();
     void pie_slicesAreRawProportions();
@@ -23,8 +23,12 @@ void TstMyChart::pie_titlesAndLabels_data()
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("warm");
     QTest::addColumn<QString>("cool");
-    QTest::newRow("English") << false << "CCT" << "Warm" << "Cool";
-    QTest::newRow("Chinese") << true << "色温" << "暖色调" << "冷色调";
+    QTest::newRow("English") << false << "CCT"
+                             << "Warm"
+                             << "Cool";
+    QTest::newRow("Chinese") << true << "色温"
+                             << "暖色调"
+                             << "冷色调";
 }
 
 void TstMyChart::pie_titlesAndLabels()

@@ -9,7 +9,7 @@
 class TstMySlider : public QObject
 {
     Q_OBJECT
-private slots:
+  private slots:
     void form_matchesLayout();
     void setRange_showsEndsWithoutUnit();
     void setValue_clampsInBothControls_data();

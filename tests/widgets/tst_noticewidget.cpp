@@ -4,7 +4,8 @@
 #include <QFontMetrics>
 #include <QtTest>
 
-namespace {
+namespace
+{
 
 const QString kShort = QStringLiteral("Copy Succeed");
 const QString kLong = QStringLiteral("Constant lumen data error, automatic correction");
@@ -14,7 +15,7 @@ const QString kLong = QStringLiteral("Constant lumen data error, automatic corre
 class TstNoticeWidget : public QObject
 {
     Q_OBJECT
-private slots:
+  private slots:
     void init();
     void cleanup();
 
@@ -34,7 +35,7 @@ private slots:
     void noParent_showsNothing();
     void parentResized_noticeFollowsCentre();
 
-private:
+  private:
     QWidget* m_window = nullptr;
     NoticeWidget* m_notice = nullptr;
 };
@@ -70,14 +71,13 @@ void TstNoticeWidget::noticeSize_rules_data()
     QTest::newRow("short line: row + base") << 1000 << 75 << QList<int>{75} << QSize(100, 51);
     QTest::newRow("one wide line: one extra row")
         << 1000 << 300 << QList<int>{300} << QSize(100, 85 + 25);
-    QTest::newRow("two lines, one wide") << 1000 << 350 << QList<int>{300, 50}
-                                         << QSize(100, 97 + 25);
-    QTest::newRow("two wide lines") << 1000 << 400 << QList<int>{200, 200}
-                                    << QSize(100, 110 + 50);
-    QTest::newRow("fraction kept until the end") << 1005 << 300 << QList<int>{300}
-                                                 << QSize(100, 84 + 25);
-    QTest::newRow("line exactly as wide as the notice") << 1000 << 200 << QList<int>{100, 100}
-                                                        << QSize(100, 60);
+    QTest::newRow("two lines, one wide")
+        << 1000 << 350 << QList<int>{300, 50} << QSize(100, 97 + 25);
+    QTest::newRow("two wide lines") << 1000 << 400 << QList<int>{200, 200} << QSize(100, 110 + 50);
+    QTest::newRow("fraction kept until the end")
+        << 1005 << 300 << QList<int>{300} << QSize(100, 84 + 25);
+    QTest::newRow("line exactly as wide as the notice")
+        << 1000 << 200 << QList<int>{100, 100} << QSize(100, 60);
     QTest::newRow("no parent width") << 0 << 75 << QList<int>{75} << QSize(0, 51);
 }
 
@@ -132,13 +132,12 @@ void TstNoticeWidget::show_shortLine_in1000pxWindow()
 
     QCOMPARE(m_notice->width(), 100);
     QCOMPARE(m_notice->height(), row + m_notice->baseHeight());
-    QCOMPARE(m_notice->pos(),
-             QPoint(450, (600 - m_notice->height()) >> 1));
+    QCOMPARE(m_notice->pos(), QPoint(450, (600 - m_notice->height()) >> 1));
     QCOMPARE(m_notice->ticks(), 41);
     QCOMPARE(m_notice->alpha(), 255);
-    QCOMPARE(m_notice->styleSheet(),
-             QStringLiteral(
-                 "color:black;border-radius:8px;background-color:rgba(248, 248, 248, 255);"));
+    QCOMPARE(
+        m_notice->styleSheet(),
+        QStringLiteral("color:black;border-radius:8px;background-color:rgba(248, 248, 248, 255);"));
     QVERIFY(m_notice->isTicking());
 }
 
@@ -182,9 +181,9 @@ void TstNoticeWidget::fade_lastTwentyTicks_thenHides()
         expected << a;
     expected << 0; // 8 - 13 is clamped
     QCOMPARE(alphas, expected);
-    QCOMPARE(m_notice->styleSheet(),
-             QStringLiteral(
-                 "color:black;border-radius:8px;background-color:rgba(248, 248, 248, 0);"));
+    QCOMPARE(
+        m_notice->styleSheet(),
+        QStringLiteral("color:black;border-radius:8px;background-color:rgba(248, 248, 248, 0);"));
     QVERIFY(!m_notice->isHidden());
     QCOMPARE(m_notice->ticks(), 1);
 

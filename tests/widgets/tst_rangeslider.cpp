@@ -4,7 +4,8 @@
 #include <QSpinBox>
 #include <QtTest>
 
-namespace {
+namespace
+{
 
 void press(QWidget* w, QPoint pos, Qt::MouseButton button = Qt::LeftButton)
 {
@@ -42,7 +43,7 @@ struct Fixture {
 class TstRangeSlider : public QObject
 {
     Q_OBJECT
-private slots:
+  private slots:
     void fresh_hasDefaults();
     void setRange_onFreshSlider_emitsInOrder();
     void setMinimum_aboveMaximum_swapsEnds();
@@ -212,7 +213,7 @@ void TstRangeSlider::geometry_singleHandle()
     QCOMPARE(slider.usableLength(), 209);
     QCOMPARE(slider.upperPosition(), 210); // no lower handle: no 11 px offset
     const QRectF span = slider.spanRect();
-    QCOMPARE(span.left(), 1.5);   // lower position + 0.5
+    QCOMPARE(span.left(), 1.5);    // lower position + 0.5
     QCOMPARE(span.right(), 209.5); // upper near edge - 0.5
 }
 
@@ -376,10 +377,8 @@ void TstRangeSlider::spinBoxes_coupledBothWays()
     cool.setRange(1000, 12000);
     warm.setValue(1000);
     cool.setValue(12000);
-    connect(&warm, qOverload<int>(&QSpinBox::valueChanged), &f.slider,
-            &RangeSlider::setLowerValue);
-    connect(&cool, qOverload<int>(&QSpinBox::valueChanged), &f.slider,
-            &RangeSlider::setUpperValue);
+    connect(&warm, qOverload<int>(&QSpinBox::valueChanged), &f.slider, &RangeSlider::setLowerValue);
+    connect(&cool, qOverload<int>(&QSpinBox::valueChanged), &f.slider, &RangeSlider::setUpperValue);
     connect(&f.slider, &RangeSlider::lowerValueChanged, &warm, &QSpinBox::setValue);
     connect(&f.slider, &RangeSlider::upperValueChanged, &cool, &QSpinBox::setValue);
 
@@ -394,8 +393,8 @@ void TstRangeSlider::spinBoxes_coupledBothWays()
 
 void TstRangeSlider::paint_doesNotCrash()
 {
-    for (auto options : {RangeSlider::NoHandles, RangeSlider::LowerHandle,
-                         RangeSlider::UpperHandle, RangeSlider::BothHandles}) {
+    for (auto options : {RangeSlider::NoHandles, RangeSlider::LowerHandle, RangeSlider::UpperHandle,
+                         RangeSlider::BothHandles}) {
         RangeSlider slider(Qt::Horizontal, options);
         slider.resize(5, 5); // smaller than the handles
         slider.setRange(1000, 12000);

@@ -7,7 +7,7 @@
 class TstSwitchButton : public QObject
 {
     Q_OBJECT
-private slots:
+  private slots:
     void defaults();
     void click_50x20_stepsToThirtyInSixTicks();
     void click_timerDriven_reachesEndAndStops();
@@ -218,7 +218,7 @@ void TstSwitchButton::paint_onAndOffAndDisabled()
     const QImage on = sw.grab().toImage();
     QCOMPARE(on.pixelColor(25, 1), QColor(26, 110, 217));
     QCOMPARE(on.pixelColor(40, 10), QColor(255, 255, 255)); // knob at the right end
-    QCOMPARE(on.pixelColor(4, 10).blue(), 217);              // no knob at the left end
+    QCOMPARE(on.pixelColor(4, 10).blue(), 217);             // no knob at the left end
 }
 
 QTEST_MAIN(TstSwitchButton)

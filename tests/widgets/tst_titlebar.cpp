@@ -6,7 +6,8 @@
 #include <QPushButton>
 #include <QtTest>
 
-namespace {
+namespace
+{
 
 void sendMouse(QWidget* w, QEvent::Type type, QPoint local, Qt::MouseButton button,
                Qt::MouseButtons buttons, QPoint global)
@@ -20,7 +21,7 @@ void sendMouse(QWidget* w, QEvent::Type type, QPoint local, Qt::MouseButton butt
 class TstTitleBar : public QObject
 {
     Q_OBJECT
-private slots:
+  private slots:
     void form_matchesLayout();
     void setTitle_changesLabel();
     void leftDrag_movesParentDialog();
@@ -80,8 +81,7 @@ void TstTitleBar::leftDrag_movesParentDialog()
     dialog.move(100, 100);
     const QPoint start(500, 300);
 
-    sendMouse(bar, QEvent::MouseButtonPress, QPoint(10, 10), Qt::LeftButton, Qt::LeftButton,
-              start);
+    sendMouse(bar, QEvent::MouseButtonPress, QPoint(10, 10), Qt::LeftButton, Qt::LeftButton, start);
     QVERIFY(bar->isDragging());
     sendMouse(bar, QEvent::MouseMove, QPoint(40, 30), Qt::NoButton, Qt::LeftButton,
               start + QPoint(30, 20));
