@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-namespace {
+namespace
+{
 
 uint16_t reflectedCcitt(const QByteArray& data, int from, int len)
 {
@@ -12,25 +13,36 @@ uint16_t reflectedCcitt(const QByteArray& data, int from, int len)
     for (int i = begin; i < end; ++i) {
         crc ^= static_cast<uint8_t>(data.at(i));
         for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0x8408) : static_cast<uint16_t>(crc >> 1);
+            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0x8408)
+                            : static_cast<uint16_t>(crc >> 1);
     }
     return crc;
 }
 
 } // namespace
 
-namespace crc16 {
+namespace crc16
+{
 
-uint16_t x25(const QByteArray& data) { return x25(data, 0, data.size()); }
+uint16_t x25(const QByteArray& data)
+{
+    return x25(data, 0, data.size());
+}
 
 uint16_t x25(const QByteArray& data, int from, int len)
 {
     return static_cast<uint16_t>(reflectedCcitt(data, from, len) ^ 0xFFFF);
 }
 
-uint16_t mcrf4xx(const QByteArray& data) { return mcrf4xx(data, 0, data.size()); }
+uint16_t mcrf4xx(const QByteArray& data)
+{
+    return mcrf4xx(data, 0, data.size());
+}
 
-uint16_t mcrf4xx(const QByteArray& data, int from, int len) { return reflectedCcitt(data, from, len); }
+uint16_t mcrf4xx(const QByteArray& data, int from, int len)
+{
+    return reflectedCcitt(data, from, len);
+}
 
 void appendLsbFirst(QByteArray& frame, uint16_t crc)
 {

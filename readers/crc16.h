@@ -5,7 +5,8 @@
 
 // Both CRCs are the reflected 0x1021 polynomial (0x8408 processed LSB first)
 // started at 0xFFFF; they differ only in the final complement.
-namespace crc16 {
+namespace crc16
+{
 
 /// CRC-16/X-25 (ISO/IEC 13239, ISO15693 and R321 frames); check value 0x906E for "123456789".
 uint16_t x25(const QByteArray& data);

@@ -5,14 +5,18 @@
 #include <QLoggingCategory>
 #include <array>
 
-namespace {
+namespace
+{
 
 Q_LOGGING_CATEGORY(lcHidapi, "vantory.hid")
 
 // hid_init/hid_exit are process-wide; count the backends that use them.
 std::atomic<int> g_users{0};
 
-QString fromWide(const wchar_t* s) { return s ? QString::fromWCharArray(s) : QString(); }
+QString fromWide(const wchar_t* s)
+{
+    return s ? QString::fromWCharArray(s) : QString();
+}
 
 } // namespace
 

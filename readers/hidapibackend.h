@@ -12,7 +12,7 @@ struct hid_device_;
 /// running read (bounded by its time-out) and write have returned.
 class HidapiBackend : public HidBackend
 {
-public:
+  public:
     HidapiBackend();
     ~HidapiBackend() override;
 
@@ -26,7 +26,7 @@ public:
     int read(QByteArray* report, int timeoutMs) override;
     void close() override;
 
-private:
+  private:
     mutable QReadWriteLock m_lock;
     hid_device_* m_device = nullptr;
     std::atomic<bool> m_closing{false};

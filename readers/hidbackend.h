@@ -7,11 +7,11 @@
 
 /// One HID interface as the system lists it.
 struct HidInterfaceInfo {
-    QString path;             ///< opaque device path, handed back to open()
+    QString path; ///< opaque device path, handed back to open()
     uint16_t vendorId = 0;
     uint16_t productId = 0;
     uint16_t releaseNumber = 0; ///< device version number
-    int interfaceNumber = -1; ///< −1 when unknown
+    int interfaceNumber = -1;   ///< −1 when unknown
     QString manufacturer;
     QString product;
     QString serial;
@@ -27,7 +27,7 @@ struct HidInterfaceInfo {
 /// time-out, so close() waits at most that long plus one write).
 class HidBackend
 {
-public:
+  public:
     virtual ~HidBackend() = default;
 
     /// Lists the present HID interfaces in enumeration order.

@@ -1,8 +1,10 @@
 #include "readers/hidpath.h"
 
-namespace hidpath {
+namespace hidpath
+{
 
-namespace {
+namespace
+{
 
 int hexValue(QChar c)
 {

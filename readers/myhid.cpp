@@ -6,7 +6,8 @@
 #include <QLoggingCategory>
 #include <QMutexLocker>
 
-namespace {
+namespace
+{
 
 Q_LOGGING_CATEGORY(lcHid, "vantory.hid")
 
@@ -127,7 +128,10 @@ void myhid::setMessageHook(MessageHook hook)
         m_messageHook = std::move(hook);
 }
 
-void myhid::showMessage(const QString& text) { m_messageHook(text); }
+void myhid::showMessage(const QString& text)
+{
+    m_messageHook(text);
+}
 
 void myhid::Connect()
 {
@@ -152,7 +156,10 @@ void myhid::Connect()
     }
 }
 
-int myhid::Find_And_Open() { return findAndOpen(false); }
+int myhid::Find_And_Open()
+{
+    return findAndOpen(false);
+}
 
 int myhid::findAndOpen(bool listOnly)
 {
@@ -211,7 +218,10 @@ uint8_t myhid::Hid_Write(const QByteArray& piece)
     return 1;
 }
 
-uint8_t myhid::Is_Connected() const { return m_connected.load() ? 1 : 0; }
+uint8_t myhid::Is_Connected() const
+{
+    return m_connected.load() ? 1 : 0;
+}
 
 void myhid::Close_Device()
 {

@@ -21,16 +21,16 @@ class myhid;
 class readThreadEP1 : public QThread
 {
     Q_OBJECT
-public:
+  public:
     explicit readThreadEP1(myhid* hid);
 
-signals:
+  signals:
     void hidDevReceive(QByteArray rxArray);
 
-protected:
+  protected:
     void run() override;
 
-private:
+  private:
     myhid* const m_hid;
 };
 
@@ -39,16 +39,16 @@ private:
 class writeThreadEP1 : public QThread
 {
     Q_OBJECT
-public:
+  public:
     explicit writeThreadEP1(myhid* hid);
 
-signals:
+  signals:
     void hidDevSend();
 
-protected:
+  protected:
     void run() override;
 
-private:
+  private:
     myhid* const m_hid;
 };
 
@@ -58,7 +58,7 @@ private:
 class myhid : public QObject
 {
     Q_OBJECT
-public:
+  public:
     static constexpr uint16_t R321VendorId = 0x0505;
     static constexpr int ReportSize = 64;
     /// Time-out of one blocking read, so that the read thread can stop.
@@ -104,15 +104,15 @@ public:
     /// True while an output report is in flight.
     bool isWriteBusy() const { return m_writeBusy.load() != 0; }
 
-signals:
+  signals:
     void hidDevRemoved();
     void usbConnect(QString connectInfo);
 
-private slots:
+  private slots:
     void inHidDevRemoved();
     void onWriteWatchdog();
 
-private:
+  private:
     friend class readThreadEP1;
     friend class writeThreadEP1;
 

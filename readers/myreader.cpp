@@ -5,7 +5,8 @@
 
 #include <QLoggingCategory>
 
-namespace {
+namespace
+{
 Q_LOGGING_CATEGORY(lcReader, "vantory.hid")
 }
 
@@ -17,9 +18,15 @@ void myreader::setHid(myhid* hid)
     reset();
 }
 
-QByteArray myreader::Cmd_Init() const { return r321::Cmd_Init(); }
+QByteArray myreader::Cmd_Init() const
+{
+    return r321::Cmd_Init();
+}
 
-QByteArray myreader::Cmd_Inventory() const { return r321::Cmd_Inventory(); }
+QByteArray myreader::Cmd_Inventory() const
+{
+    return r321::Cmd_Inventory();
+}
 
 QByteArray myreader::Cmd_ReadBlocks(const QByteArray& uid, uint8_t block, uint8_t count) const
 {
@@ -32,7 +39,10 @@ QByteArray myreader::Cmd_WriteBlocks(const QByteArray& uid, uint8_t block, const
     return r321::Cmd_WriteBlocks(uid, block, data, count);
 }
 
-QByteArray myreader::Cmd_Raw(const QByteArray& data, int k) const { return r321::Cmd_Raw(data, k); }
+QByteArray myreader::Cmd_Raw(const QByteArray& data, int k) const
+{
+    return r321::Cmd_Raw(data, k);
+}
 
 QByteArray myreader::Cmd_Transparent(const QByteArray& uid, uint8_t isoCommand,
                                      const QByteArray& data, int k) const
@@ -40,9 +50,15 @@ QByteArray myreader::Cmd_Transparent(const QByteArray& uid, uint8_t isoCommand,
     return r321::Cmd_Transparent(uid, isoCommand, data, k);
 }
 
-QByteArray myreader::Cmd_F5() const { return r321::Cmd_F5(); }
+QByteArray myreader::Cmd_F5() const
+{
+    return r321::Cmd_F5();
+}
 
-QByteArray myreader::Cmd_04() const { return r321::Cmd_04(); }
+QByteArray myreader::Cmd_04() const
+{
+    return r321::Cmd_04();
+}
 
 void myreader::reset()
 {

@@ -16,7 +16,7 @@ class myhid;
 class myreader : public QObject
 {
     Q_OBJECT
-public:
+  public:
     /// Frames waiting behind the one in flight at most.
     static constexpr int MaxQueuedFrames = 16;
 
@@ -50,10 +50,10 @@ public:
     /// True while a frame is in flight.
     bool isBusy() const { return m_inFlight; }
 
-public slots:
+  public slots:
     void in_hidDevSend_Myreader();
 
-private:
+  private:
     uint8_t startFrame(const QByteArray& frame);
     void startNextQueued();
     void reset();

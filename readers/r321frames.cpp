@@ -2,7 +2,8 @@
 
 #include "readers/crc16.h"
 
-namespace r321 {
+namespace r321
+{
 
 QByteArray fitted(const QByteArray& a, int size)
 {
@@ -33,9 +34,15 @@ QByteArray buildFrame(uint8_t command, const QByteArray& data)
     return f;
 }
 
-QByteArray Cmd_Init() { return buildFrame(CmdInit, QByteArray::fromHex("020100B70101")); }
+QByteArray Cmd_Init()
+{
+    return buildFrame(CmdInit, QByteArray::fromHex("020100B70101"));
+}
 
-QByteArray Cmd_Inventory() { return buildFrame(CmdInventory, QByteArray(1, '\0')); }
+QByteArray Cmd_Inventory()
+{
+    return buildFrame(CmdInventory, QByteArray(1, '\0'));
+}
 
 QByteArray Cmd_ReadBlocks(const QByteArray& uid, uint8_t block, uint8_t count)
 {
@@ -55,10 +62,12 @@ QByteArray Cmd_WriteBlocks(const QByteArray& uid, uint8_t block, const QByteArra
     return buildFrame(CmdWriteBlocks, d);
 }
 
-QByteArray Cmd_Raw(const QByteArray& data, int k) { return buildFrame(CmdRaw, fitted(data, k)); }
+QByteArray Cmd_Raw(const QByteArray& data, int k)
+{
+    return buildFrame(CmdRaw, fitted(data, k));
+}
 
-QByteArray Cmd_Transparent(const QByteArray& uid, uint8_t isoCommand, const QByteArray& data,
-                           int k)
+QByteArray Cmd_Transparent(const QByteArray& uid, uint8_t isoCommand, const QByteArray& data, int k)
 {
     const int params = qMax(0, k);
     if (11 + params > 0xFF)
@@ -74,8 +83,14 @@ QByteArray Cmd_Transparent(const QByteArray& uid, uint8_t isoCommand, const QByt
     return buildFrame(CmdTransparent, d);
 }
 
-QByteArray Cmd_F5() { return buildFrame(CmdF5, QByteArray(1, '\0')); }
+QByteArray Cmd_F5()
+{
+    return buildFrame(CmdF5, QByteArray(1, '\0'));
+}
 
-QByteArray Cmd_04() { return buildFrame(Cmd04, QByteArray()); }
+QByteArray Cmd_04()
+{
+    return buildFrame(Cmd04, QByteArray());
+}
 
 } // namespace r321

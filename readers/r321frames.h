@@ -7,7 +7,8 @@
 //   [0] 11 + d (bytes that follow)  [1..2] 7E 55  [3] LEN = 8 + d (bytes after it, CRC
 //   included)  [4..7] 00 00 01 00  [8] command  [9] 00  [10..] data  [10 + d..] CRC-16/X-25
 //   over LEN .. last data byte, low byte first. 12 + d bytes in all.
-namespace r321 {
+namespace r321
+{
 
 constexpr uint8_t CmdInit = 0xF4;
 constexpr uint8_t CmdInventory = 0x11;

@@ -4,11 +4,15 @@
 #include <QMutexLocker>
 #include <algorithm>
 
-namespace {
+namespace
+{
 
 Q_LOGGING_CATEGORY(lcSim, "vantory.sim")
 
-int idx(SimReaderKind reader) { return reader == SimReaderKind::R321 ? 0 : 1; }
+int idx(SimReaderKind reader)
+{
+    return reader == SimReaderKind::R321 ? 0 : 1;
+}
 
 // Request sizes with CRC: flags, command, UID, parameters.
 constexpr int kAddressedHead = 1 + 1 + 8;
@@ -16,7 +20,10 @@ constexpr int kCrc = 2;
 
 } // namespace
 
-ReaderField::ReaderField(QObject* parent) : QObject(parent) { m_clock.start(); }
+ReaderField::ReaderField(QObject* parent) : QObject(parent)
+{
+    m_clock.start();
+}
 
 void ReaderField::layTag(std::shared_ptr<VirtualTag> tag)
 {
@@ -221,7 +228,10 @@ void ReaderField::clearCommandLog()
     m_log.clear();
 }
 
-qint64 ReaderField::elapsedUs() const { return m_clock.nsecsElapsed() / 1000; }
+qint64 ReaderField::elapsedUs() const
+{
+    return m_clock.nsecsElapsed() / 1000;
+}
 
 void ReaderField::setLatencyEnabled(bool enabled)
 {

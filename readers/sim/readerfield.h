@@ -25,14 +25,14 @@ enum class SimReplyFault {
 /// One request received by a simulated reader, as the command log keeps it.
 struct SimCommandRecord {
     SimReaderKind reader = SimReaderKind::R321;
-    int command = -1;      ///< the reader's command code (R321 0x11 …, FEIG 0xB0 …)
-    int isoCommand = -1;   ///< the ISO15693 command carried, −1 if none
-    int firstBlock = -1;   ///< first block addressed, −1 if none
-    int blockCount = 0;    ///< number of blocks addressed
+    int command = -1;       ///< the reader's command code (R321 0x11 …, FEIG 0xB0 …)
+    int isoCommand = -1;    ///< the ISO15693 command carried, −1 if none
+    int firstBlock = -1;    ///< first block addressed, −1 if none
+    int blockCount = 0;     ///< number of blocks addressed
     qint64 timestampUs = 0; ///< time of receipt, µs since the field was created
-    qint64 airTimeUs = 0;  ///< modelled ISO15693 air time of the exchange
-    bool crcOk = true;     ///< the request's own CRC was right
-    QByteArray request;    ///< the complete request frame
+    qint64 airTimeUs = 0;   ///< modelled ISO15693 air time of the exchange
+    bool crcOk = true;      ///< the request's own CRC was right
+    QByteArray request;     ///< the complete request frame
 };
 
 /// The RF field shared by the simulated R321 and FEIG readers: the tags lying on the
@@ -40,11 +40,11 @@ struct SimCommandRecord {
 class ReaderField : public QObject
 {
     Q_OBJECT
-public:
+  public:
     // Air-time model at the ISO15693 high data rate (1 of 4 coding, one subcarrier).
-    static constexpr qint64 ByteUs = 302;       ///< one byte, either direction
-    static constexpr qint64 FrameUs = 226;      ///< SOF + EOF of one frame
-    static constexpr qint64 T1Us = 321;         ///< tag response delay
+    static constexpr qint64 ByteUs = 302;         ///< one byte, either direction
+    static constexpr qint64 FrameUs = 226;        ///< SOF + EOF of one frame
+    static constexpr qint64 T1Us = 321;           ///< tag response delay
     static constexpr qint64 EepromBlockUs = 5000; ///< programming one block
 
     explicit ReaderField(QObject* parent = nullptr);
@@ -116,11 +116,11 @@ public:
     /// Air time of a raw request (without CRC) and the raw response (with CRC).
     static qint64 rawAirTimeUs(const QByteArray& request, const QByteArray& response);
 
-signals:
+  signals:
     /// Tags were laid or taken away (may be emitted on a reader thread).
     void tagsChanged();
 
-private:
+  private:
     struct ArmedFault {
         SimReplyFault fault = SimReplyFault::None;
         int count = 0;

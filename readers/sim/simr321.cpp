@@ -7,22 +7,32 @@
 #include <QLoggingCategory>
 #include <QMutexLocker>
 
-namespace {
+namespace
+{
 
 Q_LOGGING_CATEGORY(lcSimR321, "vantory.sim")
 
 constexpr int kFrameOverhead = 12; // length byte, start mark, LEN, 4 fixed, command, 00, CRC
 
-uint8_t at(const QByteArray& a, int i) { return static_cast<uint8_t>(a.at(i)); }
+uint8_t at(const QByteArray& a, int i)
+{
+    return static_cast<uint8_t>(a.at(i));
+}
 
 // How long the hung reader sleeps between looks at its state.
 constexpr int kHungPollMs = 20;
 
 } // namespace
 
-SimR321::SimR321(ReaderField* field) : m_field(field) { m_interfaces = {defaultInterface()}; }
+SimR321::SimR321(ReaderField* field) : m_field(field)
+{
+    m_interfaces = {defaultInterface()};
+}
 
-SimR321::~SimR321() { close(); }
+SimR321::~SimR321()
+{
+    close();
+}
 
 HidInterfaceInfo SimR321::defaultInterface()
 {
@@ -261,8 +271,7 @@ void SimR321::handleFrame(const QByteArray& frame)
     m_changed.wakeAll();
 }
 
-SimR321::Outcome SimR321::execute(uint8_t command, const QByteArray& data,
-                                  SimCommandRecord* record)
+SimR321::Outcome SimR321::execute(uint8_t command, const QByteArray& data, SimCommandRecord* record)
 {
     Outcome out;
     const auto bad = [&out]() {

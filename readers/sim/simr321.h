@@ -24,7 +24,7 @@
 /// 0x1F at byte 8. Replies longer than 64 bytes go out as several zero-filled reports.
 class SimR321 : public HidBackend
 {
-public:
+  public:
     static constexpr uint16_t VendorId = 0x0505;
     static constexpr uint16_t ProductId = 0x0001;
 
@@ -75,7 +75,7 @@ public:
     int read(QByteArray* report, int timeoutMs) override;
     void close() override;
 
-private:
+  private:
     struct Pending {
         QByteArray report;
         qint64 readyAtUs = 0;

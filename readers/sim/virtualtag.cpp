@@ -5,18 +5,24 @@
 #include <QMutexLocker>
 #include <algorithm>
 
-namespace {
+namespace
+{
 
 // ST25DV04K factory values of the configuration registers 0x00..0x0F.
 constexpr std::array<uint8_t, VirtualTag::RegisterCount> kFactoryRegisters = {
-    0x88, 0x03, 0x01, 0x00, 0x03, 0x0F, 0x03, 0x0F,
-    0x03, 0x0F, 0x03, 0x00, 0x00, 0x00, 0x07, 0x00};
+    0x88, 0x03, 0x01, 0x00, 0x03, 0x0F, 0x03, 0x0F, 0x03, 0x0F, 0x03, 0x00, 0x00, 0x00, 0x07, 0x00};
 
 constexpr uint8_t kFlagAddressed = 0x20;
 
-uint8_t byteAt(const QByteArray& a, int i) { return static_cast<uint8_t>(a.at(i)); }
+uint8_t byteAt(const QByteArray& a, int i)
+{
+    return static_cast<uint8_t>(a.at(i));
+}
 
-bool isCustomCommand(uint8_t cmd) { return cmd >= 0xA0 && cmd <= 0xDF; }
+bool isCustomCommand(uint8_t cmd)
+{
+    return cmd >= 0xA0 && cmd <= 0xDF;
+}
 
 } // namespace
 
@@ -34,7 +40,10 @@ VirtualTag::VirtualTag(Kind kind, quint64 serial) : m_kind(kind)
     m_registers = kFactoryRegisters;
 }
 
-uint8_t VirtualTag::productByte() const { return m_uidMsb[2]; }
+uint8_t VirtualTag::productByte() const
+{
+    return m_uidMsb[2];
+}
 
 QByteArray VirtualTag::uidMsbFirst() const
 {
@@ -48,7 +57,10 @@ QByteArray VirtualTag::uidLsbFirst() const
     return uid;
 }
 
-int VirtualTag::userBlockCount() const { return m_kind == Kind::P ? 128 : 64; }
+int VirtualTag::userBlockCount() const
+{
+    return m_kind == Kind::P ? 128 : 64;
+}
 
 bool VirtualTag::hasBlock(int block) const
 {
@@ -96,8 +108,9 @@ uint8_t VirtualTag::readBlocksLocked(int first, int count, QByteArray* out) cons
             return ErrBlockUnavailable;
     QByteArray data;
     for (int b = first; b < first + count; ++b)
-        data += b == PwmControlBlock && m_kind == Kind::Pwm ? m_pwmBlock
-                                                             : m_memory.mid(b * BlockSize, BlockSize);
+        data += b == PwmControlBlock && m_kind == Kind::Pwm
+                    ? m_pwmBlock
+                    : m_memory.mid(b * BlockSize, BlockSize);
     if (out)
         *out = data;
     return 0;
@@ -307,7 +320,10 @@ bool VirtualTag::sessionOpen(int number) const
     return number >= 0 && number < PasswordCount && m_sessions[number];
 }
 
-uint8_t VirtualTag::rfa1ss() const { return configRegister(RegRfa1ss); }
+uint8_t VirtualTag::rfa1ss() const
+{
+    return configRegister(RegRfa1ss);
+}
 
 void VirtualTag::setRfa1ss(uint8_t value)
 {

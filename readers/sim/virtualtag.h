@@ -22,7 +22,7 @@
 /// or the simulator panel on the GUI thread may use the same tag.
 class VirtualTag
 {
-public:
+  public:
     enum class Kind { P, Pwm };
 
     static constexpr uint8_t ProductP = 0x50;
@@ -119,7 +119,7 @@ public:
     /// The error response 01 <code> CRC.
     static QByteArray errorResponse(uint8_t code);
 
-private:
+  private:
     bool hasBlockLocked(int block) const;
     bool writeAllowedLocked(int block) const;
     uint8_t readBlocksLocked(int first, int count, QByteArray* out) const;

@@ -13,7 +13,7 @@
 
 class FakeHidBackend : public HidBackend
 {
-public:
+  public:
     QVector<HidInterfaceInfo> interfaces;
     bool openFails = false;
 
@@ -134,7 +134,7 @@ public:
         return m_opens;
     }
 
-private:
+  private:
     mutable QMutex m_mutex;
     QWaitCondition m_cond;
     bool m_open = false;

@@ -5,7 +5,7 @@
 class TstCrc16 : public QObject
 {
     Q_OBJECT
-private slots:
+  private slots:
     void checkValues_data();
     void checkValues();
     void rangeOutsideData_isClipped();
@@ -57,7 +57,8 @@ void TstCrc16::trailer_detectsEveryFlippedBit()
         for (int bit = 0; bit < 8; ++bit) {
             QByteArray bad = frame;
             bad[i] = static_cast<char>(bad.at(i) ^ (1 << bit));
-            QVERIFY2(!crc16::x25TrailerOk(bad), qPrintable(QString("byte %1 bit %2").arg(i).arg(bit)));
+            QVERIFY2(!crc16::x25TrailerOk(bad),
+                     qPrintable(QString("byte %1 bit %2").arg(i).arg(bit)));
         }
     }
     QVERIFY(!crc16::x25TrailerOk(QByteArray::fromHex("7DFB")));

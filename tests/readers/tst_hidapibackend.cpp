@@ -7,7 +7,7 @@
 class TstHidapiBackend : public QObject
 {
     Q_OBJECT
-private slots:
+  private slots:
     void closedBackend_failsEveryTransfer();
     void openMissingPath_fails();
     void enumerate_listsPaths();

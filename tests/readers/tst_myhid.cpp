@@ -8,16 +8,17 @@
 #include <QElapsedTimer>
 #include <QtTest>
 
-namespace {
+namespace
+{
 
 // Records replies in a slot, with the thread the slot ran on.
 class Receiver : public QObject
 {
     Q_OBJECT
-public:
+  public:
     QVector<QByteArray> replies;
     QVector<QThread*> threads;
-public slots:
+  public slots:
     void onReceive(QByteArray rx)
     {
         replies.append(rx);
@@ -30,7 +31,7 @@ public slots:
 class TstMyHid : public QObject
 {
     Q_OBJECT
-private slots:
+  private slots:
     void connect_twoR321Interfaces_opensFirst();
     void connect_identicalR321Interfaces_opensFirst();
     void connect_noR321_opensNothing();
@@ -51,7 +52,8 @@ private slots:
 void TstMyHid::connect_twoR321Interfaces_opensFirst()
 {
     FakeHidBackend backend;
-    backend.interfaces = {FakeHidBackend::iface("kbd", 0x046D), FakeHidBackend::iface("r321-a", 0x0505, 0),
+    backend.interfaces = {FakeHidBackend::iface("kbd", 0x046D),
+                          FakeHidBackend::iface("r321-a", 0x0505, 0),
                           FakeHidBackend::iface("r321-b", 0x0505, 1)};
     myhid hid(&backend);
     QSignalSpy connected(&hid, &myhid::usbConnect);
@@ -72,7 +74,8 @@ void TstMyHid::connect_identicalR321Interfaces_opensFirst()
 {
     // Same vendor, product and interface number: the selection matches the first again.
     FakeHidBackend backend;
-    backend.interfaces = {FakeHidBackend::iface("r321-a", 0x0505), FakeHidBackend::iface("r321-b", 0x0505)};
+    backend.interfaces = {FakeHidBackend::iface("r321-a", 0x0505),
+                          FakeHidBackend::iface("r321-b", 0x0505)};
     myhid hid(&backend);
     QSignalSpy connected(&hid, &myhid::usbConnect);
     hid.Connect();
@@ -83,7 +86,8 @@ void TstMyHid::connect_identicalR321Interfaces_opensFirst()
 void TstMyHid::connect_noR321_opensNothing()
 {
     FakeHidBackend backend;
-    backend.interfaces = {FakeHidBackend::iface("kbd", 0x046D), FakeHidBackend::iface("mouse", 0x0000)};
+    backend.interfaces = {FakeHidBackend::iface("kbd", 0x046D),
+                          FakeHidBackend::iface("mouse", 0x0000)};
     myhid hid(&backend);
     QSignalSpy connected(&hid, &myhid::usbConnect);
     hid.Connect();
@@ -112,7 +116,8 @@ void TstMyHid::connect_openFailure_showsMessageAndStaysDisconnected()
 void TstMyHid::interfaceNumber_takenFromPathWhenUnknown()
 {
     FakeHidBackend backend;
-    backend.interfaces = {FakeHidBackend::iface(R"(\\?\hid#vid_0505&pid_1234&mi_01#7&1)", 0x0505, -1)};
+    backend.interfaces = {
+        FakeHidBackend::iface(R"(\\?\hid#vid_0505&pid_1234&mi_01#7&1)", 0x0505, -1)};
     myhid hid(&backend);
     hid.Connect();
     QCOMPARE(hid.searchResult().first().interfaceNumber, 1);
@@ -210,7 +215,7 @@ void TstMyHid::readError_marksNotConnectedOnce()
     QTRY_COMPARE(int(hid.Is_Connected()), 0);
     QTRY_COMPARE(removed.count(), 1);
     QTest::qWait(150);
-    QCOMPARE(removed.count(), 1); // no spinning on the dead device
+    QCOMPARE(removed.count(), 1);              // no spinning on the dead device
     QTRY_VERIFY(backend.openPath().isEmpty()); // inHidDevRemoved closed it
 }
 
@@ -228,8 +233,10 @@ void TstMyHid::hungReader_notConnectedWithinASecond()
     QTest::qWait(500);
     QCOMPARE(int(hid.Is_Connected()), 1);
     QTRY_COMPARE_WITH_TIMEOUT(int(hid.Is_Connected()), 0, 2000);
-    QVERIFY2(t.elapsed() >= myhid::WriteCompletionTimeoutMs - 50, qPrintable(QString::number(t.elapsed())));
-    QVERIFY2(t.elapsed() < myhid::WriteCompletionTimeoutMs + 700, qPrintable(QString::number(t.elapsed())));
+    QVERIFY2(t.elapsed() >= myhid::WriteCompletionTimeoutMs - 50,
+             qPrintable(QString::number(t.elapsed())));
+    QVERIFY2(t.elapsed() < myhid::WriteCompletionTimeoutMs + 700,
+             qPrintable(QString::number(t.elapsed())));
 }
 
 void TstMyHid::unpluggedSimulator_marksNotConnected()

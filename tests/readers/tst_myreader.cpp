@@ -8,7 +8,8 @@
 
 #include <QtTest>
 
-namespace {
+namespace
+{
 
 // A link over a fake backend, wired as the window wires it on connect.
 struct FakeLink {
@@ -46,7 +47,7 @@ QByteArray frameOf(int size)
 class TstMyReader : public QObject
 {
     Q_OBJECT
-private slots:
+  private slots:
     void frameOperations_matchBuilders();
     void tenBlockWrite_onePieceEndingInTwoZeros();
     void hundredBytes_secondPieceOnlyAfterHidDevSend();
@@ -160,7 +161,8 @@ void TstMyReader::fifo_twoFramesSameTick_bothReachReaderInOrder()
     SimR321 sim(&field);
     myhid hid(&sim);
     myreader reader(&hid);
-    connect(hid.writeThread(), &writeThreadEP1::hidDevSend, &reader, &myreader::in_hidDevSend_Myreader);
+    connect(hid.writeThread(), &writeThreadEP1::hidDevSend, &reader,
+            &myreader::in_hidDevSend_Myreader);
     QSignalSpy received(hid.readThread(), &readThreadEP1::hidDevReceive);
     hid.Connect();
 
@@ -247,7 +249,8 @@ void TstMyReader::fifo_hungReader_linkReportedNotConnected()
     SimR321 sim(&field);
     myhid hid(&sim);
     myreader reader(&hid);
-    connect(hid.writeThread(), &writeThreadEP1::hidDevSend, &reader, &myreader::in_hidDevSend_Myreader);
+    connect(hid.writeThread(), &writeThreadEP1::hidDevSend, &reader,
+            &myreader::in_hidDevSend_Myreader);
     hid.Connect();
     field.setHung(SimReaderKind::R321, true);
     QCOMPARE(int(reader.Send_Frame(reader.Cmd_Inventory())), 1);

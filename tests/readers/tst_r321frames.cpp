@@ -4,7 +4,8 @@
 
 #include <QtTest>
 
-namespace {
+namespace
+{
 const QByteArray kUid = QByteArray::fromHex("08070605045002E0");
 
 // Checks the frame convention and returns the data part.
@@ -26,7 +27,7 @@ QByteArray checkedData(const QByteArray& f, uint8_t command)
 class TstR321Frames : public QObject
 {
     Q_OBJECT
-private slots:
+  private slots:
     void inventory_matchesKnownBytes();
     void commands_data();
     void commands();
@@ -52,7 +53,8 @@ void TstR321Frames::commands_data()
     QTest::newRow("inventory") << r321::Cmd_Inventory() << 0x11 << QByteArray::fromHex("00");
     QTest::newRow("read") << r321::Cmd_ReadBlocks(kUid, 248, 1) << 0x22
                           << kUid + QByteArray::fromHex("F801");
-    QTest::newRow("write 2") << r321::Cmd_WriteBlocks(kUid, 126, QByteArray::fromHex("0102030405060708"), 2)
+    QTest::newRow("write 2") << r321::Cmd_WriteBlocks(kUid, 126,
+                                                      QByteArray::fromHex("0102030405060708"), 2)
                              << 0x23 << kUid + QByteArray::fromHex("7E020102030405060708");
     QTest::newRow("beeper on") << r321::Cmd_Raw(QByteArray::fromHex("0001000000000000"), 8) << 0xE9
                                << QByteArray::fromHex("0001000000000000");
@@ -103,9 +105,11 @@ void TstR321Frames::transparentPresentPassword_layout()
 void TstR321Frames::shortInputs_areZeroFilled()
 {
     // A short UID or data array must not make the builder read past its end.
-    const QByteArray f = r321::Cmd_WriteBlocks(QByteArray::fromHex("0102"), 0, QByteArray::fromHex("AA"), 2);
-    QCOMPARE(checkedData(f, 0x23),
-             QByteArray::fromHex("0102000000000000" "0002" "AA00000000000000"));
+    const QByteArray f =
+        r321::Cmd_WriteBlocks(QByteArray::fromHex("0102"), 0, QByteArray::fromHex("AA"), 2);
+    QCOMPARE(checkedData(f, 0x23), QByteArray::fromHex("0102000000000000"
+                                                       "0002"
+                                                       "AA00000000000000"));
     QCOMPARE(checkedData(r321::Cmd_Raw(QByteArray::fromHex("0001"), 8), 0xE9),
              QByteArray::fromHex("0001000000000000"));
     QCOMPARE(checkedData(r321::Cmd_Raw(QByteArray::fromHex("00010203040506070809"), 8), 0xE9),
@@ -124,7 +128,8 @@ void TstR321Frames::interfaceNumber_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<int>("number");
-    QTest::newRow("mi_01 then #") << R"(\\?\hid#vid_0505&pid_5050&mi_01#7&2a&0&0000#{4d1e55b2})" << 1;
+    QTest::newRow("mi_01 then #") << R"(\\?\hid#vid_0505&pid_5050&mi_01#7&2a&0&0000#{4d1e55b2})"
+                                  << 1;
     QTest::newRow("mi_00") << R"(\\?\hid#vid_0505&pid_5050&mi_00#7)" << 0;
     QTest::newRow("upper case hex") << "x&MI_0A&col01" << 10;
     QTest::newRow("hex digits run") << "x&mi_1f" << 0x1F;

@@ -7,7 +7,8 @@
 #include <QElapsedTimer>
 #include <QtTest>
 
-namespace {
+namespace
+{
 
 const QByteArray kFixedPwd = QByteArray::fromHex("7130458269154038");
 
@@ -39,7 +40,7 @@ QByteArray exchange(SimR321& sim, const QByteArray& frame)
 class TstSimR321 : public QObject
 {
     Q_OBJECT
-private slots:
+  private slots:
     void init();
     void cleanup();
 
@@ -71,7 +72,7 @@ private slots:
     void latency_delaysReply();
     void commandLog_recordsRequests();
 
-private:
+  private:
     ReaderField* m_field = nullptr;
     SimR321* m_sim = nullptr;
     std::shared_ptr<VirtualTag> m_tag;
@@ -204,21 +205,21 @@ void TstSimR321::readBlocks_pwmBlock248()
 
 void TstSimR321::readBlocks_unknownUid_noTag()
 {
-    const replies::R321Reply d = replies::decodeR321(
-        exchange(*m_sim, r321::Cmd_ReadBlocks(m_tag->uidMsbFirst(), 0, 12)));
+    const replies::R321Reply d =
+        replies::decodeR321(exchange(*m_sim, r321::Cmd_ReadBlocks(m_tag->uidMsbFirst(), 0, 12)));
     QCOMPARE(d.status, SimR321::StatusNoTag);
 }
 
 void TstSimR321::writeBlocks_reachTheTag()
 {
     const QByteArray data = QByteArray::fromHex("11223344556677889900AABBCCDDEEFF01020304");
-    const replies::R321Reply d =
-        replies::decodeR321(exchange(*m_sim, r321::Cmd_WriteBlocks(m_tag->uidLsbFirst(), 125, data, 5)));
+    const replies::R321Reply d = replies::decodeR321(
+        exchange(*m_sim, r321::Cmd_WriteBlocks(m_tag->uidLsbFirst(), 125, data, 5)));
     QCOMPARE(d.kind, replies::Kind::WriteBlocks);
     QCOMPARE(d.status, SimR321::StatusTagError); // blocks 128 and above do not exist
     QCOMPARE(m_tag->memory().mid(500, 12), QByteArray::fromHex("F4F5F6F7F8F9FAFBFCFDFEFF"));
-    const replies::R321Reply ok =
-        replies::decodeR321(exchange(*m_sim, r321::Cmd_WriteBlocks(m_tag->uidLsbFirst(), 64, data, 5)));
+    const replies::R321Reply ok = replies::decodeR321(
+        exchange(*m_sim, r321::Cmd_WriteBlocks(m_tag->uidLsbFirst(), 64, data, 5)));
     QVERIFY(ok.ok());
     QCOMPARE(m_tag->memory().mid(256, 20), data);
 }
@@ -255,8 +256,8 @@ void TstSimR321::transparent_wrongPassword_statusOkTagError()
     QCOMPARE(d.payload.left(2), QByteArray::fromHex("010F"));
     QVERIFY(replies::transparentResponseByte1(d) != int(replies::kPresentPasswordOkByte));
     // A transparent command to a UID that is not on the reader gets no tag answer.
-    const QByteArray other = r321::Cmd_Transparent(QByteArray(8, '\x55'), 0xB3,
-                                                   QByteArray(9, '\0'), 9);
+    const QByteArray other =
+        r321::Cmd_Transparent(QByteArray(8, '\x55'), 0xB3, QByteArray(9, '\0'), 9);
     QCOMPARE(replies::decodeR321(exchange(*m_sim, other)).status, SimR321::StatusNoTag);
 }
 
@@ -306,9 +307,11 @@ void TstSimR321::garbageReport_isIgnored()
 
 void TstSimR321::unknownCommand_badCommandStatus()
 {
-    QCOMPARE(replies::decodeR321(exchange(*m_sim, r321::Cmd_F5())).status, SimR321::StatusBadCommand);
-    QCOMPARE(replies::decodeR321(exchange(*m_sim, r321::buildFrame(0x22, QByteArray(3, '\0')))).status,
+    QCOMPARE(replies::decodeR321(exchange(*m_sim, r321::Cmd_F5())).status,
              SimR321::StatusBadCommand);
+    QCOMPARE(
+        replies::decodeR321(exchange(*m_sim, r321::buildFrame(0x22, QByteArray(3, '\0')))).status,
+        SimR321::StatusBadCommand);
 }
 
 void TstSimR321::otherVendorInterface_neverAnswers()
@@ -356,21 +359,26 @@ void TstSimR321::fault_failingStatus()
 {
     m_field->armReplyFault(SimReplyFault::FailingStatus, 1, 1, 0x22);
     QVERIFY(replies::decodeR321(exchange(*m_sim, r321::Cmd_Inventory())).ok());
-    QVERIFY(replies::decodeR321(exchange(*m_sim, r321::Cmd_ReadBlocks(m_tag->uidLsbFirst(), 0, 1))).ok());
+    QVERIFY(replies::decodeR321(exchange(*m_sim, r321::Cmd_ReadBlocks(m_tag->uidLsbFirst(), 0, 1)))
+                .ok());
     const replies::R321Reply d =
         replies::decodeR321(exchange(*m_sim, r321::Cmd_ReadBlocks(m_tag->uidLsbFirst(), 0, 1)));
     QCOMPARE(d.status, SimR321::StatusFailure);
     QVERIFY(d.payload.isEmpty());
-    QVERIFY(replies::decodeR321(exchange(*m_sim, r321::Cmd_ReadBlocks(m_tag->uidLsbFirst(), 0, 1))).ok());
+    QVERIFY(replies::decodeR321(exchange(*m_sim, r321::Cmd_ReadBlocks(m_tag->uidLsbFirst(), 0, 1)))
+                .ok());
 }
 
 void TstSimR321::fault_tagRemovedMidSequence()
 {
     m_field->removeTagsAfter(2);
     QVERIFY(replies::decodeR321(exchange(*m_sim, r321::Cmd_Inventory())).ok());
-    QVERIFY(replies::decodeR321(exchange(*m_sim, r321::Cmd_ReadBlocks(m_tag->uidLsbFirst(), 0, 12))).ok());
-    QCOMPARE(replies::decodeR321(exchange(*m_sim, r321::Cmd_ReadBlocks(m_tag->uidLsbFirst(), 12, 12))).status,
-             SimR321::StatusNoTag);
+    QVERIFY(replies::decodeR321(exchange(*m_sim, r321::Cmd_ReadBlocks(m_tag->uidLsbFirst(), 0, 12)))
+                .ok());
+    QCOMPARE(
+        replies::decodeR321(exchange(*m_sim, r321::Cmd_ReadBlocks(m_tag->uidLsbFirst(), 12, 12)))
+            .status,
+        SimR321::StatusNoTag);
     QCOMPARE(m_field->tagCount(), 0);
 }
 
@@ -429,7 +437,8 @@ void TstSimR321::latency_delaysReply()
     QCOMPARE(m_sim->read(&r, 20), 0); // 67 ms of air time are not over yet
     const QByteArray reply = readReport(*m_sim, 500);
     QVERIFY(replies::decodeR321(reply).ok());
-    QVERIFY2(t.elapsed() >= ReaderField::writeAirTimeUs(10) / 1000, qPrintable(QString::number(t.elapsed())));
+    QVERIFY2(t.elapsed() >= ReaderField::writeAirTimeUs(10) / 1000,
+             qPrintable(QString::number(t.elapsed())));
 }
 
 void TstSimR321::commandLog_recordsRequests()
@@ -437,7 +446,8 @@ void TstSimR321::commandLog_recordsRequests()
     m_field->clearCommandLog();
     exchange(*m_sim, r321::Cmd_Inventory());
     exchange(*m_sim, r321::Cmd_ReadBlocks(m_tag->uidLsbFirst(), 32, 12));
-    exchange(*m_sim, r321::Cmd_Transparent(m_tag->uidLsbFirst(), 0xA1, QByteArray::fromHex("0405"), 2));
+    exchange(*m_sim,
+             r321::Cmd_Transparent(m_tag->uidLsbFirst(), 0xA1, QByteArray::fromHex("0405"), 2));
     const QVector<SimCommandRecord> log = m_field->commandLog();
     QCOMPARE(log.size(), 3);
     QCOMPARE(log[0].command, 0x11);

@@ -4,7 +4,8 @@
 
 #include <QtTest>
 
-namespace {
+namespace
+{
 
 const QByteArray kZeroPwd(8, '\0');
 const QByteArray kFixedPwd = QByteArray::fromHex("7130458269154038");
@@ -44,7 +45,7 @@ QByteArray pattern(int size, int seed)
 class TstVirtualTag : public QObject
 {
     Q_OBJECT
-private slots:
+  private slots:
     void uid_data();
     void uid();
     void blockRanges_data();
