@@ -1,0 +1,291 @@
+#include "app/vantory.h"
+#include "ui_vantory.h"
+
+#include "app/aboutusdialog.h"
+#include "app/branding.h"
+#include "app/connectionconfig.h"
+#include "model/displayscale.h"
+#include "readers/feigworker.h"
+#include "readers/feusblibrary.h"
+#include "readers/hidapibackend.h"
+#include "readers/myfeigusb.h"
+#include "readers/myhid.h"
+#include "readers/myreader.h"
+#include "widgets/customitemdelegrate.h"
+#include "widgets/mychart.h"
+#include "widgets/noticewidget.h"
+#include "widgets/rangeslider.h"
+
+#include <QBrush>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QIcon>
+#include <QLabel>
+#include <QPalette>
+#include <QRegExp>
+#include <QTimer>
+#include <mutex>
+
+Q_LOGGING_CATEGORY(lcUi, "vantory.ui")
+
+// Qt wants this at global scope, outside any namespace.
+static void initVantoryResources()
+{
+    Q_INIT_RESOURCE(vantory);
+}
+
+namespace
+{
+
+// The resources live in a static library, so they must be registered by hand once.
+void registerResources()
+{
+    static std::once_flag once;
+    std::call_once(once, initVantoryResources);
+}
+
+// Whole numbers 0 to 100 (times) and 1 to 100 (levels) for the lumen table editors.
+const QRegExp& timePattern()
+{
+    static const QRegExp pattern(QStringLiteral("^([0-9]|[1-9]\\d|[1][0][0])$"));
+    return pattern;
+}
+
+const QRegExp& levelPattern()
+{
+    static const QRegExp pattern(QStringLiteral("^([1-9]|[1-9]\\d|[1][0][0])$"));
+    return pattern;
+}
+
+} // namespace
+
+Vantory::Vantory(QWidget* parent) : Vantory(ReaderBackends{}, parent) {}
+
+Vantory::Vantory(const ReaderBackends& backends, QWidget* parent)
+    : QMainWindow(parent), ui(new Ui::Vantory)
+{
+    registerResources();
+
+    m_simulated = backends.simulated;
+    m_hid_backend = backends.hid;
+    if (!m_hid_backend) {
+        m_own_hid_backend = std::make_unique<HidapiBackend>();
+        m_hid_backend = m_own_hid_backend.get();
+    }
+    m_feusb_backend = backends.feusb;
+    if (!m_feusb_backend) {
+        m_own_feusb_backend = std::make_unique<FeusbLibrary>();
+        m_feusb_backend = m_own_feusb_backend.get();
+    }
+
+    ui->setupUi(this);
+
+    setWindowTitle(branding::windowTitle(false));
+    ui->Productlabel->setText(branding::productText());
+    ui->actionAboutus->setIcon(QIcon(branding::aboutIcon()));
+
+    m_connection_dialog = new ConnectionConfig(this);
+    m_myreader = new myreader();
+    m_about_dialog = new AboutUsDialog(nullptr);
+    m_myhid = new myhid(m_hid_backend);
+    m_myreader->setHid(m_myhid);
+    m_notice = new NoticeWidget(nullptr);
+    m_feig = new MyFeigUsb();
+    m_chart = new MyChart();
+    m_feig_thread = new writeThreadFEIG1(m_feusb_backend);
+
+    Init_Panel_Style();
+    Init_Connections();
+}
+
+Vantory::~Vantory()
+{
+    // Timers first, so that no tick reaches half-destroyed links.
+    cmd_timer->stop();
+    clock_timer->stop();
+
+    // Each link stops its own threads before its transport goes away with the
+    // backends (members, destroyed after this body).
+    delete m_feig_thread;
+    delete m_myhid;
+    delete m_myreader;
+    delete m_feig;
+    delete m_chart;
+    delete m_notice;
+    delete m_about_dialog; // a top-level window of its own, not our child
+
+    // The table is destroyed after this body; it must not keep our delegates.
+    ui->LumentableWidget->setItemDelegateForRow(0, nullptr);
+    ui->LumentableWidget->setItemDelegateForRow(1, nullptr);
+    delete m_time_delegate;
+    delete m_level_delegate;
+    delete chart_layout_cct;
+    delete ui;
+}
+
+void Vantory::Select_Display_Scale(int taskbar, uint16_t width, uint16_t height)
+{
+    qCDebug(lcUi) << taskbar;
+    const displayscale::DisplayScale scale =
+        displayscale::computeDisplayScale(taskbar, width, height);
+    if (scale.row < 0)
+        return;
+    Apply_Display_Scale(width, height, static_cast<uint8_t>(scale.row));
+    qCDebug(lcUi).noquote() << scale.logLine;
+}
+
+void Vantory::Apply_Display_Scale(uint16_t width, uint16_t height, uint8_t row)
+{
+    if (row >= displayscale::RowCount)
+        return;
+    // The table is indexed by taskbar height; 40 px plus 10 px per row names the row.
+    const displayscale::DisplayScale scale =
+        displayscale::computeDisplayScale(40 + 10 * row, width, height);
+    // Screens outside every band keep the form's sizes instead of getting zero limits.
+    if (!scale.hasSizes())
+        return;
+    m_scale = scale;
+
+    setMinimumSize(scale.windowMinimum);
+    if (scale.asMinimum) {
+        ui->CurrentBoxwidget->setMinimumWidth(scale.currentWidth);
+        ui->CurrentBoxwidget->setMinimumHeight(scale.currentHeight);
+        ui->CLOBoxwidget->setMinimumWidth(scale.cloWidth);
+        ui->CLOBoxwidget->setMinimumHeight(scale.cloHeight);
+    } else {
+        ui->CurrentBoxwidget->setMaximumHeight(scale.currentHeight);
+        ui->CLOBoxwidget->setMaximumHeight(scale.cloHeight);
+    }
+    ui->scrollArea_Data->setMaximumWidth(scale.dataMaxWidth);
+}
+
+void Vantory::Init_Panel_Style()
+{
+    status_link = new QLabel();
+    status_result = new QLabel();
+    ui->statusBar->addWidget(status_link, 2);
+    ui->statusBar->addWidget(status_result, 1);
+
+    QPalette palette = ui->statusBar->palette();
+    palette.setBrush(QPalette::All, QPalette::WindowText, QBrush(Qt::red));
+    ui->statusBar->setPalette(palette);
+    ui->statusBar->setAutoFillBackground(true);
+    // Under the window's style sheet Qt does not pass palettes down to children, so the
+    // labels get the red palette themselves until a tip gives them their own colour.
+    status_link->setPalette(palette);
+    status_result->setPalette(palette);
+
+    Set_Panel_Spacer(false);
+
+    ui->CurrentBoxwidget->setStyleSheet(
+        QStringLiteral("#CurrentBoxwidget{border:1px solid rgb(0,0,0)}"));
+    ui->CLOBoxwidget->setStyleSheet(QStringLiteral("#CLOBoxwidget{border:1px solid rgb(0,0,0)}"));
+    ui->CctBoxwidget->setStyleSheet(QStringLiteral("#CctBoxwidget{border:1px solid rgb(0,0,0)}"));
+    ui->Temperaturewidget->setStyleSheet(
+        QStringLiteral("#Temperaturewidget{border:1px solid rgb(219,219,219)}"));
+    ui->RGBwidget->setStyleSheet(QStringLiteral("#RGBwidget{border:1px solid rgb(219,219,219)}"));
+    ui->DeviceDatawidget->setStyleSheet(
+        QStringLiteral("#DeviceDatawidget{border:1px solid rgb(219,219,219)}"));
+}
+
+void Vantory::Init_Connections()
+{
+    status_link->setText(QStringLiteral("Please selcet usb device"));
+
+    cmd_timer = new QTimer(this);
+    cmd_timer->stop();
+    cmd_timer->setTimerType(Qt::PreciseTimer);
+    cmd_timer->setInterval(1);
+    connect(cmd_timer, &QTimer::timeout, this, &Vantory::TIMER0_HANDLE);
+    cmd_timer->start();
+
+    clock_timer = new QTimer(this);
+    clock_timer->setInterval(300);
+    connect(clock_timer, &QTimer::timeout, this, &Vantory::SetTime);
+    clock_timer->start();
+
+    connect(ui->switchbuttonwidget, &switchbutton::statusChanged, this,
+            &Vantory::switchButton_Status);
+    connect(ui->Colorwidget, &ColorWidget::clickCopy, this, &Vantory::in_clickCopy);
+
+    switchButton_Status(false);
+    ui->switchbuttonwidget->setChecked(false);
+
+    chart_layout_cct = new QGridLayout();
+
+    ui->Currentwidget_ch1->setRange(QStringLiteral("CH1 Current(mA):"), 50, 400,
+                                    QStringLiteral("mA"));
+    ui->Currentwidget_ch2->setRange(QStringLiteral("CH2 Current(mA):"), 50, 400,
+                                    QStringLiteral("mA"));
+    ui->Currentwidget_ch3->setRange(QStringLiteral("CH3 Current(mA):"), 50, 400,
+                                    QStringLiteral("mA"));
+    ui->Currentwidget_ch1->setValue(157);
+    ui->Currentwidget_ch2->setValue(157);
+    ui->Currentwidget_ch3->setValue(157);
+    ui->Currentwidget_ch1->setLabels(QStringLiteral("A_CH:"), QStringLiteral("CH1 Current(mA)"));
+    ui->Currentwidget_ch2->setLabels(QStringLiteral("B_CH:"), QStringLiteral("CH2 Current(mA)"));
+    ui->Currentwidget_ch3->setLabels(QStringLiteral("C_CH:"), QStringLiteral("CH3 Current(mA)"));
+
+    Get_CCT_Data();
+
+    QTableWidget* table = ui->LumentableWidget;
+    table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    table->verticalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    m_time_delegate = new CustomItemDelegrate(timePattern(), nullptr);
+    m_level_delegate = new CustomItemDelegrate(levelPattern(), nullptr);
+    table->setItemDelegateForRow(0, m_time_delegate);
+    table->setItemDelegateForRow(1, m_level_delegate);
+
+    cct_slider = new RangeSlider(Qt::Horizontal, RangeSlider::BothHandles);
+    m_slider_layout = new QHBoxLayout();
+    m_slider_layout->addWidget(cct_slider);
+    ui->Tempwidget->setLayout(m_slider_layout);
+    cct_slider->setRange(1000, 12000);
+
+    connect(ui->WormestspinBox, QOverload<int>::of(&QSpinBox::valueChanged), cct_slider,
+            &RangeSlider::setLowerValue);
+    connect(ui->CoolestspinBox, QOverload<int>::of(&QSpinBox::valueChanged), cct_slider,
+            &RangeSlider::setUpperValue);
+    connect(cct_slider, &RangeSlider::lowerValueChanged, ui->WormestspinBox, &QSpinBox::setValue);
+    connect(cct_slider, &RangeSlider::upperValueChanged, ui->CoolestspinBox, &QSpinBox::setValue);
+}
+
+void Vantory::Show_Current_Range_Rows(uint8_t channels)
+{
+    const std::array<std::array<QWidget*, 3>, 3> rows = {{
+        {ui->label_CH1_img, ui->label_ACurrentRange_Logo, ui->Currentlabel_Range_A},
+        {ui->label_CH2_img, ui->label_BCurrentRange_Logo, ui->Currentlabel_Range_B},
+        {ui->label_CH3_img, ui->label_CCurrentRange_Logo, ui->Currentlabel_Range_C},
+    }};
+    if (channels < 1 || channels > 3) {
+        for (const auto& row : rows)
+            for (QWidget* w : row)
+                w->hide();
+        return;
+    }
+    for (int i = 0; i < channels; ++i)
+        for (QWidget* w : rows[i])
+            w->show();
+}
+
+void Vantory::Set_Panel_Spacer(bool expand)
+{
+    if (expand)
+        ui->verticalSpacer->changeSize(20, 20, QSizePolicy::Preferred, QSizePolicy::Expanding);
+    else
+        ui->verticalSpacer->changeSize(0, 0, QSizePolicy::Minimum, QSizePolicy::Minimum);
+    ui->gridLayout_3->invalidate();
+}
+
+void Vantory::Hide_Option_Panels()
+{
+    Show_Current_Range_Rows(0);
+    ui->Currentwidget_ch1->hide();
+    ui->Currentwidget_ch2->hide();
+    ui->Currentwidget_ch3->hide();
+    ui->CLOBoxwidget->hide();
+    ui->CctBoxwidget->hide();
+    Set_Panel_Spacer(true);
+}

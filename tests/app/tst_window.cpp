@@ -1,0 +1,915 @@
+#include "app/branding.h"
+#include "app/vantory.h"
+#include "model/constlumen.h"
+#include "model/tagfields.h"
+#include "widgets/curvechart.h"
+#include "widgets/myslider.h"
+#include "widgets/rangeslider.h"
+#include "widgets/switchbutton.h"
+
+#include <QAction>
+#include <QGridLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QScrollArea>
+#include <QSpacerItem>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QTimer>
+#include <QToolBar>
+#include <QValidator>
+#include <QtTest>
+#include <memory>
+
+// Reaches the window's private state; the window declares it a friend.
+struct VantoryProbe {
+    static QLabel* statusLink(Vantory& w) { return w.status_link; }
+    static QLabel* statusResult(Vantory& w) { return w.status_result; }
+    static QTimer* cmdTimer(Vantory& w) { return w.cmd_timer; }
+    static QTimer* clockTimer(Vantory& w) { return w.clock_timer; }
+    static RangeSlider* cctSlider(Vantory& w) { return w.cct_slider; }
+    static TagImage& image(Vantory& w) { return w.m_image; }
+    static uint8_t& chipCode(Vantory& w) { return w.chip_code; }
+    static uint8_t langCn(Vantory& w) { return w.lang_cn; }
+    static uint8_t readerType(Vantory& w) { return w.reader_type; }
+    static uint8_t lastTip(Vantory& w) { return w.last_tip; }
+    static bool cloChartReady(Vantory& w) { return w.clo_chart_ready; }
+    static uint8_t channelCount(Vantory& w) { return w.m_channel_count; }
+    static uint16_t pwmPeriod(Vantory& w) { return w.pwm_period; }
+    static const CommandState& cmd(Vantory& w) { return w.m_cmd; }
+    static QGridLayout* chartLayoutCct(Vantory& w) { return w.chart_layout_cct; }
+    static void showRangeRows(Vantory& w, uint8_t n) { w.Show_Current_Range_Rows(n); }
+    static void setPanelSpacer(Vantory& w, bool expand) { w.Set_Panel_Spacer(expand); }
+    static void hideOptionPanels(Vantory& w) { w.Hide_Option_Panels(); }
+    static void updateProductInfo(Vantory& w) { w.Update_Product_Info(); }
+    static void updateDriveInfo(Vantory& w) { w.Update_Drive_Info(); }
+    static void updateBankBuff(Vantory& w) { w.Update_Bank_Buff(); }
+    static void getCctData(Vantory& w) { w.Get_CCT_Data(); }
+    static void switchStatus(Vantory& w, bool on) { w.switchButton_Status(on); }
+};
+
+namespace
+{
+
+const QString kUi = QStringLiteral(":/image/images/UI_img/");
+
+template <typename T> T* child(Vantory& w, const char* name)
+{
+    T* found = w.findChild<T*>(QString::fromLatin1(name));
+    if (!found)
+        qWarning("no child %s", name);
+    return found;
+}
+
+QImage iconImage(const QIcon& icon, QIcon::State state = QIcon::Off)
+{
+    return icon.pixmap(QSize(40, 40), QIcon::Normal, state).toImage();
+}
+
+QImage fileImage(const QString& path)
+{
+    return QIcon(path).pixmap(QSize(40, 40)).toImage();
+}
+
+void putU16(TagImage::Bytes& b, int offset, uint16_t v)
+{
+    b[size_t(offset)] = uint8_t(v >> 8);
+    b[size_t(offset + 1)] = uint8_t(v);
+}
+
+void putU32(TagImage::Bytes& b, int offset, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        b[size_t(offset + i)] = uint8_t(v >> (8 * (3 - i)));
+}
+
+void putText(TagImage::Bytes& b, int offset, const QByteArray& text)
+{
+    for (int i = 0; i < text.size(); ++i)
+        b[size_t(offset + i)] = uint8_t(text[i]);
+}
+
+// A layout-2, driver type 8 tag with one channel and an enabled CLO curve.
+TagImage layout2Image()
+{
+    TagImage image;
+    auto& b = image.image_v2;
+    putText(b, 195, "ABC-1 DALI-2");
+    putU32(b, 176, 1410010001u);
+    b[180] = 7;
+    b[183] = 2;
+    b[192] = 0x08;
+    b[83] = 2;
+    b[84] = 3;
+    b[73] = 4;
+    b[74] = 15;
+    b[72] = 0x2A; // GTIN 42
+    b[89] = 3;    // ignored in layout 2
+    putU16(b, 112, 700);
+    putU16(b, 114, 100);
+    putU16(b, 264, 350);
+    b[267] = 0x01; // as found on a tag: on, but not 0xAA
+    for (int i = 0; i < 16; ++i) {
+        b[size_t(268 + i)] = uint8_t(60 + 2 * i);
+        b[size_t(284 + i)] = uint8_t(3 * i);
+    }
+    putU16(b, 302, 6500);
+    putU16(b, 304, 2700);
+    putU32(b, 332, 1234);
+    putU32(b, 336, 99);
+    putU32(b, 448, 5555); // legacy times must not be shown in layout 2
+    putU32(b, 452, 6666);
+    image.image_legacy = image.image_v2;
+    return image;
+}
+
+// A legacy-layout, two-channel driver.
+TagImage legacyImage()
+{
+    TagImage image = layout2Image();
+    auto& l = image.image_legacy;
+    l[183] = 3;
+    l[89] = 2;
+    putU16(l, 96, 500);
+    putU16(l, 98, 600);
+    putU16(l, 104, 60);
+    putU16(l, 106, 70);
+    putU16(l, 264, 250);
+    putU16(l, 266, 800); // above channel 2's maximum: shown clamped
+    image.image_v2 = l;
+    return image;
+}
+
+} // namespace
+
+class TstWindow : public QObject
+{
+    Q_OBJECT
+
+  private slots:
+    void init();
+    void cleanup();
+
+    void start_windowTitleAndLanguage();
+    void branding_brandedValues();
+    void start_labelTexts_data();
+    void start_labelTexts();
+    void start_toolbarActions_data();
+    void start_toolbarActions();
+    void start_toolbarOrderAndLook();
+    void start_languageIconIsVariant4();
+    void start_statusBarAsksForDevice();
+    void start_currentWidgets();
+    void start_colourTemperature();
+    void cctSpinBoxesAndSlider_stayCoupled();
+    void start_lumenTable();
+    void lumenDelegates_restrictEachRow_data();
+    void lumenDelegates_restrictEachRow();
+    void start_everyPanelVisibleAndCloOff();
+    void start_engineState();
+    void timers_runAndClockLoadsLumenTable();
+
+    void displayScale_data();
+    void displayScale();
+
+    void rangeRows_byChannelCount_data();
+    void rangeRows_byChannelCount();
+    void panelSpacer_expandsAndShrinks();
+    void hideOptionPanels_hidesEverything();
+
+    void productInfo_layout2Type8();
+    void productInfo_legacyTwoChannels();
+    void productInfo_unknownTypeKeepsText();
+    void productInfo_pwmTagCurrentFromBlock248();
+    void driveInfo_layout2();
+    void driveInfo_legacyTimesFromLegacyCopy();
+    void driveInfo_cloOffDisablesTable();
+    void bankBuffer_followsLayout();
+    void switch_writesEnableByte();
+
+    void destroy_manyWindows();
+
+  private:
+    std::unique_ptr<Vantory> m_w;
+};
+
+void TstWindow::init()
+{
+    m_w = std::make_unique<Vantory>();
+}
+
+void TstWindow::cleanup()
+{
+    m_w.reset();
+}
+
+void TstWindow::start_windowTitleAndLanguage()
+{
+    QCOMPARE(m_w->windowTitle(), QStringLiteral("Orvella NFC Reader"));
+    QCOMPARE(m_w->objectName(), QStringLiteral("Vantory"));
+    QCOMPARE(int(VantoryProbe::langCn(*m_w)), 0);
+    QCOMPARE(int(VantoryProbe::readerType(*m_w)), 0);
+    QCOMPARE(m_w->styleSheet(), QStringLiteral("font: 12px;"));
+}
+
+void TstWindow::branding_brandedValues()
+{
+    QCOMPARE(branding::windowTitle(false), QStringLiteral("Orvella NFC Reader"));
+    QCOMPARE(branding::windowTitle(true), QString::fromUtf8("Orvella LED驱动配置"));
+    QCOMPARE(branding::productText(), QStringLiteral("PVN-18-900 DALI-2 ZK4"));
+    QCOMPARE(branding::aboutImage(), QStringLiteral(":image/images/UI_img/Group@2x.png"));
+    QVERIFY(QFile::exists(branding::aboutImage()));
+    QVERIFY(QFile::exists(branding::aboutIcon()));
+    auto* about = child<QAction>(*m_w, "actionAboutus");
+    QCOMPARE(iconImage(about->icon()), fileImage(branding::aboutIcon()));
+}
+
+void TstWindow::start_labelTexts_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("text");
+    const std::initializer_list<std::pair<const char*, const char*>> rows = {
+        {"label_Divecerdata", "Device Data"},
+        {"label_Driver_Logo", "Mode Type"},
+        {"Productlabel", "PVN-18-900 DALI-2 ZK4"},
+        {"label_GTIN_Logo", "GTIN"},
+        {"labelGTIN", "123456789"},
+        {"label_Type", "Dirver Type"},
+        {"labelDeviceType", "onoff"},
+        {"label_CH", "Channel Number"},
+        {"labelChannelNum", "3"},
+        {"label_GT", "Work Time"},
+        {"label_GearOperatingTime", "3h"},
+        {"label_LT", "Load Time"},
+        {"label_LoadOperatingTime", "3h"},
+        {"label_HW", "Hardware Version"},
+        {"labelHardware", "1.0"},
+        {"label_FW", "Software Version"},
+        {"labelSoftware", "1.0"},
+        {"label_DeviceCode_Logo", "Fixture ID"},
+        {"labelDeviceCode", "1410010001-1"},
+        {"label_ACurrentRange_Logo", "CH1 Range"},
+        {"Currentlabel_Range_A", "50-400mA"},
+        {"label_BCurrentRange_Logo", "CH2 Range"},
+        {"Currentlabel_Range_B", "50-400mA"},
+        {"label_CCurrentRange_Logo", "CH3 Range"},
+        {"Currentlabel_Range_C", "50-400mA"},
+        {"label_Current", "Current"},
+        {"label_ConstLumen", "CLO"},
+        {"label_CCT", "Color Temperature"},
+        {"label_CWTitle", "Range(K)"},
+        {"label_CWRange", "Physics Warmest - Physics Coldest"},
+        {"label_RGBTitle", "RGB Calibration"},
+        {"label_5", "k -"},
+        {"label_6", "k"},
+        {"label_8", "1000"},
+        {"label_9", "12000"},
+    };
+    for (const auto& r : rows)
+        QTest::newRow(r.first) << QString::fromLatin1(r.first) << QString::fromUtf8(r.second);
+}
+
+void TstWindow::start_labelTexts()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, text);
+    auto* label = m_w->findChild<QLabel*>(name);
+    QVERIFY2(label, qPrintable(name));
+    QCOMPARE(label->text(), text);
+}
+
+void TstWindow::start_toolbarActions_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("tip");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("icon");
+    QTest::newRow("select") << "actionselect"
+                            << "Reader Config"
+                            << "Reader Config"
+                            << "F3" << QString::fromUtf8("连接配置_Property_1_Variant2@2x.png");
+    QTest::newRow("open") << "actionOpen_BIN_configure"
+                          << "Read File"
+                          << "Load"
+                          << "F1" << QString::fromUtf8("读取档案_Property_1_Variant2@2x.png");
+    QTest::newRow("save") << "actionSave_BIN_configure"
+                          << "Save File"
+                          << "Save"
+                          << "F2" << QString::fromUtf8("保存档案_Property_1_Variant2@2x.png");
+    QTest::newRow("read") << "actionRead"
+                          << "Read"
+                          << "Read"
+                          << "F7" << QString::fromUtf8("读取_Property_1_Variant2@2x.png");
+    QTest::newRow("write") << "actionWrite"
+                           << "Write"
+                           << "Write"
+                           << "F8" << QString::fromUtf8("写入1_Property_1_Variant2@2x.png");
+    QTest::newRow("auto") << "actionAuto_Write"
+                          << "Auto Scan"
+                          << "Auto Scan"
+                          << "F6" << QString::fromUtf8("扫描_Property_1_Variant2@2x.png");
+    QTest::newRow("about") << "actionAboutus"
+                           << "About Us"
+                           << "About Us"
+                           << "F5"
+                           << QString::fromUtf8("关于我们_Property_1_Variant2@3x_72x72.png");
+    QTest::newRow("language") << "actionLanguage"
+                              << "Language"
+                              << "Chinese"
+                              << "F3" << QString::fromUtf8("切换语言_Property_1_Variant4@2x.png");
+}
+
+void TstWindow::start_toolbarActions()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, text);
+    QFETCH(QString, tip);
+    QFETCH(QString, key);
+    QFETCH(QString, icon);
+    auto* action = m_w->findChild<QAction*>(name);
+    QVERIFY(action);
+    QCOMPARE(action->text(), text);
+    // An action without a tooltip of its own reports its text.
+    QCOMPARE(action->toolTip(), tip);
+    QCOMPARE(action->shortcut(), QKeySequence(key));
+    QVERIFY(action->isEnabled());
+    QVERIFY(!action->isCheckable());
+    QVERIFY(QFile::exists(kUi + icon));
+    QVERIFY(!action->icon().isNull());
+    QCOMPARE(iconImage(action->icon()), fileImage(kUi + icon));
+}
+
+void TstWindow::start_toolbarOrderAndLook()
+{
+    auto* bar = child<QToolBar>(*m_w, "toolBar");
+    QVERIFY(bar);
+    QStringList names;
+    for (QAction* a : bar->actions())
+        names << a->objectName();
+    QCOMPARE(names, QStringList({"actionselect", "actionOpen_BIN_configure",
+                                 "actionSave_BIN_configure", "actionRead", "actionWrite",
+                                 "actionAuto_Write", "actionAboutus", "actionLanguage"}));
+    QCOMPARE(bar->iconSize(), QSize(100, 60));
+    QCOMPARE(bar->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
+    QCOMPARE(m_w->toolBarArea(bar), Qt::TopToolBarArea);
+    QCOMPARE(bar->windowTitle(), QStringLiteral("toolBar"));
+}
+
+void TstWindow::start_languageIconIsVariant4()
+{
+    auto* action = child<QAction>(*m_w, "actionLanguage");
+    QVERIFY(action);
+    const QString v4 = kUi + QString::fromUtf8("切换语言_Property_1_Variant4@2x.png");
+    const QString v3 = kUi + QString::fromUtf8("切换语言_Property_1_Variant3@2x.png");
+    QVERIFY(fileImage(v4) != fileImage(v3));
+    QCOMPARE(iconImage(action->icon(), QIcon::Off), fileImage(v4));
+    QCOMPARE(iconImage(action->icon(), QIcon::On), fileImage(v3));
+}
+
+void TstWindow::start_statusBarAsksForDevice()
+{
+    QLabel* link = VantoryProbe::statusLink(*m_w);
+    QLabel* result = VantoryProbe::statusResult(*m_w);
+    QVERIFY(link && result);
+    auto* bar = child<QStatusBar>(*m_w, "statusBar");
+    QVERIFY(bar);
+    QCOMPARE(link->parentWidget(), bar);
+    QCOMPARE(result->parentWidget(), bar);
+    QCOMPARE(link->text(), QStringLiteral("Please selcet usb device"));
+    QVERIFY(result->text().isEmpty());
+    QCOMPARE(link->palette().color(QPalette::Active, QPalette::WindowText), QColor(Qt::red));
+    QCOMPARE(link->palette().color(QPalette::Inactive, QPalette::WindowText), QColor(Qt::red));
+    QCOMPARE(result->palette().color(QPalette::WindowText), QColor(Qt::red));
+    QVERIFY(bar->autoFillBackground());
+    QCOMPARE(int(VantoryProbe::lastTip(*m_w)), 0);
+}
+
+void TstWindow::start_currentWidgets()
+{
+    const char* names[] = {"Currentwidget_ch1", "Currentwidget_ch2", "Currentwidget_ch3"};
+    for (int i = 0; i < 3; ++i) {
+        auto* w = child<myslider>(*m_w, names[i]);
+        QVERIFY(w);
+        QCOMPARE(w->value(), 157);
+        QCOMPARE(w->spinBoxValue(), 157);
+        QCOMPARE(w->sliderMinimum(), 50);
+        QCOMPARE(w->sliderMaximum(), 400);
+        QCOMPARE(w->spinBoxMinimum(), 50);
+        QCOMPARE(w->spinBoxMaximum(), 400);
+        QCOMPARE(w->title(), QStringLiteral("CH%1 Current(mA)").arg(i + 1));
+        QCOMPARE(w->minimumText(), QStringLiteral("50"));
+        QCOMPARE(w->maximumText(), QStringLiteral("400"));
+    }
+}
+
+void TstWindow::start_colourTemperature()
+{
+    auto* warm = child<QSpinBox>(*m_w, "WormestspinBox");
+    auto* cool = child<QSpinBox>(*m_w, "CoolestspinBox");
+    QVERIFY(warm && cool);
+    QCOMPARE(warm->minimum(), 1000);
+    QCOMPARE(warm->maximum(), 12000);
+    QCOMPARE(cool->minimum(), 1000);
+    QCOMPARE(cool->maximum(), 12000);
+    QCOMPARE(warm->value(), 1000);
+    QCOMPARE(cool->value(), 12000);
+
+    RangeSlider* slider = VantoryProbe::cctSlider(*m_w);
+    QVERIFY(slider);
+    QCOMPARE(slider->parentWidget(), child<QWidget>(*m_w, "Tempwidget"));
+    QCOMPARE(slider->orientation(), Qt::Horizontal);
+    QCOMPARE(int(slider->handleOptions()), int(RangeSlider::BothHandles));
+    QCOMPARE(slider->getMinimum(), 1000);
+    QCOMPARE(slider->getMaximum(), 12000);
+    QCOMPARE(slider->getLowerValue(), 1000);
+    QCOMPARE(slider->getUpperValue(), 12000);
+
+    // The start values entered the image (Get_CCT_Data at construction).
+    const auto& v2 = VantoryProbe::image(*m_w).image_v2;
+    QCOMPARE(int(v2[302]), 0x2E);
+    QCOMPARE(int(v2[303]), 0xE0);
+    QCOMPARE(int(v2[304]), 0x03);
+    QCOMPARE(int(v2[305]), 0xE8);
+    QVERIFY(VantoryProbe::chartLayoutCct(*m_w));
+    QVERIFY(!VantoryProbe::chartLayoutCct(*m_w)->parent());
+}
+
+void TstWindow::cctSpinBoxesAndSlider_stayCoupled()
+{
+    auto* warm = child<QSpinBox>(*m_w, "WormestspinBox");
+    auto* cool = child<QSpinBox>(*m_w, "CoolestspinBox");
+    RangeSlider* slider = VantoryProbe::cctSlider(*m_w);
+    warm->setValue(3000);
+    QCOMPARE(slider->getLowerValue(), 3000);
+    cool->setValue(6500);
+    QCOMPARE(slider->getUpperValue(), 6500);
+    // A coolest value below the warmest is held at the warmest by the slider.
+    cool->setValue(2500);
+    QCOMPARE(cool->value(), 3000);
+    // The lower handle cannot pass the upper one (now 3000).
+    slider->setLowerValue(4000);
+    QCOMPARE(warm->value(), 3000);
+    slider->setUpperValue(9000);
+    QCOMPARE(cool->value(), 9000);
+    slider->setLowerValue(4000);
+    QCOMPARE(warm->value(), 4000);
+
+    VantoryProbe::getCctData(*m_w);
+    const auto& v2 = VantoryProbe::image(*m_w).image_v2;
+    QCOMPARE((v2[304] << 8) | v2[305], 4000);
+    QCOMPARE((v2[302] << 8) | v2[303], 9000);
+}
+
+void TstWindow::start_lumenTable()
+{
+    auto* table = child<QTableWidget>(*m_w, "LumentableWidget");
+    QVERIFY(table);
+    QCOMPARE(table->rowCount(), 2);
+    QCOMPARE(table->columnCount(), 16);
+    QCOMPARE(table->maximumHeight(), 90);
+    QCOMPARE(table->styleSheet(), QStringLiteral("font: 12px;"));
+    QCOMPARE(table->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    QCOMPARE(table->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    QCOMPARE(table->horizontalHeader()->sectionResizeMode(0), QHeaderView::Stretch);
+    QCOMPARE(table->verticalHeader()->sectionResizeMode(0), QHeaderView::Stretch);
+    QVERIFY(table->showGrid());
+    QVERIFY(!table->isSortingEnabled());
+    QVERIFY(table->wordWrap());
+    QCOMPARE(table->horizontalHeader()->defaultSectionSize(), 46);
+    QCOMPARE(table->horizontalHeader()->minimumSectionSize(), 25);
+    QCOMPARE(table->verticalHeader()->defaultSectionSize(), 33);
+    QCOMPARE(table->verticalHeaderItem(0)->text(), QStringLiteral("Time"));
+    QCOMPARE(table->verticalHeaderItem(1)->text(), QStringLiteral("Level"));
+    const int levels[16] = {50, 91, 92, 92, 93, 94, 95, 96, 97, 98, 99, 100, 100, 100, 100, 100};
+    for (int c = 0; c < 16; ++c) {
+        QCOMPARE(table->horizontalHeaderItem(c)->text(), QString::number(c));
+        QCOMPARE(table->item(0, c)->text(), QString::number(5 * c));
+        QCOMPARE(table->item(1, c)->text(), QString::number(levels[c]));
+    }
+    const auto* chart = child<CurveChart>(*m_w, "widget_constlumen");
+    QVERIFY(chart);
+    QCOMPARE(chart->maxValue(), 100.0);
+    QCOMPARE(chart->bgColorStart(), QColor(248, 248, 248));
+    QCOMPARE(chart->bgColorEnd(), QColor(248, 248, 248));
+    QCOMPARE(chart->textColor(), QColor(0, 0, 0));
+    QCOMPARE(chart->sizePolicy().horizontalPolicy(), QSizePolicy::Expanding);
+    QCOMPARE(child<switchbutton>(*m_w, "switchbuttonwidget")->minimumWidth(), 50);
+}
+
+void TstWindow::lumenDelegates_restrictEachRow_data()
+{
+    QTest::addColumn<int>("row");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("time 0") << 0 << "0" << true;
+    QTest::newRow("time 100") << 0 << "100" << true;
+    QTest::newRow("time 101") << 0 << "101" << false;
+    QTest::newRow("time 07") << 0 << "07" << false;
+    QTest::newRow("level 0") << 1 << "0" << false;
+    QTest::newRow("level 1") << 1 << "1" << true;
+    QTest::newRow("level 100") << 1 << "100" << true;
+    QTest::newRow("level 101") << 1 << "101" << false;
+}
+
+void TstWindow::lumenDelegates_restrictEachRow()
+{
+    QFETCH(int, row);
+    QFETCH(QString, text);
+    QFETCH(bool, accepted);
+    auto* table = child<QTableWidget>(*m_w, "LumentableWidget");
+    QAbstractItemDelegate* delegate = table->itemDelegateForRow(row);
+    QVERIFY(delegate);
+    QVERIFY(delegate != table->itemDelegate());
+    QWidget host;
+    const QModelIndex index = table->model()->index(row, 3);
+    std::unique_ptr<QWidget> editor(delegate->createEditor(&host, QStyleOptionViewItem(), index));
+    auto* line = qobject_cast<QLineEdit*>(editor.get());
+    QVERIFY(line);
+    QVERIFY(line->validator());
+    int pos = 0;
+    QString input = text;
+    QCOMPARE(line->validator()->validate(input, pos) == QValidator::Acceptable, accepted);
+}
+
+void TstWindow::start_everyPanelVisibleAndCloOff()
+{
+    for (const char* name :
+         {"CurrentBoxwidget", "CLOBoxwidget", "CctBoxwidget", "Temperaturewidget", "RGBwidget",
+          "DeviceDatawidget", "Currentwidget_ch1", "Currentwidget_ch2", "Currentwidget_ch3",
+          "label_CH1_img", "label_CH2_img", "label_CH3_img", "Colorwidget", "scrollArea",
+          "scrollArea_Data"}) {
+        auto* w = child<QWidget>(*m_w, name);
+        QVERIFY2(w, name);
+        QVERIFY2(w->isVisibleTo(m_w.get()), name);
+    }
+    auto* sw = child<switchbutton>(*m_w, "switchbuttonwidget");
+    QVERIFY(!sw->isChecked());
+    QVERIFY(!child<QTableWidget>(*m_w, "LumentableWidget")->isEnabled());
+    QCOMPARE(child<CurveChart>(*m_w, "widget_constlumen")->pointColor(), QColor(130, 130, 130));
+    QCOMPARE(int(VantoryProbe::image(*m_w).image_v2[267]), 0x00);
+    QCOMPARE(child<QWidget>(*m_w, "CurrentBoxwidget")->styleSheet(),
+             QStringLiteral("#CurrentBoxwidget{border:1px solid rgb(0,0,0)}"));
+    QCOMPARE(child<QWidget>(*m_w, "DeviceDatawidget")->styleSheet(),
+             QStringLiteral("#DeviceDatawidget{border:1px solid rgb(219,219,219)}"));
+}
+
+void TstWindow::start_engineState()
+{
+    const CommandState& cmd = VantoryProbe::cmd(*m_w);
+    QCOMPARE(int(cmd.cmd_type), 0);
+    QCOMPARE(int(cmd.send_cnt), 16);
+    QCOMPARE(int(VantoryProbe::chipCode(*m_w)), 0x50);
+    const TagImage& image = VantoryProbe::image(*m_w);
+    QCOMPARE(int(image.image_v2[183]), 2);
+    QCOMPARE(int(image.image_v2[491]), 1);
+}
+
+void TstWindow::timers_runAndClockLoadsLumenTable()
+{
+    QTimer* cmd = VantoryProbe::cmdTimer(*m_w);
+    QTimer* clock = VantoryProbe::clockTimer(*m_w);
+    QVERIFY(cmd && clock);
+    QCOMPARE(cmd->parent(), m_w.get());
+    QCOMPARE(clock->parent(), m_w.get());
+    QVERIFY(cmd->isActive());
+    QCOMPARE(cmd->interval(), 1);
+    QCOMPARE(cmd->timerType(), Qt::PreciseTimer);
+    QVERIFY(clock->isActive());
+    QCOMPARE(clock->interval(), 300);
+
+    // The table reaches the image at the first clock tick, not at construction.
+    QVERIFY(!VantoryProbe::cloChartReady(*m_w));
+    QCOMPARE(int(VantoryProbe::image(*m_w).image_v2[269]), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(VantoryProbe::cloChartReady(*m_w), 2000);
+    const TagImage& image = VantoryProbe::image(*m_w);
+    QCOMPARE(constlumen::times(image), constlumen::initialTimes());
+    QCOMPARE(constlumen::levels(image), constlumen::initialLevels());
+    // Only layout 2 carries the curve.
+    QCOMPARE(int(image.image_legacy[269]), 0);
+}
+
+void TstWindow::displayScale_data()
+{
+    QTest::addColumn<int>("taskbar");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<bool>("applied");
+    QTest::addColumn<QSize>("windowMin");
+    QTest::addColumn<QSize>("currentMin");
+    QTest::addColumn<QSize>("cloMin");
+    QTest::addColumn<int>("currentMaxH");
+    QTest::addColumn<int>("cloMaxH");
+    QTest::addColumn<int>("dataMaxW");
+
+    const int big = QWIDGETSIZE_MAX;
+    QTest::newRow("1080p 100%") << 40 << 1920 << 1080 << true << QSize(1344, 972) << QSize(960, 248)
+                                << QSize(960, 378) << big << big << 288;
+    QTest::newRow("1080p 150%") << 60 << 1920 << 1080 << true << QSize(1344, 972) << QSize(960, 248)
+                                << QSize(960, 378) << big << big << 288;
+    QTest::newRow("1080p hidden taskbar")
+        << 0 << 1920 << 1080 << true << QSize(1344, 972) << QSize(960, 248) << QSize(960, 378)
+        << big << big << 288;
+    QTest::newRow("1440p 100%") << 40 << 2560 << 1440 << true << QSize(1152, 1008) << QSize(0, 0)
+                                << QSize(0, 0) << 244 << 360 << 256;
+    QTest::newRow("height 1100") << 40 << 1920 << 1100 << true << QSize(1248, 935)
+                                 << QSize(633, 220) << QSize(633, 330) << big << big << 192;
+    QTest::newRow("taskbar 48") << 48 << 1920 << 1080 << false << QSize() << QSize() << QSize() << 0
+                                << 0 << 0;
+    QTest::newRow("negative taskbar")
+        << -40 << 1920 << 1080 << false << QSize() << QSize() << QSize() << 0 << 0 << 0;
+    QTest::newRow("height 500") << 40 << 800 << 500 << false << QSize() << QSize() << QSize() << 0
+                                << 0 << 0;
+    QTest::newRow("height 2160") << 40 << 3840 << 2160 << false << QSize() << QSize() << QSize()
+                                 << 0 << 0 << 0;
+}
+
+void TstWindow::displayScale()
+{
+    QFETCH(int, taskbar);
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(bool, applied);
+
+    auto* current = child<QWidget>(*m_w, "CurrentBoxwidget");
+    auto* clo = child<QWidget>(*m_w, "CLOBoxwidget");
+    auto* data = child<QScrollArea>(*m_w, "scrollArea_Data");
+    const QSize formMin = m_w->minimumSize();
+    const QSize formCurrentMin = current->minimumSize();
+    const QSize formCurrentMax = current->maximumSize();
+    const QSize formCloMin = clo->minimumSize();
+    const QSize formCloMax = clo->maximumSize();
+    const int formDataMax = data->maximumWidth();
+
+    m_w->Select_Display_Scale(taskbar, uint16_t(width), uint16_t(height));
+
+    if (!applied) {
+        QCOMPARE(m_w->minimumSize(), formMin);
+        QCOMPARE(current->minimumSize(), formCurrentMin);
+        QCOMPARE(current->maximumSize(), formCurrentMax);
+        QCOMPARE(clo->minimumSize(), formCloMin);
+        QCOMPARE(clo->maximumSize(), formCloMax);
+        QCOMPARE(data->maximumWidth(), formDataMax);
+        return;
+    }
+    QFETCH(QSize, windowMin);
+    QFETCH(QSize, currentMin);
+    QFETCH(QSize, cloMin);
+    QFETCH(int, currentMaxH);
+    QFETCH(int, cloMaxH);
+    QFETCH(int, dataMaxW);
+    QCOMPARE(m_w->minimumSize(), windowMin);
+    QCOMPARE(current->minimumSize(), currentMin);
+    QCOMPARE(clo->minimumSize(), cloMin);
+    QCOMPARE(current->maximumHeight(), currentMaxH);
+    QCOMPARE(clo->maximumHeight(), cloMaxH);
+    QCOMPARE(data->maximumWidth(), dataMaxW);
+}
+
+void TstWindow::rangeRows_byChannelCount_data()
+{
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<int>("shown");
+    QTest::newRow("0 hides all") << 0 << 0;
+    QTest::newRow("1") << 1 << 1;
+    QTest::newRow("2") << 2 << 2;
+    QTest::newRow("3") << 3 << 3;
+    QTest::newRow("4 hides all") << 4 << 0;
+    QTest::newRow("255 hides all") << 255 << 0;
+}
+
+void TstWindow::rangeRows_byChannelCount()
+{
+    QFETCH(int, channels);
+    QFETCH(int, shown);
+    const char* rows[3][3] = {
+        {"label_CH1_img", "label_ACurrentRange_Logo", "Currentlabel_Range_A"},
+        {"label_CH2_img", "label_BCurrentRange_Logo", "Currentlabel_Range_B"},
+        {"label_CH3_img", "label_CCurrentRange_Logo", "Currentlabel_Range_C"},
+    };
+    VantoryProbe::showRangeRows(*m_w, 0);
+    for (const auto& row : rows)
+        for (const char* name : row)
+            QVERIFY(!child<QWidget>(*m_w, name)->isVisibleTo(m_w.get()));
+    VantoryProbe::showRangeRows(*m_w, uint8_t(channels));
+    for (int r = 0; r < 3; ++r)
+        for (const char* name : rows[r])
+            QCOMPARE(child<QWidget>(*m_w, name)->isVisibleTo(m_w.get()), r < shown);
+
+    // Higher rows are left as the caller put them for 1 and 2.
+    VantoryProbe::showRangeRows(*m_w, 3);
+    VantoryProbe::showRangeRows(*m_w, 1);
+    QVERIFY(child<QWidget>(*m_w, "Currentlabel_Range_C")->isVisibleTo(m_w.get()));
+}
+
+void TstWindow::panelSpacer_expandsAndShrinks()
+{
+    auto* layout = child<QWidget>(*m_w, "scrollAreaWidgetContents")->layout();
+    QVERIFY(layout);
+    QSpacerItem* spacer = nullptr;
+    for (int i = 0; i < layout->count(); ++i)
+        if (layout->itemAt(i)->spacerItem())
+            spacer = layout->itemAt(i)->spacerItem();
+    QVERIFY(spacer);
+    // Start: shrunk by Init_Panel_Style.
+    QCOMPARE(spacer->sizeHint(), QSize(0, 0));
+    QCOMPARE(spacer->sizePolicy().verticalPolicy(), QSizePolicy::Minimum);
+    VantoryProbe::setPanelSpacer(*m_w, true);
+    QCOMPARE(spacer->sizeHint(), QSize(20, 20));
+    QCOMPARE(spacer->sizePolicy().horizontalPolicy(), QSizePolicy::Preferred);
+    QCOMPARE(spacer->sizePolicy().verticalPolicy(), QSizePolicy::Expanding);
+    VantoryProbe::setPanelSpacer(*m_w, false);
+    QCOMPARE(spacer->sizeHint(), QSize(0, 0));
+    QCOMPARE(spacer->sizePolicy().horizontalPolicy(), QSizePolicy::Minimum);
+    QCOMPARE(spacer->sizePolicy().verticalPolicy(), QSizePolicy::Minimum);
+}
+
+void TstWindow::hideOptionPanels_hidesEverything()
+{
+    VantoryProbe::hideOptionPanels(*m_w);
+    for (const char* name :
+         {"Currentwidget_ch1", "Currentwidget_ch2", "Currentwidget_ch3", "CLOBoxwidget",
+          "CctBoxwidget", "label_CH1_img", "Currentlabel_Range_B", "label_CCurrentRange_Logo"})
+        QVERIFY2(!child<QWidget>(*m_w, name)->isVisibleTo(m_w.get()), name);
+    // The current panel itself and the device data stay.
+    QVERIFY(child<QWidget>(*m_w, "CurrentBoxwidget")->isVisibleTo(m_w.get()));
+    QVERIFY(child<QWidget>(*m_w, "labelGTIN")->isVisibleTo(m_w.get()));
+}
+
+void TstWindow::productInfo_layout2Type8()
+{
+    VantoryProbe::image(*m_w) = layout2Image();
+    VantoryProbe::updateProductInfo(*m_w);
+
+    QCOMPARE(child<QLabel>(*m_w, "Productlabel")->text(), QStringLiteral("ABC-1 DALI-2"));
+    QCOMPARE(child<QLabel>(*m_w, "labelDeviceCode")->text(), QStringLiteral("1410010001-7"));
+    QCOMPARE(child<QLabel>(*m_w, "labelHardware")->text(), QStringLiteral("2.3"));
+    QCOMPARE(child<QLabel>(*m_w, "labelSoftware")->text(), QStringLiteral("4.15"));
+    QCOMPARE(child<QLabel>(*m_w, "labelGTIN")->text(), QStringLiteral("42"));
+    QCOMPARE(child<QLabel>(*m_w, "labelDeviceType")->text(), QStringLiteral("DT8"));
+    QCOMPARE(child<QLabel>(*m_w, "labelChannelNum")->text(), QStringLiteral("1"));
+    QCOMPARE(int(VantoryProbe::channelCount(*m_w)), 1);
+
+    QVERIFY(child<QWidget>(*m_w, "CLOBoxwidget")->isVisibleTo(m_w.get()));
+    QVERIFY(child<QWidget>(*m_w, "CctBoxwidget")->isVisibleTo(m_w.get()));
+    auto* ch1 = child<myslider>(*m_w, "Currentwidget_ch1");
+    QVERIFY(ch1->isVisibleTo(m_w.get()));
+    QVERIFY(!child<QWidget>(*m_w, "Currentwidget_ch2")->isVisibleTo(m_w.get()));
+    QVERIFY(!child<QWidget>(*m_w, "Currentwidget_ch3")->isVisibleTo(m_w.get()));
+    QCOMPARE(ch1->sliderMinimum(), 100);
+    QCOMPARE(ch1->sliderMaximum(), 700);
+    QCOMPARE(ch1->value(), 350);
+    QCOMPARE(ch1->title(), QStringLiteral("CH1 Current(mA)"));
+    QCOMPARE(child<QLabel>(*m_w, "Currentlabel_Range_A")->text(), QStringLiteral("100-700mA"));
+    QVERIFY(child<QWidget>(*m_w, "Currentlabel_Range_A")->isVisibleTo(m_w.get()));
+    QVERIFY(!child<QWidget>(*m_w, "Currentlabel_Range_B")->isVisibleTo(m_w.get()));
+}
+
+void TstWindow::productInfo_legacyTwoChannels()
+{
+    VantoryProbe::image(*m_w) = legacyImage();
+    VantoryProbe::updateProductInfo(*m_w);
+
+    QCOMPARE(child<QLabel>(*m_w, "labelDeviceType")->text(), QStringLiteral("DT8"));
+    QCOMPARE(child<QLabel>(*m_w, "labelChannelNum")->text(), QStringLiteral("2"));
+    QVERIFY(!child<QWidget>(*m_w, "CLOBoxwidget")->isVisibleTo(m_w.get()));
+    QVERIFY(!child<QWidget>(*m_w, "CctBoxwidget")->isVisibleTo(m_w.get()));
+    auto* ch1 = child<myslider>(*m_w, "Currentwidget_ch1");
+    auto* ch2 = child<myslider>(*m_w, "Currentwidget_ch2");
+    QVERIFY(ch1->isVisibleTo(m_w.get()) && ch2->isVisibleTo(m_w.get()));
+    QVERIFY(!child<QWidget>(*m_w, "Currentwidget_ch3")->isVisibleTo(m_w.get()));
+    QCOMPARE(ch1->value(), 250);
+    QCOMPARE(ch2->sliderMaximum(), 600);
+    QCOMPARE(ch2->value(), 600); // clamped to the range read from the tag
+    QCOMPARE(child<QLabel>(*m_w, "Currentlabel_Range_A")->text(), QStringLiteral("60-500mA"));
+    QCOMPARE(child<QLabel>(*m_w, "Currentlabel_Range_B")->text(), QStringLiteral("70-600mA"));
+    QVERIFY(child<QWidget>(*m_w, "label_BCurrentRange_Logo")->isVisibleTo(m_w.get()));
+    QVERIFY(!child<QWidget>(*m_w, "label_CCurrentRange_Logo")->isVisibleTo(m_w.get()));
+}
+
+void TstWindow::productInfo_unknownTypeKeepsText()
+{
+    TagImage image = layout2Image();
+    VantoryProbe::image(*m_w) = image;
+    VantoryProbe::updateProductInfo(*m_w);
+    image.image_v2[192] = 0x20;
+    VantoryProbe::image(*m_w) = image;
+    VantoryProbe::updateProductInfo(*m_w);
+    QCOMPARE(child<QLabel>(*m_w, "labelDeviceType")->text(), QStringLiteral("DT8"));
+    QVERIFY(!child<QWidget>(*m_w, "CLOBoxwidget")->isVisibleTo(m_w.get()));
+}
+
+void TstWindow::productInfo_pwmTagCurrentFromBlock248()
+{
+    TagImage image = layout2Image();
+    auto& b = image.image_v2;
+    b[192] = 0x00;
+    putU16(b, 248, 1000);
+    putU16(b, 250, 0x8000 | 500);
+    VantoryProbe::chipCode(*m_w) = 0x38;
+    VantoryProbe::image(*m_w) = image;
+    VantoryProbe::updateProductInfo(*m_w);
+    auto* ch1 = child<myslider>(*m_w, "Currentwidget_ch1");
+    QVERIFY(ch1->isVisibleTo(m_w.get()));
+    QCOMPARE(ch1->value(), 350);
+    QCOMPARE(int(VantoryProbe::pwmPeriod(*m_w)), 1000);
+    QCOMPARE(child<QLabel>(*m_w, "labelDeviceType")->text(), QStringLiteral("ONOFF"));
+    // The range line is not set from the PWM block; it stays hidden after the reset.
+    QVERIFY(!child<QWidget>(*m_w, "Currentlabel_Range_A")->isVisibleTo(m_w.get()));
+}
+
+void TstWindow::driveInfo_layout2()
+{
+    VantoryProbe::image(*m_w) = layout2Image();
+    VantoryProbe::updateDriveInfo(*m_w);
+
+    auto* sw = child<switchbutton>(*m_w, "switchbuttonwidget");
+    QVERIFY(sw->isChecked());
+    auto* table = child<QTableWidget>(*m_w, "LumentableWidget");
+    QVERIFY(table->isEnabled());
+    QCOMPARE(child<CurveChart>(*m_w, "widget_constlumen")->pointColor(), QColor(0, 85, 255));
+    // The enable byte is carried as found.
+    QCOMPARE(int(VantoryProbe::image(*m_w).image_v2[267]), 0x01);
+    for (int c = 0; c < 16; ++c) {
+        QCOMPARE(table->item(0, c)->text(), QString::number(3 * c));
+        QCOMPARE(table->item(1, c)->text(), QString::number(60 + 2 * c));
+    }
+    QCOMPARE(child<QSpinBox>(*m_w, "CoolestspinBox")->value(), 6500);
+    QCOMPARE(child<QSpinBox>(*m_w, "WormestspinBox")->value(), 2700);
+    QCOMPARE(VantoryProbe::cctSlider(*m_w)->getLowerValue(), 2700);
+    QCOMPARE(VantoryProbe::cctSlider(*m_w)->getUpperValue(), 6500);
+    QCOMPARE(child<QLabel>(*m_w, "label_GearOperatingTime")->text(), QStringLiteral("1234h"));
+    QCOMPARE(child<QLabel>(*m_w, "label_LoadOperatingTime")->text(), QStringLiteral("99h"));
+}
+
+void TstWindow::driveInfo_legacyTimesFromLegacyCopy()
+{
+    VantoryProbe::image(*m_w) = legacyImage();
+    VantoryProbe::updateDriveInfo(*m_w);
+    QCOMPARE(child<QLabel>(*m_w, "label_GearOperatingTime")->text(), QStringLiteral("5555h"));
+    QCOMPARE(child<QLabel>(*m_w, "label_LoadOperatingTime")->text(), QStringLiteral("6666h"));
+}
+
+void TstWindow::driveInfo_cloOffDisablesTable()
+{
+    VantoryProbe::switchStatus(*m_w, true);
+    TagImage image = layout2Image();
+    image.image_v2[267] = 0;
+    putU16(image.image_v2, 302, 0); // below the range: clamped
+    VantoryProbe::image(*m_w) = image;
+    VantoryProbe::updateDriveInfo(*m_w);
+    QVERIFY(!child<switchbutton>(*m_w, "switchbuttonwidget")->isChecked());
+    QVERIFY(!child<QTableWidget>(*m_w, "LumentableWidget")->isEnabled());
+    QCOMPARE(child<CurveChart>(*m_w, "widget_constlumen")->pointColor(), QColor(130, 130, 130));
+    // Coolest 0 clamps to 1000; the warmest (2700) is then held at the coolest by the slider.
+    QCOMPARE(child<QSpinBox>(*m_w, "CoolestspinBox")->value(), 1000);
+    QCOMPARE(child<QSpinBox>(*m_w, "WormestspinBox")->value(), 1000);
+}
+
+void TstWindow::bankBuffer_followsLayout()
+{
+    TagImage image = layout2Image();
+    image.image_legacy[10] = 0x55; // the copies differ
+    VantoryProbe::image(*m_w) = image;
+    VantoryProbe::updateBankBuff(*m_w);
+    const TagImage& after = VantoryProbe::image(*m_w);
+    QCOMPARE(int(after.image_v2[490]), 0x01); // 350 - 1 = 0x015D
+    QCOMPARE(int(after.image_v2[491]), 0x5D);
+    QVERIFY(after.bank_buffer == after.image_v2);
+
+    image.image_v2[183] = 3;
+    VantoryProbe::image(*m_w) = image;
+    VantoryProbe::updateBankBuff(*m_w);
+    QVERIFY(VantoryProbe::image(*m_w).bank_buffer == image.image_legacy);
+    QCOMPARE(int(VantoryProbe::image(*m_w).image_v2[491]), int(image.image_v2[491]));
+}
+
+void TstWindow::switch_writesEnableByte()
+{
+    VantoryProbe::switchStatus(*m_w, true);
+    QCOMPARE(int(VantoryProbe::image(*m_w).image_v2[267]), 0xAA);
+    QVERIFY(child<QTableWidget>(*m_w, "LumentableWidget")->isEnabled());
+    // A click on the switch reaches the same slot.
+    auto* sw = child<switchbutton>(*m_w, "switchbuttonwidget");
+    sw->setChecked(true);
+    QTest::mouseClick(sw, Qt::LeftButton);
+    QVERIFY(!sw->isChecked());
+    QCOMPARE(int(VantoryProbe::image(*m_w).image_v2[267]), 0x00);
+    QVERIFY(!child<QTableWidget>(*m_w, "LumentableWidget")->isEnabled());
+}
+
+void TstWindow::destroy_manyWindows()
+{
+    // Reader threads must stop with each window.
+    for (int i = 0; i < 5; ++i) {
+        Vantory w;
+        QTest::qWait(5);
+    }
+    m_w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_w.get()));
+}
+
+QTEST_MAIN(TstWindow)
+#include "tst_window.moc"
