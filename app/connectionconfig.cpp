@@ -1,0 +1,59 @@
+#include "app/connectionconfig.h"
+#include "ui_connectionconfig.h"
+
+#include "app/apptexts.h"
+#include "app/vantory.h"
+
+#include <QFont>
+#include <QListView>
+
+ConnectionConfig::ConnectionConfig(QWidget* parent) : QDialog(parent), ui(new Ui::ConnectionConfig)
+{
+    ui->setupUi(this);
+
+    QFont font(QStringLiteral("Tahoma"));
+    font.setPixelSize(12);
+    setFont(font);
+
+    setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
+
+    // The item height of the style sheet applies only with a plain list view as popup.
+    ui->comboBox_Reader->setStyleSheet(
+        QStringLiteral("QComboBox { min-height: 40px; min-width: 60px;}QComboBox "
+                       "QAbstractItemView::item { min-height: 40px; min-width: 60px;}"));
+    ui->comboBox_Reader->setView(new QListView(ui->comboBox_Reader));
+
+    Set_Language(false);
+}
+
+ConnectionConfig::~ConnectionConfig()
+{
+    delete ui;
+}
+
+void ConnectionConfig::Set_Language(bool chinese)
+{
+    ui->widget_title->setTitle(apptext::ConnectionTitle.pick(chinese));
+    ui->label_Select->setText(apptext::ReaderBrand.pick(chinese));
+    ui->pushButton_Connect->setText(apptext::ConnectOk.pick(chinese));
+    dlg_lang_cn = chinese ? 1 : 0;
+}
+
+void ConnectionConfig::on_pushButton_Connect_clicked()
+{
+    close();
+
+    auto* window = qobject_cast<Vantory*>(parentWidget());
+    if (!window)
+        return; // only the main window can be connected
+
+    // Red until a connection reports success.
+    window->Show_Link_Status(false, apptext::SelectDevice.pick(dlg_lang_cn != 0));
+
+    const auto index = static_cast<uint8_t>(ui->comboBox_Reader->currentIndex());
+    if (index == 0)
+        window->connectFeig();
+    else if (index == 1)
+        window->connectR321();
+    window->Set_Reader_Type(static_cast<uint8_t>(index + 1));
+}

@@ -1,0 +1,20 @@
+#include "app/vantory.h"
+
+#include "app/aboutusdialog.h"
+#include "app/connectionconfig.h"
+
+void Vantory::Set_Reader_Type(uint8_t value)
+{
+    reader_type = value;
+}
+
+// Both dialogs are modeless so that the window stays usable while they are open.
+void Vantory::on_actionselect_triggered()
+{
+    m_connection_dialog->show();
+}
+
+void Vantory::on_actionAboutus_triggered()
+{
+    m_about_dialog->show();
+}
