@@ -205,6 +205,8 @@ void Vantory::Init_Connections()
     connect(clock_timer, &QTimer::timeout, this, &Vantory::SetTime);
     clock_timer->start();
 
+    connect(m_myhid, &myhid::usbConnect, this, &Vantory::in_usbConnect);
+
     connect(ui->switchbuttonwidget, &switchbutton::statusChanged, this,
             &Vantory::switchButton_Status);
     connect(ui->Colorwidget, &ColorWidget::clickCopy, this, &Vantory::in_clickCopy);

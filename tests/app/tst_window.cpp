@@ -2,6 +2,7 @@
 #include "app/vantory.h"
 #include "model/constlumen.h"
 #include "model/tagfields.h"
+#include "readers/myhid.h"
 #include "widgets/curvechart.h"
 #include "widgets/myslider.h"
 #include "widgets/rangeslider.h"
@@ -40,6 +41,7 @@ struct VantoryProbe {
     static uint16_t pwmPeriod(Vantory& w) { return w.pwm_period; }
     static const CommandState& cmd(Vantory& w) { return w.m_cmd; }
     static QGridLayout* chartLayoutCct(Vantory& w) { return w.chart_layout_cct; }
+    static myhid* hid(Vantory& w) { return w.m_myhid; }
     static void showRangeRows(Vantory& w, uint8_t n) { w.Show_Current_Range_Rows(n); }
     static void setPanelSpacer(Vantory& w, bool expand) { w.Set_Panel_Spacer(expand); }
     static void hideOptionPanels(Vantory& w) { w.Hide_Option_Panels(); }
@@ -170,6 +172,7 @@ class TstWindow : public QObject
     void start_everyPanelVisibleAndCloOff();
     void start_engineState();
     void timers_runAndClockLoadsLumenTable();
+    void hidLinkReport_reachesWindow();
 
     void displayScale_data();
     void displayScale();
@@ -589,6 +592,15 @@ void TstWindow::timers_runAndClockLoadsLumenTable()
     QCOMPARE(constlumen::levels(image), constlumen::initialLevels());
     // Only layout 2 carries the curve.
     QCOMPARE(int(image.image_legacy[269]), 0);
+}
+
+void TstWindow::hidLinkReport_reachesWindow()
+{
+    // An empty device report from the HID link empties the link label.
+    QLabel* link = VantoryProbe::statusLink(*m_w);
+    QVERIFY(!link->text().isEmpty());
+    emit VantoryProbe::hid(*m_w)->usbConnect(QString());
+    QVERIFY(link->text().isEmpty());
 }
 
 void TstWindow::displayScale_data()
