@@ -1,0 +1,429 @@
+// Reply wiring and analysis: every reply of either reader is decoded (bounds-checked)
+// in vantory_core and then accepted or rejected here, which drives the handshake.
+#include "app/vantory.h"
+
+#include "engine/enginelog.h"
+#include "engine/replies.h"
+#include "model/tagfields.h"
+#include "readers/feigworker.h"
+#include "readers/myfeigusb.h"
+#include "readers/myhid.h"
+#include "readers/myreader.h"
+
+#include <QLabel>
+#include <algorithm>
+
+using replies::Kind;
+
+namespace {
+
+constexpr uint8_t kReaderFeig = 1;
+constexpr uint8_t kReaderR321 = 2;
+constexpr int kDeviceNameFrom = 11;
+constexpr int kDeviceNameLength = 17;
+
+} // namespace
+
+void Vantory::connectR321()
+{
+    // Exactly one connection of the link's report to in_usbConnect, whoever made one before.
+    disconnect(m_myhid, &myhid::usbConnect, this, &Vantory::in_usbConnect);
+    connect(m_myhid, &myhid::usbConnect, this, &Vantory::in_usbConnect);
+    // The frame builder sends through the HID link; give it the link if nobody has yet.
+    if (!m_myreader->hid())
+        m_myreader->setHid(m_myhid);
+    if (m_myhid->Is_Connected() == 0)
+        m_myhid->Connect();
+}
+
+bool Vantory::connectFeig()
+{
+    if (m_feig_thread->Feig_Open() == 0)
+        return false;
+    Tip_Feig_Connect_Succeed(lang_cn);
+    disconnect(m_feig_thread, &writeThreadFEIG1::FeigDevReceive, nullptr, nullptr);
+    connect(m_feig_thread, &writeThreadFEIG1::FeigDevReceive, this,
+            &Vantory::in_FeigDevReceive_Debug);
+    m_reply_guard.reset();
+    return true;
+}
+
+void Vantory::in_usbConnect(QString curUSBInfo)
+{
+    if (curUSBInfo.isEmpty()) {
+        m_device_name.clear();
+        status_link->setText(QString());
+        return;
+    }
+    readThreadEP1* reader = m_myhid->readThread();
+    writeThreadEP1* writer = m_myhid->writeThread();
+    disconnect(reader, &readThreadEP1::hidDevReceive, nullptr, nullptr);
+    disconnect(writer, &writeThreadEP1::hidDevSend, nullptr, nullptr);
+    connect(reader, &readThreadEP1::hidDevReceive, this, &Vantory::in_hidDevReceive_usbDebug);
+    connect(writer, &writeThreadEP1::hidDevSend, m_myreader, &myreader::in_hidDevSend_Myreader);
+    m_reply_guard.reset();
+    Tip_R321_Conncect_Succeed(lang_cn);
+    m_device_name = curUSBInfo.mid(kDeviceNameFrom, kDeviceNameLength);
+    m_last_send_ok = m_myreader->Send_Frame(m_myreader->Cmd_Init()) != 0;
+}
+
+void Vantory::in_hidDevReceive_usbDebug(QByteArray rxArray)
+{
+    if (rxArray.isEmpty())
+        return;
+    last_rx = rxArray;
+    Analyse_Receive_Data(last_rx);
+}
+
+void Vantory::in_FeigDevReceive_Debug(QByteArray rxArray)
+{
+    if (rxArray.isEmpty())
+        return;
+    last_rx = rxArray;
+    FE_Analyse_Receive_Data(last_rx);
+}
+
+void Vantory::Analyse_Receive_Data(QByteArray rxArray)
+{
+    const replies::R321Reply reply = replies::decodeR321(rxArray);
+    if (!reply.usable) {
+        qCDebug(lcEngine) << "rxArray数据越界";
+        return;
+    }
+    if (!reply.iso) {
+        if (auto_scan)
+            return;
+        Failed_State(QStringLiteral("<不是ISO15693协议>"));
+        Tip_No_ISO15693(lang_cn);
+        return;
+    }
+    if (m_reply_guard.dropReply(reply.kind)) {
+        qCDebug(lcEngine) << "late reply of an abandoned sequence dropped";
+        return;
+    }
+
+    switch (reply.kind) {
+    case Kind::Inventory:
+        if (reply.ok()) {
+            qCDebug(lcEngine) << "获取标签";
+            storeR321Inventory(rxArray, reply);
+        } else {
+            uid.fill(0);
+            tag_index = 0;
+            if (!auto_scan) {
+                Failed_State(QStringLiteral("<操作失败1：标签无响应>\r\n"));
+                Tip_NoLabel(lang_cn);
+            }
+        }
+        break;
+    case Kind::ReadBlocks:
+        if (reply.ok()) {
+            qCDebug(lcEngine) << "读取成功";
+            takeReadData(reply.payload);
+        } else {
+            Failed_State(QStringLiteral("<操作失败2：标签无响应>\r\n"));
+            Tip_NoLabel(lang_cn);
+        }
+        break;
+    case Kind::WriteBlocks:
+        if (reply.ok()) {
+            qCDebug(lcEngine) << "写入成功";
+            Display_Recevie(rxArray);
+        } else {
+            Failed_State(QStringLiteral("<操作失败3：标签无响应>\r\n"));
+            Tip_NoLabel(lang_cn);
+        }
+        break;
+    case Kind::Transparent:
+        if (reply.ok()) {
+            qCDebug(lcEngine) << "透传成功";
+            m_cmd.ack = 1;
+            Serianet_Recevie(rxArray);
+        } else if (config_write_pending || pwd_write_pending) {
+            // The tag does not answer a configuration or password write in time for the
+            // reader; the command is taken as done.
+            qCDebug(lcEngine) << "写密码或更改配置时透传成功";
+            config_write_pending = 0;
+            pwd_write_pending = 0;
+            m_cmd.ack = 1;
+        } else {
+            Failed_State(QStringLiteral("<操作失败4：标签无响应>\r\n"));
+        }
+        break;
+    case Kind::Beeper:
+        if (reply.ok() && beep_pattern == 0) {
+            qCDebug(lcEngine) << "蜂鸣器响应";
+            Beep_Recevie();
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void Vantory::FE_Analyse_Receive_Data(QByteArray data)
+{
+    const replies::FeigReply reply = replies::decodeFeig(data);
+    if (!reply.usable) {
+        qCDebug(lcEngine) << "data数据越界";
+        return;
+    }
+    if (!reply.feig) {
+        Failed_State(QStringLiteral("<操作失败0：不是FEIG协议>"));
+        return;
+    }
+    if (m_reply_guard.dropReply(reply.kind)) {
+        qCDebug(lcEngine) << "late reply of an abandoned sequence dropped";
+        return;
+    }
+
+    switch (reply.kind) {
+    case Kind::ReadBlocks:
+        if (reply.ok()) {
+            qCDebug(lcEngine) << "读取成功";
+            takeReadData(reply.blockData);
+        } else {
+            Failed_State(QStringLiteral("<操作失败1：读取失败>"));
+            Tip_Read_Failed(lang_cn);
+        }
+        break;
+    case Kind::WriteBlocks:
+        if (reply.ok()) {
+            qCDebug(lcEngine) << "写入成功";
+            Display_Recevie(data);
+        } else {
+            Failed_State(QStringLiteral("<操作失败2：写入失败>"));
+            Tip_Write_Failed(lang_cn);
+        }
+        break;
+    case Kind::Inventory:
+        if (reply.ok()) {
+            qCDebug(lcEngine) << "获取标签";
+            storeFeigInventory(reply);
+        } else {
+            uid.fill(0);
+            tag_index = 0;
+        }
+        break;
+    case Kind::NoTag:
+        if (auto_scan) {
+            uid.fill(0);
+            tag_index = 0;
+            scan_request = 1;
+        } else {
+            Failed_State(QStringLiteral("<操作失败3：标签无应答>"));
+            Tip_NoLabel(lang_cn);
+        }
+        break;
+    case Kind::Transparent:
+        if (reply.ok()) {
+            qCDebug(lcEngine) << "透传成功";
+            m_cmd.ack = 1;
+        } else if (pwd_write_pending) {
+            pwd_write_pending = 0;
+            // The reader reports the written password with status 1; anything else is a
+            // failed password write and stops the sequence without a word.
+            if (reply.status == replies::kFeigStatusNoTransponder) {
+                qCDebug(lcEngine) << "<写密码成功>";
+                m_cmd.ack = 1;
+            } else {
+                qCDebug(lcEngine) << "<操作失败4：写密码失败>";
+            }
+        } else if (reply.status == replies::kFeigStatusIsoError) {
+            m_cmd.ack = 1;
+            Serianet_Recevie(data);
+        } else {
+            m_cmd.ack = 1;
+            m_cmd.block_step = m_cmd.config_step_saved;
+        }
+        break;
+    case Kind::Beeper:
+        if (!reply.ok()) {
+            reportBeeperFailure();
+            // The pattern is over even though the reader refused to switch off; the
+            // waiting batch must not hang on it.
+            if (beep_pattern == 0)
+                Beep_Recevie();
+        } else if (beep_pattern == 0) {
+            qCDebug(lcEngine) << "蜂鸣器响应";
+            Beep_Recevie();
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void Vantory::Get_Recevie_UID(QByteArray rxArray)
+{
+    if (reader_type == kReaderFeig) {
+        const replies::FeigReply reply = replies::decodeFeig(rxArray);
+        if (reply.usable && reply.kind == Kind::Inventory)
+            storeFeigInventory(reply);
+    } else if (reader_type == kReaderR321) {
+        const replies::R321Reply reply = replies::decodeR321(rxArray);
+        if (reply.usable && reply.kind == Kind::Inventory)
+            storeR321Inventory(rxArray, reply);
+    }
+}
+
+void Vantory::storeFeigInventory(const replies::FeigReply& reply)
+{
+    tag_count = 1;
+    found_count = 1;
+    chip_code = reply.uid.size() >= 3 ? static_cast<uint8_t>(reply.uid.at(2)) : 0;
+    storeInventoryUid(reply.uid);
+}
+
+void Vantory::storeR321Inventory(const QByteArray& rxArray, const replies::R321Reply& reply)
+{
+    inventory_reply = rxArray.left(reply.length + 4);
+    const int records = (inventory_reply.size() - 15) / replies::kR321InventoryRecordSize;
+    tag_count = static_cast<uint8_t>(std::max(0, records));
+    found_count = tag_count;
+    // Only a UID that lies inside the reply's payload is taken.
+    const QByteArray first = replies::r321InventoryUid(inventory_reply, 0);
+    chip_code = first.size() >= 6 ? static_cast<uint8_t>(first.at(5)) : 0;
+    storeInventoryUid(first);
+}
+
+void Vantory::storeInventoryUid(const QByteArray& id)
+{
+    if (id.size() < static_cast<int>(uid.size()))
+        return;
+    std::copy_n(id.constBegin(), uid.size(), uid.begin());
+    const QByteArray reversed = FEInverted(id.left(static_cast<int>(uid.size())));
+    std::copy_n(reversed.constBegin(), uid_reversed.size(), uid_reversed.begin());
+
+    if (chip_code == tagfields::ChipP) {
+        m_cmd.readcnt = 12;
+        auto_write_index = 1;
+    } else if (chip_code == tagfields::ChipPwm) {
+        m_cmd.readcnt = 7;
+        auto_write_index = 2;
+    }
+    if (auto_scan) {
+        qCDebug(lcEngine) << "<自动扫描获取UID成功>\r\n";
+        return;
+    }
+    qCDebug(lcEngine) << "<UID获取成功>\r\n";
+    m_cmd.ack = 1;
+    Tip_GetUID_Succeed(lang_cn);
+}
+
+void Vantory::Get_BLOCK_Data(QByteArray rxArray)
+{
+    if (reader_type == kReaderFeig) {
+        const replies::FeigReply reply = replies::decodeFeig(rxArray);
+        if (reply.usable && reply.kind == Kind::ReadBlocks && reply.ok())
+            takeReadData(reply.blockData);
+    } else if (reader_type == kReaderR321) {
+        const replies::R321Reply reply = replies::decodeR321(rxArray);
+        if (reply.usable && reply.kind == Kind::ReadBlocks && reply.ok())
+            takeReadData(reply.payload);
+    }
+}
+
+void Vantory::takeReadData(const QByteArray& blocks)
+{
+    ++m_cmd.reply_cnt;
+    m_cmd.ack = 1;
+    m_cmd.read_data.append(blocks);
+    if (m_cmd.cmd_type != 0)
+        return;
+
+    if (m_cmd.reply_cnt != m_cmd.readcnt) {
+        endReadAsFailed(QStringLiteral("<读取失败：回复数不符>"));
+        return;
+    }
+
+    const QByteArray& data = m_cmd.read_data;
+    if (m_cmd.readcnt == 1) {
+        // The model-name read: model_len bytes from model_offset.
+        const int len = std::min<int>(model_len, static_cast<int>(tag_model.size()));
+        if (data.size() < model_offset + len) {
+            endReadAsFailed(QStringLiteral("<读取失败：数据不足>"));
+            return;
+        }
+        Succeed_End_State(QStringLiteral("<读取成功>"));
+        Tip_Read_Succeed(lang_cn);
+        tag_model.fill(0);
+        std::copy_n(data.constBegin() + model_offset, len, tag_model.begin());
+        model_ready = 1;
+        return;
+    }
+
+    // A reply count that is right is not enough: the image is filled only from
+    // complete data, otherwise the read ends as failed and the image stays as it was.
+    if (data.size() < tagfields::requiredReadSize(m_cmd.readcnt, chip_code)) {
+        endReadAsFailed(QStringLiteral("<读取失败：数据不足>"));
+        return;
+    }
+
+    Succeed_End_State(QStringLiteral("<读取成功>"));
+    Tip_Read_Succeed(lang_cn);
+    if (m_cmd.readcnt == 7 || m_cmd.readcnt == 12) {
+        tagfields::loadReadData(m_image, data, m_cmd.readcnt, chip_code);
+        Update_Product_Info();
+    } else if (m_cmd.readcnt == 3) {
+        tagfields::loadReadData(m_image, data, m_cmd.readcnt, chip_code);
+        Display_Current_Channel(m_channel_count);
+    }
+    if (manual_read) {
+        manual_read = 0;
+        const QByteArray field = tagfields::modelNameField(m_image);
+        model_snapshot.fill(0);
+        std::copy_n(field.constBegin(), std::min<int>(field.size(), model_snapshot.size()),
+                    model_snapshot.begin());
+    }
+    Update_Bank_Buff();
+    Update_Drive_Info();
+}
+
+void Vantory::endReadAsFailed(const QString& reason)
+{
+    Failed_State(reason);
+    Tip_Read_Failed(lang_cn);
+}
+
+void Vantory::Display_Recevie(QByteArray rxArray)
+{
+    if (!rxArray.isEmpty())
+        ++m_cmd.reply_cnt;
+    m_cmd.ack = 1;
+    if (m_cmd.cmd_type != 0)
+        return;
+    if (m_cmd.reply_cnt < m_cmd.send_cnt) {
+        Failed_State(QStringLiteral("<写入失败：回复数不足>"));
+        Tip_Write_Failed(lang_cn);
+    } else {
+        Succeed_End_State(QStringLiteral("<写入成功>"));
+        Tip_Write_Succeed(lang_cn);
+    }
+}
+
+void Vantory::Serianet_Recevie(QByteArray rxArray)
+{
+    if (!m_cmd.first_transparent_check)
+        return;
+    m_cmd.first_transparent_check = 0;
+
+    int byte1 = -1;
+    if (reader_type == kReaderFeig)
+        byte1 = replies::transparentResponseByte1(replies::decodeFeig(rxArray));
+    else if (reader_type == kReaderR321)
+        byte1 = replies::transparentResponseByte1(replies::decodeR321(rxArray));
+
+    if (byte1 == replies::kPresentPasswordOkByte) {
+        pwd_first_failed = 0;
+        return;
+    }
+    qCDebug(lcEngine) << "第一次密码输入错误";
+    pwd_first_failed = 1;
+    m_cmd.block_step = 2;
+}
+
+QByteArray Vantory::FEInverted(QByteArray data)
+{
+    return replies::feInverted(data);
+}

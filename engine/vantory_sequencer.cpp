@@ -1,0 +1,247 @@
+// The command sequencer: sequence start, the per-tick dispatch to the step slots, the
+// handshake between them and the reply analysis, the endings, the reader guard and the
+// Read action. The 1 ms tick (TIMER0_HANDLE) runs CheckCmdSequence, then Beep_Process.
+#include "app/vantory.h"
+
+#include "engine/enginelog.h"
+#include "engine/enginetexts.h"
+#include "model/tagfields.h"
+#include "readers/feigworker.h"
+#include "readers/myfeigusb.h"
+#include "readers/myhid.h"
+#include "readers/myreader.h"
+
+#include <QMessageBox>
+#include <QMetaMethod>
+
+namespace {
+
+// Slots that other engine files add later are reached by name, so that this file does
+// not have to change when they arrive. Order follows Vantory::EngineHook.
+constexpr const char* kHookSignatures[] = {
+    "Write_Drive_Info()",
+    "Auto_Write_Password_And_Bank()",
+    "Write_Product_Info()",
+    "Set_Current(uint8_t,uint8_t*)",
+    "Write_ST25DV02K_Info(uint8_t,uint8_t*)",
+    "Change_Current(uint8_t)",
+    "Change_ST25DV02K_PWM1()",
+    "Open_Auto_Scan()",
+};
+static_assert(sizeof(kHookSignatures) / sizeof(kHookSignatures[0]) ==
+                  static_cast<size_t>(Vantory::EngineHook::Count),
+              "one signature per hook");
+
+constexpr uint8_t kPwmBlock = 248;
+constexpr int kDriveAreaOffset = 256;
+
+} // namespace
+
+void Vantory::Control_RW(uint8_t type, uint8_t readcnt)
+{
+    m_cmd.block_step = 1;
+    m_cmd.read_bank_step = 1;
+    m_cmd.write_part_step = 1;
+    m_cmd.write_bank_step = 1;
+    m_cmd.reply_cnt = 0;
+    m_cmd.send_enable = 1;
+    m_cmd.cmd_type = type;
+    m_cmd.first_transparent_check = 1;
+    m_cmd.ack = 0;
+    m_cmd.readcnt = readcnt;
+    m_cmd.read_data.clear();
+    // A command of an abandoned sequence may still be in flight; its late reply must not
+    // count for the new one.
+    m_reply_guard.restart();
+}
+
+void Vantory::CheckCmdSequence()
+{
+    // The idle tick: one byte compare and nothing else.
+    switch (m_cmd.cmd_type) {
+    case 0:
+        return;
+    case SeqCode::Read:
+        Auto_Continue_Read();
+        return;
+    case SeqCode::ReadDrive:
+        Auto_Continue_Read_DriverInfo();
+        return;
+    case SeqCode::ReadModel:
+        Special_Read_Data(special_addr, special_num);
+        return;
+    case SeqCode::WriteDrive:
+        callEngineHook(EngineHook::WriteDriveInfo);
+        return;
+    case SeqCode::WriteAll:
+        callEngineHook(EngineHook::AutoWritePasswordAndBank);
+        return;
+    case SeqCode::WriteProduct:
+        callEngineHook(EngineHook::WriteProductInfo);
+        return;
+    case SeqCode::SetCurrent:
+        callEngineHook(EngineHook::SetCurrent, Q_ARG(uint8_t, m_cmd.set_current_block),
+                       Q_ARG(uint8_t*, m_image.image_v2.data() + kDriveAreaOffset));
+        return;
+    case SeqCode::WritePwmTag:
+        callEngineHook(EngineHook::WriteSt25dv02kInfo, Q_ARG(uint8_t, kPwmBlock),
+                       Q_ARG(uint8_t*, m_image.image_v2.data()));
+        return;
+    default:
+        return;
+    }
+}
+
+void Vantory::stepHandshake(uint8_t count)
+{
+    if (m_cmd.ack == 1)
+        Succeed_Recevie_Ack(count);
+    else
+        m_cmd.send_enable = 0;
+}
+
+void Vantory::Succeed_Recevie_Ack(uint8_t send_cnt)
+{
+    Q_UNUSED(send_cnt);
+    m_cmd.send_enable = 1;
+    m_cmd.ack = 0;
+}
+
+void Vantory::Succeed_End_State(QString str)
+{
+    qCDebug(lcEngine).noquote() << str;
+    if (suppress_success_beep) {
+        suppress_success_beep = 0;
+        return;
+    }
+    Start_Beep(1);
+}
+
+void Vantory::Failed_State(QString str)
+{
+    qCDebug(lcEngine).noquote() << str;
+    Start_Beep(2);
+}
+
+bool Vantory::Detection_Usb_Statue(uint8_t status)
+{
+    bool connected = false;
+    if (reader_type == 1)
+        connected = m_feig_thread->Feig_IsConnected() != 0;
+    else if (reader_type == 2)
+        connected = m_myhid->Is_Connected() != 0;
+    if (!connected && status != 0) {
+        showModalWarning(enginetext::ReaderWarningCaption.pick(lang_cn),
+                         enginetext::ReaderNotConnected.pick(lang_cn));
+        Tip_R321_Select_Device(lang_cn);
+    }
+    return connected;
+}
+
+void Vantory::setModalHook(ModalHook hook)
+{
+    m_modal_hook = std::move(hook);
+}
+
+void Vantory::showModalWarning(const QString& caption, const QString& text)
+{
+    if (m_modal_hook) {
+        m_modal_hook(caption, text);
+        return;
+    }
+    QMessageBox::warning(this, caption, text, QMessageBox::Ok);
+}
+
+void Vantory::showWarningText(QString text)
+{
+    showModalWarning(enginetext::WarningCaption.pick(lang_cn), text);
+}
+
+void Vantory::on_actionRead_triggered()
+{
+    if (!Detection_Usb_Statue(1))
+        return;
+    Control_RW(SeqCode::Read, 7);
+    manual_read = 1;
+    m_cmd.read_data.clear();
+}
+
+void Vantory::Select_Auto_Write(uint8_t index)
+{
+    const uint8_t channels = m_channel_count;
+    switch (index) {
+    case 0:
+        m_cmd.send_cnt = 16;
+        callEngineHook(EngineHook::ChangeCurrent, Q_ARG(uint8_t, channels));
+        Get_CCT_Data();
+        break;
+    case 1:
+        m_cmd.send_cnt = 8;
+        m_cmd.cmd_type = SeqCode::WriteDrive;
+        callEngineHook(EngineHook::ChangeCurrent, Q_ARG(uint8_t, channels));
+        Get_CCT_Data();
+        break;
+    case 2:
+        m_cmd.send_cnt = 8;
+        m_cmd.cmd_type = SeqCode::WriteProduct;
+        break;
+    case 3:
+        m_cmd.send_cnt = 1;
+        m_cmd.set_current_block = 64;
+        m_cmd.cmd_type = SeqCode::SetCurrent;
+        callEngineHook(EngineHook::ChangeCurrent, Q_ARG(uint8_t, channels));
+        break;
+    case 4:
+        m_cmd.send_cnt = 9;
+        m_cmd.cmd_type = SeqCode::WritePwmTag;
+        callEngineHook(EngineHook::ChangePwm1);
+        break;
+    default:
+        break;
+    }
+    Update_Bank_Buff();
+}
+
+bool Vantory::hasEngineHook(EngineHook hook)
+{
+    const auto i = static_cast<size_t>(hook);
+    if (m_hook_index[i] == kHookUnresolved) {
+        const QByteArray sig = QMetaObject::normalizedSignature(kHookSignatures[i]);
+        m_hook_index[i] = metaObject()->indexOfSlot(sig.constData());
+        if (m_hook_index[i] < 0)
+            qCDebug(lcEngine) << "engine slot not available:" << kHookSignatures[i];
+    }
+    return m_hook_index[i] >= 0;
+}
+
+bool Vantory::callEngineHook(EngineHook hook, QGenericArgument a0, QGenericArgument a1)
+{
+    if (!hasEngineHook(hook))
+        return false;
+    const QMetaMethod method = metaObject()->method(m_hook_index[static_cast<size_t>(hook)]);
+    return method.invoke(this, Qt::DirectConnection, a0, a1);
+}
+
+QByteArray Vantory::uidBytes() const
+{
+    return QByteArray(reinterpret_cast<const char*>(uid.data()), static_cast<int>(uid.size()));
+}
+
+QByteArray Vantory::uidReversedBytes() const
+{
+    return QByteArray(reinterpret_cast<const char*>(uid_reversed.data()),
+                      static_cast<int>(uid_reversed.size()));
+}
+
+void Vantory::sendR321Frame(const QByteArray& frame, replies::Kind expected)
+{
+    m_last_send_ok = m_myreader->Send_Frame(frame) != 0;
+    m_reply_guard.commandSent(expected);
+}
+
+void Vantory::sendFeigFrame(const QByteArray& frame, replies::Kind expected)
+{
+    m_feig_thread->Feig_Send(frame, frame.size());
+    m_last_send_ok = true;
+    m_reply_guard.commandSent(expected);
+}
