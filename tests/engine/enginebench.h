@@ -1,0 +1,336 @@
+#pragma once
+// A window wired to the simulated readers, and what the engine tests need to drive it.
+
+#include "app/readerbackends.h"
+#include "app/vantory.h"
+#include "readers/hidbackend.h"
+#include "readers/feusbapi.h"
+#include "readers/sim/readerfield.h"
+#include "readers/sim/simfeig.h"
+#include "readers/sim/simr321.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QLoggingCategory>
+#include <QMutex>
+#include <QPushButton>
+#include <QStringList>
+#include <QTimer>
+#include <QtTest>
+#include <cstring>
+#include <functional>
+#include <memory>
+
+// Reaches the window's private engine state; the window declares it a friend.
+struct VantoryProbe {
+    static CommandState& cmd(Vantory& w) { return w.m_cmd; }
+    static QTimer* cmdTimer(Vantory& w) { return w.cmd_timer; }
+    static void tick(Vantory& w) { w.TIMER0_HANDLE(); }
+    static TagImage& image(Vantory& w) { return w.m_image; }
+    static uint8_t& chipCode(Vantory& w) { return w.chip_code; }
+    static uint8_t lastTip(Vantory& w) { return w.last_tip; }
+    static bool cloChartReady(Vantory& w) { return w.clo_chart_ready; }
+    static QLabel* statusResult(Vantory& w) { return w.status_result; }
+    static QLabel* statusLink(Vantory& w) { return w.status_link; }
+    static uint8_t& autoScan(Vantory& w) { return w.auto_scan; }
+    static uint8_t& scanRequest(Vantory& w) { return w.scan_request; }
+    static uint8_t& readerType(Vantory& w) { return w.reader_type; }
+    static uint8_t& langCn(Vantory& w) { return w.lang_cn; }
+    static uint8_t beepPattern(Vantory& w) { return w.beep_pattern; }
+    static uint8_t beepStep(Vantory& w) { return w.beep_step; }
+    static uint8_t beepTwiceStep(Vantory& w) { return w.beep_twice_step; }
+    static uint8_t beepState(Vantory& w) { return w.beep_cmd[1]; }
+    static std::array<uint8_t, 8>& uid(Vantory& w) { return w.uid; }
+    static std::array<uint8_t, 8>& uidReversed(Vantory& w) { return w.uid_reversed; }
+    static uint8_t tagCount(Vantory& w) { return w.tag_count; }
+    static uint8_t foundCount(Vantory& w) { return w.found_count; }
+    static uint8_t& tagIndex(Vantory& w) { return w.tag_index; }
+    static QByteArray inventoryReply(Vantory& w) { return w.inventory_reply; }
+    static QByteArray& lastRx(Vantory& w) { return w.last_rx; }
+    static uint8_t& pwdFirstFailed(Vantory& w) { return w.pwd_first_failed; }
+    static uint8_t& pwdWritePending(Vantory& w) { return w.pwd_write_pending; }
+    static uint8_t& configWritePending(Vantory& w) { return w.config_write_pending; }
+    static uint8_t& manualRead(Vantory& w) { return w.manual_read; }
+    static uint8_t& suppressSuccessBeep(Vantory& w) { return w.suppress_success_beep; }
+    static uint8_t& specialNum(Vantory& w) { return w.special_num; }
+    static uint8_t& modelReady(Vantory& w) { return w.model_ready; }
+    static std::array<uint8_t, 32>& tagModel(Vantory& w) { return w.tag_model; }
+    static std::array<uint8_t, 32>& modelSnapshot(Vantory& w) { return w.model_snapshot; }
+    static uint8_t autoWriteIndex(Vantory& w) { return w.auto_write_index; }
+
+    static void controlRw(Vantory& w, uint8_t type, uint8_t readcnt) { w.Control_RW(type, readcnt); }
+    static void startBeep(Vantory& w, uint8_t n) { w.Start_Beep(n); }
+    static void failed(Vantory& w, const QString& why) { w.Failed_State(why); }
+    static void succeeded(Vantory& w, const QString& why) { w.Succeed_End_State(why); }
+    static void r321Rx(Vantory& w, const QByteArray& rx) { w.in_hidDevReceive_usbDebug(rx); }
+    static void feigRx(Vantory& w, const QByteArray& rx) { w.in_FeigDevReceive_Debug(rx); }
+    static bool readerGuard(Vantory& w, uint8_t status) { return w.Detection_Usb_Statue(status); }
+    static void continueReadOneBank(Vantory& w, uint8_t bank, uint8_t mode)
+    {
+        w.Continue_Read_OneBank(bank, mode);
+    }
+    static QByteArray feInverted(Vantory& w, const QByteArray& d) { return w.FEInverted(d); }
+};
+
+namespace enginetest {
+
+enum Reader { Feig = 1, R321 = 2 };
+
+inline const char* readerName(int reader) { return reader == Feig ? "FEIG" : "R321"; }
+
+// A HidBackend in front of the simulated R321 that may rewrite request frames and
+// reply reports (a tag with another IC reference, a short reply, ...).
+class RewritingHid : public HidBackend
+{
+public:
+    using Rewrite = std::function<QByteArray(const QByteArray&)>;
+    explicit RewritingHid(HidBackend* inner) : m_inner(inner) {}
+    Rewrite requestFrame; // the R321 frame of one output report
+    Rewrite replyReport;  // one 64-byte input report
+
+    QVector<HidInterfaceInfo> enumerate() override { return m_inner->enumerate(); }
+    bool open(const QString& path) override { return m_inner->open(path); }
+    bool isOpen() const override { return m_inner->isOpen(); }
+    void close() override { m_inner->close(); }
+    int write(const QByteArray& report) override
+    {
+        if (!requestFrame || report.size() < 2)
+            return m_inner->write(report);
+        const int frameSize = static_cast<uint8_t>(report.at(1)) + 1;
+        QByteArray frame = requestFrame(report.mid(1, frameSize));
+        QByteArray out(1, '\0');
+        out.append(frame);
+        out.append(QByteArray(std::max(0, 65 - out.size()), '\0'));
+        return m_inner->write(out.left(65));
+    }
+    int read(QByteArray* report, int timeoutMs) override
+    {
+        const int n = m_inner->read(report, timeoutMs);
+        if (n > 0 && replyReport) {
+            QByteArray r = replyReport(*report);
+            r.append(QByteArray(std::max(0, 64 - r.size()), '\0'));
+            *report = r.left(64);
+            return report->size();
+        }
+        return n;
+    }
+
+private:
+    HidBackend* m_inner;
+};
+
+// A FeusbApi in front of the simulated FEIG reader that may rewrite requests and replies.
+class RewritingFeig : public FeusbApi
+{
+public:
+    using Rewrite = std::function<QByteArray(const QByteArray&)>;
+    using ReplyRewrite = std::function<QByteArray(const QByteArray& request, const QByteArray&)>;
+    explicit RewritingFeig(FeusbApi* inner) : m_inner(inner) {}
+    Rewrite request;
+    ReplyRewrite reply;
+
+    bool available() override { return m_inner->available(); }
+    int ScanAndOpen(int o, void* p) override { return m_inner->ScanAndOpen(o, p); }
+    int SetDevicePara(int h, char* p, char* v) override { return m_inner->SetDevicePara(h, p, v); }
+    int CloseDevice(int h) override { return m_inner->CloseDevice(h); }
+    int Transceive(int h, char* iface, int dir, unsigned char* send, int sendLen,
+                   unsigned char* rec, int recLen) override
+    {
+        QByteArray req(reinterpret_cast<const char*>(send), sendLen);
+        if (request)
+            req = request(req);
+        QByteArray buffer(400, '\0');
+        const int n = m_inner->Transceive(h, iface, dir, reinterpret_cast<unsigned char*>(req.data()),
+                                          req.size(), reinterpret_cast<unsigned char*>(buffer.data()),
+                                          buffer.size());
+        if (n <= 0)
+            return n;
+        QByteArray rx = buffer.left(n);
+        if (reply)
+            rx = reply(req, rx);
+        const int m = std::min<int>(rx.size(), recLen);
+        std::memcpy(rec, rx.constData(), static_cast<size_t>(m));
+        return m;
+    }
+
+private:
+    FeusbApi* m_inner;
+};
+
+// Field, both simulated readers and the window; the window goes first on destruction.
+struct Bench {
+    ReaderField field;
+    SimR321 r321{&field};
+    SimFeig feig{&field};
+    RewritingHid hidProxy{&r321};
+    RewritingFeig feigProxy{&feig};
+    QStringList boxes; // texts of the modal boxes the window tried to show
+    std::unique_ptr<Vantory> w;
+
+    explicit Bench(bool proxies = false)
+    {
+        w = std::make_unique<Vantory>(
+            proxies ? ReaderBackends{&hidProxy, &feigProxy, true} : ReaderBackends{&r321, &feig, true});
+        w->setModalHook([this](const QString& caption, const QString& text) {
+            boxes << caption + QLatin1Char('|') + text;
+        });
+    }
+    ~Bench() { w.reset(); }
+
+    Vantory& win() { return *w; }
+    CommandState& cmd() { return VantoryProbe::cmd(*w); }
+
+    // Connects through the connection dialog: pick the brand, press OK.
+    bool connect(int reader)
+    {
+        auto* dialog = w->findChild<QDialog*>(QStringLiteral("ConnectionConfig"));
+        auto* combo = dialog ? dialog->findChild<QComboBox*>(QStringLiteral("comboBox_Reader")) : nullptr;
+        auto* ok = dialog ? dialog->findChild<QPushButton*>(QStringLiteral("pushButton_Connect")) : nullptr;
+        if (!combo || !ok)
+            return false;
+        combo->setCurrentIndex(reader == Feig ? 0 : 1);
+        ok->click();
+        if (VantoryProbe::readerType(*w) != reader)
+            return false;
+        if (!VantoryProbe::readerGuard(*w, 0))
+            return false;
+        if (reader == R321) {
+            // The set-up command goes out at once; let its reply pass before the tests.
+            if (!QTest::qWaitFor([this] { return field.commandLog().size() >= 1; }, 3000))
+                return false;
+            QTest::qWait(30);
+        }
+        // The first clock tick puts the start lumen table into the image; let it pass so
+        // that the image changes only through the engine from here on.
+        if (!QTest::qWaitFor([this] { return VantoryProbe::cloChartReady(*w); }, 3000))
+            return false;
+        field.clearCommandLog();
+        return true;
+    }
+
+    void trigger(const char* action)
+    {
+        QAction* a = w->findChild<QAction*>(QString::fromLatin1(action));
+        QVERIFY2(a, action);
+        a->trigger();
+    }
+
+    void stopTimer() { VantoryProbe::cmdTimer(*w)->stop(); }
+    void startTimer() { VantoryProbe::cmdTimer(*w)->start(); }
+    void tick(int n = 1)
+    {
+        for (int i = 0; i < n; ++i)
+            VantoryProbe::tick(*w);
+    }
+};
+
+inline bool isBeeper(const SimCommandRecord& r)
+{
+    return (r.reader == SimReaderKind::R321 && r.command == 0xE9) ||
+           (r.reader == SimReaderKind::Feig && r.command == 0x72);
+}
+
+// The tag commands of the log, in order, as "inv" or "read <first>+<count>".
+inline QStringList tagCommands(const ReaderField& field)
+{
+    QStringList out;
+    for (const SimCommandRecord& r : field.commandLog()) {
+        if (isBeeper(r))
+            continue;
+        if (r.isoCommand == 0x01)
+            out << QStringLiteral("inv");
+        else if (r.isoCommand == 0x23)
+            out << QStringLiteral("read %1+%2").arg(r.firstBlock).arg(r.blockCount);
+        else if (r.isoCommand == 0x24)
+            out << QStringLiteral("write %1+%2").arg(r.firstBlock).arg(r.blockCount);
+        else
+            out << QStringLiteral("cmd %1").arg(r.command, 2, 16, QLatin1Char('0'));
+    }
+    return out;
+}
+
+inline int beeperCommands(const ReaderField& field)
+{
+    int n = 0;
+    for (const SimCommandRecord& r : field.commandLog())
+        n += isBeeper(r) ? 1 : 0;
+    return n;
+}
+
+inline QStringList pTagReadCommands()
+{
+    QStringList out{QStringLiteral("inv")};
+    for (int bank : {0, 32, 64, 96})
+        out << QStringLiteral("read %1+12").arg(bank) << QStringLiteral("read %1+12").arg(bank + 12)
+            << QStringLiteral("read %1+8").arg(bank + 24);
+    return out;
+}
+
+inline QStringList pwmTagReadCommands()
+{
+    QStringList out = pTagReadCommands().mid(0, 7);
+    out << QStringLiteral("read 248+1");
+    return out;
+}
+
+inline QByteArray bytes(const TagImage::Bytes& b, int from, int n)
+{
+    return QByteArray(reinterpret_cast<const char*>(b.data()) + from, n);
+}
+
+// Collects the engine's trace texts (vantory.engine) while it lives.
+class EngineLogCapture
+{
+public:
+    EngineLogCapture()
+    {
+        s_self = this;
+        s_oldFilter = QLoggingCategory::installFilter(&filter);
+        s_oldHandler = qInstallMessageHandler(&handler);
+    }
+    ~EngineLogCapture()
+    {
+        qInstallMessageHandler(s_oldHandler);
+        QLoggingCategory::installFilter(s_oldFilter);
+        s_self = nullptr;
+    }
+    int count(const QString& text) const
+    {
+        QMutexLocker lock(&m_mutex);
+        int n = 0;
+        for (const QString& line : m_lines)
+            n += line.contains(text) ? 1 : 0;
+        return n;
+    }
+
+private:
+    static void filter(QLoggingCategory* category)
+    {
+        if (qstrcmp(category->categoryName(), "vantory.engine") == 0) {
+            category->setEnabled(QtDebugMsg, true);
+            category->setEnabled(QtWarningMsg, true);
+        } else if (s_oldFilter) {
+            s_oldFilter(category);
+        }
+    }
+    static void handler(QtMsgType type, const QMessageLogContext& ctx, const QString& msg)
+    {
+        if (s_self && ctx.category && qstrcmp(ctx.category, "vantory.engine") == 0) {
+            QMutexLocker lock(&s_self->m_mutex);
+            s_self->m_lines << msg;
+            return;
+        }
+        if (s_oldHandler)
+            s_oldHandler(type, ctx, msg);
+    }
+
+    mutable QMutex m_mutex;
+    QStringList m_lines;
+    static inline EngineLogCapture* s_self = nullptr;
+    static inline QLoggingCategory::CategoryFilter s_oldFilter = nullptr;
+    static inline QtMessageHandler s_oldHandler = nullptr;
+};
+
+} // namespace enginetest

@@ -1,0 +1,470 @@
+// The Read action end to end: the real window with the simulated R321 and FEIG readers,
+// checked against the simulator's command log, the image and the widgets.
+#include "enginebench.h"
+
+#include "engine/replies.h"
+#include "model/tagfields.h"
+#include "readers/crc16.h"
+#include "readers/r321frames.h"
+#include "readers/sim/demodrivers.h"
+
+using namespace enginetest;
+
+namespace {
+
+constexpr uint8_t kOtherChip = 0x45;
+constexpr int kTipReadOk = 3;
+constexpr int kTipReadFailed = 4;
+constexpr int kTipUidOk = 7;
+constexpr int kTipNoTag = 9;
+
+void addReaders()
+{
+    QTest::addColumn<int>("reader");
+    QTest::newRow("R321") << int(R321);
+    QTest::newRow("FEIG") << int(Feig);
+}
+
+// Makes the tag on the reader look like one with IC reference 0x45 (neither 'P' nor
+// '8'): its UID is changed in inventory replies and changed back in read requests.
+void disguiseChip(Bench& b)
+{
+    b.hidProxy.replyReport = [](const QByteArray& report) {
+        const replies::R321Reply r = replies::decodeR321(report);
+        if (!r.usable || r.kind != replies::Kind::Inventory || !r.ok())
+            return report;
+        QByteArray payload = r.payload;
+        for (int i = 5; i < payload.size(); i += 9)
+            if (uint8_t(payload.at(i)) == VirtualTag::ProductP)
+                payload[i] = char(kOtherChip);
+        return SimR321::buildReply(r.command, r.status, payload,
+                                   uint8_t(report.at(r.length + 1)));
+    };
+    b.hidProxy.requestFrame = [](const QByteArray& frame) {
+        if (frame.size() < 12 || uint8_t(frame.at(8)) != r321::CmdReadBlocks)
+            return frame;
+        QByteArray data = frame.mid(10, uint8_t(frame.at(3)) - 8);
+        if (uint8_t(data.at(5)) == kOtherChip)
+            data[5] = char(VirtualTag::ProductP);
+        return r321::buildFrame(r321::CmdReadBlocks, data);
+    };
+    b.feigProxy.reply = [](const QByteArray&, const QByteArray& rx) {
+        const replies::FeigReply r = replies::decodeFeig(rx);
+        if (r.kind != replies::Kind::Inventory || !r.ok() || rx.size() < 14)
+            return rx;
+        QByteArray out = rx.left(rx.size() - 2);
+        out[11] = char(kOtherChip);
+        crc16::appendLsbFirst(out, crc16::mcrf4xx(out));
+        return out;
+    };
+    b.feigProxy.request = [](const QByteArray& req) {
+        if (req.size() < 17 || uint8_t(req.at(4)) != 0xB0 || uint8_t(req.at(5)) != 0x23)
+            return req;
+        QByteArray out = req.left(req.size() - 2);
+        out[9] = char(VirtualTag::ProductP);
+        crc16::appendLsbFirst(out, crc16::mcrf4xx(out));
+        return out;
+    };
+}
+
+// Drops the last block of the n-th good read reply, keeping the reply well formed.
+void shortenReadReply(Bench& b, int nth)
+{
+    auto r321Count = std::make_shared<int>(0);
+    b.hidProxy.replyReport = [r321Count, nth](const QByteArray& report) {
+        const replies::R321Reply r = replies::decodeR321(report);
+        if (!r.usable || r.kind != replies::Kind::ReadBlocks || !r.ok() || ++*r321Count != nth)
+            return report;
+        return SimR321::buildReply(r.command, r.status, r.payload.left(r.payload.size() - 4));
+    };
+    auto feigCount = std::make_shared<int>(0);
+    b.feigProxy.reply = [feigCount, nth](const QByteArray&, const QByteArray& rx) {
+        const replies::FeigReply r = replies::decodeFeig(rx);
+        if (r.kind != replies::Kind::ReadBlocks || !r.ok() || ++*feigCount != nth)
+            return rx;
+        QByteArray data = rx.mid(6, rx.size() - 8 - 5); // count, size, records but the last
+        data[0] = char(uint8_t(data.at(0)) - 1);
+        return SimFeig::buildReply(0xB0, 0x00, data);
+    };
+}
+
+TagImage expectedImageAfterPRead(const QByteArray& memory)
+{
+    TagImage image;
+    std::copy_n(memory.constBegin(), 512, image.image_v2.begin());
+    std::copy_n(memory.constBegin(), 512, image.image_legacy.begin());
+    tagfields::updateBankBuff(image); // a layout-2 image gets its last-current word
+    return image;
+}
+
+} // namespace
+
+class TstEngineRead : public QObject
+{
+    Q_OBJECT
+private slots:
+    void readPTag_inventoryAndTwelveReads_fillsImageAndPanel_data() { addReaders(); }
+    void readPTag_inventoryAndTwelveReads_fillsImageAndPanel();
+    void readPwmTag_sevenReadsEndingWithBlock248_storedSwapped_data() { addReaders(); }
+    void readPwmTag_sevenReadsEndingWithBlock248_storedSwapped();
+    void readOtherChip_readsFourBanks_endsFailed_data() { addReaders(); }
+    void readOtherChip_readsFourBanks_endsFailed();
+    void readShortData_countRight_endsFailed_imageUnchanged_data() { addReaders(); }
+    void readShortData_countRight_endsFailed_imageUnchanged();
+    void newActionDuringSequence_restartsCleanly_data() { addReaders(); }
+    void newActionDuringSequence_restartsCleanly();
+    void rejectedReplyMidSequence_oneFailureNoFurtherCommand_data() { addReaders(); }
+    void rejectedReplyMidSequence_oneFailureNoFurtherCommand();
+    void modelNameRead_needsThirtyFiveBytes_data();
+    void modelNameRead_needsThirtyFiveBytes();
+    void r321InventoryOfThreeTags_countsThree_readsFirst();
+    void readWithoutReader_warnsAndSendsNothing();
+    void noTagOnReader_failsWithNoTagTip_data() { addReaders(); }
+    void noTagOnReader_failsWithNoTagTip();
+    void continueReadOneBank_outsideSteps_sendsNothing();
+    void idleTick_changesNothing();
+};
+
+void TstEngineRead::readPTag_inventoryAndTwelveReads_fillsImageAndPanel()
+{
+    QFETCH(int, reader);
+    Bench b;
+    const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 7);
+    b.field.layTag(tag);
+    QVERIFY(b.connect(reader));
+
+    b.trigger("actionRead");
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipReadOk);
+
+    QCOMPARE(tagCommands(b.field), pTagReadCommands());
+    const TagImage expected = expectedImageAfterPRead(tag->memory());
+    TagImage& image = VantoryProbe::image(b.win());
+    QCOMPARE(bytes(image.image_legacy, 0, 512), tag->memory());
+    QCOMPARE(bytes(image.image_v2, 0, 512), bytes(expected.image_v2, 0, 512));
+    QCOMPARE(bytes(image.bank_buffer, 0, 512), bytes(expected.bank_buffer, 0, 512));
+    QCOMPARE(b.cmd().reply_cnt, uint8_t(12));
+    QCOMPARE(b.cmd().readcnt, uint8_t(12));
+    QCOMPARE(b.cmd().cmd_type, uint8_t(0));
+    QCOMPARE(b.cmd().ack, uint8_t(1)); // the last reply's ack stays until the next action
+
+    // The device-data panel shows the driver that was read.
+    const tagfields::ProductInfo info = tagfields::productInfo(expected);
+    QCOMPARE(info.model, demodrivers::info(demodrivers::Kind::Dt8).model);
+    QCOMPARE(b.w->findChild<QLabel*>("Productlabel")->text(), info.model);
+    QCOMPARE(b.w->findChild<QLabel*>("labelGTIN")->text(), info.gtin);
+    QCOMPARE(b.w->findChild<QLabel*>("labelHardware")->text(), info.hardware);
+    QCOMPARE(b.w->findChild<QLabel*>("labelSoftware")->text(), info.software);
+    QCOMPARE(b.w->findChild<QLabel*>("labelDeviceCode")->text(), info.fixtureId);
+    const tagfields::DriveInfo drive = tagfields::driveInfo(expected);
+    QCOMPARE(b.w->findChild<QLabel*>("label_GearOperatingTime")->text(), drive.gearTimeText);
+    QCOMPARE(b.w->findChild<QLabel*>("label_LoadOperatingTime")->text(), drive.loadTimeText);
+    QCOMPARE(VantoryProbe::statusResult(b.win())->text(), QStringLiteral("Read successfully"));
+
+    // The manual read keeps the model for the next Write.
+    QCOMPARE(VantoryProbe::manualRead(b.win()), uint8_t(0));
+    const auto& snapshot = VantoryProbe::modelSnapshot(b.win());
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(snapshot.data()), 32),
+             tag->memory().mid(195, 32));
+
+    // One beep: on, then off.
+    QTRY_COMPARE(beeperCommands(b.field), 2);
+    QTest::qWait(150);
+    QCOMPARE(beeperCommands(b.field), 2);
+    QCOMPARE(reader == R321 ? b.r321.beeperOn() : b.feig.outputOn(), false);
+    QCOMPARE(tagCommands(b.field).size(), 13);
+}
+
+void TstEngineRead::readPwmTag_sevenReadsEndingWithBlock248_storedSwapped()
+{
+    QFETCH(int, reader);
+    Bench b;
+    const auto tag = demodrivers::makeTag(demodrivers::Kind::Pwm, 9);
+    QVERIFY(tag->setBlock(248, QByteArray::fromHex("10325476")));
+    b.field.layTag(tag);
+    QVERIFY(b.connect(reader));
+    // The drive area of an '8' tag is not read; whatever the image held there stays.
+    TagImage& image = VantoryProbe::image(b.win());
+    image.image_v2[300] = 0xAB;
+    image.image_legacy[400] = 0xCD;
+
+    b.trigger("actionRead");
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipReadOk);
+
+    QCOMPARE(tagCommands(b.field), pwmTagReadCommands());
+    QCOMPARE(VantoryProbe::chipCode(b.win()), uint8_t(0x38));
+    QCOMPARE(b.cmd().readcnt, uint8_t(7));
+    QCOMPARE(bytes(image.image_v2, 248, 4), QByteArray::fromHex("32107654"));
+    QCOMPARE(bytes(image.image_v2, 0, 248), tag->memory().left(248));
+    QCOMPARE(bytes(image.image_legacy, 0, 256), tag->memory().left(256));
+    QCOMPARE(image.image_v2[300], uint8_t(0xAB));
+    QCOMPARE(image.image_legacy[400], uint8_t(0xCD));
+    QCOMPARE(b.w->findChild<QLabel*>("Productlabel")->text(),
+             demodrivers::info(demodrivers::Kind::Pwm).model);
+}
+
+void TstEngineRead::readOtherChip_readsFourBanks_endsFailed()
+{
+    QFETCH(int, reader);
+    Bench b(true);
+    disguiseChip(b);
+    b.field.layTag(demodrivers::makeTag(demodrivers::Kind::Dt8, 3));
+    QVERIFY(b.connect(reader));
+    const TagImage before = VantoryProbe::image(b.win());
+
+    b.trigger("actionRead");
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipReadFailed);
+
+    QCOMPARE(VantoryProbe::chipCode(b.win()), kOtherChip);
+    QCOMPARE(tagCommands(b.field), pTagReadCommands());
+    QCOMPARE(b.cmd().readcnt, uint8_t(7));
+    QCOMPARE(b.cmd().reply_cnt, uint8_t(12));
+    const TagImage& after = VantoryProbe::image(b.win());
+    QVERIFY(after.image_v2 == before.image_v2);
+    QVERIFY(after.image_legacy == before.image_legacy);
+    QTRY_COMPARE(beeperCommands(b.field), 4); // two beeps
+}
+
+void TstEngineRead::readShortData_countRight_endsFailed_imageUnchanged()
+{
+    QFETCH(int, reader);
+    Bench b(true);
+    shortenReadReply(b, 12);
+    const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 4);
+    b.field.layTag(tag);
+    QVERIFY(b.connect(reader));
+    const TagImage before = VantoryProbe::image(b.win());
+    const QString productBefore = b.w->findChild<QLabel*>("Productlabel")->text();
+
+    b.trigger("actionRead");
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipReadFailed);
+
+    QCOMPARE(tagCommands(b.field), pTagReadCommands());
+    QCOMPARE(b.cmd().reply_cnt, uint8_t(12));
+    QCOMPARE(b.cmd().read_data.size(), 508);
+    const TagImage& after = VantoryProbe::image(b.win());
+    QVERIFY(after.image_v2 == before.image_v2);
+    QVERIFY(after.image_legacy == before.image_legacy);
+    QVERIFY(after.bank_buffer == before.bank_buffer);
+    QCOMPARE(b.w->findChild<QLabel*>("Productlabel")->text(), productBefore);
+    QCOMPARE(VantoryProbe::manualRead(b.win()), uint8_t(1));
+    QTRY_COMPARE(beeperCommands(b.field), 4);
+    QTest::qWait(150);
+    QCOMPARE(beeperCommands(b.field), 4); // a failure, and no success beep after it
+}
+
+void TstEngineRead::newActionDuringSequence_restartsCleanly()
+{
+    QFETCH(int, reader);
+    Bench b;
+    const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 5);
+    b.field.layTag(tag);
+    QVERIFY(b.connect(reader));
+    b.stopTimer();
+
+    b.trigger("actionRead");
+    b.tick(); // inventory out
+    QTRY_COMPARE(b.cmd().ack, uint8_t(1));
+    b.tick(); // re-armed
+    b.tick(); // blocks 0-11 out
+    QCOMPARE(b.cmd().send_enable, uint8_t(0));
+    QCOMPARE(b.cmd().block_step, uint8_t(2));
+    // The reply to blocks 0-11 is on its way while the user presses Read again.
+    b.trigger("actionRead");
+    QCOMPARE(b.cmd().cmd_type, uint8_t(0xFE));
+    QCOMPARE(b.cmd().readcnt, uint8_t(7));
+    QCOMPARE(b.cmd().reply_cnt, uint8_t(0));
+    QCOMPARE(b.cmd().ack, uint8_t(0));
+    QCOMPARE(b.cmd().send_enable, uint8_t(1));
+    QCOMPARE(b.cmd().read_bank_step, uint8_t(1));
+    QCOMPARE(b.cmd().block_step, uint8_t(1));
+    QVERIFY(b.cmd().read_data.isEmpty());
+
+    b.startTimer();
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipReadOk);
+    QStringList expected{QStringLiteral("inv"), QStringLiteral("read 0+12")};
+    expected << pTagReadCommands();
+    QCOMPARE(tagCommands(b.field), expected);
+    QCOMPARE(b.cmd().reply_cnt, uint8_t(12));
+    QCOMPARE(bytes(VantoryProbe::image(b.win()).image_legacy, 0, 512), tag->memory());
+    QTRY_COMPARE(beeperCommands(b.field), 2);
+    QTest::qWait(150);
+    QCOMPARE(beeperCommands(b.field), 2); // one ending only
+}
+
+void TstEngineRead::rejectedReplyMidSequence_oneFailureNoFurtherCommand()
+{
+    QFETCH(int, reader);
+    Bench b;
+    b.field.layTag(demodrivers::makeTag(demodrivers::Kind::Dt8, 6));
+    QVERIFY(b.connect(reader));
+    // The third block read is answered with a failing reader status.
+    if (reader == R321)
+        b.field.armReplyFault(SimReplyFault::FailingStatus, 1, 2, r321::CmdReadBlocks);
+    else
+        b.field.armReplyFault(SimReplyFault::FailingStatus, 1, 3, 0xB0);
+    const TagImage before = VantoryProbe::image(b.win());
+
+    b.trigger("actionRead");
+    QTRY_VERIFY(VantoryProbe::lastTip(b.win()) != 0 &&
+                VantoryProbe::lastTip(b.win()) != kTipUidOk);
+    // The R321 reports a failed read as "no tag"; the FEIG's failing reply carries no
+    // read marker, so it is the reply of no tag as well.
+    QCOMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoTag);
+    QTRY_COMPARE(beeperCommands(b.field), 4);
+    QTest::qWait(200);
+    QCOMPARE(tagCommands(b.field),
+             (QStringList{QStringLiteral("inv"), QStringLiteral("read 0+12"),
+                          QStringLiteral("read 12+12"), QStringLiteral("read 24+8")}));
+    QCOMPARE(beeperCommands(b.field), 4);
+    QCOMPARE(VantoryProbe::beepPattern(b.win()), uint8_t(0));
+    QCOMPARE(b.cmd().cmd_type, uint8_t(0xFE)); // stalled until the next action
+    QCOMPARE(b.cmd().reply_cnt, uint8_t(2));
+    QVERIFY(VantoryProbe::image(b.win()).image_v2 == before.image_v2);
+}
+
+void TstEngineRead::modelNameRead_needsThirtyFiveBytes_data()
+{
+    QTest::addColumn<int>("reader");
+    QTest::addColumn<int>("blocks");
+    QTest::addColumn<bool>("ok");
+    QTest::newRow("R321 9 blocks") << int(R321) << 9 << true;
+    QTest::newRow("FEIG 9 blocks") << int(Feig) << 9 << true;
+    QTest::newRow("R321 8 blocks") << int(R321) << 8 << false;
+    QTest::newRow("FEIG 8 blocks") << int(Feig) << 8 << false;
+}
+
+void TstEngineRead::modelNameRead_needsThirtyFiveBytes()
+{
+    QFETCH(int, reader);
+    QFETCH(int, blocks);
+    QFETCH(bool, ok);
+    Bench b;
+    const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt6, 8);
+    b.field.layTag(tag);
+    QVERIFY(b.connect(reader));
+    // The model-name read of auto write, addressed to the tag on the reader.
+    const QByteArray id = reader == R321 ? tag->uidLsbFirst() : tag->uidMsbFirst();
+    std::copy_n(id.constBegin(), 8, VantoryProbe::uid(b.win()).begin());
+    VantoryProbe::specialNum(b.win()) = uint8_t(blocks);
+    VantoryProbe::controlRw(b.win(), 0xF7, 1);
+
+    QTRY_VERIFY(VantoryProbe::lastTip(b.win()) != 0);
+    QCOMPARE(tagCommands(b.field), QStringList{QStringLiteral("read 48+%1").arg(blocks)});
+    if (ok) {
+        QCOMPARE(int(VantoryProbe::lastTip(b.win())), kTipReadOk);
+        QCOMPARE(VantoryProbe::modelReady(b.win()), uint8_t(1));
+        const auto& model = VantoryProbe::tagModel(b.win());
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(model.data()), 32),
+                 tag->memory().mid(195, 32));
+    } else {
+        QCOMPARE(int(VantoryProbe::lastTip(b.win())), kTipReadFailed);
+        QCOMPARE(VantoryProbe::modelReady(b.win()), uint8_t(0));
+    }
+}
+
+void TstEngineRead::r321InventoryOfThreeTags_countsThree_readsFirst()
+{
+    Bench b;
+    const auto first = demodrivers::makeTag(demodrivers::Kind::Dt8, 21);
+    const auto second = demodrivers::makeTag(demodrivers::Kind::Dt6, 22);
+    const auto third = demodrivers::makeTag(demodrivers::Kind::Legacy3Ch, 23);
+    b.field.layTag(first);
+    b.field.layTag(second);
+    b.field.layTag(third);
+    QVERIFY(b.connect(R321));
+
+    b.trigger("actionRead");
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipReadOk);
+    QCOMPARE(VantoryProbe::tagCount(b.win()), uint8_t(3));
+    QCOMPARE(VantoryProbe::foundCount(b.win()), uint8_t(3));
+    const QByteArray inventory = VantoryProbe::inventoryReply(b.win());
+    QCOMPARE(inventory.size(), 11 + 27 + 4);
+    // The whole reply is kept for auto scan; the first UID is used at once.
+    const QByteArray uid0 = replies::r321InventoryUid(inventory, 0);
+    const auto& uid = VantoryProbe::uid(b.win());
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(uid.data()), 8), uid0);
+    const auto& reversed = VantoryProbe::uidReversed(b.win());
+    QByteArray msbFirst = uid0;
+    std::reverse(msbFirst.begin(), msbFirst.end());
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(reversed.data()), 8), msbFirst);
+    const auto read = b.field.findByUidLsbFirst(uid0);
+    QVERIFY(read);
+    QCOMPARE(bytes(VantoryProbe::image(b.win()).image_legacy, 0, 512), read->memory());
+    QSet<QByteArray> all;
+    for (int i = 0; i < 3; ++i)
+        all.insert(replies::r321InventoryUid(inventory, i));
+    QCOMPARE(all, (QSet<QByteArray>{first->uidLsbFirst(), second->uidLsbFirst(),
+                                    third->uidLsbFirst()}));
+}
+
+void TstEngineRead::readWithoutReader_warnsAndSendsNothing()
+{
+    Bench b;
+    b.field.layTag(demodrivers::makeTag(demodrivers::Kind::Dt8, 1));
+    b.trigger("actionRead");
+    QCOMPARE(b.boxes, QStringList{QStringLiteral(
+                          "Warning！|The reader is not connected, please connect the reader!")});
+    QCOMPARE(VantoryProbe::statusLink(b.win())->text(), QStringLiteral("Please selcet usb device"));
+    QCOMPARE(b.cmd().cmd_type, uint8_t(0));
+
+    // Chosen but not open: the same guard, now in Chinese.
+    VantoryProbe::langCn(b.win()) = 1;
+    b.w->Set_Reader_Type(2);
+    b.trigger("actionRead");
+    QCOMPARE(b.boxes.size(), 2);
+    QCOMPARE(b.boxes.at(1), QStringLiteral("警告！|阅读器未连接，请连接阅读器！"));
+    QCOMPARE(VantoryProbe::statusLink(b.win())->text(), QStringLiteral("请选择USB设备"));
+    QCOMPARE(b.cmd().cmd_type, uint8_t(0));
+    // A silent check shows nothing.
+    QVERIFY(!VantoryProbe::readerGuard(b.win(), 0));
+    QCOMPARE(b.boxes.size(), 2);
+    QTest::qWait(50);
+    QVERIFY(b.field.commandLog().isEmpty());
+}
+
+void TstEngineRead::noTagOnReader_failsWithNoTagTip()
+{
+    QFETCH(int, reader);
+    Bench b;
+    QVERIFY(b.connect(reader));
+    b.trigger("actionRead");
+    QTRY_VERIFY(VantoryProbe::lastTip(b.win()) != 0);
+    QCOMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoTag);
+    QTRY_COMPARE(beeperCommands(b.field), 4);
+    QCOMPARE(tagCommands(b.field), QStringList{QStringLiteral("inv")});
+}
+
+void TstEngineRead::continueReadOneBank_outsideSteps_sendsNothing()
+{
+    Bench b;
+    b.field.layTag(demodrivers::makeTag(demodrivers::Kind::Dt8, 1));
+    QVERIFY(b.connect(Feig));
+    b.stopTimer();
+    for (uint8_t step : {uint8_t(0), uint8_t(4), uint8_t(200)}) {
+        b.cmd().block_step = step;
+        VantoryProbe::continueReadOneBank(b.win(), 96, 0);
+        QCOMPARE(b.cmd().block_step, step);
+    }
+    // Block numbers are 8 bits: the last piece of bank 96 ends at block 127.
+    b.cmd().block_step = 3;
+    b.cmd().cmd_type = 0xFE;
+    VantoryProbe::continueReadOneBank(b.win(), 96, 0);
+    QCOMPARE(b.cmd().cmd_type, uint8_t(0));
+    QTRY_COMPARE(tagCommands(b.field), QStringList{QStringLiteral("read 120+8")});
+}
+
+void TstEngineRead::idleTick_changesNothing()
+{
+    Bench b;
+    b.stopTimer();
+    const CommandState before = b.cmd();
+    b.tick(1000);
+    QCOMPARE(b.cmd().cmd_type, before.cmd_type);
+    QCOMPARE(b.cmd().send_enable, before.send_enable);
+    QCOMPARE(b.cmd().ack, before.ack);
+    QCOMPARE(b.cmd().send_cnt, uint8_t(16));
+    QCOMPARE(VantoryProbe::beepPattern(b.win()), uint8_t(0));
+}
+
+QTEST_MAIN(TstEngineRead)
+#include "tst_engine_read.moc"

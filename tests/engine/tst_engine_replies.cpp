@@ -1,0 +1,429 @@
+// Reply analysis in the window: replies of both readers are handed to the reply slots
+// directly (as the reader threads would), and the engine state, tips and beeps checked.
+#include "enginebench.h"
+
+#include "readers/crc16.h"
+#include "readers/myfeigusb.h"
+
+using namespace enginetest;
+
+namespace {
+
+constexpr int kTipReadFailed = 4;
+constexpr int kTipWriteOk = 5;
+constexpr int kTipWriteFailed = 6;
+constexpr int kTipUidOk = 7;
+constexpr int kTipNoIso = 8;
+constexpr int kTipNoTag = 9;
+
+const QByteArray kUidMsb = QByteArray::fromHex("E002500011223344");
+
+QByteArray r321(uint8_t command, uint8_t status, const QByteArray& payload = {})
+{
+    QByteArray r = SimR321::buildReply(command, status, payload);
+    r.append(QByteArray(64 - r.size(), '\0'));
+    return r;
+}
+
+QByteArray feig(uint8_t command, uint8_t status, const QByteArray& data = {}, uint8_t address = 0)
+{
+    QByteArray body(1, char(status));
+    body.append(data);
+    return feigframe::build(address, command, body);
+}
+
+// A bench whose window runs no tick: the tests step the engine themselves.
+struct Quiet : Bench {
+    explicit Quiet(int reader)
+    {
+        stopTimer();
+        VantoryProbe::readerType(win()) = uint8_t(reader);
+    }
+};
+
+} // namespace
+
+class TstEngineReplies : public QObject
+{
+    Q_OBJECT
+private slots:
+    void emptyReply_ignored_data();
+    void emptyReply_ignored();
+    void unusableReply_changesNothing_data();
+    void unusableReply_changesNothing();
+    void r321Foreign_failsWithTip_quietInAutoScan();
+    void feigForeign_failsWithoutTip();
+    void feigTransparent_data();
+    void feigTransparent();
+    void r321Transparent_data();
+    void r321Transparent();
+    void feigInventory_setsChipAndCounts_data();
+    void feigInventory_setsChipAndCounts();
+    void feigInventory_truncatedUid_waits();
+    void inventoryFailure_clearsUid_quietInAutoScan_data();
+    void inventoryFailure_clearsUid_quietInAutoScan();
+    void feigNoTag_autoScanRequestsScan();
+    void feigWriteReply_onlyExactFrame_data();
+    void feigWriteReply_onlyExactFrame();
+    void writeAcks_countedAndJudged_data();
+    void writeAcks_countedAndJudged();
+    void feigReadFailure_readFailedTip();
+    void feInverted_reversesUid();
+};
+
+void TstEngineReplies::emptyReply_ignored_data()
+{
+    QTest::addColumn<int>("reader");
+    QTest::newRow("R321") << int(R321);
+    QTest::newRow("FEIG") << int(Feig);
+}
+
+void TstEngineReplies::emptyReply_ignored()
+{
+    QFETCH(int, reader);
+    Quiet b(reader);
+    VantoryProbe::lastRx(b.win()) = "before";
+    if (reader == R321)
+        VantoryProbe::r321Rx(b.win(), QByteArray());
+    else
+        VantoryProbe::feigRx(b.win(), QByteArray());
+    QCOMPARE(VantoryProbe::lastRx(b.win()), QByteArray("before"));
+    QCOMPARE(VantoryProbe::beepPattern(b.win()), uint8_t(0));
+    QCOMPARE(int(VantoryProbe::lastTip(b.win())), 0);
+}
+
+void TstEngineReplies::unusableReply_changesNothing_data()
+{
+    QTest::addColumn<int>("reader");
+    QTest::addColumn<QByteArray>("rx");
+    QByteArray lowL = r321(0x22, 0x00, QByteArray(48, 'x'));
+    lowL[3] = char(9);
+    QTest::newRow("R321 L below 11") << int(R321) << lowL;
+    QByteArray highL = r321(0x22, 0x00, QByteArray(48, 'x'));
+    highL[3] = char(61);
+    QTest::newRow("R321 L beyond the report") << int(R321) << highL;
+    QTest::newRow("R321 eleven bytes") << int(R321) << QByteArray::fromHex("0C7E5509000001001F2200");
+    QTest::newRow("FEIG seven bytes") << int(Feig) << feig(0xB0, 0x00).left(7);
+    QByteArray pastEnd = feig(0xB0, 0x00, QByteArray::fromHex("0304") + QByteArray(10, 'y'));
+    QTest::newRow("FEIG records past the end") << int(Feig) << pastEnd;
+}
+
+void TstEngineReplies::unusableReply_changesNothing()
+{
+    QFETCH(int, reader);
+    QFETCH(QByteArray, rx);
+    Quiet b(reader);
+    VantoryProbe::controlRw(b.win(), 0xFE, 7);
+    b.cmd().cmd_type = 0; // as if this were the reply to the last command
+    if (reader == R321)
+        VantoryProbe::r321Rx(b.win(), rx);
+    else
+        VantoryProbe::feigRx(b.win(), rx);
+    QCOMPARE(VantoryProbe::lastRx(b.win()), rx);
+    QCOMPARE(b.cmd().ack, uint8_t(0));
+    QCOMPARE(b.cmd().reply_cnt, uint8_t(0));
+    QVERIFY(b.cmd().read_data.isEmpty());
+    QCOMPARE(VantoryProbe::beepPattern(b.win()), uint8_t(0));
+    QCOMPARE(int(VantoryProbe::lastTip(b.win())), 0);
+}
+
+void TstEngineReplies::r321Foreign_failsWithTip_quietInAutoScan()
+{
+    Quiet b(R321);
+    QByteArray rx = r321(0x22, 0x00, QByteArray(8, 'z'));
+    rx[8] = char(0x10);
+    VantoryProbe::autoScan(b.win()) = 1;
+    VantoryProbe::r321Rx(b.win(), rx);
+    QCOMPARE(VantoryProbe::beepPattern(b.win()), uint8_t(0));
+    QCOMPARE(int(VantoryProbe::lastTip(b.win())), 0);
+
+    VantoryProbe::autoScan(b.win()) = 0;
+    VantoryProbe::r321Rx(b.win(), rx);
+    QCOMPARE(VantoryProbe::beepPattern(b.win()), uint8_t(2));
+    QCOMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoIso);
+    QCOMPARE(VantoryProbe::statusResult(b.win())->text(), QStringLiteral("It's not ISO15693"));
+    QCOMPARE(b.cmd().reply_cnt, uint8_t(0));
+}
+
+void TstEngineReplies::feigForeign_failsWithoutTip()
+{
+    Quiet b(Feig);
+    QByteArray rx = feig(0xB0, 0x00, QByteArray::fromHex("0104") + QByteArray(5, 'a'));
+    rx[0] = char(0x03);
+    VantoryProbe::feigRx(b.win(), rx);
+    QCOMPARE(VantoryProbe::beepPattern(b.win()), uint8_t(2));
+    QCOMPARE(int(VantoryProbe::lastTip(b.win())), 0);
+    QCOMPARE(b.cmd().reply_cnt, uint8_t(0));
+}
+
+void TstEngineReplies::feigTransparent_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("response");
+    QTest::addColumn<bool>("pwdPending");
+    QTest::addColumn<int>("ack");
+    QTest::addColumn<int>("firstCheck"); // first_transparent_check afterwards
+    QTest::addColumn<int>("pwdFirstFailed");
+    QTest::addColumn<int>("blockStep");
+
+    // Start state: first check armed, block_step 3, config_step_saved 6, pwd_first_failed 9.
+    QTest::newRow("status 0: accepted, no check") << 0x00 << QByteArray::fromHex("0078F0") << false
+                                                  << 1 << 1 << 9 << 3;
+    QTest::newRow("0x95, password accepted") << 0x95 << QByteArray::fromHex("0078F0") << false << 1
+                                             << 0 << 0 << 3;
+    QTest::newRow("0x95, tag error") << 0x95 << QByteArray::fromHex("0F") << false << 1 << 0 << 1
+                                     << 2;
+    QTest::newRow("password written (status 1)") << 0x01 << QByteArray() << true << 1 << 1 << 9 << 3;
+    QTest::newRow("password write failed") << 0x83 << QByteArray() << true << 0 << 1 << 9 << 3;
+    QTest::newRow("other status: repeat saved step") << 0x83 << QByteArray() << false << 1 << 1 << 9
+                                                     << 6;
+}
+
+void TstEngineReplies::feigTransparent()
+{
+    QFETCH(int, status);
+    QFETCH(QByteArray, response);
+    QFETCH(bool, pwdPending);
+    QFETCH(int, ack);
+    QFETCH(int, firstCheck);
+    QFETCH(int, pwdFirstFailed);
+    QFETCH(int, blockStep);
+    Quiet b(Feig);
+    VantoryProbe::controlRw(b.win(), 0xFA, 0);
+    b.cmd().block_step = 3;
+    b.cmd().config_step_saved = 6;
+    VantoryProbe::pwdFirstFailed(b.win()) = 9;
+    VantoryProbe::pwdWritePending(b.win()) = pwdPending ? 1 : 0;
+
+    VantoryProbe::feigRx(b.win(), feig(0xBF, uint8_t(status), response));
+    QCOMPARE(int(b.cmd().ack), ack);
+    QCOMPARE(int(b.cmd().first_transparent_check), firstCheck);
+    QCOMPARE(int(VantoryProbe::pwdFirstFailed(b.win())), pwdFirstFailed);
+    QCOMPARE(int(b.cmd().block_step), blockStep);
+    QCOMPARE(VantoryProbe::pwdWritePending(b.win()), uint8_t(0));
+    QCOMPARE(VantoryProbe::beepPattern(b.win()), uint8_t(0));
+}
+
+void TstEngineReplies::r321Transparent_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<bool>("pending");
+    QTest::addColumn<int>("ack");
+    QTest::addColumn<int>("pwdFirstFailed");
+    QTest::addColumn<int>("beep");
+
+    QTest::newRow("password accepted") << 0 << QByteArray::fromHex("0078F0") << false << 1 << 0 << 0;
+    QTest::newRow("password refused by the tag") << 0 << QByteArray::fromHex("010F1234") << false
+                                                 << 1 << 1 << 0;
+    QTest::newRow("response of one byte") << 0 << QByteArray::fromHex("00") << false << 1 << 1 << 0;
+    QTest::newRow("bad status, write pending") << 4 << QByteArray() << true << 1 << 9 << 0;
+    QTest::newRow("bad status, nothing pending") << 4 << QByteArray() << false << 0 << 9 << 2;
+}
+
+void TstEngineReplies::r321Transparent()
+{
+    QFETCH(int, status);
+    QFETCH(QByteArray, payload);
+    QFETCH(bool, pending);
+    QFETCH(int, ack);
+    QFETCH(int, pwdFirstFailed);
+    QFETCH(int, beep);
+    Quiet b(R321);
+    VantoryProbe::controlRw(b.win(), 0xFA, 0);
+    VantoryProbe::pwdFirstFailed(b.win()) = 9;
+    VantoryProbe::configWritePending(b.win()) = pending ? 1 : 0;
+
+    VantoryProbe::r321Rx(b.win(), r321(0x2F, uint8_t(status), payload));
+    QCOMPARE(int(b.cmd().ack), ack);
+    QCOMPARE(int(VantoryProbe::pwdFirstFailed(b.win())), pwdFirstFailed);
+    QCOMPARE(int(VantoryProbe::beepPattern(b.win())), beep);
+    QCOMPARE(VantoryProbe::configWritePending(b.win()), uint8_t(0));
+    QCOMPARE(int(VantoryProbe::lastTip(b.win())), 0); // never a tip for a transparent reply
+    if (pwdFirstFailed == 1)
+        QCOMPARE(b.cmd().block_step, uint8_t(2));
+}
+
+void TstEngineReplies::feigInventory_setsChipAndCounts_data()
+{
+    QTest::addColumn<uint8_t>("chip");
+    QTest::addColumn<int>("readcnt");
+    QTest::addColumn<int>("writeIndex");
+    QTest::newRow("P") << uint8_t(0x50) << 12 << 1;
+    QTest::newRow("8") << uint8_t(0x38) << 7 << 2;
+    QTest::newRow("other") << uint8_t(0x45) << 7 << 1;
+}
+
+void TstEngineReplies::feigInventory_setsChipAndCounts()
+{
+    QFETCH(uint8_t, chip);
+    QFETCH(int, readcnt);
+    QFETCH(int, writeIndex);
+    Quiet b(Feig);
+    VantoryProbe::controlRw(b.win(), 0xFE, 7);
+    QByteArray uid = kUidMsb;
+    uid[2] = char(chip);
+    VantoryProbe::feigRx(b.win(), feig(0xB0, 0x00, QByteArray::fromHex("010300") + uid));
+    QCOMPARE(VantoryProbe::chipCode(b.win()), chip);
+    QCOMPARE(int(b.cmd().readcnt), readcnt);
+    QCOMPARE(int(VantoryProbe::autoWriteIndex(b.win())), writeIndex);
+    QCOMPARE(b.cmd().ack, uint8_t(1));
+    QCOMPARE(VantoryProbe::tagCount(b.win()), uint8_t(1));
+    const auto& stored = VantoryProbe::uid(b.win());
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(stored.data()), 8), uid);
+    const auto& reversed = VantoryProbe::uidReversed(b.win());
+    QByteArray expected = uid;
+    std::reverse(expected.begin(), expected.end());
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(reversed.data()), 8), expected);
+    QCOMPARE(int(VantoryProbe::lastTip(b.win())), kTipUidOk);
+    QCOMPARE(b.cmd().reply_cnt, uint8_t(0)); // an inventory is not a read reply
+}
+
+void TstEngineReplies::feigInventory_truncatedUid_waits()
+{
+    Quiet b(Feig);
+    VantoryProbe::controlRw(b.win(), 0xFE, 7);
+    VantoryProbe::feigRx(b.win(), feig(0xB0, 0x00, QByteArray::fromHex("010300") + kUidMsb.left(5)));
+    QCOMPARE(b.cmd().ack, uint8_t(0));
+    QCOMPARE(VantoryProbe::chipCode(b.win()), uint8_t(0x50));
+    QCOMPARE(VantoryProbe::uid(b.win()), (std::array<uint8_t, 8>{}));
+    QCOMPARE(int(VantoryProbe::lastTip(b.win())), 0);
+}
+
+void TstEngineReplies::inventoryFailure_clearsUid_quietInAutoScan_data()
+{
+    QTest::addColumn<int>("reader");
+    QTest::addColumn<bool>("autoScan");
+    QTest::addColumn<int>("tip");
+    QTest::addColumn<int>("beep");
+    QTest::newRow("R321") << int(R321) << false << kTipNoTag << 2;
+    QTest::newRow("R321 auto scan") << int(R321) << true << 0 << 0;
+    // A FEIG inventory reply carrying the inventory marker but a bad status: nothing more.
+    QTest::newRow("FEIG") << int(Feig) << false << 0 << 0;
+}
+
+void TstEngineReplies::inventoryFailure_clearsUid_quietInAutoScan()
+{
+    QFETCH(int, reader);
+    QFETCH(bool, autoScan);
+    QFETCH(int, tip);
+    QFETCH(int, beep);
+    Quiet b(reader);
+    VantoryProbe::uid(b.win()).fill(0x11);
+    VantoryProbe::tagIndex(b.win()) = 3;
+    VantoryProbe::autoScan(b.win()) = autoScan ? 1 : 0;
+    if (reader == R321)
+        VantoryProbe::r321Rx(b.win(), r321(0x11, 0x01));
+    else
+        VantoryProbe::feigRx(b.win(), feig(0xB0, 0x84, QByteArray::fromHex("0103")));
+    QCOMPARE(VantoryProbe::uid(b.win()), (std::array<uint8_t, 8>{}));
+    QCOMPARE(VantoryProbe::tagIndex(b.win()), uint8_t(0));
+    QCOMPARE(int(VantoryProbe::lastTip(b.win())), tip);
+    QCOMPARE(int(VantoryProbe::beepPattern(b.win())), beep);
+}
+
+void TstEngineReplies::feigNoTag_autoScanRequestsScan()
+{
+    Quiet b(Feig);
+    VantoryProbe::autoScan(b.win()) = 1;
+    VantoryProbe::uid(b.win()).fill(0x22);
+    VantoryProbe::tagIndex(b.win()) = 1;
+    VantoryProbe::feigRx(b.win(), feig(0xB0, 0x01));
+    QCOMPARE(VantoryProbe::uid(b.win()), (std::array<uint8_t, 8>{}));
+    QCOMPARE(VantoryProbe::tagIndex(b.win()), uint8_t(0));
+    QCOMPARE(VantoryProbe::scanRequest(b.win()), uint8_t(1));
+    QCOMPARE(VantoryProbe::beepPattern(b.win()), uint8_t(0));
+
+    VantoryProbe::autoScan(b.win()) = 0;
+    VantoryProbe::feigRx(b.win(), feig(0xB0, 0x01));
+    QCOMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoTag);
+    QCOMPARE(VantoryProbe::beepPattern(b.win()), uint8_t(2));
+}
+
+void TstEngineReplies::feigWriteReply_onlyExactFrame_data()
+{
+    QTest::addColumn<QByteArray>("rx");
+    QTest::addColumn<int>("replyCnt");
+    QTest::addColumn<int>("tip");
+    QTest::newRow("exact success frame") << QByteArray::fromHex("02000800B00090DF") << 1 << 0;
+    QTest::newRow("reader at address 1") << feig(0xB0, 0x00, {}, 0x01) << 0 << kTipNoTag;
+    QTest::newRow("failing status with write marker") << QByteArray::fromHex("02000800B00300DF") << 0
+                                                      << kTipWriteFailed;
+}
+
+void TstEngineReplies::feigWriteReply_onlyExactFrame()
+{
+    QFETCH(QByteArray, rx);
+    QFETCH(int, replyCnt);
+    QFETCH(int, tip);
+    Quiet b(Feig);
+    VantoryProbe::controlRw(b.win(), 0xFD, 0);
+    VantoryProbe::feigRx(b.win(), rx);
+    QCOMPARE(int(b.cmd().reply_cnt), replyCnt);
+    QCOMPARE(int(b.cmd().ack), replyCnt);
+    QCOMPARE(int(VantoryProbe::lastTip(b.win())), tip);
+}
+
+void TstEngineReplies::writeAcks_countedAndJudged_data()
+{
+    QTest::addColumn<int>("reader");
+    QTest::addColumn<int>("sendCnt");
+    QTest::addColumn<int>("replies");
+    QTest::addColumn<int>("tip");
+    QTest::addColumn<int>("beep");
+    QTest::newRow("R321 8 of 8") << int(R321) << 8 << 8 << kTipWriteOk << 1;
+    QTest::newRow("FEIG 8 of 8") << int(Feig) << 8 << 8 << kTipWriteOk << 1;
+    QTest::newRow("R321 8 of 16") << int(R321) << 16 << 8 << kTipWriteFailed << 2;
+    QTest::newRow("FEIG 9 of 9") << int(Feig) << 9 << 9 << kTipWriteOk << 1;
+    QTest::newRow("FEIG 8 of 9") << int(Feig) << 9 << 8 << kTipWriteFailed << 2;
+}
+
+void TstEngineReplies::writeAcks_countedAndJudged()
+{
+    QFETCH(int, reader);
+    QFETCH(int, sendCnt);
+    QFETCH(int, replies);
+    QFETCH(int, tip);
+    QFETCH(int, beep);
+    Quiet b(reader);
+    VantoryProbe::controlRw(b.win(), 0xFD, 0);
+    b.cmd().send_cnt = uint8_t(sendCnt);
+    const QByteArray rx = reader == R321 ? r321(0x23, 0x00) : QByteArray::fromHex("02000800B00090DF");
+    for (int i = 0; i < replies; ++i) {
+        if (i == replies - 1)
+            b.cmd().cmd_type = 0; // the last command has gone out
+        if (reader == R321)
+            VantoryProbe::r321Rx(b.win(), rx);
+        else
+            VantoryProbe::feigRx(b.win(), rx);
+        QCOMPARE(b.cmd().ack, uint8_t(1));
+        if (i < replies - 1) {
+            QCOMPARE(int(VantoryProbe::lastTip(b.win())), 0);
+            b.cmd().ack = 0;
+        }
+    }
+    QCOMPARE(int(b.cmd().reply_cnt), replies);
+    QCOMPARE(int(VantoryProbe::lastTip(b.win())), tip);
+    QCOMPARE(int(VantoryProbe::beepPattern(b.win())), beep);
+}
+
+void TstEngineReplies::feigReadFailure_readFailedTip()
+{
+    Quiet b(Feig);
+    VantoryProbe::controlRw(b.win(), 0xFE, 7);
+    VantoryProbe::feigRx(b.win(), feig(0xB0, 0x83, QByteArray::fromHex("0004")));
+    QCOMPARE(int(VantoryProbe::lastTip(b.win())), kTipReadFailed);
+    QCOMPARE(VantoryProbe::beepPattern(b.win()), uint8_t(2));
+    QCOMPARE(b.cmd().ack, uint8_t(0));
+    QCOMPARE(b.cmd().reply_cnt, uint8_t(0));
+}
+
+void TstEngineReplies::feInverted_reversesUid()
+{
+    Quiet b(Feig);
+    QCOMPARE(VantoryProbe::feInverted(b.win(), kUidMsb), QByteArray::fromHex("44332211005002E0"));
+    QCOMPARE(VantoryProbe::feInverted(b.win(), QByteArray()), QByteArray());
+}
+
+QTEST_MAIN(TstEngineReplies)
+#include "tst_engine_replies.moc"
