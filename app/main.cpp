@@ -61,6 +61,6 @@ int main(int argc, char* argv[])
 
     w.show();
     if (simulator)
-        simulator->show();
+        simulator->showBeside(&w);
     return app.exec();
 }

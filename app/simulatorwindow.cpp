@@ -11,6 +11,7 @@
 #include <QListWidget>
 #include <QLoggingCategory>
 #include <QPushButton>
+#include <QScreen>
 #include <QVBoxLayout>
 
 Q_LOGGING_CATEGORY(lcSimUi, "vantory.sim")
@@ -28,12 +29,12 @@ QString modelOf(const VirtualTag& tag)
 
 QString describe(const VirtualTag& tag)
 {
-    const QString kind = tag.kind() == VirtualTag::Kind::Pwm ? QStringLiteral("'8' PWM")
-                                                             : QStringLiteral("'P' 512 B");
+    const QString kind = tag.kind() == VirtualTag::Kind::Pwm ? QStringLiteral("'8' PWM tag")
+                                                             : QStringLiteral("'P' 512-byte tag");
     QString model = modelOf(tag);
     if (model.isEmpty())
         model = QStringLiteral("(no model name)");
-    return QStringLiteral("%1   [%2]   UID %3")
+    return QStringLiteral("%1  |  %2  |  UID %3")
         .arg(model, kind, QString::fromLatin1(tag.uidMsbFirst().toHex(' ').toUpper()));
 }
 
@@ -52,7 +53,7 @@ SimulatorWindow::SimulatorWindow(QWidget* parent)
     auto* fieldLayout = new QVBoxLayout(fieldBox);
     m_list = new QListWidget(fieldBox);
     m_list->setObjectName(QStringLiteral("listTags"));
-    m_list->setMinimumSize(420, 110);
+    m_list->setMinimumSize(560, 110);
     fieldLayout->addWidget(m_list);
     auto* removeRowLayout = new QHBoxLayout();
     m_removeButton = new QPushButton(QStringLiteral("Remove"), fieldBox);
@@ -170,6 +171,19 @@ bool SimulatorWindow::removeRow(int row)
 QString SimulatorWindow::message() const
 {
     return m_message->text();
+}
+
+void SimulatorWindow::showBeside(const QWidget* window)
+{
+    adjustSize();
+    const QScreen* screen = window->screen();
+    const QRect available = screen ? screen->availableGeometry() : QRect();
+    const QRect frame = window->frameGeometry();
+    QPoint at(frame.right() + 1, frame.top());
+    if (available.isValid() && at.x() + width() > available.right())
+        at.setX(qMax(available.left(), available.right() - width()));
+    move(at);
+    show();
 }
 
 void SimulatorWindow::refreshList()

@@ -41,6 +41,9 @@ class SimulatorWindow : public QWidget
     bool removeRow(int row);
     /// The last message shown in the panel.
     QString message() const;
+    /// Shows the panel right of `window` when the screen has room, else at the screen's
+    /// right edge, so that it does not cover the window's toolbar.
+    void showBeside(const QWidget* window);
 
   private slots:
     void refreshList();
