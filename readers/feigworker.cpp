@@ -3,11 +3,11 @@
 #include "readers/feusbapi.h"
 #include "readers/myfeigusb.h"
 
-#include <QMutexLocker>
 #include <algorithm>
 #include <array>
 
-namespace {
+namespace
+{
 
 // FEUSB handles carry bit 28; anything else was never a handle of the library.
 constexpr int kFeusbHandleBit = 0x10000000;
@@ -15,25 +15,28 @@ constexpr int kTimeoutMs = 5000;
 
 } // namespace
 
-writeThreadFEIG1::writeThreadFEIG1(FeusbApi* api, QObject* parent) : QThread(parent), m_api(api)
-{
-}
+writeThreadFEIG1::writeThreadFEIG1(FeusbApi* api, QObject* parent) : QThread(parent), m_api(api) {}
 
 writeThreadFEIG1::~writeThreadFEIG1()
 {
     {
-        QMutexLocker lock(&m_queueMutex);
+        std::lock_guard<std::mutex> lock(m_queueMutex);
         m_stopping = true;
-        m_wake.wakeAll();
     }
+    m_wake.notify_all();
     wait();
-    QMutexLocker device(&m_deviceMutex);
+    std::lock_guard<std::mutex> device(m_deviceMutex);
     closeLocked();
 }
 
 int writeThreadFEIG1::Feig_Open()
 {
-    QMutexLocker device(&m_deviceMutex);
+    // An open handle is reused at once, without waiting for a transceive in flight.
+    if (const int current = m_handle.load(); current > 0) {
+        m_connected = 1;
+        return current;
+    }
+    std::lock_guard<std::mutex> device(m_deviceMutex);
     return openLocked();
 }
 
@@ -76,11 +79,14 @@ void writeThreadFEIG1::Feig_Close()
 
 void writeThreadFEIG1::Feig_CloseQuiet()
 {
-    QMutexLocker device(&m_deviceMutex);
+    std::lock_guard<std::mutex> device(m_deviceMutex);
     closeLocked();
 }
 
-uint8_t writeThreadFEIG1::Feig_IsConnected() const { return m_connected.load(); }
+uint8_t writeThreadFEIG1::Feig_IsConnected() const
+{
+    return m_connected.load();
+}
 
 void writeThreadFEIG1::Feig_Send(QByteArray frame, int length)
 {
@@ -91,12 +97,12 @@ void writeThreadFEIG1::Feig_Send(QByteArray frame, int length)
     }
     frame.truncate(length);
     {
-        QMutexLocker lock(&m_queueMutex);
+        std::lock_guard<std::mutex> lock(m_queueMutex);
         if (m_stopping)
             return;
-        m_queue.enqueue(frame);
-        m_wake.wakeOne();
+        m_queue.push_back(frame);
     }
+    m_wake.notify_one();
     if (!isRunning())
         start();
 }
@@ -106,12 +112,12 @@ void writeThreadFEIG1::run()
     for (;;) {
         QByteArray frame;
         {
-            QMutexLocker lock(&m_queueMutex);
-            while (m_queue.isEmpty() && !m_stopping)
-                m_wake.wait(&m_queueMutex);
+            std::unique_lock<std::mutex> lock(m_queueMutex);
+            m_wake.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
             if (m_stopping)
                 return;
-            frame = m_queue.dequeue();
+            frame = m_queue.front();
+            m_queue.pop_front();
         }
         transceiveOne(frame);
     }
@@ -122,7 +128,7 @@ void writeThreadFEIG1::transceiveOne(QByteArray frame)
     std::array<unsigned char, kBufferSize> rx{};
     int received = 0;
     {
-        QMutexLocker device(&m_deviceMutex);
+        std::lock_guard<std::mutex> device(m_deviceMutex);
         const int handle = openLocked();
         if (handle == 0) {
             qCDebug(lcFeig) << "close";
@@ -131,8 +137,8 @@ void writeThreadFEIG1::transceiveOne(QByteArray frame)
         }
         char interfaceName[] = "OBID-RCI2";
         received = m_api->Transceive(handle, interfaceName, 0,
-                                     reinterpret_cast<unsigned char*>(frame.data()),
-                                     frame.size(), rx.data(), kBufferSize);
+                                     reinterpret_cast<unsigned char*>(frame.data()), frame.size(),
+                                     rx.data(), kBufferSize);
         if (received < 0) {
             // The handle may be dead (reader unplugged); the next request opens afresh.
             qCWarning(lcFeig) << "transceive failed with" << received << "- reopening next time";

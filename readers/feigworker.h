@@ -1,12 +1,12 @@
 #pragma once
 
 #include <QByteArray>
-#include <QMutex>
-#include <QQueue>
 #include <QThread>
-#include <QWaitCondition>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <mutex>
 
 class FeusbApi;
 
@@ -16,7 +16,7 @@ class FeusbApi;
 class writeThreadFEIG1 : public QThread
 {
     Q_OBJECT
-public:
+  public:
     /// Largest request and reply the link handles, in bytes.
     static constexpr int kBufferSize = 400;
 
@@ -36,26 +36,28 @@ public:
     /// Closes the device handle without a log line.
     void Feig_CloseQuiet();
 
-signals:
+  signals:
     void FeigDevReceive(QByteArray rxArray);
 
-protected:
+  protected:
     void run() override;
 
-private:
+  private:
     int openLocked();
     void closeLocked();
     void transceiveOne(QByteArray frame);
 
     FeusbApi* const m_api;
 
-    QMutex m_queueMutex;
-    QWaitCondition m_wake;
-    QQueue<QByteArray> m_queue;
+    // Standard primitives rather than QMutex/QWaitCondition so that thread sanitizer
+    // builds can follow the hand-over between the GUI thread and the worker.
+    std::mutex m_queueMutex;
+    std::condition_variable m_wake;
+    std::deque<QByteArray> m_queue;
     bool m_stopping = false;
 
     // Serialises every library call and handle change between the worker and the GUI thread.
-    QMutex m_deviceMutex;
+    std::mutex m_deviceMutex;
     std::atomic<int> m_handle{-1};
     std::atomic<uint8_t> m_connected{0};
 };

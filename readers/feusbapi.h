@@ -6,7 +6,7 @@
 /// -1100 to -1180). Implementations must allow calls from the FEIG worker thread.
 class FeusbApi
 {
-public:
+  public:
     virtual ~FeusbApi() = default;
 
     /// False when the calls cannot reach any reader backend at all (library missing).

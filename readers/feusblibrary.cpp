@@ -105,8 +105,8 @@ int FeusbLibrary::Transceive(int iDevHnd, char* cInterface, int iDir, unsigned c
     const Entries e = entries();
     if (!e.transceive)
         return kNotLoaded;
-    return checked("FEUSB_Transceive", e.transceive(iDevHnd, cInterface, iDir, cSendData,
-                                                    iSendLen, cRecData, iRecLen));
+    return checked("FEUSB_Transceive",
+                   e.transceive(iDevHnd, cInterface, iDir, cSendData, iSendLen, cRecData, iRecLen));
 }
 
 int FeusbLibrary::CloseDevice(int iDevHnd)

@@ -17,7 +17,7 @@
 /// then fails with kNotLoaded instead of crashing.
 class FeusbLibrary : public FeusbApi
 {
-public:
+  public:
     /// Our own result when the library or one of its symbols is missing (outside FEUSB's range).
     static constexpr int kNotLoaded = -1;
 
@@ -31,8 +31,8 @@ public:
     bool available() override;
     int ScanAndOpen(int iScanOpt, void* pSearchOpt) override;
     int SetDevicePara(int iDevHnd, char* cPara, char* cValue) override;
-    int Transceive(int iDevHnd, char* cInterface, int iDir, unsigned char* cSendData,
-                   int iSendLen, unsigned char* cRecData, int iRecLen) override;
+    int Transceive(int iDevHnd, char* cInterface, int iDir, unsigned char* cSendData, int iSendLen,
+                   unsigned char* cRecData, int iRecLen) override;
     int CloseDevice(int iDevHnd) override;
 
     /// Why the last load failed; empty once loaded.
@@ -41,11 +41,11 @@ public:
     /// Words for a negative FEUSB result, for the log.
     static QString errorText(int code);
 
-private:
+  private:
     using ScanAndOpenFn = int(VANTORY_FEUSB_CALL*)(int, void*);
     using SetDeviceParaFn = int(VANTORY_FEUSB_CALL*)(int, char*, char*);
     using TransceiveFn = int(VANTORY_FEUSB_CALL*)(int, char*, int, unsigned char*, int,
-                                                   unsigned char*, int);
+                                                  unsigned char*, int);
     using CloseDeviceFn = int(VANTORY_FEUSB_CALL*)(int);
 
     struct Entries {

@@ -6,7 +6,8 @@
 
 Q_LOGGING_CATEGORY(lcFeig, "vantory.feig")
 
-namespace {
+namespace
+{
 
 constexpr uint8_t kIsoAddressed = 0x01;
 constexpr uint8_t kBlockSize = 4;
@@ -24,11 +25,15 @@ QByteArray exactly8(const QByteArray& value)
     return out;
 }
 
-char byte(int value) { return static_cast<char>(value & 0xFF); }
+char byte(int value)
+{
+    return static_cast<char>(value & 0xFF);
+}
 
 } // namespace
 
-namespace feigframe {
+namespace feigframe
+{
 
 QByteArray build(uint8_t address, uint8_t command, const QByteArray& body)
 {
@@ -49,7 +54,8 @@ bool isValid(const QByteArray& frame)
 {
     if (frame.size() < kMinFrameSize || static_cast<uint8_t>(frame.at(0)) != kStart)
         return false;
-    const int declared = (static_cast<uint8_t>(frame.at(1)) << 8) | static_cast<uint8_t>(frame.at(2));
+    const int declared =
+        (static_cast<uint8_t>(frame.at(1)) << 8) | static_cast<uint8_t>(frame.at(2));
     if (declared != frame.size())
         return false;
     const uint16_t crc = crc16::mcrf4xx(frame, 0, frame.size() - 2);
@@ -61,7 +67,10 @@ bool isValid(const QByteArray& frame)
 
 MyFeigUsb::MyFeigUsb(QObject* parent) : QObject(parent) {}
 
-uint16_t MyFeigUsb::crc16(const QByteArray& data) { return crc16::mcrf4xx(data); }
+uint16_t MyFeigUsb::crc16(const QByteArray& data)
+{
+    return crc16::mcrf4xx(data);
+}
 
 QByteArray MyFeigUsb::Feig_Inventory() const
 {

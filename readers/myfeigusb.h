@@ -8,10 +8,11 @@
 Q_DECLARE_LOGGING_CATEGORY(lcFeig)
 
 /// OBID-RCI2 framing shared by the request builder and the simulated reader.
-namespace feigframe {
+namespace feigframe
+{
 
 constexpr uint8_t kStart = 0x02;
-constexpr uint8_t kHostAddress = 0xFF;  // bus address of our requests
+constexpr uint8_t kHostAddress = 0xFF;   // bus address of our requests
 constexpr uint8_t kReaderAddress = 0x00; // address the reader answers with
 constexpr int kHeaderSize = 4;           // start byte, two length bytes, address
 constexpr int kMinFrameSize = 7;         // header, command, CRC
@@ -36,7 +37,7 @@ bool isValid(const QByteArray& frame);
 class MyFeigUsb : public QObject
 {
     Q_OBJECT
-public:
+  public:
     explicit MyFeigUsb(QObject* parent = nullptr);
 
     /// ISO15693 inventory: 02 00 09 FF B0 01 00 18 43.
@@ -62,10 +63,10 @@ public:
     /// CRC-16/MCRF4XX of `data` as the reader checks it.
     static uint16_t crc16(const QByteArray& data);
 
-signals:
+  signals:
     void FeigDevRemoved();
 
-private:
+  private:
     QByteArray transparent(uint8_t mode, uint8_t responseBits, uint8_t isoCommand,
                            const QByteArray& uid, const QByteArray& parameters) const;
 };

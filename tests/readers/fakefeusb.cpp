@@ -13,7 +13,8 @@
 #define FAKE_CALL
 #endif
 
-namespace {
+namespace
+{
 constexpr int kHandle = 0x10000007;
 int g_timeout = 0;
 } // namespace
@@ -43,7 +44,12 @@ FAKE_EXPORT int FAKE_CALL FEUSB_Transceive(int iDevHnd, char* cInterface, int iD
         return -1110;
     if (iSendLen < 5 || iRecLen < 10)
         return -1130;
-    const unsigned char reply[10] = {0x02, 0x00, 0x0A, 0x00, cSendData[4], 0x00,
+    const unsigned char reply[10] = {0x02,
+                                     0x00,
+                                     0x0A,
+                                     0x00,
+                                     cSendData[4],
+                                     0x00,
                                      static_cast<unsigned char>(g_timeout >> 8),
                                      static_cast<unsigned char>(g_timeout & 0xFF),
                                      static_cast<unsigned char>(iSendLen >> 8),
@@ -53,5 +59,8 @@ FAKE_EXPORT int FAKE_CALL FEUSB_Transceive(int iDevHnd, char* cInterface, int iD
 }
 
 #ifndef FAKE_FEUSB_WITHOUT_CLOSE
-FAKE_EXPORT int FAKE_CALL FEUSB_CloseDevice(int iDevHnd) { return iDevHnd == kHandle ? 0 : -1102; }
+FAKE_EXPORT int FAKE_CALL FEUSB_CloseDevice(int iDevHnd)
+{
+    return iDevHnd == kHandle ? 0 : -1102;
+}
 #endif

@@ -3,24 +3,34 @@
 
 #include <QtTest>
 
-namespace {
+namespace
+{
 
 const QByteArray kUid = QByteArray::fromHex("E002501122334455");
 const QByteArray kPassword = QByteArray::fromHex("7130458269154038");
 
-int u8(const QByteArray& a, int i) { return static_cast<uint8_t>(a.at(i)); }
+int u8(const QByteArray& a, int i)
+{
+    return static_cast<uint8_t>(a.at(i));
+}
 
-int declaredLength(const QByteArray& frame) { return (u8(frame, 1) << 8) | u8(frame, 2); }
+int declaredLength(const QByteArray& frame)
+{
+    return (u8(frame, 1) << 8) | u8(frame, 2);
+}
 
 // Data bytes between the command byte and the CRC.
-QByteArray dataOf(const QByteArray& frame) { return frame.mid(5, frame.size() - 7); }
+QByteArray dataOf(const QByteArray& frame)
+{
+    return frame.mid(5, frame.size() - 7);
+}
 
 } // namespace
 
 class TstFeigFrames : public QObject
 {
     Q_OBJECT
-private slots:
+  private slots:
     void inventory_isKnownFrame();
     void everyFrame_isWellFormed_data();
     void everyFrame_isWellFormed();
@@ -86,7 +96,8 @@ void TstFeigFrames::writeTenBlocks_lengths()
     QCOMPARE(dataOf(frame).size(), 53);
     QCOMPARE(frame.size(), 60);
     QCOMPARE(frame.mid(1, 2), QByteArray::fromHex("003C"));
-    QCOMPARE(dataOf(frame), QByteArray::fromHex("2401") + kUid + QByteArray::fromHex("400A04") + data);
+    QCOMPARE(dataOf(frame),
+             QByteArray::fromHex("2401") + kUid + QByteArray::fromHex("400A04") + data);
 }
 
 void TstFeigFrames::writeBlocks_neverReadsPastData()

@@ -2,6 +2,9 @@
 #include "readers/feusbapi.h"
 #include "readers/feusblibrary.h"
 #include "readers/myfeigusb.h"
+#include "readers/sim/readerfield.h"
+#include "readers/sim/simfeig.h"
+#include "readers/sim/virtualtag.h"
 
 #include <QMutex>
 #include <QSemaphore>
@@ -10,13 +13,14 @@
 #include <cstring>
 #include <memory>
 
-namespace {
+namespace
+{
 
 // Scriptable FeusbApi: counts every call, answers "ok" plus the request by default, and
 // can hold a transceive until the test releases it.
 class FakeFeusb : public FeusbApi
 {
-public:
+  public:
     static constexpr int kEcho = 1 << 30;
 
     bool available() override { return true; }
@@ -106,10 +110,10 @@ public:
 class Receiver : public QObject
 {
     Q_OBJECT
-public:
+  public:
     QList<QByteArray> replies;
     bool allOnOwnThread = true;
-public slots:
+  public slots:
     void onReply(QByteArray rx)
     {
         allOnOwnThread = allOnOwnThread && QThread::currentThread() == thread();
@@ -127,7 +131,7 @@ QByteArray request(int i)
 class TstFeigWorker : public QObject
 {
     Q_OBJECT
-private slots:
+  private slots:
     void negativeTransceive_emitsEmptyReply();
     void zeroTransceive_emitsNothing();
     void oversizedCount_isClippedToBuffer();
@@ -143,6 +147,8 @@ private slots:
     void libraryWithoutSymbol_isNoReader();
     void realLoader_callsThroughLoadedLibrary();
     void errorText_namesTheCode();
+    void endToEnd_simulatedReader_repliesOnGuiThread();
+    void endToEnd_unpluggedSimulatedReader_reopens();
 };
 
 void TstFeigWorker::negativeTransceive_emitsEmptyReply()
@@ -330,7 +336,8 @@ void TstFeigWorker::badLength_isRefused()
     link.Feig_Send(frame, 0);
     link.Feig_Send(frame, -3);
     link.Feig_Send(frame, frame.size() + 1);
-    link.Feig_Send(QByteArray(writeThreadFEIG1::kBufferSize + 1, 'x'), writeThreadFEIG1::kBufferSize + 1);
+    link.Feig_Send(QByteArray(writeThreadFEIG1::kBufferSize + 1, 'x'),
+                   writeThreadFEIG1::kBufferSize + 1);
     link.Feig_Send(frame, 5); // only the first five bytes go out
     QTRY_COMPARE(rx.replies.size(), 1);
     QCOMPARE(api.sentRequests(), QList<QByteArray>{frame.left(5)});
@@ -418,7 +425,79 @@ void TstFeigWorker::errorText_namesTheCode()
     QVERIFY(FeusbLibrary::errorText(-1180).contains(QLatin1String("FEUSB error")));
     QVERIFY(!FeusbLibrary::errorText(-1181).contains(QLatin1String("FEUSB error")));
     QVERIFY(!FeusbLibrary::errorText(-1099).contains(QLatin1String("FEUSB error")));
-    QVERIFY(FeusbLibrary::errorText(FeusbLibrary::kNotLoaded).contains(QLatin1String("not loaded")));
+    QVERIFY(
+        FeusbLibrary::errorText(FeusbLibrary::kNotLoaded).contains(QLatin1String("not loaded")));
+}
+
+void TstFeigWorker::endToEnd_simulatedReader_repliesOnGuiThread()
+{
+    ReaderField field;
+    auto tag = std::make_shared<VirtualTag>(VirtualTag::Kind::P, 0x42);
+    QVERIFY(tag->setBlock(5, QByteArray::fromHex("A1B2C3D4")));
+    field.layTag(tag);
+    SimFeig sim(&field);
+    writeThreadFEIG1 link(&sim);
+    MyFeigUsb frames;
+    QVERIFY(link.Feig_Open() > 0);
+    QCOMPARE(sim.timeoutMs(), 5000);
+    Receiver rx;
+    connect(&link, &writeThreadFEIG1::FeigDevReceive, &rx, &Receiver::onReply);
+
+    const QByteArray requests[] = {
+        frames.Feig_Inventory(),
+        frames.Feig_ReadBlocks(tag->uidMsbFirst(), 4, 2),
+        frames.Feig_WriteBlocks(tag->uidMsbFirst(), 6, 1, QByteArray::fromHex("01020304"), 4),
+        frames.Feig_SetOutput(1),
+    };
+    for (const QByteArray& r : requests)
+        link.Feig_Send(r, r.size());
+    QTRY_COMPARE(rx.replies.size(), 4);
+    QVERIFY(rx.allOnOwnThread);
+    QCOMPARE(rx.replies.at(0).mid(9, 8), tag->uidMsbFirst());
+    QCOMPARE(rx.replies.at(1).mid(6, 12), QByteArray::fromHex("0204 0000000000 00D4C3B2A1"));
+    QCOMPARE(rx.replies.at(2), QByteArray::fromHex("02000800B00090DF"));
+    QCOMPARE(rx.replies.at(3).mid(4, 2), QByteArray::fromHex("7200"));
+    QCOMPARE(tag->block(6), QByteArray::fromHex("01020304"));
+    QVERIFY(sim.outputOn());
+    QCOMPARE(sim.openCount(), 1);
+    QCOMPARE(field.commandLog().size(), 4);
+}
+
+void TstFeigWorker::endToEnd_unpluggedSimulatedReader_reopens()
+{
+    ReaderField field;
+    field.layTag(std::make_shared<VirtualTag>());
+    SimFeig sim(&field);
+    writeThreadFEIG1 link(&sim);
+    Receiver rx;
+    connect(&link, &writeThreadFEIG1::FeigDevReceive, &rx, &Receiver::onReply);
+    const QByteArray inventory = MyFeigUsb().Feig_Inventory();
+    link.Feig_Send(inventory, inventory.size());
+    QTRY_COMPARE(rx.replies.size(), 1);
+    QCOMPARE(link.Feig_IsConnected(), uint8_t(1));
+
+    // Unplugged and plugged back between two requests: the dead handle fails once
+    // (empty reply), the next request opens the reader again.
+    field.setUnplugged(SimReaderKind::Feig, true);
+    field.setUnplugged(SimReaderKind::Feig, false);
+    link.Feig_Send(inventory, inventory.size());
+    QTRY_COMPARE(rx.replies.size(), 2);
+    QVERIFY(rx.replies.at(1).isEmpty());
+    QTRY_COMPARE(sim.closeCount(), 1);
+    link.Feig_Send(inventory, inventory.size());
+    QTRY_COMPARE(rx.replies.size(), 3);
+    QCOMPARE(rx.replies.at(2), rx.replies.at(0));
+    QCOMPARE(sim.openCount(), 2);
+
+    // Unplugged for good: no reply, and the link reports itself disconnected.
+    field.setUnplugged(SimReaderKind::Feig, true);
+    link.Feig_Send(inventory, inventory.size());
+    link.Feig_Send(inventory, inventory.size());
+    QTRY_COMPARE(link.Feig_IsConnected(), uint8_t(0));
+    QTRY_COMPARE(rx.replies.size(), 4);
+    QTest::qWait(30);
+    QCOMPARE(rx.replies.size(), 4);
+    QVERIFY(rx.replies.at(3).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TstFeigWorker)
