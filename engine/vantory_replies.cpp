@@ -26,12 +26,7 @@ constexpr int kDeviceNameLength = 17;
 
 void Vantory::connectR321()
 {
-    // Exactly one connection of the link's report to in_usbConnect, whoever made one before.
-    disconnect(m_myhid, &myhid::usbConnect, this, &Vantory::in_usbConnect);
-    connect(m_myhid, &myhid::usbConnect, this, &Vantory::in_usbConnect);
-    // The frame builder sends through the HID link; give it the link if nobody has yet.
-    if (!m_myreader->hid())
-        m_myreader->setHid(m_myhid);
+    // The outcome arrives through myhid::usbConnect, wired to in_usbConnect at construction.
     if (m_myhid->Is_Connected() == 0)
         m_myhid->Connect();
 }
