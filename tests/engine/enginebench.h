@@ -67,6 +67,8 @@ struct VantoryProbe {
     static void r321Rx(Vantory& w, const QByteArray& rx) { w.in_hidDevReceive_usbDebug(rx); }
     static void feigRx(Vantory& w, const QByteArray& rx) { w.in_FeigDevReceive_Debug(rx); }
     static bool readerGuard(Vantory& w, uint8_t status) { return w.Detection_Usb_Statue(status); }
+    static void usbConnect(Vantory& w, const QString& info) { w.in_usbConnect(info); }
+    static QString deviceName(Vantory& w) { return w.m_device_name; }
     static void continueReadOneBank(Vantory& w, uint8_t bank, uint8_t mode)
     {
         w.Continue_Read_OneBank(bank, mode);

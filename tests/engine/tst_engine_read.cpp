@@ -2,6 +2,10 @@
 // checked against the simulator's command log, the image and the widgets.
 #include "enginebench.h"
 
+#include <QDir>
+#include <QPalette>
+#include <QPixmap>
+
 #include "engine/replies.h"
 #include "model/tagfields.h"
 #include "readers/crc16.h"
@@ -122,7 +126,10 @@ private slots:
     void noTagOnReader_failsWithNoTagTip_data() { addReaders(); }
     void noTagOnReader_failsWithNoTagTip();
     void continueReadOneBank_outsideSteps_sendsNothing();
+    void connectR321_showsTipSendsInit_rewiresOnce();
+    void connectFeigTwice_eachReplyAnalysedOnce();
     void idleTick_changesNothing();
+    void readDemoDriver_shownWindow();
 };
 
 void TstEngineRead::readPTag_inventoryAndTwelveReads_fillsImageAndPanel()
@@ -453,6 +460,54 @@ void TstEngineRead::continueReadOneBank_outsideSteps_sendsNothing()
     QTRY_COMPARE(tagCommands(b.field), QStringList{QStringLiteral("read 120+8")});
 }
 
+void TstEngineRead::connectR321_showsTipSendsInit_rewiresOnce()
+{
+    Bench b;
+    const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 31);
+    b.field.layTag(tag);
+    b.w->findChild<QDialog*>(QStringLiteral("ConnectionConfig"))
+        ->findChild<QComboBox*>(QStringLiteral("comboBox_Reader"))
+        ->setCurrentIndex(1);
+    b.w->findChild<QDialog*>(QStringLiteral("ConnectionConfig"))
+        ->findChild<QPushButton*>(QStringLiteral("pushButton_Connect"))
+        ->click();
+    QCOMPARE(VantoryProbe::statusLink(b.win())->text(), QStringLiteral("Connected: R321"));
+    QCOMPARE(VantoryProbe::statusLink(b.win())->palette().color(QPalette::WindowText),
+             QColor(Qt::blue));
+    QCOMPARE(VantoryProbe::deviceName(b.win()), QStringLiteral("R321"));
+    QTRY_COMPARE(b.field.commandLog().size(), 1);
+    QCOMPARE(b.field.commandLog().at(0).command, 0xF4);
+
+    // A second report of the link replaces the wiring instead of adding to it.
+    VantoryProbe::usbConnect(b.win(), QStringLiteral("Connected: R321"));
+    QTRY_COMPARE(b.field.commandLog().size(), 2);
+    QTest::qWait(50);
+    b.field.clearCommandLog();
+    b.trigger("actionRead");
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipReadOk);
+    QCOMPARE(b.cmd().reply_cnt, uint8_t(12));
+    QCOMPARE(tagCommands(b.field), pTagReadCommands());
+
+    // An empty report clears the device name and the link label.
+    VantoryProbe::usbConnect(b.win(), QString());
+    QCOMPARE(VantoryProbe::deviceName(b.win()), QString());
+    QCOMPARE(VantoryProbe::statusLink(b.win())->text(), QString());
+}
+
+void TstEngineRead::connectFeigTwice_eachReplyAnalysedOnce()
+{
+    Bench b;
+    const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 32);
+    b.field.layTag(tag);
+    QVERIFY(b.connect(Feig));
+    QCOMPARE(VantoryProbe::statusLink(b.win())->text(), QStringLiteral("Connected: Feig Reader"));
+    QVERIFY(b.connect(Feig));
+    b.trigger("actionRead");
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipReadOk);
+    QCOMPARE(b.cmd().reply_cnt, uint8_t(12));
+    QCOMPARE(tagCommands(b.field), pTagReadCommands());
+}
+
 void TstEngineRead::idleTick_changesNothing()
 {
     Bench b;
@@ -464,6 +519,29 @@ void TstEngineRead::idleTick_changesNothing()
     QCOMPARE(b.cmd().ack, before.ack);
     QCOMPARE(b.cmd().send_cnt, uint8_t(16));
     QCOMPARE(VantoryProbe::beepPattern(b.win()), uint8_t(0));
+}
+
+void TstEngineRead::readDemoDriver_shownWindow()
+{
+    Bench b;
+    b.field.layTag(demodrivers::makeTag(demodrivers::Kind::Dt8, 1));
+    b.w->resize(1335, 1029);
+    b.w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(b.w.get()));
+    QVERIFY(b.connect(R321));
+    b.trigger("actionRead");
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipReadOk);
+    QCOMPARE(b.w->findChild<QLabel*>("Productlabel")->text(),
+             demodrivers::info(demodrivers::Kind::Dt8).model);
+    QVERIFY(b.w->findChild<QLabel*>("Productlabel")->isVisible());
+    const QPixmap shot = b.w->grab();
+    QVERIFY(!shot.isNull());
+    // VANTORY_SHOTS_DIR keeps a picture of the window for a person to look at.
+    const QString dir = qEnvironmentVariable("VANTORY_SHOTS_DIR");
+    if (!dir.isEmpty()) {
+        QDir().mkpath(dir);
+        QVERIFY(shot.save(dir + QStringLiteral("/read.png")));
+    }
 }
 
 QTEST_MAIN(TstEngineRead)
