@@ -4,8 +4,10 @@
 
 void Vantory::TIMER0_HANDLE()
 {
-    // The command sequencer and the beeper step run here once they exist; until then
-    // there is nothing to do on a tick.
+    // One step of the running command sequence, then one of the beeper; both return at
+    // once when idle, since this runs every millisecond.
+    CheckCmdSequence();
+    Beep_Process();
 }
 
 void Vantory::SetTime()
