@@ -176,6 +176,8 @@ class TstWindow : public QObject
 
     void displayScale_data();
     void displayScale();
+    void displayScale_logsTaskbarAndScale_data();
+    void displayScale_logsTaskbarAndScale();
 
     void rangeRows_byChannelCount_data();
     void rangeRows_byChannelCount();
@@ -678,6 +680,51 @@ void TstWindow::displayScale()
     QCOMPARE(current->maximumHeight(), currentMaxH);
     QCOMPARE(clo->maximumHeight(), cloMaxH);
     QCOMPARE(data->maximumWidth(), dataMaxW);
+}
+
+namespace
+{
+QStringList g_log;
+QLoggingCategory::CategoryFilter g_previousFilter = nullptr;
+void enableUiDebug(QLoggingCategory* category)
+{
+    if (g_previousFilter)
+        g_previousFilter(category);
+    if (qstrcmp(category->categoryName(), "vantory.ui") == 0)
+        category->setEnabled(QtDebugMsg, true);
+}
+void collectUiLog(QtMsgType, const QMessageLogContext& context, const QString& text)
+{
+    if (qstrcmp(context.category, "vantory.ui") == 0)
+        g_log << text;
+}
+} // namespace
+
+void TstWindow::displayScale_logsTaskbarAndScale_data()
+{
+    QTest::addColumn<int>("taskbar");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("100%") << 40 << 1080 << QStringList({"40", QString::fromUtf8("缩放比例100%")});
+    QTest::newRow("150%") << 60 << 1080 << QStringList({"60", QString::fromUtf8("缩放比例150%")});
+    QTest::newRow("250%") << 100 << 1080 << QStringList({"100", QString::fromUtf8("缩放比例250%")});
+    QTest::newRow("unknown taskbar") << 48 << 1080 << QStringList({"48"});
+}
+
+void TstWindow::displayScale_logsTaskbarAndScale()
+{
+    QFETCH(int, taskbar);
+    QFETCH(int, height);
+    QFETCH(QStringList, lines);
+    // CTest switches debug output off through the environment; a category filter is the
+    // sanctioned way to turn this one category back on for the test.
+    g_previousFilter = QLoggingCategory::installFilter(enableUiDebug);
+    g_log.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(collectUiLog);
+    m_w->Select_Display_Scale(taskbar, 1920, uint16_t(height));
+    qInstallMessageHandler(previous);
+    QLoggingCategory::installFilter(g_previousFilter);
+    QCOMPARE(g_log, lines);
 }
 
 void TstWindow::rangeRows_byChannelCount_data()
