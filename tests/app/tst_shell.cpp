@@ -82,6 +82,9 @@ class TstShell : public QObject
     void ok_chenkonWhileOpen_doesNotOpenAgain();
     void languageChange_whileOpen_changesTextsAndNextMessage();
     void okTwice_typeFollowsLastChoice();
+    void titleBarClose_hidesDialogs();
+    void connectThenRead_showsDemoDriver_data();
+    void connectThenRead_showsDemoDriver();
 
     // About dialog.
     void aboutDialog_form();
@@ -515,6 +518,38 @@ void TstShell::okTwice_typeFollowsLastChoice()
     chooseAndConnect(0);
     QCOMPARE(int(VantoryProbe::readerType(*m_w)), 1);
     QCOMPARE(link()->text(), QStringLiteral("Connected: Feig Reader"));
+}
+
+void TstShell::titleBarClose_hidesDialogs()
+{
+    QDialog* dialogs[] = {VantoryProbe::connectionDialog(*m_w), VantoryProbe::aboutDialog(*m_w)};
+    for (QDialog* dlg : dialogs) {
+        dlg->show();
+        auto* title = child<TitleBar>(dlg, "widget_title");
+        QTest::mouseClick(child<QPushButton>(title, "pushButtonClose"), Qt::LeftButton);
+        QVERIFY(!dlg->isVisible());
+    }
+    QVERIFY(VantoryProbe::connectionDialog(*m_w));
+    QCOMPARE(int(VantoryProbe::readerType(*m_w)), 0); // closing is not OK
+}
+
+void TstShell::connectThenRead_showsDemoDriver_data()
+{
+    QTest::addColumn<int>("reader");
+    QTest::newRow("FEIG") << 0;
+    QTest::newRow("CHENKON") << 1;
+}
+
+void TstShell::connectThenRead_showsDemoDriver()
+{
+    QFETCH(int, reader);
+    chooseAndConnect(reader);
+    QTRY_COMPARE(textColour(link()), kBlue);
+    child<QAction>(m_w.get(), "actionRead")->trigger();
+    QTRY_COMPARE(result()->text(), QStringLiteral("Read successfully"));
+    QCOMPARE(child<QLabel>(m_w.get(), "Productlabel")->text(),
+             demodrivers::info(demodrivers::Kind::Dt8).model);
+    QCOMPARE(child<QLabel>(m_w.get(), "labelGTIN")->text(), QStringLiteral("4260712340016"));
 }
 
 // ---------------------------------------------------------------------------- about dialog
