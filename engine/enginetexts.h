@@ -11,11 +11,12 @@ struct BiText {
 };
 
 // Texts of the tag command engine.
-namespace enginetext {
+namespace enginetext
+{
 
 inline constexpr BiText ReaderWarningCaption{"警告！", "Warning！"};
-inline constexpr BiText ReaderNotConnected{"阅读器未连接，请连接阅读器！",
-                                           "The reader is not connected, please connect the reader!"};
+inline constexpr BiText ReaderNotConnected{
+    "阅读器未连接，请连接阅读器！", "The reader is not connected, please connect the reader!"};
 inline constexpr BiText WarningCaption{"警告！", "Warning!"};
 
 } // namespace enginetext

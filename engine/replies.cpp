@@ -2,11 +2,16 @@
 
 #include <algorithm>
 
-namespace replies {
+namespace replies
+{
 
-namespace {
+namespace
+{
 
-uint8_t at(const QByteArray& bytes, int offset) { return static_cast<uint8_t>(bytes.at(offset)); }
+uint8_t at(const QByteArray& bytes, int offset)
+{
+    return static_cast<uint8_t>(bytes.at(offset));
+}
 
 Kind r321Kind(uint8_t command)
 {
@@ -126,7 +131,8 @@ FeigReply decodeFeig(const QByteArray& rx)
         break;
     case kFeigCmdTransparent:
         reply.kind = Kind::Transparent;
-        reply.transparent = rx.mid(kFeigTransparentOffset, std::max(0, dataEnd - kFeigTransparentOffset));
+        reply.transparent =
+            rx.mid(kFeigTransparentOffset, std::max(0, dataEnd - kFeigTransparentOffset));
         break;
     case kFeigCmdSetOutput:
         reply.kind = Kind::Beeper;

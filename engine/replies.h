@@ -6,7 +6,8 @@
 // Decoding of the replies of both readers. Every byte is read only after the offsets
 // it sits at have been checked against the reply's size; a reply that is too short for
 // its own layout comes back as `usable == false` and is never read further.
-namespace replies {
+namespace replies
+{
 
 /// What a reply answers, decided from its bytes alone.
 enum class Kind : uint8_t {
@@ -38,12 +39,12 @@ constexpr uint8_t kR321CmdBeeper = 0xE9;
 
 /// One decoded R321 reply.
 struct R321Reply {
-    bool usable = false;  // L >= 11 and L + 4 <= size (so at least 15 bytes)
-    bool iso = false;     // byte 8 is 0x1F
-    uint8_t command = 0;  // byte 9
-    uint8_t status = 0;   // byte L
-    uint8_t length = 0;   // L
-    QByteArray payload;   // bytes 11 .. L-1
+    bool usable = false; // L >= 11 and L + 4 <= size (so at least 15 bytes)
+    bool iso = false;    // byte 8 is 0x1F
+    uint8_t command = 0; // byte 9
+    uint8_t status = 0;  // byte L
+    uint8_t length = 0;  // L
+    QByteArray payload;  // bytes 11 .. L-1
     Kind kind = Kind::Unusable;
     bool ok() const { return status == 0; }
 };
@@ -84,16 +85,16 @@ constexpr uint8_t kFeigStatusIsoError = 0x95;
 
 /// One decoded FEIG reply.
 struct FeigReply {
-    bool usable = false;     // at least 8 bytes (and, for a good read reply, its records fit)
-    bool feig = false;       // byte 0 is 0x02
-    uint8_t command = 0;     // byte 4
-    uint8_t status = 0;      // byte 5
-    uint8_t blockCount = 0;  // byte 6 of a read reply
-    uint8_t kindByte = 0;    // byte 7
+    bool usable = false;    // at least 8 bytes (and, for a good read reply, its records fit)
+    bool feig = false;      // byte 0 is 0x02
+    uint8_t command = 0;    // byte 4
+    uint8_t status = 0;     // byte 5
+    uint8_t blockCount = 0; // byte 6 of a read reply
+    uint8_t kindByte = 0;   // byte 7
     bool writeSuccessFrame = false; // exactly 02 00 08 00 B0 00 90 DF
-    QByteArray blockData;    // read reply: the blocks' data, each block back in tag order
-    QByteArray uid;          // inventory reply: bytes 9..16 before the CRC, most significant first
-    QByteArray transparent;  // transparent reply: bytes from 6 up to the frame CRC
+    QByteArray blockData;           // read reply: the blocks' data, each block back in tag order
+    QByteArray uid;         // inventory reply: bytes 9..16 before the CRC, most significant first
+    QByteArray transparent; // transparent reply: bytes from 6 up to the frame CRC
     Kind kind = Kind::Unusable;
     bool ok() const { return status == kFeigStatusOk; }
 };

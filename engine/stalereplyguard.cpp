@@ -53,7 +53,6 @@ bool StaleReplyGuard::answers(Kind kind, Kind expected)
 {
     if (kind == expected)
         return true;
-    return kind == Kind::NoTag &&
-           (expected == Kind::Inventory || expected == Kind::ReadBlocks ||
-            expected == Kind::WriteBlocks);
+    return kind == Kind::NoTag && (expected == Kind::Inventory || expected == Kind::ReadBlocks ||
+                                   expected == Kind::WriteBlocks);
 }

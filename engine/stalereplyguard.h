@@ -10,7 +10,7 @@
 /// one reply after a restart and then lets everything through again.
 class StaleReplyGuard
 {
-public:
+  public:
     /// A sequence command went out; `expected` is the kind of reply it will get.
     void commandSent(replies::Kind expected);
     /// A new sequence starts: the command now in flight belongs to the old one.
@@ -32,7 +32,7 @@ public:
     /// a FEIG no-tag reply can answer any ISO host command.
     static bool answers(replies::Kind kind, replies::Kind expected);
 
-private:
+  private:
     replies::Kind m_inFlight = replies::Kind::Unusable;
     replies::Kind m_stale = replies::Kind::Unusable;
 };

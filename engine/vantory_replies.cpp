@@ -15,7 +15,8 @@
 
 using replies::Kind;
 
-namespace {
+namespace
+{
 
 constexpr uint8_t kReaderFeig = 1;
 constexpr uint8_t kReaderR321 = 2;

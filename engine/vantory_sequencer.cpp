@@ -14,7 +14,8 @@
 #include <QMessageBox>
 #include <QMetaMethod>
 
-namespace {
+namespace
+{
 
 // Slots that other engine files add later are reached by name, so that this file does
 // not have to change when they arrive. Order follows Vantory::EngineHook.
