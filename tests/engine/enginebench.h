@@ -3,8 +3,8 @@
 
 #include "app/readerbackends.h"
 #include "app/vantory.h"
-#include "readers/hidbackend.h"
 #include "readers/feusbapi.h"
+#include "readers/hidbackend.h"
 #include "readers/sim/readerfield.h"
 #include "readers/sim/simfeig.h"
 #include "readers/sim/simr321.h"
@@ -60,7 +60,10 @@ struct VantoryProbe {
     static std::array<uint8_t, 32>& modelSnapshot(Vantory& w) { return w.model_snapshot; }
     static uint8_t autoWriteIndex(Vantory& w) { return w.auto_write_index; }
 
-    static void controlRw(Vantory& w, uint8_t type, uint8_t readcnt) { w.Control_RW(type, readcnt); }
+    static void controlRw(Vantory& w, uint8_t type, uint8_t readcnt)
+    {
+        w.Control_RW(type, readcnt);
+    }
     static void startBeep(Vantory& w, uint8_t n) { w.Start_Beep(n); }
     static void failed(Vantory& w, const QString& why) { w.Failed_State(why); }
     static void succeeded(Vantory& w, const QString& why) { w.Succeed_End_State(why); }
@@ -76,17 +79,21 @@ struct VantoryProbe {
     static QByteArray feInverted(Vantory& w, const QByteArray& d) { return w.FEInverted(d); }
 };
 
-namespace enginetest {
+namespace enginetest
+{
 
 enum Reader { Feig = 1, R321 = 2 };
 
-inline const char* readerName(int reader) { return reader == Feig ? "FEIG" : "R321"; }
+inline const char* readerName(int reader)
+{
+    return reader == Feig ? "FEIG" : "R321";
+}
 
 // A HidBackend in front of the simulated R321 that may rewrite request frames and
 // reply reports (a tag with another IC reference, a short reply, ...).
 class RewritingHid : public HidBackend
 {
-public:
+  public:
     using Rewrite = std::function<QByteArray(const QByteArray&)>;
     explicit RewritingHid(HidBackend* inner) : m_inner(inner) {}
     Rewrite requestFrame; // the R321 frame of one output report
@@ -119,14 +126,14 @@ public:
         return n;
     }
 
-private:
+  private:
     HidBackend* m_inner;
 };
 
 // A FeusbApi in front of the simulated FEIG reader that may rewrite requests and replies.
 class RewritingFeig : public FeusbApi
 {
-public:
+  public:
     using Rewrite = std::function<QByteArray(const QByteArray&)>;
     using ReplyRewrite = std::function<QByteArray(const QByteArray& request, const QByteArray&)>;
     explicit RewritingFeig(FeusbApi* inner) : m_inner(inner) {}
@@ -144,9 +151,9 @@ public:
         if (request)
             req = request(req);
         QByteArray buffer(400, '\0');
-        const int n = m_inner->Transceive(h, iface, dir, reinterpret_cast<unsigned char*>(req.data()),
-                                          req.size(), reinterpret_cast<unsigned char*>(buffer.data()),
-                                          buffer.size());
+        const int n = m_inner->Transceive(
+            h, iface, dir, reinterpret_cast<unsigned char*>(req.data()), req.size(),
+            reinterpret_cast<unsigned char*>(buffer.data()), buffer.size());
         if (n <= 0)
             return n;
         QByteArray rx = buffer.left(n);
@@ -157,7 +164,7 @@ public:
         return m;
     }
 
-private:
+  private:
     FeusbApi* m_inner;
 };
 
@@ -173,8 +180,8 @@ struct Bench {
 
     explicit Bench(bool proxies = false)
     {
-        w = std::make_unique<Vantory>(
-            proxies ? ReaderBackends{&hidProxy, &feigProxy, true} : ReaderBackends{&r321, &feig, true});
+        w = std::make_unique<Vantory>(proxies ? ReaderBackends{&hidProxy, &feigProxy, true}
+                                              : ReaderBackends{&r321, &feig, true});
         w->setModalHook([this](const QString& caption, const QString& text) {
             boxes << caption + QLatin1Char('|') + text;
         });
@@ -188,8 +195,10 @@ struct Bench {
     bool connect(int reader)
     {
         auto* dialog = w->findChild<QDialog*>(QStringLiteral("ConnectionConfig"));
-        auto* combo = dialog ? dialog->findChild<QComboBox*>(QStringLiteral("comboBox_Reader")) : nullptr;
-        auto* ok = dialog ? dialog->findChild<QPushButton*>(QStringLiteral("pushButton_Connect")) : nullptr;
+        auto* combo =
+            dialog ? dialog->findChild<QComboBox*>(QStringLiteral("comboBox_Reader")) : nullptr;
+        auto* ok = dialog ? dialog->findChild<QPushButton*>(QStringLiteral("pushButton_Connect"))
+                          : nullptr;
         if (!combo || !ok)
             return false;
         combo->setCurrentIndex(reader == Feig ? 0 : 1);
@@ -285,7 +294,7 @@ inline QByteArray bytes(const TagImage::Bytes& b, int from, int n)
 // Collects the engine's trace texts (vantory.engine) while it lives.
 class EngineLogCapture
 {
-public:
+  public:
     EngineLogCapture()
     {
         s_self = this;
@@ -307,7 +316,7 @@ public:
         return n;
     }
 
-private:
+  private:
     static void filter(QLoggingCategory* category)
     {
         if (qstrcmp(category->categoryName(), "vantory.engine") == 0) {

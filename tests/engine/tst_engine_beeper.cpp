@@ -6,7 +6,8 @@
 
 using namespace enginetest;
 
-namespace {
+namespace
+{
 
 void addReaders()
 {
@@ -38,11 +39,13 @@ QVector<Switch> runTicks(Bench& b, int from, int to, const std::function<void(in
     QVector<Switch> out;
     Vantory& w = b.win();
     for (int t = from; t <= to; ++t) {
-        const auto before = std::make_tuple(VantoryProbe::beepStep(w), VantoryProbe::beepTwiceStep(w),
-                                            VantoryProbe::beepPattern(w));
+        const auto before =
+            std::make_tuple(VantoryProbe::beepStep(w), VantoryProbe::beepTwiceStep(w),
+                            VantoryProbe::beepPattern(w));
         b.tick();
-        const auto after = std::make_tuple(VantoryProbe::beepStep(w), VantoryProbe::beepTwiceStep(w),
-                                           VantoryProbe::beepPattern(w));
+        const auto after =
+            std::make_tuple(VantoryProbe::beepStep(w), VantoryProbe::beepTwiceStep(w),
+                            VantoryProbe::beepPattern(w));
         if (before != after)
             out << Switch{t, VantoryProbe::beepState(w)};
         if (atTick)
@@ -51,14 +54,17 @@ QVector<Switch> runTicks(Bench& b, int from, int to, const std::function<void(in
     return out;
 }
 
-bool beeperOn(Bench& b, int reader) { return reader == R321 ? b.r321.beeperOn() : b.feig.outputOn(); }
+bool beeperOn(Bench& b, int reader)
+{
+    return reader == R321 ? b.r321.beeperOn() : b.feig.outputOn();
+}
 
 } // namespace
 
 class TstEngineBeeper : public QObject
 {
     Q_OBJECT
-private slots:
+  private slots:
     void oneBeep_onAtTick1_offAt101_data() { addReaders(); }
     void oneBeep_onAtTick1_offAt101();
     void twoBeeps_onOffOnOff_data() { addReaders(); }

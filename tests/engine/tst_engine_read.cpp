@@ -14,7 +14,8 @@
 
 using namespace enginetest;
 
-namespace {
+namespace
+{
 
 constexpr uint8_t kOtherChip = 0x45;
 constexpr int kTipReadOk = 3;
@@ -41,8 +42,7 @@ void disguiseChip(Bench& b)
         for (int i = 5; i < payload.size(); i += 9)
             if (uint8_t(payload.at(i)) == VirtualTag::ProductP)
                 payload[i] = char(kOtherChip);
-        return SimR321::buildReply(r.command, r.status, payload,
-                                   uint8_t(report.at(r.length + 1)));
+        return SimR321::buildReply(r.command, r.status, payload, uint8_t(report.at(r.length + 1)));
     };
     b.hidProxy.requestFrame = [](const QByteArray& frame) {
         if (frame.size() < 12 || uint8_t(frame.at(8)) != r321::CmdReadBlocks)
@@ -106,7 +106,7 @@ TagImage expectedImageAfterPRead(const QByteArray& memory)
 class TstEngineRead : public QObject
 {
     Q_OBJECT
-private slots:
+  private slots:
     void readPTag_inventoryAndTwelveReads_fillsImageAndPanel_data() { addReaders(); }
     void readPTag_inventoryAndTwelveReads_fillsImageAndPanel();
     void readPwmTag_sevenReadsEndingWithBlock248_storedSwapped_data() { addReaders(); }
@@ -312,8 +312,7 @@ void TstEngineRead::rejectedReplyMidSequence_oneFailureNoFurtherCommand()
     const TagImage before = VantoryProbe::image(b.win());
 
     b.trigger("actionRead");
-    QTRY_VERIFY(VantoryProbe::lastTip(b.win()) != 0 &&
-                VantoryProbe::lastTip(b.win()) != kTipUidOk);
+    QTRY_VERIFY(VantoryProbe::lastTip(b.win()) != 0 && VantoryProbe::lastTip(b.win()) != kTipUidOk);
     // The R321 reports a failed read as "no tag"; the FEIG's failing reply carries no
     // read marker, so it is the reply of no tag as well.
     QCOMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoTag);
@@ -400,8 +399,8 @@ void TstEngineRead::r321InventoryOfThreeTags_countsThree_readsFirst()
     QSet<QByteArray> all;
     for (int i = 0; i < 3; ++i)
         all.insert(replies::r321InventoryUid(inventory, i));
-    QCOMPARE(all, (QSet<QByteArray>{first->uidLsbFirst(), second->uidLsbFirst(),
-                                    third->uidLsbFirst()}));
+    QCOMPARE(all,
+             (QSet<QByteArray>{first->uidLsbFirst(), second->uidLsbFirst(), third->uidLsbFirst()}));
 }
 
 void TstEngineRead::readWithoutReader_warnsAndSendsNothing()

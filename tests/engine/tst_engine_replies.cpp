@@ -7,7 +7,8 @@
 
 using namespace enginetest;
 
-namespace {
+namespace
+{
 
 constexpr int kTipReadFailed = 4;
 constexpr int kTipWriteOk = 5;
@@ -46,7 +47,7 @@ struct Quiet : Bench {
 class TstEngineReplies : public QObject
 {
     Q_OBJECT
-private slots:
+  private slots:
     void emptyReply_ignored_data();
     void emptyReply_ignored();
     void unusableReply_changesNothing_data();
@@ -102,7 +103,8 @@ void TstEngineReplies::unusableReply_changesNothing_data()
     QByteArray highL = r321(0x22, 0x00, QByteArray(48, 'x'));
     highL[3] = char(61);
     QTest::newRow("R321 L beyond the report") << int(R321) << highL;
-    QTest::newRow("R321 eleven bytes") << int(R321) << QByteArray::fromHex("0C7E5509000001001F2200");
+    QTest::newRow("R321 eleven bytes")
+        << int(R321) << QByteArray::fromHex("0C7E5509000001001F2200");
     QTest::newRow("FEIG seven bytes") << int(Feig) << feig(0xB0, 0x00).left(7);
     QByteArray pastEnd = feig(0xB0, 0x00, QByteArray::fromHex("0304") + QByteArray(10, 'y'));
     QTest::newRow("FEIG records past the end") << int(Feig) << pastEnd;
@@ -167,16 +169,17 @@ void TstEngineReplies::feigTransparent_data()
     QTest::addColumn<int>("blockStep");
 
     // Start state: first check armed, block_step 3, config_step_saved 6, pwd_first_failed 9.
-    QTest::newRow("status 0: accepted, no check") << 0x00 << QByteArray::fromHex("0078F0") << false
-                                                  << 1 << 1 << 9 << 3;
-    QTest::newRow("0x95, password accepted") << 0x95 << QByteArray::fromHex("0078F0") << false << 1
-                                             << 0 << 0 << 3;
-    QTest::newRow("0x95, tag error") << 0x95 << QByteArray::fromHex("0F") << false << 1 << 0 << 1
-                                     << 2;
-    QTest::newRow("password written (status 1)") << 0x01 << QByteArray() << true << 1 << 1 << 9 << 3;
+    QTest::newRow("status 0: accepted, no check")
+        << 0x00 << QByteArray::fromHex("0078F0") << false << 1 << 1 << 9 << 3;
+    QTest::newRow("0x95, password accepted")
+        << 0x95 << QByteArray::fromHex("0078F0") << false << 1 << 0 << 0 << 3;
+    QTest::newRow("0x95, tag error")
+        << 0x95 << QByteArray::fromHex("0F") << false << 1 << 0 << 1 << 2;
+    QTest::newRow("password written (status 1)")
+        << 0x01 << QByteArray() << true << 1 << 1 << 9 << 3;
     QTest::newRow("password write failed") << 0x83 << QByteArray() << true << 0 << 1 << 9 << 3;
-    QTest::newRow("other status: repeat saved step") << 0x83 << QByteArray() << false << 1 << 1 << 9
-                                                     << 6;
+    QTest::newRow("other status: repeat saved step")
+        << 0x83 << QByteArray() << false << 1 << 1 << 9 << 6;
 }
 
 void TstEngineReplies::feigTransparent()
@@ -213,9 +216,10 @@ void TstEngineReplies::r321Transparent_data()
     QTest::addColumn<int>("pwdFirstFailed");
     QTest::addColumn<int>("beep");
 
-    QTest::newRow("password accepted") << 0 << QByteArray::fromHex("0078F0") << false << 1 << 0 << 0;
-    QTest::newRow("password refused by the tag") << 0 << QByteArray::fromHex("010F1234") << false
-                                                 << 1 << 1 << 0;
+    QTest::newRow("password accepted")
+        << 0 << QByteArray::fromHex("0078F0") << false << 1 << 0 << 0;
+    QTest::newRow("password refused by the tag")
+        << 0 << QByteArray::fromHex("010F1234") << false << 1 << 1 << 0;
     QTest::newRow("response of one byte") << 0 << QByteArray::fromHex("00") << false << 1 << 1 << 0;
     QTest::newRow("bad status, write pending") << 4 << QByteArray() << true << 1 << 9 << 0;
     QTest::newRow("bad status, nothing pending") << 4 << QByteArray() << false << 0 << 9 << 2;
@@ -283,7 +287,8 @@ void TstEngineReplies::feigInventory_truncatedUid_waits()
 {
     Quiet b(Feig);
     VantoryProbe::controlRw(b.win(), 0xFE, 7);
-    VantoryProbe::feigRx(b.win(), feig(0xB0, 0x00, QByteArray::fromHex("010300") + kUidMsb.left(5)));
+    VantoryProbe::feigRx(b.win(),
+                         feig(0xB0, 0x00, QByteArray::fromHex("010300") + kUidMsb.left(5)));
     QCOMPARE(b.cmd().ack, uint8_t(0));
     QCOMPARE(VantoryProbe::chipCode(b.win()), uint8_t(0x50));
     QCOMPARE(VantoryProbe::uid(b.win()), (std::array<uint8_t, 8>{}));
@@ -347,8 +352,8 @@ void TstEngineReplies::feigWriteReply_onlyExactFrame_data()
     QTest::addColumn<int>("tip");
     QTest::newRow("exact success frame") << QByteArray::fromHex("02000800B00090DF") << 1 << 0;
     QTest::newRow("reader at address 1") << feig(0xB0, 0x00, {}, 0x01) << 0 << kTipNoTag;
-    QTest::newRow("failing status with write marker") << QByteArray::fromHex("02000800B00300DF") << 0
-                                                      << kTipWriteFailed;
+    QTest::newRow("failing status with write marker")
+        << QByteArray::fromHex("02000800B00300DF") << 0 << kTipWriteFailed;
 }
 
 void TstEngineReplies::feigWriteReply_onlyExactFrame()
@@ -388,7 +393,8 @@ void TstEngineReplies::writeAcks_countedAndJudged()
     Quiet b(reader);
     VantoryProbe::controlRw(b.win(), 0xFD, 0);
     b.cmd().send_cnt = uint8_t(sendCnt);
-    const QByteArray rx = reader == R321 ? r321(0x23, 0x00) : QByteArray::fromHex("02000800B00090DF");
+    const QByteArray rx =
+        reader == R321 ? r321(0x23, 0x00) : QByteArray::fromHex("02000800B00090DF");
     for (int i = 0; i < replies; ++i) {
         if (i == replies - 1)
             b.cmd().cmd_type = 0; // the last command has gone out

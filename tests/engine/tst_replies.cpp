@@ -9,7 +9,8 @@ using namespace replies;
 
 Q_DECLARE_METATYPE(replies::Kind)
 
-namespace {
+namespace
+{
 
 // An R321 reply as the engine reads it: byte 3 L, byte 8 0x1F, byte 9 the command echo,
 // payload from 11, status at L, L + 4 bytes in all, padded to one 64-byte report.
@@ -64,7 +65,7 @@ const QByteArray kUidMsbFirst = QByteArray::fromHex("E002500011223344");
 class TstReplies : public QObject
 {
     Q_OBJECT
-private slots:
+  private slots:
     void r321Decode_data();
     void r321Decode();
     void r321Inventory_threeTags();
@@ -95,8 +96,8 @@ void TstReplies::r321Decode_data()
 
     const QByteArray inv = r321Reply(0x11, QByteArray::fromHex("44332211005002E000"));
     QTest::newRow("inventory") << inv << true << Kind::Inventory << 0 << 9;
-    QTest::newRow("read 12 blocks") << r321Reply(0x22, QByteArray(48, 'a')) << true
-                                    << Kind::ReadBlocks << 0 << 48;
+    QTest::newRow("read 12 blocks")
+        << r321Reply(0x22, QByteArray(48, 'a')) << true << Kind::ReadBlocks << 0 << 48;
     QTest::newRow("write ack") << r321Reply(0x23, {}) << true << Kind::WriteBlocks << 0 << 0;
     QTest::newRow("transparent") << r321Reply(0x2F, QByteArray::fromHex("0078F0")) << true
                                  << Kind::Transparent << 0 << 3;
@@ -106,11 +107,12 @@ void TstReplies::r321Decode_data()
     QTest::newRow("not iso") << r321Reply(0x22, QByteArray(8, 'b'), 0, 0x10) << true
                              << Kind::Foreign << 0 << 8;
     // Unpadded frame of exactly L + 4 bytes: the smallest size that is still usable.
-    QTest::newRow("exact size") << r321Reply(0x23, {}, 0, 0x1F, 0) << true << Kind::WriteBlocks
-                                << 0 << 0;
+    QTest::newRow("exact size") << r321Reply(0x23, {}, 0, 0x1F, 0) << true << Kind::WriteBlocks << 0
+                                << 0;
 
     QTest::newRow("empty") << QByteArray() << false << Kind::Unusable << 0 << 0;
-    QTest::newRow("three bytes") << QByteArray::fromHex("0C7E55") << false << Kind::Unusable << 0 << 0;
+    QTest::newRow("three bytes") << QByteArray::fromHex("0C7E55") << false << Kind::Unusable << 0
+                                 << 0;
     QByteArray truncated = r321Reply(0x22, QByteArray(48, 'a'), 0, 0x1F, 0);
     truncated.chop(1);
     QTest::newRow("one byte short of L+4") << truncated << false << Kind::Unusable << 0 << 0;
@@ -124,7 +126,8 @@ void TstReplies::r321Decode_data()
         lowL[3] = char(l);
         lowL[8] = char(0x1F);
         lowL[9] = char(0x22);
-        QTest::newRow(qPrintable(QString("L=%1").arg(l))) << lowL << false << Kind::Unusable << 0 << 0;
+        QTest::newRow(qPrintable(QString("L=%1").arg(l)))
+            << lowL << false << Kind::Unusable << 0 << 0;
     }
     QTest::newRow("eleven bytes") << QByteArray(11, '\x1F') << false << Kind::Unusable << 0 << 0;
     QTest::newRow("garbage 0xFF") << QByteArray(64, '\xFF') << false << Kind::Unusable << 0 << 0;
@@ -209,35 +212,36 @@ void TstReplies::feigDecode_data()
                                  << 0;
     // Status only: byte 7 is a CRC byte, so this is the reply of no tag.
     QTest::newRow("no transponder") << feigReply(0xB0, 0x01, {}) << true << Kind::NoTag << 1;
-    QTest::newRow("foreign start byte") << QByteArray::fromHex("03000800B00090DF") << true
-                                        << Kind::Foreign << 0;
+    QTest::newRow("foreign start byte")
+        << QByteArray::fromHex("03000800B00090DF") << true << Kind::Foreign << 0;
     QTest::newRow("garbage") << QByteArray(40, '\xAA') << true << Kind::Foreign << 0xAA;
-    QTest::newRow("read two blocks") << feigReadReply({"abcd", "efgh"}) << true
-                                     << Kind::ReadBlocks << 0;
+    QTest::newRow("read two blocks")
+        << feigReadReply({"abcd", "efgh"}) << true << Kind::ReadBlocks << 0;
     QTest::newRow("read failed") << feigReply(0xB0, 0x83, QByteArray::fromHex("0004")) << true
                                  << Kind::ReadBlocks << 0x83;
-    QTest::newRow("write success") << QByteArray::fromHex("02000800B00090DF") << true
-                                   << Kind::WriteBlocks << 0;
-    QTest::newRow("write success from address 1") << feigReply(0xB0, 0x00, {}, 0x01) << true
-                                                  << Kind::NoTag << 0;
-    QTest::newRow("0xDF in a longer good frame") << QByteArray::fromHex("02000900B00000DF00")
-                                                 << true << Kind::NoTag << 0;
-    QTest::newRow("write failed with 0xDF") << QByteArray::fromHex("02000800B00300DF") << true
-                                            << Kind::WriteBlocks << 3;
-    QTest::newRow("inventory") << feigReply(0xB0, 0x00, QByteArray::fromHex("010300") + kUidMsbFirst)
+    QTest::newRow("write success")
+        << QByteArray::fromHex("02000800B00090DF") << true << Kind::WriteBlocks << 0;
+    QTest::newRow("write success from address 1")
+        << feigReply(0xB0, 0x00, {}, 0x01) << true << Kind::NoTag << 0;
+    QTest::newRow("0xDF in a longer good frame")
+        << QByteArray::fromHex("02000900B00000DF00") << true << Kind::NoTag << 0;
+    QTest::newRow("write failed with 0xDF")
+        << QByteArray::fromHex("02000800B00300DF") << true << Kind::WriteBlocks << 3;
+    QTest::newRow("inventory") << feigReply(0xB0, 0x00,
+                                            QByteArray::fromHex("010300") + kUidMsbFirst)
                                << true << Kind::Inventory << 0;
-    QTest::newRow("no tag answered") << feigReply(0xB0, 0x01, QByteArray::fromHex("00")) << true
-                                     << Kind::NoTag << 1;
+    QTest::newRow("no tag answered")
+        << feigReply(0xB0, 0x01, QByteArray::fromHex("00")) << true << Kind::NoTag << 1;
     QTest::newRow("transparent") << feigReply(0xBF, 0x00, QByteArray::fromHex("0078F0")) << true
                                  << Kind::Transparent << 0;
-    QTest::newRow("transparent iso error") << feigReply(0xBF, 0x95, QByteArray::fromHex("010F"))
-                                           << true << Kind::Transparent << 0x95;
-    QTest::newRow("set output ok") << feigReply(0x72, 0x00, QByteArray::fromHex("00")) << true
-                                   << Kind::Beeper << 0;
-    QTest::newRow("set output refused") << feigReply(0x72, 0x19, QByteArray::fromHex("00")) << true
-                                        << Kind::Beeper << 0x19;
-    QTest::newRow("other command") << feigReply(0x65, 0x00, QByteArray::fromHex("0000")) << true
-                                   << Kind::Other << 0;
+    QTest::newRow("transparent iso error")
+        << feigReply(0xBF, 0x95, QByteArray::fromHex("010F")) << true << Kind::Transparent << 0x95;
+    QTest::newRow("set output ok")
+        << feigReply(0x72, 0x00, QByteArray::fromHex("00")) << true << Kind::Beeper << 0;
+    QTest::newRow("set output refused")
+        << feigReply(0x72, 0x19, QByteArray::fromHex("00")) << true << Kind::Beeper << 0x19;
+    QTest::newRow("other command")
+        << feigReply(0x65, 0x00, QByteArray::fromHex("0000")) << true << Kind::Other << 0;
 }
 
 void TstReplies::feigDecode()
@@ -256,9 +260,9 @@ void TstReplies::feigDecode()
 
 void TstReplies::feigRead_reversesEachBlock()
 {
-    const FeigReply reply = decodeFeig(feigReadReply({QByteArray::fromHex("10325476"),
-                                                      QByteArray::fromHex("A0B0C0D0"),
-                                                      QByteArray::fromHex("01020304")}));
+    const FeigReply reply =
+        decodeFeig(feigReadReply({QByteArray::fromHex("10325476"), QByteArray::fromHex("A0B0C0D0"),
+                                  QByteArray::fromHex("01020304")}));
     QVERIFY(reply.usable);
     QCOMPARE(int(reply.blockCount), 3);
     // Back in tag order: the reader's reversal is undone block by block.

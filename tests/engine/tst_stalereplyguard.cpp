@@ -10,7 +10,7 @@ Q_DECLARE_METATYPE(replies::Kind)
 class TstStaleReplyGuard : public QObject
 {
     Q_OBJECT
-private slots:
+  private slots:
     void noRestart_nothingDropped();
     void restartWithNothingInFlight_nothingDropped();
     void lateReply_droppedOnce_data();
