@@ -158,6 +158,12 @@ private slots:
 private:
     uint8_t lang_cn = 0; // nonzero: Chinese texts
 
+    // Sets every caption of the window in one language and shows the status texts again.
+    void Switch_Language_Text(bool chinese);
+
+private slots:
+    void on_actionLanguage_triggered();
+
     // ===================================================================== engine: sequencer/replies/read/write/password/auto write/beeper
 private:
     CommandState m_cmd;
@@ -305,6 +311,27 @@ private:
 
     void GetLumenTimer(const constlumen::Points& timer);
     void GetLumenLevel(const constlumen::Points& level);
+    void showCloCorrectionNotice();
+    // Shows a driver's colour-temperature range; the result does not depend on the
+    // range shown before.
+    void showCctRange(uint16_t coolest, uint16_t warmest);
+
+public:
+    enum class FileDialogMode : uint8_t { Open, Save };
+    /// Chooses the configuration file to open or save (caption, proposed name, filter);
+    /// an empty path means the user cancelled. Tests install one; the default is
+    /// QFileDialog.
+    using FileDialogHook = std::function<QString(FileDialogMode mode, const QString& caption,
+                                                 const QString& proposedName,
+                                                 const QString& filter)>;
+    void setFileDialogHook(FileDialogHook hook);
+
+private:
+    FileDialogHook m_file_dialog_hook;
+    QString chooseConfigFile(FileDialogMode mode, const QString& caption,
+                             const QString& proposedName);
+    // Change_Current with the shown channel count, then Get_CCT_Data.
+    void pullPanelsIntoImage();
 
 private slots:
     // image
@@ -319,6 +346,7 @@ private slots:
     void Tip_Current_CH1(bool state, uint16_t u16_min, uint16_t u16_max);
     void Tip_Current_CH2(bool state, uint16_t u16_min, uint16_t u16_max);
     void Tip_Current_CH3(bool state, uint16_t u16_min, uint16_t u16_max);
+    void Open_Use_Function(uint8_t functions);
 
     // constant lumen
     void SetLumen();
@@ -326,7 +354,19 @@ private slots:
     void Update_CLO_Chart();
     void Set_ConstLumen_Enable(bool state);
     bool switchButton_Status(bool state);
+    void on_LumentableWidget_cellChanged(int row, int column);
+    void Cal_ConstantLumenData(uint8_t max, uint8_t min, int item_value, int row, int column);
+    uint8_t Jude_ConstantTime_Legal(uint8_t index, uint8_t value);
+    void Increase_ConstantTime(uint8_t index, uint8_t value);
+    bool Check_ConstantData();
+    void Update_TableWidgetItem(int row, int column, int item_value);
 
     // colour temperature
     void Get_CCT_Data();
+    void Update_CCT_Chart();
+    bool deleteAllitemsOfLayout(QLayout* layout);
+
+    // configuration file
+    void on_actionOpen_BIN_configure_triggered();
+    void on_actionSave_BIN_configure_triggered();
 };

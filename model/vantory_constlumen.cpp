@@ -3,6 +3,7 @@
 
 #include "model/constlumen.h"
 #include "model/tagfields.h"
+#include "widgets/noticewidget.h"
 
 #include <QSignalBlocker>
 #include <QTableWidgetItem>
@@ -11,6 +12,10 @@
 
 namespace
 {
+
+constexpr int kNoticeMs = 3000;
+constexpr int kTimeRow = 0;
+constexpr int kLevelRow = 1;
 
 void fillRow(QTableWidget* table, int row, const constlumen::Points& values)
 {
@@ -24,12 +29,12 @@ void fillRow(QTableWidget* table, int row, const constlumen::Points& values)
 
 void Vantory::GetLumenTimer(const constlumen::Points& timer)
 {
-    fillRow(ui->LumentableWidget, 0, timer);
+    fillRow(ui->LumentableWidget, kTimeRow, timer);
 }
 
 void Vantory::GetLumenLevel(const constlumen::Points& level)
 {
-    fillRow(ui->LumentableWidget, 1, level);
+    fillRow(ui->LumentableWidget, kLevelRow, level);
 }
 
 void Vantory::SetLumen()
@@ -38,8 +43,8 @@ void Vantory::SetLumen()
     constlumen::Points times{};
     constlumen::Points levels{};
     for (int column = 0; column < tagoffset::CloPoints; ++column) {
-        const QTableWidgetItem* time = table->item(0, column);
-        const QTableWidgetItem* level = table->item(1, column);
+        const QTableWidgetItem* time = table->item(kTimeRow, column);
+        const QTableWidgetItem* level = table->item(kLevelRow, column);
         times[size_t(column)] = constlumen::cellValue(time ? time->text() : QString());
         levels[size_t(column)] = constlumen::cellValue(level ? level->text() : QString());
     }
@@ -79,4 +84,72 @@ bool Vantory::switchButton_Status(bool state)
     Set_ConstLumen_Enable(state);
     constlumen::setEnabled(m_image, state);
     return state;
+}
+
+void Vantory::on_LumentableWidget_cellChanged(int row, int column)
+{
+    const QTableWidgetItem* item = ui->LumentableWidget->item(row, column);
+    if (!item)
+        return;
+    const int value = item->text().toInt();
+    Cal_ConstantLumenData(constlumen::TimeMax,
+                          row == kTimeRow ? constlumen::TimeMin : constlumen::LevelMin, value, row,
+                          column);
+}
+
+void Vantory::Cal_ConstantLumenData(uint8_t max, uint8_t min, int item_value, int row, int column)
+{
+    const constlumen::EditResult edit = constlumen::Cal_ConstantLumenData(
+        constlumen::times(m_image), constlumen::levels(m_image), max, min, item_value, row, column);
+    if (edit.cellText.isEmpty())
+        return; // not a cell of the curve
+
+    constlumen::storeTimes(m_image, edit.times);
+    constlumen::storeLevels(m_image, edit.levels);
+    // The warning comes before the cell is rewritten, as the user sees it happen.
+    if (edit.warn)
+        showModalWarning(constlumen::warningTitle(lang_cn != 0),
+                         lang_cn ? edit.warningCn : edit.warningEn);
+    if (edit.reshowTimes)
+        GetLumenTimer(edit.times);
+    Update_TableWidgetItem(row, column, edit.cellText.toInt());
+    if (edit.redraw)
+        SetLumen();
+}
+
+uint8_t Vantory::Jude_ConstantTime_Legal(uint8_t index, uint8_t value)
+{
+    return constlumen::Jude_ConstantTime_Legal(constlumen::times(m_image), index, value);
+}
+
+void Vantory::Increase_ConstantTime(uint8_t index, uint8_t value)
+{
+    if (index >= tagoffset::CloPoints)
+        return;
+    constlumen::Points times = constlumen::times(m_image);
+    constlumen::Increase_ConstantTime(times, index, value);
+    constlumen::storeTimes(m_image, times);
+    GetLumenTimer(times);
+}
+
+bool Vantory::Check_ConstantData()
+{
+    constlumen::Points times = constlumen::times(m_image);
+    if (!constlumen::Check_ConstantData(times))
+        return false;
+    constlumen::storeTimes(m_image, times);
+    showCloCorrectionNotice();
+    return true;
+}
+
+void Vantory::showCloCorrectionNotice()
+{
+    m_notice->showNotice(this, constlumen::correctionNotice(lang_cn != 0), kNoticeMs);
+}
+
+void Vantory::Update_TableWidgetItem(int row, int column, int item_value)
+{
+    QTableWidget* table = ui->LumentableWidget;
+    const QSignalBlocker blocker(table);
+    table->setItem(row, column, new QTableWidgetItem(QString::number(item_value)));
 }

@@ -72,3 +72,9 @@ void Vantory::Tip_Current_CH3(bool state, uint16_t u16_min, uint16_t u16_max)
                                           : QStringLiteral("CH3 Current(mA)"),
                                     u16_min, u16_max, QStringLiteral("mA"));
 }
+
+void Vantory::Open_Use_Function(uint8_t functions)
+{
+    // Kept for the window's slot set; the option panels follow the driver type instead.
+    Q_UNUSED(functions);
+}

@@ -44,8 +44,7 @@ void Vantory::Update_Drive_Info()
     GetLumenTimer(drive.cloTimes);
     Update_CLO_Chart();
 
-    ui->CoolestspinBox->setValue(drive.cctCoolest);
-    ui->WormestspinBox->setValue(drive.cctWarmest);
+    showCctRange(drive.cctCoolest, drive.cctWarmest);
 
     ui->label_GearOperatingTime->setText(drive.gearTimeText);
     ui->label_LoadOperatingTime->setText(drive.loadTimeText);

@@ -1,0 +1,130 @@
+#include "app/vantory.h"
+#include "ui_vantory.h"
+
+#include "engine/enginetexts.h"
+#include "model/configfile.h"
+#include "model/currents.h"
+#include "model/modellog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QSaveFile>
+
+// Opening and saving a configuration file: the raw 512-byte tag image.
+
+namespace
+{
+
+// The dialog captions are the same in both languages.
+const QString kOpenCaption = QStringLiteral("打开文件");
+const QString kSaveCaption = QStringLiteral("保存文件");
+
+// %1 is the file name, %2 the system's reason or a size.
+constexpr BiText kCannotOpen{"无法打开文件“%1”：%2", "Cannot open the file \"%1\": %2"};
+constexpr BiText kCannotRead{"无法读取文件“%1”：%2", "Cannot read the file \"%1\": %2"};
+constexpr BiText kTooShort{"文件“%1”只有 %2 字节，配置文件必须有 512 字节，未载入任何数据。",
+                           "The file \"%1\" holds only %2 bytes; a configuration file has 512 "
+                           "bytes. Nothing was loaded."};
+constexpr BiText kCannotSave{"无法保存文件“%1”：%2", "Cannot save the file \"%1\": %2"};
+
+} // namespace
+
+void Vantory::setFileDialogHook(FileDialogHook hook)
+{
+    m_file_dialog_hook = std::move(hook);
+}
+
+QString Vantory::chooseConfigFile(FileDialogMode mode, const QString& caption,
+                                  const QString& proposedName)
+{
+    const QString filter = configfile::fileFilter();
+    if (m_file_dialog_hook)
+        return m_file_dialog_hook(mode, caption, proposedName, filter);
+    if (mode == FileDialogMode::Open)
+        return QFileDialog::getOpenFileName(this, caption, QString(), filter);
+    return QFileDialog::getSaveFileName(this, caption, proposedName, filter);
+}
+
+void Vantory::pullPanelsIntoImage()
+{
+    // Change_Current belongs to the write operations; until that slot is part of the
+    // window the same rule is applied here directly.
+    if (!callEngineHook(EngineHook::ChangeCurrent, Q_ARG(uint8_t, m_channel_count))) {
+        const std::array<uint16_t, 3> values = {
+            static_cast<uint16_t>(ui->Currentwidget_ch1->value()),
+            static_cast<uint16_t>(ui->Currentwidget_ch2->value()),
+            static_cast<uint16_t>(ui->Currentwidget_ch3->value())};
+        currents::changeCurrent(m_image, m_channel_count, values);
+    }
+    Get_CCT_Data();
+}
+
+void Vantory::on_actionOpen_BIN_configure_triggered()
+{
+    const QString path = chooseConfigFile(FileDialogMode::Open, kOpenCaption, QString());
+    if (path.isEmpty())
+        return; // cancelled
+    const QString shownName = QDir::toNativeSeparators(path);
+
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        showWarningText(kCannotOpen.pick(lang_cn).arg(shownName, file.errorString()));
+        return;
+    }
+    // Only the first 512 bytes are the image; the rest of a longer file is not read.
+    QByteArray bytes;
+    while (bytes.size() < configfile::FileSize) {
+        const QByteArray piece = file.read(configfile::FileSize - bytes.size());
+        if (piece.isEmpty())
+            break;
+        bytes.append(piece);
+    }
+    if (file.error() != QFileDevice::NoError) {
+        showWarningText(kCannotRead.pick(lang_cn).arg(shownName, file.errorString()));
+        return;
+    }
+    file.close();
+
+    const configfile::LoadResult result = configfile::loadConfig(bytes, m_image);
+    if (!result.ok()) {
+        qCDebug(lcModel) << "configuration file too short:" << path << bytes.size();
+        showWarningText(kTooShort.pick(lang_cn).arg(shownName, QString::number(bytes.size())));
+        return;
+    }
+    if (result.repaired)
+        showCloCorrectionNotice();
+
+    Update_Bank_Buff();
+    Update_Product_Info();
+    Update_Drive_Info();
+}
+
+void Vantory::on_actionSave_BIN_configure_triggered()
+{
+    // The clock may not have ticked yet right after start.
+    const QDateTime stamp = current_time.isValid() ? current_time : QDateTime::currentDateTime();
+    const QString proposed = configfile::proposedFileName(ui->Productlabel->text(), stamp);
+    const QString path = chooseConfigFile(FileDialogMode::Save, kSaveCaption, proposed);
+    if (path.isEmpty())
+        return; // cancelled
+    const QString shownName = QDir::toNativeSeparators(path);
+
+    // Written beside the target and renamed over it on commit, so a failed save leaves
+    // an existing file as it was.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        showWarningText(kCannotSave.pick(lang_cn).arg(shownName, file.errorString()));
+        return;
+    }
+
+    pullPanelsIntoImage();
+    const QByteArray bytes = configfile::saveBytes(m_image);
+    if (file.write(bytes) != bytes.size() || !file.commit()) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        showWarningText(kCannotSave.pick(lang_cn).arg(shownName, reason));
+        return;
+    }
+    qCDebug(lcModel) << "configuration saved:" << path;
+}
