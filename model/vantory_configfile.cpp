@@ -24,8 +24,8 @@ const QString kSaveCaption = QStringLiteral("保存文件");
 constexpr BiText kCannotOpen{"无法打开文件“%1”：%2", "Cannot open the file \"%1\": %2"};
 constexpr BiText kCannotRead{"无法读取文件“%1”：%2", "Cannot read the file \"%1\": %2"};
 constexpr BiText kTooShort{"文件“%1”只有 %2 字节，配置文件必须有 512 字节，未载入任何数据。",
-                           "The file \"%1\" holds only %2 bytes; a configuration file has 512 "
-                           "bytes. Nothing was loaded."};
+                           "The file \"%1\" is only %2 bytes long; a configuration file has "
+                           "512 bytes. Nothing was loaded."};
 constexpr BiText kCannotSave{"无法保存文件“%1”：%2", "Cannot save the file \"%1\": %2"};
 
 } // namespace
@@ -113,7 +113,9 @@ void Vantory::on_actionSave_BIN_configure_triggered()
     // Written beside the target and renamed over it on commit, so a failed save leaves
     // an existing file as it was.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    // Unbuffered, so that a short write (a full disk) shows in write()'s result; through
+    // the buffer Qt can lose it and still commit.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         showWarningText(kCannotSave.pick(lang_cn).arg(shownName, file.errorString()));
         return;
     }

@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QVector>
 #include <QtTest>
 #include <memory>
@@ -32,6 +33,7 @@ struct VantoryProbe {
     static bool cloChartReady(Vantory& w) { return w.clo_chart_ready; }
     static NoticeWidget* notice(Vantory& w) { return w.m_notice; }
     static QDateTime& currentTime(Vantory& w) { return w.current_time; }
+    static QTimer* clockTimer(Vantory& w) { return w.clock_timer; }
     static QGridLayout* chartLayoutCct(Vantory& w) { return w.chart_layout_cct; }
     static RangeSlider* cctSlider(Vantory& w) { return w.cct_slider; }
     static QLabel* statusResult(Vantory& w) { return w.status_result; }
