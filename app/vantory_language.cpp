@@ -101,7 +101,8 @@ void Vantory::Switch_Language_Text(bool chinese)
     for (const Caption& caption : kCaptions)
         caption.apply(*ui, caption.text.pick(chinese));
     for (const ChannelCaption& channel : kChannelCaptions)
-        (ui->*channel.widget)->setLabels(channel.channel.pick(chinese), channel.title.pick(chinese));
+        (ui->*channel.widget)
+            ->setLabels(channel.channel.pick(chinese), channel.title.pick(chinese));
     // The lumen chart's axis name is the same in both languages; it has no title.
     ui->widget_constlumen->setTitle(QString());
     ui->widget_constlumen->setY_Name(QStringLiteral("level"));
