@@ -30,7 +30,7 @@ template <auto Member> void setCaption(Ui::Vantory& ui, const QString& text)
 }
 
 // Every caption that follows the language. The form starts with the English column,
-// except "Software Version" and "Dirver Type", which only the first switch corrects.
+// except "Software Version" and "Dirver Type", which read as below only after a switch.
 constexpr Caption kCaptions[] = {
     {setCaption<&Ui::Vantory::actionselect>, {"连接配置", "Reader Config"}},
     {setCaption<&Ui::Vantory::actionOpen_BIN_configure>, {"读取档案", "Read File"}},
