@@ -3,7 +3,6 @@
 
 #include "engine/enginetexts.h"
 #include "model/configfile.h"
-#include "model/currents.h"
 #include "model/modellog.h"
 
 #include <QDir>
@@ -48,15 +47,9 @@ QString Vantory::chooseConfigFile(FileDialogMode mode, const QString& caption,
 
 void Vantory::pullPanelsIntoImage()
 {
-    // Change_Current belongs to the write operations; until that slot is part of the
-    // window the same rule is applied here directly.
-    if (!callEngineHook(EngineHook::ChangeCurrent, Q_ARG(uint8_t, m_channel_count))) {
-        const std::array<uint16_t, 3> values = {
-            static_cast<uint16_t>(ui->Currentwidget_ch1->value()),
-            static_cast<uint16_t>(ui->Currentwidget_ch2->value()),
-            static_cast<uint16_t>(ui->Currentwidget_ch3->value())};
-        currents::changeCurrent(m_image, m_channel_count, values);
-    }
+    // Change_Current is one of the write operations, reached like the write preparation
+    // reaches it.
+    callEngineHook(EngineHook::ChangeCurrent, Q_ARG(uint8_t, m_channel_count));
     Get_CCT_Data();
 }
 
