@@ -27,6 +27,14 @@ constexpr int kMaxReadBlocks = (kMaxReply - kReplyOverhead - 2) / kReadRecordSiz
 constexpr uint8_t kTrTypeIso15693 = 0x03;
 constexpr int kHungPollMs = 20;
 
+// Every 4-byte block with its bytes in reverse order (the reader's order <-> the tag's).
+QByteArray reversedBlocks(QByteArray data)
+{
+    for (int i = 0; i + 4 <= data.size(); i += 4)
+        std::reverse(data.begin() + i, data.begin() + i + 4);
+    return data;
+}
+
 } // namespace
 
 SimFeig::SimFeig(ReaderField* field) : m_field(field) {}
@@ -270,7 +278,8 @@ SimFeig::Outcome SimFeig::readOrWrite(bool write, const QByteArray& data, SimCom
         return out;
     }
     QByteArray blocks;
-    const uint8_t isoError = write ? tag->writeBlocks(first, count, data.mid(13))
+    // The reader carries every block most significant byte first, in both directions.
+    const uint8_t isoError = write ? tag->writeBlocks(first, count, reversedBlocks(data.mid(13)))
                                    : tag->readBlocks(first, count, &blocks);
     if (isoError != 0) {
         record->airTimeUs = ReaderField::airTimeUs(requestBytes, 4);

@@ -18,7 +18,8 @@
 ///                        no tag: status 01 without data.
 ///   read B0 23           status 0: [6] blocks, [7] block size 4, per block a security
 ///                        status byte and the 4 data bytes in reverse order.
-///   write B0 24          status 0 without data: exactly 02 00 08 00 B0 00 90 DF.
+///   write B0 24          request blocks in reverse order, as a read gives them;
+///                        status 0 without data: exactly 02 00 08 00 B0 00 90 DF.
 ///   transparent BF       status 0 with the tag's raw response (with its CRC) from [6];
 ///                        the tag's error response gives status 95 and its error code.
 ///   set output 72        status 0 without data.

@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QtTest>
+#include <algorithm>
 #include <array>
 #include <memory>
 
@@ -16,6 +17,13 @@ const QByteArray kFixedPassword = QByteArray::fromHex("7130458269154038");
 int u8(const QByteArray& a, int i)
 {
     return static_cast<uint8_t>(a.at(i));
+}
+
+QByteArray reversedBlocks(QByteArray data)
+{
+    for (int i = 0; i + 4 <= data.size(); i += 4)
+        std::reverse(data.begin() + i, data.begin() + i + 4);
+    return data;
 }
 
 QByteArray blockData(int first, int count)
@@ -195,11 +203,14 @@ void TstSimFeig::read_failures()
 void TstSimFeig::write_successIsExactFrame()
 {
     const QByteArray data = blockData(64, 10);
-    const QByteArray reply =
-        send(m_frames.Feig_WriteBlocks(m_tag->uidMsbFirst(), 64, 10, data, data.size()));
+    const QByteArray reply = send(
+        m_frames.Feig_WriteBlocks(m_tag->uidMsbFirst(), 64, 10, reversedBlocks(data), data.size()));
     QCOMPARE(reply, QByteArray::fromHex("02000800B00090DF"));
+    // The frame carries each block most significant byte first, as a read returns it.
     QCOMPARE(m_tag->memory().mid(256, 40), data);
     QCOMPARE(m_tag->memory().left(256), QByteArray(256, '\0'));
+    const QByteArray back = send(m_frames.Feig_ReadBlocks(m_tag->uidMsbFirst(), 64, 1));
+    QCOMPARE(back.mid(9, 4), reversedBlocks(data.left(4)));
 }
 
 void TstSimFeig::write_protectedTag_isoError()
@@ -217,7 +228,7 @@ void TstSimFeig::write_protectedTag_isoError()
     QCOMPARE(u8(open, 5), 0);
     QCOMPARE(send(m_frames.Feig_WriteBlocks(m_tag->uidMsbFirst(), 0, 2, data, 8)),
              QByteArray::fromHex("02000800B00090DF"));
-    QCOMPARE(m_tag->memory().left(8), data);
+    QCOMPARE(m_tag->memory().left(8), reversedBlocks(data));
 }
 
 void TstSimFeig::write_absentTag_noTransponder()
