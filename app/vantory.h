@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/readerbackends.h"
+#include "engine/autoscan.h"
 #include "engine/commandstate.h"
 #include "engine/stalereplyguard.h"
 #include "model/constlumen.h"
@@ -12,6 +13,7 @@
 #include <QLoggingCategory>
 #include <QMainWindow>
 #include <QString>
+#include <QVector>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -218,8 +220,9 @@ public:
     /// false (and no message) when it cannot be opened.
     bool connectFeig();
 
-    /// Slots of the engine that are reached by name, so that the files adding them need
-    /// no change elsewhere (signatures in engine/vantory_sequencer.cpp).
+    /// Engine slots reachable by name. The engine calls its own slots directly; this stays
+    /// only for callers outside the engine that still use it (signatures in
+    /// engine/vantory_sequencer.cpp).
     enum class EngineHook : uint8_t {
         WriteDriveInfo,           // Write_Drive_Info(), sequence 0xFD
         AutoWritePasswordAndBank, // Auto_Write_Password_And_Bank(), sequence 0xFC
@@ -262,6 +265,18 @@ private:
     bool m_last_send_ok = false;          // whether the last command was handed to the link
     bool m_beep_failure_reported = false; // a refused beeper command was traced in this pattern
 
+    // write: the n bytes at p when they lie inside one of the window's own byte buffers
+    // (image copies, bank buffer, UIDs), else empty; the pointer slots go through it.
+    QByteArray ownBytes(const uint8_t* p, int n) const;
+    void writeBlocks(const QByteArray& id, uint8_t block, const QByteArray& data, uint8_t count);
+
+    // auto write: tags handled while they stay on the reader, and the UIDs of the last
+    // inventory of the loop in reader order.
+    autoscan::HandledTags m_handled_tags;
+    QVector<QByteArray> m_scan_uids;
+    void takeAutoScanInventory();
+    void selectScanTag(const QByteArray& id);
+
 private slots:
     // sequencer
     void Control_RW(uint8_t type, uint8_t readcnt);
@@ -294,6 +309,32 @@ private slots:
     void Auto_Continue_Read_DriverInfo();
     void Special_Read_Data(uint8_t addr, uint8_t num);
     void Continue_Read();
+
+    // write
+    void on_actionWrite_triggered();
+    void Write_BlOCK_NUM(uint8_t* uid, uint8_t block_addr, uint8_t* data, uint8_t datalenth);
+    void Write_Once_BANK(uint8_t banknum, uint8_t* bankdata, uint8_t offset, uint8_t mode);
+    void Write_Product_Info();
+    void Write_Drive_Info();
+    void Auto_Write_Password_And_Bank();
+    void Write_ST25DV02K_Info(uint8_t banknum, uint8_t* bankdata);
+    void Set_Current(uint8_t banknum, uint8_t* bankdata);
+    void Write_Once_BANK_Pswd1();
+    void Change_Current(uint8_t channel);
+    void Change_ST25DV02K_PWM1();
+
+    // passwords
+    void Open_PresentPassword(QString presenpassword, uint8_t password_number);
+    void Change_Password(uint8_t password_number);
+    void Change_RW_Config(uint8_t rfa1ss_value);
+    void Configure_Tag_System();
+
+    // auto write
+    void on_actionAuto_Write_triggered();
+    void AutoWriteProcess();
+    void Open_Auto_Scan();
+    bool Detection_UID_Value(uint8_t* uid);
+    bool My_Compare(uint8_t* now, uint8_t* last, uint8_t size);
 
     // beeper
     void Start_Beep(uint8_t cnt);

@@ -13,6 +13,8 @@ void Vantory::TIMER0_HANDLE()
 void Vantory::SetTime()
 {
     UpdateDateTime();
+    if (auto_scan)
+        AutoWriteProcess();
 }
 
 void Vantory::UpdateDateTime()

@@ -18,5 +18,7 @@ inline constexpr BiText ReaderWarningCaption{"警告！", "Warning！"};
 inline constexpr BiText ReaderNotConnected{
     "阅读器未连接，请连接阅读器！", "The reader is not connected, please connect the reader!"};
 inline constexpr BiText WarningCaption{"警告！", "Warning!"};
+inline constexpr BiText ModelsInconsistent{"机型不一致，写入失败",
+                                           "The models are inconsistent. Write failed"};
 
 } // namespace enginetext

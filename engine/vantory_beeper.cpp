@@ -84,7 +84,7 @@ void Vantory::Beep_Recevie()
         return;
     qCDebug(lcEngine) << "Beep_Recevie：蜂鸣器结束";
     if (auto_scan)
-        callEngineHook(EngineHook::OpenAutoScan);
+        Open_Auto_Scan();
 }
 
 void Vantory::reportBeeperFailure()

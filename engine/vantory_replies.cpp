@@ -28,8 +28,11 @@ constexpr int kDeviceNameLength = 17;
 void Vantory::connectR321()
 {
     // The outcome arrives through myhid::usbConnect, wired to in_usbConnect at construction.
+    // An open link is not opened again, but the dialog has just painted the label red.
     if (m_myhid->Is_Connected() == 0)
         m_myhid->Connect();
+    else
+        Tip_R321_Conncect_Succeed(lang_cn);
 }
 
 bool Vantory::connectFeig()
@@ -106,6 +109,7 @@ void Vantory::Analyse_Receive_Data(QByteArray rxArray)
         } else {
             uid.fill(0);
             tag_index = 0;
+            m_handled_tags.clear(); // no tag on the reader any more
             if (!auto_scan) {
                 Failed_State(QStringLiteral("<操作失败1：标签无响应>\r\n"));
                 Tip_NoLabel(lang_cn);
@@ -199,12 +203,14 @@ void Vantory::FE_Analyse_Receive_Data(QByteArray data)
         } else {
             uid.fill(0);
             tag_index = 0;
+            m_handled_tags.clear();
         }
         break;
     case Kind::NoTag:
         if (auto_scan) {
             uid.fill(0);
             tag_index = 0;
+            m_handled_tags.clear();
             scan_request = 1;
         } else {
             Failed_State(QStringLiteral("<操作失败3：标签无应答>"));
@@ -300,6 +306,7 @@ void Vantory::storeInventoryUid(const QByteArray& id)
     }
     if (auto_scan) {
         qCDebug(lcEngine) << "<自动扫描获取UID成功>\r\n";
+        takeAutoScanInventory();
         return;
     }
     qCDebug(lcEngine) << "<UID获取成功>\r\n";

@@ -17,8 +17,8 @@
 namespace
 {
 
-// Slots that other engine files add later are reached by name, so that this file does
-// not have to change when they arrive. Order follows Vantory::EngineHook.
+// Engine slots reachable by name for callers outside the engine. Order follows
+// Vantory::EngineHook.
 constexpr const char* kHookSignatures[] = {
     "Write_Drive_Info()",
     "Auto_Write_Password_And_Bank()",
@@ -72,21 +72,19 @@ void Vantory::CheckCmdSequence()
         Special_Read_Data(special_addr, special_num);
         return;
     case SeqCode::WriteDrive:
-        callEngineHook(EngineHook::WriteDriveInfo);
+        Write_Drive_Info();
         return;
     case SeqCode::WriteAll:
-        callEngineHook(EngineHook::AutoWritePasswordAndBank);
+        Auto_Write_Password_And_Bank();
         return;
     case SeqCode::WriteProduct:
-        callEngineHook(EngineHook::WriteProductInfo);
+        Write_Product_Info();
         return;
     case SeqCode::SetCurrent:
-        callEngineHook(EngineHook::SetCurrent, Q_ARG(uint8_t, m_cmd.set_current_block),
-                       Q_ARG(uint8_t*, m_image.image_v2.data() + kDriveAreaOffset));
+        Set_Current(m_cmd.set_current_block, m_image.image_v2.data() + kDriveAreaOffset);
         return;
     case SeqCode::WritePwmTag:
-        callEngineHook(EngineHook::WriteSt25dv02kInfo, Q_ARG(uint8_t, kPwmBlock),
-                       Q_ARG(uint8_t*, m_image.image_v2.data()));
+        Write_ST25DV02K_Info(kPwmBlock, m_image.image_v2.data());
         return;
     default:
         return;
@@ -121,6 +119,9 @@ void Vantory::Succeed_End_State(QString str)
 void Vantory::Failed_State(QString str)
 {
     qCDebug(lcEngine).noquote() << str;
+    // The suppression belongs to the success of the sequence that failed; left set, it
+    // would silence the next operation's success beep.
+    suppress_success_beep = 0;
     Start_Beep(2);
 }
 
@@ -173,13 +174,13 @@ void Vantory::Select_Auto_Write(uint8_t index)
     switch (index) {
     case 0:
         m_cmd.send_cnt = 16;
-        callEngineHook(EngineHook::ChangeCurrent, Q_ARG(uint8_t, channels));
+        Change_Current(channels);
         Get_CCT_Data();
         break;
     case 1:
         m_cmd.send_cnt = 8;
         m_cmd.cmd_type = SeqCode::WriteDrive;
-        callEngineHook(EngineHook::ChangeCurrent, Q_ARG(uint8_t, channels));
+        Change_Current(channels);
         Get_CCT_Data();
         break;
     case 2:
@@ -190,12 +191,12 @@ void Vantory::Select_Auto_Write(uint8_t index)
         m_cmd.send_cnt = 1;
         m_cmd.set_current_block = 64;
         m_cmd.cmd_type = SeqCode::SetCurrent;
-        callEngineHook(EngineHook::ChangeCurrent, Q_ARG(uint8_t, channels));
+        Change_Current(channels);
         break;
     case 4:
         m_cmd.send_cnt = 9;
         m_cmd.cmd_type = SeqCode::WritePwmTag;
-        callEngineHook(EngineHook::ChangePwm1);
+        Change_ST25DV02K_PWM1();
         break;
     default:
         break;

@@ -1,0 +1,286 @@
+// Write operations: the Write action, the step slots of the write sequences, the bank
+// writer that cuts a bank into four commands, the block writer, and the slots that pull
+// the panel values into the tag image just before a write.
+#include "app/vantory.h"
+#include "ui_vantory.h"
+
+#include "engine/enginelog.h"
+#include "engine/enginetexts.h"
+#include "engine/writeplan.h"
+#include "model/currents.h"
+#include "model/tagfields.h"
+#include "readers/feigworker.h"
+#include "readers/myfeigusb.h"
+#include "readers/myreader.h"
+#include "widgets/noticewidget.h"
+
+#include <functional>
+
+using replies::Kind;
+
+namespace
+{
+
+constexpr uint8_t kReaderFeig = 1;
+constexpr uint8_t kReaderR321 = 2;
+constexpr int kNoticeMs = 3000;
+constexpr uint8_t kPwmBlock = 248;
+// Set_Current writes the block that holds the channel-1 current: the third of its bank.
+constexpr uint8_t kCurrentBlockInBank = 2;
+
+bool inside(const uint8_t* p, int n, const uint8_t* begin, size_t size)
+{
+    const std::less_equal<const uint8_t*> le;
+    return n >= 0 && le(begin, p) && le(p, begin + size) &&
+           static_cast<size_t>(n) <= size - static_cast<size_t>(p - begin);
+}
+
+} // namespace
+
+QByteArray Vantory::ownBytes(const uint8_t* p, int n) const
+{
+    if (!p || n <= 0)
+        return {};
+    const std::pair<const uint8_t*, size_t> buffers[] = {
+        {m_image.image_v2.data(), m_image.image_v2.size()},
+        {m_image.image_legacy.data(), m_image.image_legacy.size()},
+        {m_image.bank_buffer.data(), m_image.bank_buffer.size()},
+        {uid.data(), uid.size()},
+        {uid_reversed.data(), uid_reversed.size()},
+        {last_uid.data(), last_uid.size()},
+    };
+    for (const auto& [begin, size] : buffers) {
+        if (inside(p, n, begin, size))
+            return QByteArray(reinterpret_cast<const char*>(p), n);
+    }
+    qCWarning(lcEngine) << "write data outside the tag image refused:" << n << "bytes";
+    return {};
+}
+
+void Vantory::on_actionWrite_triggered()
+{
+    if (!Detection_Usb_Statue(1))
+        return;
+    // The configuration in the window must be for the model that was read last.
+    const QByteArray model = tagfields::modelNameField(m_image);
+    const QByteArray snapshot(reinterpret_cast<const char*>(model_snapshot.data()),
+                              static_cast<int>(model_snapshot.size()));
+    if (model != snapshot) {
+        m_notice->showNotice(this, enginetext::ModelsInconsistent.pick(lang_cn), kNoticeMs);
+        return;
+    }
+    Control_RW(SeqCode::WriteDrive, 0);
+    if (chip_code == tagfields::ChipPwm)
+        Select_Auto_Write(4);
+    else if (chip_code == tagfields::ChipP)
+        Select_Auto_Write(1);
+}
+
+void Vantory::Write_BlOCK_NUM(uint8_t* uid, uint8_t block_addr, uint8_t* data, uint8_t datalenth)
+{
+    const QByteArray id = ownBytes(uid, autoscan::kUidBytes);
+    const QByteArray blocks = ownBytes(data, writeplan::kBlockBytes * datalenth);
+    if (id.isEmpty() || blocks.isEmpty())
+        return;
+    writeBlocks(id, block_addr, blocks, datalenth);
+}
+
+void Vantory::writeBlocks(const QByteArray& id, uint8_t block, const QByteArray& data,
+                          uint8_t count)
+{
+    if (reader_type == kReaderFeig) {
+        const QByteArray reversed = writeplan::reverseEachBlock(data);
+        sendFeigFrame(m_feig->Feig_WriteBlocks(id, block, count, reversed, reversed.size()),
+                      Kind::WriteBlocks);
+    } else if (reader_type == kReaderR321) {
+        sendR321Frame(m_myreader->Cmd_WriteBlocks(id, block, data, count), Kind::WriteBlocks);
+    }
+}
+
+void Vantory::Write_Once_BANK(uint8_t banknum, uint8_t* bankdata, uint8_t offset, uint8_t mode)
+{
+    const std::optional<writeplan::Piece> piece =
+        writeplan::bankPiece(banknum, offset, m_cmd.write_part_step);
+    if (!piece)
+        return;
+    const QByteArray bank = ownBytes(bankdata, writeplan::bankBytesUsed(offset));
+    if (!bank.isEmpty()) {
+        writeBlocks(uidBytes(), piece->firstBlock,
+                    bank.mid(piece->byteOffset, writeplan::kBlockBytes * piece->count),
+                    piece->count);
+    }
+    if (m_cmd.write_part_step < writeplan::kPiecesPerBank) {
+        ++m_cmd.write_part_step;
+    } else if (mode != 0) {
+        ++m_cmd.write_bank_step;
+        m_cmd.write_part_step = 1;
+    } else {
+        m_cmd.cmd_type = 0;
+    }
+}
+
+void Vantory::Write_Product_Info()
+{
+    uint8_t* buffer = m_image.bank_buffer.data();
+    if (m_cmd.send_enable == 1) {
+        switch (m_cmd.write_bank_step) {
+        case 1:
+            // Nothing to send: the step only lets the next tick begin with bank 0.
+            m_cmd.write_bank_step = 2;
+            m_cmd.ack = 1;
+            break;
+        case 2:
+            Write_Once_BANK(0, buffer, writeplan::kPieceBlocks, 1);
+            break;
+        case 3:
+            Write_Once_BANK(32, buffer + 128, writeplan::kPieceBlocks, 0);
+            break;
+        default:
+            break;
+        }
+    }
+    stepHandshake(m_cmd.send_cnt);
+}
+
+void Vantory::Write_Drive_Info()
+{
+    uint8_t* buffer = m_image.bank_buffer.data();
+    if (m_cmd.send_enable == 1) {
+        switch (m_cmd.write_bank_step) {
+        case 1:
+            Write_Once_BANK(64, buffer + 256, writeplan::kPieceBlocks, 1);
+            break;
+        case 2:
+            Write_Once_BANK(96, buffer + 384, writeplan::kPieceBlocks, 0);
+            break;
+        default:
+            break;
+        }
+    }
+    stepHandshake(m_cmd.send_cnt);
+}
+
+void Vantory::Auto_Write_Password_And_Bank()
+{
+    uint8_t* buffer = m_image.bank_buffer.data();
+    if (m_cmd.send_enable == 1) {
+        switch (m_cmd.write_bank_step) {
+        case 1:
+            // Nothing to send; re-armed within this tick (the handshake below), so that
+            // the next tick writes bank 0. Re-arming before the handshake would be undone
+            // by it and the sequence would never start.
+            m_cmd.write_bank_step = 2;
+            m_cmd.ack = 1;
+            break;
+        case 2:
+            Write_Once_BANK(0, buffer, writeplan::kPieceBlocks, 1);
+            break;
+        case 3:
+            Write_Once_BANK(32, buffer + 128, writeplan::kPieceBlocks, 1);
+            break;
+        case 4:
+            Write_Once_BANK(64, buffer + 256, writeplan::kPieceBlocks, 1);
+            break;
+        case 5:
+            Write_Once_BANK(96, buffer + 384, writeplan::kPieceBlocks, 0);
+            break;
+        default:
+            break;
+        }
+    }
+    stepHandshake(m_cmd.send_cnt);
+}
+
+void Vantory::Write_ST25DV02K_Info(uint8_t banknum, uint8_t* bankdata)
+{
+    uint8_t* buffer = m_image.bank_buffer.data();
+    if (m_cmd.send_enable == 1) {
+        switch (m_cmd.write_bank_step) {
+        case 1:
+            Write_Once_BANK(0, buffer, writeplan::kPieceBlocks, 1);
+            break;
+        case 2:
+            Write_Once_BANK(32, buffer + 128, writeplan::kPieceBlocks, 1);
+            break;
+        case 3: {
+            // The PWM block is taken at its own tag address in the given image.
+            const QByteArray block = ownBytes(bankdata, banknum + writeplan::kBlockBytes);
+            if (!block.isEmpty())
+                writeBlocks(uidBytes(), banknum, block.mid(banknum), 1);
+            m_cmd.cmd_type = 0;
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    stepHandshake(m_cmd.send_cnt);
+}
+
+void Vantory::Set_Current(uint8_t banknum, uint8_t* bankdata)
+{
+    if (m_cmd.send_enable == 1) {
+        switch (m_cmd.write_bank_step) {
+        case 1:
+            Open_PresentPassword(writeplan::fixedPasswordHex(), writeplan::kPasswordArea1);
+            m_cmd.write_bank_step = 2;
+            break;
+        case 2: {
+            const int from = kCurrentBlockInBank * writeplan::kBlockBytes;
+            const QByteArray bytes = ownBytes(bankdata, from + writeplan::kBlockBytes);
+            if (!bytes.isEmpty()) {
+                writeBlocks(uidBytes(), static_cast<uint8_t>(banknum + kCurrentBlockInBank),
+                            bytes.mid(from), 1);
+            }
+            m_cmd.cmd_type = 0;
+            qCDebug(lcEngine) << "停止发送";
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    stepHandshake(m_cmd.send_cnt);
+}
+
+void Vantory::Write_Once_BANK_Pswd1()
+{
+    if (m_cmd.send_enable == 1) {
+        switch (m_cmd.write_bank_step) {
+        case 1:
+            Configure_Tag_System();
+            break;
+        case 2: {
+            // The bank's own bytes: taken from byte 0, the product area would be written
+            // over whichever bank set_current_block names.
+            const int from = m_cmd.set_current_block * writeplan::kBlockBytes;
+            if (from + writeplan::kBankBytes <= TagImage::Size)
+                Write_Once_BANK(m_cmd.set_current_block, m_image.bank_buffer.data() + from,
+                                writeplan::kPieceBlocks, 0);
+            else
+                qCWarning(lcEngine) << "no bank at block" << m_cmd.set_current_block;
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    stepHandshake(m_cmd.send_cnt);
+}
+
+void Vantory::Change_Current(uint8_t channel)
+{
+    const std::array<uint16_t, 3> values = {static_cast<uint16_t>(ui->Currentwidget_ch1->value()),
+                                            static_cast<uint16_t>(ui->Currentwidget_ch2->value()),
+                                            static_cast<uint16_t>(ui->Currentwidget_ch3->value())};
+    currents::changeCurrent(m_image, channel, values);
+}
+
+void Vantory::Change_ST25DV02K_PWM1()
+{
+    // Composes block 248 in the tag's byte order and rebuilds the bank buffer.
+    const auto current = static_cast<uint16_t>(ui->Currentwidget_ch1->value());
+    const uint16_t maximum = currents::changeST25DV02KPwm1(m_image, pwm_period, current);
+    qCDebug(lcEngine) << "PWM block" << kPwmBlock << "period" << pwm_period << "current" << current
+                      << "of" << maximum << "mA";
+}
