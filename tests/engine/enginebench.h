@@ -8,6 +8,7 @@
 #include "readers/sim/readerfield.h"
 #include "readers/sim/simfeig.h"
 #include "readers/sim/simr321.h"
+#include "widgets/noticewidget.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -77,6 +78,29 @@ struct VantoryProbe {
         w.Continue_Read_OneBank(bank, mode);
     }
     static QByteArray feInverted(Vantory& w, const QByteArray& d) { return w.FEInverted(d); }
+
+    // write, passwords, auto write
+    static NoticeWidget* notice(Vantory& w) { return w.m_notice; }
+    static uint16_t& pwmPeriod(Vantory& w) { return w.pwm_period; }
+    static uint8_t autoMode(Vantory& w) { return w.auto_mode; }
+    static std::array<uint8_t, 8>& lastUid(Vantory& w) { return w.last_uid; }
+    static int handledTags(Vantory& w) { return w.m_handled_tags.size(); }
+    static void selectAutoWrite(Vantory& w, uint8_t index) { w.Select_Auto_Write(index); }
+    static void beepProcess(Vantory& w) { w.Beep_Process(); }
+    // The configure-then-write sequence has no sequence code: the test runs its step slot
+    // itself, one call per tick, as CheckCmdSequence would.
+    static void writeOnceBankPswd1(Vantory& w) { w.Write_Once_BANK_Pswd1(); }
+    static void autoWriteProcess(Vantory& w) { w.AutoWriteProcess(); }
+    static bool uidValue(Vantory& w, uint8_t* id) { return w.Detection_UID_Value(id); }
+    static bool compare(Vantory& w, uint8_t* a, uint8_t* b, uint8_t n)
+    {
+        return w.My_Compare(a, b, n);
+    }
+    static void writeBlockNum(Vantory& w, uint8_t* id, uint8_t block, uint8_t* data, uint8_t n)
+    {
+        w.Write_BlOCK_NUM(id, block, data, n);
+    }
+    static void connectR321(Vantory& w) { w.connectR321(); }
 };
 
 namespace enginetest

@@ -1,0 +1,424 @@
+// Auto write end to end through both simulated readers, on the window's own timers: the
+// toggle, polling without a tag, the model check, one write per tag, refused models,
+// tags laid again, batches of drivers, several tags in one R321 inventory, and the time
+// from laying a driver to its beep.
+#include "writebench.h"
+
+#include "model/tagfields.h"
+
+#include <QIcon>
+
+using namespace enginetest;
+
+namespace
+{
+
+const QString kIconScan = QStringLiteral(":/image/images/UI_img/扫描_Property_1_Variant2@2x.png");
+const QString kIconStop = QStringLiteral(":/image/images/stop.png");
+
+// Reads a DT8 driver to load its configuration, sets channel 1 to `current` and takes the
+// driver away again: the window now holds the configuration that auto write sends.
+bool loadConfiguration(Bench& b, int reader, int current = 480)
+{
+    if (!b.connect(reader))
+        return false;
+    const auto source = demodrivers::makeTag(demodrivers::Kind::Dt8, 1);
+    if (!readTag(b, source))
+        return false;
+    b.field.removeTag(source->uidMsbFirst());
+    currentWidget(b, 1)->setValue(current);
+    b.field.clearCommandLog();
+    return true;
+}
+
+bool sameImage(const QIcon& icon, const QString& path)
+{
+    return icon.pixmap(32).toImage() == QIcon(path).pixmap(32).toImage();
+}
+
+// The drive area the configuration puts on a tag, as the window last prepared it.
+QByteArray configuredDriveArea(Bench& b)
+{
+    return bytes(VantoryProbe::image(b.win()).bank_buffer, 256, 256);
+}
+
+// Per tag (R321 UID as sent, least significant byte first), the tag commands addressed to it.
+QHash<QByteArray, QStringList> commandsPerTag(const ReaderField& field)
+{
+    QHash<QByteArray, QStringList> out;
+    for (const SimCommandRecord& r : field.commandLog()) {
+        if (r.reader != SimReaderKind::R321 || (r.command != 0x22 && r.command != 0x23))
+            continue;
+        const QByteArray id = r.request.mid(10, 8);
+        out[id] << QStringLiteral("%1 %2+%3")
+                       .arg(r.command == 0x22 ? "read" : "write")
+                       .arg(r.firstBlock)
+                       .arg(r.blockCount);
+    }
+    return out;
+}
+
+QStringList modelCheckThenDriveWrites()
+{
+    return QStringList{QStringLiteral("read 48+9")} + driveAreaWrites();
+}
+
+} // namespace
+
+class TstEngineAutoWrite : public QObject
+{
+    Q_OBJECT
+  private slots:
+    void toggle_iconsActionsAndState();
+    void toggle_needsConnectedReader_bothWays();
+    void noTag_eachPassShowsNoDeviceAndSendsInventory_data() { addReaders(); }
+    void noTag_eachPassShowsNoDeviceAndSendsInventory();
+    void driverOfLoadedModel_writtenOnceWithOneBeep_data() { addReaders(); }
+    void driverOfLoadedModel_writtenOnceWithOneBeep();
+    void otherModel_refusedOnceWithTwoBeeps_data() { addReaders(); }
+    void otherModel_refusedOnceWithTwoBeeps();
+    void fiveDrivers_swappedDuringBeep_eachWrittenOnce_data() { addReaders(); }
+    void fiveDrivers_swappedDuringBeep_eachWrittenOnce();
+    void threeTagsInOneInventory_eachWrittenOnce();
+    void pwmTag_writesProductArea();
+    void rejectedModelRead_notRetriedUntilRemoved();
+    void failureClearsBeepSuppression();
+    void timeFromLayingToBeep_withLatency_data() { addReaders(); }
+    void timeFromLayingToBeep_withLatency();
+};
+
+void TstEngineAutoWrite::toggle_iconsActionsAndState()
+{
+    Bench b;
+    QVERIFY(b.connect(R321));
+    auto* action = b.w->findChild<QAction*>(QStringLiteral("actionAuto_Write"));
+    auto* read = b.w->findChild<QAction*>(QStringLiteral("actionRead"));
+    auto* write = b.w->findChild<QAction*>(QStringLiteral("actionWrite"));
+    QVERIFY(!QIcon(kIconStop).isNull());
+    QVERIFY(sameImage(action->icon(), kIconScan));
+    VantoryProbe::uid(b.win()).fill(0x11);
+
+    b.trigger("actionAuto_Write");
+    QCOMPARE(VantoryProbe::autoMode(b.win()), uint8_t(1));
+    QCOMPARE(VantoryProbe::autoScan(b.win()), uint8_t(1));
+    QCOMPARE(VantoryProbe::scanRequest(b.win()), uint8_t(1));
+    QVERIFY(sameImage(action->icon(), kIconStop));
+    QCOMPARE(VantoryProbe::uid(b.win()), (std::array<uint8_t, 8>{}));
+    QVERIFY(!read->isEnabled());
+    QVERIFY(!write->isEnabled());
+
+    b.trigger("actionAuto_Write");
+    QCOMPARE(VantoryProbe::autoMode(b.win()), uint8_t(0));
+    QCOMPARE(VantoryProbe::autoScan(b.win()), uint8_t(0));
+    QCOMPARE(VantoryProbe::scanRequest(b.win()), uint8_t(0));
+    QCOMPARE(VantoryProbe::uid(b.win()), (std::array<uint8_t, 8>{}));
+    QVERIFY(sameImage(action->icon(), kIconScan));
+    QVERIFY(read->isEnabled());
+    QVERIFY(write->isEnabled());
+    QVERIFY(b.boxes.isEmpty());
+}
+
+void TstEngineAutoWrite::toggle_needsConnectedReader_bothWays()
+{
+    Bench b;
+    b.trigger("actionAuto_Write");
+    QCOMPARE(VantoryProbe::autoMode(b.win()), uint8_t(0));
+    QCOMPARE(b.boxes.size(), 1);
+
+    QVERIFY(b.connect(Feig));
+    b.trigger("actionAuto_Write");
+    QCOMPARE(VantoryProbe::autoMode(b.win()), uint8_t(1));
+    // With the reader gone the switch cannot be turned off either.
+    VantoryProbe::readerType(b.win()) = 0;
+    b.trigger("actionAuto_Write");
+    QCOMPARE(VantoryProbe::autoMode(b.win()), uint8_t(1));
+    QCOMPARE(VantoryProbe::autoScan(b.win()), uint8_t(1));
+    QCOMPARE(b.boxes.size(), 2);
+    VantoryProbe::autoScan(b.win()) = 0; // let the window close quietly
+}
+
+void TstEngineAutoWrite::noTag_eachPassShowsNoDeviceAndSendsInventory()
+{
+    QFETCH(int, reader);
+    Bench b;
+    QVERIFY(b.connect(reader));
+    b.trigger("actionAuto_Write");
+    QTRY_COMPARE(resultText(b), QStringLiteral("No device detected"));
+    QCOMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoDevice);
+    QTest::qWait(1300);
+    const QVector<SimCommandRecord> log = b.field.commandLog();
+    QVERIFY2(log.size() >= 4, qPrintable(QString::number(log.size())));
+    for (int i = 0; i < log.size(); ++i) {
+        QCOMPARE(log.at(i).isoCommand, 0x01); // inventories only, no beeps
+        // One per pass of the 300 ms clock.
+        if (i > 0)
+            QVERIFY(log.at(i).timestampUs - log.at(i - 1).timestampUs > 200000);
+    }
+    QCOMPARE(resultText(b), QStringLiteral("No device detected"));
+    QVERIFY(b.boxes.isEmpty());
+    b.trigger("actionAuto_Write");
+}
+
+void TstEngineAutoWrite::driverOfLoadedModel_writtenOnceWithOneBeep()
+{
+    QFETCH(int, reader);
+    Bench b;
+    QVERIFY(loadConfiguration(b, reader));
+    b.trigger("actionAuto_Write");
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoDevice);
+
+    const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 2);
+    b.field.layTag(tag);
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+    QVERIFY(waitBeeps(b, 2));
+
+    // Model check (no beep), then the drive area, then one beep.
+    QCOMPARE(describeCommands(b.field, false), modelCheckThenDriveWrites());
+    QCOMPARE(beeperCommands(b.field), 2);
+    const TagImage& image = VantoryProbe::image(b.win());
+    QCOMPARE(bytes(image.image_v2, 260, 4), QByteArray(4, '\0'));
+    QCOMPARE(tag->memory().mid(256, 256), configuredDriveArea(b));
+    QCOMPARE(tag->memory().mid(264, 2), QByteArray::fromHex("01E0"));
+    QCOMPARE(tag->memory().mid(260, 4), QByteArray(4, '\0'));
+
+    // Left on the reader: polled, not written again; the last result is shown again.
+    VantoryProbe::statusResult(b.win())->setText(QStringLiteral("-"));
+    QTRY_COMPARE(resultText(b), QStringLiteral("Write successfully"));
+    QTest::qWait(1000);
+    QCOMPARE(describeCommands(b.field, false), modelCheckThenDriveWrites());
+    QCOMPARE(beeperCommands(b.field), 2);
+    QVERIFY(countOf(describeCommands(b.field), QStringLiteral("inv")) >= 4);
+
+    // Taken away, changed, and laid again: it is a new tag and is written again.
+    b.field.removeTag(tag->uidMsbFirst());
+    QTRY_COMPARE(resultText(b), QStringLiteral("No device detected"));
+    tag->setMemory(demodrivers::memory(demodrivers::Kind::Dt8));
+    b.field.layTag(tag);
+    QTRY_COMPARE(beeperCommands(b.field), 4);
+    QVERIFY(waitBeeps(b, 4));
+    QCOMPARE(describeCommands(b.field, false),
+             modelCheckThenDriveWrites() + modelCheckThenDriveWrites());
+    QCOMPARE(tag->memory().mid(256, 256), configuredDriveArea(b));
+    QVERIFY(b.boxes.isEmpty());
+    b.trigger("actionAuto_Write");
+}
+
+void TstEngineAutoWrite::otherModel_refusedOnceWithTwoBeeps()
+{
+    QFETCH(int, reader);
+    Bench b;
+    QVERIFY(loadConfiguration(b, reader));
+    b.trigger("actionAuto_Write");
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoDevice);
+
+    const auto other = demodrivers::makeTag(demodrivers::Kind::OtherModel, 3);
+    const QByteArray before = other->memory();
+    b.field.layTag(other);
+    QTRY_COMPARE(resultText(b), QStringLiteral("The model number is different"));
+    QVERIFY(waitBeeps(b, 4));
+    QTest::qWait(1200);
+    QCOMPARE(describeCommands(b.field, false), QStringList{QStringLiteral("read 48+9")});
+    QCOMPARE(beeperCommands(b.field), 4);
+    QCOMPARE(other->memory(), before);
+    QCOMPARE(resultText(b), QStringLiteral("The model number is different"));
+
+    // A driver of the right model laid beside it later is still written.
+    b.field.removeTag(other->uidMsbFirst());
+    QTRY_COMPARE(resultText(b), QStringLiteral("No device detected"));
+    const auto good = demodrivers::makeTag(demodrivers::Kind::Dt8, 4);
+    b.field.layTag(good);
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+    QVERIFY(waitBeeps(b, 6));
+    QCOMPARE(good->memory().mid(256, 256), configuredDriveArea(b));
+    b.trigger("actionAuto_Write");
+}
+
+void TstEngineAutoWrite::fiveDrivers_swappedDuringBeep_eachWrittenOnce()
+{
+    QFETCH(int, reader);
+    Bench b;
+    QVERIFY(loadConfiguration(b, reader, 520));
+    b.trigger("actionAuto_Write");
+
+    QVector<std::shared_ptr<VirtualTag>> tags;
+    for (int i = 0; i < 5; ++i)
+        tags << demodrivers::makeTag(demodrivers::Kind::Dt8, 40 + i);
+    b.field.layTag(tags.at(0));
+    for (int i = 0; i < 5; ++i) {
+        // As soon as the driver's beep starts, the operator swaps in the next one.
+        QTRY_VERIFY_WITH_TIMEOUT(beeperCommands(b.field) >= 2 * i + 1, 5000);
+        b.field.removeTag(tags.at(i)->uidMsbFirst());
+        if (i + 1 < tags.size())
+            b.field.layTag(tags.at(i + 1));
+    }
+    QTRY_COMPARE(resultText(b), QStringLiteral("No device detected"));
+    QTest::qWait(400);
+
+    QStringList expected;
+    for (int i = 0; i < 5; ++i)
+        expected += modelCheckThenDriveWrites();
+    QCOMPARE(describeCommands(b.field, false), expected);
+    QCOMPARE(beeperCommands(b.field), 10);
+    for (const auto& tag : tags)
+        QCOMPARE(tag->memory().mid(256, 256), configuredDriveArea(b));
+    // The reader was never reported lost.
+    QVERIFY(b.boxes.isEmpty());
+    QVERIFY(VantoryProbe::readerGuard(b.win(), 0));
+    QCOMPARE(VantoryProbe::statusLink(b.win())->text(),
+             reader == R321 ? QStringLiteral("Connected: R321")
+                            : QStringLiteral("Connected: Feig Reader"));
+    b.trigger("actionAuto_Write");
+}
+
+void TstEngineAutoWrite::threeTagsInOneInventory_eachWrittenOnce()
+{
+    Bench b;
+    QVERIFY(loadConfiguration(b, R321));
+    QVector<std::shared_ptr<VirtualTag>> tags;
+    for (int i = 0; i < 3; ++i) {
+        tags << demodrivers::makeTag(demodrivers::Kind::Dt8, 60 + i);
+        b.field.layTag(tags.last());
+    }
+    b.trigger("actionAuto_Write");
+    QTRY_VERIFY_WITH_TIMEOUT(
+        beeperCommands(b.field) == 6 && VantoryProbe::beepPattern(b.win()) == 0, 8000);
+    QTest::qWait(1000);
+    QCOMPARE(beeperCommands(b.field), 6);
+    QCOMPARE(VantoryProbe::foundCount(b.win()), uint8_t(3));
+
+    const QHash<QByteArray, QStringList> perTag = commandsPerTag(b.field);
+    QCOMPARE(perTag.size(), 3);
+    for (const auto& tag : tags) {
+        QCOMPARE(perTag.value(tag->uidLsbFirst()), modelCheckThenDriveWrites());
+        QCOMPARE(tag->memory().mid(256, 256), configuredDriveArea(b));
+    }
+    QCOMPARE(resultText(b), QStringLiteral("Write successfully"));
+
+    // A fourth one laid beside them: only it is written.
+    b.field.clearCommandLog();
+    const auto fourth = demodrivers::makeTag(demodrivers::Kind::Dt8, 63);
+    b.field.layTag(fourth);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        beeperCommands(b.field) == 2 && VantoryProbe::beepPattern(b.win()) == 0, 5000);
+    QTest::qWait(800);
+    const QHash<QByteArray, QStringList> later = commandsPerTag(b.field);
+    QCOMPARE(later.keys(), QList<QByteArray>{fourth->uidLsbFirst()});
+    QCOMPARE(later.value(fourth->uidLsbFirst()), modelCheckThenDriveWrites());
+    QCOMPARE(fourth->memory().mid(256, 256), configuredDriveArea(b));
+    b.trigger("actionAuto_Write");
+}
+
+void TstEngineAutoWrite::pwmTag_writesProductArea()
+{
+    Bench b;
+    QVERIFY(b.connect(R321));
+    const auto source = demodrivers::makeTag(demodrivers::Kind::Pwm, 70);
+    QVERIFY(readTag(b, source));
+    b.field.removeTag(source->uidMsbFirst());
+    VantoryProbe::image(b.win()).image_v2[100] = 0x77; // something of this configuration
+    b.field.clearCommandLog();
+    b.trigger("actionAuto_Write");
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoDevice);
+
+    const auto tag = demodrivers::makeTag(demodrivers::Kind::Pwm, 71);
+    b.field.layTag(tag);
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+    QVERIFY(waitBeeps(b, 2));
+    QCOMPARE(VantoryProbe::autoWriteIndex(b.win()), uint8_t(2));
+    QCOMPARE(describeCommands(b.field, false),
+             QStringList{QStringLiteral("read 48+9")} + bankWrites(0) + bankWrites(32));
+    QCOMPARE(tag->memory(), bytes(VantoryProbe::image(b.win()).bank_buffer, 0, 256));
+    QCOMPARE(uint8_t(tag->memory().at(100)), uint8_t(0x77));
+    b.trigger("actionAuto_Write");
+}
+
+void TstEngineAutoWrite::rejectedModelRead_notRetriedUntilRemoved()
+{
+    Bench b;
+    QVERIFY(loadConfiguration(b, R321));
+    b.trigger("actionAuto_Write");
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoDevice);
+    b.field.armReplyFault(SimReplyFault::FailingStatus, 1, 0, 0x22);
+    const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 80);
+    b.field.layTag(tag);
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoTag);
+    QVERIFY(waitBeeps(b, 4));
+    QTest::qWait(1000);
+    QCOMPARE(describeCommands(b.field, false), QStringList{QStringLiteral("read 48+9")});
+    // The failed model read left no suppression behind: the next success beeps.
+    QCOMPARE(VantoryProbe::suppressSuccessBeep(b.win()), uint8_t(0));
+
+    b.field.removeTag(tag->uidMsbFirst());
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoDevice);
+    b.field.layTag(tag);
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+    QVERIFY(waitBeeps(b, 6));
+    QCOMPARE(tag->memory().mid(256, 256), configuredDriveArea(b));
+    b.trigger("actionAuto_Write");
+}
+
+void TstEngineAutoWrite::failureClearsBeepSuppression()
+{
+    Bench b;
+    QVERIFY(b.connect(R321));
+    b.stopTimer();
+    VantoryProbe::suppressSuccessBeep(b.win()) = 1;
+    VantoryProbe::succeeded(b.win(), QStringLiteral("<读取成功>"));
+    QCOMPARE(VantoryProbe::beepPattern(b.win()), uint8_t(0)); // suppressed, and used up
+    QCOMPARE(VantoryProbe::suppressSuccessBeep(b.win()), uint8_t(0));
+
+    VantoryProbe::suppressSuccessBeep(b.win()) = 1;
+    VantoryProbe::failed(b.win(), QStringLiteral("<读取失败>"));
+    QCOMPARE(VantoryProbe::beepPattern(b.win()), uint8_t(2));
+    QCOMPARE(VantoryProbe::suppressSuccessBeep(b.win()), uint8_t(0));
+    VantoryProbe::succeeded(b.win(), QStringLiteral("<写入成功>"));
+    QCOMPARE(VantoryProbe::beepPattern(b.win()), uint8_t(1));
+}
+
+void TstEngineAutoWrite::timeFromLayingToBeep_withLatency()
+{
+    QFETCH(int, reader);
+    Bench b;
+    QVERIFY(loadConfiguration(b, reader));
+    b.field.setLatencyEnabled(true);
+    b.trigger("actionAuto_Write");
+
+    // The least the air allows: inventory, model-name read, eight writes of the drive area.
+    const qint64 airUs = ReaderField::inventoryAirTimeUs(1) + ReaderField::readAirTimeUs(9) +
+                         6 * ReaderField::writeAirTimeUs(10) + 2 * ReaderField::writeAirTimeUs(2);
+    QVector<double> times;
+    for (int i = 0; i < 4; ++i) {
+        QTRY_COMPARE_WITH_TIMEOUT(int(VantoryProbe::lastTip(b.win())), kTipNoDevice, 5000);
+        // Laid at different moments of the 300 ms clock.
+        QTest::qWait(i * 75);
+        const int beepsBefore = beeperCommands(b.field);
+        const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 90 + i);
+        const qint64 laidUs = b.field.elapsedUs();
+        b.field.layTag(tag);
+        QTRY_VERIFY_WITH_TIMEOUT(beeperCommands(b.field) > beepsBefore, 5000);
+        qint64 beepUs = -1;
+        for (const SimCommandRecord& r : b.field.commandLog()) {
+            if (isBeeper(r) && r.timestampUs > laidUs) {
+                beepUs = r.timestampUs;
+                break;
+            }
+        }
+        QVERIFY(beepUs > laidUs);
+        const double ms = (beepUs - laidUs) / 1000.0;
+        times << ms;
+        QVERIFY2(beepUs - laidUs >= airUs, qPrintable(QString::number(ms)));
+        // Three passes of the 300 ms clock at most (inventory, model-name read, write) on
+        // top of the air time, and some slack for a loaded machine.
+        QVERIFY2(ms < 3 * 300.0 + airUs / 1000.0 + 400.0, qPrintable(QString::number(ms)));
+        QVERIFY(waitBeeps(b, beepsBefore + 2));
+        QCOMPARE(tag->memory().mid(256, 256), configuredDriveArea(b));
+        b.field.removeTag(tag->uidMsbFirst());
+    }
+    std::sort(times.begin(), times.end());
+    qInfo().noquote() << readerName(reader) << "laying a driver to its beep, ms:" << times
+                      << "(air time alone" << airUs / 1000.0 << "ms)";
+    b.trigger("actionAuto_Write");
+}
+
+QTEST_MAIN(TstEngineAutoWrite)
+#include "tst_engine_autowrite.moc"

@@ -1,0 +1,445 @@
+// The write side end to end through both simulated readers: the Write action on both
+// tag kinds, the model check, refused replies, the other write sequences, and the
+// interplay of beeper and sequence commands on one reader link.
+#include "writebench.h"
+
+#include "model/currents.h"
+#include "model/tagfields.h"
+
+using namespace enginetest;
+
+namespace
+{
+
+QByteArray u16(uint16_t v)
+{
+    QByteArray out(2, '\0');
+    out[0] = char(v >> 8);
+    out[1] = char(v & 0xFF);
+    return out;
+}
+
+// What one tick sent: the sequence step, the beeper step, or both (sequence first).
+struct TickSnapshot {
+    uint8_t cmdType, partStep, bankStep, beepStep, beepTwice, beepPattern;
+    static TickSnapshot of(Bench& b)
+    {
+        const CommandState& c = b.cmd();
+        return {c.cmd_type,
+                c.write_part_step,
+                c.write_bank_step,
+                VantoryProbe::beepStep(b.win()),
+                VantoryProbe::beepTwiceStep(b.win()),
+                VantoryProbe::beepPattern(b.win())};
+    }
+    bool sequenceMoved(const TickSnapshot& o) const
+    {
+        return cmdType != o.cmdType || partStep != o.partStep || bankStep != o.bankStep;
+    }
+    bool beeperMoved(const TickSnapshot& o) const
+    {
+        return beepStep != o.beepStep || beepTwice != o.beepTwice || beepPattern != o.beepPattern;
+    }
+};
+
+// Runs the tick by hand; between ticks the replies are let in. Returns what the ticks sent,
+// in order, as "S" (sequence command) and "B" (beeper command).
+QStringList runTicksNotingSends(Bench& b, int ticks, const std::function<bool()>& done)
+{
+    QStringList sent;
+    for (int t = 0; t < ticks && !done(); ++t) {
+        const TickSnapshot before = TickSnapshot::of(b);
+        b.tick();
+        const TickSnapshot after = TickSnapshot::of(b);
+        if (after.sequenceMoved(before))
+            sent << QStringLiteral("S");
+        if (after.beeperMoved(before))
+            sent << QStringLiteral("B");
+        QTest::qWait(2);
+    }
+    return sent;
+}
+
+// The reader log as the same tokens.
+QStringList readerTokens(const ReaderField& field)
+{
+    QStringList out;
+    for (const SimCommandRecord& r : field.commandLog())
+        out << (isBeeper(r) ? QStringLiteral("B") : QStringLiteral("S"));
+    return out;
+}
+
+QVector<int> beeperStates(const ReaderField& field)
+{
+    QVector<int> out;
+    for (const SimCommandRecord& r : field.commandLog()) {
+        if (!isBeeper(r))
+            continue;
+        // R321: the record's byte 1 (frame data from 10); FEIG: the output state byte.
+        out << (r.reader == SimReaderKind::R321 ? uint8_t(r.request.at(11))
+                                                : uint8_t(r.request.at(8)));
+    }
+    return out;
+}
+
+} // namespace
+
+class TstEngineWrite : public QObject
+{
+    Q_OBJECT
+  private slots:
+    void writePTag_eightCommands_tagHoldsDriveArea_data() { addReaders(); }
+    void writePTag_eightCommands_tagHoldsDriveArea();
+    void writePwmTag_nineCommands_block248Composed_data() { addReaders(); }
+    void writePwmTag_nineCommands_block248Composed();
+    void writeModelDiffers_refusedWithNotice_data();
+    void writeModelDiffers_refusedWithNotice();
+    void writeWithoutReader_warnsSendsNothing();
+    void writeOtherChip_sendsBufferAsItIs_endsFailed();
+    void writeRejectedMidSequence_oneFailureNoMore_data() { addReaders(); }
+    void writeRejectedMidSequence_oneFailureNoMore();
+    void writeAllBanks_sixteenCommands_data() { addReaders(); }
+    void writeAllBanks_sixteenCommands();
+    void setCurrent_presentsPasswordThenWritesBlock66_data() { addReaders(); }
+    void setCurrent_presentsPasswordThenWritesBlock66();
+    void setCurrent_wrongPassword_tagRefusesWrite_data() { addReaders(); }
+    void setCurrent_wrongPassword_tagRefusesWrite();
+    void writeBlockNum_refusesBytesOutsideTheImage();
+    void writeDuringFailedReadBeep_completesInTickOrder_r321Stays();
+    void beeperAndSequenceInSameTick_bothReachReader_data() { addReaders(); }
+    void beeperAndSequenceInSameTick_bothReachReader();
+    void connectR321Again_linkStaysBlue();
+};
+
+void TstEngineWrite::writePTag_eightCommands_tagHoldsDriveArea()
+{
+    QFETCH(int, reader);
+    Bench b;
+    const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 11);
+    QVERIFY(b.connect(reader));
+    QVERIFY(readTag(b, tag));
+
+    currentWidget(b, 1)->setValue(420);
+    b.trigger("actionWrite");
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+
+    QCOMPARE(describeCommands(b.field), driveAreaWrites());
+    const TagImage& image = VantoryProbe::image(b.win());
+    // Every block arrived in tag order (the FEIG frames carry each block reversed).
+    QCOMPARE(tag->memory().mid(256, 256), bytes(image.bank_buffer, 256, 256));
+    QCOMPARE(tag->memory().mid(264, 2), u16(420));
+    QCOMPARE(tag->memory().mid(490, 2), u16(419)); // last-current word follows
+    QCOMPARE(tag->memory().left(256), demodrivers::memory(demodrivers::Kind::Dt8).left(256));
+    QCOMPARE(b.cmd().reply_cnt, uint8_t(8));
+    QCOMPARE(b.cmd().send_cnt, uint8_t(8));
+    QCOMPARE(resultText(b), QStringLiteral("Write successfully"));
+    QVERIFY(waitBeeps(b, 2));
+    QTest::qWait(150);
+    QCOMPARE(beeperCommands(b.field), 2);
+    QCOMPARE(beeperStates(b.field), (QVector<int>{1, 0}));
+}
+
+void TstEngineWrite::writePwmTag_nineCommands_block248Composed()
+{
+    QFETCH(int, reader);
+    Bench b;
+    const auto tag = demodrivers::makeTag(demodrivers::Kind::Pwm, 12);
+    // Period 1000 and a pulse of 200 mA (2857 of 10000) before the write.
+    tag->setBlock(248, QByteArray::fromHex("E8031D81"));
+    QVERIFY(b.connect(reader));
+    QVERIFY(readTag(b, tag));
+    QCOMPARE(VantoryProbe::pwmPeriod(b.win()), uint16_t(1000));
+    QVERIFY(qAbs(currentWidget(b, 1)->value() - 200) <= 1);
+
+    currentWidget(b, 1)->setValue(350);
+    b.trigger("actionWrite");
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+
+    QCOMPARE(describeCommands(b.field),
+             bankWrites(0) + bankWrites(32) + QStringList{QStringLiteral("write 248+1")});
+    // 350 of 700 mA at period 1000: ratio 5000, pulse 500 | 0x8000, both words low byte first.
+    QCOMPARE(tag->block(248), QByteArray::fromHex("E803F481"));
+    const TagImage& image = VantoryProbe::image(b.win());
+    QCOMPARE(bytes(image.image_v2, 248, 4), QByteArray::fromHex("E803F481"));
+    QCOMPARE(tag->memory(), bytes(image.bank_buffer, 0, 256));
+    QCOMPARE(b.cmd().reply_cnt, uint8_t(9));
+    QVERIFY(waitBeeps(b, 2));
+}
+
+void TstEngineWrite::writeModelDiffers_refusedWithNotice_data()
+{
+    QTest::addColumn<int>("chinese");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("en") << 0 << QStringLiteral("The models are inconsistent. Write failed");
+    QTest::newRow("cn") << 1 << QStringLiteral("机型不一致，写入失败");
+}
+
+void TstEngineWrite::writeModelDiffers_refusedWithNotice()
+{
+    QFETCH(int, chinese);
+    QFETCH(QString, text);
+    Bench b;
+    const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 13);
+    QVERIFY(b.connect(R321));
+    QVERIFY(readTag(b, tag));
+    // A configuration of another model was loaded since the read (its last name byte).
+    VantoryProbe::image(b.win()).image_v2[226] = 'X';
+    VantoryProbe::langCn(b.win()) = uint8_t(chinese);
+    const QByteArray before = tag->memory();
+
+    b.trigger("actionWrite");
+    NoticeWidget* notice = VantoryProbe::notice(b.win());
+    QCOMPARE(notice->text(), text);
+    QVERIFY(notice->isTicking());
+    QCOMPARE(notice->ticks(), NoticeWidget::ticksFor(3000));
+    QTest::qWait(100);
+    QVERIFY(b.field.commandLog().isEmpty());
+    QCOMPARE(b.cmd().cmd_type, uint8_t(0));
+    QCOMPARE(tag->memory(), before);
+
+    // The same model again: the write goes out.
+    VantoryProbe::image(b.win()).image_v2[226] = uint8_t(before.at(226));
+    b.trigger("actionWrite");
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+    QCOMPARE(describeCommands(b.field), driveAreaWrites());
+}
+
+void TstEngineWrite::writeWithoutReader_warnsSendsNothing()
+{
+    Bench b;
+    b.field.layTag(demodrivers::makeTag(demodrivers::Kind::Dt8, 14));
+    b.trigger("actionWrite");
+    QCOMPARE(b.boxes, QStringList{QStringLiteral(
+                          "Warning！|The reader is not connected, please connect the reader!")});
+    QCOMPARE(VantoryProbe::statusLink(b.win())->text(), QStringLiteral("Please selcet usb device"));
+    QTest::qWait(50);
+    QVERIFY(b.field.commandLog().isEmpty());
+    QCOMPARE(b.cmd().cmd_type, uint8_t(0));
+}
+
+void TstEngineWrite::writeOtherChip_sendsBufferAsItIs_endsFailed()
+{
+    Bench b;
+    const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 15);
+    QVERIFY(b.connect(R321));
+    QVERIFY(readTag(b, tag));
+    // A chip code that is neither 'P' nor '8': no preparation, send_cnt stays as it was.
+    VantoryProbe::chipCode(b.win()) = 0x45;
+    b.cmd().send_cnt = 16;
+    TagImage& image = VantoryProbe::image(b.win());
+    image.bank_buffer.fill(0x5A);
+    currentWidget(b, 1)->setValue(400);
+
+    b.trigger("actionWrite");
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteFailed);
+    QCOMPARE(describeCommands(b.field), driveAreaWrites());
+    QCOMPARE(tag->memory().mid(256, 256), QByteArray(256, '\x5A')); // not refreshed
+    QVERIFY(waitBeeps(b, 4));
+}
+
+void TstEngineWrite::writeRejectedMidSequence_oneFailureNoMore()
+{
+    QFETCH(int, reader);
+    Bench b;
+    const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 16);
+    QVERIFY(b.connect(reader));
+    QVERIFY(readTag(b, tag));
+    b.field.armReplyFault(SimReplyFault::FailingStatus, 1, 2, reader == R321 ? 0x23 : 0xB0);
+
+    b.trigger("actionWrite");
+    QTRY_VERIFY(VantoryProbe::lastTip(b.win()) != kTipReadOk);
+    // Both report it as no tag response: the FEIG reply is taken as a write reply only in
+    // its exact success form, so a refusal reads as a reply without a tag.
+    QCOMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoTag);
+    QVERIFY(waitBeeps(b, 4));
+    QTest::qWait(100);
+    QCOMPARE(describeCommands(b.field), driveAreaWrites().mid(0, 3));
+    QCOMPARE(beeperCommands(b.field), 4);
+    QCOMPARE(b.cmd().reply_cnt, uint8_t(2));
+}
+
+void TstEngineWrite::writeAllBanks_sixteenCommands()
+{
+    QFETCH(int, reader);
+    Bench b;
+    const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 17);
+    QVERIFY(b.connect(reader));
+    QVERIFY(readTag(b, tag));
+    TagImage& image = VantoryProbe::image(b.win());
+    image.image_v2[200] = 'Q'; // something to see in the product area
+    currentWidget(b, 1)->setValue(600);
+
+    // Sequence 0xFC runs as it is with preparation 0: its first step sends nothing.
+    VantoryProbe::controlRw(b.win(), 0xFC, 0);
+    VantoryProbe::selectAutoWrite(b.win(), 0);
+    QCOMPARE(b.cmd().cmd_type, uint8_t(0xFC));
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+    QCOMPARE(describeCommands(b.field), bankWrites(0) + bankWrites(32) + driveAreaWrites());
+    QCOMPARE(tag->memory(), bytes(image.bank_buffer, 0, 512));
+    QCOMPARE(tag->memory().at(200), 'Q');
+    QCOMPARE(tag->memory().mid(264, 2), u16(600));
+    QCOMPARE(b.cmd().reply_cnt, uint8_t(16));
+}
+
+void TstEngineWrite::setCurrent_presentsPasswordThenWritesBlock66()
+{
+    QFETCH(int, reader);
+    Bench b;
+    const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 18);
+    QVERIFY(b.connect(reader));
+    QVERIFY(readTag(b, tag));
+    // A configured tag: area 1 writable only in the session of password 1.
+    tag->setPassword(1, QByteArray::fromHex("7130458269154038"));
+    tag->setRfa1ss(0x05);
+    tag->leaveField();
+
+    currentWidget(b, 1)->setValue(480);
+    VantoryProbe::controlRw(b.win(), 0xFD, 0);
+    VantoryProbe::selectAutoWrite(b.win(), 3);
+    QCOMPARE(b.cmd().cmd_type, uint8_t(0xFA));
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+    QCOMPARE(describeCommands(b.field), (QStringList{QStringLiteral("present 1 7130458269154038"),
+                                                     QStringLiteral("write 66+1")}));
+    QCOMPARE(tag->memory().mid(264, 2), u16(480));
+    QCOMPARE(tag->memory().mid(268, 4),
+             demodrivers::memory(demodrivers::Kind::Dt8).mid(268, 4)); // one block only
+    QCOMPARE(b.cmd().reply_cnt, uint8_t(1));
+    QVERIFY(waitBeeps(b, 2));
+}
+
+void TstEngineWrite::setCurrent_wrongPassword_tagRefusesWrite()
+{
+    QFETCH(int, reader);
+    Bench b;
+    const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 19);
+    QVERIFY(b.connect(reader));
+    QVERIFY(readTag(b, tag));
+    tag->setPassword(1, QByteArray::fromHex("0102030405060708"));
+    tag->setRfa1ss(0x05);
+    tag->leaveField();
+    const QByteArray before = tag->memory();
+
+    currentWidget(b, 1)->setValue(480);
+    VantoryProbe::controlRw(b.win(), 0xFD, 0);
+    VantoryProbe::selectAutoWrite(b.win(), 3);
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoTag);
+    QCOMPARE(describeCommands(b.field), (QStringList{QStringLiteral("present 1 7130458269154038"),
+                                                     QStringLiteral("write 66+1")}));
+    QCOMPARE(tag->memory(), before);
+    QVERIFY(waitBeeps(b, 4));
+}
+
+void TstEngineWrite::writeBlockNum_refusesBytesOutsideTheImage()
+{
+    Bench b;
+    const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 20);
+    QVERIFY(b.connect(R321));
+    QVERIFY(readTag(b, tag));
+    TagImage& image = VantoryProbe::image(b.win());
+    auto& id = VantoryProbe::uid(b.win());
+    std::array<uint8_t, 16> foreign{};
+    // Data running past the end of the image, and a UID that is not one of the window's.
+    VantoryProbe::writeBlockNum(b.win(), id.data(), 127, image.image_v2.data() + 508, 2);
+    VantoryProbe::writeBlockNum(b.win(), foreign.data(), 64, image.image_v2.data(), 1);
+    VantoryProbe::writeBlockNum(b.win(), id.data(), 64, foreign.data(), 1);
+    QTest::qWait(50);
+    QVERIFY(b.field.commandLog().isEmpty());
+    // The last block of the image is fine.
+    VantoryProbe::writeBlockNum(b.win(), id.data(), 127, image.image_v2.data() + 508, 1);
+    QTRY_COMPARE(describeCommands(b.field), QStringList{QStringLiteral("write 127+1")});
+}
+
+void TstEngineWrite::writeDuringFailedReadBeep_completesInTickOrder_r321Stays()
+{
+    Bench b;
+    const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 21);
+    QVERIFY(b.connect(R321));
+    QVERIFY(readTag(b, tag));
+    currentWidget(b, 1)->setValue(450);
+
+    // A read that fails on its third block read: a double beep starts.
+    b.field.armReplyFault(SimReplyFault::FailingStatus, 1, 2, 0x22);
+    b.trigger("actionRead");
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoTag);
+    b.stopTimer();
+    QCOMPARE(VantoryProbe::beepPattern(b.win()), uint8_t(2));
+    // The model is that of the successful read before.
+    b.field.clearCommandLog();
+    QTest::qWait(5);
+    b.field.clearCommandLog();
+
+    b.trigger("actionWrite");
+    const QStringList sent = runTicksNotingSends(b, 3000, [&] {
+        return VantoryProbe::lastTip(b.win()) == kTipWriteOk &&
+               VantoryProbe::beepPattern(b.win()) == 0 && b.cmd().cmd_type == 0;
+    });
+    QTest::qWait(50);
+    QCOMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+
+    // Everything issued reached the reader, in the order of the ticks.
+    QCOMPARE(readerTokens(b.field), sent);
+    QCOMPARE(describeCommands(b.field), driveAreaWrites());
+    QCOMPARE(tag->memory().mid(264, 2), u16(450));
+    // The rest of the double beep, then the write's single beep: on, off at the end.
+    const QVector<int> states = beeperStates(b.field);
+    QVERIFY(states.size() >= 2);
+    QCOMPARE(states.mid(states.size() - 2), (QVector<int>{1, 0}));
+    QVERIFY(!b.r321.beeperOn());
+
+    // The reader stays connected; nobody was told otherwise.
+    QVERIFY(VantoryProbe::readerGuard(b.win(), 0));
+    QVERIFY(b.boxes.isEmpty());
+    QCOMPARE(VantoryProbe::statusLink(b.win())->text(), QStringLiteral("Connected: R321"));
+}
+
+void TstEngineWrite::beeperAndSequenceInSameTick_bothReachReader()
+{
+    QFETCH(int, reader);
+    Bench b;
+    const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 22);
+    QVERIFY(b.connect(reader));
+    QVERIFY(readTag(b, tag));
+    b.stopTimer();
+    QTest::qWait(5);
+    b.field.clearCommandLog();
+
+    VantoryProbe::controlRw(b.win(), 0xFD, 0);
+    VantoryProbe::selectAutoWrite(b.win(), 1);
+    VantoryProbe::startBeep(b.win(), 1); // the beeper switches on in the next tick
+    b.tick();
+    QTRY_COMPARE(b.field.commandLog().size(), 2);
+    QCOMPARE(readerTokens(b.field), (QStringList{QStringLiteral("S"), QStringLiteral("B")}));
+    QCOMPARE(describeCommands(b.field), QStringList{QStringLiteral("write 64+10")});
+
+    const QStringList sent = runTicksNotingSends(b, 3000, [&] {
+        return VantoryProbe::lastTip(b.win()) == kTipWriteOk &&
+               VantoryProbe::beepPattern(b.win()) == 0;
+    });
+    QTest::qWait(50);
+    QCOMPARE(readerTokens(b.field), QStringList({QStringLiteral("S"), QStringLiteral("B")}) + sent);
+    QCOMPARE(describeCommands(b.field), driveAreaWrites());
+    QCOMPARE(tag->memory().mid(256, 256),
+             bytes(VantoryProbe::image(b.win()).bank_buffer, 256, 256));
+}
+
+void TstEngineWrite::connectR321Again_linkStaysBlue()
+{
+    Bench b;
+    QVERIFY(b.connect(R321));
+    // OK pressed again while connected: the dialog paints the label red first.
+    auto* dialog = b.w->findChild<QDialog*>(QStringLiteral("ConnectionConfig"));
+    dialog->findChild<QComboBox*>(QStringLiteral("comboBox_Reader"))->setCurrentIndex(1);
+    dialog->findChild<QPushButton*>(QStringLiteral("pushButton_Connect"))->click();
+    QVERIFY(VantoryProbe::readerGuard(b.win(), 0));
+    QCOMPARE(VantoryProbe::statusLink(b.win())->text(), QStringLiteral("Connected: R321"));
+    QCOMPARE(VantoryProbe::statusLink(b.win())->palette().color(QPalette::WindowText),
+             QColor(Qt::blue));
+    QCOMPARE(b.r321.openCount(), 1);
+    VantoryProbe::langCn(b.win()) = 1;
+    VantoryProbe::connectR321(b.win());
+    QCOMPARE(VantoryProbe::statusLink(b.win())->text(), QStringLiteral("连接成功: R321 阅读器"));
+    QCOMPARE(b.r321.openCount(), 1);
+}
+
+QTEST_MAIN(TstEngineWrite)
+#include "tst_engine_write.moc"

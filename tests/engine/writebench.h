@@ -1,0 +1,140 @@
+#pragma once
+// Helpers of the write, password and auto-write tests on top of the engine bench.
+
+#include "enginebench.h"
+
+#include "engine/writeplan.h"
+#include "readers/sim/demodrivers.h"
+#include "widgets/myslider.h"
+
+namespace enginetest
+{
+
+constexpr int kTipNoDevice = 1;
+constexpr int kTipDeviceDifferent = 2;
+constexpr int kTipReadOk = 3;
+constexpr int kTipWriteOk = 5;
+constexpr int kTipWriteFailed = 6;
+constexpr int kTipNoTag = 9;
+
+inline void addReaders()
+{
+    QTest::addColumn<int>("reader");
+    QTest::newRow("R321") << int(R321);
+    QTest::newRow("FEIG") << int(Feig);
+}
+
+inline myslider* currentWidget(Bench& b, int channel)
+{
+    return b.w->findChild<myslider*>(QStringLiteral("Currentwidget_ch%1").arg(channel));
+}
+
+// The parameter bytes of a transparent request after the UID, as either reader carries them.
+inline QByteArray transparentParameters(const SimCommandRecord& r)
+{
+    if (r.reader == SimReaderKind::R321) {
+        // [10] n, flags, command, 02, UID (8), parameters, then the trailer 10 27 0C.
+        const int n = r.request.size() > 10 ? uint8_t(r.request.at(10)) : 0;
+        return r.request.mid(10 + 1 + 3 + 8, n - 11);
+    }
+    // [5] mode, 00, response bits, 00, 00, flags, command, 02, UID (8), parameters, CRC.
+    return r.request.mid(5 + 8 + 8, r.request.size() - 5 - 16 - 2);
+}
+
+// The tag commands of the log as short texts, transparent ones with their parameters:
+// "present 0 <password>", "writepwd 1 <password>", "config 04 05".
+inline QStringList describeCommands(const ReaderField& field, bool withInventories = true)
+{
+    QStringList out;
+    for (const SimCommandRecord& r : field.commandLog()) {
+        if (isBeeper(r))
+            continue;
+        const QByteArray p = transparentParameters(r);
+        const int number = p.isEmpty() ? -1 : uint8_t(p.at(0));
+        switch (r.isoCommand) {
+        case 0x01:
+            if (withInventories)
+                out << QStringLiteral("inv");
+            break;
+        case 0x23:
+            out << QStringLiteral("read %1+%2").arg(r.firstBlock).arg(r.blockCount);
+            break;
+        case 0x24:
+            out << QStringLiteral("write %1+%2").arg(r.firstBlock).arg(r.blockCount);
+            break;
+        case 0xB3:
+            out << QStringLiteral("present %1 %2")
+                       .arg(number)
+                       .arg(QString::fromLatin1(p.mid(1).toHex()));
+            break;
+        case 0xB1:
+            out << QStringLiteral("writepwd %1 %2")
+                       .arg(number)
+                       .arg(QString::fromLatin1(p.mid(1).toHex()));
+            break;
+        case 0xA1:
+            out << QStringLiteral("config %1").arg(QString::fromLatin1(p.toHex(' ')));
+            break;
+        default:
+            out << QStringLiteral("cmd %1").arg(r.command, 2, 16, QLatin1Char('0'));
+        }
+    }
+    return out;
+}
+
+inline QStringList bankWrites(int bank)
+{
+    return {QStringLiteral("write %1+10").arg(bank), QStringLiteral("write %1+10").arg(bank + 10),
+            QStringLiteral("write %1+10").arg(bank + 20),
+            QStringLiteral("write %1+2").arg(bank + 30)};
+}
+
+inline QStringList driveAreaWrites()
+{
+    return bankWrites(64) + bankWrites(96);
+}
+
+inline int countOf(const QStringList& list, const QString& item)
+{
+    return int(std::count(list.begin(), list.end(), item));
+}
+
+// Lays the tag, reads it with the Read action and waits until its beep has ended; the
+// command log is emptied afterwards.
+inline bool readTag(Bench& b, const std::shared_ptr<VirtualTag>& tag)
+{
+    if (tag)
+        b.field.layTag(tag);
+    const int beeps = beeperCommands(b.field);
+    b.trigger("actionRead");
+    if (!QTest::qWaitFor([&] { return VantoryProbe::lastTip(b.win()) == kTipReadOk; }, 5000))
+        return false;
+    if (!QTest::qWaitFor(
+            [&] {
+                return beeperCommands(b.field) == beeps + 2 &&
+                       VantoryProbe::beepPattern(b.win()) == 0;
+            },
+            5000))
+        return false;
+    QTest::qWait(20);
+    b.field.clearCommandLog();
+    return true;
+}
+
+// Waits until a beep pattern has ended and the reader has received `commands` beeper
+// commands in all.
+inline bool waitBeeps(Bench& b, int commands, int timeoutMs = 5000)
+{
+    return QTest::qWaitFor(
+        [&] {
+            return beeperCommands(b.field) >= commands && VantoryProbe::beepPattern(b.win()) == 0;
+        },
+        timeoutMs);
+}
+
+inline QString resultText(Bench& b)
+{
+    return VantoryProbe::statusResult(b.win())->text();
+}
+
+} // namespace enginetest
