@@ -85,6 +85,12 @@ struct VantoryProbe {
     static uint8_t autoMode(Vantory& w) { return w.auto_mode; }
     static std::array<uint8_t, 8>& lastUid(Vantory& w) { return w.last_uid; }
     static int handledTags(Vantory& w) { return w.m_handled_tags.size(); }
+    static void setBatch(Vantory& w, uint8_t found, uint8_t index, uint8_t writeIndex)
+    {
+        w.found_count = found;
+        w.tag_index = index;
+        w.auto_write_index = writeIndex;
+    }
     static void selectAutoWrite(Vantory& w, uint8_t index) { w.Select_Auto_Write(index); }
     static void beepProcess(Vantory& w) { w.Beep_Process(); }
     // The configure-then-write sequence has no sequence code: the test runs its step slot

@@ -82,6 +82,8 @@ class TstEngineAutoWrite : public QObject
     void threeTagsInOneInventory_eachWrittenOnce();
     void pwmTag_writesProductArea();
     void rejectedModelRead_notRetriedUntilRemoved();
+    void onePass_data();
+    void onePass();
     void failureClearsBeepSuppression();
     void timeFromLayingToBeep_withLatency_data() { addReaders(); }
     void timeFromLayingToBeep_withLatency();
@@ -355,6 +357,85 @@ void TstEngineAutoWrite::rejectedModelRead_notRetriedUntilRemoved()
     QVERIFY(waitBeeps(b, 6));
     QCOMPARE(tag->memory().mid(256, 256), configuredDriveArea(b));
     b.trigger("actionAuto_Write");
+}
+
+void TstEngineAutoWrite::onePass_data()
+{
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<int>("tip");
+    QTest::addColumn<int>("cmdType");
+    QTest::addColumn<int>("beeps");
+    QTest::addColumn<bool>("inventory");
+    QTest::newRow("no tag") << "none" << kTipNoDevice << 0 << 0 << true;
+    QTest::newRow("batch done") << "done" << kTipWriteOk << 0 << 0 << true;
+    QTest::newRow("same tag") << "same" << 0 << 0 << 0 << false;
+    QTest::newRow("new tag: model read") << "new" << 0 << 0xF7 << 0 << false;
+    QTest::newRow("model read running") << "reading" << 0 << 0 << 0 << false;
+    QTest::newRow("model matches, P") << "match P" << 10 << 0xFD << 0 << false;
+    QTest::newRow("model matches, 8") << "match 8" << 10 << 0xFB << 0 << false;
+    QTest::newRow("model differs") << "differs" << kTipDeviceDifferent << 0 << 2 << false;
+}
+
+void TstEngineAutoWrite::onePass()
+{
+    QFETCH(QString, state);
+    QFETCH(int, tip);
+    QFETCH(int, cmdType);
+    QFETCH(int, beeps);
+    QFETCH(bool, inventory);
+    const auto is = [&](const char* s) { return state == QLatin1String(s); };
+    const bool decided = state.startsWith(QLatin1String("match")) || is("differs");
+    Bench b;
+    QVERIFY(b.connect(R321));
+    b.stopTimer();
+    Vantory& w = b.win();
+    VantoryProbe::autoScan(w) = 1;
+    if (is("done")) {
+        // The last result was a write; something else has been shown since.
+        QVERIFY(QMetaObject::invokeMethod(&w, "Tip_Write_Succeed", Q_ARG(bool, false)));
+        VantoryProbe::statusResult(w)->setText(QStringLiteral("-"));
+    }
+    const std::array<uint8_t, 8> id = {1, 2, 3, 4, 5, 0x50, 2, 0xE0};
+    VantoryProbe::uid(w) = is("none") ? std::array<uint8_t, 8>{} : id;
+    VantoryProbe::lastUid(w) = is("same") ? id : std::array<uint8_t, 8>{};
+    VantoryProbe::setBatch(w, 1, is("done") ? 1 : 0, is("match 8") ? 2 : 1);
+    VantoryProbe::scanRequest(w) = is("none") || is("done") || is("new") ? 1 : 0;
+    VantoryProbe::modelReady(w) = decided ? 1 : 0;
+    TagImage& image = VantoryProbe::image(w);
+    std::fill_n(image.image_v2.begin() + 195, 32, 'M');
+    std::fill_n(image.image_v2.begin() + 260, 4, 0xEE);
+    VantoryProbe::tagModel(w).fill(is("differs") ? 'N' : 'M');
+    const uint8_t tipBefore = VantoryProbe::lastTip(w);
+
+    VantoryProbe::autoWriteProcess(w);
+    QCOMPARE(int(VantoryProbe::lastTip(w)), tip == 0 ? int(tipBefore) : tip);
+    QCOMPARE(int(b.cmd().cmd_type), cmdType);
+    QCOMPARE(int(VantoryProbe::beepPattern(w)), beeps);
+    if (decided) {
+        QCOMPARE(VantoryProbe::lastUid(w), id); // handled, written or refused
+        QCOMPARE(VantoryProbe::modelReady(w), uint8_t(0));
+    }
+    if (cmdType == 0xFD || cmdType == 0xFB) {
+        QCOMPARE(int(b.cmd().send_cnt), 8);
+        QCOMPARE(bytes(image.image_v2, 260, 4), QByteArray(4, '\0'));
+    }
+    if (is("new")) {
+        QCOMPARE(VantoryProbe::suppressSuccessBeep(w), uint8_t(1));
+        QCOMPARE(VantoryProbe::scanRequest(w), uint8_t(0));
+        QCOMPARE(VantoryProbe::specialNum(w), uint8_t(9));
+        QCOMPARE(b.cmd().readcnt, uint8_t(1));
+    }
+    if (is("done")) {
+        QCOMPARE(resultText(b), QStringLiteral("Write successfully"));
+        QCOMPARE(VantoryProbe::uid(w), (std::array<uint8_t, 8>{}));
+    }
+    if (is("none"))
+        QCOMPARE(resultText(b), QStringLiteral("No device detected"));
+    QTest::qWait(30);
+    QCOMPARE(b.field.commandLog().size(), inventory ? 1 : 0);
+    if (inventory)
+        QCOMPARE(b.field.commandLog().at(0).isoCommand, 0x01);
+    VantoryProbe::autoScan(w) = 0;
 }
 
 void TstEngineAutoWrite::failureClearsBeepSuppression()
