@@ -217,6 +217,9 @@ void Vantory::Write_ST25DV02K_Info(uint8_t banknum, uint8_t* bankdata)
     stepHandshake(m_cmd.send_cnt);
 }
 
+// Set_Current and Write_Once_BANK_Pswd1 are engine operations only: no action of the
+// window starts them, since a tag once protected by them cannot be written by the
+// Write action any more (it presents no password).
 void Vantory::Set_Current(uint8_t banknum, uint8_t* bankdata)
 {
     if (m_cmd.send_enable == 1) {
