@@ -220,26 +220,7 @@ public:
     /// false (and no message) when it cannot be opened.
     bool connectFeig();
 
-    /// Engine slots reachable by name. The engine calls its own slots directly; this stays
-    /// only for callers outside the engine that still use it (signatures in
-    /// engine/vantory_sequencer.cpp).
-    enum class EngineHook : uint8_t {
-        WriteDriveInfo,           // Write_Drive_Info(), sequence 0xFD
-        AutoWritePasswordAndBank, // Auto_Write_Password_And_Bank(), sequence 0xFC
-        WriteProductInfo,         // Write_Product_Info(), sequence 0xFB
-        SetCurrent,               // Set_Current(uint8_t, uint8_t*), sequence 0xFA
-        WriteSt25dv02kInfo,       // Write_ST25DV02K_Info(uint8_t, uint8_t*), sequence 0xF8
-        ChangeCurrent,            // Change_Current(uint8_t)
-        ChangePwm1,               // Change_ST25DV02K_PWM1()
-        OpenAutoScan,             // Open_Auto_Scan()
-        Count
-    };
-
 private:
-    static constexpr int kHookUnresolved = -2;
-    bool hasEngineHook(EngineHook hook);
-    bool callEngineHook(EngineHook hook, QGenericArgument a0 = QGenericArgument(),
-                        QGenericArgument a1 = QGenericArgument());
     // The handshake half of every step slot: re-arm on an accepted reply, else wait.
     void stepHandshake(uint8_t count);
     // Sends one command over the chosen link; `expected` is the kind of its reply.
@@ -256,11 +237,6 @@ private:
     void reportBeeperFailure();
 
     ModalHook m_modal_hook;
-    std::array<int, static_cast<size_t>(EngineHook::Count)> m_hook_index = [] {
-        std::array<int, static_cast<size_t>(EngineHook::Count)> a{};
-        a.fill(kHookUnresolved);
-        return a;
-    }();
     StaleReplyGuard m_reply_guard;
     bool m_last_send_ok = false;          // whether the last command was handed to the link
     bool m_beep_failure_reported = false; // a refused beeper command was traced in this pattern

@@ -12,26 +12,9 @@
 #include "readers/myreader.h"
 
 #include <QMessageBox>
-#include <QMetaMethod>
 
 namespace
 {
-
-// Engine slots reachable by name for callers outside the engine. Order follows
-// Vantory::EngineHook.
-constexpr const char* kHookSignatures[] = {
-    "Write_Drive_Info()",
-    "Auto_Write_Password_And_Bank()",
-    "Write_Product_Info()",
-    "Set_Current(uint8_t,uint8_t*)",
-    "Write_ST25DV02K_Info(uint8_t,uint8_t*)",
-    "Change_Current(uint8_t)",
-    "Change_ST25DV02K_PWM1()",
-    "Open_Auto_Scan()",
-};
-static_assert(sizeof(kHookSignatures) / sizeof(kHookSignatures[0]) ==
-                  static_cast<size_t>(Vantory::EngineHook::Count),
-              "one signature per hook");
 
 constexpr uint8_t kPwmBlock = 248;
 constexpr int kDriveAreaOffset = 256;
@@ -202,26 +185,6 @@ void Vantory::Select_Auto_Write(uint8_t index)
         break;
     }
     Update_Bank_Buff();
-}
-
-bool Vantory::hasEngineHook(EngineHook hook)
-{
-    const auto i = static_cast<size_t>(hook);
-    if (m_hook_index[i] == kHookUnresolved) {
-        const QByteArray sig = QMetaObject::normalizedSignature(kHookSignatures[i]);
-        m_hook_index[i] = metaObject()->indexOfSlot(sig.constData());
-        if (m_hook_index[i] < 0)
-            qCDebug(lcEngine) << "engine slot not available:" << kHookSignatures[i];
-    }
-    return m_hook_index[i] >= 0;
-}
-
-bool Vantory::callEngineHook(EngineHook hook, QGenericArgument a0, QGenericArgument a1)
-{
-    if (!hasEngineHook(hook))
-        return false;
-    const QMetaMethod method = metaObject()->method(m_hook_index[static_cast<size_t>(hook)]);
-    return method.invoke(this, Qt::DirectConnection, a0, a1);
 }
 
 QByteArray Vantory::uidBytes() const

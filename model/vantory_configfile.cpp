@@ -47,9 +47,7 @@ QString Vantory::chooseConfigFile(FileDialogMode mode, const QString& caption,
 
 void Vantory::pullPanelsIntoImage()
 {
-    // Change_Current is one of the write operations, reached like the write preparation
-    // reaches it.
-    callEngineHook(EngineHook::ChangeCurrent, Q_ARG(uint8_t, m_channel_count));
+    Change_Current(m_channel_count);
     Get_CCT_Data();
 }
 
