@@ -2,6 +2,9 @@
 
 #include "readers/myfeigusb.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QMutexLocker>
 #include <type_traits>
 
@@ -32,8 +35,9 @@ bool FeusbLibrary::ensureLoaded()
     if (m_loaded)
         return true;
     const QString before = m_error;
-    if (!m_library.load()) {
-        m_error = m_library.errorString();
+    QString loadError;
+    if (!loadLibrary(&loadError)) {
+        m_error = loadError;
         // Every request retries the load; say why only when the reason changes.
         if (m_error != before)
             qCWarning(lcFeig) << "FEUSB library not loaded:" << m_error;
@@ -55,6 +59,24 @@ bool FeusbLibrary::ensureLoaded()
     m_error.clear();
     qCDebug(lcFeig) << "FEUSB library loaded from" << m_library.fileName();
     return true;
+}
+
+bool FeusbLibrary::loadLibrary(QString* error)
+{
+    if (m_library.load())
+        return true;
+    *error = m_library.errorString();
+    // Technicians drop FEIG's library next to the program; the system loader does not
+    // look there on Linux, so try that folder before giving up.
+    const QString name = m_library.fileName();
+    if (QFileInfo(name).isAbsolute() || !QCoreApplication::instance())
+        return false;
+    m_library.setFileName(QDir(QCoreApplication::applicationDirPath()).filePath(name));
+    if (m_library.load())
+        return true;
+    qCDebug(lcFeig) << "FEUSB not next to the program either:" << m_library.errorString();
+    m_library.setFileName(name);
+    return false;
 }
 
 FeusbLibrary::Entries FeusbLibrary::entries()

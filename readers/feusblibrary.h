@@ -57,6 +57,8 @@ class FeusbLibrary : public FeusbApi
 
     template <typename Fn> bool resolve(const char* symbol, Fn& target);
     bool ensureLoaded();
+    // Loads by name through the system's search path, then from the program's folder.
+    bool loadLibrary(QString* error);
     Entries entries();
     static int checked(const char* call, int result);
 

@@ -146,6 +146,7 @@ class TstFeigWorker : public QObject
     void missingLibrary_openReturnsZero();
     void libraryWithoutSymbol_isNoReader();
     void realLoader_callsThroughLoadedLibrary();
+    void realLoader_findsLibraryNextToProgram();
     void errorText_namesTheCode();
     void endToEnd_simulatedReader_repliesOnGuiThread();
     void endToEnd_unpluggedSimulatedReader_reopens();
@@ -418,6 +419,25 @@ void TstFeigWorker::realLoader_callsThroughLoadedLibrary()
     QCOMPARE(rx.replies.first(), QByteArray::fromHex("02000A0072001388000D"));
 }
 
+void TstFeigWorker::realLoader_findsLibraryNextToProgram()
+{
+    // A library dropped beside the program is found by its bare name, as on Windows.
+    const QString name = QStringLiteral("vantorynextfeusb");
+    const QString beside =
+        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("lib%1.so").arg(name));
+    QFile::remove(beside);
+    {
+        FeusbLibrary absent(name);
+        QVERIFY(!absent.available());
+    }
+    QVERIFY(QFile::copy(QStringLiteral(FAKE_FEUSB_PATH), beside));
+    FeusbLibrary library(name);
+    const bool found = library.available();
+    QFile::remove(beside);
+    QVERIFY2(found, qPrintable(library.errorString()));
+    QCOMPARE(library.ScanAndOpen(1, nullptr), 0x10000007);
+}
+
 void TstFeigWorker::errorText_namesTheCode()
 {
     QVERIFY(FeusbLibrary::errorText(-1130).contains(QLatin1String("-1130")));
@@ -457,7 +477,8 @@ void TstFeigWorker::endToEnd_simulatedReader_repliesOnGuiThread()
     QCOMPARE(rx.replies.at(1).mid(6, 12), QByteArray::fromHex("0204 0000000000 00D4C3B2A1"));
     QCOMPARE(rx.replies.at(2), QByteArray::fromHex("02000800B00090DF"));
     QCOMPARE(rx.replies.at(3).mid(4, 2), QByteArray::fromHex("7200"));
-    QCOMPARE(tag->block(6), QByteArray::fromHex("01020304"));
+    // The reader carries each block's bytes reversed, both ways.
+    QCOMPARE(tag->block(6), QByteArray::fromHex("04030201"));
     QVERIFY(sim.outputOn());
     QCOMPARE(sim.openCount(), 1);
     QCOMPARE(field.commandLog().size(), 4);
