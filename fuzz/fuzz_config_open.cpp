@@ -1,0 +1,11 @@
+// Any file through the window's Open action (and the Save that follows it).
+#include "fuzz/fuzzharness.h"
+#include "fuzz/fuzzmain.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const QByteArray input(reinterpret_cast<const char*>(data), static_cast<int>(size));
+    auto& h = fuzzharness::Harness::instance();
+    fuzzharness::abortOnFailures(h.runConfigFile(input), input);
+    return 0;
+}
