@@ -358,12 +358,12 @@ SimR321::Outcome SimR321::execute(uint8_t command, const QByteArray& data, SimCo
 
 int SimR321::read(QByteArray* report, int timeoutMs)
 {
-    QDeadlineTimer deadline(std::max(0, timeoutMs));
+    const QDeadlineTimer deadline(std::max(0, timeoutMs), Qt::PreciseTimer);
     QMutexLocker lock(&m_mutex);
     for (;;) {
         if (!aliveLocked())
             return -1;
-        qint64 waitMs = deadline.remainingTime();
+        QDeadlineTimer wake = deadline;
         if (!m_replies.isEmpty()) {
             const qint64 now = m_field ? m_field->elapsedUs() : 0;
             const qint64 ready = m_replies.first().readyAtUs;
@@ -374,10 +374,18 @@ int SimR321::read(QByteArray* report, int timeoutMs)
                     m_replies.removeFirst();
                 return ReportSize;
             }
-            waitMs = std::min<qint64>(waitMs, (ready - now + 999) / 1000);
+            // Wake when the reply is due, not at the next whole millisecond: the air-time
+            // model is in microseconds, and rounding up would add half a millisecond to
+            // every exchange on average.
+            QDeadlineTimer due(Qt::PreciseTimer);
+            const qint64 dueUs = ready - now;
+            due.setPreciseRemainingTime(dueUs / 1000000, (dueUs % 1000000) * 1000,
+                                        Qt::PreciseTimer);
+            if (due < wake)
+                wake = due;
         }
         if (deadline.hasExpired())
             return 0;
-        m_changed.wait(&m_mutex, static_cast<unsigned long>(std::max<qint64>(1, waitMs)));
+        m_changed.wait(&m_mutex, wake);
     }
 }
