@@ -313,7 +313,6 @@ struct OpSample {
 struct OpCase {
     QString name;
     int reader = 0;
-    demodrivers::Kind driver = demodrivers::Kind::Dt8;
     bool write = false;
     int commands = 0; // tag commands the operation needs
     double target = 0;
@@ -548,7 +547,7 @@ void runAutoCase(Bench& b, AutoCase& c, int reps)
         }
         waitFor([&] { return b.beepOver(); }, 3000);
         const QVector<SimCommandRecord> log = b.field.commandLog();
-        qint64 beepUs = -1, inventoryUs = -1, writeStartUs = -1, lastWriteUs = -1, air = 0;
+        qint64 beepUs = -1, inventoryUs = -1, writeStartUs = -1, air = 0;
         int writes = 0;
         bool inventoryCounted = false;
         for (const SimCommandRecord& r : log) {
@@ -572,7 +571,6 @@ void runAutoCase(Bench& b, AutoCase& c, int reps)
                 air += r.airTimeUs;
                 if (r.isoCommand == 0x24) {
                     ++writes;
-                    lastWriteUs = r.timestampUs;
                     if (writeStartUs < 0)
                         writeStartUs = r.timestampUs;
                 }
@@ -584,7 +582,6 @@ void runAutoCase(Bench& b, AutoCase& c, int reps)
                 QStringLiteral("tip %1, %2 writes").arg(VantoryProbe::lastTip(*b.w)).arg(writes);
             continue;
         }
-        Q_UNUSED(lastWriteUs);
         const double total = usToMs(beepUs - t0);
         c.layToBeepMs.add(total);
         c.airMs.add(usToMs(air));
@@ -840,14 +837,12 @@ int main(int argc, char* argv[])
             OpCase read;
             read.name = QStringLiteral("Read %1").arg(QLatin1String(p.tag));
             read.reader = reader;
-            read.driver = p.kind;
             read.commands = p.reads;
             read.target = kReadRatioTarget;
             runOpCase(bench, read, opt.reps);
             OpCase write;
             write.name = QStringLiteral("Write %1").arg(QLatin1String(p.tag));
             write.reader = reader;
-            write.driver = p.kind;
             write.write = true;
             write.commands = p.writes;
             write.target = p.kind == demodrivers::Kind::Dt8 ? kWriteRatioTarget : 0;
