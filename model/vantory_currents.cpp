@@ -44,8 +44,11 @@ void Vantory::Display_Current_Channel(uint8_t nums)
     for (int i = 0; i < display.widgets && i < 3; ++i) {
         const currents::ChannelSetting& ch = display.channels[size_t(i)];
         widgets[i]->show();
-        // The range goes first so that the widget clamps the value into it.
-        (this->*tips[i])(lang_cn != 0, ch.minimum, ch.maximum);
+        // The range goes first so that the widget clamps the value into it. The member
+        // pointer is taken out first: GCC 12's bounds sanitizer mis-instruments
+        // (this->*tips[i])(...) and reports a wild index.
+        const auto tip = tips[i];
+        (this->*tip)(lang_cn != 0, ch.minimum, ch.maximum);
         widgets[i]->setValue(ch.current);
         if (display.setRangeRows)
             rangeLabels[i]->setText(display.rangeTexts[size_t(i)]);
