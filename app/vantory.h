@@ -98,6 +98,10 @@ private:
     // Sizes of the last display-scale band applied; zero before the first one.
     displayscale::DisplayScale m_scale;
 
+    bool m_tick_parked = false; // cmd_timer stopped while nothing runs
+    // Restarts the parked tick; called whenever a sequence or a beep starts.
+    void wakeTick();
+
 private slots:
     void TIMER0_HANDLE();
     void SetTime();

@@ -25,6 +25,7 @@ void Vantory::Start_Beep(uint8_t cnt)
     beep_ticks = 1;
     beep_pattern = cnt;
     m_beep_failure_reported = false;
+    wakeTick();
 }
 
 void Vantory::Beep_Process()

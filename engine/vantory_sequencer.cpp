@@ -37,6 +37,7 @@ void Vantory::Control_RW(uint8_t type, uint8_t readcnt)
     // A command of an abandoned sequence may still be in flight; its late reply must not
     // count for the new one.
     m_reply_guard.restart();
+    wakeTick();
 }
 
 void Vantory::CheckCmdSequence()

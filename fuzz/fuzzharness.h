@@ -36,6 +36,7 @@ struct VantoryProbe {
     static void stopTimers(Vantory& w)
     {
         w.cmd_timer->stop();
+        w.m_tick_parked = false;
         w.clock_timer->stop();
     }
     static void tick(Vantory& w) { w.TIMER0_HANDLE(); }

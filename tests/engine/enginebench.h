@@ -28,6 +28,7 @@
 struct VantoryProbe {
     static CommandState& cmd(Vantory& w) { return w.m_cmd; }
     static QTimer* cmdTimer(Vantory& w) { return w.cmd_timer; }
+    static bool& tickParked(Vantory& w) { return w.m_tick_parked; }
     static void tick(Vantory& w) { w.TIMER0_HANDLE(); }
     static TagImage& image(Vantory& w) { return w.m_image; }
     static uint8_t& chipCode(Vantory& w) { return w.chip_code; }
@@ -258,7 +259,12 @@ struct Bench {
         a->trigger();
     }
 
-    void stopTimer() { VantoryProbe::cmdTimer(*w)->stop(); }
+    // Stopped on purpose: the window must not restart it when a sequence or beep starts.
+    void stopTimer()
+    {
+        VantoryProbe::cmdTimer(*w)->stop();
+        VantoryProbe::tickParked(*w) = false;
+    }
     void startTimer() { VantoryProbe::cmdTimer(*w)->start(); }
     void tick(int n = 1)
     {

@@ -27,6 +27,7 @@ class TstEngineSequencer : public QObject
     void selectAutoWrite();
     void namedReplySlots_decodeByReaderType();
     void presentPasswordCheck_withoutReader_takesOtherPassword();
+    void idleTick_parksAndWakesForSequenceOrBeep();
 };
 
 void TstEngineSequencer::controlRw_setsStartState()
@@ -170,6 +171,34 @@ void TstEngineSequencer::presentPasswordCheck_withoutReader_takesOtherPassword()
     QVERIFY(QMetaObject::invokeMethod(&b.win(), "Serianet_Recevie", Qt::DirectConnection,
                                       Q_ARG(QByteArray, ok)));
     QCOMPARE(VantoryProbe::pwdFirstFailed(b.win()), uint8_t(7));
+}
+
+
+void TstEngineSequencer::idleTick_parksAndWakesForSequenceOrBeep()
+{
+    Bench b;
+    QTimer* timer = VantoryProbe::cmdTimer(b.win());
+    // Nothing runs: the tick parks instead of waking the process every millisecond.
+    QTRY_VERIFY(!timer->isActive());
+    QVERIFY(VantoryProbe::tickParked(b.win()));
+
+    VantoryProbe::controlRw(b.win(), 0xFE, 7);
+    QVERIFY(timer->isActive());
+    // No reader: the read sends nothing, but the sequence stays open and keeps the tick.
+    QTest::qWait(20);
+    QVERIFY(timer->isActive());
+
+    b.cmd().cmd_type = 0;
+    QTRY_VERIFY(!timer->isActive());
+    VantoryProbe::startBeep(b.win(), 1);
+    QVERIFY(timer->isActive());
+    QTRY_COMPARE(VantoryProbe::beepPattern(b.win()), uint8_t(0)); // on at 1, off at 101
+    QTRY_VERIFY(!timer->isActive());
+
+    // A tick stopped on purpose (tests stepping by hand) is never restarted.
+    b.stopTimer();
+    VantoryProbe::controlRw(b.win(), 0xFE, 7);
+    QVERIFY(!timer->isActive());
 }
 
 QTEST_MAIN(TstEngineSequencer)
