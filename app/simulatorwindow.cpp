@@ -53,7 +53,7 @@ SimulatorWindow::SimulatorWindow(QWidget* parent)
     auto* fieldLayout = new QVBoxLayout(fieldBox);
     m_list = new QListWidget(fieldBox);
     m_list->setObjectName(QStringLiteral("listTags"));
-    m_list->setMinimumSize(560, 110);
+    m_list->setMinimumSize(640, 110);
     fieldLayout->addWidget(m_list);
     auto* removeRowLayout = new QHBoxLayout();
     m_removeButton = new QPushButton(QStringLiteral("Remove"), fieldBox);

@@ -42,7 +42,14 @@ QString Vantory::chooseConfigFile(FileDialogMode mode, const QString& caption,
         return m_file_dialog_hook(mode, caption, proposedName, filter);
     if (mode == FileDialogMode::Open)
         return QFileDialog::getOpenFileName(this, caption, QString(), filter);
-    return QFileDialog::getSaveFileName(this, caption, proposedName, filter);
+    // Windows' own dialog adds ".bin" from the filter when the user types none; Qt's
+    // dialogs elsewhere do not, and a file saved without it would be hidden from Open.
+    QFileDialog dialog(this, caption, proposedName, filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("bin"));
+    if (dialog.exec() != QDialog::Accepted)
+        return QString();
+    return dialog.selectedFiles().value(0);
 }
 
 void Vantory::pullPanelsIntoImage()

@@ -12,7 +12,9 @@ QWidget* CustomItemDelegrate::createEditor(QWidget* parent, const QStyleOptionVi
                                            const QModelIndex&) const
 {
     auto* editor = new QLineEdit(parent);
-    editor->setValidator(new QRegExpValidator(m_pattern, parent));
+    // The validator goes with its editor; parented to the view it would outlive every
+    // edit and pile up for as long as the table lives.
+    editor->setValidator(new QRegExpValidator(m_pattern, editor));
     return editor;
 }
 
