@@ -1,5 +1,7 @@
 #include "engine/replies.h"
 
+#include "readers/crc16.h"
+
 #include <algorithm>
 
 namespace replies
@@ -45,6 +47,10 @@ R321Reply decodeR321(const QByteArray& rx)
         return reply;
 
     reply.usable = true;
+    // Like the command frames: the CRC covers LEN up to the byte before it, and the frame
+    // ends with it (L + 4 bytes in all, the rest of the report is padding).
+    reply.crcOk = crc16::x25(rx, kR321LengthOffset, length - 1) ==
+                  (at(rx, length + 2) | (at(rx, length + 3) << 8));
     reply.length = static_cast<uint8_t>(length);
     reply.iso = at(rx, kR321IsoOffset) == kR321IsoMark;
     reply.command = at(rx, kR321CommandOffset);
@@ -85,6 +91,12 @@ FeigReply decodeFeig(const QByteArray& rx)
         return reply;
 
     reply.usable = true;
+    // The reader hands over exactly one frame: its length field names its size and its
+    // last two bytes are the CRC of all before them.
+    const int declared = (at(rx, 1) << 8) | at(rx, 2);
+    reply.crcOk =
+        declared == rx.size() && crc16::mcrf4xx(rx, 0, rx.size() - kFeigCrcSize) ==
+                                     (at(rx, rx.size() - 2) | (at(rx, rx.size() - 1) << 8));
     reply.feig = at(rx, 0) == kFeigStart;
     reply.command = at(rx, kFeigCommandOffset);
     reply.status = at(rx, kFeigStatusOffset);

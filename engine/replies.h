@@ -40,6 +40,7 @@ constexpr uint8_t kR321CmdBeeper = 0xE9;
 /// One decoded R321 reply.
 struct R321Reply {
     bool usable = false; // L >= 11 and L + 4 <= size (so at least 15 bytes)
+    bool crcOk = false;  // bytes L+2, L+3 hold the CRC-16/X-25 of bytes 3 .. L+1
     bool iso = false;    // byte 8 is 0x1F
     uint8_t command = 0; // byte 9
     uint8_t status = 0;  // byte L
@@ -49,7 +50,8 @@ struct R321Reply {
     bool ok() const { return status == 0; }
 };
 
-/// Decodes an R321 reply; anything too short for the offsets above is unusable.
+/// Decodes an R321 reply; anything too short for the offsets above is unusable. The
+/// reply's CRC is checked (crcOk) but not acted on here.
 R321Reply decodeR321(const QByteArray& rx);
 
 /// Number of inventory records of an R321 inventory payload ((L - 11) / 9).
@@ -86,6 +88,7 @@ constexpr uint8_t kFeigStatusIsoError = 0x95;
 /// One decoded FEIG reply.
 struct FeigReply {
     bool usable = false;    // at least 8 bytes (and, for a good read reply, its records fit)
+    bool crcOk = false;     // the length field is the size and the frame's CRC is right
     bool feig = false;      // byte 0 is 0x02
     uint8_t command = 0;    // byte 4
     uint8_t status = 0;     // byte 5
@@ -100,6 +103,7 @@ struct FeigReply {
 };
 
 /// Decodes a FEIG reply; a good read reply whose records run past the frame is unusable.
+/// The frame's length field and CRC-16/MCRF4XX are checked (crcOk) but not acted on here.
 FeigReply decodeFeig(const QByteArray& rx);
 
 /// The only frame taken as a successful write reply: 02 00 08 00 B0 00 90 DF.

@@ -2,6 +2,8 @@
 
 #include "engine/replies.h"
 
+#include <QElapsedTimer>
+
 /// Recognises the late reply of a command that an abandoned sequence left in flight.
 ///
 /// Both readers answer in request order and the engine keeps one sequence command in
@@ -21,8 +23,24 @@ class StaleReplyGuard
     /// Forgets everything (a reader was connected afresh).
     void reset();
 
+    /// The command in flight got no reply in time and is given up. Until the next command
+    /// goes out (beeper commands aside), sequence replies are taken for its late answer
+    /// and dropped; a reply that never comes does not cost the next action its first one.
+    void giveUp();
+    /// A reply that cannot be read (corrupted, another protocol) answers what was awaited:
+    /// an abandoned command's late reply if one is due, else the command in flight.
+    /// Returns the kind the command in flight waited for, or Unusable when the reply
+    /// answered no command of the running sequence.
+    replies::Kind unreadableReply();
+
     /// True while a sequence command waits for its reply.
     bool inFlight() const { return m_inFlight != replies::Kind::Unusable; }
+    /// The kind of reply the command in flight waits for; Unusable when none.
+    replies::Kind inFlightKind() const { return m_inFlight; }
+    /// Milliseconds the command in flight has waited; -1 when none is in flight.
+    qint64 waitingMs() const;
+    /// True after giveUp() until the next command goes out.
+    bool givenUp() const { return m_givenUp; }
     /// True while the next sequence reply is checked against an abandoned command.
     bool armed() const { return m_stale != replies::Kind::Unusable; }
 
@@ -35,4 +53,6 @@ class StaleReplyGuard
   private:
     replies::Kind m_inFlight = replies::Kind::Unusable;
     replies::Kind m_stale = replies::Kind::Unusable;
+    bool m_givenUp = false;
+    QElapsedTimer m_sentAt;
 };

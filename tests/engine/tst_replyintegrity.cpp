@@ -1,0 +1,197 @@
+// What the engine needs to tell a damaged or missing reply: the CRC of both readers'
+// reply frames, and the reply guard's give-up of a command that is never answered.
+#include "engine/replies.h"
+#include "engine/stalereplyguard.h"
+#include "readers/crc16.h"
+#include "readers/myfeigusb.h"
+#include "readers/sim/simfeig.h"
+#include "readers/sim/simr321.h"
+
+#include <QtTest>
+
+using namespace replies;
+
+Q_DECLARE_METATYPE(replies::Kind)
+
+namespace
+{
+
+QByteArray padded(QByteArray frame, int size = 64)
+{
+    frame.append(QByteArray(std::max(0, size - frame.size()), '\0'));
+    return frame;
+}
+
+QByteArray flipped(QByteArray frame, int index)
+{
+    frame[index] = char(uint8_t(frame.at(index)) ^ 0xFF);
+    return frame;
+}
+
+const QByteArray kBlocks = QByteArray::fromHex("00112233445566778899AABB");
+
+} // namespace
+
+class TstReplyIntegrity : public QObject
+{
+    Q_OBJECT
+  private slots:
+    void r321Crc_data();
+    void r321Crc();
+    void feigCrc_data();
+    void feigCrc();
+    void giveUp_dropsLateReplyUntilNextCommand();
+    void giveUp_beeperCommandKeepsWindow();
+    void giveUp_nothingInFlight_changesNothing();
+    void unreadableReply_answersCommandInFlight();
+    void unreadableReply_takesDueLateReplyFirst();
+    void waitingMs_countsFromSend();
+};
+
+void TstReplyIntegrity::r321Crc_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<bool>("usable");
+    QTest::addColumn<bool>("crcOk");
+    const QByteArray read = SimR321::buildReply(0x22, 0x00, kBlocks);
+    const int l = uint8_t(read.at(3));
+    QTest::newRow("read, padded report") << padded(read) << true << true;
+    QTest::newRow("read, frame alone") << read << true << true;
+    QTest::newRow("write, no payload")
+        << padded(SimR321::buildReply(0x23, 0x00, {})) << true << true;
+    QTest::newRow("failure status")
+        << padded(SimR321::buildReply(0x22, 0x01, {}, 0x0F)) << true << true;
+    QTest::newRow("payload byte flipped") << padded(flipped(read, 11)) << true << false;
+    QTest::newRow("status flipped") << padded(flipped(read, l)) << true << false;
+    QTest::newRow("command echo flipped") << padded(flipped(read, 9)) << true << false;
+    QTest::newRow("CRC low byte flipped") << padded(flipped(read, l + 2)) << true << false;
+    QTest::newRow("CRC high byte flipped") << padded(flipped(read, l + 3)) << true << false;
+    // Padding after the frame is not part of it.
+    QTest::newRow("padding changed") << flipped(padded(read), l + 6) << true << true;
+    QTest::newRow("zero report") << QByteArray(64, '\0') << false << false;
+}
+
+void TstReplyIntegrity::r321Crc()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(bool, usable);
+    QFETCH(bool, crcOk);
+    const R321Reply r = decodeR321(reply);
+    QCOMPARE(r.usable, usable);
+    QCOMPARE(r.crcOk, crcOk);
+}
+
+void TstReplyIntegrity::feigCrc_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<bool>("usable");
+    QTest::addColumn<bool>("crcOk");
+    const QByteArray read = SimFeig::buildReply(
+        0xB0, 0x00, QByteArray::fromHex("0104") + QByteArray(1, '\0') + kBlocks.left(4));
+    QTest::newRow("read") << read << true << true;
+    QTest::newRow("write success frame") << QByteArray::fromHex("02000800B00090DF") << true << true;
+    QTest::newRow("other address, own CRC")
+        << feigframe::build(0x01, 0xB0, QByteArray(1, '\0')) << true << true;
+    QTest::newRow("transparent") << SimFeig::buildReply(0xBF, 0x00, QByteArray::fromHex("0078F0"))
+                                 << true << true;
+    QTest::newRow("data byte flipped") << flipped(read, 9) << true << false;
+    QTest::newRow("status flipped") << flipped(read, 5) << true << false;
+    QTest::newRow("CRC flipped") << flipped(read, read.size() - 2) << true << false;
+    QTest::newRow("trailing byte") << read + QByteArray(1, '\0') << true << false;
+    QTest::newRow("length field wrong") << flipped(read, 2) << true << false;
+    QTest::newRow("write frame, CRC wrong")
+        << QByteArray::fromHex("02000800B00090DE") << true << false;
+    QTest::newRow("seven bytes") << QByteArray::fromHex("02000700B00000") << false << false;
+}
+
+void TstReplyIntegrity::feigCrc()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(bool, usable);
+    QFETCH(bool, crcOk);
+    const FeigReply r = decodeFeig(reply);
+    QCOMPARE(r.usable, usable);
+    QCOMPARE(r.crcOk, crcOk);
+}
+
+void TstReplyIntegrity::giveUp_dropsLateReplyUntilNextCommand()
+{
+    StaleReplyGuard guard;
+    guard.commandSent(Kind::ReadBlocks);
+    guard.giveUp();
+    QVERIFY(!guard.inFlight());
+    QVERIFY(guard.givenUp());
+    // The late answer, in any sequence form, is dropped while nothing new went out.
+    QVERIFY(guard.dropReply(Kind::ReadBlocks));
+    QVERIFY(guard.dropReply(Kind::NoTag));
+    QVERIFY(!guard.dropReply(Kind::Beeper));
+    // A new action does not arm the guard for the given-up command: its first reply counts.
+    guard.restart();
+    QVERIFY(!guard.armed());
+    guard.commandSent(Kind::ReadBlocks);
+    QVERIFY(!guard.givenUp());
+    QVERIFY(!guard.dropReply(Kind::ReadBlocks));
+}
+
+void TstReplyIntegrity::giveUp_beeperCommandKeepsWindow()
+{
+    StaleReplyGuard guard;
+    guard.commandSent(Kind::WriteBlocks);
+    guard.giveUp();
+    guard.commandSent(Kind::Beeper); // the failure beep
+    QVERIFY(guard.dropReply(Kind::WriteBlocks));
+    // The auto scan's inventory (not a tracked sequence command) ends the window.
+    guard.commandSent(Kind::Other);
+    QVERIFY(!guard.givenUp());
+    QVERIFY(!guard.dropReply(Kind::Inventory));
+}
+
+void TstReplyIntegrity::giveUp_nothingInFlight_changesNothing()
+{
+    StaleReplyGuard guard;
+    guard.giveUp();
+    QVERIFY(!guard.givenUp());
+    QVERIFY(!guard.dropReply(Kind::Inventory));
+}
+
+void TstReplyIntegrity::unreadableReply_answersCommandInFlight()
+{
+    StaleReplyGuard guard;
+    QCOMPARE(guard.unreadableReply(), Kind::Unusable);
+    guard.commandSent(Kind::WriteBlocks);
+    QCOMPARE(guard.inFlightKind(), Kind::WriteBlocks);
+    QCOMPARE(guard.unreadableReply(), Kind::WriteBlocks);
+    QVERIFY(!guard.inFlight());
+    QCOMPARE(guard.unreadableReply(), Kind::Unusable);
+}
+
+void TstReplyIntegrity::unreadableReply_takesDueLateReplyFirst()
+{
+    StaleReplyGuard guard;
+    guard.commandSent(Kind::ReadBlocks);
+    guard.restart(); // a new action abandons the read
+    guard.commandSent(Kind::Inventory);
+    QCOMPARE(guard.unreadableReply(), Kind::Unusable); // the abandoned read's late answer
+    QVERIFY(!guard.armed());
+    QVERIFY(guard.inFlight());
+    QCOMPARE(guard.unreadableReply(), Kind::Inventory);
+}
+
+void TstReplyIntegrity::waitingMs_countsFromSend()
+{
+    StaleReplyGuard guard;
+    QCOMPARE(guard.waitingMs(), qint64(-1));
+    guard.commandSent(Kind::Inventory);
+    QTest::qWait(30);
+    const qint64 first = guard.waitingMs();
+    QVERIFY2(first >= 25, qPrintable(QString::number(first)));
+    guard.commandSent(Kind::ReadBlocks); // the next command starts its own wait
+    QVERIFY(guard.waitingMs() < first);
+    guard.commandSent(Kind::Beeper); // a beeper command does not
+    QVERIFY(guard.waitingMs() >= 0);
+    QVERIFY(!guard.dropReply(Kind::ReadBlocks));
+    QCOMPARE(guard.waitingMs(), qint64(-1));
+}
+
+QTEST_GUILESS_MAIN(TstReplyIntegrity)
+#include "tst_replyintegrity.moc"
