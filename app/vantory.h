@@ -223,6 +223,9 @@ public:
     /// FEIG connect step: opens the reader and routes its replies to the window;
     /// false (and no message) when it cannot be opened.
     bool connectFeig();
+    /// How long a sequence command waits for its reply before the sequence is reported
+    /// as failed (3000 ms unless changed; tests shorten it).
+    void setReplyTimeout(int ms);
 
 private:
     // The handshake half of every step slot: re-arm on an accepted reply, else wait.
@@ -239,11 +242,20 @@ private:
     void takeReadData(const QByteArray& blocks);
     void endReadAsFailed(const QString& reason);
     void reportBeeperFailure();
+    // A reply that never came or could not be read: reported once as the failure of the
+    // command that waited for it.
+    void armReplyTimer();
+    void onReplyOverdue();
+    void dropUnreadableReply(replies::Kind decoded);
+    void showFailureTipFor(replies::Kind awaited);
 
     ModalHook m_modal_hook;
     StaleReplyGuard m_reply_guard;
     bool m_last_send_ok = false;          // whether the last command was handed to the link
     bool m_beep_failure_reported = false; // a refused beeper command was traced in this pattern
+    int m_reply_timeout_ms = 3000;        // see setReplyTimeout
+    QTimer* m_reply_timer = nullptr;      // made on the first sequence command
+    int m_feig_outstanding = 0;           // FEIG requests the library has not finished
 
     // write: the n bytes at p when they lie inside one of the window's own byte buffers
     // (image copies, bank buffer, UIDs), else empty; the pointer slots go through it.

@@ -43,6 +43,13 @@ bool Vantory::connectFeig()
     disconnect(m_feig_thread, &writeThreadFEIG1::FeigDevReceive, nullptr, nullptr);
     connect(m_feig_thread, &writeThreadFEIG1::FeigDevReceive, this,
             &Vantory::in_FeigDevReceive_Debug);
+    // Tells the reply time-out whether the library still holds a request.
+    disconnect(m_feig_thread, &writeThreadFEIG1::transceiveDone, this, nullptr);
+    connect(m_feig_thread, &writeThreadFEIG1::transceiveDone, this, [this] {
+        if (m_feig_outstanding > 0)
+            --m_feig_outstanding;
+    });
+    m_feig_outstanding = 0;
     m_reply_guard.reset();
     return true;
 }
@@ -92,8 +99,16 @@ void Vantory::Analyse_Receive_Data(QByteArray rxArray)
     if (!reply.iso) {
         if (auto_scan)
             return;
+        // It answered the command in flight, which now waits for nothing more.
+        m_reply_guard.unreadableReply();
         Failed_State(QStringLiteral("<不是ISO15693协议>"));
         Tip_No_ISO15693(lang_cn);
+        return;
+    }
+    if (!reply.crcOk) {
+        // Damaged on the way: its data, its status, even its command may be wrong.
+        qCDebug(lcEngine) << "R321 reply with a wrong CRC";
+        dropUnreadableReply(reply.kind);
         return;
     }
     if (m_reply_guard.dropReply(reply.kind)) {
@@ -169,7 +184,13 @@ void Vantory::FE_Analyse_Receive_Data(QByteArray data)
         return;
     }
     if (!reply.feig) {
+        m_reply_guard.unreadableReply();
         Failed_State(QStringLiteral("<操作失败0：不是FEIG协议>"));
+        return;
+    }
+    if (!reply.crcOk) {
+        qCDebug(lcEngine) << "FEIG reply with a wrong CRC";
+        dropUnreadableReply(reply.kind);
         return;
     }
     if (m_reply_guard.dropReply(reply.kind)) {

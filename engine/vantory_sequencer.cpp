@@ -12,11 +12,18 @@
 #include "readers/myreader.h"
 
 #include <QMessageBox>
+#include <QTimer>
+#include <algorithm>
 
 namespace
 {
 
 constexpr uint8_t kPwmBlock = 248;
+constexpr uint8_t kReaderFeig = 1;
+// The FEIG library's own reply time-out (5 s) with a margin, and how often a request
+// still inside the library is looked at again.
+constexpr qint64 kFeigLibraryTimeoutMs = 6000;
+constexpr int kFeigRecheckMs = 50;
 constexpr int kDriveAreaOffset = 256;
 
 } // namespace
@@ -203,11 +210,89 @@ void Vantory::sendR321Frame(const QByteArray& frame, replies::Kind expected)
 {
     m_last_send_ok = m_myreader->Send_Frame(frame) != 0;
     m_reply_guard.commandSent(expected);
+    if (StaleReplyGuard::isSequenceReply(expected))
+        armReplyTimer();
 }
 
 void Vantory::sendFeigFrame(const QByteArray& frame, replies::Kind expected)
 {
     m_feig_thread->Feig_Send(frame, frame.size());
+    ++m_feig_outstanding;
     m_last_send_ok = true;
     m_reply_guard.commandSent(expected);
+    if (StaleReplyGuard::isSequenceReply(expected))
+        armReplyTimer();
+}
+
+void Vantory::setReplyTimeout(int ms)
+{
+    m_reply_timeout_ms = std::max(1, ms);
+}
+
+void Vantory::armReplyTimer()
+{
+    // A reader that is unplugged, hung or loses a reply would otherwise leave the sequence
+    // waiting for good with nobody told; the link itself gives no reply for it.
+    if (!m_reply_timer) {
+        m_reply_timer = new QTimer(this);
+        m_reply_timer->setSingleShot(true);
+        connect(m_reply_timer, &QTimer::timeout, this, &Vantory::onReplyOverdue);
+    }
+    m_reply_timer->start(m_reply_timeout_ms);
+}
+
+void Vantory::onReplyOverdue()
+{
+    const qint64 waited = m_reply_guard.waitingMs();
+    if (waited < 0)
+        return; // answered meanwhile
+    if (waited < m_reply_timeout_ms) {
+        m_reply_timer->start(static_cast<int>(m_reply_timeout_ms - waited));
+        return;
+    }
+    // A FEIG request still inside the library may yet be answered: the library gives up
+    // by itself after its own time-out. Waiting for that keeps a late answer from landing
+    // in the next action.
+    if (reader_type == kReaderFeig && m_feig_outstanding > 0 &&
+        waited < m_reply_timeout_ms + kFeigLibraryTimeoutMs) {
+        m_reply_timer->start(kFeigRecheckMs);
+        return;
+    }
+    const replies::Kind awaited = m_reply_guard.inFlightKind();
+    m_reply_guard.giveUp();
+    m_cmd.send_enable = 0;
+    m_cmd.ack = 0;
+    Failed_State(QStringLiteral("<操作失败：阅读器无回复>"));
+    showFailureTipFor(awaited);
+}
+
+void Vantory::dropUnreadableReply(replies::Kind decoded)
+{
+    // Nothing waits for a beeper answer; a damaged one is simply not taken.
+    if (decoded == replies::Kind::Beeper)
+        return;
+    const replies::Kind awaited = m_reply_guard.unreadableReply();
+    if (awaited == replies::Kind::Unusable) {
+        qCDebug(lcEngine) << "damaged reply to no command of the sequence dropped";
+        return;
+    }
+    // The command's answer is lost: the sequence stops there, as on a refused reply.
+    Failed_State(QStringLiteral("<操作失败：回复校验错误>"));
+    showFailureTipFor(awaited);
+}
+
+void Vantory::showFailureTipFor(replies::Kind awaited)
+{
+    switch (awaited) {
+    case replies::Kind::Inventory:
+    case replies::Kind::ReadBlocks:
+        Tip_Read_Failed(lang_cn);
+        break;
+    case replies::Kind::WriteBlocks:
+    case replies::Kind::Transparent:
+        Tip_Write_Failed(lang_cn);
+        break;
+    default:
+        break;
+    }
 }

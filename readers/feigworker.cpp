@@ -120,6 +120,7 @@ void writeThreadFEIG1::run()
             m_queue.pop_front();
         }
         transceiveOne(frame);
+        emit transceiveDone();
     }
 }
 

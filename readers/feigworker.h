@@ -38,6 +38,9 @@ class writeThreadFEIG1 : public QThread
 
   signals:
     void FeigDevReceive(QByteArray rxArray);
+    /// One request has been through the library, answered or not; emitted after its
+    /// FeigDevReceive (if any), so a receiver counting requests sees the reply first.
+    void transceiveDone();
 
   protected:
     void run() override;

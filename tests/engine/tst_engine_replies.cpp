@@ -352,8 +352,10 @@ void TstEngineReplies::feigWriteReply_onlyExactFrame_data()
     QTest::addColumn<int>("tip");
     QTest::newRow("exact success frame") << QByteArray::fromHex("02000800B00090DF") << 1 << 0;
     QTest::newRow("reader at address 1") << feig(0xB0, 0x00, {}, 0x01) << 0 << kTipNoTag;
+    // A reply with a wrong CRC is not taken at all, so the marker 0xDF sits in a data
+    // byte here: with status 3 no 8-byte frame from address 0 has it as its CRC byte.
     QTest::newRow("failing status with write marker")
-        << QByteArray::fromHex("02000800B00300DF") << 0 << kTipWriteFailed;
+        << feig(0xB0, 0x03, QByteArray::fromHex("00DF")) << 0 << kTipWriteFailed;
 }
 
 void TstEngineReplies::feigWriteReply_onlyExactFrame()

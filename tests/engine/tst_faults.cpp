@@ -1,0 +1,611 @@
+// Reader faults end to end: the real window with both simulated readers, a fault put on
+// the transport in the middle of a Read or a Write (reader unplugged, tag taken away,
+// corrupted reply, no reply, a hung reader, duplicated or late reply, a reply of the
+// other protocol, a failing status). For each: no crash, the event loop keeps running, the user is
+// told once, a failed read leaves the image as it was, and the next action works once the fault is
+// gone.
+#include "enginebench.h"
+
+#include "readers/feigworker.h"
+#include "readers/r321frames.h"
+#include "readers/sim/demodrivers.h"
+
+#include <QElapsedTimer>
+#include <QMutex>
+#include <QMutexLocker>
+#include <atomic>
+
+using namespace enginetest;
+
+namespace
+{
+
+enum class Fault {
+    Unplugged,
+    TagRemoved,
+    BadCrc,
+    FlippedPayload,
+    NoReply,
+    Hung,
+    Duplicated,
+    LateAfterNewAction,
+    WrongProtocol,
+    FailingStatus,
+};
+
+// The tag command (1 = the first of the action) whose exchange the fault hits.
+constexpr int kReadTarget = 4;  // inventory, then the third block read
+constexpr int kWriteTarget = 3; // the third write command
+
+// Short, so that the tests need not wait long for a reply that never comes.
+constexpr int kReplyTimeoutMs = 400;
+// A request a hung FEIG reader holds is given up only after the library's own 5 s.
+constexpr int kFailureWithinMs = 8000;
+
+const QStringList kFailureTips = {
+    QStringLiteral("Read failure"),       QStringLiteral("Write failure"),
+    QStringLiteral("No tag response"),    QStringLiteral("It's not ISO15693"),
+    QStringLiteral("No device detected"),
+};
+
+// True for the request frames of tag commands (not the beeper, not the R321 set-up).
+bool isTagRequest(SimReaderKind reader, const QByteArray& frame)
+{
+    if (reader == SimReaderKind::R321) {
+        if (frame.size() < 9)
+            return false;
+        const uint8_t command = uint8_t(frame.at(8));
+        return command == 0x11 || command == 0x22 || command == 0x23 || command == 0x2F;
+    }
+    if (frame.size() < 5)
+        return false;
+    const uint8_t command = uint8_t(frame.at(4));
+    return command == 0xB0 || command == 0xBF;
+}
+
+// What the transport does at the targeted exchange. Counters and hooks run on the
+// reader threads; the test only arms and reads them.
+struct FaultPlan {
+    Fault fault = Fault::NoReply;
+    SimReaderKind reader = SimReaderKind::R321;
+    ReaderField* field = nullptr;
+    std::atomic<int> target{0};   // 0: not armed
+    std::atomic<int> requests{0}; // tag requests since arming
+    std::atomic<bool> hit{false}; // the fault has been applied
+    QMutex mutex;
+    QByteArray held; // a withheld reply, delivered late
+
+    void arm(int command)
+    {
+        requests = 0;
+        hit = false;
+        target = command;
+    }
+
+    // Called with each request before the reader sees it.
+    void request(const QByteArray& frame)
+    {
+        if (!target || !isTagRequest(reader, frame))
+            return;
+        const int n = ++requests;
+        if (n != target)
+            return;
+        switch (fault) {
+        case Fault::Unplugged:
+            field->setUnplugged(reader, true);
+            hit = true;
+            break;
+        case Fault::TagRemoved:
+            field->clear();
+            hit = true;
+            break;
+        case Fault::BadCrc:
+            field->armReplyFault(SimReplyFault::BadCrc);
+            break;
+        case Fault::FlippedPayload:
+            field->armReplyFault(SimReplyFault::FlippedPayload);
+            break;
+        case Fault::NoReply:
+            field->armReplyFault(SimReplyFault::NoReply);
+            hit = true;
+            break;
+        case Fault::Hung:
+            field->setHung(reader, true);
+            hit = true;
+            break;
+        case Fault::FailingStatus:
+            field->armReplyFault(SimReplyFault::FailingStatus);
+            break;
+        default:
+            break;
+        }
+    }
+
+    // Called with each reply; returns the replies to deliver in its place, in order.
+    QList<QByteArray> reply(const QByteArray& rx)
+    {
+        const int n = requests.load();
+        if (!target || n == 0)
+            return {rx};
+        if (fault == Fault::LateAfterNewAction && n > target) {
+            // The first reply after the new action's first request: the withheld one
+            // comes first, as a reader answering in order would deliver it.
+            QMutexLocker lock(&mutex);
+            if (!held.isEmpty()) {
+                const QByteArray late = held;
+                held.clear();
+                target = 0;
+                return {late, rx};
+            }
+            return {rx};
+        }
+        if (n != target || hit)
+            return {rx};
+        switch (fault) {
+        case Fault::Duplicated:
+            hit = true;
+            return {rx, rx};
+        case Fault::LateAfterNewAction: {
+            hit = true;
+            QMutexLocker lock(&mutex);
+            held = rx;
+            return {};
+        }
+        case Fault::WrongProtocol:
+            hit = true;
+            return {reader == SimReaderKind::R321
+                        ? r321::fitted(SimFeig::buildReply(0xB0, 0x00, rx.mid(11, 20)), 64)
+                        : SimR321::buildReply(0x22, 0x00, rx.mid(8, 20))};
+        default:
+            // The reader itself spoils this reply (armed at the request).
+            hit = true;
+            return {rx};
+        }
+    }
+};
+
+// The HID transport of the R321 with the fault plan in between.
+class FaultHid : public HidBackend
+{
+  public:
+    FaultHid(HidBackend* inner, FaultPlan* plan) : m_inner(inner), m_plan(plan) {}
+
+    QVector<HidInterfaceInfo> enumerate() override { return m_inner->enumerate(); }
+    bool open(const QString& path) override
+    {
+        QMutexLocker lock(&m_mutex);
+        m_queue.clear();
+        return m_inner->open(path);
+    }
+    bool isOpen() const override { return m_inner->isOpen(); }
+    void close() override { m_inner->close(); }
+    int write(const QByteArray& report) override
+    {
+        if (report.size() >= 2)
+            m_plan->request(report.mid(1, uint8_t(report.at(1)) + 1));
+        return m_inner->write(report);
+    }
+    int read(QByteArray* report, int timeoutMs) override
+    {
+        {
+            QMutexLocker lock(&m_mutex);
+            if (!m_queue.isEmpty()) {
+                *report = m_queue.takeFirst();
+                return report->size();
+            }
+        }
+        const int n = m_inner->read(report, timeoutMs);
+        if (n <= 0)
+            return n;
+        QList<QByteArray> out = m_plan->reply(*report);
+        if (out.isEmpty())
+            return 0; // withheld: as far as the link knows, nothing came
+        *report = out.takeFirst();
+        QMutexLocker lock(&m_mutex);
+        m_queue += out;
+        return report->size();
+    }
+
+  private:
+    HidBackend* const m_inner;
+    FaultPlan* const m_plan;
+    QMutex m_mutex;
+    QList<QByteArray> m_queue;
+};
+
+// The FEUSB transport of the FEIG reader with the fault plan in between. A transceive
+// gives one reply; replies ahead of it reach the window through `deliverEarly`, posted
+// before the worker emits its own.
+class FaultFeig : public FeusbApi
+{
+  public:
+    FaultFeig(FeusbApi* inner, FaultPlan* plan) : m_inner(inner), m_plan(plan) {}
+    std::function<void(const QByteArray&)> deliverEarly;
+
+    bool available() override { return m_inner->available(); }
+    int ScanAndOpen(int o, void* p) override { return m_inner->ScanAndOpen(o, p); }
+    int SetDevicePara(int h, char* p, char* v) override { return m_inner->SetDevicePara(h, p, v); }
+    int CloseDevice(int h) override { return m_inner->CloseDevice(h); }
+    int Transceive(int h, char* iface, int dir, unsigned char* send, int sendLen,
+                   unsigned char* rec, int recLen) override
+    {
+        m_plan->request(QByteArray(reinterpret_cast<const char*>(send), sendLen));
+        QByteArray buffer(400, '\0');
+        const int n =
+            m_inner->Transceive(h, iface, dir, send, sendLen,
+                                reinterpret_cast<unsigned char*>(buffer.data()), buffer.size());
+        if (n <= 0)
+            return n;
+        QList<QByteArray> out = m_plan->reply(buffer.left(n));
+        if (out.isEmpty())
+            return 0;
+        const QByteArray last = out.takeLast();
+        for (const QByteArray& early : qAsConst(out))
+            deliverEarly(early);
+        const int m = std::min<int>(last.size(), recLen);
+        std::memcpy(rec, last.constData(), static_cast<size_t>(m));
+        return m;
+    }
+
+  private:
+    FeusbApi* const m_inner;
+    FaultPlan* const m_plan;
+};
+
+// Watches the window every millisecond while it runs: the texts the result label takes,
+// the failure beep patterns that start, and the longest pause of the event loop.
+class Watch : public QObject
+{
+  public:
+    explicit Watch(Vantory& w) : m_w(w)
+    {
+        m_label = VantoryProbe::statusResult(w);
+        m_lastText = m_label->text();
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_timer.setInterval(1);
+        QObject::connect(&m_timer, &QTimer::timeout, this, [this] { poll(); });
+        m_clock.start();
+        m_timer.start();
+    }
+
+    QStringList texts() const { return m_texts; }
+    int failureTips() const
+    {
+        int n = 0;
+        for (const QString& t : m_texts)
+            n += kFailureTips.contains(t) ? 1 : 0;
+        return n;
+    }
+    int failureBeeps() const { return m_failureBeeps; }
+    qint64 longestPauseMs() const { return m_longestPause; }
+    int polls() const { return m_polls; }
+
+  private:
+    void poll()
+    {
+        const qint64 now = m_clock.elapsed();
+        m_longestPause = std::max(m_longestPause, now - m_lastPoll);
+        m_lastPoll = now;
+        ++m_polls;
+        const QString text = m_label->text();
+        if (text != m_lastText) {
+            m_texts << text;
+            m_lastText = text;
+        }
+        const uint8_t pattern = VantoryProbe::beepPattern(m_w);
+        const uint8_t twice = VantoryProbe::beepTwiceStep(m_w);
+        // A double beep starts, or restarts from its first beep.
+        if (pattern == 2 && (m_lastPattern != 2 || (m_lastTwice == 2 && twice == 1)))
+            ++m_failureBeeps;
+        m_lastPattern = pattern;
+        m_lastTwice = twice;
+    }
+
+    Vantory& m_w;
+    QLabel* m_label = nullptr;
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    QString m_lastText;
+    QStringList m_texts;
+    int m_failureBeeps = 0;
+    uint8_t m_lastPattern = 0;
+    uint8_t m_lastTwice = 0;
+    qint64 m_lastPoll = 0;
+    qint64 m_longestPause = 0;
+    int m_polls = 0;
+};
+
+// The window behind both simulated readers with the fault transports in between.
+struct FaultBench {
+    ReaderField field;
+    SimR321 r321{&field};
+    SimFeig feig{&field};
+    FaultPlan plan;
+    FaultHid hid{&r321, &plan};
+    FaultFeig feigApi{&feig, &plan};
+    QStringList boxes;
+    std::unique_ptr<Vantory> w;
+
+    FaultBench(Fault fault, int reader)
+    {
+        plan.fault = fault;
+        plan.reader = reader == R321 ? SimReaderKind::R321 : SimReaderKind::Feig;
+        plan.field = &field;
+        w = std::make_unique<Vantory>(ReaderBackends{&hid, &feigApi, true});
+        Vantory* window = w.get();
+        feigApi.deliverEarly = [window](const QByteArray& rx) {
+            QMetaObject::invokeMethod(
+                window, [window, rx] { VantoryProbe::feigRx(*window, rx); }, Qt::QueuedConnection);
+        };
+        w->setModalHook([this](const QString& caption, const QString& text) {
+            boxes << caption + QLatin1Char('|') + text;
+        });
+    }
+    ~FaultBench() { w.reset(); }
+
+    Vantory& win() { return *w; }
+    TagImage image() { return VantoryProbe::image(*w); }
+
+    // Connects through the connection dialog, as the user does.
+    bool connect(int reader)
+    {
+        auto* dialog = w->findChild<QDialog*>(QStringLiteral("ConnectionConfig"));
+        auto* combo =
+            dialog ? dialog->findChild<QComboBox*>(QStringLiteral("comboBox_Reader")) : nullptr;
+        auto* ok = dialog ? dialog->findChild<QPushButton*>(QStringLiteral("pushButton_Connect"))
+                          : nullptr;
+        if (!combo || !ok)
+            return false;
+        combo->setCurrentIndex(reader == Feig ? 0 : 1);
+        ok->click();
+        if (VantoryProbe::readerType(*w) != reader || !VantoryProbe::readerGuard(*w, 0))
+            return false;
+        if (reader == R321) {
+            // The set-up command goes out at once; let its reply pass.
+            if (!QTest::qWaitFor([this] { return field.commandLog().size() >= 1; }, 3000))
+                return false;
+            QTest::qWait(30);
+        }
+        return QTest::qWaitFor([this] { return VantoryProbe::cloChartReady(*w); }, 3000);
+    }
+
+    void trigger(const char* action)
+    {
+        QAction* a = w->findChild<QAction*>(QString::fromLatin1(action));
+        QVERIFY2(a, action);
+        a->trigger();
+    }
+
+    // Runs an action to its end without faults; false when it did not succeed.
+    bool runClean(const char* action, const QString& okText)
+    {
+        QLabel* result = VantoryProbe::statusResult(*w);
+        result->clear();
+        trigger(action);
+        if (!QTest::qWaitFor([&] { return result->text() == okText; }, 5000))
+            return false;
+        // Let the success beep run out.
+        return QTest::qWaitFor([&] { return VantoryProbe::beepPattern(*w) == 0; }, 5000) &&
+               QTest::qWaitFor([&] { return VantoryProbe::cmd(*w).cmd_type == 0; }, 1000);
+    }
+
+    // Takes the fault away again; an unplugged reader is plugged in and connected anew.
+    bool recover(int reader, const std::shared_ptr<VirtualTag>& tag)
+    {
+        plan.target = 0;
+        field.clearFaults();
+        if (field.tagCount() == 0)
+            field.layTag(tag);
+        // A reader that went away, or whose link gave up on a report that never
+        // completed, is connected anew through the dialog.
+        if (plan.fault == Fault::Unplugged || !VantoryProbe::readerGuard(*w, 0))
+            return connect(reader);
+        return true;
+    }
+};
+
+void addMatrix()
+{
+    QTest::addColumn<int>("reader");
+    QTest::addColumn<int>("fault");
+    const std::pair<const char*, Fault> faults[] = {
+        {"unplugged", Fault::Unplugged},
+        {"tag removed", Fault::TagRemoved},
+        {"bad CRC", Fault::BadCrc},
+        {"flipped payload", Fault::FlippedPayload},
+        {"no reply", Fault::NoReply},
+        {"hung reader", Fault::Hung},
+        {"duplicated reply", Fault::Duplicated},
+        {"late reply after new action", Fault::LateAfterNewAction},
+        {"wrong protocol", Fault::WrongProtocol},
+        {"failing status", Fault::FailingStatus},
+    };
+    for (int reader : {R321, Feig})
+        for (const auto& [name, fault] : faults)
+            QTest::newRow(qPrintable(QStringLiteral("%1 %2").arg(readerName(reader), name)))
+                << reader << int(fault);
+}
+
+const QString kReadOk = QStringLiteral("Read successfully");
+const QString kWriteOk = QStringLiteral("Write successfully");
+
+QByteArray imageBytes(const TagImage& image)
+{
+    return bytes(image.image_v2, 0, 512) + bytes(image.image_legacy, 0, 512) +
+           bytes(image.bank_buffer, 0, 512);
+}
+
+} // namespace
+
+class TstFaults : public QObject
+{
+    Q_OBJECT
+  private slots:
+    void faultMidRead_toldOnce_imageKept_nextReadWorks_data() { addMatrix(); }
+    void faultMidRead_toldOnce_imageKept_nextReadWorks();
+    void faultMidWrite_toldOnce_nextWriteWorks_data() { addMatrix(); }
+    void faultMidWrite_toldOnce_nextWriteWorks();
+    void feigWorker_reportsEveryRequestDone_afterItsReply();
+};
+
+// Waits for the failure report and then a while longer: one failure beep and `tips`
+// failure tips, nothing after them, no message box.
+#define VERIFY_TOLD_ONCE(watch, tips)                                                              \
+    do {                                                                                           \
+        QTRY_VERIFY_WITH_TIMEOUT((watch).failureBeeps() >= 1, kFailureWithinMs);                   \
+        QTest::qWait(kReplyTimeoutMs * 3);                                                         \
+        QVERIFY2((watch).failureTips() == (tips),                                                  \
+                 qPrintable((watch).texts().join(QLatin1String(" / "))));                          \
+        QCOMPARE((watch).failureBeeps(), 1);                                                       \
+        QCOMPARE(b.boxes, QStringList());                                                          \
+    } while (false)
+
+// The event loop kept running the whole time.
+#define VERIFY_RESPONSIVE(watch)                                                                   \
+    do {                                                                                           \
+        QVERIFY((watch).polls() > 50);                                                             \
+        QVERIFY2((watch).longestPauseMs() < 500,                                                   \
+                 qPrintable(QString::number((watch).longestPauseMs())));                           \
+    } while (false)
+
+// Tips a failure shows: one, except for a FEIG reply of another protocol, which is
+// reported by the failure beep alone.
+int failureTipsFor(Fault fault, int reader)
+{
+    return fault == Fault::WrongProtocol && reader == Feig ? 0 : 1;
+}
+
+void TstFaults::faultMidRead_toldOnce_imageKept_nextReadWorks()
+{
+    QFETCH(int, reader);
+    QFETCH(int, fault);
+    const auto kind = static_cast<Fault>(fault);
+    FaultBench b(kind, reader);
+    b.win().setReplyTimeout(kReplyTimeoutMs);
+
+    // The window holds one driver; another one lies on the reader now.
+    const auto first = demodrivers::makeTag(demodrivers::Kind::Dt6, 11);
+    b.field.layTag(first);
+    QVERIFY(b.connect(reader));
+    QVERIFY(b.runClean("actionRead", kReadOk));
+    const QByteArray kept = imageBytes(b.image());
+    b.field.clear();
+    const auto second = demodrivers::makeTag(demodrivers::Kind::Dt8, 12);
+    b.field.layTag(second);
+
+    Watch watch(b.win());
+    b.plan.arm(kReadTarget);
+    b.trigger("actionRead");
+    QTRY_VERIFY_WITH_TIMEOUT(b.plan.hit.load(), 5000);
+
+    if (kind == Fault::LateAfterNewAction) {
+        // The user gives up on the stalled read and reads again; the withheld reply of
+        // the first read arrives ahead of the new one's first reply and must not count.
+        QTest::qWait(50);
+        QVERIFY(b.runClean("actionRead", kReadOk));
+        QCOMPARE(bytes(b.image().image_legacy, 0, 512), second->memory());
+        QVERIFY2(b.plan.held.isEmpty(), "the late reply was delivered");
+        QCOMPARE(watch.failureTips(), 0);
+        QCOMPARE(watch.failureBeeps(), 0);
+    } else {
+        // Every other fault ends the read as failed, told once, the image as it was. A
+        // reply that comes twice is counted twice, so that read ends one reply over.
+        VERIFY_TOLD_ONCE(watch, failureTipsFor(kind, reader));
+        QCOMPARE(imageBytes(b.image()), kept);
+    }
+    VERIFY_RESPONSIVE(watch);
+
+    // The fault is gone: the next read works.
+    QVERIFY(b.recover(reader, second));
+    QVERIFY(b.runClean("actionRead", kReadOk));
+    QCOMPARE(bytes(b.image().image_legacy, 0, 512), second->memory());
+}
+
+void TstFaults::faultMidWrite_toldOnce_nextWriteWorks()
+{
+    QFETCH(int, reader);
+    QFETCH(int, fault);
+    const auto kind = static_cast<Fault>(fault);
+    FaultBench b(kind, reader);
+    b.win().setReplyTimeout(kReplyTimeoutMs);
+
+    const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 21);
+    b.field.layTag(tag);
+    QVERIFY(b.connect(reader));
+    QVERIFY(b.runClean("actionRead", kReadOk));
+    // Something to write: the drive area of the tag is blanked, so that only a complete
+    // write brings it back.
+    const QByteArray original = tag->memory();
+    tag->setMemory(original.left(256) + QByteArray(256, '\0'));
+
+    Watch watch(b.win());
+    b.plan.arm(kWriteTarget);
+    b.trigger("actionWrite");
+    const QByteArray prepared = imageBytes(b.image());
+    QTRY_VERIFY_WITH_TIMEOUT(b.plan.hit.load(), 5000);
+
+    bool retry = true;
+    if (kind == Fault::LateAfterNewAction) {
+        QTest::qWait(50);
+        QVERIFY(b.runClean("actionWrite", kWriteOk));
+        QVERIFY2(b.plan.held.isEmpty(), "the late reply was delivered");
+        QCOMPARE(watch.failureTips(), 0);
+        QCOMPARE(watch.failureBeeps(), 0);
+        retry = false;
+    } else if (kind == Fault::Duplicated) {
+        // A write acknowledged twice still wrote every piece: it ends as done.
+        QTRY_VERIFY_WITH_TIMEOUT(watch.texts().contains(kWriteOk), 5000);
+        QTest::qWait(kReplyTimeoutMs * 2);
+        QCOMPARE(watch.failureTips(), 0);
+        QCOMPARE(watch.failureBeeps(), 0);
+        retry = false;
+    } else {
+        VERIFY_TOLD_ONCE(watch, failureTipsFor(kind, reader));
+        // A reply never changes the image; only the write's own preparation did.
+        QCOMPARE(imageBytes(b.image()), prepared);
+    }
+    VERIFY_RESPONSIVE(watch);
+
+    if (retry) {
+        QVERIFY(b.recover(reader, tag));
+        QVERIFY(b.runClean("actionWrite", kWriteOk));
+    }
+    QCOMPARE(tag->memory().mid(256), bytes(b.image().bank_buffer, 256, 256));
+    QCOMPARE(tag->memory().left(256), original.left(256));
+}
+
+void TstFaults::feigWorker_reportsEveryRequestDone_afterItsReply()
+{
+    // The reply time-out waits for the FEIG library to finish a request; that needs one
+    // done signal per request, answered or not, and after its reply.
+    ReaderField field;
+    field.layTag(demodrivers::makeTag(demodrivers::Kind::Dt8, 31));
+    SimFeig feig(&field);
+    writeThreadFEIG1 worker(&feig);
+    QStringList events;
+    QObject::connect(
+        &worker, &writeThreadFEIG1::FeigDevReceive, &worker, [&](const QByteArray& rx) {
+            events << (rx.isEmpty() ? QStringLiteral("empty") : QStringLiteral("reply"));
+        });
+    QObject::connect(&worker, &writeThreadFEIG1::transceiveDone, &worker,
+                     [&] { events << QStringLiteral("done"); });
+    QVERIFY(worker.Feig_Open() != 0);
+    const QByteArray inventory = QByteArray::fromHex("020009FFB001001843");
+
+    worker.Feig_Send(inventory, inventory.size()); // answered
+    QTRY_COMPARE(events.size(), 2);
+    field.armReplyFault(SimReplyFault::NoReply); // the library returns 0: no signal
+    worker.Feig_Send(inventory, inventory.size());
+    QTRY_COMPARE(events.size(), 3);
+    field.setUnplugged(SimReaderKind::Feig, true); // a negative result: an empty reply
+    worker.Feig_Send(inventory, inventory.size());
+    QTRY_COMPARE(events.size(), 5);
+    worker.Feig_Send(inventory, inventory.size()); // cannot even open: no signal
+    QTRY_COMPARE(events.size(), 6);
+    QCOMPARE(events, (QStringList{QStringLiteral("reply"), QStringLiteral("done"),
+                                  QStringLiteral("done"), QStringLiteral("empty"),
+                                  QStringLiteral("done"), QStringLiteral("done")}));
+}
+
+QTEST_MAIN(TstFaults)
+#include "tst_faults.moc"
