@@ -11,13 +11,14 @@ void StaleReplyGuard::commandSent(Kind expected)
     if (isSequenceReply(expected)) {
         m_inFlight = expected;
         m_sentAt.start();
+        m_rearm = true;
     }
 }
 
 void StaleReplyGuard::restart()
 {
     // With nothing in flight an armed guard stays armed: its late reply is still due.
-    if (inFlight())
+    if (inFlight() && m_rearm)
         m_stale = m_inFlight;
     m_inFlight = Kind::Unusable;
 }
@@ -28,13 +29,22 @@ bool StaleReplyGuard::dropReply(Kind kind)
         return false;
     if (m_givenUp && !inFlight())
         return true;
-    bool drop = false;
     if (armed()) {
-        drop = answers(kind, m_stale);
+        const bool late = answers(kind, m_stale);
         m_stale = Kind::Unusable;
+        if (late) {
+            // The command in flight keeps waiting, so that the reply time-out reports it
+            // if this was its own reply after all; a new action must not be caught again.
+            m_rearm = false;
+            return true;
+        }
     }
+    // A reply that cannot answer what waits (a read's reply while an inventory waits)
+    // belongs to an earlier command, for instance one sent before a reconnect.
+    if (inFlight() && !answers(kind, m_inFlight))
+        return true;
     m_inFlight = Kind::Unusable;
-    return drop;
+    return false;
 }
 
 void StaleReplyGuard::reset()

@@ -54,5 +54,6 @@ class StaleReplyGuard
     replies::Kind m_inFlight = replies::Kind::Unusable;
     replies::Kind m_stale = replies::Kind::Unusable;
     bool m_givenUp = false;
+    bool m_rearm = true; // restart() may take the command in flight for an abandoned one
     QElapsedTimer m_sentAt;
 };

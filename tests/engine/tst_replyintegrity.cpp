@@ -46,6 +46,9 @@ class TstReplyIntegrity : public QObject
     void unreadableReply_answersCommandInFlight();
     void unreadableReply_takesDueLateReplyFirst();
     void waitingMs_countsFromSend();
+    void replyOfOtherKind_whileCommandWaits_dropped_data();
+    void replyOfOtherKind_whileCommandWaits_dropped();
+    void droppedLateReply_commandStillWaits_notRearmed();
 };
 
 void TstReplyIntegrity::r321Crc_data()
@@ -191,6 +194,50 @@ void TstReplyIntegrity::waitingMs_countsFromSend()
     QVERIFY(guard.waitingMs() >= 0);
     QVERIFY(!guard.dropReply(Kind::ReadBlocks));
     QCOMPARE(guard.waitingMs(), qint64(-1));
+}
+
+void TstReplyIntegrity::replyOfOtherKind_whileCommandWaits_dropped_data()
+{
+    QTest::addColumn<replies::Kind>("waiting");
+    QTest::addColumn<replies::Kind>("reply");
+    QTest::addColumn<bool>("dropped");
+    QTest::newRow("read while inventory waits") << Kind::Inventory << Kind::ReadBlocks << true;
+    QTest::newRow("write while read waits") << Kind::ReadBlocks << Kind::WriteBlocks << true;
+    QTest::newRow("read while transparent waits") << Kind::Transparent << Kind::ReadBlocks << true;
+    QTest::newRow("FEIG no tag while read waits") << Kind::ReadBlocks << Kind::NoTag << false;
+    QTest::newRow("FEIG no tag while write waits") << Kind::WriteBlocks << Kind::NoTag << false;
+    QTest::newRow("same kind") << Kind::WriteBlocks << Kind::WriteBlocks << false;
+}
+
+void TstReplyIntegrity::replyOfOtherKind_whileCommandWaits_dropped()
+{
+    QFETCH(replies::Kind, waiting);
+    QFETCH(replies::Kind, reply);
+    QFETCH(bool, dropped);
+    StaleReplyGuard guard;
+    guard.commandSent(waiting);
+    QCOMPARE(guard.dropReply(reply), dropped);
+    // A dropped reply leaves the command waiting for its own.
+    QCOMPARE(guard.inFlight(), dropped);
+    // With nothing waiting, any reply is taken (replies the engine did not ask for are
+    // judged by the analysis alone).
+    StaleReplyGuard idle;
+    QVERIFY(!idle.dropReply(reply));
+}
+
+void TstReplyIntegrity::droppedLateReply_commandStillWaits_notRearmed()
+{
+    StaleReplyGuard guard;
+    guard.commandSent(Kind::WriteBlocks);
+    guard.restart();
+    guard.commandSent(Kind::WriteBlocks);
+    QVERIFY(guard.dropReply(Kind::WriteBlocks)); // taken for the abandoned write's reply
+    QVERIFY(guard.inFlight());
+    QVERIFY(guard.waitingMs() >= 0); // so the reply time-out still covers it
+    guard.restart();
+    QVERIFY(!guard.armed());
+    guard.commandSent(Kind::WriteBlocks);
+    QVERIFY(!guard.dropReply(Kind::WriteBlocks));
 }
 
 QTEST_GUILESS_MAIN(TstReplyIntegrity)

@@ -1,9 +1,11 @@
-// Reader faults end to end: the real window with both simulated readers, a fault put on
-// the transport in the middle of a Read or a Write (reader unplugged, tag taken away,
+#pragma once
+// Reader faults end to end: the real window with both simulated readers, and a fault put
+// on the transport in the middle of a Read or a Write (reader unplugged, tag taken away,
 // corrupted reply, no reply, a hung reader, duplicated or late reply, a reply of the
-// other protocol, a failing status). For each: no crash, the event loop keeps running, the user is
-// told once, a failed read leaves the image as it was, and the next action works once the fault is
-// gone.
+// other protocol, a failing status). For each: no crash, the event loop keeps running,
+// the user is told once, a failed read leaves the image as it was, and the next action
+// works once the fault is gone.
+
 #include "enginebench.h"
 
 #include "readers/feigworker.h"
@@ -15,10 +17,10 @@
 #include <QMutexLocker>
 #include <atomic>
 
-using namespace enginetest;
-
-namespace
+namespace faulttest
 {
+
+using namespace enginetest;
 
 enum class Fault {
     Unplugged,
@@ -38,7 +40,7 @@ constexpr int kReadTarget = 4;  // inventory, then the third block read
 constexpr int kWriteTarget = 3; // the third write command
 
 // Short, so that the tests need not wait long for a reply that never comes.
-constexpr int kReplyTimeoutMs = 400;
+constexpr int kReplyTimeoutMs = 300;
 // A request a hung FEIG reader holds is given up only after the library's own 5 s.
 constexpr int kFailureWithinMs = 8000;
 
@@ -49,7 +51,7 @@ const QStringList kFailureTips = {
 };
 
 // True for the request frames of tag commands (not the beeper, not the R321 set-up).
-bool isTagRequest(SimReaderKind reader, const QByteArray& frame)
+inline bool isTagRequest(SimReaderKind reader, const QByteArray& frame)
 {
     if (reader == SimReaderKind::R321) {
         if (frame.size() < 9)
@@ -404,7 +406,7 @@ struct FaultBench {
     }
 };
 
-void addMatrix()
+inline void addMatrix()
 {
     QTest::addColumn<int>("reader");
     QTest::addColumn<int>("fault");
@@ -429,31 +431,18 @@ void addMatrix()
 const QString kReadOk = QStringLiteral("Read successfully");
 const QString kWriteOk = QStringLiteral("Write successfully");
 
-QByteArray imageBytes(const TagImage& image)
+inline QByteArray imageBytes(const TagImage& image)
 {
     return bytes(image.image_v2, 0, 512) + bytes(image.image_legacy, 0, 512) +
            bytes(image.bank_buffer, 0, 512);
 }
-
-} // namespace
-
-class TstFaults : public QObject
-{
-    Q_OBJECT
-  private slots:
-    void faultMidRead_toldOnce_imageKept_nextReadWorks_data() { addMatrix(); }
-    void faultMidRead_toldOnce_imageKept_nextReadWorks();
-    void faultMidWrite_toldOnce_nextWriteWorks_data() { addMatrix(); }
-    void faultMidWrite_toldOnce_nextWriteWorks();
-    void feigWorker_reportsEveryRequestDone_afterItsReply();
-};
 
 // Waits for the failure report and then a while longer: one failure beep and `tips`
 // failure tips, nothing after them, no message box.
 #define VERIFY_TOLD_ONCE(watch, tips)                                                              \
     do {                                                                                           \
         QTRY_VERIFY_WITH_TIMEOUT((watch).failureBeeps() >= 1, kFailureWithinMs);                   \
-        QTest::qWait(kReplyTimeoutMs * 3);                                                         \
+        QTest::qWait(kReplyTimeoutMs * 2);                                                         \
         QVERIFY2((watch).failureTips() == (tips),                                                  \
                  qPrintable((watch).texts().join(QLatin1String(" / "))));                          \
         QCOMPARE((watch).failureBeeps(), 1);                                                       \
@@ -470,142 +459,9 @@ class TstFaults : public QObject
 
 // Tips a failure shows: one, except for a FEIG reply of another protocol, which is
 // reported by the failure beep alone.
-int failureTipsFor(Fault fault, int reader)
+inline int failureTipsFor(Fault fault, int reader)
 {
     return fault == Fault::WrongProtocol && reader == Feig ? 0 : 1;
 }
 
-void TstFaults::faultMidRead_toldOnce_imageKept_nextReadWorks()
-{
-    QFETCH(int, reader);
-    QFETCH(int, fault);
-    const auto kind = static_cast<Fault>(fault);
-    FaultBench b(kind, reader);
-    b.win().setReplyTimeout(kReplyTimeoutMs);
-
-    // The window holds one driver; another one lies on the reader now.
-    const auto first = demodrivers::makeTag(demodrivers::Kind::Dt6, 11);
-    b.field.layTag(first);
-    QVERIFY(b.connect(reader));
-    QVERIFY(b.runClean("actionRead", kReadOk));
-    const QByteArray kept = imageBytes(b.image());
-    b.field.clear();
-    const auto second = demodrivers::makeTag(demodrivers::Kind::Dt8, 12);
-    b.field.layTag(second);
-
-    Watch watch(b.win());
-    b.plan.arm(kReadTarget);
-    b.trigger("actionRead");
-    QTRY_VERIFY_WITH_TIMEOUT(b.plan.hit.load(), 5000);
-
-    if (kind == Fault::LateAfterNewAction) {
-        // The user gives up on the stalled read and reads again; the withheld reply of
-        // the first read arrives ahead of the new one's first reply and must not count.
-        QTest::qWait(50);
-        QVERIFY(b.runClean("actionRead", kReadOk));
-        QCOMPARE(bytes(b.image().image_legacy, 0, 512), second->memory());
-        QVERIFY2(b.plan.held.isEmpty(), "the late reply was delivered");
-        QCOMPARE(watch.failureTips(), 0);
-        QCOMPARE(watch.failureBeeps(), 0);
-    } else {
-        // Every other fault ends the read as failed, told once, the image as it was. A
-        // reply that comes twice is counted twice, so that read ends one reply over.
-        VERIFY_TOLD_ONCE(watch, failureTipsFor(kind, reader));
-        QCOMPARE(imageBytes(b.image()), kept);
-    }
-    VERIFY_RESPONSIVE(watch);
-
-    // The fault is gone: the next read works.
-    QVERIFY(b.recover(reader, second));
-    QVERIFY(b.runClean("actionRead", kReadOk));
-    QCOMPARE(bytes(b.image().image_legacy, 0, 512), second->memory());
-}
-
-void TstFaults::faultMidWrite_toldOnce_nextWriteWorks()
-{
-    QFETCH(int, reader);
-    QFETCH(int, fault);
-    const auto kind = static_cast<Fault>(fault);
-    FaultBench b(kind, reader);
-    b.win().setReplyTimeout(kReplyTimeoutMs);
-
-    const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 21);
-    b.field.layTag(tag);
-    QVERIFY(b.connect(reader));
-    QVERIFY(b.runClean("actionRead", kReadOk));
-    // Something to write: the drive area of the tag is blanked, so that only a complete
-    // write brings it back.
-    const QByteArray original = tag->memory();
-    tag->setMemory(original.left(256) + QByteArray(256, '\0'));
-
-    Watch watch(b.win());
-    b.plan.arm(kWriteTarget);
-    b.trigger("actionWrite");
-    const QByteArray prepared = imageBytes(b.image());
-    QTRY_VERIFY_WITH_TIMEOUT(b.plan.hit.load(), 5000);
-
-    bool retry = true;
-    if (kind == Fault::LateAfterNewAction) {
-        QTest::qWait(50);
-        QVERIFY(b.runClean("actionWrite", kWriteOk));
-        QVERIFY2(b.plan.held.isEmpty(), "the late reply was delivered");
-        QCOMPARE(watch.failureTips(), 0);
-        QCOMPARE(watch.failureBeeps(), 0);
-        retry = false;
-    } else if (kind == Fault::Duplicated) {
-        // A write acknowledged twice still wrote every piece: it ends as done.
-        QTRY_VERIFY_WITH_TIMEOUT(watch.texts().contains(kWriteOk), 5000);
-        QTest::qWait(kReplyTimeoutMs * 2);
-        QCOMPARE(watch.failureTips(), 0);
-        QCOMPARE(watch.failureBeeps(), 0);
-        retry = false;
-    } else {
-        VERIFY_TOLD_ONCE(watch, failureTipsFor(kind, reader));
-        // A reply never changes the image; only the write's own preparation did.
-        QCOMPARE(imageBytes(b.image()), prepared);
-    }
-    VERIFY_RESPONSIVE(watch);
-
-    if (retry) {
-        QVERIFY(b.recover(reader, tag));
-        QVERIFY(b.runClean("actionWrite", kWriteOk));
-    }
-    QCOMPARE(tag->memory().mid(256), bytes(b.image().bank_buffer, 256, 256));
-    QCOMPARE(tag->memory().left(256), original.left(256));
-}
-
-void TstFaults::feigWorker_reportsEveryRequestDone_afterItsReply()
-{
-    // The reply time-out waits for the FEIG library to finish a request; that needs one
-    // done signal per request, answered or not, and after its reply.
-    ReaderField field;
-    field.layTag(demodrivers::makeTag(demodrivers::Kind::Dt8, 31));
-    SimFeig feig(&field);
-    writeThreadFEIG1 worker(&feig);
-    QStringList events;
-    QObject::connect(
-        &worker, &writeThreadFEIG1::FeigDevReceive, &worker, [&](const QByteArray& rx) {
-            events << (rx.isEmpty() ? QStringLiteral("empty") : QStringLiteral("reply"));
-        });
-    QObject::connect(&worker, &writeThreadFEIG1::transceiveDone, &worker,
-                     [&] { events << QStringLiteral("done"); });
-    QVERIFY(worker.Feig_Open() != 0);
-    const QByteArray inventory = QByteArray::fromHex("020009FFB001001843");
-
-    worker.Feig_Send(inventory, inventory.size()); // answered
-    QTRY_COMPARE(events.size(), 2);
-    field.armReplyFault(SimReplyFault::NoReply); // the library returns 0: no signal
-    worker.Feig_Send(inventory, inventory.size());
-    QTRY_COMPARE(events.size(), 3);
-    field.setUnplugged(SimReaderKind::Feig, true); // a negative result: an empty reply
-    worker.Feig_Send(inventory, inventory.size());
-    QTRY_COMPARE(events.size(), 5);
-    worker.Feig_Send(inventory, inventory.size()); // cannot even open: no signal
-    QTRY_COMPARE(events.size(), 6);
-    QCOMPARE(events, (QStringList{QStringLiteral("reply"), QStringLiteral("done"),
-                                  QStringLiteral("done"), QStringLiteral("empty"),
-                                  QStringLiteral("done"), QStringLiteral("done")}));
-}
-
-QTEST_MAIN(TstFaults)
-#include "tst_faults.moc"
+} // namespace faulttest

@@ -1,0 +1,61 @@
+// The fault matrix of the Read action, through both simulated readers (faultbench.h).
+#include "faultbench.h"
+
+using namespace faulttest;
+
+class TstFaultsRead : public QObject
+{
+    Q_OBJECT
+  private slots:
+    void faultMidRead_toldOnce_imageKept_nextReadWorks_data() { addMatrix(); }
+    void faultMidRead_toldOnce_imageKept_nextReadWorks();
+};
+
+void TstFaultsRead::faultMidRead_toldOnce_imageKept_nextReadWorks()
+{
+    QFETCH(int, reader);
+    QFETCH(int, fault);
+    const auto kind = static_cast<Fault>(fault);
+    FaultBench b(kind, reader);
+    b.win().setReplyTimeout(kReplyTimeoutMs);
+
+    // The window holds one driver; another one lies on the reader now.
+    const auto first = demodrivers::makeTag(demodrivers::Kind::Dt6, 11);
+    b.field.layTag(first);
+    QVERIFY(b.connect(reader));
+    QVERIFY(b.runClean("actionRead", kReadOk));
+    const QByteArray kept = imageBytes(b.image());
+    b.field.clear();
+    const auto second = demodrivers::makeTag(demodrivers::Kind::Dt8, 12);
+    b.field.layTag(second);
+
+    Watch watch(b.win());
+    b.plan.arm(kReadTarget);
+    b.trigger("actionRead");
+    QTRY_VERIFY_WITH_TIMEOUT(b.plan.hit.load(), 5000);
+
+    if (kind == Fault::LateAfterNewAction) {
+        // The user gives up on the stalled read and reads again; the withheld reply of
+        // the first read arrives ahead of the new one's first reply and must not count.
+        QTest::qWait(50);
+        QVERIFY(b.runClean("actionRead", kReadOk));
+        QCOMPARE(bytes(b.image().image_legacy, 0, 512), second->memory());
+        QVERIFY2(b.plan.held.isEmpty(), "the late reply was delivered");
+        QCOMPARE(watch.failureTips(), 0);
+        QCOMPARE(watch.failureBeeps(), 0);
+    } else {
+        // Every other fault ends the read as failed, told once, the image as it was. A
+        // reply that comes twice is counted twice, so that read ends one reply over.
+        VERIFY_TOLD_ONCE(watch, failureTipsFor(kind, reader));
+        QCOMPARE(imageBytes(b.image()), kept);
+    }
+    VERIFY_RESPONSIVE(watch);
+
+    // The fault is gone: the next read works.
+    QVERIFY(b.recover(reader, second));
+    QVERIFY(b.runClean("actionRead", kReadOk));
+    QCOMPARE(bytes(b.image().image_legacy, 0, 512), second->memory());
+}
+
+QTEST_MAIN(TstFaultsRead)
+#include "tst_faults_read.moc"

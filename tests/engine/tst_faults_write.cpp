@@ -1,0 +1,103 @@
+// The fault matrix of the Write action, through both simulated readers (faultbench.h),
+// and the FEIG link's report that the library is done with a request.
+#include "faultbench.h"
+
+using namespace faulttest;
+
+class TstFaultsWrite : public QObject
+{
+    Q_OBJECT
+  private slots:
+    void faultMidWrite_toldOnce_nextWriteWorks_data() { addMatrix(); }
+    void faultMidWrite_toldOnce_nextWriteWorks();
+    void feigWorker_reportsEveryRequestDone_afterItsReply();
+};
+
+void TstFaultsWrite::faultMidWrite_toldOnce_nextWriteWorks()
+{
+    QFETCH(int, reader);
+    QFETCH(int, fault);
+    const auto kind = static_cast<Fault>(fault);
+    FaultBench b(kind, reader);
+    b.win().setReplyTimeout(kReplyTimeoutMs);
+
+    const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 21);
+    b.field.layTag(tag);
+    QVERIFY(b.connect(reader));
+    QVERIFY(b.runClean("actionRead", kReadOk));
+    // Something to write: the drive area of the tag is blanked, so that only a complete
+    // write brings it back.
+    const QByteArray original = tag->memory();
+    tag->setMemory(original.left(256) + QByteArray(256, '\0'));
+
+    Watch watch(b.win());
+    b.plan.arm(kWriteTarget);
+    b.trigger("actionWrite");
+    const QByteArray prepared = imageBytes(b.image());
+    QTRY_VERIFY_WITH_TIMEOUT(b.plan.hit.load(), 5000);
+
+    bool retry = true;
+    if (kind == Fault::LateAfterNewAction) {
+        QTest::qWait(50);
+        QVERIFY(b.runClean("actionWrite", kWriteOk));
+        QVERIFY2(b.plan.held.isEmpty(), "the late reply was delivered");
+        QCOMPARE(watch.failureTips(), 0);
+        QCOMPARE(watch.failureBeeps(), 0);
+        retry = false;
+    } else if (kind == Fault::Duplicated) {
+        // A write acknowledged twice still wrote every piece: it ends as done.
+        QTRY_VERIFY_WITH_TIMEOUT(watch.texts().contains(kWriteOk), 5000);
+        QTest::qWait(kReplyTimeoutMs * 2);
+        QCOMPARE(watch.failureTips(), 0);
+        QCOMPARE(watch.failureBeeps(), 0);
+        retry = false;
+    } else {
+        VERIFY_TOLD_ONCE(watch, failureTipsFor(kind, reader));
+        // A reply never changes the image; only the write's own preparation did.
+        QCOMPARE(imageBytes(b.image()), prepared);
+    }
+    VERIFY_RESPONSIVE(watch);
+
+    if (retry) {
+        QVERIFY(b.recover(reader, tag));
+        QVERIFY(b.runClean("actionWrite", kWriteOk));
+    }
+    QCOMPARE(tag->memory().mid(256), bytes(b.image().bank_buffer, 256, 256));
+    QCOMPARE(tag->memory().left(256), original.left(256));
+}
+
+void TstFaultsWrite::feigWorker_reportsEveryRequestDone_afterItsReply()
+{
+    // The reply time-out waits for the FEIG library to finish a request; that needs one
+    // done signal per request, answered or not, and after its reply.
+    ReaderField field;
+    field.layTag(demodrivers::makeTag(demodrivers::Kind::Dt8, 31));
+    SimFeig feig(&field);
+    writeThreadFEIG1 worker(&feig);
+    QStringList events;
+    QObject::connect(
+        &worker, &writeThreadFEIG1::FeigDevReceive, &worker, [&](const QByteArray& rx) {
+            events << (rx.isEmpty() ? QStringLiteral("empty") : QStringLiteral("reply"));
+        });
+    QObject::connect(&worker, &writeThreadFEIG1::transceiveDone, &worker,
+                     [&] { events << QStringLiteral("done"); });
+    QVERIFY(worker.Feig_Open() != 0);
+    const QByteArray inventory = QByteArray::fromHex("020009FFB001001843");
+
+    worker.Feig_Send(inventory, inventory.size()); // answered
+    QTRY_COMPARE(events.size(), 2);
+    field.armReplyFault(SimReplyFault::NoReply); // the library returns 0: no signal
+    worker.Feig_Send(inventory, inventory.size());
+    QTRY_COMPARE(events.size(), 3);
+    field.setUnplugged(SimReaderKind::Feig, true); // a negative result: an empty reply
+    worker.Feig_Send(inventory, inventory.size());
+    QTRY_COMPARE(events.size(), 5);
+    worker.Feig_Send(inventory, inventory.size()); // cannot even open: no signal
+    QTRY_COMPARE(events.size(), 6);
+    QCOMPARE(events, (QStringList{QStringLiteral("reply"), QStringLiteral("done"),
+                                  QStringLiteral("done"), QStringLiteral("empty"),
+                                  QStringLiteral("done"), QStringLiteral("done")}));
+}
+
+QTEST_MAIN(TstFaultsWrite)
+#include "tst_faults_write.moc"
