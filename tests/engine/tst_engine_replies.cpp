@@ -61,6 +61,7 @@ class TstEngineReplies : public QObject
     void feigInventory_setsChipAndCounts_data();
     void feigInventory_setsChipAndCounts();
     void feigInventory_truncatedUid_waits();
+    void r321Crc_checkedOnceOneReplyMatched();
     void inventoryFailure_clearsUid_quietInAutoScan_data();
     void inventoryFailure_clearsUid_quietInAutoScan();
     void feigNoTag_autoScanRequestsScan();
@@ -281,6 +282,29 @@ void TstEngineReplies::feigInventory_setsChipAndCounts()
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(reversed.data()), 8), expected);
     QCOMPARE(int(VantoryProbe::lastTip(b.win())), kTipUidOk);
     QCOMPARE(b.cmd().reply_cnt, uint8_t(0)); // an inventory is not a read reply
+}
+
+void TstEngineReplies::r321Crc_checkedOnceOneReplyMatched()
+{
+    // An R321 whose reply CRC sits elsewhere than assumed must still be usable, while one
+    // whose replies have matched has every later damaged reply refused.
+    Quiet b(R321);
+    QByteArray uidLsb = kUidMsb;
+    std::reverse(uidLsb.begin(), uidLsb.end());
+    QByteArray otherCrc = r321(0x11, 0x00, uidLsb + QByteArray(1, '\0'));
+    const int crcAt = uchar(otherCrc[3]) + 2;
+    otherCrc[crcAt] = char(~otherCrc[crcAt]);
+    VantoryProbe::controlRw(b.win(), 0xFE, 7);
+    VantoryProbe::r321Rx(b.win(), otherCrc);
+    QCOMPARE(b.cmd().ack, uint8_t(1)); // taken unchecked
+
+    VantoryProbe::controlRw(b.win(), 0xFE, 7);
+    VantoryProbe::r321Rx(b.win(), r321(0x11, 0x00, uidLsb + QByteArray(1, '\0')));
+    QCOMPARE(b.cmd().ack, uint8_t(1)); // matched: from now on the CRC is checked
+
+    VantoryProbe::controlRw(b.win(), 0xFE, 7);
+    VantoryProbe::r321Rx(b.win(), otherCrc);
+    QCOMPARE(b.cmd().ack, uint8_t(0));
 }
 
 void TstEngineReplies::feigInventory_truncatedUid_waits()
