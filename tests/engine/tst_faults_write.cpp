@@ -11,6 +11,8 @@ class TstFaultsWrite : public QObject
     void faultMidWrite_toldOnce_nextWriteWorks_data() { addMatrix(); }
     void faultMidWrite_toldOnce_nextWriteWorks();
     void feigWorker_reportsEveryRequestDone_afterItsReply();
+    void autoWrite_modelReadUnanswered_toldOnce_batchGoesOn_data();
+    void autoWrite_modelReadUnanswered_toldOnce_batchGoesOn();
 };
 
 void TstFaultsWrite::faultMidWrite_toldOnce_nextWriteWorks()
@@ -97,6 +99,51 @@ void TstFaultsWrite::feigWorker_reportsEveryRequestDone_afterItsReply()
     QCOMPARE(events, (QStringList{QStringLiteral("reply"), QStringLiteral("done"),
                                   QStringLiteral("done"), QStringLiteral("empty"),
                                   QStringLiteral("done"), QStringLiteral("done")}));
+}
+
+void TstFaultsWrite::autoWrite_modelReadUnanswered_toldOnce_batchGoesOn_data()
+{
+    QTest::addColumn<int>("reader");
+    QTest::newRow("R321") << int(R321);
+    QTest::newRow("FEIG") << int(Feig);
+}
+
+void TstFaultsWrite::autoWrite_modelReadUnanswered_toldOnce_batchGoesOn()
+{
+    // Auto write on, the model-name read of a driver gets no answer: the batch must not
+    // wait for it for good. The operator is told once, the driver counts as handled, and
+    // the next driver laid on the reader is written.
+    QFETCH(int, reader);
+    FaultBench b(Fault::NoReply, reader);
+    b.win().setReplyTimeout(kReplyTimeoutMs);
+    const auto source = demodrivers::makeTag(demodrivers::Kind::Dt8, 41);
+    b.field.layTag(source);
+    QVERIFY(b.connect(reader));
+    QVERIFY(b.runClean("actionRead", kReadOk));
+    b.field.clear();
+    const QByteArray configured = bytes(b.image().bank_buffer, 256, 256);
+
+    const auto silent = demodrivers::makeTag(demodrivers::Kind::Dt8, 42);
+    b.field.layTag(silent);
+    Watch watch(b.win());
+    b.plan.arm(2); // the auto scan's inventory, then the model-name read
+    b.trigger("actionAuto_Write");
+    QTRY_VERIFY_WITH_TIMEOUT(b.plan.hit.load(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(watch.failureBeeps() >= 1, kFailureWithinMs);
+    QTest::qWait(kReplyTimeoutMs * 2);
+    QCOMPARE(watch.texts().count(QStringLiteral("Read failure")), 1);
+    QCOMPARE(watch.failureBeeps(), 1);
+
+    // The silent driver is taken away and the next one is laid: it is written.
+    b.field.clear();
+    const auto next = demodrivers::makeTag(demodrivers::Kind::Dt8, 43);
+    next->setMemory(next->memory().left(256) + QByteArray(256, '\0'));
+    b.field.layTag(next);
+    QTRY_VERIFY_WITH_TIMEOUT(watch.texts().contains(kWriteOk), 10000);
+    QCOMPARE(next->memory().mid(256, 4), configured.left(4));
+    QCOMPARE(watch.failureBeeps(), 1);
+    VERIFY_RESPONSIVE(watch);
+    b.trigger("actionAuto_Write");
 }
 
 QTEST_MAIN(TstFaultsWrite)
