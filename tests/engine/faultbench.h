@@ -395,12 +395,19 @@ struct FaultBench {
     bool recover(int reader, const std::shared_ptr<VirtualTag>& tag)
     {
         plan.target = 0;
+        if (plan.fault == Fault::Hung) {
+            // What a technician does with a reader that hangs: pull it and plug it back.
+            // The request it held ends with the old connection.
+            field.setUnplugged(plan.reader, true);
+            QTest::qWait(100);
+        }
         field.clearFaults();
         if (field.tagCount() == 0)
             field.layTag(tag);
         // A reader that went away, or whose link gave up on a report that never
         // completed, is connected anew through the dialog.
-        if (plan.fault == Fault::Unplugged || !VantoryProbe::readerGuard(*w, 0))
+        if (plan.fault == Fault::Unplugged || plan.fault == Fault::Hung ||
+            !VantoryProbe::readerGuard(*w, 0))
             return connect(reader);
         return true;
     }
