@@ -40,9 +40,9 @@ bool Vantory::connectFeig()
     if (m_feig_thread->Feig_Open() == 0)
         return false;
     Tip_Feig_Connect_Succeed(lang_cn);
-    disconnect(m_feig_thread, &writeThreadFEIG1::FeigDevReceive, nullptr, nullptr);
+    // Unique rather than disconnect-then-connect: the worker thread may emit in between.
     connect(m_feig_thread, &writeThreadFEIG1::FeigDevReceive, this,
-            &Vantory::in_FeigDevReceive_Debug);
+            &Vantory::in_FeigDevReceive_Debug, Qt::UniqueConnection);
     // Tells the reply time-out whether the library still holds a request.
     disconnect(m_feig_thread, &writeThreadFEIG1::transceiveDone, this, nullptr);
     connect(m_feig_thread, &writeThreadFEIG1::transceiveDone, this, [this] {
@@ -63,10 +63,12 @@ void Vantory::in_usbConnect(QString curUSBInfo)
     }
     readThreadEP1* reader = m_myhid->readThread();
     writeThreadEP1* writer = m_myhid->writeThread();
-    disconnect(reader, &readThreadEP1::hidDevReceive, nullptr, nullptr);
-    disconnect(writer, &writeThreadEP1::hidDevSend, nullptr, nullptr);
-    connect(reader, &readThreadEP1::hidDevReceive, this, &Vantory::in_hidDevReceive_usbDebug);
-    connect(writer, &writeThreadEP1::hidDevSend, m_myreader, &myreader::in_hidDevSend_Myreader);
+    // Wired once, uniquely: a disconnect-then-connect leaves a gap in which the link
+    // threads can emit, and a lost write completion would hold back every later frame.
+    connect(reader, &readThreadEP1::hidDevReceive, this, &Vantory::in_hidDevReceive_usbDebug,
+            Qt::UniqueConnection);
+    connect(writer, &writeThreadEP1::hidDevSend, m_myreader, &myreader::in_hidDevSend_Myreader,
+            Qt::UniqueConnection);
     m_reply_guard.reset();
     m_r321_crc_confirmed = false; // a new reader: learn its CRC anew
     Tip_R321_Conncect_Succeed(lang_cn);
