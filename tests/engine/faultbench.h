@@ -279,6 +279,7 @@ class Watch : public QObject
         return n;
     }
     int failureBeeps() const { return m_failureBeeps; }
+    qint64 firstFailureBeepMs() const { return m_firstFailureBeep; }
     qint64 longestPauseMs() const { return m_longestPause; }
     int polls() const { return m_polls; }
 
@@ -297,8 +298,10 @@ class Watch : public QObject
         const uint8_t pattern = VantoryProbe::beepPattern(m_w);
         const uint8_t twice = VantoryProbe::beepTwiceStep(m_w);
         // A double beep starts, or restarts from its first beep.
-        if (pattern == 2 && (m_lastPattern != 2 || (m_lastTwice == 2 && twice == 1)))
-            ++m_failureBeeps;
+        if (pattern == 2 && (m_lastPattern != 2 || (m_lastTwice == 2 && twice == 1))) {
+            if (++m_failureBeeps == 1)
+                m_firstFailureBeep = now;
+        }
         m_lastPattern = pattern;
         m_lastTwice = twice;
     }
@@ -310,6 +313,7 @@ class Watch : public QObject
     QString m_lastText;
     QStringList m_texts;
     int m_failureBeeps = 0;
+    qint64 m_firstFailureBeep = -1;
     uint8_t m_lastPattern = 0;
     uint8_t m_lastTwice = 0;
     qint64 m_lastPoll = 0;
@@ -456,9 +460,21 @@ inline QByteArray imageBytes(const TagImage& image)
         QCOMPARE(b.boxes, QStringList());                                                          \
     } while (false)
 
+// One line per case for the record: what the user saw, when the failure beep started, and
+// the longest stall of the event loop.
+inline void reportCase(const Watch& watch)
+{
+    qInfo().noquote() << QStringLiteral("case | %1 | %2 | beep at %3 ms | longest pause %4 ms")
+                             .arg(QString::fromLatin1(QTest::currentDataTag()),
+                                  watch.texts().join(QLatin1String(" -> ")))
+                             .arg(watch.firstFailureBeepMs())
+                             .arg(watch.longestPauseMs());
+}
+
 // The event loop kept running the whole time.
 #define VERIFY_RESPONSIVE(watch)                                                                   \
     do {                                                                                           \
+        reportCase(watch);                                                                         \
         QVERIFY((watch).polls() > 50);                                                             \
         QVERIFY2((watch).longestPauseMs() < 500,                                                   \
                  qPrintable(QString::number((watch).longestPauseMs())));                           \
