@@ -139,12 +139,23 @@ QVector<QPointF> CurveChart::curvePoints(const QRectF& plot) const
     for (int i = 0; i < n; ++i)
         points.append(QPointF(xOf(m_timeValues.at(i)), yOf(m_values.at(i))));
     if (m_showPointBg) {
-        points.append(QPointF(plot.left(), plot.bottom()));
+        // The fill is the area under the curve: down to the time axis under the last
+        // point, then back along the axis to the first base point.
+        points.append(QPointF(points.last().x(), plot.bottom()));
         // Only the two base points: there is no area to fill.
         if (points.size() <= 2)
             points.clear();
     }
     return points;
+}
+
+QVector<QPointF> CurveChart::markerPoints(QVector<QPointF> curve, const QRectF& plot) const
+{
+    // The markers stay where they always were: on every point and both base points, the
+    // closing one at the plot's bottom-left corner.
+    if (m_showPointBg && !curve.isEmpty())
+        curve.last() = QPointF(plot.left(), plot.bottom());
+    return curve;
 }
 
 void CurveChart::updateData()
@@ -439,7 +450,7 @@ void CurveChart::drawPoint(QPainter* painter)
 
     if (m_showPoint) {
         painter->setBrush(m_pointColor);
-        for (const QPointF& p : points)
+        for (const QPointF& p : markerPoints(points, m_plotRect))
             painter->drawEllipse(QRectF(p.x() - 3, p.y() - 3, 6, 6));
     }
     painter->restore();

@@ -74,6 +74,8 @@ class CurveChart : public QWidget
     static int keptValueCount(double plotWidth, double yStep);
     /// Points of the curve in the given plot (empty when nothing is to be drawn).
     QVector<QPointF> curvePoints(const QRectF& plot) const;
+    /// Where the round markers go for the given curve points.
+    QVector<QPointF> markerPoints(QVector<QPointF> curve, const QRectF& plot) const;
 
   private slots:
     // Declared first so that the meta-object lists the data slots before the setters.

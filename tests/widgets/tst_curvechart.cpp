@@ -335,7 +335,24 @@ void TstCurveChart::curvePoints_withFill_addsBasePoints()
     QCOMPARE(pts.at(1), QPointF(40, 40));             // 100 at the top
     QCOMPARE(pts.at(2), QPointF(260, 280));           // 0 at the bottom, time 50 mid-way
     QCOMPARE(pts.at(3), QPointF(480, 160));           // 50 half-way up
-    QCOMPARE(pts.last(), QPointF(40, plot.bottom())); // back to the left end
+    // Padded time points are 0, so the last point lies at the left end.
+    QCOMPARE(pts.last(), QPointF(40, plot.bottom()));
+
+    // The fill closes down to the time axis under the last point, not across the chart;
+    // the markers stay where they were, the closing one at the bottom-left corner.
+    chart.setData(levels16(), times16());
+    const QVector<QPointF> full = chart.curvePoints(plot);
+    QCOMPARE(full.last(), QPointF(40 + 4.4 * 75, plot.bottom()));
+    QCOMPARE(full.at(full.size() - 2).x(), 40 + 4.4 * 75);
+    QCOMPARE(chart.markerPoints(full, plot).last(), QPointF(40, plot.bottom()));
+    chart.setPointColor(Qt::red);
+    chart.setBgColorStart(Qt::white);
+    chart.setBgColorEnd(Qt::white);
+    const QImage image = chart.grab().toImage();
+    // Low under the curve, far from the first point: filled. Right of the last point: not.
+    const QColor under = image.pixelColor(300, 270);
+    QVERIFY2(under.red() > 200 && under.green() < 200, qPrintable(under.name()));
+    QCOMPARE(image.pixelColor(420, 270), QColor(Qt::white));
 }
 
 void TstCurveChart::curvePoints_fillWithoutValues_isEmpty()
