@@ -20,6 +20,14 @@ QString proposedFileName(const QString& modelText, const QDateTime& time)
     return name.replace(QLatin1Char('/'), QLatin1Char('-'));
 }
 
+QString withBinSuffix(const QString& path)
+{
+    const QString suffix = QStringLiteral(".bin");
+    if (path.isEmpty() || path.endsWith(suffix, Qt::CaseInsensitive))
+        return path;
+    return path + suffix;
+}
+
 LoadResult loadConfig(const QByteArray& fileBytes, TagImage& image)
 {
     LoadResult result;

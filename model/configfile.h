@@ -19,6 +19,10 @@ QString fileFilter();
 /// Proposed save name: model + "(" + "yyyy-MM-dd,hh-mm-ss" + ")", every "/" made "-".
 QString proposedFileName(const QString& modelText, const QDateTime& time);
 
+/// The chosen save path with ".bin" appended unless it already ends in ".bin" (any case),
+/// whatever other dots it holds.
+QString withBinSuffix(const QString& path);
+
 enum class LoadError {
     None,
     TooShort, ///< fewer than 512 bytes: nothing was loaded

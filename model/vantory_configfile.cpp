@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QMessageBox>
 #include <QSaveFile>
 
 // Opening and saving a configuration file: the raw 512-byte tag image.
@@ -25,6 +26,8 @@ constexpr BiText kCannotRead{"无法读取文件“%1”：%2", "Cannot read the
 constexpr BiText kTooShort{"文件“%1”只有 %2 字节，配置文件必须有 512 字节，未载入任何数据。",
                            "The file \"%1\" is only %2 bytes long; a configuration file has "
                            "512 bytes. Nothing was loaded."};
+constexpr BiText kReplaceFile{"文件“%1”已存在，要替换它吗？",
+                              "The file \"%1\" already exists. Do you want to replace it?"};
 constexpr BiText kCannotSave{"无法保存文件“%1”：%2", "Cannot save the file \"%1\": %2"};
 
 } // namespace
@@ -38,18 +41,28 @@ QString Vantory::chooseConfigFile(FileDialogMode mode, const QString& caption,
                                   const QString& proposedName)
 {
     const QString filter = configfile::fileFilter();
-    if (m_file_dialog_hook)
-        return m_file_dialog_hook(mode, caption, proposedName, filter);
+    // A saved name must end in ".bin", or Open's filter hides the file. The dialogs add it
+    // only to names without any dot, and a model name such as "...-1.5A" has one.
+    if (m_file_dialog_hook) {
+        const QString path = m_file_dialog_hook(mode, caption, proposedName, filter);
+        return mode == FileDialogMode::Save ? configfile::withBinSuffix(path) : path;
+    }
     if (mode == FileDialogMode::Open)
         return QFileDialog::getOpenFileName(this, caption, QString(), filter);
-    // Windows' own dialog adds ".bin" from the filter when the user types none; Qt's
-    // dialogs elsewhere do not, and a file saved without it would be hidden from Open.
     QFileDialog dialog(this, caption, proposedName, filter);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(QStringLiteral("bin"));
     if (dialog.exec() != QDialog::Accepted)
         return QString();
-    return dialog.selectedFiles().value(0);
+    const QString chosen = dialog.selectedFiles().value(0);
+    const QString path = configfile::withBinSuffix(chosen);
+    // The dialog asked about replacing the name typed, not the one saved.
+    if (path != chosen && QFile::exists(path) &&
+        QMessageBox::question(this, caption,
+                              kReplaceFile.pick(lang_cn).arg(QDir::toNativeSeparators(path))) !=
+            QMessageBox::Yes)
+        return QString();
+    return path;
 }
 
 void Vantory::pullPanelsIntoImage()

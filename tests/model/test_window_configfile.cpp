@@ -32,6 +32,8 @@ class TestWindowConfigFile : public QObject
     void save_legacy_writesLegacyCopyWithChannelCurrents();
     void save_otherLayoutCode_writesLegacyCopy();
     void save_replacesExistingFile();
+    void save_nameGetsBinSuffix_data();
+    void save_nameGetsBinSuffix();
     void open_shortFile_refused_data();
     void open_shortFile_refused();
     void open_longFile_ignoresTail();
@@ -216,6 +218,31 @@ void TestWindowConfigFile::save_replacesExistingFile()
     b().savePath(p);
     QVERIFY(b().boxes.isEmpty());
     QCOMPARE(panels::Bench::readFile(p), demodrivers::memory(demodrivers::Kind::Dt8));
+}
+
+void TestWindowConfigFile::save_nameGetsBinSuffix_data()
+{
+    QTest::addColumn<QString>("chosen");
+    QTest::addColumn<QString>("saved");
+    QTest::newRow("dot in the model name")
+        << "VDR-1.5A(2024-03-05,14-07-09)" << "VDR-1.5A(2024-03-05,14-07-09).bin";
+    QTest::newRow("no dot") << "batch" << "batch.bin";
+    QTest::newRow("already .bin") << "batch.bin" << "batch.bin";
+    QTest::newRow("upper case") << "batch.BIN" << "batch.BIN";
+    QTest::newRow("other suffix") << "batch.bin.old" << "batch.bin.old.bin";
+}
+
+void TestWindowConfigFile::save_nameGetsBinSuffix()
+{
+    QFETCH(QString, chosen);
+    QFETCH(QString, saved);
+    b().openBytes(demodrivers::memory(demodrivers::Kind::Dt8));
+    b().savePath(b().path(chosen));
+    QVERIFY(b().boxes.isEmpty());
+    QCOMPARE(panels::Bench::readFile(b().path(saved)),
+             demodrivers::memory(demodrivers::Kind::Dt8));
+    if (saved != chosen)
+        QVERIFY(!QFile::exists(b().path(chosen)));
 }
 
 void TestWindowConfigFile::open_shortFile_refused_data()
