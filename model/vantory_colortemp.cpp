@@ -13,6 +13,10 @@
 
 void Vantory::Get_CCT_Data()
 {
+    // A typed value is applied when editing finishes; toolbar buttons and keys take no
+    // focus, so a value still being typed is applied here, before it is stored.
+    ui->CoolestspinBox->interpretText();
+    ui->WormestspinBox->interpretText();
     colortemp::storeCct(m_image, static_cast<uint16_t>(ui->WormestspinBox->value()),
                         static_cast<uint16_t>(ui->CoolestspinBox->value()));
 }

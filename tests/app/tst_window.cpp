@@ -166,6 +166,8 @@ class TstWindow : public QObject
     void start_currentWidgets();
     void start_colourTemperature();
     void cctSpinBoxesAndSlider_stayCoupled();
+    void cctTypedValue_appliedWhenEditingFinishes();
+    void f3_switchesLanguageOnly();
     void start_lumenTable();
     void lumenDelegates_restrictEachRow_data();
     void lumenDelegates_restrictEachRow();
@@ -466,6 +468,76 @@ void TstWindow::cctSpinBoxesAndSlider_stayCoupled()
     const auto& v2 = VantoryProbe::image(*m_w).image_v2;
     QCOMPARE((v2[304] << 8) | v2[305], 4000);
     QCOMPARE((v2[302] << 8) | v2[303], 9000);
+}
+
+void TstWindow::cctTypedValue_appliedWhenEditingFinishes()
+{
+    auto* warm = child<QSpinBox>(*m_w, "WormestspinBox");
+    auto* cool = child<QSpinBox>(*m_w, "CoolestspinBox");
+    RangeSlider* slider = VantoryProbe::cctSlider(*m_w);
+    warm->setValue(2700);
+    cool->setValue(6500);
+    const auto typeInto = [](QSpinBox* box, const QString& text) {
+        box->findChild<QLineEdit*>()->selectAll();
+        QTest::keyClicks(box, text);
+    };
+
+    // "1000" on the way to 12000 is not applied, so nothing clamps it and the last "0" fits.
+    typeInto(cool, QStringLiteral("12000"));
+    QCOMPARE(cool->text(), QStringLiteral("12000"));
+    QCOMPARE(cool->value(), 6500);
+    QCOMPARE(slider->getUpperValue(), 6500);
+    QTest::keyClick(cool, Qt::Key_Return);
+    QCOMPARE(cool->value(), 12000);
+    QCOMPARE(slider->getUpperValue(), 12000);
+    if (qEnvironmentVariableIsSet("VANTORY_SHOTS_DIR")) {
+        m_w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_w.get()));
+        child<QWidget>(*m_w, "CctBoxwidget")
+            ->grab()
+            .save(qEnvironmentVariable("VANTORY_SHOTS_DIR") + QStringLiteral("/cct-12000.png"));
+    }
+
+    // The coupling holds for the applied value: a coolest value below the warmest is held.
+    typeInto(cool, QStringLiteral("2000"));
+    QTest::keyClick(cool, Qt::Key_Return);
+    QCOMPARE(cool->value(), 2700);
+
+    // Arrows apply at once.
+    QTest::keyClick(warm, Qt::Key_Down);
+    QCOMPARE(warm->value(), 2699);
+    QCOMPARE(slider->getLowerValue(), 2699);
+
+    // A value still being typed when the image is filled (a toolbar key takes no focus)
+    // is applied first.
+    typeInto(cool, QStringLiteral("10000"));
+    VantoryProbe::getCctData(*m_w);
+    const auto& v2 = VantoryProbe::image(*m_w).image_v2;
+    QCOMPARE((v2[302] << 8) | v2[303], 10000);
+    QCOMPARE(slider->getUpperValue(), 10000);
+}
+
+void TstWindow::f3_switchesLanguageOnly()
+{
+    static QStringList warnings;
+    warnings.clear();
+    const QtMessageHandler old = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString& msg) { warnings << msg; });
+    m_w->show();
+    m_w->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_w.get()));
+    auto* dialog = m_w->findChild<QWidget*>(QStringLiteral("ConnectionConfig"));
+    QVERIFY(dialog);
+
+    QTest::keyClick(m_w.get(), Qt::Key_F3);
+    QCOMPARE(int(VantoryProbe::langCn(*m_w)), 1);
+    QTest::keyClick(m_w.get(), Qt::Key_F3);
+    QCOMPARE(int(VantoryProbe::langCn(*m_w)), 0);
+    qInstallMessageHandler(old);
+    QVERIFY(!dialog->isVisible());
+    QVERIFY2(warnings.filter(QStringLiteral("mbiguous")).isEmpty(), qPrintable(warnings.join('\n')));
+    // Reader Config still lists F3.
+    QCOMPARE(child<QAction>(*m_w, "actionselect")->shortcut(), QKeySequence(Qt::Key_F3));
 }
 
 void TstWindow::start_lumenTable()
