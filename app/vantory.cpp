@@ -5,12 +5,8 @@
 #include "app/branding.h"
 #include "app/connectionconfig.h"
 #include "model/displayscale.h"
-#include "readers/feigworker.h"
 #include "readers/feusblibrary.h"
 #include "readers/hidapibackend.h"
-#include "readers/myfeigusb.h"
-#include "readers/myhid.h"
-#include "readers/myreader.h"
 #include "widgets/customitemdelegrate.h"
 #include "widgets/mychart.h"
 #include "widgets/noticewidget.h"
@@ -86,14 +82,11 @@ Vantory::Vantory(const ReaderBackends& backends, QWidget* parent)
     ui->actionAboutus->setIcon(QIcon(branding::aboutIcon()));
 
     m_connection_dialog = new ConnectionConfig(this);
-    m_myreader = new myreader();
     m_about_dialog = new AboutUsDialog(nullptr);
-    m_myhid = new myhid(m_hid_backend);
-    m_myreader->setHid(m_myhid);
     m_notice = new NoticeWidget(nullptr);
-    m_feig = new MyFeigUsb();
     m_chart = new MyChart();
-    m_feig_thread = new writeThreadFEIG1(m_feusb_backend);
+    // The engine creates the reader links (R321 frames and HID link, FEIG frames and worker).
+    m_engine = new TagEngine(m_image, *this, m_hid_backend, m_feusb_backend);
 
     Init_Panel_Style();
     Init_Connections();
@@ -101,16 +94,13 @@ Vantory::Vantory(const ReaderBackends& backends, QWidget* parent)
 
 Vantory::~Vantory()
 {
-    // Timers first, so that no tick reaches half-destroyed links.
-    cmd_timer->stop();
+    // The clock first, so that no pass of auto write reaches a half-destroyed engine.
     clock_timer->stop();
 
-    // Each link stops its own threads before its transport goes away with the
-    // backends (members, destroyed after this body).
-    delete m_feig_thread;
-    delete m_myhid;
-    delete m_myreader;
-    delete m_feig;
+    // The engine stops its tick and its links' threads before their transports go away
+    // with the backends (members, destroyed after this body).
+    delete m_engine;
+    m_engine = nullptr;
     delete m_chart;
     delete m_notice;
     delete m_about_dialog; // a top-level window of its own, not our child
@@ -193,19 +183,22 @@ void Vantory::Init_Connections()
 {
     status_link->setText(QStringLiteral("Please selcet usb device"));
 
-    cmd_timer = new QTimer(this);
-    cmd_timer->stop();
-    cmd_timer->setTimerType(Qt::PreciseTimer);
-    cmd_timer->setInterval(1);
-    connect(cmd_timer, &QTimer::timeout, this, &Vantory::TIMER0_HANDLE);
-    cmd_timer->start();
-
     clock_timer = new QTimer(this);
     clock_timer->setInterval(300);
     connect(clock_timer, &QTimer::timeout, this, &Vantory::SetTime);
     clock_timer->start();
 
-    connect(m_myhid, &myhid::usbConnect, this, &Vantory::in_usbConnect);
+    // What the engine reports.
+    connect(m_engine, &TagEngine::resultTip, this, &Vantory::showResultTip);
+    connect(m_engine, &TagEngine::lastTipRepeated, this,
+            [this] { LiveUpdate_StatusBar(last_tip); });
+    connect(m_engine, &TagEngine::linkTip, this, &Vantory::onEngineLinkTip);
+    connect(m_engine, &TagEngine::linkCleared, this, [this] { status_link->setText(QString()); });
+    connect(m_engine, &TagEngine::warning, this, &Vantory::showModalWarning);
+    connect(m_engine, &TagEngine::notice, this,
+            [this](const QString& text, int ms) { m_notice->showNotice(this, text, ms); });
+    connect(m_engine, &TagEngine::imageRead, this, &Vantory::onImageRead);
+    connect(m_engine, &TagEngine::autoWriteSwitched, this, &Vantory::onAutoWriteSwitched);
 
     connect(ui->switchbuttonwidget, &switchbutton::statusChanged, this,
             &Vantory::switchButton_Status);

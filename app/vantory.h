@@ -1,9 +1,7 @@
 #pragma once
 
 #include "app/readerbackends.h"
-#include "engine/autoscan.h"
-#include "engine/commandstate.h"
-#include "engine/stalereplyguard.h"
+#include "engine/tagengine.h"
 #include "model/constlumen.h"
 #include "model/displayscale.h"
 #include "model/tagimage.h"
@@ -35,16 +33,13 @@ class AboutUsDialog;
 class ConnectionConfig;
 class CustomItemDelegrate;
 class MyChart;
-class MyFeigUsb;
 class NoticeWidget;
 class RangeSlider;
-class myhid;
-class myreader;
-class writeThreadFEIG1;
 
-/// The program's single main window. It owns every long-lived object; the engine and
-/// model slots live in engine/vantory_*.cpp and model/vantory_*.cpp.
-class Vantory : public QMainWindow
+/// The program's single main window. It owns every long-lived object, the tag command
+/// engine among them, and shows what the engine reports; the model slots live in
+/// model/vantory_*.cpp.
+class Vantory : public QMainWindow, private EngineHost
 {
     Q_OBJECT
     friend struct VantoryProbe;
@@ -80,14 +75,11 @@ private:
     bool m_simulated = false;
 
     // Long-lived objects without a Qt parent; the window deletes them (see ~Vantory).
-    myreader* m_myreader = nullptr;
-    myhid* m_myhid = nullptr;
     NoticeWidget* m_notice = nullptr;
-    MyFeigUsb* m_feig = nullptr;
     MyChart* m_chart = nullptr;
-    writeThreadFEIG1* m_feig_thread = nullptr;
+    // The tag command engine with the two reader links; it works on m_image.
+    TagEngine* m_engine = nullptr;
 
-    QTimer* cmd_timer = nullptr;
     QTimer* clock_timer = nullptr;
     QGridLayout* chart_layout_cct = nullptr;
     RangeSlider* cct_slider = nullptr;
@@ -98,12 +90,7 @@ private:
     // Sizes of the last display-scale band applied; zero before the first one.
     displayscale::DisplayScale m_scale;
 
-    bool m_tick_parked = false; // cmd_timer stopped while nothing runs
-    // Restarts the parked tick; called whenever a sequence or a beep starts.
-    void wakeTick();
-
 private slots:
-    void TIMER0_HANDLE();
     void SetTime();
     void UpdateDateTime();
 
@@ -152,7 +139,6 @@ public:
     void Set_Reader_Type(uint8_t value);
 
 private:
-    uint8_t reader_type = 0; // 1 FEIG, 2 R321, anything else: no reader chosen
     ConnectionConfig* m_connection_dialog = nullptr;
     AboutUsDialog* m_about_dialog = nullptr;
 
@@ -170,172 +156,39 @@ private:
 private slots:
     void on_actionLanguage_triggered();
 
-    // ===================================================================== engine: sequencer/replies/read/write/password/auto write/beeper
-private:
-    CommandState m_cmd;
-    uint8_t chip_code = 0x50;
-    uint8_t manual_read = 0;
-    std::array<uint8_t, 32> model_snapshot{};
-
-    // replies
-    QByteArray last_rx;
-    std::array<uint8_t, 8> uid{};
-    std::array<uint8_t, 8> uid_reversed{};
-    uint8_t tag_count = 0;
-    uint8_t found_count = 0;
-    uint8_t tag_index = 0;
-    QByteArray inventory_reply;
-    uint8_t auto_write_index = 1;
-    std::array<uint8_t, 32> tag_model{};
-    uint8_t model_ready = 0;
-    uint8_t pwd_first_failed = 0;
-
-    // passwords
-    uint8_t config_write_pending = 0;
-    uint8_t pwd_write_pending = 0;
-
-    // auto write
-    uint8_t auto_mode = 0;
-    uint8_t auto_scan = 0;
-    uint8_t scan_request = 0;
-    std::array<uint8_t, 8> last_uid{};
-    uint8_t special_addr = 48;
-    uint8_t special_num = 9;
-    uint8_t model_offset = 3;
-    uint8_t model_len = 32;
-    uint8_t suppress_success_beep = 0;
-
-    // beeper
-    uint8_t beep_pattern = 0;
-    uint8_t beep_ticks = 0;
-    uint8_t beep_step = 0;
-    uint8_t beep_twice_step = 0;
-    std::array<uint8_t, 8> beep_cmd{}; // R321 beeper record: byte 1 on (1) or off (0)
-
+    // ===================================================================== engine
 public:
     /// Receives every modal warning box of the window (caption, text) instead of a real
     /// QMessageBox; headless runs and tests install one.
     using ModalHook = std::function<void(const QString& caption, const QString& text)>;
     void setModalHook(ModalHook hook);
-    /// R321 connect step: opens the HID link unless it is open; the outcome arrives
-    /// through myhid::usbConnect at in_usbConnect.
+    /// R321 connect step: opens the HID link unless it is open.
     void connectR321();
-    /// FEIG connect step: opens the reader and routes its replies to the window;
-    /// false (and no message) when it cannot be opened.
+    /// FEIG connect step: opens the reader; false (and no message) when it cannot be opened.
     bool connectFeig();
-    /// How long a sequence command waits for its reply before the sequence is reported
-    /// as failed (3000 ms unless changed; tests shorten it).
+    /// How long a sequence command waits for its reply (3000 ms unless changed).
     void setReplyTimeout(int ms);
 
 private:
-    // The handshake half of every step slot: re-arm on an accepted reply, else wait.
-    void stepHandshake(uint8_t count);
-    // Sends one command over the chosen link; `expected` is the kind of its reply.
-    void sendR321Frame(const QByteArray& frame, replies::Kind expected);
-    void sendFeigFrame(const QByteArray& frame, replies::Kind expected);
-    QByteArray uidBytes() const;
-    QByteArray uidReversedBytes() const;
     void showModalWarning(const QString& caption, const QString& text);
-    void storeFeigInventory(const replies::FeigReply& reply);
-    void storeR321Inventory(const QByteArray& rxArray, const replies::R321Reply& reply);
-    void storeInventoryUid(const QByteArray& id);
-    void takeReadData(const QByteArray& blocks);
-    void endReadAsFailed(const QString& reason);
-    void reportBeeperFailure();
-    // A reply that never came or could not be read: reported once as the failure of the
-    // command that waited for it.
-    void armReplyTimer();
-    void onReplyOverdue();
-    void dropUnreadableReply(replies::Kind decoded);
-    void showFailureTipFor(replies::Kind awaited);
-
     ModalHook m_modal_hook;
-    StaleReplyGuard m_reply_guard;
-    bool m_last_send_ok = false;          // whether the last command was handed to the link
-    bool m_beep_failure_reported = false; // a refused beeper command was traced in this pattern
-    int m_reply_timeout_ms = 3000;        // see setReplyTimeout
-    QTimer* m_reply_timer = nullptr;      // made on the first sequence command
-    bool m_r321_crc_confirmed = false;    // a reply of this R321 has passed the CRC check
-    int m_feig_outstanding = 0;           // FEIG requests the library has not finished
 
-    // write: the n bytes at p when they lie inside one of the window's own byte buffers
-    // (image copies, bank buffer, UIDs), else empty; the pointer slots go through it.
-    QByteArray ownBytes(const uint8_t* p, int n) const;
-    void writeBlocks(const QByteArray& id, uint8_t block, const QByteArray& data, uint8_t count);
-
-    // auto write: tags handled while they stay on the reader, and the UIDs of the last
-    // inventory of the loop in reader order.
-    autoscan::HandledTags m_handled_tags;
-    QVector<QByteArray> m_scan_uids;
-    void takeAutoScanInventory();
-    void selectScanTag(const QByteArray& id);
+    // What the engine asks of the window.
+    bool chinese() const override;
+    uint8_t channelCount() const override;
+    std::array<uint16_t, 3> channelCurrents() const override;
+    uint16_t pwmPeriod() const override;
+    void storeColourTemperature() override;
 
 private slots:
-    // sequencer
-    void Control_RW(uint8_t type, uint8_t readcnt);
-    void CheckCmdSequence();
-    void Succeed_Recevie_Ack(uint8_t send_cnt);
-    void Succeed_End_State(QString str);
-    void Failed_State(QString str);
-    bool Detection_Usb_Statue(uint8_t status);
-    void on_actionRead_triggered();
-    void Select_Auto_Write(uint8_t index);
     void showWarningText(QString text); // warning box with the caller's text
-
-    // replies
-    void in_usbConnect(QString curUSBInfo);
-    void in_hidDevReceive_usbDebug(QByteArray rxArray);
-    void in_FeigDevReceive_Debug(QByteArray rxArray);
-    void Analyse_Receive_Data(QByteArray rxArray);
-    void FE_Analyse_Receive_Data(QByteArray data);
-    void Get_Recevie_UID(QByteArray rxArray);
-    void Get_BLOCK_Data(QByteArray rxArray);
-    void Display_Recevie(QByteArray rxArray);
-    void Serianet_Recevie(QByteArray rxArray);
-    QByteArray FEInverted(QByteArray data);
-
-    // read
-    void Read_Tag_UID();
-    void Read_BlOCK_NUM(uint8_t block, uint8_t num);
-    void Continue_Read_OneBank(uint8_t bank_addr, uint8_t mode);
-    void Auto_Continue_Read();
-    void Auto_Continue_Read_DriverInfo();
-    void Special_Read_Data(uint8_t addr, uint8_t num);
-    void Continue_Read();
-
-    // write
+    void on_actionRead_triggered();
     void on_actionWrite_triggered();
-    void Write_BlOCK_NUM(uint8_t* uid, uint8_t block_addr, uint8_t* data, uint8_t datalenth);
-    void Write_Once_BANK(uint8_t banknum, uint8_t* bankdata, uint8_t offset, uint8_t mode);
-    void Write_Product_Info();
-    void Write_Drive_Info();
-    void Auto_Write_Password_And_Bank();
-    void Write_ST25DV02K_Info(uint8_t banknum, uint8_t* bankdata);
-    void Set_Current(uint8_t banknum, uint8_t* bankdata);
-    void Write_Once_BANK_Pswd1();
-    void Change_Current(uint8_t channel);
-    void Change_ST25DV02K_PWM1();
-
-    // passwords
-    void Open_PresentPassword(QString presenpassword, uint8_t password_number);
-    void Change_Password(uint8_t password_number);
-    void Change_RW_Config(uint8_t rfa1ss_value);
-    void Configure_Tag_System();
-
-    // auto write
     void on_actionAuto_Write_triggered();
-    void AutoWriteProcess();
-    void Open_Auto_Scan();
-    bool Detection_UID_Value(uint8_t* uid);
-    bool My_Compare(uint8_t* now, uint8_t* last, uint8_t size);
-
-    // beeper
-    void Start_Beep(uint8_t cnt);
-    void Beep_Process();
-    void Buzzer_Once(bool mode);
-    void Buzzer_TWICE();
-    void Buzzer_OnOff_Process(uint8_t OnffState);
-    void Beep_Recevie();
+    // What the engine reports.
+    void onEngineLinkTip(TagEngine::LinkTip tip, bool chinese);
+    void onImageRead(uint8_t readcnt);
+    void onAutoWriteSwitched(bool on);
 
     // ===================================================================== model: image/currents/constant lumen/colour temperature/configuration file
 private:

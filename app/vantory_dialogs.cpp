@@ -5,7 +5,7 @@
 
 void Vantory::Set_Reader_Type(uint8_t value)
 {
-    reader_type = value;
+    m_engine->Set_Reader_Type(value);
 }
 
 // Both dialogs are modeless so that the window stays usable while they are open.

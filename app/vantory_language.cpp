@@ -107,15 +107,15 @@ void Vantory::Switch_Language_Text(bool chinese)
     ui->widget_constlumen->setTitle(QString());
     ui->widget_constlumen->setY_Name(QStringLiteral("level"));
 
-    if (!Detection_Usb_Statue(0)) {
+    if (!m_engine->Detection_Usb_Statue(0)) {
         // Only the words change here; the label keeps the colour it had.
         status_link->setText(apptext::SelectDevice.pick(chinese));
         Show_Result_Status(false, QString());
         return;
     }
-    if (reader_type == 1)
+    if (m_engine->readerType() == 1)
         Tip_Feig_Connect_Succeed(chinese);
-    else if (reader_type == 2)
+    else if (m_engine->readerType() == 2)
         Tip_R321_Conncect_Succeed(chinese);
     LiveUpdate_StatusBar(last_tip);
 }

@@ -56,21 +56,21 @@ extern char** environ;
 
 // Reaches the window's private members; the window declares this name a friend.
 struct VantoryProbe {
-    static myhid* hid(Vantory& w) { return w.m_myhid; }
-    static writeThreadFEIG1* feigThread(Vantory& w) { return w.m_feig_thread; }
+    static myhid* hid(Vantory& w) { return w.m_engine->m_myhid; }
+    static writeThreadFEIG1* feigThread(Vantory& w) { return w.m_engine->m_feig_thread; }
     static uint8_t lastTip(Vantory& w) { return w.last_tip; }
-    static uint8_t beepPattern(Vantory& w) { return w.beep_pattern; }
-    static uint8_t readerType(Vantory& w) { return w.reader_type; }
-    static uint8_t autoMode(Vantory& w) { return w.auto_mode; }
+    static uint8_t beepPattern(Vantory& w) { return w.m_engine->beep_pattern; }
+    static uint8_t readerType(Vantory& w) { return w.m_engine->reader_type; }
+    static uint8_t autoMode(Vantory& w) { return w.m_engine->auto_mode; }
     static bool uidEmpty(Vantory& w)
     {
-        return std::all_of(w.uid.begin(), w.uid.end(), [](uint8_t b) { return b == 0; });
+        return std::all_of(w.m_engine->uid.begin(), w.m_engine->uid.end(), [](uint8_t b) { return b == 0; });
     }
     static bool lastUidEmpty(Vantory& w)
     {
-        return std::all_of(w.last_uid.begin(), w.last_uid.end(), [](uint8_t b) { return b == 0; });
+        return std::all_of(w.m_engine->last_uid.begin(), w.m_engine->last_uid.end(), [](uint8_t b) { return b == 0; });
     }
-    static QTimer* cmdTimer(Vantory& w) { return w.cmd_timer; }
+    static QTimer* cmdTimer(Vantory& w) { return w.m_engine->cmd_timer; }
 };
 
 namespace

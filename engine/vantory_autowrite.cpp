@@ -6,8 +6,7 @@
 // tag ends, the next tag of the same inventory that has not been handled is taken and its
 // model-name read is started on the next pass. Tags already handled that stay on the
 // reader are skipped, also when the inventory changes around them.
-#include "app/vantory.h"
-#include "ui_vantory.h"
+#include "engine/tagengine.h"
 
 #include "engine/enginelog.h"
 #include "engine/replies.h"
@@ -16,8 +15,6 @@
 #include "readers/myfeigusb.h"
 #include "readers/myreader.h"
 
-#include <QAction>
-#include <QIcon>
 #include <algorithm>
 
 using replies::Kind;
@@ -32,47 +29,41 @@ constexpr uint8_t kModelBlocks = 9;
 constexpr uint8_t kModelOffset = 3;
 constexpr uint8_t kModelLength = 32;
 
-const char* const kIconScan = ":image/images/UI_img/扫描_Property_1_Variant2@2x.png";
-const char* const kIconStop = ":image/images/stop.png";
 
 } // namespace
 
-void Vantory::on_actionAuto_Write_triggered()
+void TagEngine::toggleAutoWrite()
 {
     if (!Detection_Usb_Statue(1))
         return;
     if (auto_mode) {
         auto_mode = 0;
-        ui->actionAuto_Write->setIcon(QIcon(QString::fromUtf8(kIconScan)));
         uid.fill(0);
         auto_scan = 0;
         scan_request = 0;
-        ui->actionRead->setEnabled(true);
-        ui->actionWrite->setEnabled(true);
     } else {
         auto_mode = 1;
-        ui->actionAuto_Write->setIcon(QIcon(QString::fromUtf8(kIconStop)));
         // The UID of an earlier Read may belong to a driver that has been taken away;
         // the first inventory finds whatever lies on the reader now.
         uid.fill(0);
         auto_scan = 1;
         scan_request = 1;
-        ui->actionRead->setEnabled(false);
-        ui->actionWrite->setEnabled(false);
     }
+    // The host shows the switch: the action's icon, Read and Write greyed out while on.
+    emit autoWriteSwitched(auto_mode != 0);
 }
 
-void Vantory::AutoWriteProcess()
+void TagEngine::AutoWriteProcess()
 {
     if (!Detection_UID_Value(uid.data())) {
         qCDebug(lcEngine) << "UID为空";
         last_uid.fill(0);
-        Tip_No_Device(lang_cn);
+        Tip_No_Device(lang_cn());
     } else if (tag_index == found_count) {
         qCDebug(lcEngine) << "扫描到的标签全部写入";
         uid.fill(0);
         scan_request = 1;
-        LiveUpdate_StatusBar(last_tip);
+        emit lastTipRepeated();
     } else if (My_Compare(uid.data(), last_uid.data(), static_cast<uint8_t>(uid.size()))) {
         if (scan_request) {
             special_addr = kModelBlock;
@@ -91,10 +82,10 @@ void Vantory::AutoWriteProcess()
         const QByteArray found(reinterpret_cast<const char*>(tag_model.data()),
                                static_cast<int>(tag_model.size()));
         if (found != wanted) {
-            Tip_Device_Different(lang_cn);
+            Tip_Device_Different(lang_cn());
             Failed_State(QStringLiteral("<操作失败12：The model number is different!>\r\n"));
         } else {
-            Tip_OpenScan(lang_cn);
+            Tip_OpenScan(lang_cn());
             Control_RW(SeqCode::WriteAll, 0);
             std::fill_n(m_image.image_v2.begin() + tagoffset::AutoWriteWord, 4, 0);
             Select_Auto_Write(auto_write_index);
@@ -110,7 +101,7 @@ void Vantory::AutoWriteProcess()
     }
 }
 
-void Vantory::Open_Auto_Scan()
+void TagEngine::Open_Auto_Scan()
 {
     // The tag whose beep has just ended is handled until it leaves the reader.
     if (Detection_UID_Value(uid.data()))
@@ -134,17 +125,17 @@ void Vantory::Open_Auto_Scan()
     }
 }
 
-bool Vantory::Detection_UID_Value(uint8_t* uid)
+bool TagEngine::Detection_UID_Value(uint8_t* uid)
 {
     return autoscan::anyNonZero(uid, autoscan::kUidBytes);
 }
 
-bool Vantory::My_Compare(uint8_t* now, uint8_t* last, uint8_t size)
+bool TagEngine::My_Compare(uint8_t* now, uint8_t* last, uint8_t size)
 {
     return autoscan::differ(now, last, size);
 }
 
-void Vantory::takeAutoScanInventory()
+void TagEngine::takeAutoScanInventory()
 {
     QVector<QByteArray> uids;
     if (reader_type == kReaderR321) {
@@ -165,7 +156,7 @@ void Vantory::takeAutoScanInventory()
         selectScanTag(uids.at(first));
 }
 
-void Vantory::selectScanTag(const QByteArray& id)
+void TagEngine::selectScanTag(const QByteArray& id)
 {
     if (id.size() != autoscan::kUidBytes)
         return;

@@ -1,6 +1,6 @@
 // The reader's beeper: one beep for success, two for failure, stepped by the 1 ms tick.
 // Every switch on or off is one reader command.
-#include "app/vantory.h"
+#include "engine/tagengine.h"
 
 #include "engine/enginelog.h"
 #include "readers/feigworker.h"
@@ -18,7 +18,7 @@ constexpr uint8_t kBeepTicks = 100;
 
 } // namespace
 
-void Vantory::Start_Beep(uint8_t cnt)
+void TagEngine::Start_Beep(uint8_t cnt)
 {
     beep_step = 1;
     beep_twice_step = 1;
@@ -28,7 +28,7 @@ void Vantory::Start_Beep(uint8_t cnt)
     wakeTick();
 }
 
-void Vantory::Beep_Process()
+void TagEngine::Beep_Process()
 {
     if (beep_pattern != 1 && beep_pattern != 2)
         return;
@@ -41,7 +41,7 @@ void Vantory::Beep_Process()
         Buzzer_TWICE();
 }
 
-void Vantory::Buzzer_TWICE()
+void TagEngine::Buzzer_TWICE()
 {
     if (beep_twice_step == 1)
         Buzzer_Once(true);
@@ -49,7 +49,7 @@ void Vantory::Buzzer_TWICE()
         Buzzer_Once(false);
 }
 
-void Vantory::Buzzer_Once(bool mode)
+void TagEngine::Buzzer_Once(bool mode)
 {
     if (beep_step == 1) {
         beep_ticks = kBeepTicks;
@@ -67,7 +67,7 @@ void Vantory::Buzzer_Once(bool mode)
     }
 }
 
-void Vantory::Buzzer_OnOff_Process(uint8_t OnffState)
+void TagEngine::Buzzer_OnOff_Process(uint8_t OnffState)
 {
     beep_cmd[1] = OnffState;
     if (reader_type == kReaderFeig) {
@@ -79,7 +79,7 @@ void Vantory::Buzzer_OnOff_Process(uint8_t OnffState)
     }
 }
 
-void Vantory::Beep_Recevie()
+void TagEngine::Beep_Recevie()
 {
     if (beep_pattern != 0)
         return;
@@ -88,7 +88,7 @@ void Vantory::Beep_Recevie()
         Open_Auto_Scan();
 }
 
-void Vantory::reportBeeperFailure()
+void TagEngine::reportBeeperFailure()
 {
     // A reader that refuses the output command would refuse the commands of a failure
     // beep as well; reporting it with a beep would never end. So it is traced, once

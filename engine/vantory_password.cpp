@@ -1,7 +1,7 @@
 // Tag passwords and the security configuration: the three ST25DV custom commands sent
 // through either reader, and the sequence that moves a tag from the factory password
 // to the program's own and protects RF area 1.
-#include "app/vantory.h"
+#include "engine/tagengine.h"
 
 #include "engine/enginelog.h"
 #include "engine/writeplan.h"
@@ -19,7 +19,7 @@ constexpr uint8_t kReaderR321 = 2;
 
 } // namespace
 
-void Vantory::Open_PresentPassword(QString presenpassword, uint8_t password_number)
+void TagEngine::Open_PresentPassword(QString presenpassword, uint8_t password_number)
 {
     // A present-password is no write: a pending flag left by an earlier, accepted write
     // must not change how its reply is judged (the reader would take a refused password
@@ -38,7 +38,7 @@ void Vantory::Open_PresentPassword(QString presenpassword, uint8_t password_numb
     }
 }
 
-void Vantory::Change_Password(uint8_t password_number)
+void TagEngine::Change_Password(uint8_t password_number)
 {
     const QByteArray password = writeplan::passwordBytes(writeplan::fixedPasswordHex());
     if (reader_type == kReaderFeig) {
@@ -52,7 +52,7 @@ void Vantory::Change_Password(uint8_t password_number)
     }
 }
 
-void Vantory::Change_RW_Config(uint8_t rfa1ss_value)
+void TagEngine::Change_RW_Config(uint8_t rfa1ss_value)
 {
     if (reader_type == kReaderFeig) {
         sendFeigFrame(m_feig->Feig_WriteConfig(uidReversedBytes(), rfa1ss_value),
@@ -66,7 +66,7 @@ void Vantory::Change_RW_Config(uint8_t rfa1ss_value)
     }
 }
 
-void Vantory::Configure_Tag_System()
+void TagEngine::Configure_Tag_System()
 {
     switch (m_cmd.block_step) {
     case 1:

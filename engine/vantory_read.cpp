@@ -1,6 +1,6 @@
 // Read operations: the step slots of the read sequences and the two command senders
 // they use. Each step slot sends at most one command per tick and then runs the handshake.
-#include "app/vantory.h"
+#include "engine/tagengine.h"
 
 #include "model/tagfields.h"
 #include "readers/feigworker.h"
@@ -20,7 +20,7 @@ constexpr uint8_t kPwmBlock = 248;
 
 } // namespace
 
-void Vantory::Read_Tag_UID()
+void TagEngine::Read_Tag_UID()
 {
     if (reader_type == kReaderFeig)
         sendFeigFrame(m_feig->Feig_Inventory(), Kind::Inventory);
@@ -29,7 +29,7 @@ void Vantory::Read_Tag_UID()
     m_cmd.read_bank_step = 2;
 }
 
-void Vantory::Read_BlOCK_NUM(uint8_t block, uint8_t num)
+void TagEngine::Read_BlOCK_NUM(uint8_t block, uint8_t num)
 {
     if (reader_type == kReaderFeig)
         sendFeigFrame(m_feig->Feig_ReadBlocks(uidBytes(), block, num), Kind::ReadBlocks);
@@ -37,7 +37,7 @@ void Vantory::Read_BlOCK_NUM(uint8_t block, uint8_t num)
         sendR321Frame(m_myreader->Cmd_ReadBlocks(uidBytes(), block, num), Kind::ReadBlocks);
 }
 
-void Vantory::Continue_Read_OneBank(uint8_t bank_addr, uint8_t mode)
+void TagEngine::Continue_Read_OneBank(uint8_t bank_addr, uint8_t mode)
 {
     switch (m_cmd.block_step) {
     case 1:
@@ -62,7 +62,7 @@ void Vantory::Continue_Read_OneBank(uint8_t bank_addr, uint8_t mode)
     }
 }
 
-void Vantory::Auto_Continue_Read()
+void TagEngine::Auto_Continue_Read()
 {
     if (m_cmd.send_enable == 1) {
         switch (m_cmd.read_bank_step) {
@@ -93,14 +93,14 @@ void Vantory::Auto_Continue_Read()
     stepHandshake(m_cmd.readcnt);
 }
 
-void Vantory::Auto_Continue_Read_DriverInfo()
+void TagEngine::Auto_Continue_Read_DriverInfo()
 {
     if (m_cmd.send_enable == 1)
         Continue_Read_OneBank(64, 0);
     stepHandshake(m_cmd.readcnt);
 }
 
-void Vantory::Special_Read_Data(uint8_t addr, uint8_t num)
+void TagEngine::Special_Read_Data(uint8_t addr, uint8_t num)
 {
     if (m_cmd.send_enable == 1) {
         Read_BlOCK_NUM(addr, num);
@@ -109,7 +109,7 @@ void Vantory::Special_Read_Data(uint8_t addr, uint8_t num)
     stepHandshake(m_cmd.readcnt);
 }
 
-void Vantory::Continue_Read()
+void TagEngine::Continue_Read()
 {
     if (m_cmd.send_enable == 1) {
         switch (m_cmd.read_bank_step) {

@@ -1,6 +1,6 @@
 // Reply wiring and analysis: every reply of either reader is decoded (bounds-checked)
 // in vantory_core and then accepted or rejected here, which drives the handshake.
-#include "app/vantory.h"
+#include "engine/tagengine.h"
 
 #include "engine/enginelog.h"
 #include "engine/replies.h"
@@ -10,7 +10,6 @@
 #include "readers/myhid.h"
 #include "readers/myreader.h"
 
-#include <QLabel>
 #include <algorithm>
 
 using replies::Kind;
@@ -25,24 +24,24 @@ constexpr int kDeviceNameLength = 17;
 
 } // namespace
 
-void Vantory::connectR321()
+void TagEngine::connectR321()
 {
     // The outcome arrives through myhid::usbConnect, wired to in_usbConnect at construction.
     // An open link is not opened again, but the dialog has just painted the label red.
     if (m_myhid->Is_Connected() == 0)
         m_myhid->Connect();
     else
-        Tip_R321_Conncect_Succeed(lang_cn);
+        Tip_R321_Conncect_Succeed(lang_cn());
 }
 
-bool Vantory::connectFeig()
+bool TagEngine::connectFeig()
 {
     if (m_feig_thread->Feig_Open() == 0)
         return false;
-    Tip_Feig_Connect_Succeed(lang_cn);
+    Tip_Feig_Connect_Succeed(lang_cn());
     // Unique rather than disconnect-then-connect: the worker thread may emit in between.
     connect(m_feig_thread, &writeThreadFEIG1::FeigDevReceive, this,
-            &Vantory::in_FeigDevReceive_Debug, Qt::UniqueConnection);
+            &TagEngine::in_FeigDevReceive_Debug, Qt::UniqueConnection);
     // Tells the reply time-out whether the library still holds a request.
     disconnect(m_feig_thread, &writeThreadFEIG1::transceiveDone, this, nullptr);
     connect(m_feig_thread, &writeThreadFEIG1::transceiveDone, this, [this] {
@@ -54,29 +53,29 @@ bool Vantory::connectFeig()
     return true;
 }
 
-void Vantory::in_usbConnect(QString curUSBInfo)
+void TagEngine::in_usbConnect(QString curUSBInfo)
 {
     if (curUSBInfo.isEmpty()) {
         m_device_name.clear();
-        status_link->setText(QString());
+        emit linkCleared();
         return;
     }
     readThreadEP1* reader = m_myhid->readThread();
     writeThreadEP1* writer = m_myhid->writeThread();
     // Wired once, uniquely: a disconnect-then-connect leaves a gap in which the link
     // threads can emit, and a lost write completion would hold back every later frame.
-    connect(reader, &readThreadEP1::hidDevReceive, this, &Vantory::in_hidDevReceive_usbDebug,
+    connect(reader, &readThreadEP1::hidDevReceive, this, &TagEngine::in_hidDevReceive_usbDebug,
             Qt::UniqueConnection);
     connect(writer, &writeThreadEP1::hidDevSend, m_myreader, &myreader::in_hidDevSend_Myreader,
             Qt::UniqueConnection);
     m_reply_guard.reset();
     m_r321_crc_confirmed = false; // a new reader: learn its CRC anew
-    Tip_R321_Conncect_Succeed(lang_cn);
+    Tip_R321_Conncect_Succeed(lang_cn());
     m_device_name = curUSBInfo.mid(kDeviceNameFrom, kDeviceNameLength);
     m_last_send_ok = m_myreader->Send_Frame(m_myreader->Cmd_Init()) != 0;
 }
 
-void Vantory::in_hidDevReceive_usbDebug(QByteArray rxArray)
+void TagEngine::in_hidDevReceive_usbDebug(QByteArray rxArray)
 {
     if (rxArray.isEmpty())
         return;
@@ -84,7 +83,7 @@ void Vantory::in_hidDevReceive_usbDebug(QByteArray rxArray)
     Analyse_Receive_Data(last_rx);
 }
 
-void Vantory::in_FeigDevReceive_Debug(QByteArray rxArray)
+void TagEngine::in_FeigDevReceive_Debug(QByteArray rxArray)
 {
     if (rxArray.isEmpty())
         return;
@@ -92,7 +91,7 @@ void Vantory::in_FeigDevReceive_Debug(QByteArray rxArray)
     FE_Analyse_Receive_Data(last_rx);
 }
 
-void Vantory::Analyse_Receive_Data(QByteArray rxArray)
+void TagEngine::Analyse_Receive_Data(QByteArray rxArray)
 {
     const replies::R321Reply reply = replies::decodeR321(rxArray);
     if (!reply.usable) {
@@ -105,7 +104,7 @@ void Vantory::Analyse_Receive_Data(QByteArray rxArray)
         // It answered the command in flight, which now waits for nothing more.
         m_reply_guard.unreadableReply();
         Failed_State(QStringLiteral("<不是ISO15693协议>"));
-        Tip_No_ISO15693(lang_cn);
+        Tip_No_ISO15693(lang_cn());
         return;
     }
     if (reply.crcOk) {
@@ -137,7 +136,7 @@ void Vantory::Analyse_Receive_Data(QByteArray rxArray)
             m_handled_tags.clear(); // no tag on the reader any more
             if (!auto_scan) {
                 Failed_State(QStringLiteral("<操作失败1：标签无响应>\r\n"));
-                Tip_NoLabel(lang_cn);
+                Tip_NoLabel(lang_cn());
             }
         }
         break;
@@ -147,7 +146,7 @@ void Vantory::Analyse_Receive_Data(QByteArray rxArray)
             takeReadData(reply.payload);
         } else {
             Failed_State(QStringLiteral("<操作失败2：标签无响应>\r\n"));
-            Tip_NoLabel(lang_cn);
+            Tip_NoLabel(lang_cn());
         }
         break;
     case Kind::WriteBlocks:
@@ -156,7 +155,7 @@ void Vantory::Analyse_Receive_Data(QByteArray rxArray)
             Display_Recevie(rxArray);
         } else {
             Failed_State(QStringLiteral("<操作失败3：标签无响应>\r\n"));
-            Tip_NoLabel(lang_cn);
+            Tip_NoLabel(lang_cn());
         }
         break;
     case Kind::Transparent:
@@ -186,7 +185,7 @@ void Vantory::Analyse_Receive_Data(QByteArray rxArray)
     }
 }
 
-void Vantory::FE_Analyse_Receive_Data(QByteArray data)
+void TagEngine::FE_Analyse_Receive_Data(QByteArray data)
 {
     const replies::FeigReply reply = replies::decodeFeig(data);
     if (!reply.usable) {
@@ -215,7 +214,7 @@ void Vantory::FE_Analyse_Receive_Data(QByteArray data)
             takeReadData(reply.blockData);
         } else {
             Failed_State(QStringLiteral("<操作失败1：读取失败>"));
-            Tip_Read_Failed(lang_cn);
+            Tip_Read_Failed(lang_cn());
         }
         break;
     case Kind::WriteBlocks:
@@ -224,7 +223,7 @@ void Vantory::FE_Analyse_Receive_Data(QByteArray data)
             Display_Recevie(data);
         } else {
             Failed_State(QStringLiteral("<操作失败2：写入失败>"));
-            Tip_Write_Failed(lang_cn);
+            Tip_Write_Failed(lang_cn());
         }
         break;
     case Kind::Inventory:
@@ -245,7 +244,7 @@ void Vantory::FE_Analyse_Receive_Data(QByteArray data)
             scan_request = 1;
         } else {
             Failed_State(QStringLiteral("<操作失败3：标签无应答>"));
-            Tip_NoLabel(lang_cn);
+            Tip_NoLabel(lang_cn());
         }
         break;
     case Kind::Transparent:
@@ -287,7 +286,7 @@ void Vantory::FE_Analyse_Receive_Data(QByteArray data)
     }
 }
 
-void Vantory::Get_Recevie_UID(QByteArray rxArray)
+void TagEngine::Get_Recevie_UID(QByteArray rxArray)
 {
     if (reader_type == kReaderFeig) {
         const replies::FeigReply reply = replies::decodeFeig(rxArray);
@@ -300,7 +299,7 @@ void Vantory::Get_Recevie_UID(QByteArray rxArray)
     }
 }
 
-void Vantory::storeFeigInventory(const replies::FeigReply& reply)
+void TagEngine::storeFeigInventory(const replies::FeigReply& reply)
 {
     tag_count = 1;
     found_count = 1;
@@ -308,7 +307,7 @@ void Vantory::storeFeigInventory(const replies::FeigReply& reply)
     storeInventoryUid(reply.uid);
 }
 
-void Vantory::storeR321Inventory(const QByteArray& rxArray, const replies::R321Reply& reply)
+void TagEngine::storeR321Inventory(const QByteArray& rxArray, const replies::R321Reply& reply)
 {
     inventory_reply = rxArray.left(reply.length + 4);
     const int records = (inventory_reply.size() - 15) / replies::kR321InventoryRecordSize;
@@ -320,7 +319,7 @@ void Vantory::storeR321Inventory(const QByteArray& rxArray, const replies::R321R
     storeInventoryUid(first);
 }
 
-void Vantory::storeInventoryUid(const QByteArray& id)
+void TagEngine::storeInventoryUid(const QByteArray& id)
 {
     if (id.size() < static_cast<int>(uid.size()))
         return;
@@ -342,10 +341,10 @@ void Vantory::storeInventoryUid(const QByteArray& id)
     }
     qCDebug(lcEngine) << "<UID获取成功>\r\n";
     m_cmd.ack = 1;
-    Tip_GetUID_Succeed(lang_cn);
+    Tip_GetUID_Succeed(lang_cn());
 }
 
-void Vantory::Get_BLOCK_Data(QByteArray rxArray)
+void TagEngine::Get_BLOCK_Data(QByteArray rxArray)
 {
     if (reader_type == kReaderFeig) {
         const replies::FeigReply reply = replies::decodeFeig(rxArray);
@@ -358,7 +357,7 @@ void Vantory::Get_BLOCK_Data(QByteArray rxArray)
     }
 }
 
-void Vantory::takeReadData(const QByteArray& blocks)
+void TagEngine::takeReadData(const QByteArray& blocks)
 {
     ++m_cmd.reply_cnt;
     m_cmd.ack = 1;
@@ -380,7 +379,7 @@ void Vantory::takeReadData(const QByteArray& blocks)
             return;
         }
         Succeed_End_State(QStringLiteral("<读取成功>"));
-        Tip_Read_Succeed(lang_cn);
+        Tip_Read_Succeed(lang_cn());
         tag_model.fill(0);
         std::copy_n(data.constBegin() + model_offset, len, tag_model.begin());
         model_ready = 1;
@@ -395,14 +394,9 @@ void Vantory::takeReadData(const QByteArray& blocks)
     }
 
     Succeed_End_State(QStringLiteral("<读取成功>"));
-    Tip_Read_Succeed(lang_cn);
-    if (m_cmd.readcnt == 7 || m_cmd.readcnt == 12) {
+    Tip_Read_Succeed(lang_cn());
+    if (m_cmd.readcnt == 7 || m_cmd.readcnt == 12 || m_cmd.readcnt == 3)
         tagfields::loadReadData(m_image, data, m_cmd.readcnt, chip_code);
-        Update_Product_Info();
-    } else if (m_cmd.readcnt == 3) {
-        tagfields::loadReadData(m_image, data, m_cmd.readcnt, chip_code);
-        Display_Current_Channel(m_channel_count);
-    }
     if (manual_read) {
         manual_read = 0;
         const QByteArray field = tagfields::modelNameField(m_image);
@@ -411,16 +405,18 @@ void Vantory::takeReadData(const QByteArray& blocks)
                     model_snapshot.begin());
     }
     Update_Bank_Buff();
-    Update_Drive_Info();
+    // The host shows the image: product info (or the currents after a drive-bank read)
+    // and the drive info.
+    emit imageRead(m_cmd.readcnt);
 }
 
-void Vantory::endReadAsFailed(const QString& reason)
+void TagEngine::endReadAsFailed(const QString& reason)
 {
     Failed_State(reason);
-    Tip_Read_Failed(lang_cn);
+    Tip_Read_Failed(lang_cn());
 }
 
-void Vantory::Display_Recevie(QByteArray rxArray)
+void TagEngine::Display_Recevie(QByteArray rxArray)
 {
     if (!rxArray.isEmpty())
         ++m_cmd.reply_cnt;
@@ -429,14 +425,14 @@ void Vantory::Display_Recevie(QByteArray rxArray)
         return;
     if (m_cmd.reply_cnt < m_cmd.send_cnt) {
         Failed_State(QStringLiteral("<写入失败：回复数不足>"));
-        Tip_Write_Failed(lang_cn);
+        Tip_Write_Failed(lang_cn());
     } else {
         Succeed_End_State(QStringLiteral("<写入成功>"));
-        Tip_Write_Succeed(lang_cn);
+        Tip_Write_Succeed(lang_cn());
     }
 }
 
-void Vantory::Serianet_Recevie(QByteArray rxArray)
+void TagEngine::Serianet_Recevie(QByteArray rxArray)
 {
     if (!m_cmd.first_transparent_check)
         return;
@@ -457,7 +453,7 @@ void Vantory::Serianet_Recevie(QByteArray rxArray)
     m_cmd.block_step = 2;
 }
 
-QByteArray Vantory::FEInverted(QByteArray data)
+QByteArray TagEngine::FEInverted(QByteArray data)
 {
     return replies::feInverted(data);
 }

@@ -1,7 +1,7 @@
 // The command sequencer: sequence start, the per-tick dispatch to the step slots, the
 // handshake between them and the reply analysis, the endings, the reader guard and the
 // Read action. The 1 ms tick (TIMER0_HANDLE) runs CheckCmdSequence, then Beep_Process.
-#include "app/vantory.h"
+#include "engine/tagengine.h"
 
 #include "engine/enginelog.h"
 #include "engine/enginetexts.h"
@@ -11,7 +11,6 @@
 #include "readers/myhid.h"
 #include "readers/myreader.h"
 
-#include <QMessageBox>
 #include <QTimer>
 #include <algorithm>
 
@@ -28,7 +27,7 @@ constexpr int kDriveAreaOffset = 256;
 
 } // namespace
 
-void Vantory::Control_RW(uint8_t type, uint8_t readcnt)
+void TagEngine::Control_RW(uint8_t type, uint8_t readcnt)
 {
     m_cmd.block_step = 1;
     m_cmd.read_bank_step = 1;
@@ -47,7 +46,7 @@ void Vantory::Control_RW(uint8_t type, uint8_t readcnt)
     wakeTick();
 }
 
-void Vantory::CheckCmdSequence()
+void TagEngine::CheckCmdSequence()
 {
     // The idle tick: one byte compare and nothing else.
     switch (m_cmd.cmd_type) {
@@ -82,7 +81,7 @@ void Vantory::CheckCmdSequence()
     }
 }
 
-void Vantory::stepHandshake(uint8_t count)
+void TagEngine::stepHandshake(uint8_t count)
 {
     if (m_cmd.ack == 1)
         Succeed_Recevie_Ack(count);
@@ -90,14 +89,14 @@ void Vantory::stepHandshake(uint8_t count)
         m_cmd.send_enable = 0;
 }
 
-void Vantory::Succeed_Recevie_Ack(uint8_t send_cnt)
+void TagEngine::Succeed_Recevie_Ack(uint8_t send_cnt)
 {
     Q_UNUSED(send_cnt);
     m_cmd.send_enable = 1;
     m_cmd.ack = 0;
 }
 
-void Vantory::Succeed_End_State(QString str)
+void TagEngine::Succeed_End_State(QString str)
 {
     qCDebug(lcEngine).noquote() << str;
     if (suppress_success_beep) {
@@ -107,7 +106,7 @@ void Vantory::Succeed_End_State(QString str)
     Start_Beep(1);
 }
 
-void Vantory::Failed_State(QString str)
+void TagEngine::Failed_State(QString str)
 {
     qCDebug(lcEngine).noquote() << str;
     // The suppression belongs to the success of the sequence that failed; left set, it
@@ -116,7 +115,7 @@ void Vantory::Failed_State(QString str)
     Start_Beep(2);
 }
 
-bool Vantory::Detection_Usb_Statue(uint8_t status)
+bool TagEngine::Detection_Usb_Statue(uint8_t status)
 {
     bool connected = false;
     if (reader_type == 1)
@@ -124,33 +123,14 @@ bool Vantory::Detection_Usb_Statue(uint8_t status)
     else if (reader_type == 2)
         connected = m_myhid->Is_Connected() != 0;
     if (!connected && status != 0) {
-        showModalWarning(enginetext::ReaderWarningCaption.pick(lang_cn),
-                         enginetext::ReaderNotConnected.pick(lang_cn));
-        Tip_R321_Select_Device(lang_cn);
+        emit warning(enginetext::ReaderWarningCaption.pick(lang_cn()),
+                         enginetext::ReaderNotConnected.pick(lang_cn()));
+        Tip_R321_Select_Device(lang_cn());
     }
     return connected;
 }
 
-void Vantory::setModalHook(ModalHook hook)
-{
-    m_modal_hook = std::move(hook);
-}
-
-void Vantory::showModalWarning(const QString& caption, const QString& text)
-{
-    if (m_modal_hook) {
-        m_modal_hook(caption, text);
-        return;
-    }
-    QMessageBox::warning(this, caption, text, QMessageBox::Ok);
-}
-
-void Vantory::showWarningText(QString text)
-{
-    showModalWarning(enginetext::WarningCaption.pick(lang_cn), text);
-}
-
-void Vantory::on_actionRead_triggered()
+void TagEngine::startRead()
 {
     if (!Detection_Usb_Statue(1))
         return;
@@ -159,20 +139,20 @@ void Vantory::on_actionRead_triggered()
     m_cmd.read_data.clear();
 }
 
-void Vantory::Select_Auto_Write(uint8_t index)
+void TagEngine::Select_Auto_Write(uint8_t index)
 {
-    const uint8_t channels = m_channel_count;
+    const uint8_t channels = m_host.channelCount();
     switch (index) {
     case 0:
         m_cmd.send_cnt = 16;
         Change_Current(channels);
-        Get_CCT_Data();
+        m_host.storeColourTemperature();
         break;
     case 1:
         m_cmd.send_cnt = 8;
         m_cmd.cmd_type = SeqCode::WriteDrive;
         Change_Current(channels);
-        Get_CCT_Data();
+        m_host.storeColourTemperature();
         break;
     case 2:
         m_cmd.send_cnt = 8;
@@ -195,18 +175,18 @@ void Vantory::Select_Auto_Write(uint8_t index)
     Update_Bank_Buff();
 }
 
-QByteArray Vantory::uidBytes() const
+QByteArray TagEngine::uidBytes() const
 {
     return QByteArray(reinterpret_cast<const char*>(uid.data()), static_cast<int>(uid.size()));
 }
 
-QByteArray Vantory::uidReversedBytes() const
+QByteArray TagEngine::uidReversedBytes() const
 {
     return QByteArray(reinterpret_cast<const char*>(uid_reversed.data()),
                       static_cast<int>(uid_reversed.size()));
 }
 
-void Vantory::sendR321Frame(const QByteArray& frame, replies::Kind expected)
+void TagEngine::sendR321Frame(const QByteArray& frame, replies::Kind expected)
 {
     m_last_send_ok = m_myreader->Send_Frame(frame) != 0;
     m_reply_guard.commandSent(expected);
@@ -214,7 +194,7 @@ void Vantory::sendR321Frame(const QByteArray& frame, replies::Kind expected)
         armReplyTimer();
 }
 
-void Vantory::sendFeigFrame(const QByteArray& frame, replies::Kind expected)
+void TagEngine::sendFeigFrame(const QByteArray& frame, replies::Kind expected)
 {
     m_feig_thread->Feig_Send(frame, frame.size());
     ++m_feig_outstanding;
@@ -224,24 +204,24 @@ void Vantory::sendFeigFrame(const QByteArray& frame, replies::Kind expected)
         armReplyTimer();
 }
 
-void Vantory::setReplyTimeout(int ms)
+void TagEngine::setReplyTimeout(int ms)
 {
     m_reply_timeout_ms = std::max(1, ms);
 }
 
-void Vantory::armReplyTimer()
+void TagEngine::armReplyTimer()
 {
     // A reader that is unplugged, hung or loses a reply would otherwise leave the sequence
     // waiting for good with nobody told; the link itself gives no reply for it.
     if (!m_reply_timer) {
         m_reply_timer = new QTimer(this);
         m_reply_timer->setSingleShot(true);
-        connect(m_reply_timer, &QTimer::timeout, this, &Vantory::onReplyOverdue);
+        connect(m_reply_timer, &QTimer::timeout, this, &TagEngine::onReplyOverdue);
     }
     m_reply_timer->start(m_reply_timeout_ms);
 }
 
-void Vantory::onReplyOverdue()
+void TagEngine::onReplyOverdue()
 {
     const qint64 waited = m_reply_guard.waitingMs();
     if (waited < 0)
@@ -266,7 +246,7 @@ void Vantory::onReplyOverdue()
     showFailureTipFor(awaited);
 }
 
-void Vantory::dropUnreadableReply(replies::Kind decoded)
+void TagEngine::dropUnreadableReply(replies::Kind decoded)
 {
     // Nothing waits for a beeper answer; a damaged one is simply not taken.
     if (decoded == replies::Kind::Beeper)
@@ -281,16 +261,16 @@ void Vantory::dropUnreadableReply(replies::Kind decoded)
     showFailureTipFor(awaited);
 }
 
-void Vantory::showFailureTipFor(replies::Kind awaited)
+void TagEngine::showFailureTipFor(replies::Kind awaited)
 {
     switch (awaited) {
     case replies::Kind::Inventory:
     case replies::Kind::ReadBlocks:
-        Tip_Read_Failed(lang_cn);
+        Tip_Read_Failed(lang_cn());
         break;
     case replies::Kind::WriteBlocks:
     case replies::Kind::Transparent:
-        Tip_Write_Failed(lang_cn);
+        Tip_Write_Failed(lang_cn());
         break;
     default:
         break;

@@ -1,8 +1,7 @@
 // Write operations: the Write action, the step slots of the write sequences, the bank
 // writer that cuts a bank into four commands, the block writer, and the slots that pull
 // the panel values into the tag image just before a write.
-#include "app/vantory.h"
-#include "ui_vantory.h"
+#include "engine/tagengine.h"
 
 #include "engine/enginelog.h"
 #include "engine/enginetexts.h"
@@ -12,7 +11,6 @@
 #include "readers/feigworker.h"
 #include "readers/myfeigusb.h"
 #include "readers/myreader.h"
-#include "widgets/noticewidget.h"
 
 #include <functional>
 
@@ -37,7 +35,7 @@ bool inside(const uint8_t* p, int n, const uint8_t* begin, size_t size)
 
 } // namespace
 
-QByteArray Vantory::ownBytes(const uint8_t* p, int n) const
+QByteArray TagEngine::ownBytes(const uint8_t* p, int n) const
 {
     if (!p || n <= 0)
         return {};
@@ -57,7 +55,7 @@ QByteArray Vantory::ownBytes(const uint8_t* p, int n) const
     return {};
 }
 
-void Vantory::on_actionWrite_triggered()
+void TagEngine::startWrite()
 {
     if (!Detection_Usb_Statue(1))
         return;
@@ -66,7 +64,7 @@ void Vantory::on_actionWrite_triggered()
     const QByteArray snapshot(reinterpret_cast<const char*>(model_snapshot.data()),
                               static_cast<int>(model_snapshot.size()));
     if (model != snapshot) {
-        m_notice->showNotice(this, enginetext::ModelsInconsistent.pick(lang_cn), kNoticeMs);
+        emit notice(enginetext::ModelsInconsistent.pick(lang_cn()), kNoticeMs);
         return;
     }
     Control_RW(SeqCode::WriteDrive, 0);
@@ -76,7 +74,7 @@ void Vantory::on_actionWrite_triggered()
         Select_Auto_Write(1);
 }
 
-void Vantory::Write_BlOCK_NUM(uint8_t* uid, uint8_t block_addr, uint8_t* data, uint8_t datalenth)
+void TagEngine::Write_BlOCK_NUM(uint8_t* uid, uint8_t block_addr, uint8_t* data, uint8_t datalenth)
 {
     const QByteArray id = ownBytes(uid, autoscan::kUidBytes);
     const QByteArray blocks = ownBytes(data, writeplan::kBlockBytes * datalenth);
@@ -85,7 +83,7 @@ void Vantory::Write_BlOCK_NUM(uint8_t* uid, uint8_t block_addr, uint8_t* data, u
     writeBlocks(id, block_addr, blocks, datalenth);
 }
 
-void Vantory::writeBlocks(const QByteArray& id, uint8_t block, const QByteArray& data,
+void TagEngine::writeBlocks(const QByteArray& id, uint8_t block, const QByteArray& data,
                           uint8_t count)
 {
     if (reader_type == kReaderFeig) {
@@ -97,7 +95,7 @@ void Vantory::writeBlocks(const QByteArray& id, uint8_t block, const QByteArray&
     }
 }
 
-void Vantory::Write_Once_BANK(uint8_t banknum, uint8_t* bankdata, uint8_t offset, uint8_t mode)
+void TagEngine::Write_Once_BANK(uint8_t banknum, uint8_t* bankdata, uint8_t offset, uint8_t mode)
 {
     const std::optional<writeplan::Piece> piece =
         writeplan::bankPiece(banknum, offset, m_cmd.write_part_step);
@@ -119,7 +117,7 @@ void Vantory::Write_Once_BANK(uint8_t banknum, uint8_t* bankdata, uint8_t offset
     }
 }
 
-void Vantory::Write_Product_Info()
+void TagEngine::Write_Product_Info()
 {
     uint8_t* buffer = m_image.bank_buffer.data();
     if (m_cmd.send_enable == 1) {
@@ -142,7 +140,7 @@ void Vantory::Write_Product_Info()
     stepHandshake(m_cmd.send_cnt);
 }
 
-void Vantory::Write_Drive_Info()
+void TagEngine::Write_Drive_Info()
 {
     uint8_t* buffer = m_image.bank_buffer.data();
     if (m_cmd.send_enable == 1) {
@@ -160,7 +158,7 @@ void Vantory::Write_Drive_Info()
     stepHandshake(m_cmd.send_cnt);
 }
 
-void Vantory::Auto_Write_Password_And_Bank()
+void TagEngine::Auto_Write_Password_And_Bank()
 {
     uint8_t* buffer = m_image.bank_buffer.data();
     if (m_cmd.send_enable == 1) {
@@ -191,7 +189,7 @@ void Vantory::Auto_Write_Password_And_Bank()
     stepHandshake(m_cmd.send_cnt);
 }
 
-void Vantory::Write_ST25DV02K_Info(uint8_t banknum, uint8_t* bankdata)
+void TagEngine::Write_ST25DV02K_Info(uint8_t banknum, uint8_t* bankdata)
 {
     uint8_t* buffer = m_image.bank_buffer.data();
     if (m_cmd.send_enable == 1) {
@@ -220,7 +218,7 @@ void Vantory::Write_ST25DV02K_Info(uint8_t banknum, uint8_t* bankdata)
 // Set_Current and Write_Once_BANK_Pswd1 are engine operations only: no action of the
 // window starts them, since a tag once protected by them cannot be written by the
 // Write action any more (it presents no password).
-void Vantory::Set_Current(uint8_t banknum, uint8_t* bankdata)
+void TagEngine::Set_Current(uint8_t banknum, uint8_t* bankdata)
 {
     if (m_cmd.send_enable == 1) {
         switch (m_cmd.write_bank_step) {
@@ -246,7 +244,7 @@ void Vantory::Set_Current(uint8_t banknum, uint8_t* bankdata)
     stepHandshake(m_cmd.send_cnt);
 }
 
-void Vantory::Write_Once_BANK_Pswd1()
+void TagEngine::Write_Once_BANK_Pswd1()
 {
     if (m_cmd.send_enable == 1) {
         switch (m_cmd.write_bank_step) {
@@ -271,19 +269,18 @@ void Vantory::Write_Once_BANK_Pswd1()
     stepHandshake(m_cmd.send_cnt);
 }
 
-void Vantory::Change_Current(uint8_t channel)
+void TagEngine::Change_Current(uint8_t channel)
 {
-    const std::array<uint16_t, 3> values = {static_cast<uint16_t>(ui->Currentwidget_ch1->value()),
-                                            static_cast<uint16_t>(ui->Currentwidget_ch2->value()),
-                                            static_cast<uint16_t>(ui->Currentwidget_ch3->value())};
+    const std::array<uint16_t, 3> values = m_host.channelCurrents();
     currents::changeCurrent(m_image, channel, values);
 }
 
-void Vantory::Change_ST25DV02K_PWM1()
+void TagEngine::Change_ST25DV02K_PWM1()
 {
     // Composes block 248 in the tag's byte order and rebuilds the bank buffer.
-    const auto current = static_cast<uint16_t>(ui->Currentwidget_ch1->value());
-    const uint16_t maximum = currents::changeST25DV02KPwm1(m_image, pwm_period, current);
-    qCDebug(lcEngine) << "PWM block" << kPwmBlock << "period" << pwm_period << "current" << current
+    const uint16_t current = m_host.channelCurrents()[0];
+    const uint16_t period = m_host.pwmPeriod();
+    const uint16_t maximum = currents::changeST25DV02KPwm1(m_image, period, current);
+    qCDebug(lcEngine) << "PWM block" << kPwmBlock << "period" << period << "current" << current
                       << "of" << maximum << "mA";
 }

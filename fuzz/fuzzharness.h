@@ -31,99 +31,99 @@
 
 // Reaches the window's private engine state; the window declares it a friend.
 struct VantoryProbe {
-    static CommandState& cmd(Vantory& w) { return w.m_cmd; }
+    static CommandState& cmd(Vantory& w) { return w.m_engine->m_cmd; }
     static TagImage& image(Vantory& w) { return w.m_image; }
     static void stopTimers(Vantory& w)
     {
-        w.cmd_timer->stop();
-        w.m_tick_parked = false;
+        w.m_engine->cmd_timer->stop();
+        w.m_engine->m_tick_parked = false;
         w.clock_timer->stop();
     }
-    static void tick(Vantory& w) { w.TIMER0_HANDLE(); }
+    static void tick(Vantory& w) { w.m_engine->TIMER0_HANDLE(); }
     static void clock(Vantory& w) { w.SetTime(); }
-    static void r321Rx(Vantory& w, const QByteArray& rx) { w.in_hidDevReceive_usbDebug(rx); }
-    static void feigRx(Vantory& w, const QByteArray& rx) { w.in_FeigDevReceive_Debug(rx); }
+    static void r321Rx(Vantory& w, const QByteArray& rx) { w.m_engine->in_hidDevReceive_usbDebug(rx); }
+    static void feigRx(Vantory& w, const QByteArray& rx) { w.m_engine->in_FeigDevReceive_Debug(rx); }
     static void openConfig(Vantory& w) { w.on_actionOpen_BIN_configure_triggered(); }
     static void saveConfig(Vantory& w) { w.on_actionSave_BIN_configure_triggered(); }
     static void controlRw(Vantory& w, uint8_t type, uint8_t readcnt)
     {
-        w.Control_RW(type, readcnt);
+        w.m_engine->Control_RW(type, readcnt);
     }
-    static void selectAutoWrite(Vantory& w, uint8_t index) { w.Select_Auto_Write(index); }
-    static void startBeep(Vantory& w, uint8_t n) { w.Start_Beep(n); }
+    static void selectAutoWrite(Vantory& w, uint8_t index) { w.m_engine->Select_Auto_Write(index); }
+    static void startBeep(Vantory& w, uint8_t n) { w.m_engine->Start_Beep(n); }
     static void refreshPanels(Vantory& w)
     {
         w.Update_Bank_Buff();
         w.Update_Product_Info();
         w.Update_Drive_Info();
     }
-    static void commandSent(Vantory& w, replies::Kind kind) { w.m_reply_guard.commandSent(kind); }
-    static uint8_t& readerType(Vantory& w) { return w.reader_type; }
+    static void commandSent(Vantory& w, replies::Kind kind) { w.m_engine->m_reply_guard.commandSent(kind); }
+    static uint8_t& readerType(Vantory& w) { return w.m_engine->reader_type; }
     static uint8_t& langCn(Vantory& w) { return w.lang_cn; }
-    static uint8_t& chipCode(Vantory& w) { return w.chip_code; }
+    static uint8_t& chipCode(Vantory& w) { return w.m_engine->chip_code; }
     static uint8_t& lastTip(Vantory& w) { return w.last_tip; }
-    static uint8_t& autoMode(Vantory& w) { return w.auto_mode; }
-    static uint8_t& autoScan(Vantory& w) { return w.auto_scan; }
-    static uint8_t& scanRequest(Vantory& w) { return w.scan_request; }
-    static uint8_t& manualRead(Vantory& w) { return w.manual_read; }
-    static uint8_t& suppressSuccessBeep(Vantory& w) { return w.suppress_success_beep; }
-    static uint8_t& tagCount(Vantory& w) { return w.tag_count; }
-    static uint8_t& foundCount(Vantory& w) { return w.found_count; }
-    static uint8_t& tagIndex(Vantory& w) { return w.tag_index; }
-    static QByteArray& inventoryReply(Vantory& w) { return w.inventory_reply; }
-    static QVector<QByteArray>& scanUids(Vantory& w) { return w.m_scan_uids; }
-    static std::array<uint8_t, 8>& uid(Vantory& w) { return w.uid; }
-    static std::array<uint8_t, 8>& uidReversed(Vantory& w) { return w.uid_reversed; }
-    static std::array<uint8_t, 8>& lastUid(Vantory& w) { return w.last_uid; }
-    static uint8_t& pwdWritePending(Vantory& w) { return w.pwd_write_pending; }
-    static uint8_t& configWritePending(Vantory& w) { return w.config_write_pending; }
-    static uint8_t beepPattern(Vantory& w) { return w.beep_pattern; }
-    static uint8_t beepStep(Vantory& w) { return w.beep_step; }
-    static uint8_t beepTwiceStep(Vantory& w) { return w.beep_twice_step; }
+    static uint8_t& autoMode(Vantory& w) { return w.m_engine->auto_mode; }
+    static uint8_t& autoScan(Vantory& w) { return w.m_engine->auto_scan; }
+    static uint8_t& scanRequest(Vantory& w) { return w.m_engine->scan_request; }
+    static uint8_t& manualRead(Vantory& w) { return w.m_engine->manual_read; }
+    static uint8_t& suppressSuccessBeep(Vantory& w) { return w.m_engine->suppress_success_beep; }
+    static uint8_t& tagCount(Vantory& w) { return w.m_engine->tag_count; }
+    static uint8_t& foundCount(Vantory& w) { return w.m_engine->found_count; }
+    static uint8_t& tagIndex(Vantory& w) { return w.m_engine->tag_index; }
+    static QByteArray& inventoryReply(Vantory& w) { return w.m_engine->inventory_reply; }
+    static QVector<QByteArray>& scanUids(Vantory& w) { return w.m_engine->m_scan_uids; }
+    static std::array<uint8_t, 8>& uid(Vantory& w) { return w.m_engine->uid; }
+    static std::array<uint8_t, 8>& uidReversed(Vantory& w) { return w.m_engine->uid_reversed; }
+    static std::array<uint8_t, 8>& lastUid(Vantory& w) { return w.m_engine->last_uid; }
+    static uint8_t& pwdWritePending(Vantory& w) { return w.m_engine->pwd_write_pending; }
+    static uint8_t& configWritePending(Vantory& w) { return w.m_engine->config_write_pending; }
+    static uint8_t beepPattern(Vantory& w) { return w.m_engine->beep_pattern; }
+    static uint8_t beepStep(Vantory& w) { return w.m_engine->beep_step; }
+    static uint8_t beepTwiceStep(Vantory& w) { return w.m_engine->beep_twice_step; }
 
     // Puts every piece of engine state back to its start-up value.
     static void resetEngine(Vantory& w)
     {
-        w.m_cmd = CommandState{};
-        w.chip_code = 0x50;
-        w.manual_read = 0;
-        w.model_snapshot.fill(0);
-        w.last_rx.clear();
-        w.uid.fill(0);
-        w.uid_reversed.fill(0);
-        w.tag_count = 0;
-        w.found_count = 0;
-        w.tag_index = 0;
-        w.inventory_reply.clear();
-        w.auto_write_index = 1;
-        w.tag_model.fill(0);
-        w.model_ready = 0;
-        w.pwd_first_failed = 0;
-        w.config_write_pending = 0;
-        w.pwd_write_pending = 0;
-        w.auto_mode = 0;
-        w.auto_scan = 0;
-        w.scan_request = 0;
-        w.last_uid.fill(0);
-        w.special_addr = 48;
-        w.special_num = 9;
-        w.model_offset = 3;
-        w.model_len = 32;
-        w.suppress_success_beep = 0;
-        w.beep_pattern = 0;
-        w.beep_ticks = 0;
-        w.beep_step = 0;
-        w.beep_twice_step = 0;
-        w.beep_cmd.fill(0);
-        if (w.m_reply_timer)
-            w.m_reply_timer->stop();
-        w.m_feig_outstanding = 0;
-        w.m_r321_crc_confirmed = false; // as on a fresh connection
-        w.m_handled_tags.clear();
-        w.m_scan_uids.clear();
-        w.m_reply_guard.reset();
-        w.m_last_send_ok = false;
-        w.m_beep_failure_reported = false;
+        w.m_engine->m_cmd = CommandState{};
+        w.m_engine->chip_code = 0x50;
+        w.m_engine->manual_read = 0;
+        w.m_engine->model_snapshot.fill(0);
+        w.m_engine->last_rx.clear();
+        w.m_engine->uid.fill(0);
+        w.m_engine->uid_reversed.fill(0);
+        w.m_engine->tag_count = 0;
+        w.m_engine->found_count = 0;
+        w.m_engine->tag_index = 0;
+        w.m_engine->inventory_reply.clear();
+        w.m_engine->auto_write_index = 1;
+        w.m_engine->tag_model.fill(0);
+        w.m_engine->model_ready = 0;
+        w.m_engine->pwd_first_failed = 0;
+        w.m_engine->config_write_pending = 0;
+        w.m_engine->pwd_write_pending = 0;
+        w.m_engine->auto_mode = 0;
+        w.m_engine->auto_scan = 0;
+        w.m_engine->scan_request = 0;
+        w.m_engine->last_uid.fill(0);
+        w.m_engine->special_addr = 48;
+        w.m_engine->special_num = 9;
+        w.m_engine->model_offset = 3;
+        w.m_engine->model_len = 32;
+        w.m_engine->suppress_success_beep = 0;
+        w.m_engine->beep_pattern = 0;
+        w.m_engine->beep_ticks = 0;
+        w.m_engine->beep_step = 0;
+        w.m_engine->beep_twice_step = 0;
+        w.m_engine->beep_cmd.fill(0);
+        if (w.m_engine->m_reply_timer)
+            w.m_engine->m_reply_timer->stop();
+        w.m_engine->m_feig_outstanding = 0;
+        w.m_engine->m_r321_crc_confirmed = false; // as on a fresh connection
+        w.m_engine->m_handled_tags.clear();
+        w.m_engine->m_scan_uids.clear();
+        w.m_engine->m_reply_guard.reset();
+        w.m_engine->m_last_send_ok = false;
+        w.m_engine->m_beep_failure_reported = false;
         w.last_tip = 0;
     }
 };

@@ -67,7 +67,7 @@ QString Vantory::chooseConfigFile(FileDialogMode mode, const QString& caption,
 
 void Vantory::pullPanelsIntoImage()
 {
-    Change_Current(m_channel_count);
+    m_engine->Change_Current(m_channel_count);
     Get_CCT_Data();
 }
 

@@ -27,7 +27,7 @@ void Vantory::Display_Current_Channel(uint8_t nums)
 {
     m_channel_count = nums;
     const currents::ChannelDisplay display =
-        currents::displayCurrentChannel(m_image, nums, chip_code);
+        currents::displayCurrentChannel(m_image, nums, m_engine->chipCode());
     if (display.widgets == 0)
         return;
     if (display.fromPwmBlock)

@@ -24,7 +24,7 @@ struct VantoryProbe {
     static QLabel* statusResult(Vantory& w) { return w.status_result; }
     static uint8_t lastTip(Vantory& w) { return w.last_tip; }
     static uint8_t& langCn(Vantory& w) { return w.lang_cn; }
-    static uint8_t readerType(Vantory& w) { return w.reader_type; }
+    static uint8_t readerType(Vantory& w) { return w.m_engine->reader_type; }
     static ConnectionConfig* connectionDialog(Vantory& w) { return w.m_connection_dialog; }
     static AboutUsDialog* aboutDialog(Vantory& w) { return w.m_about_dialog; }
     static void liveUpdate(Vantory& w, uint8_t state) { w.LiveUpdate_StatusBar(state); }

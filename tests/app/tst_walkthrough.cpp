@@ -40,10 +40,10 @@ struct VantoryProbe {
     static QLabel* statusLink(Vantory& w) { return w.status_link; }
     static QLabel* statusResult(Vantory& w) { return w.status_result; }
     static uint8_t lastTip(Vantory& w) { return w.last_tip; }
-    static uint8_t readerType(Vantory& w) { return w.reader_type; }
+    static uint8_t readerType(Vantory& w) { return w.m_engine->reader_type; }
     static uint8_t langCn(Vantory& w) { return w.lang_cn; }
-    static uint8_t autoMode(Vantory& w) { return w.auto_mode; }
-    static uint8_t beepPattern(Vantory& w) { return w.beep_pattern; }
+    static uint8_t autoMode(Vantory& w) { return w.m_engine->auto_mode; }
+    static uint8_t beepPattern(Vantory& w) { return w.m_engine->beep_pattern; }
     static bool cloChartReady(Vantory& w) { return w.clo_chart_ready; }
     static const TagImage& image(Vantory& w) { return w.m_image; }
 };

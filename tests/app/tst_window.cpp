@@ -26,22 +26,23 @@
 
 // Reaches the window's private state; the window declares it a friend.
 struct VantoryProbe {
+    static TagEngine* engine(Vantory& w) { return w.m_engine; }
     static QLabel* statusLink(Vantory& w) { return w.status_link; }
     static QLabel* statusResult(Vantory& w) { return w.status_result; }
-    static QTimer* cmdTimer(Vantory& w) { return w.cmd_timer; }
+    static QTimer* cmdTimer(Vantory& w) { return w.m_engine->cmd_timer; }
     static QTimer* clockTimer(Vantory& w) { return w.clock_timer; }
     static RangeSlider* cctSlider(Vantory& w) { return w.cct_slider; }
     static TagImage& image(Vantory& w) { return w.m_image; }
-    static uint8_t& chipCode(Vantory& w) { return w.chip_code; }
+    static uint8_t& chipCode(Vantory& w) { return w.m_engine->chip_code; }
     static uint8_t langCn(Vantory& w) { return w.lang_cn; }
-    static uint8_t readerType(Vantory& w) { return w.reader_type; }
+    static uint8_t readerType(Vantory& w) { return w.m_engine->reader_type; }
     static uint8_t lastTip(Vantory& w) { return w.last_tip; }
     static bool cloChartReady(Vantory& w) { return w.clo_chart_ready; }
     static uint8_t channelCount(Vantory& w) { return w.m_channel_count; }
     static uint16_t pwmPeriod(Vantory& w) { return w.pwm_period; }
-    static const CommandState& cmd(Vantory& w) { return w.m_cmd; }
+    static const CommandState& cmd(Vantory& w) { return w.m_engine->m_cmd; }
     static QGridLayout* chartLayoutCct(Vantory& w) { return w.chart_layout_cct; }
-    static myhid* hid(Vantory& w) { return w.m_myhid; }
+    static myhid* hid(Vantory& w) { return w.m_engine->m_myhid; }
     static void showRangeRows(Vantory& w, uint8_t n) { w.Show_Current_Range_Rows(n); }
     static void setPanelSpacer(Vantory& w, bool expand) { w.Set_Panel_Spacer(expand); }
     static void hideOptionPanels(Vantory& w) { w.Hide_Option_Panels(); }
@@ -649,7 +650,8 @@ void TstWindow::timers_runAndClockLoadsLumenTable()
     QTimer* cmd = VantoryProbe::cmdTimer(*m_w);
     QTimer* clock = VantoryProbe::clockTimer(*m_w);
     QVERIFY(cmd && clock);
-    QCOMPARE(cmd->parent(), m_w.get());
+    // The tick belongs to the engine, which the window owns.
+    QCOMPARE(cmd->parent(), VantoryProbe::engine(*m_w));
     QCOMPARE(clock->parent(), m_w.get());
     QCOMPARE(cmd->interval(), 1);
     QCOMPARE(cmd->timerType(), Qt::PreciseTimer);

@@ -26,86 +26,87 @@
 
 // Reaches the window's private engine state; the window declares it a friend.
 struct VantoryProbe {
-    static CommandState& cmd(Vantory& w) { return w.m_cmd; }
-    static QTimer* cmdTimer(Vantory& w) { return w.cmd_timer; }
-    static bool& tickParked(Vantory& w) { return w.m_tick_parked; }
-    static void tick(Vantory& w) { w.TIMER0_HANDLE(); }
+    static TagEngine& engine(Vantory& w) { return *w.m_engine; }
+    static CommandState& cmd(Vantory& w) { return w.m_engine->m_cmd; }
+    static QTimer* cmdTimer(Vantory& w) { return w.m_engine->cmd_timer; }
+    static bool& tickParked(Vantory& w) { return w.m_engine->m_tick_parked; }
+    static void tick(Vantory& w) { w.m_engine->TIMER0_HANDLE(); }
     static TagImage& image(Vantory& w) { return w.m_image; }
-    static uint8_t& chipCode(Vantory& w) { return w.chip_code; }
+    static uint8_t& chipCode(Vantory& w) { return w.m_engine->chip_code; }
     static uint8_t lastTip(Vantory& w) { return w.last_tip; }
     static bool cloChartReady(Vantory& w) { return w.clo_chart_ready; }
     static QLabel* statusResult(Vantory& w) { return w.status_result; }
     static QLabel* statusLink(Vantory& w) { return w.status_link; }
-    static uint8_t& autoScan(Vantory& w) { return w.auto_scan; }
-    static uint8_t& scanRequest(Vantory& w) { return w.scan_request; }
-    static uint8_t& readerType(Vantory& w) { return w.reader_type; }
+    static uint8_t& autoScan(Vantory& w) { return w.m_engine->auto_scan; }
+    static uint8_t& scanRequest(Vantory& w) { return w.m_engine->scan_request; }
+    static uint8_t& readerType(Vantory& w) { return w.m_engine->reader_type; }
     static uint8_t& langCn(Vantory& w) { return w.lang_cn; }
-    static uint8_t beepPattern(Vantory& w) { return w.beep_pattern; }
-    static uint8_t beepStep(Vantory& w) { return w.beep_step; }
-    static uint8_t beepTwiceStep(Vantory& w) { return w.beep_twice_step; }
-    static uint8_t beepState(Vantory& w) { return w.beep_cmd[1]; }
-    static std::array<uint8_t, 8>& uid(Vantory& w) { return w.uid; }
-    static std::array<uint8_t, 8>& uidReversed(Vantory& w) { return w.uid_reversed; }
-    static uint8_t tagCount(Vantory& w) { return w.tag_count; }
-    static uint8_t foundCount(Vantory& w) { return w.found_count; }
-    static uint8_t& tagIndex(Vantory& w) { return w.tag_index; }
-    static QByteArray inventoryReply(Vantory& w) { return w.inventory_reply; }
-    static QByteArray& lastRx(Vantory& w) { return w.last_rx; }
-    static uint8_t& pwdFirstFailed(Vantory& w) { return w.pwd_first_failed; }
-    static uint8_t& pwdWritePending(Vantory& w) { return w.pwd_write_pending; }
-    static uint8_t& configWritePending(Vantory& w) { return w.config_write_pending; }
-    static uint8_t& manualRead(Vantory& w) { return w.manual_read; }
-    static uint8_t& suppressSuccessBeep(Vantory& w) { return w.suppress_success_beep; }
-    static uint8_t& specialNum(Vantory& w) { return w.special_num; }
-    static uint8_t& modelReady(Vantory& w) { return w.model_ready; }
-    static std::array<uint8_t, 32>& tagModel(Vantory& w) { return w.tag_model; }
-    static std::array<uint8_t, 32>& modelSnapshot(Vantory& w) { return w.model_snapshot; }
-    static uint8_t autoWriteIndex(Vantory& w) { return w.auto_write_index; }
+    static uint8_t beepPattern(Vantory& w) { return w.m_engine->beep_pattern; }
+    static uint8_t beepStep(Vantory& w) { return w.m_engine->beep_step; }
+    static uint8_t beepTwiceStep(Vantory& w) { return w.m_engine->beep_twice_step; }
+    static uint8_t beepState(Vantory& w) { return w.m_engine->beep_cmd[1]; }
+    static std::array<uint8_t, 8>& uid(Vantory& w) { return w.m_engine->uid; }
+    static std::array<uint8_t, 8>& uidReversed(Vantory& w) { return w.m_engine->uid_reversed; }
+    static uint8_t tagCount(Vantory& w) { return w.m_engine->tag_count; }
+    static uint8_t foundCount(Vantory& w) { return w.m_engine->found_count; }
+    static uint8_t& tagIndex(Vantory& w) { return w.m_engine->tag_index; }
+    static QByteArray inventoryReply(Vantory& w) { return w.m_engine->inventory_reply; }
+    static QByteArray& lastRx(Vantory& w) { return w.m_engine->last_rx; }
+    static uint8_t& pwdFirstFailed(Vantory& w) { return w.m_engine->pwd_first_failed; }
+    static uint8_t& pwdWritePending(Vantory& w) { return w.m_engine->pwd_write_pending; }
+    static uint8_t& configWritePending(Vantory& w) { return w.m_engine->config_write_pending; }
+    static uint8_t& manualRead(Vantory& w) { return w.m_engine->manual_read; }
+    static uint8_t& suppressSuccessBeep(Vantory& w) { return w.m_engine->suppress_success_beep; }
+    static uint8_t& specialNum(Vantory& w) { return w.m_engine->special_num; }
+    static uint8_t& modelReady(Vantory& w) { return w.m_engine->model_ready; }
+    static std::array<uint8_t, 32>& tagModel(Vantory& w) { return w.m_engine->tag_model; }
+    static std::array<uint8_t, 32>& modelSnapshot(Vantory& w) { return w.m_engine->model_snapshot; }
+    static uint8_t autoWriteIndex(Vantory& w) { return w.m_engine->auto_write_index; }
 
     static void controlRw(Vantory& w, uint8_t type, uint8_t readcnt)
     {
-        w.Control_RW(type, readcnt);
+        w.m_engine->Control_RW(type, readcnt);
     }
-    static void startBeep(Vantory& w, uint8_t n) { w.Start_Beep(n); }
-    static void failed(Vantory& w, const QString& why) { w.Failed_State(why); }
-    static void succeeded(Vantory& w, const QString& why) { w.Succeed_End_State(why); }
-    static void r321Rx(Vantory& w, const QByteArray& rx) { w.in_hidDevReceive_usbDebug(rx); }
-    static void feigRx(Vantory& w, const QByteArray& rx) { w.in_FeigDevReceive_Debug(rx); }
-    static bool readerGuard(Vantory& w, uint8_t status) { return w.Detection_Usb_Statue(status); }
-    static void usbConnect(Vantory& w, const QString& info) { w.in_usbConnect(info); }
-    static QString deviceName(Vantory& w) { return w.m_device_name; }
+    static void startBeep(Vantory& w, uint8_t n) { w.m_engine->Start_Beep(n); }
+    static void failed(Vantory& w, const QString& why) { w.m_engine->Failed_State(why); }
+    static void succeeded(Vantory& w, const QString& why) { w.m_engine->Succeed_End_State(why); }
+    static void r321Rx(Vantory& w, const QByteArray& rx) { w.m_engine->in_hidDevReceive_usbDebug(rx); }
+    static void feigRx(Vantory& w, const QByteArray& rx) { w.m_engine->in_FeigDevReceive_Debug(rx); }
+    static bool readerGuard(Vantory& w, uint8_t status) { return w.m_engine->Detection_Usb_Statue(status); }
+    static void usbConnect(Vantory& w, const QString& info) { w.m_engine->in_usbConnect(info); }
+    static QString deviceName(Vantory& w) { return w.m_engine->m_device_name; }
     static void continueReadOneBank(Vantory& w, uint8_t bank, uint8_t mode)
     {
-        w.Continue_Read_OneBank(bank, mode);
+        w.m_engine->Continue_Read_OneBank(bank, mode);
     }
-    static QByteArray feInverted(Vantory& w, const QByteArray& d) { return w.FEInverted(d); }
+    static QByteArray feInverted(Vantory& w, const QByteArray& d) { return w.m_engine->FEInverted(d); }
 
     // write, passwords, auto write
     static NoticeWidget* notice(Vantory& w) { return w.m_notice; }
     static uint16_t& pwmPeriod(Vantory& w) { return w.pwm_period; }
-    static uint8_t autoMode(Vantory& w) { return w.auto_mode; }
-    static std::array<uint8_t, 8>& lastUid(Vantory& w) { return w.last_uid; }
-    static int handledTags(Vantory& w) { return w.m_handled_tags.size(); }
+    static uint8_t autoMode(Vantory& w) { return w.m_engine->auto_mode; }
+    static std::array<uint8_t, 8>& lastUid(Vantory& w) { return w.m_engine->last_uid; }
+    static int handledTags(Vantory& w) { return w.m_engine->m_handled_tags.size(); }
     static void setBatch(Vantory& w, uint8_t found, uint8_t index, uint8_t writeIndex)
     {
-        w.found_count = found;
-        w.tag_index = index;
-        w.auto_write_index = writeIndex;
+        w.m_engine->found_count = found;
+        w.m_engine->tag_index = index;
+        w.m_engine->auto_write_index = writeIndex;
     }
-    static void selectAutoWrite(Vantory& w, uint8_t index) { w.Select_Auto_Write(index); }
-    static void beepProcess(Vantory& w) { w.Beep_Process(); }
+    static void selectAutoWrite(Vantory& w, uint8_t index) { w.m_engine->Select_Auto_Write(index); }
+    static void beepProcess(Vantory& w) { w.m_engine->Beep_Process(); }
     // The configure-then-write sequence has no sequence code: the test runs its step slot
     // itself, one call per tick, as CheckCmdSequence would.
-    static void writeOnceBankPswd1(Vantory& w) { w.Write_Once_BANK_Pswd1(); }
-    static void autoWriteProcess(Vantory& w) { w.AutoWriteProcess(); }
-    static bool uidValue(Vantory& w, uint8_t* id) { return w.Detection_UID_Value(id); }
+    static void writeOnceBankPswd1(Vantory& w) { w.m_engine->Write_Once_BANK_Pswd1(); }
+    static void autoWriteProcess(Vantory& w) { w.m_engine->AutoWriteProcess(); }
+    static bool uidValue(Vantory& w, uint8_t* id) { return w.m_engine->Detection_UID_Value(id); }
     static bool compare(Vantory& w, uint8_t* a, uint8_t* b, uint8_t n)
     {
-        return w.My_Compare(a, b, n);
+        return w.m_engine->My_Compare(a, b, n);
     }
     static void writeBlockNum(Vantory& w, uint8_t* id, uint8_t block, uint8_t* data, uint8_t n)
     {
-        w.Write_BlOCK_NUM(id, block, data, n);
+        w.m_engine->Write_BlOCK_NUM(id, block, data, n);
     }
     static void connectR321(Vantory& w) { w.connectR321(); }
 };

@@ -116,7 +116,7 @@ void TstEngineSequencer::selectAutoWrite()
     TagImage& image = VantoryProbe::image(b.win());
     image.bank_buffer.fill(0xEE);
 
-    QMetaObject::invokeMethod(&b.win(), "Select_Auto_Write", Qt::DirectConnection,
+    QMetaObject::invokeMethod(&VantoryProbe::engine(b.win()), "Select_Auto_Write", Qt::DirectConnection,
                               Q_ARG(uint8_t, uint8_t(index)));
     QCOMPARE(int(b.cmd().send_cnt), sendCnt);
     QCOMPARE(int(b.cmd().cmd_type), cmdType);
@@ -133,20 +133,20 @@ void TstEngineSequencer::namedReplySlots_decodeByReaderType()
     VantoryProbe::controlRw(b.win(), 0xFE, 7);
     // A FEIG read reply of one block: the block comes back in tag order.
     const QByteArray read = SimFeig::buildReply(0xB0, 0x00, QByteArray::fromHex("010400DDCCBBAA"));
-    QVERIFY(QMetaObject::invokeMethod(&b.win(), "Get_BLOCK_Data", Qt::DirectConnection,
+    QVERIFY(QMetaObject::invokeMethod(&VantoryProbe::engine(b.win()), "Get_BLOCK_Data", Qt::DirectConnection,
                                       Q_ARG(QByteArray, read)));
     QCOMPARE(b.cmd().reply_cnt, uint8_t(1));
     QCOMPARE(b.cmd().read_data, QByteArray::fromHex("AABBCCDD"));
 
     // The same bytes read as an R321 reply are no read reply at all.
     VantoryProbe::readerType(b.win()) = R321;
-    QVERIFY(QMetaObject::invokeMethod(&b.win(), "Get_BLOCK_Data", Qt::DirectConnection,
+    QVERIFY(QMetaObject::invokeMethod(&VantoryProbe::engine(b.win()), "Get_BLOCK_Data", Qt::DirectConnection,
                                       Q_ARG(QByteArray, read)));
     QCOMPARE(b.cmd().reply_cnt, uint8_t(1));
 
     QByteArray inventory =
         SimR321::buildReply(0x11, 0x00, QByteArray::fromHex("08070605043802E000"));
-    QVERIFY(QMetaObject::invokeMethod(&b.win(), "Get_Recevie_UID", Qt::DirectConnection,
+    QVERIFY(QMetaObject::invokeMethod(&VantoryProbe::engine(b.win()), "Get_Recevie_UID", Qt::DirectConnection,
                                       Q_ARG(QByteArray, inventory)));
     QCOMPARE(VantoryProbe::chipCode(b.win()), uint8_t(0x38));
     QCOMPARE(b.cmd().readcnt, uint8_t(7));
@@ -161,14 +161,14 @@ void TstEngineSequencer::presentPasswordCheck_withoutReader_takesOtherPassword()
     b.cmd().block_step = 5;
     VantoryProbe::pwdFirstFailed(b.win()) = 0;
     const QByteArray ok = SimFeig::buildReply(0xBF, 0x00, QByteArray::fromHex("0078F0"));
-    QVERIFY(QMetaObject::invokeMethod(&b.win(), "Serianet_Recevie", Qt::DirectConnection,
+    QVERIFY(QMetaObject::invokeMethod(&VantoryProbe::engine(b.win()), "Serianet_Recevie", Qt::DirectConnection,
                                       Q_ARG(QByteArray, ok)));
     QCOMPARE(VantoryProbe::pwdFirstFailed(b.win()), uint8_t(1));
     QCOMPARE(b.cmd().block_step, uint8_t(2));
     QCOMPARE(b.cmd().first_transparent_check, uint8_t(0));
     // Only the first transparent reply of a sequence is examined.
     VantoryProbe::pwdFirstFailed(b.win()) = 7;
-    QVERIFY(QMetaObject::invokeMethod(&b.win(), "Serianet_Recevie", Qt::DirectConnection,
+    QVERIFY(QMetaObject::invokeMethod(&VantoryProbe::engine(b.win()), "Serianet_Recevie", Qt::DirectConnection,
                                       Q_ARG(QByteArray, ok)));
     QCOMPARE(VantoryProbe::pwdFirstFailed(b.win()), uint8_t(7));
 }

@@ -27,7 +27,7 @@
 struct VantoryProbe {
     static TagImage& image(Vantory& w) { return w.m_image; }
     static uint8_t& langCn(Vantory& w) { return w.lang_cn; }
-    static uint8_t& chipCode(Vantory& w) { return w.chip_code; }
+    static uint8_t& chipCode(Vantory& w) { return w.m_engine->chip_code; }
     static uint8_t channelCount(Vantory& w) { return w.m_channel_count; }
     static uint16_t pwmPeriod(Vantory& w) { return w.pwm_period; }
     static bool cloChartReady(Vantory& w) { return w.clo_chart_ready; }
@@ -37,7 +37,7 @@ struct VantoryProbe {
     static QGridLayout* chartLayoutCct(Vantory& w) { return w.chart_layout_cct; }
     static RangeSlider* cctSlider(Vantory& w) { return w.cct_slider; }
     static QLabel* statusResult(Vantory& w) { return w.status_result; }
-    static myhid* hid(Vantory& w) { return w.m_myhid; }
+    static myhid* hid(Vantory& w) { return w.m_engine->m_myhid; }
     static void getCctData(Vantory& w) { w.Get_CCT_Data(); }
     static void updateCctChart(Vantory& w) { w.Update_CCT_Chart(); }
     static bool deleteAllItems(Vantory& w, QLayout* l) { return w.deleteAllitemsOfLayout(l); }

@@ -1,0 +1,126 @@
+// The window's side of the tag command engine: the three actions, what the engine asks
+// of the window, and how the window shows what the engine reports.
+#include "app/vantory.h"
+#include "ui_vantory.h"
+
+#include "engine/enginetexts.h"
+#include "widgets/noticewidget.h"
+
+#include <QIcon>
+#include <QLabel>
+#include <QMessageBox>
+
+namespace
+{
+
+const char* const kIconScan = ":image/images/UI_img/扫描_Property_1_Variant2@2x.png";
+const char* const kIconStop = ":image/images/stop.png";
+
+} // namespace
+
+void Vantory::setModalHook(ModalHook hook)
+{
+    m_modal_hook = std::move(hook);
+}
+
+void Vantory::showModalWarning(const QString& caption, const QString& text)
+{
+    if (m_modal_hook) {
+        m_modal_hook(caption, text);
+        return;
+    }
+    QMessageBox::warning(this, caption, text, QMessageBox::Ok);
+}
+
+void Vantory::showWarningText(QString text)
+{
+    showModalWarning(enginetext::WarningCaption.pick(lang_cn), text);
+}
+
+void Vantory::connectR321()
+{
+    m_engine->connectR321();
+}
+
+bool Vantory::connectFeig()
+{
+    return m_engine->connectFeig();
+}
+
+void Vantory::setReplyTimeout(int ms)
+{
+    m_engine->setReplyTimeout(ms);
+}
+
+void Vantory::on_actionRead_triggered()
+{
+    m_engine->startRead();
+}
+
+void Vantory::on_actionWrite_triggered()
+{
+    m_engine->startWrite();
+}
+
+void Vantory::on_actionAuto_Write_triggered()
+{
+    m_engine->toggleAutoWrite();
+}
+
+bool Vantory::chinese() const
+{
+    return lang_cn != 0;
+}
+
+uint8_t Vantory::channelCount() const
+{
+    return m_channel_count;
+}
+
+std::array<uint16_t, 3> Vantory::channelCurrents() const
+{
+    return {static_cast<uint16_t>(ui->Currentwidget_ch1->value()),
+            static_cast<uint16_t>(ui->Currentwidget_ch2->value()),
+            static_cast<uint16_t>(ui->Currentwidget_ch3->value())};
+}
+
+uint16_t Vantory::pwmPeriod() const
+{
+    return pwm_period;
+}
+
+void Vantory::storeColourTemperature()
+{
+    Get_CCT_Data();
+}
+
+void Vantory::onEngineLinkTip(TagEngine::LinkTip tip, bool chinese)
+{
+    switch (tip) {
+    case TagEngine::LinkTip::FeigConnected:
+        Tip_Feig_Connect_Succeed(chinese);
+        break;
+    case TagEngine::LinkTip::R321Connected:
+        Tip_R321_Conncect_Succeed(chinese);
+        break;
+    case TagEngine::LinkTip::SelectDevice:
+        Tip_R321_Select_Device(chinese);
+        break;
+    }
+}
+
+void Vantory::onImageRead(uint8_t readcnt)
+{
+    if (readcnt == 3)
+        Display_Current_Channel(m_channel_count);
+    else
+        Update_Product_Info();
+    Update_Drive_Info();
+}
+
+void Vantory::onAutoWriteSwitched(bool on)
+{
+    ui->actionAuto_Write->setIcon(QIcon(QString::fromUtf8(on ? kIconStop : kIconScan)));
+    ui->actionRead->setEnabled(!on);
+    ui->actionWrite->setEnabled(!on);
+}

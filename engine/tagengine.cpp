@@ -1,0 +1,75 @@
+// The engine's frame: its links, its 1 ms tick, and the reader choice. The operations
+// live in engine/vantory_*.cpp by subsystem.
+#include "engine/tagengine.h"
+
+#include "engine/enginelog.h"
+#include "model/tagfields.h"
+#include "readers/feigworker.h"
+#include "readers/myfeigusb.h"
+#include "readers/myhid.h"
+#include "readers/myreader.h"
+
+#include <QTimer>
+
+TagEngine::TagEngine(TagImage& image, EngineHost& host, HidBackend* hid, FeusbApi* feusb,
+                     QObject* parent)
+    : QObject(parent), m_image(image), m_host(host)
+{
+    m_myreader = new myreader();
+    m_myhid = new myhid(hid);
+    m_myreader->setHid(m_myhid);
+    m_feig = new MyFeigUsb();
+    m_feig_thread = new writeThreadFEIG1(feusb);
+
+    cmd_timer = new QTimer(this);
+    cmd_timer->setTimerType(Qt::PreciseTimer);
+    cmd_timer->setInterval(1);
+    connect(cmd_timer, &QTimer::timeout, this, &TagEngine::TIMER0_HANDLE);
+    cmd_timer->start();
+
+    connect(m_myhid, &myhid::usbConnect, this, &TagEngine::in_usbConnect);
+}
+
+TagEngine::~TagEngine()
+{
+    // The tick first, so that it never reaches half-destroyed links; each link stops its
+    // own threads.
+    cmd_timer->stop();
+    delete m_feig_thread;
+    delete m_myhid;
+    delete m_myreader;
+    delete m_feig;
+}
+
+void TagEngine::Set_Reader_Type(uint8_t value)
+{
+    reader_type = value;
+}
+
+void TagEngine::TIMER0_HANDLE()
+{
+    // One step of the running command sequence, then one of the beeper; both return at
+    // once when idle, since this runs every millisecond.
+    CheckCmdSequence();
+    Beep_Process();
+    // With no sequence and no beep every further tick would be empty: park the timer
+    // until one starts, so that an idle program does not wake a thousand times a second.
+    if (m_cmd.cmd_type == 0 && beep_pattern == 0 && cmd_timer->isActive()) {
+        cmd_timer->stop();
+        m_tick_parked = true;
+    }
+}
+
+void TagEngine::wakeTick()
+{
+    // Only a tick parked above is restarted; one stopped on purpose stays stopped.
+    if (m_tick_parked) {
+        m_tick_parked = false;
+        cmd_timer->start();
+    }
+}
+
+void TagEngine::Update_Bank_Buff()
+{
+    tagfields::updateBankBuff(m_image);
+}

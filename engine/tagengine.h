@@ -1,0 +1,285 @@
+#pragma once
+
+#include "engine/autoscan.h"
+#include "engine/commandstate.h"
+#include "engine/replies.h"
+#include "engine/stalereplyguard.h"
+#include "model/tagimage.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QVector>
+#include <array>
+#include <cstdint>
+
+class FeusbApi;
+class HidBackend;
+class MyFeigUsb;
+class QTimer;
+class myhid;
+class myreader;
+class writeThreadFEIG1;
+
+/// What the engine needs from whoever shows it (the window, or the command line): the
+/// settings that live outside the tag image.
+class EngineHost
+{
+  public:
+    virtual ~EngineHost() = default;
+    /// True while the interface is in Chinese; the texts the engine hands out follow it.
+    virtual bool chinese() const = 0;
+    /// Number of output channels of the driver shown last.
+    virtual uint8_t channelCount() const = 0;
+    /// The channel current settings, mA, channels 1 to 3.
+    virtual std::array<uint16_t, 3> channelCurrents() const = 0;
+    /// PWM period of the '8' tag shown last.
+    virtual uint16_t pwmPeriod() const = 0;
+    /// Stores the colour-temperature settings into the image, just before a write.
+    virtual void storeColourTemperature() = 0;
+};
+
+/// The tag command engine: the sequencer and its 1 ms tick, reply analysis, the read,
+/// write, password, auto-write and beeper operations, the tag identity and sequence state,
+/// and the two reader links. It works on a tag image it shares with its host and reports
+/// through signals; it knows nothing of widgets.
+class TagEngine : public QObject
+{
+    Q_OBJECT
+    friend struct VantoryProbe;
+
+  public:
+    /// Link tips of the status bar's left label.
+    enum class LinkTip : uint8_t { FeigConnected, R321Connected, SelectDevice };
+
+    /// `image` and `host` must outlive the engine; so must the transports.
+    TagEngine(TagImage& image, EngineHost& host, HidBackend* hid, FeusbApi* feusb,
+              QObject* parent = nullptr);
+    ~TagEngine() override;
+
+    // ------------------------------------------------------------------ for the host
+    /// Stores the chosen reader: 1 FEIG, 2 R321, any other value none.
+    void Set_Reader_Type(uint8_t value);
+    uint8_t readerType() const { return reader_type; }
+    /// R321 connect step: opens the HID link unless it is open; the outcome arrives
+    /// through myhid::usbConnect.
+    void connectR321();
+    /// FEIG connect step: opens the reader and routes its replies to the engine; false
+    /// (and no message) when it cannot be opened.
+    bool connectFeig();
+    /// How long a sequence command waits for its reply before the sequence is reported
+    /// as failed (3000 ms unless changed; tests shorten it).
+    void setReplyTimeout(int ms);
+    /// The Read action: guard, then sequence 0xFE.
+    void startRead();
+    /// The Write action: guard, model check, then the write sequence for the tag kind.
+    void startWrite();
+    /// The Auto Write action: guard, then switches auto write on or off.
+    void toggleAutoWrite();
+    /// True while the auto-write loop runs; the host then calls AutoWriteProcess every
+    /// 300 ms.
+    bool autoScanning() const { return auto_scan != 0; }
+    bool autoWriteOn() const { return auto_mode != 0; }
+    /// Product byte of the last tag's UID ('P' before any tag).
+    uint8_t chipCode() const { return chip_code; }
+    /// True while no sequence and no beep runs.
+    bool idle() const { return m_cmd.cmd_type == 0 && beep_pattern == 0; }
+    myhid* hidLink() const { return m_myhid; }
+    writeThreadFEIG1* feigLink() const { return m_feig_thread; }
+
+  signals:
+    /// A result tip (codes 1 to 10 of the status bar) in the given language.
+    void resultTip(uint8_t code, bool chinese);
+    /// The last result tip is to be shown again (a batch is done).
+    void lastTipRepeated();
+    void linkTip(TagEngine::LinkTip tip, bool chinese);
+    /// The HID link reported an empty device text: the link label is emptied.
+    void linkCleared();
+    /// A modal warning box.
+    void warning(const QString& caption, const QString& text);
+    /// A transient notice over the window.
+    void notice(const QString& text, int ms);
+    /// A read of `readcnt` replies has been loaded into the image; the host shows it.
+    void imageRead(uint8_t readcnt);
+    /// Auto write was switched on or off.
+    void autoWriteSwitched(bool on);
+
+  public slots:
+    // sequencer
+    void TIMER0_HANDLE();
+    void Control_RW(uint8_t type, uint8_t readcnt);
+    void CheckCmdSequence();
+    void Succeed_Recevie_Ack(uint8_t send_cnt);
+    void Succeed_End_State(QString str);
+    void Failed_State(QString str);
+    bool Detection_Usb_Statue(uint8_t status);
+    void Select_Auto_Write(uint8_t index);
+
+    // replies
+    void in_usbConnect(QString curUSBInfo);
+    void in_hidDevReceive_usbDebug(QByteArray rxArray);
+    void in_FeigDevReceive_Debug(QByteArray rxArray);
+    void Analyse_Receive_Data(QByteArray rxArray);
+    void FE_Analyse_Receive_Data(QByteArray data);
+    void Get_Recevie_UID(QByteArray rxArray);
+    void Get_BLOCK_Data(QByteArray rxArray);
+    void Display_Recevie(QByteArray rxArray);
+    void Serianet_Recevie(QByteArray rxArray);
+    QByteArray FEInverted(QByteArray data);
+
+    // read
+    void Read_Tag_UID();
+    void Read_BlOCK_NUM(uint8_t block, uint8_t num);
+    void Continue_Read_OneBank(uint8_t bank_addr, uint8_t mode);
+    void Auto_Continue_Read();
+    void Auto_Continue_Read_DriverInfo();
+    void Special_Read_Data(uint8_t addr, uint8_t num);
+    void Continue_Read();
+
+    // write
+    void Write_BlOCK_NUM(uint8_t* uid, uint8_t block_addr, uint8_t* data, uint8_t datalenth);
+    void Write_Once_BANK(uint8_t banknum, uint8_t* bankdata, uint8_t offset, uint8_t mode);
+    void Write_Product_Info();
+    void Write_Drive_Info();
+    void Auto_Write_Password_And_Bank();
+    void Write_ST25DV02K_Info(uint8_t banknum, uint8_t* bankdata);
+    void Set_Current(uint8_t banknum, uint8_t* bankdata);
+    void Write_Once_BANK_Pswd1();
+    void Change_Current(uint8_t channel);
+    void Change_ST25DV02K_PWM1();
+
+    // passwords
+    void Open_PresentPassword(QString presenpassword, uint8_t password_number);
+    void Change_Password(uint8_t password_number);
+    void Change_RW_Config(uint8_t rfa1ss_value);
+    void Configure_Tag_System();
+
+    // auto write
+    void AutoWriteProcess();
+    void Open_Auto_Scan();
+    bool Detection_UID_Value(uint8_t* uid);
+    bool My_Compare(uint8_t* now, uint8_t* last, uint8_t size);
+
+    // beeper
+    void Start_Beep(uint8_t cnt);
+    void Beep_Process();
+    void Buzzer_Once(bool mode);
+    void Buzzer_TWICE();
+    void Buzzer_OnOff_Process(uint8_t OnffState);
+    void Beep_Recevie();
+
+  private:
+    // The tips the engine gives: each hands its text's code to the host.
+    void Tip_No_Device(bool state) { emit resultTip(1, state); }
+    void Tip_Device_Different(bool state) { emit resultTip(2, state); }
+    void Tip_Read_Succeed(bool state) { emit resultTip(3, state); }
+    void Tip_Read_Failed(bool state) { emit resultTip(4, state); }
+    void Tip_Write_Succeed(bool state) { emit resultTip(5, state); }
+    void Tip_Write_Failed(bool state) { emit resultTip(6, state); }
+    void Tip_GetUID_Succeed(bool state) { emit resultTip(7, state); }
+    void Tip_No_ISO15693(bool state) { emit resultTip(8, state); }
+    void Tip_NoLabel(bool state) { emit resultTip(9, state); }
+    void Tip_OpenScan(bool state) { emit resultTip(10, state); }
+    void Tip_Feig_Connect_Succeed(bool state) { emit linkTip(LinkTip::FeigConnected, state); }
+    void Tip_R321_Conncect_Succeed(bool state) { emit linkTip(LinkTip::R321Connected, state); }
+    void Tip_R321_Select_Device(bool state) { emit linkTip(LinkTip::SelectDevice, state); }
+
+    // The language flag of the host: nonzero for Chinese texts.
+    uint8_t lang_cn() const { return m_host.chinese() ? 1 : 0; }
+    // The tag image's bank buffer, refreshed before every write (Judge_LastCurrent first
+    // on layout 2).
+    void Update_Bank_Buff();
+    // Restarts the parked tick; called whenever a sequence or a beep starts.
+    void wakeTick();
+    // The handshake half of every step slot: re-arm on an accepted reply, else wait.
+    void stepHandshake(uint8_t count);
+    // Sends one command over the chosen link; `expected` is the kind of its reply.
+    void sendR321Frame(const QByteArray& frame, replies::Kind expected);
+    void sendFeigFrame(const QByteArray& frame, replies::Kind expected);
+    QByteArray uidBytes() const;
+    QByteArray uidReversedBytes() const;
+    void storeFeigInventory(const replies::FeigReply& reply);
+    void storeR321Inventory(const QByteArray& rxArray, const replies::R321Reply& reply);
+    void storeInventoryUid(const QByteArray& id);
+    void takeReadData(const QByteArray& blocks);
+    void endReadAsFailed(const QString& reason);
+    void reportBeeperFailure();
+    // A reply that never came or could not be read: reported once as the failure of the
+    // command that waited for it.
+    void armReplyTimer();
+    void onReplyOverdue();
+    void dropUnreadableReply(replies::Kind decoded);
+    void showFailureTipFor(replies::Kind awaited);
+    // write: the n bytes at p when they lie inside one of the engine's own byte buffers
+    // (image copies, bank buffer, UIDs), else empty; the pointer slots go through it.
+    QByteArray ownBytes(const uint8_t* p, int n) const;
+    void writeBlocks(const QByteArray& id, uint8_t block, const QByteArray& data, uint8_t count);
+    // auto write: the UIDs of the last inventory of the loop in reader order.
+    void takeAutoScanInventory();
+    void selectScanTag(const QByteArray& id);
+
+    TagImage& m_image;
+    EngineHost& m_host;
+
+    // The two reader links, owned.
+    myreader* m_myreader = nullptr;
+    myhid* m_myhid = nullptr;
+    MyFeigUsb* m_feig = nullptr;
+    writeThreadFEIG1* m_feig_thread = nullptr;
+
+    QTimer* cmd_timer = nullptr;
+    bool m_tick_parked = false; // cmd_timer stopped while nothing runs
+
+    QString m_device_name;   // text of the connected HID device
+    uint8_t reader_type = 0; // 1 FEIG, 2 R321, anything else: no reader chosen
+
+    CommandState m_cmd;
+    uint8_t chip_code = 0x50;
+    uint8_t manual_read = 0;
+    std::array<uint8_t, 32> model_snapshot{};
+
+    // replies
+    QByteArray last_rx;
+    std::array<uint8_t, 8> uid{};
+    std::array<uint8_t, 8> uid_reversed{};
+    uint8_t tag_count = 0;
+    uint8_t found_count = 0;
+    uint8_t tag_index = 0;
+    QByteArray inventory_reply;
+    uint8_t auto_write_index = 1;
+    std::array<uint8_t, 32> tag_model{};
+    uint8_t model_ready = 0;
+    uint8_t pwd_first_failed = 0;
+
+    // passwords
+    uint8_t config_write_pending = 0;
+    uint8_t pwd_write_pending = 0;
+
+    // auto write
+    uint8_t auto_mode = 0;
+    uint8_t auto_scan = 0;
+    uint8_t scan_request = 0;
+    std::array<uint8_t, 8> last_uid{};
+    uint8_t special_addr = 48;
+    uint8_t special_num = 9;
+    uint8_t model_offset = 3;
+    uint8_t model_len = 32;
+    uint8_t suppress_success_beep = 0;
+    autoscan::HandledTags m_handled_tags;
+    QVector<QByteArray> m_scan_uids;
+
+    // beeper
+    uint8_t beep_pattern = 0;
+    uint8_t beep_ticks = 0;
+    uint8_t beep_step = 0;
+    uint8_t beep_twice_step = 0;
+    std::array<uint8_t, 8> beep_cmd{}; // R321 beeper record: byte 1 on (1) or off (0)
+
+    StaleReplyGuard m_reply_guard;
+    bool m_last_send_ok = false;          // whether the last command was handed to the link
+    bool m_beep_failure_reported = false; // a refused beeper command was traced in this pattern
+    int m_reply_timeout_ms = 3000;        // see setReplyTimeout
+    QTimer* m_reply_timer = nullptr;      // made on the first sequence command
+    bool m_r321_crc_confirmed = false;    // a reply of this R321 has passed the CRC check
+    int m_feig_outstanding = 0;           // FEIG requests the library has not finished
+};
