@@ -69,6 +69,12 @@ void TagEngine::wakeTick()
     }
 }
 
+QByteArray TagEngine::uidMsbFirst() const
+{
+    // The R321 reports the UID least significant byte first, the FEIG reader the other way.
+    return reader_type == 2 ? uidReversedBytes() : uidBytes();
+}
+
 void TagEngine::Update_Bank_Buff()
 {
     tagfields::updateBankBuff(m_image);

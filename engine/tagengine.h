@@ -82,6 +82,8 @@ class TagEngine : public QObject
     bool autoWriteOn() const { return auto_mode != 0; }
     /// Product byte of the last tag's UID ('P' before any tag).
     uint8_t chipCode() const { return chip_code; }
+    /// UID of the last tag, most significant byte first (all zero before any tag).
+    QByteArray uidMsbFirst() const;
     /// True while no sequence and no beep runs.
     bool idle() const { return m_cmd.cmd_type == 0 && beep_pattern == 0; }
     myhid* hidLink() const { return m_myhid; }
@@ -103,6 +105,8 @@ class TagEngine : public QObject
     void imageRead(uint8_t readcnt);
     /// Auto write was switched on or off.
     void autoWriteSwitched(bool on);
+    /// The reader has answered the last command of a beep: the beeper is off.
+    void beepFinished();
 
   public slots:
     // sequencer

@@ -84,6 +84,7 @@ void TagEngine::Beep_Recevie()
     if (beep_pattern != 0)
         return;
     qCDebug(lcEngine) << "Beep_Recevie：蜂鸣器结束";
+    emit beepFinished();
     if (auto_scan)
         Open_Auto_Scan();
 }

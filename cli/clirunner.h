@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QStringList>
+#include <QTextStream>
+#include <atomic>
+
+class FeusbApi;
+class HidBackend;
+class ReaderField;
+
+// vantory-cli: reads and programs drivers from a terminal with the same engine as the
+// window. English only.
+namespace cli
+{
+
+/// Exit codes, documented in --help and the README.
+enum Exit : int {
+    Ok = 0,
+    Failure = 1,      ///< anything else (an output file that cannot be written, ...)
+    BadArguments = 2, ///< unknown command or option, a current outside the channel's range
+    NoReader = 3,     ///< the reader cannot be found or opened
+    NoTag = 4,        ///< no tag answered
+    TagError = 5,     ///< the tag or the reader refused, or a reply was missing or damaged
+    OtherModel = 6,   ///< the driver is of another model than the configuration
+    BadFile = 7,      ///< the configuration file cannot be read or is too short
+};
+
+/// Where the commands get their readers and print to.
+struct Environment {
+    /// The transports; null means the real ones (hidapi, FEIG's library), or the
+    /// built-in simulated readers with --simulate.
+    HidBackend* hid = nullptr;
+    FeusbApi* feusb = nullptr;
+    /// The simulated field behind the transports, when they are simulated: auto write then
+    /// takes each programmed driver away and lays the next one.
+    ReaderField* field = nullptr;
+    QTextStream* out = nullptr;
+    QTextStream* err = nullptr;
+    /// Set by Ctrl-C: auto write stops after the write in progress.
+    const std::atomic<bool>* interrupted = nullptr;
+    /// Folder of the production record; empty: the user's data folder.
+    QString recordDir;
+};
+
+/// Runs one command line (without the program name); returns the exit code.
+int run(const QStringList& args, Environment& env);
+
+} // namespace cli
