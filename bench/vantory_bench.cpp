@@ -10,6 +10,7 @@
 // every case completes; --check makes a missed target fail the run (exit code 2).
 #include "app/readerbackends.h"
 #include "app/vantory.h"
+#include "cli/clirunner.h"
 #include "readers/feigworker.h"
 #include "readers/feusbapi.h"
 #include "readers/hidbackend.h"
@@ -932,6 +933,36 @@ int main(int argc, char* argv[])
             out << "    " << a.failures << " run(s) failed, last: " << a.lastFailure << "\n";
     }
     out.flush();
+
+    // One read through the command line: the same engine without a window, from the
+    // command to its exit (connect, read, the beep switched off again).
+    {
+        ReaderField field;
+        SimR321 r321(&field);
+        SimFeig feig(&field);
+        field.setLatencyEnabled(true);
+        field.layTag(demodrivers::makeTag(demodrivers::Kind::Dt8, 0x61));
+        QString cliOut;
+        QString cliErr;
+        QTextStream o(&cliOut);
+        QTextStream e(&cliErr);
+        cli::Environment env;
+        env.hid = &r321;
+        env.feusb = &feig;
+        env.out = &o;
+        env.err = &e;
+        QElapsedTimer cliClock;
+        cliClock.start();
+        const int rc = cli::run({QStringLiteral("read"), QStringLiteral("--reader"),
+                                 QStringLiteral("r321")},
+                                env);
+        const double ms = static_cast<double>(cliClock.nsecsElapsed()) / 1e6;
+        out << "\nCommand line: vantory-cli read of a P-tag (R321, in process), command to exit: "
+            << num(ms) << " ms" << (rc == 0 ? QString() : QStringLiteral(" FAILED (exit %1)").arg(rc))
+            << "\n";
+        if (rc != 0)
+            allCompleted = false;
+    }
 
     out << "\nIdle window (reader connected, nothing running) over " << opt.idleMs / 1000.0
         << " s\n";

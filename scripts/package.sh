@@ -34,7 +34,7 @@ appstreamcli validate --no-net "$root"/packaging/*.metainfo.xml
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
   -DVANTORY_BUILD_TESTS=OFF -DVANTORY_BUILD_BENCH=OFF -DVANTORY_FUZZ=OFF -DVANTORY_SANITIZE=OFF
-cmake --build "$build" -j "$jobs" --target vantory vantory-neutral
+cmake --build "$build" -j "$jobs" --target vantory vantory-neutral vantory-cli
 
 rm -f "$build"/vantory_*.deb
 (cd "$build" && cpack -G DEB)
@@ -54,7 +54,7 @@ dpkg-deb --contents "$deb"
 stage="$build/pkg-check"
 rm -rf "$stage"
 dpkg-deb -x "$deb" "$stage"
-for f in usr/bin/vantory usr/bin/vantory-neutral \
+for f in usr/bin/vantory usr/bin/vantory-neutral usr/bin/vantory-cli \
   usr/share/applications/vantory.desktop usr/share/applications/vantory-neutral.desktop \
   usr/share/metainfo/org.vantory.vantory.metainfo.xml \
   usr/share/icons/hicolor/48x48/apps/vantory.png \
