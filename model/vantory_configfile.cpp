@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QSaveFile>
 
 // Opening and saving a configuration file: the raw 512-byte tag image.
@@ -38,18 +39,29 @@ QString Vantory::chooseConfigFile(FileDialogMode mode, const QString& caption,
                                   const QString& proposedName)
 {
     const QString filter = configfile::fileFilter();
-    if (m_file_dialog_hook)
-        return m_file_dialog_hook(mode, caption, proposedName, filter);
-    if (mode == FileDialogMode::Open)
-        return QFileDialog::getOpenFileName(this, caption, QString(), filter);
-    // Windows' own dialog adds ".bin" from the filter when the user types none; Qt's
-    // dialogs elsewhere do not, and a file saved without it would be hidden from Open.
-    QFileDialog dialog(this, caption, proposedName, filter);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setDefaultSuffix(QStringLiteral("bin"));
-    if (dialog.exec() != QDialog::Accepted)
-        return QString();
-    return dialog.selectedFiles().value(0);
+    // Both dialogs start in the folder of the last file opened or saved.
+    const QString start = m_config_folder.isEmpty() || proposedName.isEmpty()
+                              ? m_config_folder + proposedName
+                              : QDir(m_config_folder).filePath(proposedName);
+    QString path;
+    if (m_file_dialog_hook) {
+        path = m_file_dialog_hook(mode, caption, proposedName, filter);
+    } else if (mode == FileDialogMode::Open) {
+        path = QFileDialog::getOpenFileName(this, caption, start, filter);
+    } else {
+        // Windows' own dialog adds ".bin" from the filter when the user types none; Qt's
+        // dialogs elsewhere do not, and a file saved without it would be hidden from Open.
+        QFileDialog dialog(this, caption, start, filter);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setDefaultSuffix(QStringLiteral("bin"));
+        if (dialog.exec() == QDialog::Accepted)
+            path = dialog.selectedFiles().value(0);
+    }
+    if (!path.isEmpty()) {
+        m_config_folder = QFileInfo(path).absolutePath();
+        rememberSetting(QStringLiteral("configFolder"), m_config_folder);
+    }
+    return path;
 }
 
 void Vantory::pullPanelsIntoImage()
@@ -63,6 +75,11 @@ void Vantory::on_actionOpen_BIN_configure_triggered()
     const QString path = chooseConfigFile(FileDialogMode::Open, kOpenCaption, QString());
     if (path.isEmpty())
         return; // cancelled
+    openConfigFile(path);
+}
+
+void Vantory::openConfigFile(const QString& path)
+{
     const QString shownName = QDir::toNativeSeparators(path);
 
     QFile file(path);
@@ -92,6 +109,7 @@ void Vantory::on_actionOpen_BIN_configure_triggered()
     }
     if (result.repaired)
         showCloCorrectionNotice();
+    m_template_source = QFileInfo(path).fileName();
 
     Update_Bank_Buff();
     Update_Product_Info();
