@@ -155,6 +155,8 @@ void Vantory::on_actionRead_triggered()
     if (!Detection_Usb_Statue(1))
         return;
     hideBatchCounts();
+    // A Write still under way is abandoned by the read.
+    finishOperation(record::Result::WriteFailed);
     Control_RW(SeqCode::Read, 7);
     manual_read = 1;
     m_cmd.read_data.clear();
