@@ -155,7 +155,7 @@ private slots:
     void Tip_R321_Select_Device(bool state);
     void LiveUpdate_StatusBar(uint8_t state);
 
-    // ===================================================================== production record, batch counts, settings
+    // ===================================================================== record, batch, settings
 public:
     /// Records every operation into day files in `folder`; empty stops recording.
     void setRecordFolder(const QString& folder);

@@ -93,7 +93,8 @@ void Vantory::on_actionLanguage_triggered()
     m_about_dialog->Set_Language(chinese);
     m_connection_dialog->Set_Language(chinese);
     ColorWidget::setLanguage(chinese);
-    rememberSetting(QStringLiteral("language"), chinese ? QStringLiteral("zh") : QStringLiteral("en"));
+    rememberSetting(QStringLiteral("language"),
+                    chinese ? QStringLiteral("zh") : QStringLiteral("en"));
 }
 
 void Vantory::Switch_Language_Text(bool chinese)

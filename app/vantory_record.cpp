@@ -108,8 +108,8 @@ void Vantory::useSettings(std::unique_ptr<QSettings> settings)
     const int reader = m_settings->value(QStringLiteral("reader"), 0).toInt();
     if (reader == 1 || reader == 2)
         m_connection_dialog->setReaderChoice(reader - 1);
-    const bool chinese = m_settings->value(QStringLiteral("language")).toString() ==
-                         QLatin1String("zh");
+    const bool chinese =
+        m_settings->value(QStringLiteral("language")).toString() == QLatin1String("zh");
     if (chinese != (lang_cn != 0))
         on_actionLanguage_triggered();
 }

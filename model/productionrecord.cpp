@@ -64,7 +64,8 @@ QString isoWithOffset(const QDateTime& local)
     const int minutes = std::abs(offset) / 60;
     return local.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) +
            QLatin1Char(offset < 0 ? '-' : '+') +
-           QStringLiteral("%1:%2").arg(minutes / 60, 2, 10, QLatin1Char('0'))
+           QStringLiteral("%1:%2")
+               .arg(minutes / 60, 2, 10, QLatin1Char('0'))
                .arg(minutes % 60, 2, 10, QLatin1Char('0'));
 }
 
@@ -77,8 +78,9 @@ Entry entryFor(const Outcome& o, const QString& program)
     e.time = isoWithOffset(local);
     e.day = local.date();
     e.program = program;
-    e.reader = o.readerType == 1 ? QStringLiteral("FEIG")
-                                 : o.readerType == 2 ? QStringLiteral("R321") : QString();
+    e.reader = o.readerType == 1   ? QStringLiteral("FEIG")
+               : o.readerType == 2 ? QStringLiteral("R321")
+                                   : QString();
     e.operation = operationText(o.operation);
     e.uid = QString::fromLatin1(o.uidMsbFirst.toHex().toUpper());
     e.tagKind = o.chipCode == tagfields::ChipP     ? QStringLiteral("P")
@@ -131,14 +133,14 @@ QString csvField(const QString& text)
 
 QStringList columnNames()
 {
-    return {QStringLiteral("Time"),        QStringLiteral("Program"),
-            QStringLiteral("Reader"),      QStringLiteral("Operation"),
-            QStringLiteral("UID"),         QStringLiteral("Tag"),
-            QStringLiteral("Layout"),      QStringLiteral("Model"),
-            QStringLiteral("GTIN"),        QStringLiteral("Fixture ID"),
+    return {QStringLiteral("Time"),          QStringLiteral("Program"),
+            QStringLiteral("Reader"),        QStringLiteral("Operation"),
+            QStringLiteral("UID"),           QStringLiteral("Tag"),
+            QStringLiteral("Layout"),        QStringLiteral("Model"),
+            QStringLiteral("GTIN"),          QStringLiteral("Fixture ID"),
             QStringLiteral("Currents (mA)"), QStringLiteral("Constant lumen"),
             QStringLiteral("CCT range (K)"), QStringLiteral("Template source"),
-            QStringLiteral("Result"),      QStringLiteral("Duration (ms)")};
+            QStringLiteral("Result"),        QStringLiteral("Duration (ms)")};
 }
 
 namespace
@@ -161,9 +163,9 @@ QByteArray headerLine()
 
 QByteArray csvLine(const Entry& e)
 {
-    return joinLine({e.time, e.program, e.reader, e.operation, e.uid, e.tagKind, e.layout,
-                     e.model, e.gtin, e.fixtureId, e.currents, e.constantLumen, e.cctRange,
-                     e.source, e.result, e.durationMs});
+    return joinLine({e.time, e.program, e.reader, e.operation, e.uid, e.tagKind, e.layout, e.model,
+                     e.gtin, e.fixtureId, e.currents, e.constantLumen, e.cctRange, e.source,
+                     e.result, e.durationMs});
 }
 
 QString fileName(const QDate& day)
@@ -257,7 +259,8 @@ void Writer::append(const Entry& entry)
 
 void Writer::drain()
 {
-    QMetaObject::invokeMethod(m_worker, [] {}, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        m_worker, [] {}, Qt::BlockingQueuedConnection);
 }
 
 } // namespace record

@@ -22,37 +22,37 @@ enum class Result : uint8_t { Written, WriteFailed, NoTagResponse, OtherModel, R
 struct Outcome {
     Operation operation = Operation::Write;
     Result result = Result::WriteFailed;
-    QDateTime started;            ///< local time the operation began
-    qint64 durationMs = 0;        ///< from its start to its outcome
-    uint8_t readerType = 0;       ///< 1 FEIG, 2 R321
-    QByteArray uidMsbFirst;       ///< 8 bytes, most significant first
-    uint8_t chipCode = 0;         ///< 0x50 'P' or 0x38 '8'
-    QByteArray image;             ///< the 512 tag bytes the operation sent (bank buffer)
-    uint8_t channels = 1;         ///< channel count the currents were taken for
-    bool driveAreaSent = false;   ///< currents, constant lumen and colour temperature went out
-    QByteArray foundModel;        ///< model-name field read from the tag (refused models)
-    QString templateSource;       ///< UID of the driver read, or the configuration file's name
+    QDateTime started;          ///< local time the operation began
+    qint64 durationMs = 0;      ///< from its start to its outcome
+    uint8_t readerType = 0;     ///< 1 FEIG, 2 R321
+    QByteArray uidMsbFirst;     ///< 8 bytes, most significant first
+    uint8_t chipCode = 0;       ///< 0x50 'P' or 0x38 '8'
+    QByteArray image;           ///< the 512 tag bytes the operation sent (bank buffer)
+    uint8_t channels = 1;       ///< channel count the currents were taken for
+    bool driveAreaSent = false; ///< currents, constant lumen and colour temperature went out
+    QByteArray foundModel;      ///< model-name field read from the tag (refused models)
+    QString templateSource;     ///< UID of the driver read, or the configuration file's name
 };
 
 /// One line of the record, every column as text.
 struct Entry {
-    QString time;      ///< ISO 8601 with the UTC offset
-    QString program;   ///< name and version
+    QString time;    ///< ISO 8601 with the UTC offset
+    QString program; ///< name and version
     QString reader;
     QString operation;
     QString uid;
-    QString tagKind;   ///< P or 8
-    QString layout;    ///< 2 or legacy
+    QString tagKind; ///< P or 8
+    QString layout;  ///< 2 or legacy
     QString model;
     QString gtin;
     QString fixtureId;
-    QString currents;  ///< mA per channel, separated by "/"
+    QString currents; ///< mA per channel, separated by "/"
     QString constantLumen;
-    QString cctRange;  ///< warmest-coolest K, when written
+    QString cctRange; ///< warmest-coolest K, when written
     QString source;
     QString result;
     QString durationMs;
-    QDate day;         ///< local day, which names the file
+    QDate day; ///< local day, which names the file
 };
 
 QString resultText(Result result);
