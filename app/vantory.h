@@ -6,13 +6,16 @@
 #include "engine/stalereplyguard.h"
 #include "model/constlumen.h"
 #include "model/displayscale.h"
+#include "model/productionrecord.h"
 #include "model/tagimage.h"
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QLoggingCategory>
 #include <QMainWindow>
 #include <QString>
+#include <QVariant>
 #include <QVector>
 #include <array>
 #include <cstdint>
@@ -27,7 +30,10 @@ class Vantory;
 }
 class QGridLayout;
 class QHBoxLayout;
+class QDragEnterEvent;
+class QDropEvent;
 class QLabel;
+class QSettings;
 class QTimer;
 QT_END_NAMESPACE
 
@@ -102,6 +108,10 @@ private:
     // Restarts the parked tick; called whenever a sequence or a beep starts.
     void wakeTick();
 
+signals:
+    /// Every Write and auto-write operation, once, when its outcome is known.
+    void operationFinished(const record::Outcome& outcome);
+
 private slots:
     void TIMER0_HANDLE();
     void SetTime();
@@ -144,6 +154,43 @@ private slots:
     void Tip_R321_Conncect_Succeed(bool state);
     void Tip_R321_Select_Device(bool state);
     void LiveUpdate_StatusBar(uint8_t state);
+
+    // ===================================================================== record, batch, settings
+public:
+    /// Records every operation into day files in `folder`; empty stops recording.
+    void setRecordFolder(const QString& folder);
+    /// Language, last configuration folder and reader choice are read from and kept in
+    /// `settings`; without it nothing is remembered.
+    void useSettings(std::unique_ptr<QSettings> settings);
+    /// Opens a configuration file as Read File does, with the same checks and messages.
+    void openConfigFile(const QString& path);
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    struct BatchCounts {
+        int written = 0;
+        int failed = 0;
+        int otherModel = 0;
+        bool shown = false; // from auto write on until the next Read or Write
+    };
+    record::Writer* m_record = nullptr;
+    std::unique_ptr<QSettings> m_settings;
+    QString m_config_folder;
+    QLabel* status_batch = nullptr;  // batch counts of auto write
+    QLabel* status_record = nullptr; // a record that cannot be written
+    BatchCounts m_batch;
+    QString m_record_problem; // folder that could not be written; empty when fine
+    void showBatchCounts();
+    void hideBatchCounts();
+    void showRecordProblem();
+    void rememberSetting(const QString& key, const QVariant& value);
+
+private slots:
+    void recordOperation(const record::Outcome& outcome);
+    void onRecordFailed(const QString& folder, const QString& reason);
 
     // ===================================================================== dialogs and connect steps
 public:
@@ -248,6 +295,16 @@ private:
     void onReplyOverdue();
     void dropUnreadableReply(replies::Kind decoded);
     void showFailureTipFor(replies::Kind awaited);
+
+    // The Write or auto-write operation under way, reported once through operationFinished.
+    bool m_op_pending = false;
+    record::Outcome m_op;
+    QElapsedTimer m_op_clock;
+    QString m_template_source; // UID of the driver read last, or the file opened
+    bool m_replaying_tip = false; // a tip shown again is no new outcome
+    void beginOperation(record::Operation operation);
+    void finishOperation(record::Result result);
+    void noteResultTip(uint8_t code);
 
     ModalHook m_modal_hook;
     StaleReplyGuard m_reply_guard;

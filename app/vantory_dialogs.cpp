@@ -6,6 +6,7 @@
 void Vantory::Set_Reader_Type(uint8_t value)
 {
     reader_type = value;
+    rememberSetting(QStringLiteral("reader"), int(value));
 }
 
 // Both dialogs are modeless so that the window stays usable while they are open.

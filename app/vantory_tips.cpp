@@ -62,6 +62,7 @@ void Vantory::showResultTip(uint8_t code, bool chinese)
     const ResultTip& tip = kResultTips[code];
     Show_Result_Status(tip.ok, pick(chinese, tip.cn, tip.en));
     last_tip = code;
+    noteResultTip(code);
 }
 
 void Vantory::Tip_No_Device(bool state)
@@ -122,6 +123,7 @@ void Vantory::Tip_R321_Select_Device(bool state)
 
 void Vantory::LiveUpdate_StatusBar(uint8_t state)
 {
+    m_replaying_tip = true;
     switch (state) {
     case 1:
         Tip_No_Device(lang_cn);
@@ -156,4 +158,5 @@ void Vantory::LiveUpdate_StatusBar(uint8_t state)
     default:
         break; // 0 is "no tip yet"; higher codes do not exist
     }
+    m_replaying_tip = false;
 }

@@ -52,6 +52,8 @@ void Vantory::on_actionAuto_Write_triggered()
     } else {
         auto_mode = 1;
         ui->actionAuto_Write->setIcon(QIcon(QString::fromUtf8(kIconStop)));
+        m_batch = BatchCounts{};
+        showBatchCounts();
         // The UID of an earlier Read may belong to a driver that has been taken away;
         // the first inventory finds whatever lies on the reader now.
         uid.fill(0);
@@ -80,6 +82,7 @@ void Vantory::AutoWriteProcess()
             model_len = kModelLength;
             model_offset = kModelOffset;
             Control_RW(SeqCode::ReadModel, 1);
+            beginOperation(record::Operation::AutoWrite);
             suppress_success_beep = 1;
             scan_request = 0;
         }
