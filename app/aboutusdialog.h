@@ -3,6 +3,8 @@
 #include <QDialog>
 #include <QString>
 
+class QLabel;
+
 namespace Ui
 {
 class AboutUsDialog;
@@ -19,6 +21,9 @@ class AboutUsDialog : public QDialog
 
     /// Sets the dialog's texts in the given language.
     void Set_Language(bool chinese);
+    /// Shows where the production records are kept, as a link that opens the folder;
+    /// empty hides the line.
+    void setRecordFolder(const QString& folder);
 
   private slots:
     void on_confiirmbtn_clicked();
@@ -26,5 +31,10 @@ class AboutUsDialog : public QDialog
     void Display_Icon(QString imagepath);
 
   private:
+    void showRecordFolder();
+
     Ui::AboutUsDialog* ui;
+    QLabel* m_records = nullptr;
+    QString m_record_folder;
+    bool m_chinese = false;
 };

@@ -16,6 +16,10 @@ inline constexpr BiText AboutTitle{"   关于我们", "   About Us"};
 inline constexpr BiText AboutConfiguration{"驱动程序配置", "Software Configuration"};
 inline constexpr BiText AboutVersion{"版本 1.1.2", "Software Version"};
 inline constexpr BiText AboutCompany{"NFC驱动配置，支持ST25DV", "Support ST25DV"};
+inline constexpr BiText AboutRecords{"生产记录：", "Production records:"};
+inline constexpr BiText BatchCounts{"本批：已写入 %1，失败 %2，其他机型 %3",
+                                    "Batch: %1 written, %2 failed, %3 other model"};
+inline constexpr BiText RecordProblem{"生产记录无法写入：%1", "Production record not written: %1"};
 inline constexpr BiText AboutRights{"版权所有 © 保留所有权利", "Copyright © All rights reserved"};
 
 } // namespace apptext

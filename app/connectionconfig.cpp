@@ -39,6 +39,12 @@ void ConnectionConfig::Set_Language(bool chinese)
     dlg_lang_cn = chinese ? 1 : 0;
 }
 
+void ConnectionConfig::setReaderChoice(int index)
+{
+    if (index >= 0 && index < ui->comboBox_Reader->count())
+        ui->comboBox_Reader->setCurrentIndex(index);
+}
+
 void ConnectionConfig::on_pushButton_Connect_clicked()
 {
     close();

@@ -20,6 +20,8 @@ class ConnectionConfig : public QDialog
 
     /// Sets the dialog's texts and the language of its next status message.
     void Set_Language(bool chinese);
+    /// Pre-selects a reader brand: 0 FEIG, 1 CHENKON; other values are ignored.
+    void setReaderChoice(int index);
 
   private slots:
     void on_pushButton_Connect_clicked();

@@ -12,6 +12,7 @@
 #include <QPalette>
 #include <QRect>
 #include <QScreen>
+#include <QSettings>
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
@@ -99,6 +100,11 @@ int main(int argc, char* argv[])
     }
 
     Vantory w(backends);
+    // ~/.config/<program>/settings.ini on Linux; the registry is not used on Windows.
+    w.useSettings(std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+                                              QApplication::applicationName(),
+                                              QStringLiteral("settings")));
+    w.setRecordFolder(record::defaultFolder());
 
     const QScreen* screen = QGuiApplication::primaryScreen();
     const QRect available = screen ? screen->availableGeometry() : QRect();

@@ -20,6 +20,7 @@
 #include <QLabel>
 #include <QPalette>
 #include <QRegExp>
+#include <QSettings>
 #include <QTimer>
 #include <mutex>
 
@@ -90,6 +91,10 @@ Vantory::Vantory(const ReaderBackends& backends, QWidget* parent)
 
     Init_Panel_Style();
     Init_Connections();
+    // A .bin file dropped on the window opens as Read File does.
+    setAcceptDrops(true);
+    connect(m_engine, &TagEngine::operationFinished, this, &Vantory::recordOperation);
+    connect(m_engine, &TagEngine::actionStarted, this, &Vantory::hideBatchCounts);
 }
 
 Vantory::~Vantory()
@@ -156,6 +161,14 @@ void Vantory::Init_Panel_Style()
     status_result = new QLabel();
     ui->statusBar->addWidget(status_link, 2);
     ui->statusBar->addWidget(status_result, 1);
+    status_batch = new QLabel();
+    status_batch->setObjectName(QStringLiteral("status_batch"));
+    status_batch->hide();
+    ui->statusBar->addWidget(status_batch, 1);
+    status_record = new QLabel();
+    status_record->setObjectName(QStringLiteral("status_record"));
+    status_record->hide();
+    ui->statusBar->addWidget(status_record, 1);
 
     QPalette palette = ui->statusBar->palette();
     palette.setBrush(QPalette::All, QPalette::WindowText, QBrush(Qt::red));
@@ -165,6 +178,7 @@ void Vantory::Init_Panel_Style()
     // labels get the red palette themselves until a tip gives them their own colour.
     status_link->setPalette(palette);
     status_result->setPalette(palette);
+    status_record->setPalette(palette);
 
     Set_Panel_Spacer(false);
 

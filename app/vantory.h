@@ -4,13 +4,16 @@
 #include "engine/tagengine.h"
 #include "model/constlumen.h"
 #include "model/displayscale.h"
+#include "model/productionrecord.h"
 #include "model/tagimage.h"
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QLoggingCategory>
 #include <QMainWindow>
 #include <QString>
+#include <QVariant>
 #include <QVector>
 #include <array>
 #include <cstdint>
@@ -25,7 +28,10 @@ class Vantory;
 }
 class QGridLayout;
 class QHBoxLayout;
+class QDragEnterEvent;
+class QDropEvent;
 class QLabel;
+class QSettings;
 class QTimer;
 QT_END_NAMESPACE
 
@@ -131,6 +137,43 @@ private slots:
     void Tip_R321_Conncect_Succeed(bool state);
     void Tip_R321_Select_Device(bool state);
     void LiveUpdate_StatusBar(uint8_t state);
+
+    // ===================================================================== record, batch, settings
+public:
+    /// Records every operation into day files in `folder`; empty stops recording.
+    void setRecordFolder(const QString& folder);
+    /// Language, last configuration folder and reader choice are read from and kept in
+    /// `settings`; without it nothing is remembered.
+    void useSettings(std::unique_ptr<QSettings> settings);
+    /// Opens a configuration file as Read File does, with the same checks and messages.
+    void openConfigFile(const QString& path);
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    struct BatchCounts {
+        int written = 0;
+        int failed = 0;
+        int otherModel = 0;
+        bool shown = false; // from auto write on until the next Read or Write
+    };
+    record::Writer* m_record = nullptr;
+    std::unique_ptr<QSettings> m_settings;
+    QString m_config_folder;
+    QLabel* status_batch = nullptr;  // batch counts of auto write
+    QLabel* status_record = nullptr; // a record that cannot be written
+    BatchCounts m_batch;
+    QString m_record_problem; // folder that could not be written; empty when fine
+    void showBatchCounts();
+    void hideBatchCounts();
+    void showRecordProblem();
+    void rememberSetting(const QString& key, const QVariant& value);
+
+private slots:
+    void recordOperation(const record::Outcome& outcome);
+    void onRecordFailed(const QString& folder, const QString& reason);
 
     // ===================================================================== dialogs and connect steps
 public:

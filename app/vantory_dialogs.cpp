@@ -6,6 +6,7 @@
 void Vantory::Set_Reader_Type(uint8_t value)
 {
     m_engine->Set_Reader_Type(value);
+    rememberSetting(QStringLiteral("reader"), int(value));
 }
 
 // Both dialogs are modeless so that the window stays usable while they are open.

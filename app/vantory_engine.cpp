@@ -121,6 +121,10 @@ void Vantory::onImageRead(uint8_t readcnt)
 void Vantory::onAutoWriteSwitched(bool on)
 {
     ui->actionAuto_Write->setIcon(QIcon(QString::fromUtf8(on ? kIconStop : kIconScan)));
+    if (on) {
+        m_batch = BatchCounts{};
+        showBatchCounts();
+    }
     ui->actionRead->setEnabled(!on);
     ui->actionWrite->setEnabled(!on);
 }

@@ -93,6 +93,8 @@ void Vantory::on_actionLanguage_triggered()
     m_about_dialog->Set_Language(chinese);
     m_connection_dialog->Set_Language(chinese);
     ColorWidget::setLanguage(chinese);
+    rememberSetting(QStringLiteral("language"),
+                    chinese ? QStringLiteral("zh") : QStringLiteral("en"));
 }
 
 void Vantory::Switch_Language_Text(bool chinese)
@@ -106,6 +108,10 @@ void Vantory::Switch_Language_Text(bool chinese)
     // The lumen chart's axis name is the same in both languages; it has no title.
     ui->widget_constlumen->setTitle(QString());
     ui->widget_constlumen->setY_Name(QStringLiteral("level"));
+    // Batch counts and a record problem follow the language like the tips.
+    if (m_batch.shown)
+        showBatchCounts();
+    showRecordProblem();
 
     if (!m_engine->Detection_Usb_Statue(0)) {
         // Only the words change here; the label keeps the colour it had.

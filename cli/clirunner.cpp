@@ -5,6 +5,7 @@
 #include "model/configfile.h"
 #include "model/currents.h"
 #include "model/devicereport.h"
+#include "model/productionrecord.h"
 #include "model/tagfields.h"
 #include "readers/feigworker.h"
 #include "readers/feusbapi.h"
@@ -147,6 +148,27 @@ class Session
         QObject::connect(&m_engine, &TagEngine::notice,
                          [this](const QString& text, int) { m_notices.append(text); });
         QObject::connect(&m_engine, &TagEngine::beepFinished, [this] { m_beepDone = true; });
+        if (!env.recordDir.isEmpty()) {
+            // Writes and auto writes go into the same production record as the window's.
+            m_record = std::make_unique<record::Writer>(env.recordDir);
+            QObject::connect(m_record.get(), &record::Writer::failed,
+                             [this](const QString& folder, const QString& reason) {
+                                 *m_env.err << "vantory-cli: production record not written in "
+                                            << folder << ": " << reason << "\n";
+                                 m_env.err->flush();
+                             });
+            QObject::connect(&m_engine, &TagEngine::operationFinished,
+                             [this](const record::Outcome& outcome) {
+                                 m_record->append(record::entryFor(
+                                     outcome, QStringLiteral("vantory-cli " VANTORY_VERSION)));
+                             });
+        }
+    }
+
+    ~Session()
+    {
+        if (m_record)
+            m_record->drain();
     }
 
     TagImage& image() { return m_image; }
@@ -256,6 +278,7 @@ class Session
     bool m_noReader = false;
     bool m_beepDone = false;
     std::function<void(uint8_t)> m_onTip;
+    std::unique_ptr<record::Writer> m_record;
 };
 
 // ------------------------------------------------------------------ argument helpers
@@ -659,6 +682,8 @@ int run(const QStringList& args, Environment& env)
     std::unique_ptr<SimFeig> feig;
     Environment local = env;
     if (p.parser.isSet(p.simulate) && !env.hid && !env.feusb) {
+        // Simulated drivers are no production; they leave the record alone.
+        local.recordDir.clear();
         field = std::make_unique<ReaderField>();
         r321 = std::make_unique<SimR321>(field.get());
         feig = std::make_unique<SimFeig>(field.get());

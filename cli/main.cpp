@@ -1,4 +1,5 @@
 #include "cli/clirunner.h"
+#include "model/productionrecord.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -26,7 +27,8 @@ int main(int argc, char* argv[])
     if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
         qputenv("QT_LOGGING_RULES", "*.debug=false");
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("vantory-cli"));
+    // The same name as the window's program, so that both keep one production record.
+    QCoreApplication::setApplicationName(QStringLiteral("vantory"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VANTORY_VERSION));
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
@@ -37,6 +39,7 @@ int main(int argc, char* argv[])
     env.out = &out;
     env.err = &err;
     env.interrupted = &g_interrupted;
+    env.recordDir = record::defaultFolder();
     const int rc = cli::run(QCoreApplication::arguments().mid(1), env);
     out.flush();
     err.flush();

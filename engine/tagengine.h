@@ -4,9 +4,11 @@
 #include "engine/commandstate.h"
 #include "engine/replies.h"
 #include "engine/stalereplyguard.h"
+#include "model/productionrecord.h"
 #include "model/tagimage.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QVector>
@@ -84,6 +86,9 @@ class TagEngine : public QObject
     uint8_t chipCode() const { return chip_code; }
     /// UID of the last tag, most significant byte first (all zero before any tag).
     QByteArray uidMsbFirst() const;
+    /// Names the template of later writes: a configuration file opened (a Read names
+    /// the driver read).
+    void setTemplateSource(const QString& source) { m_template_source = source; }
     /// True while no sequence and no beep runs.
     bool idle() const { return m_cmd.cmd_type == 0 && beep_pattern == 0; }
     myhid* hidLink() const { return m_myhid; }
@@ -107,6 +112,10 @@ class TagEngine : public QObject
     void autoWriteSwitched(bool on);
     /// The reader has answered the last command of a beep: the beeper is off.
     void beepFinished();
+    /// A Read or Write action has passed the reader guard and starts.
+    void actionStarted();
+    /// Every Write and auto-write operation, once, when its outcome is known.
+    void operationFinished(const record::Outcome& outcome);
 
   public slots:
     // sequencer
@@ -173,17 +182,23 @@ class TagEngine : public QObject
     void Beep_Recevie();
 
   private:
-    // The tips the engine gives: each hands its text's code to the host.
-    void Tip_No_Device(bool state) { emit resultTip(1, state); }
-    void Tip_Device_Different(bool state) { emit resultTip(2, state); }
-    void Tip_Read_Succeed(bool state) { emit resultTip(3, state); }
-    void Tip_Read_Failed(bool state) { emit resultTip(4, state); }
-    void Tip_Write_Succeed(bool state) { emit resultTip(5, state); }
-    void Tip_Write_Failed(bool state) { emit resultTip(6, state); }
-    void Tip_GetUID_Succeed(bool state) { emit resultTip(7, state); }
-    void Tip_No_ISO15693(bool state) { emit resultTip(8, state); }
-    void Tip_NoLabel(bool state) { emit resultTip(9, state); }
-    void Tip_OpenScan(bool state) { emit resultTip(10, state); }
+    // The tips the engine gives: each hands its text's code to the host, and the tip the
+    // user sees decides the outcome of the operation under way.
+    void showTip(uint8_t code, bool state)
+    {
+        emit resultTip(code, state);
+        noteResultTip(code);
+    }
+    void Tip_No_Device(bool state) { showTip(1, state); }
+    void Tip_Device_Different(bool state) { showTip(2, state); }
+    void Tip_Read_Succeed(bool state) { showTip(3, state); }
+    void Tip_Read_Failed(bool state) { showTip(4, state); }
+    void Tip_Write_Succeed(bool state) { showTip(5, state); }
+    void Tip_Write_Failed(bool state) { showTip(6, state); }
+    void Tip_GetUID_Succeed(bool state) { showTip(7, state); }
+    void Tip_No_ISO15693(bool state) { showTip(8, state); }
+    void Tip_NoLabel(bool state) { showTip(9, state); }
+    void Tip_OpenScan(bool state) { showTip(10, state); }
     void Tip_Feig_Connect_Succeed(bool state) { emit linkTip(LinkTip::FeigConnected, state); }
     void Tip_R321_Conncect_Succeed(bool state) { emit linkTip(LinkTip::R321Connected, state); }
     void Tip_R321_Select_Device(bool state) { emit linkTip(LinkTip::SelectDevice, state); }
@@ -218,6 +233,15 @@ class TagEngine : public QObject
     // (image copies, bank buffer, UIDs), else empty; the pointer slots go through it.
     QByteArray ownBytes(const uint8_t* p, int n) const;
     void writeBlocks(const QByteArray& id, uint8_t block, const QByteArray& data, uint8_t count);
+    // The Write or auto-write operation under way, reported once through operationFinished.
+    bool m_op_pending = false;
+    record::Outcome m_op;
+    QElapsedTimer m_op_clock;
+    QString m_template_source; // UID of the driver read last, or the file opened
+    void beginOperation(record::Operation operation);
+    void finishOperation(record::Result result);
+    void noteResultTip(uint8_t code);
+
     // auto write: the UIDs of the last inventory of the loop in reader order.
     void takeAutoScanInventory();
     void selectScanTag(const QByteArray& id);

@@ -71,6 +71,7 @@ void TagEngine::AutoWriteProcess()
             model_len = kModelLength;
             model_offset = kModelOffset;
             Control_RW(SeqCode::ReadModel, 1);
+            beginOperation(record::Operation::AutoWrite);
             suppress_success_beep = 1;
             scan_request = 0;
         }

@@ -202,6 +202,8 @@ void TagEngine::FE_Analyse_Receive_Data(QByteArray data)
         dropUnreadableReply(reply.kind);
         return;
     }
+    // Taken before the guard lets the reply answer the command.
+    const bool sequenceWaited = m_reply_guard.inFlight();
     if (m_reply_guard.dropReply(reply.kind)) {
         qCDebug(lcEngine) << "late reply of an abandoned sequence dropped";
         return;
@@ -237,7 +239,9 @@ void TagEngine::FE_Analyse_Receive_Data(QByteArray data)
         }
         break;
     case Kind::NoTag:
-        if (auto_scan) {
+        // Quiet only for the loop's own inventory: a driver taken away in the middle of
+        // its model read or write is a failure the operator must hear about.
+        if (auto_scan && !sequenceWaited) {
             uid.fill(0);
             tag_index = 0;
             m_handled_tags.clear();
@@ -399,6 +403,9 @@ void TagEngine::takeReadData(const QByteArray& blocks)
         tagfields::loadReadData(m_image, data, m_cmd.readcnt, chip_code);
     if (manual_read) {
         manual_read = 0;
+        // The template of later writes is this driver's configuration.
+        m_template_source = QString::fromLatin1(
+            (reader_type == 2 ? uidReversedBytes() : uidBytes()).toHex().toUpper());
         const QByteArray field = tagfields::modelNameField(m_image);
         model_snapshot.fill(0);
         std::copy_n(field.constBegin(), std::min<int>(field.size(), model_snapshot.size()),

@@ -134,6 +134,9 @@ void TagEngine::startRead()
 {
     if (!Detection_Usb_Statue(1))
         return;
+    emit actionStarted();
+    // A Write still under way is abandoned by the read.
+    finishOperation(record::Result::WriteFailed);
     Control_RW(SeqCode::Read, 7);
     manual_read = 1;
     m_cmd.read_data.clear();
@@ -242,6 +245,7 @@ void TagEngine::onReplyOverdue()
     m_reply_guard.giveUp();
     m_cmd.send_enable = 0;
     m_cmd.ack = 0;
+    finishOperation(record::Result::ReaderLost);
     Failed_State(QStringLiteral("<操作失败：阅读器无回复>"));
     showFailureTipFor(awaited);
 }

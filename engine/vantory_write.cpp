@@ -59,12 +59,16 @@ void TagEngine::startWrite()
 {
     if (!Detection_Usb_Statue(1))
         return;
+    emit actionStarted();
     // The configuration in the window must be for the model that was read last.
     const QByteArray model = tagfields::modelNameField(m_image);
     const QByteArray snapshot(reinterpret_cast<const char*>(model_snapshot.data()),
                               static_cast<int>(model_snapshot.size()));
     if (model != snapshot) {
         emit notice(enginetext::ModelsInconsistent.pick(lang_cn()), kNoticeMs);
+        beginOperation(record::Operation::Write);
+        m_op.foundModel = snapshot;
+        finishOperation(record::Result::OtherModel);
         return;
     }
     Control_RW(SeqCode::WriteDrive, 0);
@@ -72,6 +76,7 @@ void TagEngine::startWrite()
         Select_Auto_Write(4);
     else if (chip_code == tagfields::ChipP)
         Select_Auto_Write(1);
+    beginOperation(record::Operation::Write);
 }
 
 void TagEngine::Write_BlOCK_NUM(uint8_t* uid, uint8_t block_addr, uint8_t* data, uint8_t datalenth)

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QSaveFile>
 
@@ -41,27 +42,39 @@ QString Vantory::chooseConfigFile(FileDialogMode mode, const QString& caption,
                                   const QString& proposedName)
 {
     const QString filter = configfile::fileFilter();
+    // Both dialogs start in the folder of the last file opened or saved.
+    const QString start = m_config_folder.isEmpty() || proposedName.isEmpty()
+                              ? m_config_folder + proposedName
+                              : QDir(m_config_folder).filePath(proposedName);
+    QString path;
+    if (m_file_dialog_hook) {
+        path = m_file_dialog_hook(mode, caption, proposedName, filter);
+    } else if (mode == FileDialogMode::Open) {
+        path = QFileDialog::getOpenFileName(this, caption, start, filter);
+    } else {
+        QFileDialog dialog(this, caption, start, filter);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setDefaultSuffix(QStringLiteral("bin"));
+        if (dialog.exec() == QDialog::Accepted) {
+            const QString chosen = dialog.selectedFiles().value(0);
+            path = configfile::withBinSuffix(chosen);
+            // The dialog asked about replacing the name typed, not the one saved.
+            if (path != chosen && QFile::exists(path) &&
+                QMessageBox::question(
+                    this, caption,
+                    kReplaceFile.pick(lang_cn).arg(QDir::toNativeSeparators(path))) !=
+                    QMessageBox::Yes)
+                path.clear();
+        }
+    }
     // A saved name must end in ".bin", or Open's filter hides the file. The dialogs add it
     // only to names without any dot, and a model name such as "...-1.5A" has one.
-    if (m_file_dialog_hook) {
-        const QString path = m_file_dialog_hook(mode, caption, proposedName, filter);
-        return mode == FileDialogMode::Save ? configfile::withBinSuffix(path) : path;
+    if (mode == FileDialogMode::Save)
+        path = configfile::withBinSuffix(path);
+    if (!path.isEmpty()) {
+        m_config_folder = QFileInfo(path).absolutePath();
+        rememberSetting(QStringLiteral("configFolder"), m_config_folder);
     }
-    if (mode == FileDialogMode::Open)
-        return QFileDialog::getOpenFileName(this, caption, QString(), filter);
-    QFileDialog dialog(this, caption, proposedName, filter);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setDefaultSuffix(QStringLiteral("bin"));
-    if (dialog.exec() != QDialog::Accepted)
-        return QString();
-    const QString chosen = dialog.selectedFiles().value(0);
-    const QString path = configfile::withBinSuffix(chosen);
-    // The dialog asked about replacing the name typed, not the one saved.
-    if (path != chosen && QFile::exists(path) &&
-        QMessageBox::question(this, caption,
-                              kReplaceFile.pick(lang_cn).arg(QDir::toNativeSeparators(path))) !=
-            QMessageBox::Yes)
-        return QString();
     return path;
 }
 
@@ -76,6 +89,11 @@ void Vantory::on_actionOpen_BIN_configure_triggered()
     const QString path = chooseConfigFile(FileDialogMode::Open, kOpenCaption, QString());
     if (path.isEmpty())
         return; // cancelled
+    openConfigFile(path);
+}
+
+void Vantory::openConfigFile(const QString& path)
+{
     const QString shownName = QDir::toNativeSeparators(path);
 
     QFile file(path);
@@ -105,6 +123,7 @@ void Vantory::on_actionOpen_BIN_configure_triggered()
     }
     if (result.repaired)
         showCloCorrectionNotice();
+    m_engine->setTemplateSource(QFileInfo(path).fileName());
 
     Update_Bank_Buff();
     Update_Product_Info();

@@ -20,6 +20,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QSettings>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QTextLayout>
@@ -37,6 +38,7 @@ struct VantoryProbe {
     static ConnectionConfig* connectionDialog(Vantory& w) { return w.m_connection_dialog; }
     static AboutUsDialog* aboutDialog(Vantory& w) { return w.m_about_dialog; }
     static const TagImage& image(Vantory& w) { return w.m_image; }
+    static QString configFolder(Vantory& w) { return w.m_config_folder; }
 };
 
 namespace
@@ -106,6 +108,9 @@ class TstLanguage : public QObject
     void captions_followLanguage_data();
     void captions_followLanguage();
     void aboutRightsLine_followsLanguage();
+    void aboutRecordFolder_linkFollowsLanguage();
+    void settings_restoredInNextRun_data();
+    void settings_restoredInNextRun();
     void englishOnlyTexts_stay();
     void firmwareCaption_correctedByRoundTrip();
     void lumenChart_redrawnWithoutTitle();
@@ -321,6 +326,74 @@ void TstLanguage::aboutRightsLine_followsLanguage()
     QVERIFY(hasHan(chinese));
     trigger();
     QCOMPARE(rights->text(), start);
+}
+
+void TstLanguage::aboutRecordFolder_linkFollowsLanguage()
+{
+    AboutUsDialog* about = VantoryProbe::aboutDialog(*m_w);
+    auto* records = child<QLabel>(about, QStringLiteral("label_Records"));
+    QVERIFY(records->isHidden()); // no record kept, nothing to show
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("records"));
+    m_w->setRecordFolder(folder);
+    QVERIFY(!records->isHidden());
+    QVERIFY(QFileInfo(folder).isDir()); // the link opens an existing folder
+    QVERIFY(records->openExternalLinks());
+    const QString link = QStringLiteral("href=\"%1\"").arg(QUrl::fromLocalFile(folder).toString());
+    const QString shots = qEnvironmentVariable("VANTORY_SHOTS_DIR");
+    for (const bool chinese : {false, true}) {
+        QVERIFY2(records->text().contains(link), qPrintable(records->text()));
+        QVERIFY(records->text().startsWith(chinese ? QStringLiteral("生产记录：")
+                                                   : QStringLiteral("Production records:")));
+        if (!shots.isEmpty()) {
+            about->show();
+            QTest::qWait(50);
+            about->grab().save(QDir(shots).filePath(chinese ? "about-zh.png" : "about-en.png"));
+            about->hide();
+        }
+        trigger();
+    }
+}
+
+// The language, the folder of the last configuration file and the reader choice are
+// there again in the next run.
+void TstLanguage::settings_restoredInNextRun_data()
+{
+    QTest::addColumn<int>("lang");
+    QTest::addColumn<int>("reader");
+    QTest::newRow("Chinese, CHENKON") << 1 << 1;
+    QTest::newRow("English, FEIG") << 0 << 0;
+}
+
+void TstLanguage::settings_restoredInNextRun()
+{
+    QFETCH(int, lang);
+    QFETCH(int, reader);
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("settings.ini"));
+    m_w->useSettings(std::make_unique<QSettings>(ini, QSettings::IniFormat));
+    trigger(lang ? 1 : 2);
+    auto* dialog = VantoryProbe::connectionDialog(*m_w);
+    auto* combo = child<QComboBox>(dialog, QStringLiteral("comboBox_Reader"));
+    combo->setCurrentIndex(reader);
+    child<QPushButton>(dialog, QStringLiteral("pushButton_Connect"))->click();
+    const QString configs = dir.filePath(QStringLiteral("configs"));
+    QVERIFY(QDir().mkpath(configs));
+    m_w->setFileDialogHook([&](Vantory::FileDialogMode, const QString&, const QString& name,
+                               const QString&) { return QDir(configs).filePath(name); });
+    child<QAction>(m_w.get(), QStringLiteral("actionSave_BIN_configure"))->trigger();
+    QCOMPARE(QDir(configs).entryList(QDir::Files).size(), 1);
+
+    cleanup();
+    init();
+    QCOMPARE(int(VantoryProbe::langCn(*m_w)), 0);
+    m_w->useSettings(std::make_unique<QSettings>(ini, QSettings::IniFormat));
+    QCOMPARE(int(VantoryProbe::langCn(*m_w)), lang);
+    QCOMPARE(link()->text(), lang ? QStringLiteral("请选择USB设备")
+                                  : QStringLiteral("Please selcet usb device"));
+    dialog = VantoryProbe::connectionDialog(*m_w);
+    QCOMPARE(child<QComboBox>(dialog, QStringLiteral("comboBox_Reader"))->currentIndex(), reader);
+    QCOMPARE(VantoryProbe::configFolder(*m_w), configs);
 }
 
 void TstLanguage::englishOnlyTexts_stay()

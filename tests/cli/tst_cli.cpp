@@ -20,6 +20,7 @@ struct Cli {
     SimFeig feig{&field};
     QString out;
     QString err;
+    QString recordDir;
 
     int run(const QStringList& args, bool cycle = false)
     {
@@ -33,6 +34,7 @@ struct Cli {
         env.field = cycle ? &field : nullptr;
         env.out = &o;
         env.err = &e;
+        env.recordDir = recordDir;
         return cli::run(args, env);
     }
 };
@@ -105,10 +107,17 @@ void TstCli::autoWrite_countThree()
     f.write(demodrivers::memory(demodrivers::Kind::Dt8));
     f.close();
     Cli c;
+    c.recordDir = dir.filePath(QStringLiteral("records"));
     c.field.layTag(demodrivers::makeTag(demodrivers::Kind::Dt8, 9));
     QCOMPARE(c.run({"auto-write", config, "--count", "3"}, true), int(cli::Ok));
     QCOMPARE(c.out.count(QStringLiteral("  written")), 3);
     QVERIFY(c.out.contains(QStringLiteral("3/3")));
+    // The production record has the three drivers, as the window would write them.
+    const QStringList files = QDir(c.recordDir).entryList(QDir::Files);
+    QCOMPARE(files.size(), 1);
+    const QString csv = QString::fromUtf8(fileBytes(QDir(c.recordDir).filePath(files.first())));
+    QCOMPARE(csv.count(QStringLiteral(",Auto write,")), 3);
+    QCOMPARE(csv.count(QStringLiteral(",Written,")), 3);
 }
 
 void TstCli::failures_exitCodes_data()

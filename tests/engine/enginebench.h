@@ -109,6 +109,10 @@ struct VantoryProbe {
         w.m_engine->Write_BlOCK_NUM(id, block, data, n);
     }
     static void connectR321(Vantory& w) { w.connectR321(); }
+    static QLabel* statusBatch(Vantory& w) { return w.status_batch; }
+    static QLabel* statusRecord(Vantory& w) { return w.status_record; }
+    static record::Writer* recordWriter(Vantory& w) { return w.m_record; }
+    static QString& templateSource(Vantory& w) { return w.m_engine->m_template_source; }
 };
 
 namespace enginetest

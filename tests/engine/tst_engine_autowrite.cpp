@@ -6,7 +6,9 @@
 
 #include "model/tagfields.h"
 
+#include <QFile>
 #include <QIcon>
+#include <QTemporaryDir>
 
 using namespace enginetest;
 
@@ -87,6 +89,8 @@ class TstEngineAutoWrite : public QObject
     void failureClearsBeepSuppression();
     void timeFromLayingToBeep_withLatency_data() { addReaders(); }
     void timeFromLayingToBeep_withLatency();
+    void batchOfFive_recordedAndCounted_data();
+    void batchOfFive_recordedAndCounted();
 };
 
 void TstEngineAutoWrite::toggle_iconsActionsAndState()
@@ -503,3 +507,105 @@ void TstEngineAutoWrite::timeFromLayingToBeep_withLatency()
 
 QTEST_MAIN(TstEngineAutoWrite)
 #include "tst_engine_autowrite.moc"
+
+void TstEngineAutoWrite::batchOfFive_recordedAndCounted_data()
+{
+    QTest::addColumn<int>("reader");
+    QTest::addColumn<bool>("writable");
+    QTest::newRow("R321") << int(R321) << true;
+    QTest::newRow("FEIG") << int(Feig) << true;
+    QTest::newRow("R321, record folder unwritable") << int(R321) << false;
+}
+
+// Three drivers written, one of another model, one taken away mid-write: five lines in
+// the day's record and the counts 3/1/1. An unwritable record is reported once and the
+// batch goes on at the same pace.
+void TstEngineAutoWrite::batchOfFive_recordedAndCounted()
+{
+    QFETCH(int, reader);
+    QFETCH(bool, writable);
+    Bench b;
+    QVERIFY(loadConfiguration(b, reader, 520));
+    QTemporaryDir dir;
+    QFile blocker(dir.filePath(QStringLiteral("file")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    // Below a plain file no folder can be made, whoever runs the test.
+    const QString folder = writable ? dir.path() : blocker.fileName() + QStringLiteral("/records");
+    b.win().setRecordFolder(folder);
+    int failures = 0;
+    QObject::connect(VantoryProbe::recordWriter(b.win()), &record::Writer::failed,
+                     [&failures] { ++failures; });
+    QVector<record::Outcome> outcomes;
+    QObject::connect(&VantoryProbe::engine(b.win()), &TagEngine::operationFinished,
+                     [&outcomes](const record::Outcome& o) { outcomes << o; });
+    b.trigger("actionAuto_Write");
+    QTRY_COMPARE(VantoryProbe::statusBatch(b.win())->text(),
+                 QStringLiteral("Batch: 0 written, 0 failed, 0 other model"));
+
+    using demodrivers::Kind;
+    const QVector<Kind> kinds{Kind::Dt8, Kind::OtherModel, Kind::Dt8, Kind::Dt8, Kind::Dt8};
+    QVector<std::shared_ptr<VirtualTag>> tags;
+    for (int i = 0; i < kinds.size(); ++i) {
+        tags << demodrivers::makeTag(kinds.at(i), 90 + i);
+        QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoDevice);
+        b.field.layTag(tags.last());
+        if (i == 3)
+            b.field.removeTagsAfter(5); // inventory, model read, then part of the writes
+        QTRY_COMPARE_WITH_TIMEOUT(outcomes.size(), i + 1, 5000);
+        QVERIFY(waitBeeps(b, 0));
+        b.field.removeTag(tags.last()->uidMsbFirst());
+        // VANTORY_SHOTS_DIR keeps the status bar in the middle of the batch, both languages.
+        const QString shots = qEnvironmentVariable("VANTORY_SHOTS_DIR");
+        if (i == 2 && !shots.isEmpty() && reader == R321 && writable) {
+            b.win().show();
+            for (const char* name : {"batch-en.png", "batch-zh.png"}) {
+                QTest::qWait(100);
+                b.win().grab().save(QDir(shots).filePath(QString::fromLatin1(name)));
+                b.trigger("actionLanguage");
+            }
+        }
+    }
+    QCOMPARE(VantoryProbe::statusBatch(b.win())->text(),
+             QStringLiteral("Batch: 3 written, 1 failed, 1 other model"));
+    // Switched off, the counts stay until the next Read or Write, in the chosen language.
+    b.trigger("actionAuto_Write");
+    b.trigger("actionLanguage");
+    QCOMPARE(VantoryProbe::statusBatch(b.win())->text(),
+             QStringLiteral("本批：已写入 3，失败 1，其他机型 1"));
+    b.trigger("actionLanguage");
+    for (const record::Outcome& o : outcomes)
+        QVERIFY2(o.durationMs < 3000, qPrintable(QString::number(o.durationMs)));
+
+    VantoryProbe::recordWriter(b.win())->drain();
+    QFile file(QDir(folder).filePath(record::fileName(QDate::currentDate())));
+    if (!writable) {
+        QCOMPARE(failures, 1);
+        QVERIFY(!VantoryProbe::statusRecord(b.win())->isHidden());
+        QVERIFY(VantoryProbe::statusRecord(b.win())->text().contains(QStringLiteral("records")));
+        QVERIFY(!file.exists());
+        return;
+    }
+    QCOMPARE(failures, 0);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray all = file.readAll();
+    QVERIFY(all.startsWith("\xEF\xBB\xBF" + record::headerLine()));
+    QList<QByteArray> lines = all.mid(3).split('\n');
+    QCOMPARE(lines.takeLast(), QByteArray()); // every line ends with CRLF
+    QCOMPARE(lines.size(), 6);
+    const QStringList results{"Written", "Other model refused", "Written", "No tag response",
+                              "Written"};
+    for (int i = 0; i < 5; ++i) {
+        const QStringList cols = QString::fromUtf8(lines.at(i + 1).trimmed()).split(',');
+        QCOMPARE(cols.size(), record::columnNames().size());
+        QCOMPARE(cols.at(2), QString(reader == R321 ? "R321" : "FEIG"));
+        QCOMPARE(cols.at(3), QStringLiteral("Auto write"));
+        QCOMPARE(cols.at(4), QString::fromLatin1(tags.at(i)->uidMsbFirst().toHex().toUpper()));
+        QCOMPARE(cols.at(14), results.at(i));
+        QCOMPARE(cols.at(10), i == 1 ? QString() : QStringLiteral("520"));
+        QCOMPARE(cols.at(7), QString(tagfields::modelName(i == 1 ? [&] {
+            TagImage t;
+            std::copy_n(tags.at(1)->memory().constBegin(), 512, t.image_v2.begin());
+            return t;
+        }() : VantoryProbe::image(b.win()))));
+    }
+}

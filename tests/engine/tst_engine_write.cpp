@@ -120,8 +120,21 @@ void TstEngineWrite::writePTag_eightCommands_tagHoldsDriveArea()
     QVERIFY(readTag(b, tag));
 
     currentWidget(b, 1)->setValue(420);
+    QVector<record::Outcome> outcomes;
+    QObject::connect(&VantoryProbe::engine(b.win()), &TagEngine::operationFinished,
+                     [&outcomes](const record::Outcome& o) { outcomes << o; });
     b.trigger("actionWrite");
     QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+    // One outcome for the record: the driver read is the template, the UID most
+    // significant byte first whatever the reader's order.
+    QCOMPARE(outcomes.size(), 1);
+    const record::Entry line = record::entryFor(outcomes.first(), QStringLiteral("Vantory"));
+    QCOMPARE(line.operation, QStringLiteral("Write"));
+    QCOMPARE(line.result, QStringLiteral("Written"));
+    QCOMPARE(line.uid, QString::fromLatin1(tag->uidMsbFirst().toHex().toUpper()));
+    QCOMPARE(line.source, line.uid);
+    QCOMPARE(line.currents, QStringLiteral("420"));
+    QCOMPARE(line.tagKind, QStringLiteral("P"));
 
     QCOMPARE(describeCommands(b.field), driveAreaWrites());
     const TagImage& image = VantoryProbe::image(b.win());

@@ -33,6 +33,10 @@ void TstFaultsWrite::faultMidWrite_toldOnce_nextWriteWorks()
     tag->setMemory(original.left(256) + QByteArray(256, '\0'));
 
     Watch watch(b.win());
+    QStringList recorded; // the production record's result of each operation
+    QObject::connect(&VantoryProbe::engine(b.win()), &TagEngine::operationFinished, [&](const record::Outcome& o) {
+        recorded << record::resultText(o.result);
+    });
     b.plan.arm(kWriteTarget);
     b.trigger("actionWrite");
     const QByteArray prepared = imageBytes(b.image());
@@ -66,6 +70,18 @@ void TstFaultsWrite::faultMidWrite_toldOnce_nextWriteWorks()
     }
     QCOMPARE(tag->memory().mid(256), bytes(b.image().bank_buffer, 256, 256));
     QCOMPARE(tag->memory().left(256), original.left(256));
+    // The record holds one line per write: the interrupted one with its cause, then the
+    // one that went through.
+    QString cause = QStringLiteral("Write failed"); // unreadable, or abandoned by a new Write
+    if (kind == Fault::Unplugged || kind == Fault::NoReply || kind == Fault::Hung ||
+        (kind == Fault::WrongProtocol && reader == R321)) // an R321 frame it cannot take
+        cause = QStringLiteral("Reader lost");
+    else if (kind == Fault::TagRemoved || kind == Fault::FailingStatus)
+        cause = QStringLiteral("No tag response");
+    const QStringList expected = kind == Fault::Duplicated
+                                     ? QStringList{QStringLiteral("Written")}
+                                     : QStringList{cause, QStringLiteral("Written")};
+    QCOMPARE(recorded, expected);
 }
 
 void TstFaultsWrite::feigWorker_reportsEveryRequestDone_afterItsReply()

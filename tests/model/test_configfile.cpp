@@ -3,6 +3,7 @@
 #include "model/codecs.h"
 #include "model/configfile.h"
 #include "model/constlumen.h"
+#include "model/productionrecord.h"
 #include "model/tagfields.h"
 #include "model/tagimage.h"
 
@@ -64,6 +65,8 @@ class TestConfigFile : public QObject
     void load_extraBytes_areIgnored();
     void load_damagedFiles_data();
     void load_damagedFiles();
+    void recordLine_data();
+    void recordLine();
 };
 
 void TestConfigFile::proposedName_data()
@@ -286,4 +289,58 @@ void TestConfigFile::load_damagedFiles()
 }
 
 QTEST_APPLESS_MAIN(TestConfigFile)
+// One production-record line per outcome: RFC 4180 quoting, the UID most significant
+// byte first, the currents only when the drive area went out.
+void TestConfigFile::recordLine_data()
+{
+    QTest::addColumn<int>("result");
+    QTest::addColumn<bool>("driveArea");
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("expected");
+    const QString head = QStringLiteral("2026-03-05T14:07:09+08:00,Vantory 1.1.2,R321,Write,"
+                                        "E0045001020304AA,P,2,");
+    QTest::newRow("written") << int(record::Result::Written) << true << "AB12EF"
+                             << head + "ABC-1,0,0-0,520,on,2700-6500,AB12EF,Written,812";
+    QTest::newRow("quoted source") << int(record::Result::NoTagResponse) << true
+                                   << "灯具,\"新\".bin"
+                                   << head + "ABC-1,0,0-0,520,on,2700-6500,\"灯具,\"\"新\"\".bin\","
+                                             "No tag response,812";
+    QTest::newRow("8 tag, product area only") << int(record::Result::WriteFailed) << false << ""
+                                              << head + "ABC-1,0,0-0,,,,,Write failed,812";
+    QTest::newRow("other model") << int(record::Result::OtherModel) << true << ""
+                                 << head + "XYZ-9,,,,,,,Other model refused,812";
+}
+
+void TestConfigFile::recordLine()
+{
+    QFETCH(int, result);
+    QFETCH(bool, driveArea);
+    QFETCH(QString, source);
+    QFETCH(QString, expected);
+    record::Outcome o;
+    o.started = QDateTime(QDate(2026, 3, 5), QTime(14, 7, 9), Qt::OffsetFromUTC, 8 * 3600);
+    o.readerType = 2;
+    o.uidMsbFirst = QByteArray::fromHex("E0045001020304AA");
+    o.chipCode = tagfields::ChipP;
+    QByteArray image(512, '\0');
+    image[183] = 2;
+    image.replace(195, 5, "ABC-1");
+    image[264] = 0x02; // 520 mA
+    image[265] = 0x08;
+    image[267] = 1;
+    image[302] = 0x19; // 6500 K coolest, 2700 K warmest
+    image[303] = 0x64;
+    image[304] = 0x0A;
+    image[305] = 0x8C;
+    o.image = image;
+    o.driveAreaSent = driveArea;
+    o.foundModel = QByteArray("XYZ-9").leftJustified(32, '\0');
+    o.templateSource = source;
+    o.result = static_cast<record::Result>(result);
+    o.durationMs = 812;
+    const record::Entry e = record::entryFor(o, QStringLiteral("Vantory 1.1.2"));
+    QCOMPARE(QString::fromUtf8(record::csvLine(e)), expected + QStringLiteral("\r\n"));
+    QCOMPARE(record::fileName(e.day), QStringLiteral("vantory-record-2026-03-05.csv"));
+}
+
 #include "test_configfile.moc"

@@ -5,6 +5,8 @@
 #include "widgets/myslider.h"
 
 #include <QDir>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QFileInfo>
 #include <QSpinBox>
 
@@ -44,6 +46,8 @@ class TestWindowConfigFile : public QObject
     void save_writeFailure_reportedOldFileIntact();
     void save_failureInChinese();
     void cancelledDialogs_silent();
+    void drop_opensAsReadFile_data();
+    void drop_opensAsReadFile();
 
   private:
     std::unique_ptr<panels::Bench> m_b;
@@ -430,4 +434,48 @@ void TestWindowConfigFile::cancelledDialogs_silent()
 }
 
 QTEST_MAIN(TestWindowConfigFile)
+// A file dropped on the window: one .bin file opens as Read File does, with the same
+// checks and messages; anything else is not taken.
+void TestWindowConfigFile::drop_opensAsReadFile_data()
+{
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QString>("box");
+    QTest::newRow(".bin") << QStringList{"dt8.bin"} << 512 << true << QString();
+    QTest::newRow(".BIN") << QStringList{"DT8.BIN"} << 512 << true << QString();
+    QTest::newRow("short .bin") << QStringList{"short.bin"} << 100 << true
+                                << QStringLiteral("only 100 bytes");
+    QTest::newRow(".txt") << QStringList{"dt8.txt"} << 512 << false << QString();
+    QTest::newRow("two files") << QStringList{"a.bin", "b.bin"} << 512 << false << QString();
+}
+
+void TestWindowConfigFile::drop_opensAsReadFile()
+{
+    QFETCH(QStringList, names);
+    QFETCH(int, size);
+    QFETCH(bool, accepted);
+    QFETCH(QString, box);
+    const QByteArray dt8 = demodrivers::memory(demodrivers::Kind::Dt8);
+    QList<QUrl> urls;
+    for (const QString& name : names)
+        urls << QUrl::fromLocalFile(b().writeFile(name, dt8.left(size)));
+    QMimeData mime;
+    mime.setUrls(urls);
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&b().win(), &enter);
+    QCOMPARE(enter.isAccepted(), accepted);
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&b().win(), &drop);
+
+    QVERIFY(b().dialogs.isEmpty());
+    QCOMPARE(b().boxes.size(), box.isEmpty() ? 0 : 1);
+    if (!box.isEmpty())
+        QVERIFY2(b().boxes.first().contains(box), qPrintable(b().boxes.first()));
+    const bool loaded = accepted && box.isEmpty();
+    const auto& v2 = b().image().image_v2;
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(v2.data()), 256) == dt8.left(256), loaded);
+    QCOMPARE(b().text("labelDeviceType") == QStringLiteral("DT8"), loaded);
+}
+
 #include "test_window_configfile.moc"

@@ -1,0 +1,266 @@
+#include "model/productionrecord.h"
+
+#include "model/tagfields.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+#include <QThread>
+#include <algorithm>
+#include <cstdlib>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+namespace record
+{
+
+QString resultText(Result result)
+{
+    switch (result) {
+    case Result::Written:
+        return QStringLiteral("Written");
+    case Result::WriteFailed:
+        return QStringLiteral("Write failed");
+    case Result::NoTagResponse:
+        return QStringLiteral("No tag response");
+    case Result::OtherModel:
+        return QStringLiteral("Other model refused");
+    case Result::ReaderLost:
+        return QStringLiteral("Reader lost");
+    }
+    return QString();
+}
+
+QString operationText(Operation operation)
+{
+    return operation == Operation::AutoWrite ? QStringLiteral("Auto write")
+                                             : QStringLiteral("Write");
+}
+
+namespace
+{
+
+uint16_t be16(const QByteArray& b, int at)
+{
+    return static_cast<uint16_t>(static_cast<uint8_t>(b.at(at)) << 8 |
+                                 static_cast<uint8_t>(b.at(at + 1)));
+}
+
+// The model name as the window shows it.
+QString modelText(const QByteArray& field)
+{
+    TagImage image;
+    std::copy_n(field.constBegin(), std::min<int>(field.size(), tagoffset::ModelNameSize),
+                image.image_v2.begin() + tagoffset::ModelName);
+    return tagfields::modelName(image);
+}
+
+// ISO 8601 with the offset always written out, also for UTC.
+QString isoWithOffset(const QDateTime& local)
+{
+    const int offset = local.offsetFromUtc();
+    const int minutes = std::abs(offset) / 60;
+    return local.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) +
+           QLatin1Char(offset < 0 ? '-' : '+') +
+           QStringLiteral("%1:%2")
+               .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+               .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
+} // namespace
+
+Entry entryFor(const Outcome& o, const QString& program)
+{
+    Entry e;
+    const QDateTime& local = o.started; // local time as the engine took it
+    e.time = isoWithOffset(local);
+    e.day = local.date();
+    e.program = program;
+    e.reader = o.readerType == 1   ? QStringLiteral("FEIG")
+               : o.readerType == 2 ? QStringLiteral("R321")
+                                   : QString();
+    e.operation = operationText(o.operation);
+    e.uid = QString::fromLatin1(o.uidMsbFirst.toHex().toUpper());
+    e.tagKind = o.chipCode == tagfields::ChipP     ? QStringLiteral("P")
+                : o.chipCode == tagfields::ChipPwm ? QStringLiteral("8")
+                                                   : QString();
+    e.source = o.templateSource;
+    e.result = resultText(o.result);
+    e.durationMs = QString::number(o.durationMs);
+
+    if (o.image.size() < TagImage::Size)
+        return e;
+    TagImage image;
+    std::copy_n(o.image.constBegin(), TagImage::Size, image.image_v2.begin());
+    image.image_legacy = image.image_v2;
+    const tagfields::ProductInfo product = tagfields::productInfo(image);
+    e.layout = image.isLayout2() ? QStringLiteral("2") : QStringLiteral("legacy");
+    // A refused driver is recorded with the model it carries, not the one it was refused for.
+    if (o.result == Result::OtherModel) {
+        // Nothing was written: the line names the model the driver carries.
+        e.model = o.foundModel.isEmpty() ? product.model : modelText(o.foundModel);
+        return e;
+    }
+    e.model = product.model;
+    e.gtin = product.gtin;
+    e.fixtureId = product.fixtureId;
+    if (!o.driveAreaSent)
+        return e;
+    // Layout 2 carries one current; the legacy layout one per channel.
+    const int channels = image.isLayout2() ? 1 : std::clamp<int>(o.channels, 1, 3);
+    QStringList currents;
+    for (int i = 0; i < channels; ++i)
+        currents << QString::number(be16(o.image, tagoffset::Current1 + 2 * i));
+    e.currents = currents.join(QLatin1Char('/'));
+    const tagfields::DriveInfo drive = tagfields::driveInfo(image);
+    e.constantLumen = drive.cloEnabled ? QStringLiteral("on") : QStringLiteral("off");
+    if (drive.cctCoolest != 0 || drive.cctWarmest != 0)
+        e.cctRange = QStringLiteral("%1-%2").arg(drive.cctWarmest).arg(drive.cctCoolest);
+    return e;
+}
+
+QString csvField(const QString& text)
+{
+    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
+        !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
+        return text;
+    QString quoted = text;
+    quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+QStringList columnNames()
+{
+    return {QStringLiteral("Time"),          QStringLiteral("Program"),
+            QStringLiteral("Reader"),        QStringLiteral("Operation"),
+            QStringLiteral("UID"),           QStringLiteral("Tag"),
+            QStringLiteral("Layout"),        QStringLiteral("Model"),
+            QStringLiteral("GTIN"),          QStringLiteral("Fixture ID"),
+            QStringLiteral("Currents (mA)"), QStringLiteral("Constant lumen"),
+            QStringLiteral("CCT range (K)"), QStringLiteral("Template source"),
+            QStringLiteral("Result"),        QStringLiteral("Duration (ms)")};
+}
+
+namespace
+{
+
+QByteArray joinLine(const QStringList& fields)
+{
+    QStringList quoted;
+    for (const QString& f : fields)
+        quoted << csvField(f);
+    return quoted.join(QLatin1Char(',')).toUtf8() + "\r\n";
+}
+
+} // namespace
+
+QByteArray headerLine()
+{
+    return joinLine(columnNames());
+}
+
+QByteArray csvLine(const Entry& e)
+{
+    return joinLine({e.time, e.program, e.reader, e.operation, e.uid, e.tagKind, e.layout, e.model,
+                     e.gtin, e.fixtureId, e.currents, e.constantLumen, e.cctRange, e.source,
+                     e.result, e.durationMs});
+}
+
+QString fileName(const QDate& day)
+{
+    return QStringLiteral("vantory-record-%1.csv").arg(day.toString(Qt::ISODate));
+}
+
+QString defaultFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
+           QStringLiteral("/records");
+}
+
+/// Lives on the writer's thread; every file operation happens here.
+class WriterWorker : public QObject
+{
+  public:
+    WriterWorker(Writer* owner, QString folder) : m_owner(owner), m_folder(std::move(folder)) {}
+
+    void write(const Entry& entry)
+    {
+        QString reason;
+        if (!QDir().mkpath(m_folder)) {
+            reason = QStringLiteral("cannot create the folder");
+        } else {
+            QFile file(QDir(m_folder).filePath(fileName(entry.day)));
+            if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+                reason = file.errorString();
+            } else {
+                // A new file starts with the byte-order mark, so that spreadsheet
+                // programs take the Chinese texts for UTF-8, and the column names.
+                QByteArray out;
+                if (file.size() == 0)
+                    out = QByteArray("\xEF\xBB\xBF") + headerLine();
+                out += csvLine(entry);
+                const bool ok = file.write(out) == out.size() && file.flush() && sync(file);
+                if (!ok)
+                    reason = file.errorString();
+            }
+        }
+        if (reason.isEmpty()) {
+            m_reported = false;
+            return;
+        }
+        if (m_reported)
+            return;
+        m_reported = true;
+        emit m_owner->failed(m_folder, reason);
+    }
+
+  private:
+    // A power cut must not take written lines with it.
+    static bool sync(QFile& file)
+    {
+#ifdef Q_OS_UNIX
+        return ::fsync(file.handle()) == 0;
+#else
+        Q_UNUSED(file);
+        return true;
+#endif
+    }
+
+    Writer* m_owner;
+    QString m_folder;
+    bool m_reported = false;
+};
+
+Writer::Writer(const QString& folder, QObject* parent)
+    : QObject(parent), m_folder(folder), m_thread(new QThread(this)),
+      m_worker(new WriterWorker(this, folder))
+{
+    m_thread->setObjectName(QStringLiteral("recordWriter"));
+    m_worker->moveToThread(m_thread);
+    m_thread->start(QThread::LowPriority);
+}
+
+Writer::~Writer()
+{
+    drain();
+    m_thread->quit();
+    m_thread->wait();
+    delete m_worker;
+}
+
+void Writer::append(const Entry& entry)
+{
+    WriterWorker* worker = m_worker;
+    QMetaObject::invokeMethod(
+        worker, [worker, entry] { worker->write(entry); }, Qt::QueuedConnection);
+}
+
+void Writer::drain()
+{
+    QMetaObject::invokeMethod(
+        m_worker, [] {}, Qt::BlockingQueuedConnection);
+}
+
+} // namespace record

@@ -1,0 +1,102 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDate>
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+#include <cstdint>
+
+class QThread;
+
+/// The production record: one CSV line per programmed driver, one file per day.
+namespace record
+{
+
+enum class Operation : uint8_t { Write, AutoWrite };
+enum class Result : uint8_t { Written, WriteFailed, NoTagResponse, OtherModel, ReaderLost };
+
+/// One finished Write or auto-write operation as the engine reports it.
+struct Outcome {
+    Operation operation = Operation::Write;
+    Result result = Result::WriteFailed;
+    QDateTime started;          ///< local time the operation began
+    qint64 durationMs = 0;      ///< from its start to its outcome
+    uint8_t readerType = 0;     ///< 1 FEIG, 2 R321
+    QByteArray uidMsbFirst;     ///< 8 bytes, most significant first
+    uint8_t chipCode = 0;       ///< 0x50 'P' or 0x38 '8'
+    QByteArray image;           ///< the 512 tag bytes the operation sent (bank buffer)
+    uint8_t channels = 1;       ///< channel count the currents were taken for
+    bool driveAreaSent = false; ///< currents, constant lumen and colour temperature went out
+    QByteArray foundModel;      ///< model-name field read from the tag (refused models)
+    QString templateSource;     ///< UID of the driver read, or the configuration file's name
+};
+
+/// One line of the record, every column as text.
+struct Entry {
+    QString time;    ///< ISO 8601 with the UTC offset
+    QString program; ///< name and version
+    QString reader;
+    QString operation;
+    QString uid;
+    QString tagKind; ///< P or 8
+    QString layout;  ///< 2 or legacy
+    QString model;
+    QString gtin;
+    QString fixtureId;
+    QString currents; ///< mA per channel, separated by "/"
+    QString constantLumen;
+    QString cctRange; ///< warmest-coolest K, when written
+    QString source;
+    QString result;
+    QString durationMs;
+    QDate day; ///< local day, which names the file
+};
+
+QString resultText(Result result);
+QString operationText(Operation operation);
+/// Builds the line's columns from an outcome; `program` is name and version.
+Entry entryFor(const Outcome& outcome, const QString& program);
+
+/// One CSV field, quoted when it holds a comma, a quote or a line break.
+QString csvField(const QString& text);
+QStringList columnNames();
+QByteArray headerLine();
+/// The entry as one CRLF-terminated UTF-8 line.
+QByteArray csvLine(const Entry& entry);
+/// The day's file name, e.g. "vantory-record-2026-12-08.csv".
+QString fileName(const QDate& day);
+/// The user's data folder plus "records".
+QString defaultFolder();
+
+class WriterWorker;
+
+/// Appends lines on a thread of its own, so that a slow or failing disk never holds up
+/// programming. Every line is flushed to disk before the next one is taken.
+class Writer : public QObject
+{
+    Q_OBJECT
+
+  public:
+    explicit Writer(const QString& folder, QObject* parent = nullptr);
+    ~Writer() override;
+
+    QString folder() const { return m_folder; }
+    /// Queues one line; returns at once.
+    void append(const Entry& entry);
+    /// Blocks until every queued line has been handled (tests, shutdown).
+    void drain();
+
+  signals:
+    /// The record could not be written; emitted once until a line is written again.
+    void failed(const QString& folder, const QString& reason);
+
+  private:
+    QString m_folder;
+    QThread* m_thread = nullptr;
+    WriterWorker* m_worker = nullptr;
+};
+
+} // namespace record
