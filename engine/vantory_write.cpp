@@ -99,17 +99,21 @@ void Vantory::writeBlocks(const QByteArray& id, uint8_t block, const QByteArray&
 
 void Vantory::Write_Once_BANK(uint8_t banknum, uint8_t* bankdata, uint8_t offset, uint8_t mode)
 {
-    const std::optional<writeplan::Piece> piece =
-        writeplan::bankPiece(banknum, offset, m_cmd.write_part_step);
-    if (!piece)
+    // The driver's operating-time counters are its own: a bank that holds them is written
+    // around them, in as many commands as a whole bank.
+    const std::vector<writeplan::Piece> pieces = writeplan::bankPieces(
+        banknum, offset, writeplan::counterBlocks(m_image.image_v2[tagoffset::LayoutCode]));
+    const int step = m_cmd.write_part_step;
+    if (step < 1 || step > static_cast<int>(pieces.size()))
         return;
-    const QByteArray bank = ownBytes(bankdata, writeplan::bankBytesUsed(offset));
+    const writeplan::Piece& piece = pieces[step - 1];
+    const QByteArray bank = ownBytes(bankdata, writeplan::bytesUsed(pieces));
     if (!bank.isEmpty()) {
-        writeBlocks(uidBytes(), piece->firstBlock,
-                    bank.mid(piece->byteOffset, writeplan::kBlockBytes * piece->count),
-                    piece->count);
+        writeBlocks(uidBytes(), piece.firstBlock,
+                    bank.mid(piece.byteOffset, writeplan::kBlockBytes * piece.count),
+                    piece.count);
     }
-    if (m_cmd.write_part_step < writeplan::kPiecesPerBank) {
+    if (step < static_cast<int>(pieces.size())) {
         ++m_cmd.write_part_step;
     } else if (mode != 0) {
         ++m_cmd.write_bank_step;

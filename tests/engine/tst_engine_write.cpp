@@ -90,6 +90,8 @@ class TstEngineWrite : public QObject
   private slots:
     void writePTag_eightCommands_tagHoldsDriveArea_data() { addReaders(); }
     void writePTag_eightCommands_tagHoldsDriveArea();
+    void driveWrites_driverKeepsItsCounters_data();
+    void driveWrites_driverKeepsItsCounters();
     void writePwmTag_nineCommands_block248Composed_data() { addReaders(); }
     void writePwmTag_nineCommands_block248Composed();
     void writeModelDiffers_refusedWithNotice_data();
@@ -137,6 +139,61 @@ void TstEngineWrite::writePTag_eightCommands_tagHoldsDriveArea()
     QTest::qWait(150);
     QCOMPARE(beeperCommands(b.field), 2);
     QCOMPARE(beeperStates(b.field), (QVector<int>{1, 0}));
+}
+
+void TstEngineWrite::driveWrites_driverKeepsItsCounters_data()
+{
+    QTest::addColumn<int>("reader");
+    QTest::addColumn<bool>("legacy");
+    QTest::addColumn<bool>("autoWrite");
+    QTest::addColumn<QStringList>("writes");
+    for (int reader : {R321, Feig})
+        for (bool legacy : {false, true})
+            for (bool autoWrite : {false, true})
+                QTest::addRow("%s %s %s", readerName(reader), legacy ? "legacy" : "layout 2",
+                              autoWrite ? "auto write" : "Write")
+                    << reader << legacy << autoWrite << driveAreaWrites(legacy);
+}
+
+void TstEngineWrite::driveWrites_driverKeepsItsCounters()
+{
+    QFETCH(int, reader);
+    QFETCH(bool, legacy);
+    QFETCH(bool, autoWrite);
+    QFETCH(QStringList, writes);
+    const auto kind = legacy ? demodrivers::Kind::Legacy3Ch : demodrivers::Kind::Dt8;
+    const int counters = legacy ? 448 : 332; // gear and load operating time, 8 bytes
+    Bench b;
+    QVERIFY(b.connect(reader));
+    const auto source = demodrivers::makeTag(kind, 30);
+    source->setBlock(counters / 4, QByteArray::fromHex("00001111"));
+    QVERIFY(readTag(b, source));
+    currentWidget(b, 1)->setValue(320);
+    auto target = source;
+    if (autoWrite) {
+        b.field.removeTag(source->uidMsbFirst());
+        target = demodrivers::makeTag(kind, 31);
+        b.trigger("actionAuto_Write");
+        QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoDevice);
+    }
+    // The driver has counted on since it was read, or is another driver altogether.
+    const QByteArray own = QByteArray::fromHex("0000222200003333");
+    target->setBlock(counters / 4, own.left(4));
+    target->setBlock(counters / 4 + 1, own.mid(4));
+    if (autoWrite)
+        b.field.layTag(target);
+    else
+        b.trigger("actionWrite");
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+    if (autoWrite)
+        b.trigger("actionAuto_Write");
+
+    QCOMPARE(describeCommands(b.field, false).filter(QStringLiteral("write")), writes);
+    QCOMPARE(target->memory().mid(counters, 8), own);
+    QByteArray expected = bytes(VantoryProbe::image(b.win()).bank_buffer, 256, 256);
+    expected.replace(counters - 256, 8, own);
+    QCOMPARE(target->memory().mid(256, 256), expected);
+    QCOMPARE(target->memory().mid(264, 2), u16(320));
 }
 
 void TstEngineWrite::writePwmTag_nineCommands_block248Composed()
@@ -233,7 +290,9 @@ void TstEngineWrite::writeOtherChip_sendsBufferAsItIs_endsFailed()
     b.trigger("actionWrite");
     QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteFailed);
     QCOMPARE(describeCommands(b.field), driveAreaWrites());
-    QCOMPARE(tag->memory().mid(256, 256), QByteArray(256, '\x5A')); // not refreshed
+    QByteArray expected(256, '\x5A'); // not refreshed; the counters are never written
+    expected.replace(332 - 256, 8, demodrivers::memory(demodrivers::Kind::Dt8).mid(332, 8));
+    QCOMPARE(tag->memory().mid(256, 256), expected);
     QVERIFY(waitBeeps(b, 4));
 }
 

@@ -64,7 +64,9 @@ void TstFaultsWrite::faultMidWrite_toldOnce_nextWriteWorks()
         QVERIFY(b.recover(reader, tag));
         QVERIFY(b.runClean("actionWrite", kWriteOk));
     }
-    QCOMPARE(tag->memory().mid(256), bytes(b.image().bank_buffer, 256, 256));
+    // Everything but the driver's own operating-time counters (left blank above).
+    QCOMPARE(tag->memory().mid(256),
+             bytes(b.image().bank_buffer, 256, 256).replace(332 - 256, 8, QByteArray(8, '\0')));
     QCOMPARE(tag->memory().left(256), original.left(256));
 }
 
