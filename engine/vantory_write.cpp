@@ -207,10 +207,12 @@ void Vantory::Write_ST25DV02K_Info(uint8_t banknum, uint8_t* bankdata)
             Write_Once_BANK(32, buffer + 128, writeplan::kPieceBlocks, 1);
             break;
         case 3: {
-            // The PWM block is taken at its own tag address in the given image.
+            // The PWM block is taken at its own tag address in the given image, and goes
+            // out in the tag's byte order.
             const QByteArray block = ownBytes(bankdata, banknum + writeplan::kBlockBytes);
             if (!block.isEmpty())
-                writeBlocks(uidBytes(), banknum, block.mid(banknum), 1);
+                writeBlocks(uidBytes(), banknum, currents::pwmBlockTagOrder(block.mid(banknum)),
+                            1);
             m_cmd.cmd_type = 0;
             break;
         }
@@ -285,7 +287,7 @@ void Vantory::Change_Current(uint8_t channel)
 
 void Vantory::Change_ST25DV02K_PWM1()
 {
-    // Composes block 248 in the tag's byte order and rebuilds the bank buffer.
+    // Composes block 248 in the image and rebuilds the bank buffer.
     const auto current = static_cast<uint16_t>(ui->Currentwidget_ch1->value());
     const uint16_t maximum = currents::changeST25DV02KPwm1(m_image, pwm_period, current);
     qCDebug(lcEngine) << "PWM block" << kPwmBlock << "period" << pwm_period << "current" << current

@@ -6,6 +6,8 @@
 #include "model/currents.h"
 #include "model/tagfields.h"
 
+#include <QTemporaryDir>
+
 using namespace enginetest;
 
 namespace
@@ -94,6 +96,8 @@ class TstEngineWrite : public QObject
     void driveWrites_driverKeepsItsCounters();
     void writePwmTag_nineCommands_block248Composed_data() { addReaders(); }
     void writePwmTag_nineCommands_block248Composed();
+    void pwmTag_writeSaveOpenWriteAnother_sameBlock_data() { addReaders(); }
+    void pwmTag_writeSaveOpenWriteAnother_sameBlock();
     void writeModelDiffers_refusedWithNotice_data();
     void writeModelDiffers_refusedWithNotice();
     void writeWithoutReader_warnsSendsNothing();
@@ -217,10 +221,44 @@ void TstEngineWrite::writePwmTag_nineCommands_block248Composed()
     // 350 of 700 mA at period 1000: ratio 5000, pulse 500 | 0x8000, both words low byte first.
     QCOMPARE(tag->block(248), QByteArray::fromHex("E803F481"));
     const TagImage& image = VantoryProbe::image(b.win());
-    QCOMPARE(bytes(image.image_v2, 248, 4), QByteArray::fromHex("E803F481"));
+    QCOMPARE(bytes(image.image_v2, 248, 4), QByteArray::fromHex("03E881F4")); // as read back
     QCOMPARE(tag->memory(), bytes(image.bank_buffer, 0, 256));
     QCOMPARE(b.cmd().reply_cnt, uint8_t(9));
     QVERIFY(waitBeeps(b, 2));
+}
+
+void TstEngineWrite::pwmTag_writeSaveOpenWriteAnother_sameBlock()
+{
+    QFETCH(int, reader);
+    Bench b;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("pwm.bin"));
+    b.w->setFileDialogHook([&](Vantory::FileDialogMode, const QString&, const QString&,
+                               const QString&) { return path; });
+    const auto first = demodrivers::makeTag(demodrivers::Kind::Pwm, 23);
+    first->setBlock(248, QByteArray::fromHex("E8031D81"));
+    const auto second = demodrivers::makeTag(demodrivers::Kind::Pwm, 24);
+    second->setBlock(248, QByteArray::fromHex("D0070000"));
+    QVERIFY(b.connect(reader));
+    QVERIFY(readTag(b, first));
+    currentWidget(b, 1)->setValue(350);
+    b.trigger("actionWrite");
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+    QVERIFY(waitBeeps(b, 2));
+    QCOMPARE(currentWidget(b, 1)->value(), 350);
+    b.trigger("actionSave_BIN_configure");
+    b.field.removeTag(first->uidMsbFirst());
+    QVERIFY(readTag(b, second));
+    QCOMPARE(VantoryProbe::pwmPeriod(b.win()), uint16_t(2000));
+
+    b.trigger("actionOpen_BIN_configure");
+    QCOMPARE(VantoryProbe::pwmPeriod(b.win()), uint16_t(1000));
+    QCOMPARE(currentWidget(b, 1)->value(), 350);
+    b.trigger("actionWrite");
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+    QCOMPARE(currentWidget(b, 1)->value(), 350);
+    QCOMPARE(first->block(248), QByteArray::fromHex("E803F481"));
+    QCOMPARE(second->block(248), first->block(248));
 }
 
 void TstEngineWrite::writeModelDiffers_refusedWithNotice_data()
