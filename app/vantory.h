@@ -188,6 +188,10 @@ private:
     uint8_t auto_write_index = 1;
     std::array<uint8_t, 32> tag_model{};
     uint8_t model_ready = 0;
+    // The model-name read whose reply may set model_ready, and the tag it was sent to.
+    // A new sequence, a reply time-out and the auto-write switch abandon it.
+    bool m_model_read_open = false;
+    std::array<uint8_t, 8> m_model_uid{};
     uint8_t pwd_first_failed = 0;
 
     // passwords
@@ -242,6 +246,8 @@ private:
     void takeReadData(const QByteArray& blocks);
     void endReadAsFailed(const QString& reason);
     void reportBeeperFailure();
+    // Drops the result of any model-name read (auto write switched, a read starting).
+    void forgetModelCheck();
     // A reply that never came or could not be read: reported once as the failure of the
     // command that waited for it.
     void armReplyTimer();

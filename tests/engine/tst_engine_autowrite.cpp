@@ -374,6 +374,7 @@ void TstEngineAutoWrite::onePass_data()
     QTest::newRow("model matches, P") << "match P" << 10 << 0xFD << 0 << false;
     QTest::newRow("model matches, 8") << "match 8" << 10 << 0xFB << 0 << false;
     QTest::newRow("model differs") << "differs" << kTipDeviceDifferent << 0 << 2 << false;
+    QTest::newRow("model of another tag") << "stale" << 0 << 0 << 0 << false;
 }
 
 void TstEngineAutoWrite::onePass()
@@ -400,7 +401,8 @@ void TstEngineAutoWrite::onePass()
     VantoryProbe::lastUid(w) = is("same") ? id : std::array<uint8_t, 8>{};
     VantoryProbe::setBatch(w, 1, is("done") ? 1 : 0, is("match 8") ? 2 : 1);
     VantoryProbe::scanRequest(w) = is("none") || is("done") || is("new") ? 1 : 0;
-    VantoryProbe::modelReady(w) = decided ? 1 : 0;
+    VantoryProbe::modelReady(w) = decided || is("stale") ? 1 : 0;
+    VantoryProbe::modelUid(w) = is("stale") ? std::array<uint8_t, 8>{9} : id;
     TagImage& image = VantoryProbe::image(w);
     std::fill_n(image.image_v2.begin() + 195, 32, 'M');
     std::fill_n(image.image_v2.begin() + 260, 4, 0xEE);
@@ -424,6 +426,11 @@ void TstEngineAutoWrite::onePass()
         QCOMPARE(VantoryProbe::scanRequest(w), uint8_t(0));
         QCOMPARE(VantoryProbe::specialNum(w), uint8_t(9));
         QCOMPARE(b.cmd().readcnt, uint8_t(1));
+    }
+    if (is("stale")) { // not handled: this tag's own model is read next
+        QCOMPARE(VantoryProbe::modelReady(w), uint8_t(0));
+        QCOMPARE(VantoryProbe::scanRequest(w), uint8_t(1));
+        QCOMPARE(VantoryProbe::lastUid(w), (std::array<uint8_t, 8>{}));
     }
     if (is("done")) {
         QCOMPARE(resultText(b), QStringLiteral("Write successfully"));
