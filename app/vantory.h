@@ -248,6 +248,10 @@ private:
     void reportBeeperFailure();
     // Drops the result of any model-name read (auto write switched, a read starting).
     void forgetModelCheck();
+    // The end of a beep pattern waits for the reply to its last switch-off, but not for
+    // ever: a reader that never answers must not hold the batch.
+    void armBeepEndTimer();
+    void onBeepEndOverdue();
     // A reply that never came or could not be read: reported once as the failure of the
     // command that waited for it.
     void armReplyTimer();
@@ -261,6 +265,8 @@ private:
     bool m_beep_failure_reported = false; // a refused beeper command was traced in this pattern
     int m_reply_timeout_ms = 3000;        // see setReplyTimeout
     QTimer* m_reply_timer = nullptr;      // made on the first sequence command
+    QTimer* m_beep_end_timer = nullptr;   // made on the first beep
+    bool m_beep_end_pending = false;      // the last switch-off of a pattern is unanswered
     bool m_r321_crc_confirmed = false;    // a reply of this R321 has passed the CRC check
     int m_feig_outstanding = 0;           // FEIG requests the library has not finished
 

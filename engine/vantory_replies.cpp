@@ -176,7 +176,12 @@ void Vantory::Analyse_Receive_Data(QByteArray rxArray)
         }
         break;
     case Kind::Beeper:
-        if (reply.ok() && beep_pattern == 0) {
+        if (!reply.ok()) {
+            // Traced only: a failure beep would be refused as well. The pattern is over
+            // all the same, and the batch must not wait for a reply that will not come.
+            reportBeeperFailure();
+            Beep_Recevie();
+        } else if (beep_pattern == 0) {
             qCDebug(lcEngine) << "蜂鸣器响应";
             Beep_Recevie();
         }

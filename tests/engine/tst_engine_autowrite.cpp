@@ -85,6 +85,8 @@ class TstEngineAutoWrite : public QObject
     void onePass_data();
     void onePass();
     void failureClearsBeepSuppression();
+    void lastBeeperCommandFails_nextDriverWritten_data();
+    void lastBeeperCommandFails_nextDriverWritten();
     void timeFromLayingToBeep_withLatency_data() { addReaders(); }
     void timeFromLayingToBeep_withLatency();
 };
@@ -461,6 +463,42 @@ void TstEngineAutoWrite::failureClearsBeepSuppression()
     QCOMPARE(VantoryProbe::suppressSuccessBeep(b.win()), uint8_t(0));
     VantoryProbe::succeeded(b.win(), QStringLiteral("<写入成功>"));
     QCOMPARE(VantoryProbe::beepPattern(b.win()), uint8_t(1));
+}
+
+void TstEngineAutoWrite::lastBeeperCommandFails_nextDriverWritten_data()
+{
+    QTest::addColumn<int>("reader");
+    QTest::addColumn<int>("fault");
+    for (int reader : {R321, Feig})
+        for (SimReplyFault fault : {SimReplyFault::FailingStatus, SimReplyFault::NoReply})
+            QTest::addRow("%s %s", readerName(reader),
+                          fault == SimReplyFault::NoReply ? "no reply" : "refused")
+                << reader << int(fault);
+}
+
+void TstEngineAutoWrite::lastBeeperCommandFails_nextDriverWritten()
+{
+    QFETCH(int, reader);
+    QFETCH(int, fault);
+    Bench b;
+    b.win().setReplyTimeout(300);
+    QVERIFY(loadConfiguration(b, reader));
+    b.trigger("actionAuto_Write");
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoDevice);
+    // The switch-off that ends the first driver's beep.
+    b.field.armReplyFault(SimReplyFault(fault), 1, 1, reader == R321 ? 0xE9 : 0x72);
+    const auto first = demodrivers::makeTag(demodrivers::Kind::Dt8, 7);
+    b.field.layTag(first);
+    QTRY_COMPARE(beeperCommands(b.field), 2);
+    b.field.removeTag(first->uidMsbFirst());
+    const auto next = demodrivers::makeTag(demodrivers::Kind::Dt8, 8);
+    next->setMemory(next->memory().left(256) + QByteArray(256, '\0'));
+    b.field.layTag(next);
+    QTRY_VERIFY_WITH_TIMEOUT(next->memory().mid(264, 2) == QByteArray::fromHex("01E0"), 5000);
+    QVERIFY(waitBeeps(b, 4));
+    QCOMPARE(describeCommands(b.field, false),
+             modelCheckThenDriveWrites() + modelCheckThenDriveWrites());
+    b.trigger("actionAuto_Write");
 }
 
 void TstEngineAutoWrite::timeFromLayingToBeep_withLatency()
