@@ -13,6 +13,9 @@
 
 void Vantory::Get_CCT_Data()
 {
+    // A hidden panel is not the user's word: the bytes keep what was read or opened.
+    if (ui->CctBoxwidget->isHidden())
+        return;
     colortemp::storeCct(m_image, static_cast<uint16_t>(ui->WormestspinBox->value()),
                         static_cast<uint16_t>(ui->CoolestspinBox->value()));
 }
