@@ -110,8 +110,7 @@ void Vantory::Write_Once_BANK(uint8_t banknum, uint8_t* bankdata, uint8_t offset
     const QByteArray bank = ownBytes(bankdata, writeplan::bytesUsed(pieces));
     if (!bank.isEmpty()) {
         writeBlocks(uidBytes(), piece.firstBlock,
-                    bank.mid(piece.byteOffset, writeplan::kBlockBytes * piece.count),
-                    piece.count);
+                    bank.mid(piece.byteOffset, writeplan::kBlockBytes * piece.count), piece.count);
     }
     if (step < static_cast<int>(pieces.size())) {
         ++m_cmd.write_part_step;
@@ -211,8 +210,7 @@ void Vantory::Write_ST25DV02K_Info(uint8_t banknum, uint8_t* bankdata)
             // out in the tag's byte order.
             const QByteArray block = ownBytes(bankdata, banknum + writeplan::kBlockBytes);
             if (!block.isEmpty())
-                writeBlocks(uidBytes(), banknum, currents::pwmBlockTagOrder(block.mid(banknum)),
-                            1);
+                writeBlocks(uidBytes(), banknum, currents::pwmBlockTagOrder(block.mid(banknum)), 1);
             m_cmd.cmd_type = 0;
             break;
         }

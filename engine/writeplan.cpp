@@ -64,14 +64,14 @@ std::vector<Piece> bankPieces(uint8_t bankFirstBlock, uint8_t offset, BlockRun s
             ++i;
             continue;
         }
-        pieces.push_back({static_cast<uint8_t>(bankFirstBlock + i), i * kBlockBytes,
-                          static_cast<uint8_t>(n)});
+        pieces.push_back(
+            {static_cast<uint8_t>(bankFirstBlock + i), i * kBlockBytes, static_cast<uint8_t>(n)});
         i += n;
     }
     while (pieces.size() < kPiecesPerBank) {
-        const auto largest = std::max_element(
-            pieces.begin(), pieces.end(),
-            [](const Piece& a, const Piece& b) { return a.count < b.count; });
+        const auto largest =
+            std::max_element(pieces.begin(), pieces.end(),
+                             [](const Piece& a, const Piece& b) { return a.count < b.count; });
         if (largest == pieces.end() || largest->count < 2)
             break;
         const auto head = static_cast<uint8_t>((largest->count + 1) / 2);

@@ -185,8 +185,8 @@ void TstFaultsWrite::autoWrite_lateModelReply_otherModelNotWritten()
         b.trigger("actionAuto_Write");
     }
     QTRY_VERIFY_WITH_TIMEOUT(b.plan.held.isEmpty(), 5000);
-    QTRY_VERIFY_WITH_TIMEOUT(watch.texts().contains(QStringLiteral("The model number is different")),
-                             5000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        watch.texts().contains(QStringLiteral("The model number is different")), 5000);
     QTest::qWait(600);
     QVERIFY(!watch.texts().contains(kWriteOk));
     QCOMPARE(other->memory(), before);
