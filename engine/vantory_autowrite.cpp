@@ -43,6 +43,7 @@ void Vantory::on_actionAuto_Write_triggered()
         return;
     if (auto_mode) {
         auto_mode = 0;
+        forgetModelCheck();
         ui->actionAuto_Write->setIcon(QIcon(QString::fromUtf8(kIconScan)));
         uid.fill(0);
         auto_scan = 0;
@@ -51,6 +52,7 @@ void Vantory::on_actionAuto_Write_triggered()
         ui->actionWrite->setEnabled(true);
     } else {
         auto_mode = 1;
+        forgetModelCheck();
         ui->actionAuto_Write->setIcon(QIcon(QString::fromUtf8(kIconStop)));
         m_batch = BatchCounts{};
         showBatchCounts();
@@ -89,6 +91,12 @@ void Vantory::AutoWriteProcess()
         // No inventory goes out while the model-name read runs.
         if (!model_ready)
             return;
+        if (m_model_uid != uid) {
+            // The model of another tag: this one's is read on the next pass.
+            forgetModelCheck();
+            scan_request = 1;
+            return;
+        }
         model_ready = 0;
         const QByteArray wanted = tagfields::modelNameField(m_image);
         const QByteArray found(reinterpret_cast<const char*>(tag_model.data()),
@@ -111,6 +119,15 @@ void Vantory::AutoWriteProcess()
         else if (reader_type == kReaderR321)
             sendR321Frame(m_myreader->Cmd_Inventory(), Kind::Other);
     }
+}
+
+void Vantory::forgetModelCheck()
+{
+    model_ready = 0;
+    tag_model.fill(0);
+    m_model_read_open = false;
+    // The silence belongs to the abandoned read's success, which will not come.
+    suppress_success_beep = 0;
 }
 
 void Vantory::Open_Auto_Scan()

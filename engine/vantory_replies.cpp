@@ -176,7 +176,12 @@ void Vantory::Analyse_Receive_Data(QByteArray rxArray)
         }
         break;
     case Kind::Beeper:
-        if (reply.ok() && beep_pattern == 0) {
+        if (!reply.ok()) {
+            // Traced only: a failure beep would be refused as well. The pattern is over
+            // all the same, and the batch must not wait for a reply that will not come.
+            reportBeeperFailure();
+            Beep_Recevie();
+        } else if (beep_pattern == 0) {
             qCDebug(lcEngine) << "蜂鸣器响应";
             Beep_Recevie();
         }
@@ -378,6 +383,10 @@ void Vantory::takeReadData(const QByteArray& blocks)
     const QByteArray& data = m_cmd.read_data;
     if (m_cmd.readcnt == 1) {
         // The model-name read: model_len bytes from model_offset.
+        if (!m_model_read_open) {
+            qCDebug(lcEngine) << "model-name reply of an abandoned read dropped";
+            return;
+        }
         const int len = std::min<int>(model_len, static_cast<int>(tag_model.size()));
         if (data.size() < model_offset + len) {
             endReadAsFailed(QStringLiteral("<读取失败：数据不足>"));
@@ -387,6 +396,7 @@ void Vantory::takeReadData(const QByteArray& blocks)
         Tip_Read_Succeed(lang_cn);
         tag_model.fill(0);
         std::copy_n(data.constBegin() + model_offset, len, tag_model.begin());
+        m_model_read_open = false;
         model_ready = 1;
         return;
     }
