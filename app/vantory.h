@@ -255,7 +255,7 @@ private:
     bool m_beep_failure_reported = false; // a refused beeper command was traced in this pattern
     int m_reply_timeout_ms = 3000;        // see setReplyTimeout
     QTimer* m_reply_timer = nullptr;      // made on the first sequence command
-    bool m_r321_crc_confirmed = false;    // a reply of this R321 has passed the CRC check
+    replies::R321CrcCheck m_r321_crc;      // whether this R321's reply CRC is enforced
     int m_feig_outstanding = 0;           // FEIG requests the library has not finished
 
     // write: the n bytes at p when they lie inside one of the window's own byte buffers
