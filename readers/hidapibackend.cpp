@@ -3,15 +3,26 @@
 #include <hidapi/hidapi.h>
 
 #include <QLoggingCategory>
+#include <algorithm>
 #include <array>
+#include <chrono>
+#include <thread>
 
 namespace
 {
 
 Q_LOGGING_CATEGORY(lcHidapi, "vantory.hid")
 
+using Clock = std::chrono::steady_clock;
+
 // hid_init/hid_exit are process-wide; count the backends that use them.
-std::atomic<int> g_users{0};
+int g_users = 0;
+// hidapi's global calls share one error string too.
+std::mutex g_globalMutex;
+
+// How long a read waits before it retries after a passing error.
+constexpr auto kRetryPause = std::chrono::milliseconds(2);
+constexpr int kWriteAttempts = 3;
 
 QString fromWide(const wchar_t* s)
 {
@@ -20,22 +31,54 @@ QString fromWide(const wchar_t* s)
 
 } // namespace
 
+/// One open handle and the mutex every call on it is made under. The last owner closes
+/// the handle: normally close(), or the thread whose call outlived close()'s wait.
+struct HidapiBackend::Device {
+    explicit Device(hid_device_* h, QString p) : handle(h), path(std::move(p)) {}
+    ~Device()
+    {
+        if (handle)
+            hid_close(handle);
+    }
+    Device(const Device&) = delete;
+    Device& operator=(const Device&) = delete;
+
+    hid_device_* handle;
+    const QString path;
+    std::timed_mutex call;
+    // A write announces itself so that the read loop steps aside after its slice.
+    std::mutex turnMutex;
+    std::condition_variable turn;
+    int writersWaiting = 0;
+    std::atomic<bool> closed{false};
+    std::atomic<bool> failed{false};
+};
+
 HidapiBackend::HidapiBackend()
 {
-    if (g_users.fetch_add(1) == 0 && hid_init() != 0)
+    std::lock_guard<std::mutex> global(g_globalMutex);
+    if (g_users++ == 0 && hid_init() != 0)
         qCWarning(lcHidapi) << "hid_init failed";
 }
 
 HidapiBackend::~HidapiBackend()
 {
     close();
-    if (g_users.fetch_sub(1) == 1)
+    std::lock_guard<std::mutex> global(g_globalMutex);
+    if (--g_users == 0)
         hid_exit();
+}
+
+std::shared_ptr<HidapiBackend::Device> HidapiBackend::current() const
+{
+    std::lock_guard<std::mutex> lock(m_stateMutex);
+    return m_device;
 }
 
 QVector<HidInterfaceInfo> HidapiBackend::enumerate()
 {
     QVector<HidInterfaceInfo> list;
+    std::lock_guard<std::mutex> global(g_globalMutex);
     hid_device_info* all = hid_enumerate(0, 0);
     for (const hid_device_info* d = all; d; d = d->next) {
         HidInterfaceInfo info;
@@ -53,71 +96,150 @@ QVector<HidInterfaceInfo> HidapiBackend::enumerate()
     return list;
 }
 
+bool HidapiBackend::stillListed(const Device& device)
+{
+    const QVector<HidInterfaceInfo> list = enumerate();
+    return std::any_of(list.cbegin(), list.cend(),
+                       [&](const HidInterfaceInfo& i) { return i.path == device.path; });
+}
+
 bool HidapiBackend::open(const QString& path)
 {
     close();
-    QWriteLocker lock(&m_lock);
-    m_device = hid_open_path(path.toLocal8Bit().constData());
-    m_failed.store(false);
-    if (!m_device) {
-        qCWarning(lcHidapi) << "hid_open_path failed" << path << fromWide(hid_error(nullptr));
-        return false;
+    hid_device_* handle = nullptr;
+    {
+        std::lock_guard<std::mutex> global(g_globalMutex);
+        handle = hid_open_path(path.toLocal8Bit().constData());
+        if (!handle) {
+            qCWarning(lcHidapi) << "hid_open_path failed" << path << fromWide(hid_error(nullptr));
+            return false;
+        }
     }
+    auto device = std::make_shared<Device>(handle, path);
+    std::lock_guard<std::mutex> lock(m_stateMutex);
+    m_device = std::move(device);
     return true;
 }
 
 bool HidapiBackend::isOpen() const
 {
-    QReadLocker lock(&m_lock);
-    return m_device && !m_failed.load() && !m_closing.load();
+    const std::shared_ptr<Device> d = current();
+    return d && !d->failed.load() && !d->closed.load();
 }
 
 int HidapiBackend::write(const QByteArray& report)
 {
-    if (m_closing.load())
+    const std::shared_ptr<Device> d = current();
+    if (!d)
         return -1;
-    QReadLocker lock(&m_lock);
-    if (!m_device || m_failed.load())
-        return -1;
-    const int n = hid_write(m_device, reinterpret_cast<const unsigned char*>(report.constData()),
-                            static_cast<size_t>(report.size()));
-    if (n < 0) {
-        m_failed.store(true);
-        qCWarning(lcHidapi) << "hid_write failed" << fromWide(hid_error(m_device));
+    for (int attempt = 1;; ++attempt) {
+        if (d->closed.load() || d->failed.load())
+            return -1;
+        {
+            std::lock_guard<std::mutex> turn(d->turnMutex);
+            ++d->writersWaiting;
+        }
+        std::unique_lock<std::timed_mutex> call(d->call);
+        {
+            std::lock_guard<std::mutex> turn(d->turnMutex);
+            --d->writersWaiting;
+        }
+        d->turn.notify_all();
+        if (d->closed.load())
+            return -1;
+        const int n =
+            hid_write(d->handle, reinterpret_cast<const unsigned char*>(report.constData()),
+                      static_cast<size_t>(report.size()));
+        const QString error = n < 0 ? fromWide(hid_error(d->handle)) : QString();
+        call.unlock();
+        if (n >= 0)
+            return n;
+        qCWarning(lcHidapi) << "hid_write failed" << error;
+        if (!stillListed(*d) || attempt >= kWriteAttempts) {
+            d->failed.store(true);
+            return -1;
+        }
     }
-    return n;
 }
 
 int HidapiBackend::read(QByteArray* report, int timeoutMs)
 {
-    if (m_closing.load())
+    const std::shared_ptr<Device> d = current();
+    if (!d)
         return -1;
-    QReadLocker lock(&m_lock);
-    if (!m_device || m_failed.load())
-        return -1;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(0, timeoutMs));
+    Clock::time_point firstError{};
     // Room for a numbered report too; the R321's reports are 64 bytes without an ID.
     std::array<unsigned char, 65> buffer{};
-    const int n = hid_read_timeout(m_device, buffer.data(), buffer.size(), timeoutMs);
-    if (n < 0) {
-        // Device gone: report it so the link stops instead of spinning on errors.
-        m_failed.store(true);
-        qCWarning(lcHidapi) << "hid_read failed" << fromWide(hid_error(m_device));
-        return -1;
+    for (;;) {
+        if (d->closed.load() || d->failed.load())
+            return -1;
+        {
+            // A write is waiting for the handle: let it have its turn first.
+            std::unique_lock<std::mutex> turn(d->turnMutex);
+            d->turn.wait_for(turn, std::chrono::milliseconds(100), [&] {
+                return d->writersWaiting == 0 || d->closed.load();
+            });
+        }
+        const auto now = Clock::now();
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+        const int slice = int(std::clamp<qint64>(left.count(), 0, ReadSliceMs));
+        int n = 0;
+        QString error;
+        {
+            std::lock_guard<std::timed_mutex> call(d->call);
+            if (d->closed.load())
+                return -1;
+            n = hid_read_timeout(d->handle, buffer.data(), buffer.size(), slice);
+            if (n < 0)
+                error = fromWide(hid_error(d->handle));
+        }
+        if (n > 0) {
+            if (report)
+                *report = QByteArray(reinterpret_cast<const char*>(buffer.data()), n);
+            return n;
+        }
+        if (n < 0) {
+            // An interrupted wait or a passing fault is retried; the device is gone only
+            // when it has left the list, or when it keeps failing.
+            const auto errorAt = Clock::now();
+            if (firstError == Clock::time_point{})
+                firstError = errorAt;
+            const bool persistent = errorAt - firstError >= std::chrono::milliseconds(PersistentErrorMs);
+            if (persistent || !stillListed(*d)) {
+                qCWarning(lcHidapi) << "hid_read failed, device gone:" << error;
+                d->failed.store(true);
+                return -1;
+            }
+            qCDebug(lcHidapi) << "hid_read failed, retrying:" << error;
+            std::this_thread::sleep_for(kRetryPause);
+            continue;
+        }
+        firstError = {};
+        if (Clock::now() >= deadline)
+            return 0;
     }
-    if (report)
-        *report = QByteArray(reinterpret_cast<const char*>(buffer.data()), n);
-    return n;
 }
 
 void HidapiBackend::close()
 {
-    m_closing.store(true);
+    std::shared_ptr<Device> d;
     {
-        QWriteLocker lock(&m_lock);
-        if (m_device)
-            hid_close(m_device);
-        m_device = nullptr;
-        m_failed.store(false);
+        std::lock_guard<std::mutex> lock(m_stateMutex);
+        d = std::move(m_device);
+        m_device.reset();
     }
-    m_closing.store(false);
+    if (!d)
+        return;
+    d->closed.store(true);
+    d->turn.notify_all();
+    std::unique_lock<std::timed_mutex> call(d->call, std::defer_lock);
+    if (call.try_lock_for(std::chrono::milliseconds(CloseWaitMs))) {
+        hid_close(d->handle);
+        d->handle = nullptr;
+        return;
+    }
+    // A call hangs (a write to a reader that does not take its report): do not freeze
+    // the caller. The handle closes when that call returns and drops the last reference.
+    qCWarning(lcHidapi) << "a call on" << d->path << "is still running; closing it afterwards";
 }
