@@ -37,7 +37,9 @@ void Vantory::connectR321()
 
 bool Vantory::connectFeig()
 {
-    if (m_feig_thread->Feig_Open() == 0)
+    // Always ask the library: a handle kept from before may belong to a reader that has
+    // been pulled out since.
+    if (m_feig_thread->Feig_Reopen() == 0)
         return false;
     Tip_Feig_Connect_Succeed(lang_cn);
     // Unique rather than disconnect-then-connect: the worker thread may emit in between.

@@ -76,6 +76,7 @@ class TstShell : public QObject
     void ok_feig_showsConnectedInBlue_data();
     void ok_feig_showsConnectedInBlue();
     void ok_feigUnplugged_leavesSelectMessage();
+    void ok_feigPulledAfterConnect_noBlueTip_replugReadsAtOnce();
     void ok_chenkonNoReader_leavesSelectMessage_data();
     void ok_chenkonNoReader_leavesSelectMessage();
     void ok_chenkon_connectsR321();
@@ -429,6 +430,24 @@ void TstShell::ok_feigUnplugged_leavesSelectMessage()
     QCOMPARE(link()->text(), QStringLiteral("Please selcet usb device"));
     QCOMPARE(textColour(link()), kRed);
     QCOMPARE(int(VantoryProbe::readerType(*m_w)), 1);
+}
+
+void TstShell::ok_feigPulledAfterConnect_noBlueTip_replugReadsAtOnce()
+{
+    chooseAndConnect(0);
+    QCOMPARE(textColour(link()), kBlue);
+    m_field->setUnplugged(SimReaderKind::Feig, true);
+    chooseAndConnect(0);
+    QCOMPARE(link()->text(), QStringLiteral("Please selcet usb device"));
+    QCOMPARE(textColour(link()), kRed);
+    m_field->setUnplugged(SimReaderKind::Feig, false);
+    chooseAndConnect(0);
+    QCOMPARE(textColour(link()), kBlue);
+    // Pulled and plugged back without a word to the program: the next Read still works.
+    m_field->setUnplugged(SimReaderKind::Feig, true);
+    m_field->setUnplugged(SimReaderKind::Feig, false);
+    child<QAction>(m_w.get(), "actionRead")->trigger();
+    QTRY_COMPARE(result()->text(), QStringLiteral("Read successfully"));
 }
 
 void TstShell::ok_chenkonNoReader_leavesSelectMessage_data()
