@@ -15,14 +15,13 @@
 #include <chrono>
 #include <cstdio>
 #include <sys/resource.h>
+#include <unistd.h>
 #include <vector>
 
 namespace
 {
 
-constexpr char kPath[] = "/dev/hidraw-bench";
-// The reader's answer comes this long after the command (a short inventory's air time).
-constexpr int kReplyDelayUs = 6000;
+const QByteArray kPath = "/tmp/vantory-bench-hidraw-" + QByteArray::number(getpid());
 
 qint64 nowNs()
 {
@@ -54,8 +53,10 @@ int main(int argc, char* argv[])
     const int commands = quick ? 100 : 1000;
     const int idleMs = quick ? 1000 : 5000;
 
-    fakehidapi::plug(kPath, myhid::R321VendorId);
-    fakehidapi::setEcho(kPath, true, kReplyDelayUs);
+    // --no-node: no device node to wait on, as with hidapi's libusb or Windows back-ends.
+    fakehidapi::plug(kPath.constData(), myhid::R321VendorId,
+                     !app.arguments().contains(QStringLiteral("--no-node")));
+    fakehidapi::setEcho(kPath.constData(), true);
     HidapiBackend backend;
     myhid hid(&backend);
     std::atomic<int> replies{0};
@@ -83,7 +84,7 @@ int main(int argc, char* argv[])
             }
             QThread::usleep(50);
         }
-        latencyMs.push_back(double(fakehidapi::lastWriteNs(kPath) - sent) / 1e6);
+        latencyMs.push_back(double(fakehidapi::lastWriteNs(kPath.constData()) - sent) / 1e6);
         QThread::usleep(QRandomGenerator::global()->bounded(1000));
     }
 
@@ -103,5 +104,6 @@ int main(int argc, char* argv[])
     std::printf("  idle link, reader connected: %.2f %% of one core over %.1f s\n", idlePercent,
                 idleMs / 1000.0);
     std::printf("  hidapi calls on one handle that overlapped: %d\n", fakehidapi::overlaps());
+    fakehidapi::reset();
     return 0;
 }

@@ -8,6 +8,13 @@
 #include <chrono>
 #include <thread>
 
+#if defined(Q_OS_LINUX)
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+#endif
+
 namespace
 {
 
@@ -34,11 +41,22 @@ QString fromWide(const wchar_t* s)
 /// One open handle and the mutex every call on it is made under. The last owner closes
 /// the handle: normally close(), or the thread whose call outlived close()'s wait.
 struct HidapiBackend::Device {
-    explicit Device(hid_device_* h, QString p) : handle(h), path(std::move(p)) {}
+    explicit Device(hid_device_* h, QString p) : handle(h), path(std::move(p))
+    {
+#if defined(Q_OS_LINUX)
+        // hidraw hands every report to each open descriptor: this one only says when one
+        // has come, so the wait happens outside the lock.
+        doorbell = ::open(path.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+#endif
+    }
     ~Device()
     {
         if (handle)
             hid_close(handle);
+#if defined(Q_OS_LINUX)
+        if (doorbell >= 0)
+            ::close(doorbell);
+#endif
     }
     Device(const Device&) = delete;
     Device& operator=(const Device&) = delete;
@@ -52,7 +70,35 @@ struct HidapiBackend::Device {
     int writersWaiting = 0;
     std::atomic<bool> closed{false};
     std::atomic<bool> failed{false};
+    // Read thread only.
+    int doorbell = -1;
+    int owed = 0;       // reports the doorbell announced that hidapi has not yet given
+    bool drain = true;  // hidapi may hold more reports: take them before waiting again
+
+    /// Waits at most `timeoutMs` for the doorbell and counts the reports it announces.
+    void waitForReport(int timeoutMs);
 };
+
+void HidapiBackend::Device::waitForReport(int timeoutMs)
+{
+#if defined(Q_OS_LINUX)
+    pollfd fd{doorbell, POLLIN, 0};
+    const int ready = ::poll(&fd, 1, timeoutMs);
+    if (ready <= 0)
+        return; // time-out, or an interrupted wait: the caller looks at the clock again
+    if (fd.revents & (POLLERR | POLLHUP | POLLNVAL)) {
+        // Gone or failing: let hidapi say which, in the read that follows.
+        ::close(doorbell);
+        doorbell = -1;
+        return;
+    }
+    std::array<unsigned char, 65> sink{};
+    while (::read(doorbell, sink.data(), sink.size()) > 0)
+        ++owed;
+#else
+    Q_UNUSED(timeoutMs);
+#endif
+}
 
 HidapiBackend::HidapiBackend()
 {
@@ -174,16 +220,26 @@ int HidapiBackend::read(QByteArray* report, int timeoutMs)
     for (;;) {
         if (d->closed.load() || d->failed.load())
             return -1;
-        {
+        const auto now = Clock::now();
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+        const int leftMs = int(std::clamp<qint64>(left.count(), 0, timeoutMs));
+        const bool bell = d->doorbell >= 0;
+        if (bell && !d->drain && d->owed == 0) {
+            if (leftMs <= 0)
+                return 0;
+            d->waitForReport(leftMs);
+            continue;
+        }
+        if (!bell) {
             // A write is waiting for the handle: let it have its turn first.
             std::unique_lock<std::mutex> turn(d->turnMutex);
             d->turn.wait_for(turn, std::chrono::milliseconds(100), [&] {
                 return d->writersWaiting == 0 || d->closed.load();
             });
         }
-        const auto now = Clock::now();
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
-        const int slice = int(std::clamp<qint64>(left.count(), 0, ReadSliceMs));
+        // With the doorbell, hidapi is only asked for what is there (an announced report
+        // may reach hidapi's own descriptor a moment later).
+        const int slice = bell ? (d->owed > 0 ? 1 : 0) : std::min(leftMs, ReadSliceMs);
         int n = 0;
         QString error;
         {
@@ -193,6 +249,10 @@ int HidapiBackend::read(QByteArray* report, int timeoutMs)
             n = hid_read_timeout(d->handle, buffer.data(), buffer.size(), slice);
             if (n < 0)
                 error = fromWide(hid_error(d->handle));
+        }
+        if (bell) {
+            d->owed = n > 0 ? std::max(0, d->owed - 1) : 0;
+            d->drain = n != 0;
         }
         if (n > 0) {
             if (report)

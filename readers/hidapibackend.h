@@ -13,9 +13,12 @@ struct hid_device_;
 ///
 /// hidapi before 0.15 frees and replaces a handle's error string in every call, so no two
 /// calls on one handle may run at the same time, closing included. Every call on the
-/// handle is made under its own mutex: a read waits in short slices and lets a waiting
-/// write in between them, so a command reaches the wire within one slice. Calls that act
-/// on hidapi's global state (enumerate, open, init, exit) are serialised process-wide.
+/// handle is made under its own mutex, and a read never waits inside hidapi while a write
+/// could be held up: where the device is a node that can be polled (hidraw), the read
+/// thread waits on a second descriptor of its own outside the lock and then takes the
+/// report without waiting; elsewhere it waits in short slices and lets a waiting write in
+/// between them. Calls on hidapi's global state (enumerate, open, init, exit) are
+/// serialised process-wide.
 class HidapiBackend : public HidBackend
 {
   public:

@@ -36,8 +36,7 @@ void readThreadEP1::run()
             break;
         if (n < 0) {
             // The device went away under us: say so once, instead of spinning on errors.
-            if (h.m_connected.load() && h.m_generation.load() == generation) {
-                h.m_connected.store(0);
+            if (h.m_generation.load() == generation && h.m_connected.exchange(0)) {
                 h.m_removedGeneration.store(generation);
                 qCWarning(lcHid) << "read failed, device removed";
                 emit h.hidDevRemoved();
@@ -75,9 +74,11 @@ void writeThreadEP1::run()
         }
         const int written = h.m_backend->write(report);
         if (written < 0) {
-            if (h.m_connected.load() && h.m_generation.load() == generation) {
-                h.m_connected.store(0);
+            // Gone: the GUI thread closes the handle, as for a failed read.
+            if (h.m_generation.load() == generation && h.m_connected.exchange(0)) {
+                h.m_removedGeneration.store(generation);
                 qCWarning(lcHid) << "write failed, link not connected";
+                emit h.hidDevRemoved();
             }
             h.m_writeBusy.store(0);
             continue;

@@ -20,6 +20,10 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 struct hid_device_ {
     std::string path;
     wchar_t* lastError = nullptr;
@@ -31,21 +35,35 @@ namespace
 
 using Clock = std::chrono::steady_clock;
 
-struct Input {
-    std::vector<unsigned char> bytes;
-    Clock::time_point due;
-};
 
 struct Device {
     unsigned short vendorId = 0;
     bool present = false;
     bool echo = false;
-    int echoDelayUs = 0;
+    int node = -1; // our end of the FIFO at the path
     int failReads = 0;
     int writeDelayMs = 0;
     int writes = 0;
     int64_t lastWriteNs = 0;
-    std::deque<Input> inputs;
+    std::deque<std::vector<unsigned char>> inputs;
+
+    void push(std::vector<unsigned char> bytes)
+    {
+        inputs.push_back(std::move(bytes));
+        if (node >= 0) {
+            const unsigned char ring[65] = {};
+            if (::write(node, ring, sizeof ring) != sizeof ring)
+                std::abort(); // a test that lets 1000 reports pile up is broken
+        }
+    }
+    void removeNode(const std::string& path)
+    {
+        if (node < 0)
+            return;
+        ::close(node);
+        ::unlink(path.c_str());
+        node = -1;
+    }
 };
 
 std::mutex g_mutex;
@@ -95,12 +113,18 @@ class CallScope
 namespace fakehidapi
 {
 
-void plug(const char* path, unsigned short vendorId)
+void plug(const char* path, unsigned short vendorId, bool node)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
     Device& d = g_devices[path];
     d.vendorId = vendorId;
     d.present = true;
+    d.removeNode(path);
+    if (node) {
+        ::unlink(path);
+        if (::mkfifo(path, 0600) == 0)
+            d.node = ::open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    }
     g_changed.notify_all();
 }
 
@@ -109,21 +133,21 @@ void unplug(const char* path)
     std::lock_guard<std::mutex> lock(g_mutex);
     g_devices[path].present = false;
     g_devices[path].inputs.clear();
+    g_devices[path].removeNode(path);
     g_changed.notify_all();
 }
 
 void queueInput(const char* path, const unsigned char* data, size_t size)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
-    g_devices[path].inputs.push_back({std::vector<unsigned char>(data, data + size), Clock::now()});
+    g_devices[path].push(std::vector<unsigned char>(data, data + size));
     g_changed.notify_all();
 }
 
-void setEcho(const char* path, bool echo, int delayUs)
+void setEcho(const char* path, bool echo)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_devices[path].echo = echo;
-    g_devices[path].echoDelayUs = delayUs;
 }
 
 void failReads(const char* path, int count)
@@ -163,6 +187,8 @@ int openHandles()
 void reset()
 {
     std::lock_guard<std::mutex> lock(g_mutex);
+    for (auto& [path, d] : g_devices)
+        d.removeNode(path);
     g_devices.clear();
     g_overlaps = 0;
 }
@@ -260,8 +286,7 @@ int hid_write(hid_device* dev, const unsigned char* data, size_t length)
     d.lastWriteNs =
         std::chrono::duration_cast<std::chrono::nanoseconds>(now.time_since_epoch()).count();
     if (d.echo)
-        d.inputs.push_back({std::vector<unsigned char>(data + 1, data + length),
-                            now + std::chrono::microseconds(d.echoDelayUs)});
+        d.push(std::vector<unsigned char>(data + 1, data + length));
     g_changed.notify_all();
     return static_cast<int>(length);
 }
@@ -283,20 +308,18 @@ int hid_read_timeout(hid_device* dev, unsigned char* data, size_t length, int mi
             setError(&dev->lastError, L"Interrupted system call");
             return -1;
         }
-        const auto now = Clock::now();
-        if (!d.inputs.empty() && d.inputs.front().due <= now) {
-            const std::vector<unsigned char> bytes = d.inputs.front().bytes;
+        if (!d.inputs.empty()) {
+            const std::vector<unsigned char> bytes = d.inputs.front();
             d.inputs.pop_front();
             const size_t n = std::min(length, bytes.size());
             std::memcpy(data, bytes.data(), n);
             return static_cast<int>(n);
         }
-        if (now >= deadline)
-            return 0;
-        auto wakeAt = deadline;
-        if (!d.inputs.empty())
-            wakeAt = std::min(wakeAt, d.inputs.front().due);
-        g_changed.wait_until(lock, wakeAt);
+        if (g_changed.wait_until(lock, deadline) == std::cv_status::timeout) {
+            // One last look, as poll() would report what came with its time-out.
+            if (g_devices[dev->path].inputs.empty())
+                return 0;
+        }
     }
 }
 

@@ -8,14 +8,16 @@
 namespace fakehidapi
 {
 
-/// Lists a device at `path` (plugged in), or plugs it back.
-void plug(const char* path, unsigned short vendorId);
-/// Unplugs it: it leaves the list and every call on its handles fails.
+/// Lists a device at `path` (plugged in), or plugs it back. With `node`, `path` becomes a
+/// FIFO that receives 65 bytes for every input report, as a second reader of a hidraw node
+/// would see each report.
+void plug(const char* path, unsigned short vendorId, bool node = true);
+/// Unplugs it: it leaves the list, its node goes, and every call on its handles fails.
 void unplug(const char* path);
 /// Queues one input report for the device's handles.
 void queueInput(const char* path, const unsigned char* data, size_t size);
-/// Every output report comes back as an input report (without its report ID) after `delayUs`.
-void setEcho(const char* path, bool echo, int delayUs = 0);
+/// Every output report comes back at once as an input report (without its report ID).
+void setEcho(const char* path, bool echo);
 /// The next `count` reads fail as an interrupted wait would (device still there).
 void failReads(const char* path, int count);
 /// Each write takes this long, as a reader that is slow to take its output report.

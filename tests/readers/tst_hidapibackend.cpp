@@ -5,6 +5,7 @@
 
 #ifdef VANTORY_HIDAPI_STANDIN
 #include "readers/fakehidapi.h"
+#include <unistd.h>
 #endif
 
 // Runs without a reader attached: the backend must fail cleanly, never crash or hang.
@@ -18,9 +19,21 @@ class TstHidapiBackend : public QObject
     void enumerate_listsPaths();
     void myhidOverClosedBackend_staysDisconnected();
 #ifdef VANTORY_HIDAPI_STANDIN
+    void bothThreads_unplugMidway_callsNeverOverlap_data() { deviceNodeRows(); }
     void bothThreads_unplugMidway_callsNeverOverlap();
+    void passingReadErrors_retried_notUnplug_data() { deviceNodeRows(); }
     void passingReadErrors_retried_notUnplug();
+    void closeWhileWriteHangs_returnsWithinASecond_data() { deviceNodeRows(); }
     void closeWhileWriteHangs_returnsWithinASecond();
+
+  private:
+    // Reads wait on the device node where there is one, in short slices where not.
+    static void deviceNodeRows()
+    {
+        QTest::addColumn<bool>("node");
+        QTest::newRow("device node") << true;
+        QTest::newRow("no node") << false;
+    }
 #endif
 };
 
@@ -67,7 +80,7 @@ void TstHidapiBackend::myhidOverClosedBackend_staysDisconnected()
 namespace
 {
 
-constexpr char kPath[] = "/dev/hidraw-standin";
+const QByteArray kPath = "/tmp/vantory-standin-hidraw-" + QByteArray::number(getpid());
 
 // A connected link over the stand-in device, each output report echoed as a reply.
 struct StandinLink {
@@ -76,9 +89,10 @@ struct StandinLink {
     std::atomic<int> replies{0};
     StandinLink()
     {
+        QFETCH(bool, node);
         fakehidapi::reset();
-        fakehidapi::plug(kPath, myhid::R321VendorId);
-        fakehidapi::setEcho(kPath, true, 300);
+        fakehidapi::plug(kPath.constData(), myhid::R321VendorId, node);
+        fakehidapi::setEcho(kPath.constData(), true);
         QObject::connect(hid.readThread(), &readThreadEP1::hidDevReceive, [this] { ++replies; });
         hid.Connect();
     }
@@ -107,9 +121,9 @@ void TstHidapiBackend::bothThreads_unplugMidway_callsNeverOverlap()
     for (int i = 0; i < 300; ++i)
         QVERIFY2(link.exchange(), qPrintable(QString::number(i)));
     // Pulled while a report is on its way: the link notices, nothing runs twice at once.
-    fakehidapi::setWriteDelayMs(kPath, 5);
+    fakehidapi::setWriteDelayMs(kPath.constData(), 5);
     QVERIFY(link.hid.Hid_Write(QByteArray(64, 'u')));
-    fakehidapi::unplug(kPath);
+    fakehidapi::unplug(kPath.constData());
     QTRY_COMPARE(int(link.hid.Is_Connected()), 0);
     QTRY_COMPARE(fakehidapi::openHandles(), 0);
     QCOMPARE(fakehidapi::overlaps(), 0);
@@ -118,7 +132,7 @@ void TstHidapiBackend::bothThreads_unplugMidway_callsNeverOverlap()
 void TstHidapiBackend::passingReadErrors_retried_notUnplug()
 {
     StandinLink link;
-    fakehidapi::failReads(kPath, 20);
+    fakehidapi::failReads(kPath.constData(), 20);
     QTest::qWait(150);
     QCOMPARE(int(link.hid.Is_Connected()), 1);
     QVERIFY(link.exchange());
@@ -128,13 +142,13 @@ void TstHidapiBackend::passingReadErrors_retried_notUnplug()
 void TstHidapiBackend::closeWhileWriteHangs_returnsWithinASecond()
 {
     StandinLink link;
-    fakehidapi::setWriteDelayMs(kPath, 2000);
+    fakehidapi::setWriteDelayMs(kPath.constData(), 2000);
     QVERIFY(link.hid.Hid_Write(QByteArray(64, 'h')));
     QTest::qWait(100);
     QElapsedTimer clock;
     clock.start();
     link.hid.Close_Device();
-    fakehidapi::setWriteDelayMs(kPath, 0);
+    fakehidapi::setWriteDelayMs(kPath.constData(), 0);
     link.hid.Connect();
     QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(int(link.hid.Is_Connected()), 1);
