@@ -177,8 +177,10 @@ int myhid::findAndOpen(bool listOnly)
         if (listOnly || info.vendorId != m_selVendorId || info.productId != m_selProductId ||
             info.interfaceNumber != m_selInterface)
             continue;
+        m_openFailedPath.clear();
         if (!m_backend->open(info.path)) {
             qCWarning(lcHid) << "open failed" << info.path;
+            m_openFailedPath = info.path;
             showMessage(QStringLiteral("open device failure with reading"));
             return -1;
         }

@@ -103,6 +103,8 @@ class myhid : public QObject
     quint64 connectionId() const { return m_generation.load(); }
     /// True while an output report is in flight.
     bool isWriteBusy() const { return m_writeBusy.load() != 0; }
+    /// Path of the interface the last failed open was for (empty after a good open).
+    QString openFailedPath() const { return m_openFailedPath; }
 
   signals:
     void hidDevRemoved();
@@ -139,6 +141,7 @@ class myhid : public QObject
     // GUI thread only.
     QTimer m_watchdog;
     QVector<HidInterfaceInfo> m_searchResult;
+    QString m_openFailedPath;
     uint16_t m_selVendorId = 0;
     uint16_t m_selProductId = 0;
     int m_selInterface = 0;

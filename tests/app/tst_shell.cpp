@@ -2,6 +2,7 @@
 #include "app/branding.h"
 #include "app/connectionconfig.h"
 #include "app/vantory.h"
+#include "readers/readeraccess.h"
 #include "readers/sim/demodrivers.h"
 #include "readers/sim/readerfield.h"
 #include "readers/sim/simfeig.h"
@@ -80,6 +81,8 @@ class TstShell : public QObject
     void ok_chenkonNoReader_leavesSelectMessage_data();
     void ok_chenkonNoReader_leavesSelectMessage();
     void ok_chenkon_connectsR321();
+    void ok_chenkonCannotOpen_saysWhyAndWhatToDo_data();
+    void ok_chenkonCannotOpen_saysWhyAndWhatToDo();
     void ok_chenkonWhileOpen_doesNotOpenAgain();
     void languageChange_whileOpen_changesTextsAndNextMessage();
     void okTwice_typeFollowsLastChoice();
@@ -487,6 +490,47 @@ void TstShell::ok_chenkon_connectsR321()
     QCOMPARE(int(VantoryProbe::readerType(*m_w)), 2);
     QCOMPARE(m_r321->openCount(), 1);
     QCOMPARE(m_feig->openCount(), 0);
+}
+
+void TstShell::ok_chenkonCannotOpen_saysWhyAndWhatToDo_data()
+{
+    QTest::addColumn<int>("lang");
+    QTest::addColumn<QString>("denied");
+    QTest::newRow("english") << 0 << "Access to sim:r321#0&mi_00 was denied.";
+    QTest::newRow("chinese") << 1 << "无法打开 sim:r321#0&mi_00：访问被拒绝";
+}
+
+void TstShell::ok_chenkonCannotOpen_saysWhyAndWhatToDo()
+{
+    QFETCH(int, lang);
+    QFETCH(QString, denied);
+    VantoryProbe::langCn(*m_w) = uint8_t(lang);
+    VantoryProbe::connectionDialog(*m_w)->Set_Language(lang != 0);
+    m_r321->setOpenFails(true);
+    QStringList shown;
+    m_w->setModalHook([&shown](const QString&, const QString& text) { shown << text; });
+    const QByteArray shots = qgetenv("VANTORY_SHOTS_DIR");
+    if (!shots.isEmpty()) {
+        // The real box, saved as a picture and then closed.
+        m_w->setModalHook({});
+        QTimer::singleShot(300, [&] {
+            QWidget* box = QApplication::activeModalWidget();
+            QVERIFY(box);
+            box->grab().save(QString("%1/open-failure-%2.png").arg(QString(shots)).arg(lang));
+            shown << box->findChild<QLabel*>("qt_msgbox_label")->text();
+            box->close();
+        });
+    }
+    chooseAndConnect(1);
+    QTRY_COMPARE(shown.size(), 1);
+    const QStringList lines = shown.first().split('\n');
+    QCOMPARE(lines.first(), QStringLiteral("open device failure with reading"));
+    QVERIFY(shown.first().contains(denied));
+    QVERIFY(lines.contains("sudo udevadm control --reload-rules"));
+    const bool install = shown.first().contains(readeraccess::R321Rule) &&
+                         shown.first().contains("sudo tee /etc/udev/rules.d/70-vantory.rules");
+    QCOMPARE(install, !readeraccess::ruleInstalled());
+    QCOMPARE(link()->text(), QString(lang ? "请选择USB设备" : "Please selcet usb device"));
 }
 
 void TstShell::ok_chenkonWhileOpen_doesNotOpenAgain()
