@@ -40,6 +40,10 @@ static void initVantoryResources()
 namespace
 {
 
+// How often the window looks after the chosen reader's link; a reader plugged back in is
+// connected again within about two of these.
+constexpr int kLinkCheckMs = 1000;
+
 // The resources live in a static library, so they must be registered by hand once.
 void registerResources()
 {
@@ -208,6 +212,11 @@ void Vantory::Init_Connections()
     clock_timer->start();
 
     connect(m_myhid, &myhid::usbConnect, this, &Vantory::in_usbConnect);
+    connect(m_myhid, &myhid::linkLost, this, &Vantory::onR321LinkLost);
+    m_link_timer = new QTimer(this);
+    m_link_timer->setInterval(kLinkCheckMs);
+    connect(m_link_timer, &QTimer::timeout, this, &Vantory::checkReaderLink);
+    m_link_timer->start();
     // The link's own messages, with what to do about a reader that cannot be opened.
     m_myhid->setMessageHook([this](const QString& text) {
         const QString path = m_myhid->openFailedPath();

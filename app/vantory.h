@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/readerbackends.h"
+#include "readers/hidbackend.h"
 #include "engine/autoscan.h"
 #include "engine/commandstate.h"
 #include "engine/stalereplyguard.h"
@@ -99,6 +100,15 @@ private:
     displayscale::DisplayScale m_scale;
 
     bool m_tick_parked = false; // cmd_timer stopped while nothing runs
+
+    // Watching the chosen reader: the label turns red when it goes, and the same reader
+    // is connected again when it comes back.
+    QTimer* m_link_timer = nullptr;
+    HidInterfaceInfo m_r321_wanted; // the R321 connected last (vendor ID 0: none yet)
+    bool m_feig_wanted = false;     // a FEIG reader has been connected
+    bool m_feig_lost_shown = false; // its loss is on the link label
+    void checkReaderLink();
+    void onR321LinkLost();
     // Restarts the parked tick; called whenever a sequence or a beep starts.
     void wakeTick();
 

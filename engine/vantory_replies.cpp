@@ -41,6 +41,7 @@ bool Vantory::connectFeig()
     // been pulled out since.
     if (m_feig_thread->Feig_Reopen() == 0)
         return false;
+    m_feig_wanted = true;
     Tip_Feig_Connect_Succeed(lang_cn);
     // Unique rather than disconnect-then-connect: the worker thread may emit in between.
     connect(m_feig_thread, &writeThreadFEIG1::FeigDevReceive, this,
@@ -73,6 +74,7 @@ void Vantory::in_usbConnect(QString curUSBInfo)
             Qt::UniqueConnection);
     m_reply_guard.reset();
     m_r321_crc.reset(); // a new reader: learn its CRC anew
+    m_r321_wanted = m_myhid->connectedInterface();
     Tip_R321_Conncect_Succeed(lang_cn);
     m_device_name = curUSBInfo.mid(kDeviceNameFrom, kDeviceNameLength);
     m_last_send_ok = m_myreader->Send_Frame(m_myreader->Cmd_Init()) != 0;

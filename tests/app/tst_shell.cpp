@@ -84,6 +84,8 @@ class TstShell : public QObject
     void ok_chenkonCannotOpen_saysWhyAndWhatToDo_data();
     void ok_chenkonCannotOpen_saysWhyAndWhatToDo();
     void ok_chenkonWhileOpen_doesNotOpenAgain();
+    void readerPulledAndBack_saysSoAndReconnectsSameReader_data();
+    void readerPulledAndBack_saysSoAndReconnectsSameReader();
     void languageChange_whileOpen_changesTextsAndNextMessage();
     void okTwice_typeFollowsLastChoice();
     void titleBarClose_hidesDialogs();
@@ -531,6 +533,48 @@ void TstShell::ok_chenkonCannotOpen_saysWhyAndWhatToDo()
                          shown.first().contains("sudo tee /etc/udev/rules.d/70-vantory.rules");
     QCOMPARE(install, !readeraccess::ruleInstalled());
     QCOMPARE(link()->text(), QString(lang ? "请选择USB设备" : "Please selcet usb device"));
+}
+
+void TstShell::readerPulledAndBack_saysSoAndReconnectsSameReader_data()
+{
+    QTest::addColumn<int>("reader"); // the dialog's index
+    QTest::addColumn<QString>("connected");
+    QTest::newRow("FEIG") << 0 << "Connected: Feig Reader";
+    QTest::newRow("R321") << 1 << "Connected: R321";
+}
+
+void TstShell::readerPulledAndBack_saysSoAndReconnectsSameReader()
+{
+    QFETCH(int, reader);
+    QFETCH(QString, connected);
+    const SimReaderKind kind = reader ? SimReaderKind::R321 : SimReaderKind::Feig;
+    chooseAndConnect(reader);
+    QTRY_COMPARE(link()->text(), connected);
+    m_field->setUnplugged(kind, true);
+    if (!reader) // FEIG's library notices at the next request
+        child<QAction>(m_w.get(), "actionRead")->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(link()->text(), QStringLiteral("Please selcet usb device"),
+                              reader ? 300 : 1500);
+    QCOMPARE(textColour(link()), kRed);
+    const HidInterfaceInfo chosen = SimR321::defaultInterface();
+    if (reader) {
+        // Another R321 comes in its place: it is not taken.
+        HidInterfaceInfo other = chosen;
+        other.path = "sim:r321#1&mi_00";
+        other.serial = "SIM-R321-0002";
+        m_r321->setInterfaces({other});
+        m_field->setUnplugged(kind, false);
+        QTest::qWait(2500);
+        QCOMPARE(textColour(link()), kRed);
+        m_r321->setInterfaces({other, chosen});
+    }
+    m_field->setUnplugged(kind, false);
+    QTRY_COMPARE_WITH_TIMEOUT(link()->text(), connected, 2500);
+    QCOMPARE(textColour(link()), kBlue);
+    if (reader)
+        QCOMPARE(m_r321->openPath(), chosen.path);
+    child<QAction>(m_w.get(), "actionRead")->trigger();
+    QTRY_COMPARE(result()->text(), QStringLiteral("Read successfully"));
 }
 
 void TstShell::ok_chenkonWhileOpen_doesNotOpenAgain()
