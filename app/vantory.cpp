@@ -220,9 +220,10 @@ void Vantory::Init_Connections()
     // The link's own messages, with what to do about a reader that cannot be opened.
     m_myhid->setMessageHook([this](const QString& text) {
         const QString path = m_myhid->openFailedPath();
-        const QString hint = path.isEmpty() ? QString()
-                                            : readeraccess::openFailureHint(
-                                                  path, lang_cn != 0, readeraccess::ruleInstalled());
+        const QString hint =
+            path.isEmpty()
+                ? QString()
+                : readeraccess::openFailureHint(path, lang_cn != 0, readeraccess::ruleInstalled());
         showModalWarning(enginetext::ReaderWarningCaption.pick(lang_cn != 0),
                          hint.isEmpty() ? text : text + QStringLiteral("\n\n") + hint);
     });

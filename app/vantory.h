@@ -1,13 +1,13 @@
 #pragma once
 
 #include "app/readerbackends.h"
-#include "readers/hidbackend.h"
 #include "engine/autoscan.h"
 #include "engine/commandstate.h"
 #include "engine/stalereplyguard.h"
 #include "model/constlumen.h"
 #include "model/displayscale.h"
 #include "model/tagimage.h"
+#include "readers/hidbackend.h"
 
 #include <QByteArray>
 #include <QDateTime>

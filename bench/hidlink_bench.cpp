@@ -98,9 +98,10 @@ int main(int argc, char* argv[])
     for (double v : latencyMs)
         sum += v;
     std::printf("HID link over hidapi (stand-in library), %d commands\n", commands);
-    std::printf("  command -> report on the wire: median %.3f ms, mean %.3f, 95 %% %.3f, max %.3f\n",
-                percentile(latencyMs, 0.5), sum / double(latencyMs.size()),
-                percentile(latencyMs, 0.95), percentile(latencyMs, 1.0));
+    std::printf(
+        "  command -> report on the wire: median %.3f ms, mean %.3f, 95 %% %.3f, max %.3f\n",
+        percentile(latencyMs, 0.5), sum / double(latencyMs.size()), percentile(latencyMs, 0.95),
+        percentile(latencyMs, 1.0));
     std::printf("  idle link, reader connected: %.2f %% of one core over %.1f s\n", idlePercent,
                 idleMs / 1000.0);
     std::printf("  hidapi calls on one handle that overlapped: %d\n", fakehidapi::overlaps());

@@ -987,7 +987,8 @@ int main(int argc, char* argv[])
             args << mode;
         hidbench.start(QStringLiteral(VANTORY_HIDBENCH), args);
         const bool done = hidbench.waitForFinished(120000) && hidbench.exitCode() == 0;
-        out << "\n" << (mode.isEmpty() ? "[device node] " : "[no device node] ")
+        out << "\n"
+            << (mode.isEmpty() ? "[device node] " : "[no device node] ")
             << QString::fromLocal8Bit(hidbench.readAllStandardOutput());
         if (!done) {
             allCompleted = false;

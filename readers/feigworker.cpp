@@ -153,8 +153,8 @@ void writeThreadFEIG1::transceiveOne(QByteArray frame)
         char interfaceName[] = "OBID-RCI2";
         const auto transceive = [&](int h) {
             return m_api->Transceive(h, interfaceName, 0,
-                                     reinterpret_cast<unsigned char*>(frame.data()),
-                                     frame.size(), rx.data(), kBufferSize);
+                                     reinterpret_cast<unsigned char*>(frame.data()), frame.size(),
+                                     rx.data(), kBufferSize);
         };
         QElapsedTimer clock;
         clock.start();

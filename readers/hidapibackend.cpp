@@ -9,7 +9,6 @@
 #include <thread>
 
 #if defined(Q_OS_LINUX)
-#include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -72,8 +71,8 @@ struct HidapiBackend::Device {
     std::atomic<bool> failed{false};
     // Read thread only.
     int doorbell = -1;
-    int owed = 0;       // reports the doorbell announced that hidapi has not yet given
-    bool drain = true;  // hidapi may hold more reports: take them before waiting again
+    int owed = 0;      // reports the doorbell announced that hidapi has not yet given
+    bool drain = true; // hidapi may hold more reports: take them before waiting again
 
     /// Waits at most `timeoutMs` for the doorbell and counts the reports it announces.
     void waitForReport(int timeoutMs);
@@ -233,9 +232,8 @@ int HidapiBackend::read(QByteArray* report, int timeoutMs)
         if (!bell) {
             // A write is waiting for the handle: let it have its turn first.
             std::unique_lock<std::mutex> turn(d->turnMutex);
-            d->turn.wait_for(turn, std::chrono::milliseconds(100), [&] {
-                return d->writersWaiting == 0 || d->closed.load();
-            });
+            d->turn.wait_for(turn, std::chrono::milliseconds(100),
+                             [&] { return d->writersWaiting == 0 || d->closed.load(); });
         }
         // With the doorbell, hidapi is only asked for what is there (an announced report
         // may reach hidapi's own descriptor a moment later).
@@ -265,7 +263,8 @@ int HidapiBackend::read(QByteArray* report, int timeoutMs)
             const auto errorAt = Clock::now();
             if (firstError == Clock::time_point{})
                 firstError = errorAt;
-            const bool persistent = errorAt - firstError >= std::chrono::milliseconds(PersistentErrorMs);
+            const bool persistent =
+                errorAt - firstError >= std::chrono::milliseconds(PersistentErrorMs);
             if (persistent || !stillListed(*d)) {
                 qCWarning(lcHidapi) << "hid_read failed, device gone:" << error;
                 d->failed.store(true);

@@ -215,11 +215,10 @@ bool myhid::Reconnect(const HidInterfaceInfo& wanted)
     for (HidInterfaceInfo info : list) {
         if (info.interfaceNumber < 0)
             info.interfaceNumber = hidpath::interfaceNumber(info.path);
-        const bool same = info.vendorId == wanted.vendorId &&
-                          info.productId == wanted.productId &&
-                          info.interfaceNumber == wanted.interfaceNumber &&
-                          (wanted.serial.isEmpty() ? info.path == wanted.path
-                                                   : info.serial == wanted.serial);
+        const bool same =
+            info.vendorId == wanted.vendorId && info.productId == wanted.productId &&
+            info.interfaceNumber == wanted.interfaceNumber &&
+            (wanted.serial.isEmpty() ? info.path == wanted.path : info.serial == wanted.serial);
         if (!same)
             continue;
         Close_Device();

@@ -128,11 +128,16 @@ void TstReplyIntegrity::r321CrcCheck_data()
     // which replies are taken (t) and which are dropped as damaged (d).
     QTest::addColumn<QString>("crcs");
     QTest::addColumn<QString>("taken");
-    QTest::newRow("chance match then misses") << "-+----+--" << "ttttttttt";
-    QTest::newRow("two matches are not enough") << "++-++-" << "tttttt";
-    QTest::newRow("confirmed, one damaged") << "+++-++" << "tttdtt";
-    QTest::newRow("confirmed, then matches stop") << "+++------" << "tttddtttt";
-    QTest::newRow("forgotten, confirmed again") << "+++---+++-" << "tttddttttd";
+    QTest::newRow("chance match then misses") << "-+----+--"
+                                              << "ttttttttt";
+    QTest::newRow("two matches are not enough") << "++-++-"
+                                                << "tttttt";
+    QTest::newRow("confirmed, one damaged") << "+++-++"
+                                            << "tttdtt";
+    QTest::newRow("confirmed, then matches stop") << "+++------"
+                                                  << "tttddtttt";
+    QTest::newRow("forgotten, confirmed again") << "+++---+++-"
+                                                << "tttddttttd";
 }
 
 void TstReplyIntegrity::r321CrcCheck()

@@ -35,7 +35,6 @@ namespace
 
 using Clock = std::chrono::steady_clock;
 
-
 struct Device {
     unsigned short vendorId = 0;
     bool present = false;

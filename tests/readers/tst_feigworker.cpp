@@ -268,8 +268,7 @@ void TstFeigWorker::deviceError_nextRequestReopens()
     QTRY_COMPARE(rx.replies.size(), 2);
     QCOMPARE(rx.replies.at(1), QByteArray("ok:") + request(2));
     QCOMPARE(api.scanCount(), 4);
-    QCOMPARE(api.handlesUsed,
-             (QList<int>{0x10000001, 0x10000002, 0x10000003, 0x10000004}));
+    QCOMPARE(api.handlesUsed, (QList<int>{0x10000001, 0x10000002, 0x10000003, 0x10000004}));
     QCOMPARE(api.paraCalls.size(), 4);
 }
 

@@ -19,11 +19,20 @@ class TstHidapiBackend : public QObject
     void enumerate_listsPaths();
     void myhidOverClosedBackend_staysDisconnected();
 #ifdef VANTORY_HIDAPI_STANDIN
-    void bothThreads_unplugMidway_callsNeverOverlap_data() { deviceNodeRows(); }
+    void bothThreads_unplugMidway_callsNeverOverlap_data()
+    {
+        deviceNodeRows();
+    }
     void bothThreads_unplugMidway_callsNeverOverlap();
-    void passingReadErrors_retried_notUnplug_data() { deviceNodeRows(); }
+    void passingReadErrors_retried_notUnplug_data()
+    {
+        deviceNodeRows();
+    }
     void passingReadErrors_retried_notUnplug();
-    void closeWhileWriteHangs_returnsWithinASecond_data() { deviceNodeRows(); }
+    void closeWhileWriteHangs_returnsWithinASecond_data()
+    {
+        deviceNodeRows();
+    }
     void closeWhileWriteHangs_returnsWithinASecond();
 
   private:
