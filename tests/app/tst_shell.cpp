@@ -101,6 +101,13 @@ class TstShell : public QObject
 
   private:
     void chooseAndConnect(int index);
+    // Saves a picture of `w` into $VANTORY_SHOTS_DIR when it is set.
+    static void shot(QWidget* w, const QString& name)
+    {
+        const QString dir = qEnvironmentVariable("VANTORY_SHOTS_DIR");
+        if (!dir.isEmpty())
+            w->grab().save(dir + '/' + name + ".png");
+    }
     QLabel* link() { return VantoryProbe::statusLink(*m_w); }
     QLabel* result() { return VantoryProbe::statusResult(*m_w); }
 
@@ -518,7 +525,7 @@ void TstShell::ok_chenkonCannotOpen_saysWhyAndWhatToDo()
         QTimer::singleShot(300, [&] {
             QWidget* box = QApplication::activeModalWidget();
             QVERIFY(box);
-            box->grab().save(QString("%1/open-failure-%2.png").arg(QString(shots)).arg(lang));
+            shot(box, QString("open-failure-%1").arg(lang));
             shown << box->findChild<QLabel*>("qt_msgbox_label")->text();
             box->close();
         });
@@ -556,6 +563,7 @@ void TstShell::readerPulledAndBack_saysSoAndReconnectsSameReader()
     QTRY_COMPARE_WITH_TIMEOUT(link()->text(), QStringLiteral("Please selcet usb device"),
                               reader ? 300 : 1500);
     QCOMPARE(textColour(link()), kRed);
+    shot(m_w.get(), QString("pulled-%1").arg(reader));
     const HidInterfaceInfo chosen = SimR321::defaultInterface();
     if (reader) {
         // Another R321 comes in its place: it is not taken.
@@ -573,6 +581,7 @@ void TstShell::readerPulledAndBack_saysSoAndReconnectsSameReader()
     QCOMPARE(textColour(link()), kBlue);
     if (reader)
         QCOMPARE(m_r321->openPath(), chosen.path);
+    shot(m_w.get(), QString("back-%1").arg(reader));
     child<QAction>(m_w.get(), "actionRead")->trigger();
     QTRY_COMPARE(result()->text(), QStringLiteral("Read successfully"));
 }
