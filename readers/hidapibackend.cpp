@@ -63,10 +63,11 @@ struct HidapiBackend::Device {
     hid_device_* handle;
     const QString path;
     std::timed_mutex call;
-    // A write announces itself so that the read loop steps aside after its slice.
-    std::mutex turnMutex;
-    std::condition_variable turn;
-    int writersWaiting = 0;
+    // Without a doorbell the read loop sleeps between looks; a write wakes it.
+    std::mutex wakeMutex;
+    std::condition_variable wake;
+    bool wrote = false;
+    Clock::time_point lastWrite{};
     std::atomic<bool> closed{false};
     std::atomic<bool> failed{false};
     // Read thread only.
@@ -76,7 +77,18 @@ struct HidapiBackend::Device {
 
     /// Waits at most `timeoutMs` for the doorbell and counts the reports it announces.
     void waitForReport(int timeoutMs);
+    /// Without a doorbell: sleeps until the next look, or until a write goes out.
+    void sleepBetweenLooks(int leftMs);
 };
+
+void HidapiBackend::Device::sleepBetweenLooks(int leftMs)
+{
+    std::unique_lock<std::mutex> lock(wakeMutex);
+    const bool busy = Clock::now() - lastWrite < std::chrono::milliseconds(BusyAfterWriteMs);
+    const int ms = std::min(leftMs, busy ? BusyLookMs : IdleLookMs);
+    wake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return wrote || closed.load(); });
+    wrote = false;
+}
 
 void HidapiBackend::Device::waitForReport(int timeoutMs)
 {
@@ -180,16 +192,7 @@ int HidapiBackend::write(const QByteArray& report)
     for (int attempt = 1;; ++attempt) {
         if (d->closed.load() || d->failed.load())
             return -1;
-        {
-            std::lock_guard<std::mutex> turn(d->turnMutex);
-            ++d->writersWaiting;
-        }
         std::unique_lock<std::timed_mutex> call(d->call);
-        {
-            std::lock_guard<std::mutex> turn(d->turnMutex);
-            --d->writersWaiting;
-        }
-        d->turn.notify_all();
         if (d->closed.load())
             return -1;
         const int n =
@@ -197,8 +200,16 @@ int HidapiBackend::write(const QByteArray& report)
                       static_cast<size_t>(report.size()));
         const QString error = n < 0 ? fromWide(hid_error(d->handle)) : QString();
         call.unlock();
-        if (n >= 0)
+        if (n >= 0) {
+            // A reply is on its way: the read loop looks for it at its busy pace.
+            {
+                std::lock_guard<std::mutex> lock(d->wakeMutex);
+                d->lastWrite = Clock::now();
+                d->wrote = true;
+            }
+            d->wake.notify_all();
             return n;
+        }
         qCWarning(lcHidapi) << "hid_write failed" << error;
         if (!stillListed(*d) || attempt >= kWriteAttempts) {
             d->failed.store(true);
@@ -229,22 +240,16 @@ int HidapiBackend::read(QByteArray* report, int timeoutMs)
             d->waitForReport(leftMs);
             continue;
         }
-        if (!bell) {
-            // A write is waiting for the handle: let it have its turn first.
-            std::unique_lock<std::mutex> turn(d->turnMutex);
-            d->turn.wait_for(turn, std::chrono::milliseconds(100),
-                             [&] { return d->writersWaiting == 0 || d->closed.load(); });
-        }
-        // With the doorbell, hidapi is only asked for what is there (an announced report
-        // may reach hidapi's own descriptor a moment later).
-        const int slice = bell ? (d->owed > 0 ? 1 : 0) : std::min(leftMs, ReadSliceMs);
+        // hidapi is only asked for what is there, so that a write never waits for a read
+        // (an announced report may reach hidapi's own descriptor a moment later).
+        const int wait = bell && d->owed > 0 ? 1 : 0;
         int n = 0;
         QString error;
         {
             std::lock_guard<std::timed_mutex> call(d->call);
             if (d->closed.load())
                 return -1;
-            n = hid_read_timeout(d->handle, buffer.data(), buffer.size(), slice);
+            n = hid_read_timeout(d->handle, buffer.data(), buffer.size(), wait);
             if (n < 0)
                 error = fromWide(hid_error(d->handle));
         }
@@ -275,8 +280,11 @@ int HidapiBackend::read(QByteArray* report, int timeoutMs)
             continue;
         }
         firstError = {};
-        if (Clock::now() >= deadline)
+        if (bell)
+            continue; // wait on the doorbell, or drain what it announced
+        if (leftMs <= 0)
             return 0;
+        d->sleepBetweenLooks(leftMs);
     }
 }
 
@@ -291,7 +299,7 @@ void HidapiBackend::close()
     if (!d)
         return;
     d->closed.store(true);
-    d->turn.notify_all();
+    d->wake.notify_all();
     std::unique_lock<std::timed_mutex> call(d->call, std::defer_lock);
     if (call.try_lock_for(std::chrono::milliseconds(CloseWaitMs))) {
         hid_close(d->handle);

@@ -13,17 +13,20 @@ struct hid_device_;
 ///
 /// hidapi before 0.15 frees and replaces a handle's error string in every call, so no two
 /// calls on one handle may run at the same time, closing included. Every call on the
-/// handle is made under its own mutex, and a read never waits inside hidapi while a write
-/// could be held up: where the device is a node that can be polled (hidraw), the read
-/// thread waits on a second descriptor of its own outside the lock and then takes the
-/// report without waiting; elsewhere it waits in short slices and lets a waiting write in
-/// between them. Calls on hidapi's global state (enumerate, open, init, exit) are
-/// serialised process-wide.
+/// handle is made under its own mutex, and reads never wait inside hidapi, so a write
+/// never waits for a read: where the device is a node that can be polled (hidraw), the
+/// read thread waits on a second descriptor of its own outside the lock and then takes
+/// the report; elsewhere it looks for a report every millisecond while replies are
+/// expected and every ten when idle. Calls on hidapi's global state (enumerate, open,
+/// init, exit) are serialised process-wide.
 class HidapiBackend : public HidBackend
 {
   public:
-    /// Longest single hid_read_timeout; a write waits for at most this.
-    static constexpr int ReadSliceMs = 1;
+    /// Without a device node: the pause between two looks for a report while replies are
+    /// expected (a write went out less than BusyAfterWriteMs ago), and while idle.
+    static constexpr int BusyLookMs = 1;
+    static constexpr int IdleLookMs = 10;
+    static constexpr int BusyAfterWriteMs = 500;
     /// How long close() waits for a call in progress (a write to a hung reader can take
     /// seconds) before it leaves the handle to be closed by that call when it returns.
     static constexpr int CloseWaitMs = 250;
