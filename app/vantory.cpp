@@ -4,6 +4,7 @@
 #include "app/aboutusdialog.h"
 #include "app/branding.h"
 #include "app/connectionconfig.h"
+#include "engine/enginetexts.h"
 #include "model/displayscale.h"
 #include "readers/feigworker.h"
 #include "readers/feusblibrary.h"
@@ -11,6 +12,7 @@
 #include "readers/myfeigusb.h"
 #include "readers/myhid.h"
 #include "readers/myreader.h"
+#include "readers/readeraccess.h"
 #include "widgets/customitemdelegrate.h"
 #include "widgets/mychart.h"
 #include "widgets/noticewidget.h"
@@ -38,6 +40,10 @@ static void initVantoryResources()
 
 namespace
 {
+
+// How often the window looks after the chosen reader's link; a reader plugged back in is
+// connected again within about two of these.
+constexpr int kLinkCheckMs = 1000;
 
 // The resources live in a static library, so they must be registered by hand once.
 void registerResources()
@@ -219,6 +225,21 @@ void Vantory::Init_Connections()
     clock_timer->start();
 
     connect(m_myhid, &myhid::usbConnect, this, &Vantory::in_usbConnect);
+    connect(m_myhid, &myhid::linkLost, this, &Vantory::onR321LinkLost);
+    m_link_timer = new QTimer(this);
+    m_link_timer->setInterval(kLinkCheckMs);
+    connect(m_link_timer, &QTimer::timeout, this, &Vantory::checkReaderLink);
+    m_link_timer->start();
+    // The link's own messages, with what to do about a reader that cannot be opened.
+    m_myhid->setMessageHook([this](const QString& text) {
+        const QString path = m_myhid->openFailedPath();
+        const QString hint =
+            path.isEmpty()
+                ? QString()
+                : readeraccess::openFailureHint(path, lang_cn != 0, readeraccess::ruleInstalled());
+        showModalWarning(enginetext::ReaderWarningCaption.pick(lang_cn != 0),
+                         hint.isEmpty() ? text : text + QStringLiteral("\n\n") + hint);
+    });
 
     connect(ui->switchbuttonwidget, &switchbutton::statusChanged, this,
             &Vantory::switchButton_Status);

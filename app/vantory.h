@@ -8,6 +8,7 @@
 #include "model/displayscale.h"
 #include "model/productionrecord.h"
 #include "model/tagimage.h"
+#include "readers/hidbackend.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -105,6 +106,15 @@ private:
     displayscale::DisplayScale m_scale;
 
     bool m_tick_parked = false; // cmd_timer stopped while nothing runs
+
+    // Watching the chosen reader: the label turns red when it goes, and the same reader
+    // is connected again when it comes back.
+    QTimer* m_link_timer = nullptr;
+    HidInterfaceInfo m_r321_wanted; // the R321 connected last (vendor ID 0: none yet)
+    bool m_feig_wanted = false;     // a FEIG reader has been connected
+    bool m_feig_lost_shown = false; // its loss is on the link label
+    void checkReaderLink();
+    void onR321LinkLost();
     // Restarts the parked tick; called whenever a sequence or a beep starts.
     void wakeTick();
 
@@ -324,7 +334,7 @@ private:
     QTimer* m_reply_timer = nullptr;      // made on the first sequence command
     QTimer* m_beep_end_timer = nullptr;   // made on the first beep
     bool m_beep_end_pending = false;      // the last switch-off of a pattern is unanswered
-    bool m_r321_crc_confirmed = false;    // a reply of this R321 has passed the CRC check
+    replies::R321CrcCheck m_r321_crc;      // whether this R321's reply CRC is enforced
     int m_feig_outstanding = 0;           // FEIG requests the library has not finished
 
     // write: the n bytes at p when they lie inside one of the window's own byte buffers

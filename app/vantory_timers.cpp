@@ -1,5 +1,9 @@
 #include "app/vantory.h"
 
+#include "app/apptexts.h"
+#include "readers/feigworker.h"
+#include "readers/myhid.h"
+
 #include <QTimer>
 
 // The two window timers: the 1 ms engine tick and the 300 ms clock.
@@ -38,4 +42,31 @@ void Vantory::UpdateDateTime()
 {
     current_time = QDateTime::currentDateTime();
     Init_SetLumen();
+}
+
+void Vantory::onR321LinkLost()
+{
+    if (reader_type == 2)
+        Show_Link_Status(false, apptext::SelectDevice.pick(lang_cn != 0));
+}
+
+void Vantory::checkReaderLink()
+{
+    if (reader_type == 2) {
+        // Only the R321 connected before; success arrives at in_usbConnect with its tip.
+        if (!m_myhid->Is_Connected() && m_r321_wanted.vendorId != 0)
+            m_myhid->Reconnect(m_r321_wanted);
+    } else if (reader_type == 1 && m_feig_wanted) {
+        if (m_feig_thread->Feig_IsConnected()) {
+            m_feig_lost_shown = false;
+            return;
+        }
+        if (!m_feig_lost_shown) {
+            Show_Link_Status(false, apptext::SelectDevice.pick(lang_cn != 0));
+            m_feig_lost_shown = true;
+        }
+        // Not while the library still holds a request: opening waits for it.
+        if (m_feig_outstanding == 0 && connectFeig())
+            m_feig_lost_shown = false;
+    }
 }

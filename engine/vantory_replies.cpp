@@ -37,8 +37,11 @@ void Vantory::connectR321()
 
 bool Vantory::connectFeig()
 {
-    if (m_feig_thread->Feig_Open() == 0)
+    // Always ask the library: a handle kept from before may belong to a reader that has
+    // been pulled out since.
+    if (m_feig_thread->Feig_Reopen() == 0)
         return false;
+    m_feig_wanted = true;
     Tip_Feig_Connect_Succeed(lang_cn);
     // Unique rather than disconnect-then-connect: the worker thread may emit in between.
     connect(m_feig_thread, &writeThreadFEIG1::FeigDevReceive, this,
@@ -70,7 +73,8 @@ void Vantory::in_usbConnect(QString curUSBInfo)
     connect(writer, &writeThreadEP1::hidDevSend, m_myreader, &myreader::in_hidDevSend_Myreader,
             Qt::UniqueConnection);
     m_reply_guard.reset();
-    m_r321_crc_confirmed = false; // a new reader: learn its CRC anew
+    m_r321_crc.reset(); // a new reader: learn its CRC anew
+    m_r321_wanted = m_myhid->connectedInterface();
     Tip_R321_Conncect_Succeed(lang_cn);
     m_device_name = curUSBInfo.mid(kDeviceNameFrom, kDeviceNameLength);
     m_last_send_ok = m_myreader->Send_Frame(m_myreader->Cmd_Init()) != 0;
@@ -108,18 +112,11 @@ void Vantory::Analyse_Receive_Data(QByteArray rxArray)
         Tip_No_ISO15693(lang_cn);
         return;
     }
-    if (reply.crcOk) {
-        m_r321_crc_confirmed = true;
-    } else if (m_r321_crc_confirmed) {
+    if (!m_r321_crc.accept(reply.crcOk)) {
         // Damaged on the way: its data, its status, even its command may be wrong.
         qCDebug(lcEngine) << "R321 reply with a wrong CRC";
         dropUnreadableReply(reply.kind);
         return;
-    } else {
-        // Where the R321 puts its reply CRC is inferred from its command frames. Until one
-        // reply of this connection has matched, a reader that frames it otherwise must
-        // still work, so the reply is taken unchecked.
-        qCDebug(lcEngine) << "R321 reply CRC not confirmed yet; taken unchecked";
     }
     if (m_reply_guard.dropReply(reply.kind)) {
         qCDebug(lcEngine) << "late reply of an abandoned sequence dropped";
