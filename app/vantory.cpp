@@ -4,9 +4,12 @@
 #include "app/aboutusdialog.h"
 #include "app/branding.h"
 #include "app/connectionconfig.h"
+#include "engine/enginetexts.h"
 #include "model/displayscale.h"
 #include "readers/feusblibrary.h"
 #include "readers/hidapibackend.h"
+#include "readers/myhid.h"
+#include "readers/readeraccess.h"
 #include "widgets/customitemdelegrate.h"
 #include "widgets/mychart.h"
 #include "widgets/noticewidget.h"
@@ -34,6 +37,9 @@ static void initVantoryResources()
 
 namespace
 {
+
+// How often the window looks after the chosen reader's link; a reader plugged back in is
+// connected again within about two of these.
 
 // The resources live in a static library, so they must be registered by hand once.
 void registerResources()
@@ -213,6 +219,17 @@ void Vantory::Init_Connections()
             [this](const QString& text, int ms) { m_notice->showNotice(this, text, ms); });
     connect(m_engine, &TagEngine::imageRead, this, &Vantory::onImageRead);
     connect(m_engine, &TagEngine::autoWriteSwitched, this, &Vantory::onAutoWriteSwitched);
+    // The link's own messages, with what to do about a reader that cannot be opened.
+    myhid* hid = m_engine->hidLink();
+    hid->setMessageHook([this, hid](const QString& text) {
+        const QString path = hid->openFailedPath();
+        const QString hint =
+            path.isEmpty()
+                ? QString()
+                : readeraccess::openFailureHint(path, lang_cn != 0, readeraccess::ruleInstalled());
+        showModalWarning(enginetext::ReaderWarningCaption.pick(lang_cn != 0),
+                         hint.isEmpty() ? text : text + QStringLiteral("\n\n") + hint);
+    });
 
     connect(ui->switchbuttonwidget, &switchbutton::statusChanged, this,
             &Vantory::switchButton_Status);

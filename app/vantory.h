@@ -6,6 +6,7 @@
 #include "model/displayscale.h"
 #include "model/productionrecord.h"
 #include "model/tagimage.h"
+#include "readers/hidbackend.h"
 
 #include <QByteArray>
 #include <QDateTime>

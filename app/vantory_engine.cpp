@@ -29,7 +29,10 @@ void Vantory::showModalWarning(const QString& caption, const QString& text)
         m_modal_hook(caption, text);
         return;
     }
-    QMessageBox::warning(this, caption, text, QMessageBox::Ok);
+    QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Ok, this);
+    // Some warnings carry commands to copy into a terminal.
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse);
+    box.exec();
 }
 
 void Vantory::showWarningText(QString text)

@@ -30,6 +30,7 @@
 #include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStringList>
@@ -1004,6 +1005,29 @@ int main(int argc, char* argv[])
     out << "  this benchmark process (window, simulators, all runs): peak RSS "
         << num(self.ru_maxrss / 1024.0) << " MB\n";
     out.flush();
+
+#ifdef VANTORY_HIDBENCH
+    // The HID link under the R321 has figures of its own: command to wire and idle CPU
+    // over hidapi, waiting on the device node (hidraw) and, as elsewhere, without one.
+    for (const QString& mode : {QString(), QStringLiteral("--no-node")}) {
+        QProcess hidbench;
+        QStringList args;
+        if (opt.quick)
+            args << QStringLiteral("--quick");
+        if (!mode.isEmpty())
+            args << mode;
+        hidbench.start(QStringLiteral(VANTORY_HIDBENCH), args);
+        const bool done = hidbench.waitForFinished(120000) && hidbench.exitCode() == 0;
+        out << "\n"
+            << (mode.isEmpty() ? "[device node] " : "[no device node] ")
+            << QString::fromLocal8Bit(hidbench.readAllStandardOutput());
+        if (!done) {
+            allCompleted = false;
+            out << "  failed\n";
+        }
+    }
+    out.flush();
+#endif
 
     if (opt.starts > 0) {
         out << "\nStart-up of the real program: " << opt.program << " --simulate, " << opt.starts

@@ -178,4 +178,25 @@ int transparentResponseByte1(const R321Reply& reply)
     return static_cast<uint8_t>(reply.payload.at(1));
 }
 
+bool R321CrcCheck::accept(bool crcOk)
+{
+    if (crcOk) {
+        m_misses = 0;
+        if (++m_matches >= kConfirmAfter)
+            m_enforced = true;
+        return true;
+    }
+    m_matches = 0;
+    if (!m_enforced)
+        return true;
+    // A run of misses means this reader frames its replies otherwise: stop checking
+    // rather than drop everything it says.
+    if (++m_misses >= kForgetAfter) {
+        m_enforced = false;
+        m_misses = 0;
+        return true;
+    }
+    return false;
+}
+
 } // namespace replies

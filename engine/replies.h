@@ -120,4 +120,27 @@ int transparentResponseByte1(const R321Reply& reply);
 /// First CRC byte of the tag's success response 00 78 F0 to PRESENT PASSWORD.
 constexpr uint8_t kPresentPasswordOkByte = 0x78;
 
+/// Whether R321 replies are held to their CRC. Where the R321 puts a reply CRC is
+/// inferred from its command frames, so a reader that puts something else there matches
+/// now and then by chance: the check is enforced only after several consecutive matches
+/// on one connection, and given up again when matches stop.
+class R321CrcCheck
+{
+  public:
+    static constexpr int kConfirmAfter = 3; ///< consecutive matches before it is enforced
+    static constexpr int kForgetAfter = 3;  ///< consecutive misses that end enforcement
+
+    /// Takes the CRC result of one reply; false when the reply is to be dropped as damaged.
+    bool accept(bool crcOk);
+    /// True while replies with a wrong CRC are dropped.
+    bool enforced() const { return m_enforced; }
+    /// Forgets everything, as for a newly connected reader.
+    void reset() { *this = R321CrcCheck(); }
+
+  private:
+    int m_matches = 0;
+    int m_misses = 0;
+    bool m_enforced = false;
+};
+
 } // namespace replies

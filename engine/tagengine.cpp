@@ -11,6 +11,14 @@
 
 #include <QTimer>
 
+namespace
+{
+
+// How often the chosen reader is looked at while it is gone.
+constexpr int kLinkCheckMs = 1000;
+
+} // namespace
+
 TagEngine::TagEngine(TagImage& image, EngineHost& host, HidBackend* hid, FeusbApi* feusb,
                      QObject* parent)
     : QObject(parent), m_image(image), m_host(host)
@@ -28,6 +36,11 @@ TagEngine::TagEngine(TagImage& image, EngineHost& host, HidBackend* hid, FeusbAp
     cmd_timer->start();
 
     connect(m_myhid, &myhid::usbConnect, this, &TagEngine::in_usbConnect);
+    connect(m_myhid, &myhid::linkLost, this, &TagEngine::onR321LinkLost);
+    m_link_timer = new QTimer(this);
+    m_link_timer->setInterval(kLinkCheckMs);
+    connect(m_link_timer, &QTimer::timeout, this, &TagEngine::checkReaderLink);
+    m_link_timer->start();
 }
 
 TagEngine::~TagEngine()
@@ -78,4 +91,31 @@ QByteArray TagEngine::uidMsbFirst() const
 void TagEngine::Update_Bank_Buff()
 {
     tagfields::updateBankBuff(m_image);
+}
+
+void TagEngine::onR321LinkLost()
+{
+    if (reader_type == 2)
+        Tip_R321_Select_Device(lang_cn());
+}
+
+void TagEngine::checkReaderLink()
+{
+    if (reader_type == 2) {
+        // Only the R321 connected before; success arrives at in_usbConnect with its tip.
+        if (!m_myhid->Is_Connected() && m_r321_wanted.vendorId != 0)
+            m_myhid->Reconnect(m_r321_wanted);
+    } else if (reader_type == 1 && m_feig_wanted) {
+        if (m_feig_thread->Feig_IsConnected()) {
+            m_feig_lost_shown = false;
+            return;
+        }
+        if (!m_feig_lost_shown) {
+            Tip_R321_Select_Device(lang_cn());
+            m_feig_lost_shown = true;
+        }
+        // Not while the library still holds a request: opening waits for it.
+        if (m_feig_outstanding == 0 && connectFeig())
+            m_feig_lost_shown = false;
+    }
 }

@@ -6,6 +6,7 @@
 #include "engine/stalereplyguard.h"
 #include "model/productionrecord.h"
 #include "model/tagimage.h"
+#include "readers/hidbackend.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -223,6 +224,16 @@ class TagEngine : public QObject
     void takeReadData(const QByteArray& blocks);
     void endReadAsFailed(const QString& reason);
     void reportBeeperFailure();
+    // Drops the result of any model-name read (auto write switched, a read starting).
+    void forgetModelCheck();
+    // The end of a beep pattern waits for the reply to its last switch-off, but not for
+    // ever: a reader that never answers must not hold the batch.
+    void armBeepEndTimer();
+    void onBeepEndOverdue();
+    // Watching the chosen reader: the link tip turns to "select" when it goes, and the
+    // same reader is connected again when it comes back.
+    void checkReaderLink();
+    void onR321LinkLost();
     // A reply that never came or could not be read: reported once as the failure of the
     // command that waited for it.
     void armReplyTimer();
@@ -277,6 +288,10 @@ class TagEngine : public QObject
     uint8_t auto_write_index = 1;
     std::array<uint8_t, 32> tag_model{};
     uint8_t model_ready = 0;
+    // The model-name read whose reply may set model_ready, and the tag it was sent to.
+    // A new sequence, a reply time-out and the auto-write switch abandon it.
+    bool m_model_read_open = false;
+    std::array<uint8_t, 8> m_model_uid{};
     uint8_t pwd_first_failed = 0;
 
     // passwords
@@ -308,6 +323,12 @@ class TagEngine : public QObject
     bool m_beep_failure_reported = false; // a refused beeper command was traced in this pattern
     int m_reply_timeout_ms = 3000;        // see setReplyTimeout
     QTimer* m_reply_timer = nullptr;      // made on the first sequence command
-    bool m_r321_crc_confirmed = false;    // a reply of this R321 has passed the CRC check
+    QTimer* m_beep_end_timer = nullptr;   // made on the first beep
+    bool m_beep_end_pending = false;      // the last switch-off of a pattern is unanswered
+    replies::R321CrcCheck m_r321_crc;     // whether this R321's reply CRC is enforced
+    QTimer* m_link_timer = nullptr;
+    HidInterfaceInfo m_r321_wanted; // the R321 connected last (vendor ID 0: none yet)
+    bool m_feig_wanted = false;     // a FEIG reader has been connected
+    bool m_feig_lost_shown = false; // its loss is on the link label
     int m_feig_outstanding = 0;           // FEIG requests the library has not finished
 };

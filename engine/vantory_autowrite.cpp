@@ -38,11 +38,13 @@ void TagEngine::toggleAutoWrite()
         return;
     if (auto_mode) {
         auto_mode = 0;
+        forgetModelCheck();
         uid.fill(0);
         auto_scan = 0;
         scan_request = 0;
     } else {
         auto_mode = 1;
+        forgetModelCheck();
         // The UID of an earlier Read may belong to a driver that has been taken away;
         // the first inventory finds whatever lies on the reader now.
         uid.fill(0);
@@ -78,6 +80,12 @@ void TagEngine::AutoWriteProcess()
         // No inventory goes out while the model-name read runs.
         if (!model_ready)
             return;
+        if (m_model_uid != uid) {
+            // The model of another tag: this one's is read on the next pass.
+            forgetModelCheck();
+            scan_request = 1;
+            return;
+        }
         model_ready = 0;
         const QByteArray wanted = tagfields::modelNameField(m_image);
         const QByteArray found(reinterpret_cast<const char*>(tag_model.data()),
@@ -100,6 +108,15 @@ void TagEngine::AutoWriteProcess()
         else if (reader_type == kReaderR321)
             sendR321Frame(m_myreader->Cmd_Inventory(), Kind::Other);
     }
+}
+
+void TagEngine::forgetModelCheck()
+{
+    model_ready = 0;
+    tag_model.fill(0);
+    m_model_read_open = false;
+    // The silence belongs to the abandoned read's success, which will not come.
+    suppress_success_beep = 0;
 }
 
 void TagEngine::Open_Auto_Scan()

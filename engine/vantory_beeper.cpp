@@ -7,6 +7,8 @@
 #include "readers/myfeigusb.h"
 #include "readers/myreader.h"
 
+#include <QTimer>
+
 using replies::Kind;
 
 namespace
@@ -25,6 +27,7 @@ void TagEngine::Start_Beep(uint8_t cnt)
     beep_ticks = 1;
     beep_pattern = cnt;
     m_beep_failure_reported = false;
+    m_beep_end_pending = false; // only the last switch-off of the new pattern counts
     wakeTick();
 }
 
@@ -64,6 +67,8 @@ void TagEngine::Buzzer_Once(bool mode)
             beep_pattern = 0;
         }
         Buzzer_OnOff_Process(0);
+        if (beep_pattern == 0 && (reader_type == kReaderFeig || reader_type == kReaderR321))
+            armBeepEndTimer();
     }
 }
 
@@ -81,8 +86,12 @@ void TagEngine::Buzzer_OnOff_Process(uint8_t OnffState)
 
 void TagEngine::Beep_Recevie()
 {
-    if (beep_pattern != 0)
+    // Once per pattern: a late or repeated reply must not move the batch on twice.
+    if (beep_pattern != 0 || !m_beep_end_pending)
         return;
+    m_beep_end_pending = false;
+    if (m_beep_end_timer)
+        m_beep_end_timer->stop();
     qCDebug(lcEngine) << "Beep_Recevie：蜂鸣器结束";
     emit beepFinished();
     if (auto_scan)
@@ -98,4 +107,23 @@ void TagEngine::reportBeeperFailure()
         return;
     m_beep_failure_reported = true;
     qCWarning(lcEngine) << "<操作失败5：SET IO Failure>";
+}
+
+void TagEngine::armBeepEndTimer()
+{
+    m_beep_end_pending = true;
+    if (!m_beep_end_timer) {
+        m_beep_end_timer = new QTimer(this);
+        m_beep_end_timer->setSingleShot(true);
+        connect(m_beep_end_timer, &QTimer::timeout, this, &TagEngine::onBeepEndOverdue);
+    }
+    m_beep_end_timer->start(m_reply_timeout_ms);
+}
+
+void TagEngine::onBeepEndOverdue()
+{
+    if (beep_pattern != 0 || !m_beep_end_pending)
+        return;
+    qCWarning(lcEngine) << "<操作失败5：SET IO Failure> no reply to the beeper switch-off";
+    Beep_Recevie();
 }

@@ -36,8 +36,11 @@ void TagEngine::connectR321()
 
 bool TagEngine::connectFeig()
 {
-    if (m_feig_thread->Feig_Open() == 0)
+    // Always ask the library: a handle kept from before may belong to a reader that has
+    // been pulled out since.
+    if (m_feig_thread->Feig_Reopen() == 0)
         return false;
+    m_feig_wanted = true;
     Tip_Feig_Connect_Succeed(lang_cn());
     // Unique rather than disconnect-then-connect: the worker thread may emit in between.
     connect(m_feig_thread, &writeThreadFEIG1::FeigDevReceive, this,
@@ -69,7 +72,8 @@ void TagEngine::in_usbConnect(QString curUSBInfo)
     connect(writer, &writeThreadEP1::hidDevSend, m_myreader, &myreader::in_hidDevSend_Myreader,
             Qt::UniqueConnection);
     m_reply_guard.reset();
-    m_r321_crc_confirmed = false; // a new reader: learn its CRC anew
+    m_r321_crc.reset(); // a new reader: learn its CRC anew
+    m_r321_wanted = m_myhid->connectedInterface();
     Tip_R321_Conncect_Succeed(lang_cn());
     m_device_name = curUSBInfo.mid(kDeviceNameFrom, kDeviceNameLength);
     m_last_send_ok = m_myreader->Send_Frame(m_myreader->Cmd_Init()) != 0;
@@ -107,18 +111,11 @@ void TagEngine::Analyse_Receive_Data(QByteArray rxArray)
         Tip_No_ISO15693(lang_cn());
         return;
     }
-    if (reply.crcOk) {
-        m_r321_crc_confirmed = true;
-    } else if (m_r321_crc_confirmed) {
+    if (!m_r321_crc.accept(reply.crcOk)) {
         // Damaged on the way: its data, its status, even its command may be wrong.
         qCDebug(lcEngine) << "R321 reply with a wrong CRC";
         dropUnreadableReply(reply.kind);
         return;
-    } else {
-        // Where the R321 puts its reply CRC is inferred from its command frames. Until one
-        // reply of this connection has matched, a reader that frames it otherwise must
-        // still work, so the reply is taken unchecked.
-        qCDebug(lcEngine) << "R321 reply CRC not confirmed yet; taken unchecked";
     }
     if (m_reply_guard.dropReply(reply.kind)) {
         qCDebug(lcEngine) << "late reply of an abandoned sequence dropped";
@@ -175,7 +172,12 @@ void TagEngine::Analyse_Receive_Data(QByteArray rxArray)
         }
         break;
     case Kind::Beeper:
-        if (reply.ok() && beep_pattern == 0) {
+        if (!reply.ok()) {
+            // Traced only: a failure beep would be refused as well. The pattern is over
+            // all the same, and the batch must not wait for a reply that will not come.
+            reportBeeperFailure();
+            Beep_Recevie();
+        } else if (beep_pattern == 0) {
             qCDebug(lcEngine) << "蜂鸣器响应";
             Beep_Recevie();
         }
@@ -377,6 +379,10 @@ void TagEngine::takeReadData(const QByteArray& blocks)
     const QByteArray& data = m_cmd.read_data;
     if (m_cmd.readcnt == 1) {
         // The model-name read: model_len bytes from model_offset.
+        if (!m_model_read_open) {
+            qCDebug(lcEngine) << "model-name reply of an abandoned read dropped";
+            return;
+        }
         const int len = std::min<int>(model_len, static_cast<int>(tag_model.size()));
         if (data.size() < model_offset + len) {
             endReadAsFailed(QStringLiteral("<读取失败：数据不足>"));
@@ -386,6 +392,7 @@ void TagEngine::takeReadData(const QByteArray& blocks)
         Tip_Read_Succeed(lang_cn());
         tag_model.fill(0);
         std::copy_n(data.constBegin() + model_offset, len, tag_model.begin());
+        m_model_read_open = false;
         model_ready = 1;
         return;
     }

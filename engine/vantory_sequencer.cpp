@@ -40,6 +40,14 @@ void TagEngine::Control_RW(uint8_t type, uint8_t readcnt)
     m_cmd.ack = 0;
     m_cmd.readcnt = readcnt;
     m_cmd.read_data.clear();
+    // Only the model-name read started here may set model_ready, for the tag it is sent
+    // to; any other start abandons one still in flight.
+    m_model_read_open = type == SeqCode::ReadModel;
+    if (m_model_read_open) {
+        model_ready = 0;
+        tag_model.fill(0);
+        m_model_uid = uid;
+    }
     // A command of an abandoned sequence may still be in flight; its late reply must not
     // count for the new one.
     m_reply_guard.restart();
@@ -243,6 +251,7 @@ void TagEngine::onReplyOverdue()
     }
     const replies::Kind awaited = m_reply_guard.inFlightKind();
     m_reply_guard.giveUp();
+    m_model_read_open = false; // its reply, should it come after all, is not a model check
     m_cmd.send_enable = 0;
     m_cmd.ack = 0;
     finishOperation(record::Result::ReaderLost);

@@ -102,17 +102,20 @@ void TagEngine::writeBlocks(const QByteArray& id, uint8_t block, const QByteArra
 
 void TagEngine::Write_Once_BANK(uint8_t banknum, uint8_t* bankdata, uint8_t offset, uint8_t mode)
 {
-    const std::optional<writeplan::Piece> piece =
-        writeplan::bankPiece(banknum, offset, m_cmd.write_part_step);
-    if (!piece)
+    // The driver's operating-time counters are its own: a bank that holds them is written
+    // around them, in as many commands as a whole bank.
+    const std::vector<writeplan::Piece> pieces = writeplan::bankPieces(
+        banknum, offset, writeplan::counterBlocks(m_image.image_v2[tagoffset::LayoutCode]));
+    const int step = m_cmd.write_part_step;
+    if (step < 1 || step > static_cast<int>(pieces.size()))
         return;
-    const QByteArray bank = ownBytes(bankdata, writeplan::bankBytesUsed(offset));
+    const writeplan::Piece& piece = pieces[step - 1];
+    const QByteArray bank = ownBytes(bankdata, writeplan::bytesUsed(pieces));
     if (!bank.isEmpty()) {
-        writeBlocks(uidBytes(), piece->firstBlock,
-                    bank.mid(piece->byteOffset, writeplan::kBlockBytes * piece->count),
-                    piece->count);
+        writeBlocks(uidBytes(), piece.firstBlock,
+                    bank.mid(piece.byteOffset, writeplan::kBlockBytes * piece.count), piece.count);
     }
-    if (m_cmd.write_part_step < writeplan::kPiecesPerBank) {
+    if (step < static_cast<int>(pieces.size())) {
         ++m_cmd.write_part_step;
     } else if (mode != 0) {
         ++m_cmd.write_bank_step;
@@ -206,10 +209,11 @@ void TagEngine::Write_ST25DV02K_Info(uint8_t banknum, uint8_t* bankdata)
             Write_Once_BANK(32, buffer + 128, writeplan::kPieceBlocks, 1);
             break;
         case 3: {
-            // The PWM block is taken at its own tag address in the given image.
+            // The PWM block is taken at its own tag address in the given image, and goes
+            // out in the tag's byte order.
             const QByteArray block = ownBytes(bankdata, banknum + writeplan::kBlockBytes);
             if (!block.isEmpty())
-                writeBlocks(uidBytes(), banknum, block.mid(banknum), 1);
+                writeBlocks(uidBytes(), banknum, currents::pwmBlockTagOrder(block.mid(banknum)), 1);
             m_cmd.cmd_type = 0;
             break;
         }
@@ -282,7 +286,7 @@ void TagEngine::Change_Current(uint8_t channel)
 
 void TagEngine::Change_ST25DV02K_PWM1()
 {
-    // Composes block 248 in the tag's byte order and rebuilds the bank buffer.
+    // Composes block 248 in the image and rebuilds the bank buffer.
     const uint16_t current = m_host.channelCurrents()[0];
     const uint16_t period = m_host.pwmPeriod();
     const uint16_t maximum = currents::changeST25DV02KPwm1(m_image, period, current);

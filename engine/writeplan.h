@@ -4,6 +4,7 @@
 #include <QString>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 // What the write and password operations send: how a bank is cut into write commands,
 // the byte order the FEIG reader wants, and the tag passwords.
@@ -34,6 +35,26 @@ std::optional<Piece> bankPiece(uint8_t bankFirstBlock, uint8_t offset, uint8_t p
 
 /// Bytes of bank data that the four pieces of a bank write read: 12 x offset + 8.
 int bankBytesUsed(uint8_t offset);
+
+/// A run of consecutive blocks.
+struct BlockRun {
+    uint8_t first = 0;
+    uint8_t count = 0;
+};
+
+/// The blocks of the driver's own operating-time counters for a layout code: 83-84 in
+/// layout 2, 112-113 in any other. The driver counts them itself; no write may send them.
+BlockRun counterBlocks(uint8_t layoutCode);
+
+/// The pieces of a bank write at `bankFirstBlock`, `offset` blocks per piece, that leave
+/// out the blocks of `skip`. A bank that `skip` misses gets the four pieces of bankPiece;
+/// otherwise the blocks on either side are cut into pieces of at most `offset` blocks, and
+/// a piece is halved while there are fewer than four, so the number of commands (and of
+/// replies) stays that of a whole bank wherever the blocks allow it.
+std::vector<Piece> bankPieces(uint8_t bankFirstBlock, uint8_t offset, BlockRun skip);
+
+/// Bytes of bank data that `pieces` read.
+int bytesUsed(const std::vector<Piece>& pieces);
 
 /// `data` with every 4-byte block in reverse byte order (the FEIG reader's order); a
 /// trailing part shorter than a block is reversed on its own.

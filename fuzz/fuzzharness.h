@@ -118,7 +118,7 @@ struct VantoryProbe {
         if (w.m_engine->m_reply_timer)
             w.m_engine->m_reply_timer->stop();
         w.m_engine->m_feig_outstanding = 0;
-        w.m_engine->m_r321_crc_confirmed = false; // as on a fresh connection
+        w.m_engine->m_r321_crc.reset(); // as on a fresh connection
         w.m_engine->m_handled_tags.clear();
         w.m_engine->m_scan_uids.clear();
         w.m_engine->m_reply_guard.reset();

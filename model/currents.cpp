@@ -129,13 +129,26 @@ uint16_t changeST25DV02KPwm1(TagImage& image, uint16_t pwmPeriod, uint16_t curre
         max = 1;
     qCDebug(lcModel) << "pwm maximum current" << max;
     const uint16_t pulse = pwmPulse(current1, max, pwmPeriod);
-    // Block 248 is written straight from these bytes, so they take the tag's own order.
-    v2[tagoffset::PwmBlock + 0] = uint8_t(pwmPeriod & 0xFF);
-    v2[tagoffset::PwmBlock + 1] = uint8_t(pwmPeriod >> 8);
-    v2[tagoffset::PwmBlock + 2] = uint8_t(pulse & 0xFF);
-    v2[tagoffset::PwmBlock + 3] = uint8_t(pulse >> 8);
+    // The image keeps the block as a read of the tag gives it, so that the display, a
+    // saved file and the next write all read the same words; only the write swaps them.
+    v2[tagoffset::PwmBlock + 0] = uint8_t(pwmPeriod >> 8);
+    v2[tagoffset::PwmBlock + 1] = uint8_t(pwmPeriod & 0xFF);
+    v2[tagoffset::PwmBlock + 2] = uint8_t(pulse >> 8);
+    v2[tagoffset::PwmBlock + 3] = uint8_t(pulse & 0xFF);
     tagfields::updateBankBuff(image);
     return max;
+}
+
+QByteArray pwmBlockTagOrder(const QByteArray& imageBytes)
+{
+    if (imageBytes.size() < 4)
+        return {};
+    QByteArray block(4, '\0');
+    block[0] = imageBytes.at(1);
+    block[1] = imageBytes.at(0);
+    block[2] = imageBytes.at(3);
+    block[3] = static_cast<char>(uint8_t(imageBytes.at(2)) | 0x80); // output enable
+    return block;
 }
 
 } // namespace currents

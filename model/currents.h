@@ -3,6 +3,7 @@
 #include "model/tagfields.h"
 #include "model/tagimage.h"
 
+#include <QByteArray>
 #include <QString>
 #include <array>
 #include <cstdint>
@@ -69,9 +70,13 @@ void changeCurrent(TagImage& image, uint8_t channel, const std::array<uint16_t, 
 /// ratio*period/10000, each truncated to 16 bits, with bit 15 (output enable) set.
 uint16_t pwmPulse(uint16_t current, uint16_t maximum, uint16_t period);
 
-/// Composes the PWM block in image_v2 248..251 in the tag's order (period low, high,
-/// pulse low, high) from pwm_period and the channel-1 current, then runs updateBankBuff.
-/// Returns the maximum current used (after the 0 -> 1 rule).
+/// Composes the PWM block in image_v2 248..251 from pwm_period and the channel-1 current,
+/// in the form a read leaves there and files keep (period, pulse with bit 15, each high
+/// byte first), then runs updateBankBuff. Returns the maximum current used (after 0 -> 1).
 uint16_t changeST25DV02KPwm1(TagImage& image, uint16_t pwmPeriod, uint16_t current1);
+
+/// What block 248 of the tag receives for the image's bytes 248..251 (period, pulse, high
+/// bytes first): both words low byte first, the pulse with its output-enable bit set.
+QByteArray pwmBlockTagOrder(const QByteArray& imageBytes);
 
 } // namespace currents

@@ -13,6 +13,9 @@
 
 void Vantory::Get_CCT_Data()
 {
+    // A hidden panel is not the user's word: the bytes keep what was read or opened.
+    if (ui->CctBoxwidget->isHidden())
+        return;
     // A typed value is applied when editing finishes; toolbar buttons and keys take no
     // focus, so a value still being typed is applied here, before it is stored.
     ui->CoolestspinBox->interpretText();

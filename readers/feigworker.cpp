@@ -3,6 +3,7 @@
 #include "readers/feusbapi.h"
 #include "readers/myfeigusb.h"
 
+#include <QElapsedTimer>
 #include <algorithm>
 #include <array>
 
@@ -12,6 +13,9 @@ namespace
 // FEUSB handles carry bit 28; anything else was never a handle of the library.
 constexpr int kFeusbHandleBit = 0x10000000;
 constexpr int kTimeoutMs = 5000;
+// A transceive that fails sooner than this had a dead handle; a reader that does not
+// answer takes the library's whole time-out.
+constexpr qint64 kDeadHandleMs = 1000;
 
 } // namespace
 
@@ -38,6 +42,16 @@ int writeThreadFEIG1::Feig_Open()
     }
     std::lock_guard<std::mutex> device(m_deviceMutex);
     return openLocked();
+}
+
+int writeThreadFEIG1::Feig_Reopen()
+{
+    std::lock_guard<std::mutex> device(m_deviceMutex);
+    closeLocked();
+    const int handle = openLocked();
+    if (handle == 0)
+        m_connected = 0;
+    return handle;
 }
 
 int writeThreadFEIG1::openLocked()
@@ -137,13 +151,28 @@ void writeThreadFEIG1::transceiveOne(QByteArray frame)
             return;
         }
         char interfaceName[] = "OBID-RCI2";
-        received = m_api->Transceive(handle, interfaceName, 0,
+        const auto transceive = [&](int h) {
+            return m_api->Transceive(h, interfaceName, 0,
                                      reinterpret_cast<unsigned char*>(frame.data()), frame.size(),
                                      rx.data(), kBufferSize);
+        };
+        QElapsedTimer clock;
+        clock.start();
+        received = transceive(handle);
         if (received < 0) {
             // The handle may be dead (reader unplugged); the next request opens afresh.
-            qCWarning(lcFeig) << "transceive failed with" << received << "- reopening next time";
+            qCWarning(lcFeig) << "transceive failed with" << received << "- reopening";
             closeLocked();
+            if (clock.elapsed() < kDeadHandleMs) {
+                // Pulled and plugged back since the last request: one more try on a new handle.
+                const int fresh = openLocked();
+                if (fresh != 0)
+                    received = transceive(fresh);
+                else
+                    m_connected = 0;
+                if (received < 0)
+                    closeLocked();
+            }
         }
     }
     // Signals go out without the device lock so that a directly connected receiver may

@@ -12,7 +12,8 @@ class FeusbApi;
 
 /// The FEIG link: one worker thread that sends the queued requests one at a time over
 /// a FeusbApi and emits each reply. The device is opened once and its handle reused;
-/// it is reopened only after a transceive reported a device error.
+/// it is reopened after a transceive reported a device error, and a request whose handle
+/// had died at once (the reader was pulled and plugged back) is sent again on the new one.
 class writeThreadFEIG1 : public QThread
 {
     Q_OBJECT
@@ -27,6 +28,9 @@ class writeThreadFEIG1 : public QThread
 
     /// Opens the reader unless a handle is already open; returns the handle, 0 on failure.
     int Feig_Open();
+    /// Asks the library afresh whether the reader is there: drops the handle held (stale
+    /// after an unplug) and opens the reader again. Returns the handle, 0 when there is none.
+    int Feig_Reopen();
     /// Queues the first `length` bytes of `frame`; requests go out in order, one at a time.
     void Feig_Send(QByteArray frame, int length);
     /// 1 after a successful open, 0 at start and after an open failed while sending.

@@ -3,15 +3,32 @@
 #include <hidapi/hidapi.h>
 
 #include <QLoggingCategory>
+#include <algorithm>
 #include <array>
+#include <chrono>
+#include <thread>
+
+#if defined(Q_OS_LINUX)
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+#endif
 
 namespace
 {
 
 Q_LOGGING_CATEGORY(lcHidapi, "vantory.hid")
 
+using Clock = std::chrono::steady_clock;
+
 // hid_init/hid_exit are process-wide; count the backends that use them.
-std::atomic<int> g_users{0};
+int g_users = 0;
+// hidapi's global calls share one error string too.
+std::mutex g_globalMutex;
+
+// How long a read waits before it retries after a passing error.
+constexpr auto kRetryPause = std::chrono::milliseconds(2);
+constexpr int kWriteAttempts = 3;
 
 QString fromWide(const wchar_t* s)
 {
@@ -20,22 +37,105 @@ QString fromWide(const wchar_t* s)
 
 } // namespace
 
+/// One open handle and the mutex every call on it is made under. The last owner closes
+/// the handle: normally close(), or the thread whose call outlived close()'s wait.
+struct HidapiBackend::Device {
+    explicit Device(hid_device_* h, QString p) : handle(h), path(std::move(p))
+    {
+#if defined(Q_OS_LINUX)
+        // hidraw hands every report to each open descriptor: this one only says when one
+        // has come, so the wait happens outside the lock.
+        doorbell = ::open(path.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+#endif
+    }
+    ~Device()
+    {
+        if (handle)
+            hid_close(handle);
+#if defined(Q_OS_LINUX)
+        if (doorbell >= 0)
+            ::close(doorbell);
+#endif
+    }
+    Device(const Device&) = delete;
+    Device& operator=(const Device&) = delete;
+
+    hid_device_* handle;
+    const QString path;
+    std::timed_mutex call;
+    // Without a doorbell the read loop sleeps between looks; a write wakes it.
+    std::mutex wakeMutex;
+    std::condition_variable wake;
+    bool wrote = false;
+    Clock::time_point lastWrite{};
+    std::atomic<bool> closed{false};
+    std::atomic<bool> failed{false};
+    // Read thread only.
+    int doorbell = -1;
+    int owed = 0;      // reports the doorbell announced that hidapi has not yet given
+    bool drain = true; // hidapi may hold more reports: take them before waiting again
+
+    /// Waits at most `timeoutMs` for the doorbell and counts the reports it announces.
+    void waitForReport(int timeoutMs);
+    /// Without a doorbell: sleeps until the next look, or until a write goes out.
+    void sleepBetweenLooks(int leftMs);
+};
+
+void HidapiBackend::Device::sleepBetweenLooks(int leftMs)
+{
+    std::unique_lock<std::mutex> lock(wakeMutex);
+    const bool busy = Clock::now() - lastWrite < std::chrono::milliseconds(BusyAfterWriteMs);
+    const int ms = std::min(leftMs, busy ? BusyLookMs : IdleLookMs);
+    wake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return wrote || closed.load(); });
+    wrote = false;
+}
+
+void HidapiBackend::Device::waitForReport(int timeoutMs)
+{
+#if defined(Q_OS_LINUX)
+    pollfd fd{doorbell, POLLIN, 0};
+    const int ready = ::poll(&fd, 1, timeoutMs);
+    if (ready <= 0)
+        return; // time-out, or an interrupted wait: the caller looks at the clock again
+    if (fd.revents & (POLLERR | POLLHUP | POLLNVAL)) {
+        // Gone or failing: let hidapi say which, in the read that follows.
+        ::close(doorbell);
+        doorbell = -1;
+        return;
+    }
+    std::array<unsigned char, 65> sink{};
+    while (::read(doorbell, sink.data(), sink.size()) > 0)
+        ++owed;
+#else
+    Q_UNUSED(timeoutMs);
+#endif
+}
+
 HidapiBackend::HidapiBackend()
 {
-    if (g_users.fetch_add(1) == 0 && hid_init() != 0)
+    std::lock_guard<std::mutex> global(g_globalMutex);
+    if (g_users++ == 0 && hid_init() != 0)
         qCWarning(lcHidapi) << "hid_init failed";
 }
 
 HidapiBackend::~HidapiBackend()
 {
     close();
-    if (g_users.fetch_sub(1) == 1)
+    std::lock_guard<std::mutex> global(g_globalMutex);
+    if (--g_users == 0)
         hid_exit();
+}
+
+std::shared_ptr<HidapiBackend::Device> HidapiBackend::current() const
+{
+    std::lock_guard<std::mutex> lock(m_stateMutex);
+    return m_device;
 }
 
 QVector<HidInterfaceInfo> HidapiBackend::enumerate()
 {
     QVector<HidInterfaceInfo> list;
+    std::lock_guard<std::mutex> global(g_globalMutex);
     hid_device_info* all = hid_enumerate(0, 0);
     for (const hid_device_info* d = all; d; d = d->next) {
         HidInterfaceInfo info;
@@ -53,71 +153,160 @@ QVector<HidInterfaceInfo> HidapiBackend::enumerate()
     return list;
 }
 
+bool HidapiBackend::stillListed(const Device& device)
+{
+    const QVector<HidInterfaceInfo> list = enumerate();
+    return std::any_of(list.cbegin(), list.cend(),
+                       [&](const HidInterfaceInfo& i) { return i.path == device.path; });
+}
+
 bool HidapiBackend::open(const QString& path)
 {
     close();
-    QWriteLocker lock(&m_lock);
-    m_device = hid_open_path(path.toLocal8Bit().constData());
-    m_failed.store(false);
-    if (!m_device) {
-        qCWarning(lcHidapi) << "hid_open_path failed" << path << fromWide(hid_error(nullptr));
-        return false;
+    hid_device_* handle = nullptr;
+    {
+        std::lock_guard<std::mutex> global(g_globalMutex);
+        handle = hid_open_path(path.toLocal8Bit().constData());
+        if (!handle) {
+            qCWarning(lcHidapi) << "hid_open_path failed" << path << fromWide(hid_error(nullptr));
+            return false;
+        }
     }
+    auto device = std::make_shared<Device>(handle, path);
+    std::lock_guard<std::mutex> lock(m_stateMutex);
+    m_device = std::move(device);
     return true;
 }
 
 bool HidapiBackend::isOpen() const
 {
-    QReadLocker lock(&m_lock);
-    return m_device && !m_failed.load() && !m_closing.load();
+    const std::shared_ptr<Device> d = current();
+    return d && !d->failed.load() && !d->closed.load();
 }
 
 int HidapiBackend::write(const QByteArray& report)
 {
-    if (m_closing.load())
+    const std::shared_ptr<Device> d = current();
+    if (!d)
         return -1;
-    QReadLocker lock(&m_lock);
-    if (!m_device || m_failed.load())
-        return -1;
-    const int n = hid_write(m_device, reinterpret_cast<const unsigned char*>(report.constData()),
-                            static_cast<size_t>(report.size()));
-    if (n < 0) {
-        m_failed.store(true);
-        qCWarning(lcHidapi) << "hid_write failed" << fromWide(hid_error(m_device));
+    for (int attempt = 1;; ++attempt) {
+        if (d->closed.load() || d->failed.load())
+            return -1;
+        std::unique_lock<std::timed_mutex> call(d->call);
+        if (d->closed.load())
+            return -1;
+        const int n =
+            hid_write(d->handle, reinterpret_cast<const unsigned char*>(report.constData()),
+                      static_cast<size_t>(report.size()));
+        const QString error = n < 0 ? fromWide(hid_error(d->handle)) : QString();
+        call.unlock();
+        if (n >= 0) {
+            // A reply is on its way: the read loop looks for it at its busy pace.
+            {
+                std::lock_guard<std::mutex> lock(d->wakeMutex);
+                d->lastWrite = Clock::now();
+                d->wrote = true;
+            }
+            d->wake.notify_all();
+            return n;
+        }
+        qCWarning(lcHidapi) << "hid_write failed" << error;
+        if (!stillListed(*d) || attempt >= kWriteAttempts) {
+            d->failed.store(true);
+            return -1;
+        }
     }
-    return n;
 }
 
 int HidapiBackend::read(QByteArray* report, int timeoutMs)
 {
-    if (m_closing.load())
+    const std::shared_ptr<Device> d = current();
+    if (!d)
         return -1;
-    QReadLocker lock(&m_lock);
-    if (!m_device || m_failed.load())
-        return -1;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(0, timeoutMs));
+    Clock::time_point firstError{};
     // Room for a numbered report too; the R321's reports are 64 bytes without an ID.
     std::array<unsigned char, 65> buffer{};
-    const int n = hid_read_timeout(m_device, buffer.data(), buffer.size(), timeoutMs);
-    if (n < 0) {
-        // Device gone: report it so the link stops instead of spinning on errors.
-        m_failed.store(true);
-        qCWarning(lcHidapi) << "hid_read failed" << fromWide(hid_error(m_device));
-        return -1;
+    for (;;) {
+        if (d->closed.load() || d->failed.load())
+            return -1;
+        const auto now = Clock::now();
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+        const int leftMs = int(std::clamp<qint64>(left.count(), 0, timeoutMs));
+        const bool bell = d->doorbell >= 0;
+        if (bell && !d->drain && d->owed == 0) {
+            if (leftMs <= 0)
+                return 0;
+            d->waitForReport(leftMs);
+            continue;
+        }
+        // hidapi is only asked for what is there, so that a write never waits for a read
+        // (an announced report may reach hidapi's own descriptor a moment later).
+        const int wait = bell && d->owed > 0 ? 1 : 0;
+        int n = 0;
+        QString error;
+        {
+            std::lock_guard<std::timed_mutex> call(d->call);
+            if (d->closed.load())
+                return -1;
+            n = hid_read_timeout(d->handle, buffer.data(), buffer.size(), wait);
+            if (n < 0)
+                error = fromWide(hid_error(d->handle));
+        }
+        if (bell) {
+            d->owed = n > 0 ? std::max(0, d->owed - 1) : 0;
+            d->drain = n != 0;
+        }
+        if (n > 0) {
+            if (report)
+                *report = QByteArray(reinterpret_cast<const char*>(buffer.data()), n);
+            return n;
+        }
+        if (n < 0) {
+            // An interrupted wait or a passing fault is retried; the device is gone only
+            // when it has left the list, or when it keeps failing.
+            const auto errorAt = Clock::now();
+            if (firstError == Clock::time_point{})
+                firstError = errorAt;
+            const bool persistent =
+                errorAt - firstError >= std::chrono::milliseconds(PersistentErrorMs);
+            if (persistent || !stillListed(*d)) {
+                qCWarning(lcHidapi) << "hid_read failed, device gone:" << error;
+                d->failed.store(true);
+                return -1;
+            }
+            qCDebug(lcHidapi) << "hid_read failed, retrying:" << error;
+            std::this_thread::sleep_for(kRetryPause);
+            continue;
+        }
+        firstError = {};
+        if (bell)
+            continue; // wait on the doorbell, or drain what it announced
+        if (leftMs <= 0)
+            return 0;
+        d->sleepBetweenLooks(leftMs);
     }
-    if (report)
-        *report = QByteArray(reinterpret_cast<const char*>(buffer.data()), n);
-    return n;
 }
 
 void HidapiBackend::close()
 {
-    m_closing.store(true);
+    std::shared_ptr<Device> d;
     {
-        QWriteLocker lock(&m_lock);
-        if (m_device)
-            hid_close(m_device);
-        m_device = nullptr;
-        m_failed.store(false);
+        std::lock_guard<std::mutex> lock(m_stateMutex);
+        d = std::move(m_device);
+        m_device.reset();
     }
-    m_closing.store(false);
+    if (!d)
+        return;
+    d->closed.store(true);
+    d->wake.notify_all();
+    std::unique_lock<std::timed_mutex> call(d->call, std::defer_lock);
+    if (call.try_lock_for(std::chrono::milliseconds(CloseWaitMs))) {
+        hid_close(d->handle);
+        d->handle = nullptr;
+        return;
+    }
+    // A call hangs (a write to a reader that does not take its report): do not freeze
+    // the caller. The handle closes when that call returns and drops the last reference.
+    qCWarning(lcHidapi) << "a call on" << d->path << "is still running; closing it afterwards";
 }

@@ -36,8 +36,7 @@ void readThreadEP1::run()
             break;
         if (n < 0) {
             // The device went away under us: say so once, instead of spinning on errors.
-            if (h.m_connected.load() && h.m_generation.load() == generation) {
-                h.m_connected.store(0);
+            if (h.m_generation.load() == generation && h.m_connected.exchange(0)) {
                 h.m_removedGeneration.store(generation);
                 qCWarning(lcHid) << "read failed, device removed";
                 emit h.hidDevRemoved();
@@ -75,9 +74,11 @@ void writeThreadEP1::run()
         }
         const int written = h.m_backend->write(report);
         if (written < 0) {
-            if (h.m_connected.load() && h.m_generation.load() == generation) {
-                h.m_connected.store(0);
+            // Gone: the GUI thread closes the handle, as for a failed read.
+            if (h.m_generation.load() == generation && h.m_connected.exchange(0)) {
+                h.m_removedGeneration.store(generation);
                 qCWarning(lcHid) << "write failed, link not connected";
+                emit h.hidDevRemoved();
             }
             h.m_writeBusy.store(0);
             continue;
@@ -176,21 +177,58 @@ int myhid::findAndOpen(bool listOnly)
         if (listOnly || info.vendorId != m_selVendorId || info.productId != m_selProductId ||
             info.interfaceNumber != m_selInterface)
             continue;
-        if (!m_backend->open(info.path)) {
-            qCWarning(lcHid) << "open failed" << info.path;
+        if (!openInterface(info)) {
             showMessage(QStringLiteral("open device failure with reading"));
             return -1;
         }
-        {
-            QMutexLocker lock(&m_lock);
-            m_generation.fetch_add(1);
-            m_connected.store(1);
-            m_wake.wakeAll();
-        }
-        qCDebug(lcHid) << "opened" << info.path;
         return k;
     }
     return list.size();
+}
+
+bool myhid::openInterface(const HidInterfaceInfo& info)
+{
+    m_openFailedPath.clear();
+    if (!m_backend->open(info.path)) {
+        qCWarning(lcHid) << "open failed" << info.path;
+        m_openFailedPath = info.path;
+        return false;
+    }
+    m_connectedInterface = info;
+    {
+        QMutexLocker lock(&m_lock);
+        m_generation.fetch_add(1);
+        m_connected.store(1);
+        m_wake.wakeAll();
+    }
+    qCDebug(lcHid) << "opened" << info.path;
+    return true;
+}
+
+bool myhid::Reconnect(const HidInterfaceInfo& wanted)
+{
+    if (m_connected.load())
+        return true;
+    if (!m_backend || wanted.vendorId == 0)
+        return false;
+    const QVector<HidInterfaceInfo> list = m_backend->enumerate();
+    for (HidInterfaceInfo info : list) {
+        if (info.interfaceNumber < 0)
+            info.interfaceNumber = hidpath::interfaceNumber(info.path);
+        const bool same =
+            info.vendorId == wanted.vendorId && info.productId == wanted.productId &&
+            info.interfaceNumber == wanted.interfaceNumber &&
+            (wanted.serial.isEmpty() ? info.path == wanted.path : info.serial == wanted.serial);
+        if (!same)
+            continue;
+        Close_Device();
+        if (!openInterface(info))
+            return false;
+        m_writeBusy.store(0);
+        emit usbConnect(QStringLiteral("Connected: R321"));
+        return true;
+    }
+    return false;
 }
 
 uint8_t myhid::Hid_Write(const QByteArray& piece)
@@ -252,6 +290,8 @@ void myhid::inHidDevRemoved()
     if (reported != 0 && reported != m_generation.load())
         return;
     Close_Device();
+    if (reported != 0)
+        emit linkLost();
 }
 
 void myhid::onWriteWatchdog()

@@ -103,9 +103,19 @@ class myhid : public QObject
     quint64 connectionId() const { return m_generation.load(); }
     /// True while an output report is in flight.
     bool isWriteBusy() const { return m_writeBusy.load() != 0; }
+    /// Path of the interface the last failed open was for (empty after a good open).
+    QString openFailedPath() const { return m_openFailedPath; }
+    /// The interface opened last (vendor ID 0 before the first open).
+    HidInterfaceInfo connectedInterface() const { return m_connectedInterface; }
+    /// Opens `wanted` again once it is listed: the same vendor, product, interface and
+    /// serial number (the same path when it has none), never another reader. No message
+    /// on failure; emits usbConnect on success. True when connected afterwards.
+    bool Reconnect(const HidInterfaceInfo& wanted);
 
   signals:
     void hidDevRemoved();
+    /// The open device went away (a read or write found it gone) and has been closed.
+    void linkLost();
     void usbConnect(QString connectInfo);
 
   private slots:
@@ -117,6 +127,7 @@ class myhid : public QObject
     friend class writeThreadEP1;
 
     int findAndOpen(bool listOnly);
+    bool openInterface(const HidInterfaceInfo& info);
     void showMessage(const QString& text);
     void markNotConnected(const char* why);
     void stopThreads();
@@ -139,6 +150,8 @@ class myhid : public QObject
     // GUI thread only.
     QTimer m_watchdog;
     QVector<HidInterfaceInfo> m_searchResult;
+    QString m_openFailedPath;
+    HidInterfaceInfo m_connectedInterface;
     uint16_t m_selVendorId = 0;
     uint16_t m_selProductId = 0;
     int m_selInterface = 0;

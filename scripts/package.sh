@@ -66,11 +66,13 @@ for f in usr/bin/vantory usr/bin/vantory-neutral usr/bin/vantory-cli \
     exit 1
   fi
 done
-rule='SUBSYSTEM=="hidraw", ATTRS{idVendor}=="0505", TAG+="uaccess"'
-if ! grep -qxF "$rule" "$stage/usr/lib/udev/rules.d/70-vantory.rules"; then
-  echo "the udev rule is not the expected one" >&2
-  exit 1
-fi
+for rule in 'SUBSYSTEM=="hidraw", ATTRS{idVendor}=="0505", TAG+="uaccess"' \
+  'SUBSYSTEM=="usb", ATTRS{idVendor}=="0ab1", TAG+="uaccess"'; do
+  if ! grep -qxF "$rule" "$stage/usr/lib/udev/rules.d/70-vantory.rules"; then
+    echo "the udev rules are not the expected ones: $rule" >&2
+    exit 1
+  fi
+done
 for field in Depends Recommends; do
   value="$(dpkg-deb -f "$deb" "$field")"
   echo "$field: $value"

@@ -66,6 +66,13 @@ void SimR321::setOpenFails(bool fails)
     m_openFails = fails;
 }
 
+void SimR321::setRandomReplyTails(quint32 seed)
+{
+    QMutexLocker lock(&m_mutex);
+    m_randomTails = seed != 0;
+    m_tailRandom.seed(seed);
+}
+
 QString SimR321::openPath() const
 {
     QMutexLocker lock(&m_mutex);
@@ -249,6 +256,14 @@ void SimR321::handleFrame(const QByteArray& frame)
         out.payload.clear();
     }
     QByteArray reply = buildReply(command, out.status, out.payload, out.isoError);
+    {
+        QMutexLocker lock(&m_mutex);
+        if (m_randomTails) {
+            const quint32 tail = m_tailRandom.generate();
+            reply[reply.size() - 2] = static_cast<char>(tail & 0xFF);
+            reply[reply.size() - 1] = static_cast<char>((tail >> 8) & 0xFF);
+        }
+    }
     if (fault == SimReplyFault::BadCrc) {
         reply[reply.size() - 2] = static_cast<char>(at(reply, reply.size() - 2) ^ 0xFF);
     } else if (fault == SimReplyFault::FlippedPayload) {

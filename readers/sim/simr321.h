@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QMutex>
+#include <QRandomGenerator>
 #include <QVector>
 #include <QWaitCondition>
 #include <cstdint>
@@ -52,6 +53,9 @@ class SimR321 : public HidBackend
     QVector<HidInterfaceInfo> interfaces() const;
     /// Makes open() fail while set.
     void setOpenFails(bool fails);
+    /// Puts random bytes where the reply CRC goes, as a reader that frames its replies
+    /// otherwise would, drawn from a generator seeded with `seed`; 0 turns it off.
+    void setRandomReplyTails(quint32 seed);
 
     /// The path opened last (empty when nothing is open).
     QString openPath() const;
@@ -96,6 +100,8 @@ class SimR321 : public HidBackend
     QWaitCondition m_changed;
     QVector<HidInterfaceInfo> m_interfaces;
     bool m_openFails = false;
+    bool m_randomTails = false;
+    QRandomGenerator m_tailRandom;
     bool m_open = false;
     bool m_answers = false;
     QString m_openPath;

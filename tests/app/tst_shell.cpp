@@ -2,6 +2,7 @@
 #include "app/branding.h"
 #include "app/connectionconfig.h"
 #include "app/vantory.h"
+#include "readers/readeraccess.h"
 #include "readers/sim/demodrivers.h"
 #include "readers/sim/readerfield.h"
 #include "readers/sim/simfeig.h"
@@ -76,10 +77,15 @@ class TstShell : public QObject
     void ok_feig_showsConnectedInBlue_data();
     void ok_feig_showsConnectedInBlue();
     void ok_feigUnplugged_leavesSelectMessage();
+    void ok_feigPulledAfterConnect_noBlueTip_replugReadsAtOnce();
     void ok_chenkonNoReader_leavesSelectMessage_data();
     void ok_chenkonNoReader_leavesSelectMessage();
     void ok_chenkon_connectsR321();
+    void ok_chenkonCannotOpen_saysWhyAndWhatToDo_data();
+    void ok_chenkonCannotOpen_saysWhyAndWhatToDo();
     void ok_chenkonWhileOpen_doesNotOpenAgain();
+    void readerPulledAndBack_saysSoAndReconnectsSameReader_data();
+    void readerPulledAndBack_saysSoAndReconnectsSameReader();
     void languageChange_whileOpen_changesTextsAndNextMessage();
     void okTwice_typeFollowsLastChoice();
     void titleBarClose_hidesDialogs();
@@ -95,6 +101,13 @@ class TstShell : public QObject
 
   private:
     void chooseAndConnect(int index);
+    // Saves a picture of `w` into $VANTORY_SHOTS_DIR when it is set.
+    static void shot(QWidget* w, const QString& name)
+    {
+        const QString dir = qEnvironmentVariable("VANTORY_SHOTS_DIR");
+        if (!dir.isEmpty())
+            w->grab().save(dir + '/' + name + ".png");
+    }
     QLabel* link() { return VantoryProbe::statusLink(*m_w); }
     QLabel* result() { return VantoryProbe::statusResult(*m_w); }
 
@@ -431,6 +444,24 @@ void TstShell::ok_feigUnplugged_leavesSelectMessage()
     QCOMPARE(int(VantoryProbe::readerType(*m_w)), 1);
 }
 
+void TstShell::ok_feigPulledAfterConnect_noBlueTip_replugReadsAtOnce()
+{
+    chooseAndConnect(0);
+    QCOMPARE(textColour(link()), kBlue);
+    m_field->setUnplugged(SimReaderKind::Feig, true);
+    chooseAndConnect(0);
+    QCOMPARE(link()->text(), QStringLiteral("Please selcet usb device"));
+    QCOMPARE(textColour(link()), kRed);
+    m_field->setUnplugged(SimReaderKind::Feig, false);
+    chooseAndConnect(0);
+    QCOMPARE(textColour(link()), kBlue);
+    // Pulled and plugged back without a word to the program: the next Read still works.
+    m_field->setUnplugged(SimReaderKind::Feig, true);
+    m_field->setUnplugged(SimReaderKind::Feig, false);
+    child<QAction>(m_w.get(), "actionRead")->trigger();
+    QTRY_COMPARE(result()->text(), QStringLiteral("Read successfully"));
+}
+
 void TstShell::ok_chenkonNoReader_leavesSelectMessage_data()
 {
     QTest::addColumn<bool>("unplugged");
@@ -468,6 +499,91 @@ void TstShell::ok_chenkon_connectsR321()
     QCOMPARE(int(VantoryProbe::readerType(*m_w)), 2);
     QCOMPARE(m_r321->openCount(), 1);
     QCOMPARE(m_feig->openCount(), 0);
+}
+
+void TstShell::ok_chenkonCannotOpen_saysWhyAndWhatToDo_data()
+{
+    QTest::addColumn<int>("lang");
+    QTest::addColumn<QString>("denied");
+    QTest::newRow("english") << 0 << "Access to sim:r321#0&mi_00 was denied.";
+    QTest::newRow("chinese") << 1 << "无法打开 sim:r321#0&mi_00：访问被拒绝";
+}
+
+void TstShell::ok_chenkonCannotOpen_saysWhyAndWhatToDo()
+{
+    QFETCH(int, lang);
+    QFETCH(QString, denied);
+    VantoryProbe::langCn(*m_w) = uint8_t(lang);
+    VantoryProbe::connectionDialog(*m_w)->Set_Language(lang != 0);
+    m_r321->setOpenFails(true);
+    QStringList shown;
+    m_w->setModalHook([&shown](const QString&, const QString& text) { shown << text; });
+    const QByteArray shots = qgetenv("VANTORY_SHOTS_DIR");
+    if (!shots.isEmpty()) {
+        // The real box, saved as a picture and then closed.
+        m_w->setModalHook({});
+        QTimer::singleShot(300, [&] {
+            QWidget* box = QApplication::activeModalWidget();
+            QVERIFY(box);
+            shot(box, QString("open-failure-%1").arg(lang));
+            shown << box->findChild<QLabel*>("qt_msgbox_label")->text();
+            box->close();
+        });
+    }
+    chooseAndConnect(1);
+    QTRY_COMPARE(shown.size(), 1);
+    const QStringList lines = shown.first().split('\n');
+    QCOMPARE(lines.first(), QStringLiteral("open device failure with reading"));
+    QVERIFY(shown.first().contains(denied));
+    QVERIFY(lines.contains("sudo udevadm control --reload-rules"));
+    const bool install = shown.first().contains(readeraccess::R321Rule) &&
+                         shown.first().contains("sudo tee /etc/udev/rules.d/70-vantory.rules");
+    QCOMPARE(install, !readeraccess::ruleInstalled());
+    QCOMPARE(link()->text(), QString(lang ? "请选择USB设备" : "Please selcet usb device"));
+}
+
+void TstShell::readerPulledAndBack_saysSoAndReconnectsSameReader_data()
+{
+    QTest::addColumn<int>("reader"); // the dialog's index
+    QTest::addColumn<QString>("connected");
+    QTest::newRow("FEIG") << 0 << "Connected: Feig Reader";
+    QTest::newRow("R321") << 1 << "Connected: R321";
+}
+
+void TstShell::readerPulledAndBack_saysSoAndReconnectsSameReader()
+{
+    QFETCH(int, reader);
+    QFETCH(QString, connected);
+    const SimReaderKind kind = reader ? SimReaderKind::R321 : SimReaderKind::Feig;
+    chooseAndConnect(reader);
+    QTRY_COMPARE(link()->text(), connected);
+    m_field->setUnplugged(kind, true);
+    if (!reader) // FEIG's library notices at the next request
+        child<QAction>(m_w.get(), "actionRead")->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(link()->text(), QStringLiteral("Please selcet usb device"),
+                              reader ? 300 : 1500);
+    QCOMPARE(textColour(link()), kRed);
+    shot(m_w.get(), QString("pulled-%1").arg(reader));
+    const HidInterfaceInfo chosen = SimR321::defaultInterface();
+    if (reader) {
+        // Another R321 comes in its place: it is not taken.
+        HidInterfaceInfo other = chosen;
+        other.path = "sim:r321#1&mi_00";
+        other.serial = "SIM-R321-0002";
+        m_r321->setInterfaces({other});
+        m_field->setUnplugged(kind, false);
+        QTest::qWait(2500);
+        QCOMPARE(textColour(link()), kRed);
+        m_r321->setInterfaces({other, chosen});
+    }
+    m_field->setUnplugged(kind, false);
+    QTRY_COMPARE_WITH_TIMEOUT(link()->text(), connected, 2500);
+    QCOMPARE(textColour(link()), kBlue);
+    if (reader)
+        QCOMPARE(m_r321->openPath(), chosen.path);
+    shot(m_w.get(), QString("back-%1").arg(reader));
+    child<QAction>(m_w.get(), "actionRead")->trigger();
+    QTRY_COMPARE(result()->text(), QStringLiteral("Read successfully"));
 }
 
 void TstShell::ok_chenkonWhileOpen_doesNotOpenAgain()

@@ -59,6 +59,7 @@ struct VantoryProbe {
     static uint8_t& suppressSuccessBeep(Vantory& w) { return w.m_engine->suppress_success_beep; }
     static uint8_t& specialNum(Vantory& w) { return w.m_engine->special_num; }
     static uint8_t& modelReady(Vantory& w) { return w.m_engine->model_ready; }
+    static std::array<uint8_t, 8>& modelUid(Vantory& w) { return w.m_engine->m_model_uid; }
     static std::array<uint8_t, 32>& tagModel(Vantory& w) { return w.m_engine->tag_model; }
     static std::array<uint8_t, 32>& modelSnapshot(Vantory& w) { return w.m_engine->model_snapshot; }
     static uint8_t autoWriteIndex(Vantory& w) { return w.m_engine->auto_write_index; }

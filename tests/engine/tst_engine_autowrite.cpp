@@ -87,6 +87,8 @@ class TstEngineAutoWrite : public QObject
     void onePass_data();
     void onePass();
     void failureClearsBeepSuppression();
+    void lastBeeperCommandFails_nextDriverWritten_data();
+    void lastBeeperCommandFails_nextDriverWritten();
     void timeFromLayingToBeep_withLatency_data() { addReaders(); }
     void timeFromLayingToBeep_withLatency();
     void batchOfFive_recordedAndCounted_data();
@@ -378,6 +380,7 @@ void TstEngineAutoWrite::onePass_data()
     QTest::newRow("model matches, P") << "match P" << 10 << 0xFD << 0 << false;
     QTest::newRow("model matches, 8") << "match 8" << 10 << 0xFB << 0 << false;
     QTest::newRow("model differs") << "differs" << kTipDeviceDifferent << 0 << 2 << false;
+    QTest::newRow("model of another tag") << "stale" << 0 << 0 << 0 << false;
 }
 
 void TstEngineAutoWrite::onePass()
@@ -404,7 +407,8 @@ void TstEngineAutoWrite::onePass()
     VantoryProbe::lastUid(w) = is("same") ? id : std::array<uint8_t, 8>{};
     VantoryProbe::setBatch(w, 1, is("done") ? 1 : 0, is("match 8") ? 2 : 1);
     VantoryProbe::scanRequest(w) = is("none") || is("done") || is("new") ? 1 : 0;
-    VantoryProbe::modelReady(w) = decided ? 1 : 0;
+    VantoryProbe::modelReady(w) = decided || is("stale") ? 1 : 0;
+    VantoryProbe::modelUid(w) = is("stale") ? std::array<uint8_t, 8>{9} : id;
     TagImage& image = VantoryProbe::image(w);
     std::fill_n(image.image_v2.begin() + 195, 32, 'M');
     std::fill_n(image.image_v2.begin() + 260, 4, 0xEE);
@@ -428,6 +432,11 @@ void TstEngineAutoWrite::onePass()
         QCOMPARE(VantoryProbe::scanRequest(w), uint8_t(0));
         QCOMPARE(VantoryProbe::specialNum(w), uint8_t(9));
         QCOMPARE(b.cmd().readcnt, uint8_t(1));
+    }
+    if (is("stale")) { // not handled: this tag's own model is read next
+        QCOMPARE(VantoryProbe::modelReady(w), uint8_t(0));
+        QCOMPARE(VantoryProbe::scanRequest(w), uint8_t(1));
+        QCOMPARE(VantoryProbe::lastUid(w), (std::array<uint8_t, 8>{}));
     }
     if (is("done")) {
         QCOMPARE(resultText(b), QStringLiteral("Write successfully"));
@@ -460,6 +469,42 @@ void TstEngineAutoWrite::failureClearsBeepSuppression()
     QCOMPARE(VantoryProbe::beepPattern(b.win()), uint8_t(1));
 }
 
+void TstEngineAutoWrite::lastBeeperCommandFails_nextDriverWritten_data()
+{
+    QTest::addColumn<int>("reader");
+    QTest::addColumn<int>("fault");
+    for (int reader : {R321, Feig})
+        for (SimReplyFault fault : {SimReplyFault::FailingStatus, SimReplyFault::NoReply})
+            QTest::addRow("%s %s", readerName(reader),
+                          fault == SimReplyFault::NoReply ? "no reply" : "refused")
+                << reader << int(fault);
+}
+
+void TstEngineAutoWrite::lastBeeperCommandFails_nextDriverWritten()
+{
+    QFETCH(int, reader);
+    QFETCH(int, fault);
+    Bench b;
+    b.win().setReplyTimeout(300);
+    QVERIFY(loadConfiguration(b, reader));
+    b.trigger("actionAuto_Write");
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoDevice);
+    // The switch-off that ends the first driver's beep.
+    b.field.armReplyFault(SimReplyFault(fault), 1, 1, reader == R321 ? 0xE9 : 0x72);
+    const auto first = demodrivers::makeTag(demodrivers::Kind::Dt8, 7);
+    b.field.layTag(first);
+    QTRY_COMPARE(beeperCommands(b.field), 2);
+    b.field.removeTag(first->uidMsbFirst());
+    const auto next = demodrivers::makeTag(demodrivers::Kind::Dt8, 8);
+    next->setMemory(next->memory().left(256) + QByteArray(256, '\0'));
+    b.field.layTag(next);
+    QTRY_VERIFY_WITH_TIMEOUT(next->memory().mid(264, 2) == QByteArray::fromHex("01E0"), 5000);
+    QVERIFY(waitBeeps(b, 4));
+    QCOMPARE(describeCommands(b.field, false),
+             modelCheckThenDriveWrites() + modelCheckThenDriveWrites());
+    b.trigger("actionAuto_Write");
+}
+
 void TstEngineAutoWrite::timeFromLayingToBeep_withLatency()
 {
     QFETCH(int, reader);
@@ -468,9 +513,11 @@ void TstEngineAutoWrite::timeFromLayingToBeep_withLatency()
     b.field.setLatencyEnabled(true);
     b.trigger("actionAuto_Write");
 
-    // The least the air allows: inventory, model-name read, eight writes of the drive area.
+    // The least the air allows: inventory, model-name read, eight writes of the drive area
+    // (the counter blocks left out).
     const qint64 airUs = ReaderField::inventoryAirTimeUs(1) + ReaderField::readAirTimeUs(9) +
-                         6 * ReaderField::writeAirTimeUs(10) + 2 * ReaderField::writeAirTimeUs(2);
+                         5 * ReaderField::writeAirTimeUs(10) + ReaderField::writeAirTimeUs(9) +
+                         ReaderField::writeAirTimeUs(2) + ReaderField::writeAirTimeUs(1);
     QVector<double> times;
     for (int i = 0; i < 4; ++i) {
         QTRY_COMPARE_WITH_TIMEOUT(int(VantoryProbe::lastTip(b.win())), kTipNoDevice, 5000);

@@ -76,7 +76,7 @@ class TstEngineBeeper : public QObject
     void suppressedSuccess_noBeep_data() { addReaders(); }
     void suppressedSuccess_noBeep();
     void feigRefusingOutput_reportsOnce_noEndlessBeeps();
-    void r321RefusedBeeper_isIgnored();
+    void r321RefusedBeeper_tracedOnce_patternEnds();
     void noReaderChosen_beepSendsNothing();
 };
 
@@ -182,7 +182,7 @@ void TstEngineBeeper::feigRefusingOutput_reportsOnce_noEndlessBeeps()
     QCOMPARE(int(VantoryProbe::lastTip(b.win())), 9); // the read's own failure tip stays
 }
 
-void TstEngineBeeper::r321RefusedBeeper_isIgnored()
+void TstEngineBeeper::r321RefusedBeeper_tracedOnce_patternEnds()
 {
     EngineLogCapture log;
     Bench b;
@@ -193,8 +193,8 @@ void TstEngineBeeper::r321RefusedBeeper_isIgnored()
     QTest::qWait(300);
     QCOMPARE(beeperCommands(b.field), 2);
     QCOMPARE(VantoryProbe::beepPattern(b.win()), uint8_t(0));
-    QCOMPARE(log.count(QStringLiteral("Beep_Recevie")), 0);
-    QCOMPARE(log.count(QStringLiteral("SET IO Failure")), 0);
+    QCOMPARE(log.count(QStringLiteral("Beep_Recevie")), 1);
+    QCOMPARE(log.count(QStringLiteral("SET IO Failure")), 1);
 }
 
 void TstEngineBeeper::noReaderChosen_beepSendsNothing()

@@ -17,7 +17,7 @@ QStringList factoryCommands()
     return QStringList{QStringLiteral("present 0 ") + kZero, QStringLiteral("config 04 05"),
                        QStringLiteral("writepwd 0 ") + kFixed, QStringLiteral("present 1 ") + kZero,
                        QStringLiteral("writepwd 1 ") + kFixed} +
-           bankWrites(64);
+           counterBankWrites();
 }
 
 QStringList configuredCommands()
@@ -26,7 +26,7 @@ QStringList configuredCommands()
                QStringLiteral("present 0 ") + kZero,  QStringLiteral("present 0 ") + kFixed,
                QStringLiteral("config 04 05"),        QStringLiteral("writepwd 0 ") + kFixed,
                QStringLiteral("present 1 ") + kFixed, QStringLiteral("writepwd 1 ") + kFixed} +
-           bankWrites(64);
+           counterBankWrites();
 }
 
 void configure(VirtualTag& tag)

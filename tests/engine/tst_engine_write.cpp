@@ -6,6 +6,8 @@
 #include "model/currents.h"
 #include "model/tagfields.h"
 
+#include <QTemporaryDir>
+
 using namespace enginetest;
 
 namespace
@@ -90,8 +92,12 @@ class TstEngineWrite : public QObject
   private slots:
     void writePTag_eightCommands_tagHoldsDriveArea_data() { addReaders(); }
     void writePTag_eightCommands_tagHoldsDriveArea();
+    void driveWrites_driverKeepsItsCounters_data();
+    void driveWrites_driverKeepsItsCounters();
     void writePwmTag_nineCommands_block248Composed_data() { addReaders(); }
     void writePwmTag_nineCommands_block248Composed();
+    void pwmTag_writeSaveOpenWriteAnother_sameBlock_data() { addReaders(); }
+    void pwmTag_writeSaveOpenWriteAnother_sameBlock();
     void writeModelDiffers_refusedWithNotice_data();
     void writeModelDiffers_refusedWithNotice();
     void writeWithoutReader_warnsSendsNothing();
@@ -152,6 +158,61 @@ void TstEngineWrite::writePTag_eightCommands_tagHoldsDriveArea()
     QCOMPARE(beeperStates(b.field), (QVector<int>{1, 0}));
 }
 
+void TstEngineWrite::driveWrites_driverKeepsItsCounters_data()
+{
+    QTest::addColumn<int>("reader");
+    QTest::addColumn<bool>("legacy");
+    QTest::addColumn<bool>("autoWrite");
+    QTest::addColumn<QStringList>("writes");
+    for (int reader : {R321, Feig})
+        for (bool legacy : {false, true})
+            for (bool autoWrite : {false, true})
+                QTest::addRow("%s %s %s", readerName(reader), legacy ? "legacy" : "layout 2",
+                              autoWrite ? "auto write" : "Write")
+                    << reader << legacy << autoWrite << driveAreaWrites(legacy);
+}
+
+void TstEngineWrite::driveWrites_driverKeepsItsCounters()
+{
+    QFETCH(int, reader);
+    QFETCH(bool, legacy);
+    QFETCH(bool, autoWrite);
+    QFETCH(QStringList, writes);
+    const auto kind = legacy ? demodrivers::Kind::Legacy3Ch : demodrivers::Kind::Dt8;
+    const int counters = legacy ? 448 : 332; // gear and load operating time, 8 bytes
+    Bench b;
+    QVERIFY(b.connect(reader));
+    const auto source = demodrivers::makeTag(kind, 30);
+    source->setBlock(counters / 4, QByteArray::fromHex("00001111"));
+    QVERIFY(readTag(b, source));
+    currentWidget(b, 1)->setValue(320);
+    auto target = source;
+    if (autoWrite) {
+        b.field.removeTag(source->uidMsbFirst());
+        target = demodrivers::makeTag(kind, 31);
+        b.trigger("actionAuto_Write");
+        QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoDevice);
+    }
+    // The driver has counted on since it was read, or is another driver altogether.
+    const QByteArray own = QByteArray::fromHex("0000222200003333");
+    target->setBlock(counters / 4, own.left(4));
+    target->setBlock(counters / 4 + 1, own.mid(4));
+    if (autoWrite)
+        b.field.layTag(target);
+    else
+        b.trigger("actionWrite");
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+    if (autoWrite)
+        b.trigger("actionAuto_Write");
+
+    QCOMPARE(describeCommands(b.field, false).filter(QStringLiteral("write")), writes);
+    QCOMPARE(target->memory().mid(counters, 8), own);
+    QByteArray expected = bytes(VantoryProbe::image(b.win()).bank_buffer, 256, 256);
+    expected.replace(counters - 256, 8, own);
+    QCOMPARE(target->memory().mid(256, 256), expected);
+    QCOMPARE(target->memory().mid(264, 2), u16(320));
+}
+
 void TstEngineWrite::writePwmTag_nineCommands_block248Composed()
 {
     QFETCH(int, reader);
@@ -173,10 +234,44 @@ void TstEngineWrite::writePwmTag_nineCommands_block248Composed()
     // 350 of 700 mA at period 1000: ratio 5000, pulse 500 | 0x8000, both words low byte first.
     QCOMPARE(tag->block(248), QByteArray::fromHex("E803F481"));
     const TagImage& image = VantoryProbe::image(b.win());
-    QCOMPARE(bytes(image.image_v2, 248, 4), QByteArray::fromHex("E803F481"));
+    QCOMPARE(bytes(image.image_v2, 248, 4), QByteArray::fromHex("03E881F4")); // as read back
     QCOMPARE(tag->memory(), bytes(image.bank_buffer, 0, 256));
     QCOMPARE(b.cmd().reply_cnt, uint8_t(9));
     QVERIFY(waitBeeps(b, 2));
+}
+
+void TstEngineWrite::pwmTag_writeSaveOpenWriteAnother_sameBlock()
+{
+    QFETCH(int, reader);
+    Bench b;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("pwm.bin"));
+    b.w->setFileDialogHook([&](Vantory::FileDialogMode, const QString&, const QString&,
+                               const QString&) { return path; });
+    const auto first = demodrivers::makeTag(demodrivers::Kind::Pwm, 23);
+    first->setBlock(248, QByteArray::fromHex("E8031D81"));
+    const auto second = demodrivers::makeTag(demodrivers::Kind::Pwm, 24);
+    second->setBlock(248, QByteArray::fromHex("D0070000"));
+    QVERIFY(b.connect(reader));
+    QVERIFY(readTag(b, first));
+    currentWidget(b, 1)->setValue(350);
+    b.trigger("actionWrite");
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+    QVERIFY(waitBeeps(b, 2));
+    QCOMPARE(currentWidget(b, 1)->value(), 350);
+    b.trigger("actionSave_BIN_configure");
+    b.field.removeTag(first->uidMsbFirst());
+    QVERIFY(readTag(b, second));
+    QCOMPARE(VantoryProbe::pwmPeriod(b.win()), uint16_t(2000));
+
+    b.trigger("actionOpen_BIN_configure");
+    QCOMPARE(VantoryProbe::pwmPeriod(b.win()), uint16_t(1000));
+    QCOMPARE(currentWidget(b, 1)->value(), 350);
+    b.trigger("actionWrite");
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+    QCOMPARE(currentWidget(b, 1)->value(), 350);
+    QCOMPARE(first->block(248), QByteArray::fromHex("E803F481"));
+    QCOMPARE(second->block(248), first->block(248));
 }
 
 void TstEngineWrite::writeModelDiffers_refusedWithNotice_data()
@@ -246,7 +341,9 @@ void TstEngineWrite::writeOtherChip_sendsBufferAsItIs_endsFailed()
     b.trigger("actionWrite");
     QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteFailed);
     QCOMPARE(describeCommands(b.field), driveAreaWrites());
-    QCOMPARE(tag->memory().mid(256, 256), QByteArray(256, '\x5A')); // not refreshed
+    QByteArray expected(256, '\x5A'); // not refreshed; the counters are never written
+    expected.replace(332 - 256, 8, demodrivers::memory(demodrivers::Kind::Dt8).mid(332, 8));
+    QCOMPARE(tag->memory().mid(256, 256), expected);
     QVERIFY(waitBeeps(b, 4));
 }
 

@@ -13,6 +13,8 @@ class TstFaultsWrite : public QObject
     void feigWorker_reportsEveryRequestDone_afterItsReply();
     void autoWrite_modelReadUnanswered_toldOnce_batchGoesOn_data();
     void autoWrite_modelReadUnanswered_toldOnce_batchGoesOn();
+    void autoWrite_lateModelReply_otherModelNotWritten_data();
+    void autoWrite_lateModelReply_otherModelNotWritten();
 };
 
 void TstFaultsWrite::faultMidWrite_toldOnce_nextWriteWorks()
@@ -68,7 +70,9 @@ void TstFaultsWrite::faultMidWrite_toldOnce_nextWriteWorks()
         QVERIFY(b.recover(reader, tag));
         QVERIFY(b.runClean("actionWrite", kWriteOk));
     }
-    QCOMPARE(tag->memory().mid(256), bytes(b.image().bank_buffer, 256, 256));
+    // Everything but the driver's own operating-time counters (left blank above).
+    QCOMPARE(tag->memory().mid(256),
+             bytes(b.image().bank_buffer, 256, 256).replace(332 - 256, 8, QByteArray(8, '\0')));
     QCOMPARE(tag->memory().left(256), original.left(256));
     // The record holds one line per write: the interrupted one with its cause, then the
     // one that went through.
@@ -159,6 +163,49 @@ void TstFaultsWrite::autoWrite_modelReadUnanswered_toldOnce_batchGoesOn()
     QCOMPARE(next->memory().mid(256, 4), configured.left(4));
     QCOMPARE(watch.failureBeeps(), 1);
     VERIFY_RESPONSIVE(watch);
+    b.trigger("actionAuto_Write");
+}
+
+void TstFaultsWrite::autoWrite_lateModelReply_otherModelNotWritten_data()
+{
+    QTest::addColumn<int>("reader");
+    QTest::addColumn<bool>("toggled");
+    for (int reader : {R321, Feig})
+        for (bool toggled : {true, false})
+            QTest::addRow("%s %s", readerName(reader),
+                          toggled ? "auto write off and on" : "after the time-out")
+                << reader << toggled;
+}
+
+void TstFaultsWrite::autoWrite_lateModelReply_otherModelNotWritten()
+{
+    // The model-name reply of a driver of the loaded model is held back and arrives with
+    // the reply of the next inventory, which finds a driver of another model.
+    QFETCH(int, reader);
+    QFETCH(bool, toggled);
+    FaultBench b(Fault::LateAfterNewAction, reader);
+    b.win().setReplyTimeout(kReplyTimeoutMs);
+    b.field.layTag(demodrivers::makeTag(demodrivers::Kind::Dt8, 44));
+    QVERIFY(b.connect(reader));
+    QVERIFY(b.runClean("actionRead", kReadOk));
+    b.plan.arm(2); // the auto scan's inventory, then the model-name read
+    b.trigger("actionAuto_Write");
+    QTRY_VERIFY_WITH_TIMEOUT(b.plan.hit.load(), 5000);
+    b.field.clear();
+    const auto other = demodrivers::makeTag(demodrivers::Kind::OtherModel, 45);
+    const QByteArray before = other->memory();
+    b.field.layTag(other);
+    Watch watch(b.win());
+    if (toggled) {
+        b.trigger("actionAuto_Write");
+        b.trigger("actionAuto_Write");
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(b.plan.held.isEmpty(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        watch.texts().contains(QStringLiteral("The model number is different")), 5000);
+    QTest::qWait(600);
+    QVERIFY(!watch.texts().contains(kWriteOk));
+    QCOMPARE(other->memory(), before);
     b.trigger("actionAuto_Write");
 }
 

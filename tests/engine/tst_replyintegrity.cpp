@@ -4,6 +4,8 @@
 #include "engine/stalereplyguard.h"
 #include "readers/crc16.h"
 #include "readers/myfeigusb.h"
+#include "readers/r321frames.h"
+#include "readers/sim/demodrivers.h"
 #include "readers/sim/simfeig.h"
 #include "readers/sim/simr321.h"
 
@@ -40,6 +42,9 @@ class TstReplyIntegrity : public QObject
     void r321Crc();
     void feigCrc_data();
     void feigCrc();
+    void r321CrcCheck_data();
+    void r321CrcCheck();
+    void r321RandomTails_noReplyDropped();
     void giveUp_dropsLateReplyUntilNextCommand();
     void giveUp_beeperCommandKeepsWindow();
     void giveUp_nothingInFlight_changesNothing();
@@ -115,6 +120,71 @@ void TstReplyIntegrity::feigCrc()
     const FeigReply r = decodeFeig(reply);
     QCOMPARE(r.usable, usable);
     QCOMPARE(r.crcOk, crcOk);
+}
+
+void TstReplyIntegrity::r321CrcCheck_data()
+{
+    // One character per reply: + its CRC matched, - it did not. The expected column says
+    // which replies are taken (t) and which are dropped as damaged (d).
+    QTest::addColumn<QString>("crcs");
+    QTest::addColumn<QString>("taken");
+    QTest::newRow("chance match then misses") << "-+----+--"
+                                              << "ttttttttt";
+    QTest::newRow("two matches are not enough") << "++-++-"
+                                                << "tttttt";
+    QTest::newRow("confirmed, one damaged") << "+++-++"
+                                            << "tttdtt";
+    QTest::newRow("confirmed, then matches stop") << "+++------"
+                                                  << "tttddtttt";
+    QTest::newRow("forgotten, confirmed again") << "+++---+++-"
+                                                << "tttddttttd";
+}
+
+void TstReplyIntegrity::r321CrcCheck()
+{
+    QFETCH(QString, crcs);
+    QFETCH(QString, taken);
+    R321CrcCheck check;
+    QString got;
+    for (const QChar c : crcs)
+        got += check.accept(c == '+') ? 't' : 'd';
+    QCOMPARE(got, taken);
+}
+
+void TstReplyIntegrity::r321RandomTails_noReplyDropped()
+{
+    ReaderField field;
+    auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 7);
+    field.layTag(tag);
+    SimR321 reader(&field);
+    reader.setRandomReplyTails(22);
+    QVERIFY(reader.open(SimR321::defaultInterface().path));
+    const QByteArray uid = tag->uidLsbFirst();
+    const QByteArray requests[] = {r321::Cmd_Inventory(), r321::Cmd_ReadBlocks(uid, 0, 12),
+                                   r321::Cmd_WriteBlocks(uid, 40, QByteArray(8, 'x'), 2)};
+    R321CrcCheck check;
+    int matches = 0;
+    for (int i = 0; i < 3000; ++i) {
+        QVERIFY(reader.write(QByteArray(1, '\0') + r321::fitted(requests[i % 3], 64)) > 0);
+        QByteArray rx;
+        QVERIFY(reader.read(&rx, 1000) > 0);
+        const R321Reply reply = decodeR321(rx);
+        QVERIFY(reply.usable && reply.ok());
+        matches += reply.crcOk;
+        QVERIFY2(check.accept(reply.crcOk), qPrintable(QString("reply %1 dropped").arg(i)));
+    }
+    QVERIFY(matches < 3); // the tails really are random
+    // The same reader with its CRC right, then one reply damaged: that one is caught.
+    reader.setRandomReplyTails(0);
+    field.armReplyFault(SimReplyFault::BadCrc, 1, 4);
+    QString taken;
+    for (int i = 0; i < 6; ++i) {
+        reader.write(QByteArray(1, '\0') + r321::fitted(r321::Cmd_Inventory(), 64));
+        QByteArray rx;
+        QVERIFY(reader.read(&rx, 1000) > 0);
+        taken += check.accept(decodeR321(rx).crcOk) ? 't' : 'd';
+    }
+    QCOMPARE(taken, QString("ttttdt"));
 }
 
 void TstReplyIntegrity::giveUp_dropsLateReplyUntilNextCommand()

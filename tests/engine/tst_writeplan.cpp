@@ -14,6 +14,8 @@ class TstWritePlan : public QObject
     void bankPiece_data();
     void bankPiece();
     void bankPieces_coverTheBankOnce();
+    void bankPieces_leaveCountersOut_data();
+    void bankPieces_leaveCountersOut();
     void reverseEachBlock_data();
     void reverseEachBlock();
     void passwordBytes_data();
@@ -77,6 +79,38 @@ void TstWritePlan::bankPieces_coverTheBankOnce()
     }
     QCOMPARE(covered, QVector<int>(writeplan::kBankBytes, 1));
     QCOMPARE(writeplan::bankBytesUsed(writeplan::kPieceBlocks), writeplan::kBankBytes);
+}
+
+void TstWritePlan::bankPieces_leaveCountersOut_data()
+{
+    QTest::addColumn<int>("bank");
+    QTest::addColumn<int>("layout");
+    QTest::addColumn<QString>("pieces");
+    QTest::newRow("layout 2, bank 64") << 64 << 2 << "64+10 74+9 85+10 95+1";
+    QTest::newRow("layout 2, bank 96") << 96 << 2 << "96+10 106+10 116+10 126+2";
+    QTest::newRow("legacy, bank 64") << 64 << 3 << "64+10 74+10 84+10 94+2";
+    QTest::newRow("legacy, bank 96") << 96 << 3 << "96+10 106+6 114+10 124+4";
+    QTest::newRow("layout 0 is legacy") << 96 << 0 << "96+10 106+6 114+10 124+4";
+    QTest::newRow("product bank") << 32 << 2 << "32+10 42+10 52+10 62+2";
+}
+
+void TstWritePlan::bankPieces_leaveCountersOut()
+{
+    QFETCH(int, bank);
+    QFETCH(int, layout);
+    QFETCH(QString, pieces);
+    const auto plan = writeplan::bankPieces(uint8_t(bank), 10, writeplan::counterBlocks(layout));
+    QStringList got;
+    for (const Piece& p : plan) {
+        got << QStringLiteral("%1+%2").arg(p.firstBlock).arg(p.count);
+        QCOMPARE(p.byteOffset, (p.firstBlock - bank) * 4);
+    }
+    QCOMPARE(got.join(QLatin1Char(' ')), pieces);
+    QCOMPARE(writeplan::bytesUsed(plan), writeplan::kBankBytes);
+    // Counters at the edge of a bank: still four commands, none longer than 10 blocks.
+    const auto edge = writeplan::bankPieces(64, 10, {64, 2});
+    QCOMPARE(edge.size(), size_t(4));
+    QCOMPARE(edge.front(), (Piece{66, 8, 5}));
 }
 
 void TstWritePlan::reverseEachBlock_data()

@@ -89,9 +89,19 @@ inline QStringList bankWrites(int bank)
             QStringLiteral("write %1+2").arg(bank + 30)};
 }
 
-inline QStringList driveAreaWrites()
+// The bank that holds the driver's operating-time counters is written around them:
+// blocks 83-84 in layout 2, 112-113 in the legacy layout.
+inline QStringList counterBankWrites(bool legacy = false)
 {
-    return bankWrites(64) + bankWrites(96);
+    return legacy ? QStringList{QStringLiteral("write 96+10"), QStringLiteral("write 106+6"),
+                                QStringLiteral("write 114+10"), QStringLiteral("write 124+4")}
+                  : QStringList{QStringLiteral("write 64+10"), QStringLiteral("write 74+9"),
+                                QStringLiteral("write 85+10"), QStringLiteral("write 95+1")};
+}
+
+inline QStringList driveAreaWrites(bool legacy = false)
+{
+    return legacy ? bankWrites(64) + counterBankWrites(true) : counterBankWrites() + bankWrites(96);
 }
 
 inline int countOf(const QStringList& list, const QString& item)

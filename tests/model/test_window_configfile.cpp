@@ -122,8 +122,8 @@ void TestWindowConfigFile::saveThenOpen_sameBytes_data()
     QTest::addColumn<int>("kind");
     QTest::addColumn<bool>("cctShownClamped");
     QTest::newRow("DT8 layout 2") << int(demodrivers::Kind::Dt8) << false;
-    // The DT6 driver has no colour temperatures (zero); the spin boxes show and save 1000.
-    QTest::newRow("DT6 layout 2") << int(demodrivers::Kind::Dt6) << true;
+    // The DT6 driver has no colour temperatures (zero) and no panel for them: kept as zero.
+    QTest::newRow("DT6 layout 2") << int(demodrivers::Kind::Dt6) << false;
     QTest::newRow("legacy three channels") << int(demodrivers::Kind::Legacy3Ch) << false;
 }
 
@@ -192,9 +192,10 @@ void TestWindowConfigFile::save_legacy_writesLegacyCopyWithChannelCurrents()
     QCOMPARE(u16(file, 268), uint16_t(333));
     QCOMPARE(u16(file, 302), uint16_t(0));
     QCOMPARE(file, bytesOf(b().image().image_legacy));
-    // Multi-channel currents leave the layout-2 copy as it was.
+    // Multi-channel currents, and the hidden colour-temperature panel, leave the layout-2
+    // copy as it was.
     QCOMPARE(u16(b().image().image_v2, 266), uint16_t(250));
-    QCOMPARE(u16(b().image().image_v2, 302), uint16_t(6000));
+    QCOMPARE(u16(b().image().image_v2, 302), uint16_t(0));
 }
 
 void TestWindowConfigFile::save_otherLayoutCode_writesLegacyCopy()

@@ -3,7 +3,13 @@
 
 #include <QtTest>
 
+#ifdef VANTORY_HIDAPI_STANDIN
+#include "readers/fakehidapi.h"
+#include <unistd.h>
+#endif
+
 // Runs without a reader attached: the backend must fail cleanly, never crash or hang.
+// Built a second time over the stand-in hidapi, it also drives a simulated device.
 class TstHidapiBackend : public QObject
 {
     Q_OBJECT
@@ -12,6 +18,32 @@ class TstHidapiBackend : public QObject
     void openMissingPath_fails();
     void enumerate_listsPaths();
     void myhidOverClosedBackend_staysDisconnected();
+#ifdef VANTORY_HIDAPI_STANDIN
+    void bothThreads_unplugMidway_callsNeverOverlap_data()
+    {
+        deviceNodeRows();
+    }
+    void bothThreads_unplugMidway_callsNeverOverlap();
+    void passingReadErrors_retried_notUnplug_data()
+    {
+        deviceNodeRows();
+    }
+    void passingReadErrors_retried_notUnplug();
+    void closeWhileWriteHangs_returnsWithinASecond_data()
+    {
+        deviceNodeRows();
+    }
+    void closeWhileWriteHangs_returnsWithinASecond();
+
+  private:
+    // Reads wait on the device node where there is one, in short slices where not.
+    static void deviceNodeRows()
+    {
+        QTest::addColumn<bool>("node");
+        QTest::newRow("device node") << true;
+        QTest::newRow("no node") << false;
+    }
+#endif
 };
 
 void TstHidapiBackend::closedBackend_failsEveryTransfer()
@@ -52,6 +84,90 @@ void TstHidapiBackend::myhidOverClosedBackend_staysDisconnected()
     hid.Close_Device();
     QCOMPARE(int(hid.Is_Connected()), 0);
 }
+
+#ifdef VANTORY_HIDAPI_STANDIN
+namespace
+{
+
+const QByteArray kPath = "/tmp/vantory-standin-hidraw-" + QByteArray::number(getpid());
+
+// A connected link over the stand-in device, each output report echoed as a reply.
+struct StandinLink {
+    HidapiBackend backend;
+    myhid hid{&backend};
+    std::atomic<int> replies{0};
+    StandinLink()
+    {
+        QFETCH(bool, node);
+        fakehidapi::reset();
+        fakehidapi::plug(kPath.constData(), myhid::R321VendorId, node);
+        fakehidapi::setEcho(kPath.constData(), true);
+        QObject::connect(hid.readThread(), &readThreadEP1::hidDevReceive, [this] { ++replies; });
+        hid.Connect();
+    }
+    // One command and its reply, as the engine sends them.
+    bool exchange()
+    {
+        const int before = replies.load();
+        if (!hid.Hid_Write(QByteArray(64, 'c')))
+            return false;
+        QDeadlineTimer deadline(1000);
+        while (replies.load() == before || hid.isWriteBusy()) {
+            if (deadline.hasExpired())
+                return false;
+            QTest::qWait(0);
+        }
+        return true;
+    }
+};
+
+} // namespace
+
+void TstHidapiBackend::bothThreads_unplugMidway_callsNeverOverlap()
+{
+    StandinLink link;
+    QCOMPARE(int(link.hid.Is_Connected()), 1);
+    for (int i = 0; i < 300; ++i)
+        QVERIFY2(link.exchange(), qPrintable(QString::number(i)));
+    // Pulled while a report is on its way: the link notices, nothing runs twice at once.
+    fakehidapi::setWriteDelayMs(kPath.constData(), 5);
+    QVERIFY(link.hid.Hid_Write(QByteArray(64, 'u')));
+    fakehidapi::unplug(kPath.constData());
+    QTRY_COMPARE(int(link.hid.Is_Connected()), 0);
+    QTRY_COMPARE(fakehidapi::openHandles(), 0);
+    QCOMPARE(fakehidapi::overlaps(), 0);
+}
+
+void TstHidapiBackend::passingReadErrors_retried_notUnplug()
+{
+    StandinLink link;
+    fakehidapi::failReads(kPath.constData(), 20);
+    QTest::qWait(150);
+    QCOMPARE(int(link.hid.Is_Connected()), 1);
+    QVERIFY(link.exchange());
+    QCOMPARE(fakehidapi::overlaps(), 0);
+}
+
+void TstHidapiBackend::closeWhileWriteHangs_returnsWithinASecond()
+{
+    StandinLink link;
+    fakehidapi::setWriteDelayMs(kPath.constData(), 2000);
+    QVERIFY(link.hid.Hid_Write(QByteArray(64, 'h')));
+    QTest::qWait(100);
+    QElapsedTimer clock;
+    clock.start();
+    link.hid.Close_Device();
+    fakehidapi::setWriteDelayMs(kPath.constData(), 0);
+    link.hid.Connect();
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(int(link.hid.Is_Connected()), 1);
+    // The hung write returns at last and closes the old handle; the new one works.
+    QTRY_COMPARE_WITH_TIMEOUT(fakehidapi::openHandles(), 1, 4000);
+    QTRY_VERIFY(!link.hid.isWriteBusy());
+    QVERIFY(link.exchange());
+    QCOMPARE(fakehidapi::overlaps(), 0);
+}
+#endif
 
 QTEST_GUILESS_MAIN(TstHidapiBackend)
 #include "tst_hidapibackend.moc"
