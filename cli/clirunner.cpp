@@ -24,6 +24,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QMap>
 #include <QSaveFile>
@@ -529,6 +530,7 @@ int cmdWrite(Environment& env, Parsed& p)
         return rc;
     s.image() = *config;
     s.host().overrides = overrides;
+    s.engine().setTemplateSource(QFileInfo(files.first()).fileName());
     rc = s.write();
     if (rc == Ok) {
         *env.out << "written " << hex(s.engine().uidMsbFirst()) << "\n";
@@ -559,6 +561,7 @@ int cmdAutoWrite(Environment& env, Parsed& p)
     Session s(env);
     s.image() = *config;
     s.host().overrides = overrides;
+    s.engine().setTemplateSource(QFileInfo(files.first()).fileName());
     const int rc = s.connect(p.parser.value(p.reader));
     if (rc != Ok)
         return rc;

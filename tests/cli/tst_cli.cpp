@@ -118,6 +118,7 @@ void TstCli::autoWrite_countThree()
     const QString csv = QString::fromUtf8(fileBytes(QDir(c.recordDir).filePath(files.first())));
     QCOMPARE(csv.count(QStringLiteral(",Auto write,")), 3);
     QCOMPARE(csv.count(QStringLiteral(",Written,")), 3);
+    QCOMPARE(csv.count(QStringLiteral(",c.bin,")), 3); // the template is the file
 }
 
 void TstCli::failures_exitCodes_data()
