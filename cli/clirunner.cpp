@@ -158,11 +158,11 @@ class Session
                                             << folder << ": " << reason << "\n";
                                  m_env.err->flush();
                              });
-            QObject::connect(&m_engine, &TagEngine::operationFinished,
-                             [this](const record::Outcome& outcome) {
-                                 m_record->append(record::entryFor(
-                                     outcome, QStringLiteral("vantory-cli " VANTORY_VERSION)));
-                             });
+            QObject::connect(
+                &m_engine, &TagEngine::operationFinished, [this](const record::Outcome& outcome) {
+                    m_record->append(
+                        record::entryFor(outcome, QStringLiteral("vantory-cli " VANTORY_VERSION)));
+                });
         }
     }
 
@@ -180,9 +180,9 @@ class Session
     /// Connects to `reader` ("r321", "feig", or empty for the first that answers).
     int connect(const QString& reader)
     {
-        const QStringList order = reader.isEmpty() ? QStringList{QStringLiteral("r321"),
-                                                                 QStringLiteral("feig")}
-                                                   : QStringList{reader};
+        const QStringList order = reader.isEmpty()
+                                      ? QStringList{QStringLiteral("r321"), QStringLiteral("feig")}
+                                      : QStringList{reader};
         for (const QString& r : order) {
             if (r == QLatin1String("r321")) {
                 m_engine.Set_Reader_Type(kReaderR321);
@@ -198,7 +198,8 @@ class Session
                     return Ok;
             }
         }
-        *m_env.err << "vantory-cli: no reader" << (reader.isEmpty() ? QString() : QLatin1String(" ") + reader)
+        *m_env.err << "vantory-cli: no reader"
+                   << (reader.isEmpty() ? QString() : QLatin1String(" ") + reader)
                    << " found or it cannot be opened\n";
         m_env.err->flush();
         return NoReader;
@@ -214,11 +215,17 @@ class Session
     }
 
     /// Writes the image to the tag read last.
-    int write() { return runOperation([this] { m_engine.startWrite(); }, {kTipWriteOk}); }
+    int write()
+    {
+        return runOperation([this] { m_engine.startWrite(); }, {kTipWriteOk});
+    }
 
     /// Waits until no sequence runs and the reader has switched its beeper off, so that
     /// leaving now never leaves the beeper sounding.
-    void settle() { waitFor([this] { return m_engine.idle() && m_beepDone; }, 3000); }
+    void settle()
+    {
+        waitFor([this] { return m_engine.idle() && m_beepDone; }, 3000);
+    }
 
   private:
     int runOperation(const std::function<void()>& start, const QVector<uint8_t>& success)
@@ -228,7 +235,7 @@ class Session
         m_noReader = false;
         m_beepDone = false;
         start();
-        const QVector<uint8_t> endings = {kTipReadOk,     kTipReadFailed, kTipWriteOk,
+        const QVector<uint8_t> endings = {kTipReadOk,      kTipReadFailed, kTipWriteOk,
                                           kTipWriteFailed, kTipNotIso,     kTipNoTag};
         const bool ended = waitFor(
             [&] {
@@ -318,10 +325,9 @@ QString mainHelp()
         "Reads and programs DALI-2 LED drivers through their NFC tag.\n\nCommands:\n");
     for (const Command& c : commands())
         text += QStringLiteral("  %1%2\n").arg(c.name.leftJustified(12), c.summary);
-    text += QStringLiteral(
-        "\nOptions for every command:\n"
-        "  --simulate    use the built-in simulated readers with a demo driver\n"
-        "  -h, --help    help on the command\n\n");
+    text += QStringLiteral("\nOptions for every command:\n"
+                           "  --simulate    use the built-in simulated readers with a demo driver\n"
+                           "  -h, --help    help on the command\n\n");
     text += kExitCodes + QLatin1Char('\n');
     return text;
 }
@@ -395,9 +401,9 @@ bool parseCurrents(Environment& env, const QStringList& values, const TagImage& 
             return false;
         }
         if (ch < 1 || ch > count) {
-            badArguments(env, QStringLiteral("the driver has %1 channel(s), not channel %2")
-                                  .arg(count)
-                                  .arg(ch));
+            badArguments(
+                env,
+                QStringLiteral("the driver has %1 channel(s), not channel %2").arg(count).arg(ch));
             return false;
         }
         const currents::ChannelSetting& range = shown.channels[static_cast<size_t>(ch - 1)];
@@ -508,29 +514,50 @@ int cmdRead(Environment& env, Parsed& p)
     return Ok;
 }
 
-int cmdWrite(Environment& env, Parsed& p)
+// The configuration file of write and auto-write, with the currents of the command line.
+struct Configuration {
+    TagImage image;
+    QMap<int, uint16_t> currents;
+    QString fileName;
+    void applyTo(Session& s) const
+    {
+        s.image() = image;
+        s.host().overrides = currents;
+        s.engine().setTemplateSource(fileName);
+    }
+};
+
+int loadConfiguration(Environment& env, Parsed& p, const QString& command, Configuration* out)
 {
     const QStringList files = p.parser.positionalArguments().mid(1);
     if (files.size() != 1)
-        return badArguments(env, QStringLiteral("write wants one configuration file"));
-    const std::optional<TagImage> config = loadFile(env, files.first());
-    if (!config)
+        return badArguments(env, QStringLiteral("%1 wants one configuration file").arg(command));
+    const std::optional<TagImage> image = loadFile(env, files.first());
+    if (!image)
         return BadFile;
-    QMap<int, uint16_t> overrides;
-    if (!parseCurrents(env, p.parser.values(p.current), *config, &overrides))
+    out->image = *image;
+    out->fileName = QFileInfo(files.first()).fileName();
+    if (!parseCurrents(env, p.parser.values(p.current), out->image, &out->currents))
         return BadArguments;
+    return Ok;
+}
+
+int cmdWrite(Environment& env, Parsed& p)
+{
+    Configuration config;
+    int rc = loadConfiguration(env, p, QStringLiteral("write"), &config);
+    if (rc != Ok)
+        return rc;
 
     Session s(env);
-    int rc = s.connect(p.parser.value(p.reader));
+    rc = s.connect(p.parser.value(p.reader));
     if (rc != Ok)
         return rc;
     // As in the window: read the driver, open the file, write.
     rc = s.read();
     if (rc != Ok)
         return rc;
-    s.image() = *config;
-    s.host().overrides = overrides;
-    s.engine().setTemplateSource(QFileInfo(files.first()).fileName());
+    config.applyTo(s);
     rc = s.write();
     if (rc == Ok) {
         *env.out << "written " << hex(s.engine().uidMsbFirst()) << "\n";
@@ -541,28 +568,22 @@ int cmdWrite(Environment& env, Parsed& p)
 
 int cmdAutoWrite(Environment& env, Parsed& p)
 {
-    const QStringList files = p.parser.positionalArguments().mid(1);
-    if (files.size() != 1)
-        return badArguments(env, QStringLiteral("auto-write wants one configuration file"));
     int limit = 0;
     if (p.parser.isSet(p.count)) {
         bool ok = false;
         limit = p.parser.value(p.count).toInt(&ok);
         if (!ok || limit < 1)
-            return badArguments(env, QStringLiteral("--count wants a number of drivers, 1 or more"));
+            return badArguments(env,
+                                QStringLiteral("--count wants a number of drivers, 1 or more"));
     }
-    const std::optional<TagImage> config = loadFile(env, files.first());
-    if (!config)
-        return BadFile;
-    QMap<int, uint16_t> overrides;
-    if (!parseCurrents(env, p.parser.values(p.current), *config, &overrides))
-        return BadArguments;
+    Configuration config;
+    int rc = loadConfiguration(env, p, QStringLiteral("auto-write"), &config);
+    if (rc != Ok)
+        return rc;
 
     Session s(env);
-    s.image() = *config;
-    s.host().overrides = overrides;
-    s.engine().setTemplateSource(QFileInfo(files.first()).fileName());
-    const int rc = s.connect(p.parser.value(p.reader));
+    config.applyTo(s);
+    rc = s.connect(p.parser.value(p.reader));
     if (rc != Ok)
         return rc;
 
@@ -620,8 +641,7 @@ int cmdAutoWrite(Environment& env, Parsed& p)
 
     quint64 serial = 0x5A00000000ULL;
     const auto stopRequested = [&] {
-        return (limit > 0 && handled >= limit) ||
-               (env.interrupted && env.interrupted->load());
+        return (limit > 0 && handled >= limit) || (env.interrupted && env.interrupted->load());
     };
     while (!stopRequested()) {
         waitFor([&] { return stopRequested() || (relayPending && engine.idle()); }, 1000);

@@ -330,5 +330,5 @@ class TagEngine : public QObject
     HidInterfaceInfo m_r321_wanted; // the R321 connected last (vendor ID 0: none yet)
     bool m_feig_wanted = false;     // a FEIG reader has been connected
     bool m_feig_lost_shown = false; // its loss is on the link label
-    int m_feig_outstanding = 0;           // FEIG requests the library has not finished
+    int m_feig_outstanding = 0;     // FEIG requests the library has not finished
 };

@@ -39,17 +39,19 @@ QJsonObject toJson(const TagImage& image, const TagIdentity& tag)
         currents::displayCurrentChannel(image, plan.channelCount, tag.chipCode);
 
     QJsonObject o;
-    o[QStringLiteral("uid")] = tag.uidMsbFirst.isEmpty()
-                                   ? QJsonValue()
-                                   : QJsonValue(QString::fromLatin1(tag.uidMsbFirst.toHex()).toUpper());
-    o[QStringLiteral("tag_kind")] = tag.chipCode == tagfields::ChipPwm ? QStringLiteral("8")
-                                                                        : QStringLiteral("P");
+    o[QStringLiteral("uid")] =
+        tag.uidMsbFirst.isEmpty()
+            ? QJsonValue()
+            : QJsonValue(QString::fromLatin1(tag.uidMsbFirst.toHex()).toUpper());
+    o[QStringLiteral("tag_kind")] =
+        tag.chipCode == tagfields::ChipPwm ? QStringLiteral("8") : QStringLiteral("P");
     o[QStringLiteral("model")] = product.model;
     o[QStringLiteral("gtin")] = product.gtin;
     o[QStringLiteral("driver_type")] =
         plan.typeText.isNull() ? QJsonValue() : QJsonValue(plan.typeText);
     o[QStringLiteral("driver_type_code")] = int(product.driverType);
-    o[QStringLiteral("layout")] = image.isLayout2() ? QStringLiteral("2") : QStringLiteral("legacy");
+    o[QStringLiteral("layout")] =
+        image.isLayout2() ? QStringLiteral("2") : QStringLiteral("legacy");
     o[QStringLiteral("layout_code")] = int(image.layoutCode());
     o[QStringLiteral("channel_count")] = int(plan.channelCount);
     o[QStringLiteral("work_time_h")] = double(drive.gearTime);
@@ -102,27 +104,33 @@ QString toText(const TagImage& image, const TagIdentity& tag)
     rows.append({QStringLiteral("Layout"), o.value(QStringLiteral("layout")).toString()});
     rows.append({QStringLiteral("Channels"),
                  QString::number(o.value(QStringLiteral("channel_count")).toInt())});
-    rows.append({QStringLiteral("Work time"),
-                 QStringLiteral("%1 h").arg(qint64(o.value(QStringLiteral("work_time_h")).toDouble()))});
-    rows.append({QStringLiteral("Load time"),
-                 QStringLiteral("%1 h").arg(qint64(o.value(QStringLiteral("load_time_h")).toDouble()))});
-    rows.append({QStringLiteral("Hardware version"), o.value(QStringLiteral("hardware_version")).toString()});
-    rows.append({QStringLiteral("Firmware version"), o.value(QStringLiteral("firmware_version")).toString()});
+    rows.append(
+        {QStringLiteral("Work time"),
+         QStringLiteral("%1 h").arg(qint64(o.value(QStringLiteral("work_time_h")).toDouble()))});
+    rows.append(
+        {QStringLiteral("Load time"),
+         QStringLiteral("%1 h").arg(qint64(o.value(QStringLiteral("load_time_h")).toDouble()))});
+    rows.append({QStringLiteral("Hardware version"),
+                 o.value(QStringLiteral("hardware_version")).toString()});
+    rows.append({QStringLiteral("Firmware version"),
+                 o.value(QStringLiteral("firmware_version")).toString()});
     rows.append({QStringLiteral("Fixture ID"), o.value(QStringLiteral("fixture_id")).toString()});
     for (const QJsonValue& v : o.value(QStringLiteral("channels")).toArray()) {
         const QJsonObject ch = v.toObject();
-        rows.append({QStringLiteral("CH%1 current").arg(ch.value(QStringLiteral("channel")).toInt()),
-                     QStringLiteral("%1 mA (range %2-%3 mA)")
-                         .arg(ch.value(QStringLiteral("current_mA")).toInt())
-                         .arg(ch.value(QStringLiteral("min_mA")).toInt())
-                         .arg(ch.value(QStringLiteral("max_mA")).toInt())});
+        rows.append(
+            {QStringLiteral("CH%1 current").arg(ch.value(QStringLiteral("channel")).toInt()),
+             QStringLiteral("%1 mA (range %2-%3 mA)")
+                 .arg(ch.value(QStringLiteral("current_mA")).toInt())
+                 .arg(ch.value(QStringLiteral("min_mA")).toInt())
+                 .arg(ch.value(QStringLiteral("max_mA")).toInt())});
     }
     const QJsonObject clo = o.value(QStringLiteral("constant_lumen")).toObject();
     if (clo.value(QStringLiteral("available")).toBool()) {
         rows.append({QStringLiteral("CLO"), clo.value(QStringLiteral("enabled")).toBool()
                                                 ? QStringLiteral("on")
                                                 : QStringLiteral("off")});
-        rows.append({QStringLiteral("CLO times"), joined(clo.value(QStringLiteral("times")).toArray())});
+        rows.append(
+            {QStringLiteral("CLO times"), joined(clo.value(QStringLiteral("times")).toArray())});
         rows.append({QStringLiteral("CLO levels %"),
                      joined(clo.value(QStringLiteral("levels")).toArray())});
     }

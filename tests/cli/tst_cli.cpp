@@ -126,12 +126,14 @@ void TstCli::failures_exitCodes_data()
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("setup");
     QTest::addColumn<int>("code");
-    QTest::newRow("bad arguments") << QStringList{"read", "--bogus"} << "" << int(cli::BadArguments);
+    QTest::newRow("bad arguments")
+        << QStringList{"read", "--bogus"} << "" << int(cli::BadArguments);
     QTest::newRow("current out of range")
         << QStringList{"write", "@config", "--current", "1=900"} << "" << int(cli::BadArguments);
     QTest::newRow("no reader") << QStringList{"read", "--reader", "r321"} << "unplug"
                                << int(cli::NoReader);
-    QTest::newRow("no tag") << QStringList{"read", "--reader", "feig"} << "empty" << int(cli::NoTag);
+    QTest::newRow("no tag") << QStringList{"read", "--reader", "feig"} << "empty"
+                            << int(cli::NoTag);
     QTest::newRow("tag error") << QStringList{"read", "--reader", "feig"} << "fail"
                                << int(cli::TagError);
     QTest::newRow("other model") << QStringList{"write", "@config"} << "other"
@@ -156,7 +158,8 @@ void TstCli::failures_exitCodes()
     args.replaceInStrings(QStringLiteral("@short"), make("short.bin", QByteArray(100, '\0')));
     Cli c;
     c.field.layTag(demodrivers::makeTag(
-        setup == QLatin1String("other") ? demodrivers::Kind::OtherModel : demodrivers::Kind::Dt8, 3));
+        setup == QLatin1String("other") ? demodrivers::Kind::OtherModel : demodrivers::Kind::Dt8,
+        3));
     if (setup == QLatin1String("unplug"))
         c.field.setUnplugged(SimReaderKind::R321, true);
     if (setup == QLatin1String("empty"))
