@@ -258,6 +258,12 @@ int HidapiBackend::read(QByteArray* report, int timeoutMs)
             d->drain = n != 0;
         }
         if (n > 0) {
+            if (!bell) {
+                // The reply is in: one command is answered at a time, so the busy pace can
+                // end here instead of half a second after the write.
+                std::lock_guard<std::mutex> lock(d->wakeMutex);
+                d->lastWrite = Clock::time_point{};
+            }
             if (report)
                 *report = QByteArray(reinterpret_cast<const char*>(buffer.data()), n);
             return n;

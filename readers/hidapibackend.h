@@ -17,15 +17,16 @@ struct hid_device_;
 /// never waits for a read: where the device is a node that can be polled (hidraw), the
 /// read thread waits on a second descriptor of its own outside the lock and then takes
 /// the report; elsewhere it looks for a report every millisecond while replies are
-/// expected and every ten when idle. Calls on hidapi's global state (enumerate, open,
+/// expected and every 20 ms when idle. Calls on hidapi's global state (enumerate, open,
 /// init, exit) are serialised process-wide.
 class HidapiBackend : public HidBackend
 {
   public:
-    /// Without a device node: the pause between two looks for a report while replies are
-    /// expected (a write went out less than BusyAfterWriteMs ago), and while idle.
+    /// Without a device node: the pause between two looks for a report while a reply is
+    /// expected (a write went out less than BusyAfterWriteMs ago and has not been answered),
+    /// and while idle.
     static constexpr int BusyLookMs = 1;
-    static constexpr int IdleLookMs = 10;
+    static constexpr int IdleLookMs = 20;
     static constexpr int BusyAfterWriteMs = 500;
     /// How long close() waits for a call in progress (a write to a hung reader can take
     /// seconds) before it leaves the handle to be closed by that call when it returns.
