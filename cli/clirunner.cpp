@@ -591,7 +591,6 @@ int cmdAutoWrite(Environment& env, Parsed& p)
     int handled = 0;
     bool writing = false;
     bool relayPending = false;
-    QByteArray writingUid;
     const auto line = [&](const QString& result) {
         ++handled;
         *env.out << handled << (limit > 0 ? QStringLiteral("/%1").arg(limit) : QString()) << "  "
@@ -603,7 +602,6 @@ int cmdAutoWrite(Environment& env, Parsed& p)
     s.onTip([&](uint8_t code) {
         if (code == kTipWriting) {
             writing = true;
-            writingUid = engine.uidMsbFirst();
             // The tag kind decides the channel display and the PWM period.
             s.host().setChipCode(engine.chipCode());
         } else if (writing && code == kTipWriteOk) {

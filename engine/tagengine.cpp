@@ -35,6 +35,13 @@ TagEngine::TagEngine(TagImage& image, EngineHost& host, HidBackend* hid, FeusbAp
     connect(cmd_timer, &QTimer::timeout, this, &TagEngine::TIMER0_HANDLE);
     cmd_timer->start();
 
+    m_reply_timer = new QTimer(this);
+    m_reply_timer->setSingleShot(true);
+    connect(m_reply_timer, &QTimer::timeout, this, &TagEngine::onReplyOverdue);
+    m_beep_end_timer = new QTimer(this);
+    m_beep_end_timer->setSingleShot(true);
+    connect(m_beep_end_timer, &QTimer::timeout, this, &TagEngine::onBeepEndOverdue);
+
     connect(m_myhid, &myhid::usbConnect, this, &TagEngine::in_usbConnect);
     connect(m_myhid, &myhid::linkLost, this, &TagEngine::onR321LinkLost);
     m_link_timer = new QTimer(this);

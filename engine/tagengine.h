@@ -93,7 +93,6 @@ class TagEngine : public QObject
     /// True while no sequence and no beep runs.
     bool idle() const { return m_cmd.cmd_type == 0 && beep_pattern == 0; }
     myhid* hidLink() const { return m_myhid; }
-    writeThreadFEIG1* feigLink() const { return m_feig_thread; }
 
   signals:
     /// A result tip (codes 1 to 10 of the status bar) in the given language.
@@ -322,8 +321,8 @@ class TagEngine : public QObject
     bool m_last_send_ok = false;          // whether the last command was handed to the link
     bool m_beep_failure_reported = false; // a refused beeper command was traced in this pattern
     int m_reply_timeout_ms = 3000;        // see setReplyTimeout
-    QTimer* m_reply_timer = nullptr;      // made on the first sequence command
-    QTimer* m_beep_end_timer = nullptr;   // made on the first beep
+    QTimer* m_reply_timer = nullptr;      // the reply time-out of a sequence command
+    QTimer* m_beep_end_timer = nullptr;   // the time-out of a beep's last switch-off
     bool m_beep_end_pending = false;      // the last switch-off of a pattern is unanswered
     replies::R321CrcCheck m_r321_crc;     // whether this R321's reply CRC is enforced
     QTimer* m_link_timer = nullptr;

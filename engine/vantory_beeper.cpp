@@ -90,8 +90,7 @@ void TagEngine::Beep_Recevie()
     if (beep_pattern != 0 || !m_beep_end_pending)
         return;
     m_beep_end_pending = false;
-    if (m_beep_end_timer)
-        m_beep_end_timer->stop();
+    m_beep_end_timer->stop();
     qCDebug(lcEngine) << "Beep_Recevie：蜂鸣器结束";
     emit beepFinished();
     if (auto_scan)
@@ -112,11 +111,6 @@ void TagEngine::reportBeeperFailure()
 void TagEngine::armBeepEndTimer()
 {
     m_beep_end_pending = true;
-    if (!m_beep_end_timer) {
-        m_beep_end_timer = new QTimer(this);
-        m_beep_end_timer->setSingleShot(true);
-        connect(m_beep_end_timer, &QTimer::timeout, this, &TagEngine::onBeepEndOverdue);
-    }
     m_beep_end_timer->start(m_reply_timeout_ms);
 }
 

@@ -224,11 +224,6 @@ void TagEngine::armReplyTimer()
 {
     // A reader that is unplugged, hung or loses a reply would otherwise leave the sequence
     // waiting for good with nobody told; the link itself gives no reply for it.
-    if (!m_reply_timer) {
-        m_reply_timer = new QTimer(this);
-        m_reply_timer->setSingleShot(true);
-        connect(m_reply_timer, &QTimer::timeout, this, &TagEngine::onReplyOverdue);
-    }
     m_reply_timer->start(m_reply_timeout_ms);
 }
 

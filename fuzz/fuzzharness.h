@@ -115,8 +115,7 @@ struct VantoryProbe {
         w.m_engine->beep_step = 0;
         w.m_engine->beep_twice_step = 0;
         w.m_engine->beep_cmd.fill(0);
-        if (w.m_engine->m_reply_timer)
-            w.m_engine->m_reply_timer->stop();
+        w.m_engine->m_reply_timer->stop();
         w.m_engine->m_feig_outstanding = 0;
         w.m_engine->m_r321_crc.reset(); // as on a fresh connection
         w.m_engine->m_handled_tags.clear();
