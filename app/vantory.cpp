@@ -108,6 +108,10 @@ Vantory::~Vantory()
     // The clock first, so that no pass of auto write reaches a half-destroyed engine.
     clock_timer->stop();
 
+    // A driver still being programmed is recorded before the record writer (a child,
+    // drained when it goes) and the engine are gone.
+    if (m_engine)
+        m_engine->interruptOperation(QStringLiteral("program ended"));
     // The engine stops its tick and its links' threads before their transports go away
     // with the backends (members, destroyed after this body).
     delete m_engine;

@@ -29,6 +29,7 @@ class Vantory;
 }
 class QGridLayout;
 class QHBoxLayout;
+class QCloseEvent;
 class QDragEnterEvent;
 class QDropEvent;
 class QLabel;
@@ -150,6 +151,8 @@ public:
     void openConfigFile(const QString& path);
 
 protected:
+    // Closing while a driver is programmed asks first; see vantory_engine.cpp.
+    void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 

@@ -3,12 +3,17 @@
 #include "app/vantory.h"
 #include "ui_vantory.h"
 
+#include "app/apptexts.h"
 #include "engine/enginetexts.h"
 #include "widgets/noticewidget.h"
 
+#include <QCloseEvent>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QIcon>
 #include <QLabel>
 #include <QMessageBox>
+#include <QTimer>
 
 namespace
 {
@@ -38,6 +43,42 @@ void Vantory::showModalWarning(const QString& caption, const QString& text)
 void Vantory::showWarningText(QString text)
 {
     showModalWarning(enginetext::WarningCaption.pick(lang_cn), text);
+}
+
+void Vantory::closeEvent(QCloseEvent* event)
+{
+    const bool busy =
+        m_engine && (m_engine->autoWriteOn() || m_engine->operationPending() || !m_engine->idle());
+    if (!busy) {
+        event->accept();
+        return;
+    }
+    QMessageBox box(QMessageBox::Question, apptext::QuitCaption.pick(lang_cn),
+                    apptext::QuitDuringOperation.pick(lang_cn), QMessageBox::Yes | QMessageBox::No,
+                    this);
+    box.setObjectName(QStringLiteral("quitDuringOperation"));
+    box.setDefaultButton(QMessageBox::No);
+    if (box.exec() != QMessageBox::Yes) {
+        event->ignore();
+        return;
+    }
+    // No further driver is started; the one under way gets a second to end as usual (a
+    // drive-area write takes under half of it), else it is recorded as interrupted.
+    clock_timer->stop();
+    QElapsedTimer waited;
+    waited.start();
+    QEventLoop wait;
+    QTimer look;
+    connect(&look, &QTimer::timeout, &wait, [&] {
+        if (waited.elapsed() >= 1000 || (!m_engine->operationPending() && m_engine->idle()))
+            wait.quit();
+    });
+    look.start(5);
+    wait.exec();
+    m_engine->interruptOperation(QStringLiteral("window closed"));
+    if (m_record)
+        m_record->drain();
+    event->accept();
 }
 
 void Vantory::connectR321()

@@ -92,6 +92,11 @@ class TagEngine : public QObject
     void setTemplateSource(const QString& source) { m_template_source = source; }
     /// True while no sequence and no beep runs.
     bool idle() const { return m_cmd.cmd_type == 0 && beep_pattern == 0; }
+    /// True while a Write or auto-write operation has not reported its outcome.
+    bool operationPending() const { return m_op_pending; }
+    /// The program is leaving: the operation under way, if any, is reported at once as
+    /// interrupted by `cause` and its sequence is dropped. False when none was under way.
+    bool interruptOperation(const QString& cause);
     myhid* hidLink() const { return m_myhid; }
 
   signals:

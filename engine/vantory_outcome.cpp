@@ -5,6 +5,7 @@
 
 #include "model/tagfields.h"
 
+#include <QTimer>
 #include <algorithm>
 
 namespace
@@ -51,6 +52,18 @@ void TagEngine::finishOperation(record::Result result)
         m_op.foundModel =
             QByteArray(reinterpret_cast<const char*>(tag_model.data()), int(tag_model.size()));
     emit operationFinished(m_op);
+}
+
+bool TagEngine::interruptOperation(const QString& cause)
+{
+    if (!m_op_pending)
+        return false;
+    m_op.cause = cause;
+    finishOperation(record::Result::Interrupted);
+    // Nothing more goes out for it: the program is leaving.
+    m_reply_timer->stop();
+    m_cmd = CommandState{};
+    return true;
 }
 
 void TagEngine::noteResultTip(uint8_t code)

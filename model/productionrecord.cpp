@@ -9,7 +9,13 @@
 #include <algorithm>
 #include <cstdlib>
 
-#ifdef Q_OS_UNIX
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -29,6 +35,8 @@ QString resultText(Result result)
         return QStringLiteral("Other model refused");
     case Result::ReaderLost:
         return QStringLiteral("Reader lost");
+    case Result::Interrupted:
+        return QStringLiteral("Interrupted");
     }
     return QString();
 }
@@ -88,6 +96,8 @@ Entry entryFor(const Outcome& o, const QString& program)
                                                    : QString();
     e.source = o.templateSource;
     e.result = resultText(o.result);
+    if (o.result == Result::Interrupted && !o.cause.isEmpty())
+        e.result += QStringLiteral(" (%1)").arg(o.cause);
     e.durationMs = QString::number(o.durationMs);
 
     if (o.image.size() < TagImage::Size)
@@ -123,10 +133,14 @@ Entry entryFor(const Outcome& o, const QString& program)
 
 QString csvField(const QString& text)
 {
-    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
+    // Model names come from tags that any NFC phone can write, file names from anyone:
+    // neither may become a live formula in the spreadsheet that opens the record.
+    static const QString formulaStarts = QStringLiteral("=+-@\t\r");
+    const bool formula = !text.isEmpty() && formulaStarts.contains(text.at(0));
+    if (!formula && !text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
         !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
         return text;
-    QString quoted = text;
+    QString quoted = formula ? QLatin1Char('\'') + text : text;
     quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
@@ -179,6 +193,175 @@ QString defaultFolder()
            QStringLiteral("/records");
 }
 
+namespace
+{
+
+/// The day's file opened for appending only, locked against every other program that
+/// appends to it: the lock makes "is it new? then the header first" one step.
+class LockedAppend
+{
+  public:
+    explicit LockedAppend(const QString& path)
+    {
+#ifdef Q_OS_WIN
+        // FILE_APPEND_DATA alone gives every write the end of the file, whoever else
+        // appends; reading access is what LockFileEx asks for.
+        m_handle = ::CreateFileW(reinterpret_cast<const wchar_t*>(path.utf16()),
+                                 FILE_APPEND_DATA | GENERIC_READ | SYNCHRONIZE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (m_handle == INVALID_HANDLE_VALUE) {
+            m_error = systemError();
+            return;
+        }
+        OVERLAPPED whole{};
+        if (!::LockFileEx(m_handle, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
+            m_error = systemError();
+            return;
+        }
+        m_locked = true;
+#else
+        m_fd = ::open(QFile::encodeName(path).constData(),
+                      O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+        if (m_fd < 0) {
+            m_error = systemError();
+            return;
+        }
+        int rc;
+        do
+            rc = ::flock(m_fd, LOCK_EX);
+        while (rc != 0 && errno == EINTR);
+        if (rc != 0) {
+            m_error = systemError();
+            return;
+        }
+        m_locked = true;
+#endif
+    }
+
+    ~LockedAppend()
+    {
+#ifdef Q_OS_WIN
+        if (m_locked) {
+            OVERLAPPED whole{};
+            ::UnlockFileEx(m_handle, 0, MAXDWORD, MAXDWORD, &whole);
+        }
+        if (m_handle != INVALID_HANDLE_VALUE)
+            ::CloseHandle(m_handle);
+#else
+        if (m_fd >= 0)
+            ::close(m_fd); // also releases the lock
+#endif
+    }
+
+    LockedAppend(const LockedAppend&) = delete;
+    LockedAppend& operator=(const LockedAppend&) = delete;
+
+    bool ok() const
+    {
+        return m_locked;
+    }
+    QString error() const
+    {
+        return m_error;
+    }
+
+    /// Size of the file now; -1 when unknown.
+    qint64 size()
+    {
+#ifdef Q_OS_WIN
+        LARGE_INTEGER size{};
+        if (!::GetFileSizeEx(m_handle, &size)) {
+            m_error = systemError();
+            return -1;
+        }
+        return size.QuadPart;
+#else
+        struct stat st {
+        };
+        if (::fstat(m_fd, &st) != 0) {
+            m_error = systemError();
+            return -1;
+        }
+        return st.st_size;
+#endif
+    }
+
+    /// Writes all of `bytes` in one call where the system allows, then puts it on disk.
+    bool writeAndSync(const QByteArray& bytes)
+    {
+        qint64 done = 0;
+        while (done < bytes.size()) {
+#ifdef Q_OS_WIN
+            DWORD wrote = 0;
+            if (!::WriteFile(m_handle, bytes.constData() + done, DWORD(bytes.size() - done), &wrote,
+                             nullptr)) {
+                m_error = systemError();
+                return false;
+            }
+#else
+            const ssize_t wrote =
+                ::write(m_fd, bytes.constData() + done, size_t(bytes.size() - done));
+            if (wrote < 0 && errno == EINTR)
+                continue;
+            if (wrote <= 0) {
+                m_error = wrote < 0 ? systemError() : QStringLiteral("nothing written");
+                return false;
+            }
+#endif
+            done += qint64(wrote);
+        }
+        // A power cut must not take written lines with it.
+#ifdef Q_OS_WIN
+        const bool synced = ::FlushFileBuffers(m_handle) != 0;
+#else
+        const bool synced = ::fsync(m_fd) == 0;
+#endif
+        if (!synced)
+            m_error = systemError();
+        return synced;
+    }
+
+  private:
+    static QString systemError()
+    {
+#ifdef Q_OS_WIN
+        return qt_error_string(int(::GetLastError()));
+#else
+        return qt_error_string(errno);
+#endif
+    }
+
+#ifdef Q_OS_WIN
+    HANDLE m_handle = INVALID_HANDLE_VALUE;
+#else
+    int m_fd = -1;
+#endif
+    bool m_locked = false;
+    QString m_error;
+};
+
+} // namespace
+
+QString appendLine(const QString& folder, const Entry& entry)
+{
+    if (!QDir().mkpath(folder))
+        return QStringLiteral("cannot create the folder");
+    LockedAppend file(QDir(folder).filePath(fileName(entry.day)));
+    if (!file.ok())
+        return file.error();
+    const qint64 size = file.size();
+    if (size < 0)
+        return file.error();
+    // A new file starts with the byte-order mark, so that spreadsheet programs take the
+    // Chinese texts for UTF-8, and the column names; the lock makes it one header.
+    QByteArray out;
+    if (size == 0)
+        out = QByteArray("\xEF\xBB\xBF") + headerLine();
+    out += csvLine(entry);
+    return file.writeAndSync(out) ? QString() : file.error();
+}
+
 /// Lives on the writer's thread; every file operation happens here.
 class WriterWorker : public QObject
 {
@@ -187,25 +370,7 @@ class WriterWorker : public QObject
 
     void write(const Entry& entry)
     {
-        QString reason;
-        if (!QDir().mkpath(m_folder)) {
-            reason = QStringLiteral("cannot create the folder");
-        } else {
-            QFile file(QDir(m_folder).filePath(fileName(entry.day)));
-            if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
-                reason = file.errorString();
-            } else {
-                // A new file starts with the byte-order mark, so that spreadsheet
-                // programs take the Chinese texts for UTF-8, and the column names.
-                QByteArray out;
-                if (file.size() == 0)
-                    out = QByteArray("\xEF\xBB\xBF") + headerLine();
-                out += csvLine(entry);
-                const bool ok = file.write(out) == out.size() && file.flush() && sync(file);
-                if (!ok)
-                    reason = file.errorString();
-            }
-        }
+        const QString reason = appendLine(m_folder, entry);
         if (reason.isEmpty()) {
             m_reported = false;
             return;
@@ -217,17 +382,6 @@ class WriterWorker : public QObject
     }
 
   private:
-    // A power cut must not take written lines with it.
-    static bool sync(QFile& file)
-    {
-#ifdef Q_OS_UNIX
-        return ::fsync(file.handle()) == 0;
-#else
-        Q_UNUSED(file);
-        return true;
-#endif
-    }
-
     Writer* m_owner;
     QString m_folder;
     bool m_reported = false;

@@ -16,7 +16,14 @@ namespace record
 {
 
 enum class Operation : uint8_t { Write, AutoWrite };
-enum class Result : uint8_t { Written, WriteFailed, NoTagResponse, OtherModel, ReaderLost };
+enum class Result : uint8_t {
+    Written,
+    WriteFailed,
+    NoTagResponse,
+    OtherModel,
+    ReaderLost,
+    Interrupted, ///< cut short by the program's exit; Outcome::cause says why
+};
 
 /// One finished Write or auto-write operation as the engine reports it.
 struct Outcome {
@@ -32,6 +39,7 @@ struct Outcome {
     bool driveAreaSent = false; ///< currents, constant lumen and colour temperature went out
     QByteArray foundModel;      ///< model-name field read from the tag (refused models)
     QString templateSource;     ///< UID of the driver read, or the configuration file's name
+    QString cause;              ///< with Interrupted: what cut the operation short
 };
 
 /// One line of the record, every column as text.
@@ -60,7 +68,9 @@ QString operationText(Operation operation);
 /// Builds the line's columns from an outcome; `program` is name and version.
 Entry entryFor(const Outcome& outcome, const QString& program);
 
-/// One CSV field, quoted when it holds a comma, a quote or a line break.
+/// One CSV field, quoted when it holds a comma, a quote or a line break. A field that a
+/// spreadsheet would take for a formula (it begins with = + - @, a tab or a carriage
+/// return) gets a leading apostrophe inside the quotes, so that it shows as the text it is.
 QString csvField(const QString& text);
 QStringList columnNames();
 QByteArray headerLine();
@@ -72,6 +82,12 @@ QString fileName(const QDate& day);
 QString defaultFolder();
 
 class WriterWorker;
+
+/// Appends one line to the day's file in `folder`: the byte-order mark and the header first
+/// when the file is new, under an exclusive lock on the file, so that any number of
+/// programs can append to one file at once; on disk before it returns. Empty when it
+/// worked, else the reason.
+QString appendLine(const QString& folder, const Entry& entry);
 
 /// Appends lines on a thread of its own, so that a slow or failing disk never holds up
 /// programming. Every line is flushed to disk before the next one is taken.

@@ -6,7 +6,11 @@
 #include "model/currents.h"
 #include "model/tagfields.h"
 
+#include <QApplication>
+#include <QCloseEvent>
+#include <QMessageBox>
 #include <QTemporaryDir>
+#include <QTimer>
 
 using namespace enginetest;
 
@@ -115,6 +119,8 @@ class TstEngineWrite : public QObject
     void beeperAndSequenceInSameTick_bothReachReader_data() { addReaders(); }
     void beeperAndSequenceInSameTick_bothReachReader();
     void connectR321Again_linkStaysBlue();
+    void closeDuringWrite_asksThenRecordsOnce_data();
+    void closeDuringWrite_asksThenRecordsOnce();
 };
 
 void TstEngineWrite::writePTag_eightCommands_tagHoldsDriveArea()
@@ -549,6 +555,67 @@ void TstEngineWrite::connectR321Again_linkStaysBlue()
     VantoryProbe::connectR321(b.win());
     QCOMPARE(VantoryProbe::statusLink(b.win())->text(), QStringLiteral("连接成功: R321 阅读器"));
     QCOMPARE(b.r321.openCount(), 1);
+}
+
+void TstEngineWrite::closeDuringWrite_asksThenRecordsOnce_data()
+{
+    QTest::addColumn<int>("reader");
+    QTest::addColumn<bool>("quit");
+    QTest::addColumn<bool>("hung");
+    QTest::addColumn<QString>("result");
+    QTest::newRow("R321, stay: the write ends") << int(R321) << false << false << "Written";
+    QTest::newRow("R321, quit: the write ends first") << int(R321) << true << false << "Written";
+    QTest::newRow("R321, quit, reader hangs")
+        << int(R321) << true << true << "Interrupted (window closed)";
+    QTest::newRow("FEIG, quit, reader hangs")
+        << int(Feig) << true << true << "Interrupted (window closed)";
+}
+
+// Closing the window while a driver is programmed asks first; whatever the answer, the
+// write ends within about a second and has exactly one line in the record.
+void TstEngineWrite::closeDuringWrite_asksThenRecordsOnce()
+{
+    QFETCH(int, reader);
+    QFETCH(bool, quit);
+    QFETCH(bool, hung);
+    QFETCH(QString, result);
+    Bench b;
+    QTemporaryDir dir;
+    b.win().setRecordFolder(dir.path());
+    const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 31);
+    QVERIFY(b.connect(reader));
+    QVERIFY(readTag(b, tag));
+    b.field.setLatencyEnabled(true);
+    b.trigger("actionWrite");
+    QTRY_VERIFY(b.field.commandLog().size() > 2);
+    if (hung)
+        b.field.setHung(reader == R321 ? SimReaderKind::R321 : SimReaderKind::Feig, true);
+    QString asked;
+    QTimer::singleShot(50, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        asked = box->objectName();
+        box->button(quit ? QMessageBox::Yes : QMessageBox::No)->click();
+    });
+    QElapsedTimer clock;
+    clock.start();
+    QCloseEvent close;
+    QApplication::sendEvent(&b.win(), &close);
+    QCOMPARE(asked, QStringLiteral("quitDuringOperation"));
+    QCOMPARE(close.isAccepted(), quit);
+    if (quit)
+        QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
+    else
+        QTRY_VERIFY(!VantoryProbe::engine(b.win()).operationPending());
+    b.field.setHung(SimReaderKind::R321, false);
+    b.field.setHung(SimReaderKind::Feig, false);
+    b.w.reset(); // the program leaves: nothing more may be added to the record
+    QFile file(QDir(dir.path()).filePath(record::fileName(QDate::currentDate())));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().trimmed().split('\n');
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(QString::fromUtf8(lines.at(1)).trimmed().split(',').at(14), result);
 }
 
 QTEST_MAIN(TstEngineWrite)

@@ -7,7 +7,9 @@
 #include "model/tagfields.h"
 #include "model/tagimage.h"
 
+#include <QProcess>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace configfile;
@@ -67,6 +69,7 @@ class TestConfigFile : public QObject
     void load_damagedFiles();
     void recordLine_data();
     void recordLine();
+    void recordFile_twoProgramsAppendAtOnce();
 };
 
 void TestConfigFile::proposedName_data()
@@ -288,7 +291,7 @@ void TestConfigFile::load_damagedFiles()
     }
 }
 
-QTEST_APPLESS_MAIN(TestConfigFile)
+QTEST_GUILESS_MAIN(TestConfigFile)
 // One production-record line per outcome: RFC 4180 quoting, the UID most significant
 // byte first, the currents only when the drive area went out.
 void TestConfigFile::recordLine_data()
@@ -296,19 +299,39 @@ void TestConfigFile::recordLine_data()
     QTest::addColumn<int>("result");
     QTest::addColumn<bool>("driveArea");
     QTest::addColumn<QString>("source");
+    QTest::addColumn<QByteArray>("foundModel");
     QTest::addColumn<QString>("expected");
     const QString head = QStringLiteral("2026-03-05T14:07:09+08:00,Vantory 1.1.2,R321,Write,"
                                         "E0045001020304AA,P,2,");
-    QTest::newRow("written") << int(record::Result::Written) << true << "AB12EF"
+    const QByteArray xyz = "XYZ-9";
+    QTest::newRow("written") << int(record::Result::Written) << true << "AB12EF" << xyz
                              << head + "ABC-1,0,0-0,520,on,2700-6500,AB12EF,Written,812";
-    QTest::newRow("quoted source") << int(record::Result::NoTagResponse) << true
-                                   << "灯具,\"新\".bin"
-                                   << head + "ABC-1,0,0-0,520,on,2700-6500,\"灯具,\"\"新\"\".bin\","
-                                             "No tag response,812";
+    QTest::newRow("quoted source")
+        << int(record::Result::NoTagResponse) << true << "灯具,\"新\".bin" << xyz
+        << head + "ABC-1,0,0-0,520,on,2700-6500,\"灯具,\"\"新\"\".bin\","
+                  "No tag response,812";
     QTest::newRow("8 tag, product area only") << int(record::Result::WriteFailed) << false << ""
-                                              << head + "ABC-1,0,0-0,,,,,Write failed,812";
-    QTest::newRow("other model") << int(record::Result::OtherModel) << true << ""
+                                              << xyz << head + "ABC-1,0,0-0,,,,,Write failed,812";
+    QTest::newRow("other model") << int(record::Result::OtherModel) << true << "" << xyz
                                  << head + "XYZ-9,,,,,,,Other model refused,812";
+    QTest::newRow("interrupted") << int(record::Result::Interrupted) << true << "a.bin" << xyz
+                                 << head + "ABC-1,0,0-0,520,on,2700-6500,a.bin,"
+                                           "Interrupted (window closed),812";
+    // Text from a tag or a file name that a spreadsheet would run as a formula shows as text.
+    QTest::newRow("formula model")
+        << int(record::Result::OtherModel) << true << "" << QByteArray("=2+5+cmd|' /C calc'!A0")
+        << head + "\"'=2+5+cmd|' /C calc'!A0\",,,,,,,"
+                  "Other model refused,812";
+    QTest::newRow("plus model, at source")
+        << int(record::Result::OtherModel) << true << "@SUM(A1).bin" << QByteArray("+1")
+        << head + "\"'+1\",,,,,,\"'@SUM(A1).bin\","
+                  "Other model refused,812";
+    QTest::newRow("minus source") << int(record::Result::Written) << true << "-2+3,x.bin" << xyz
+                                  << head + "ABC-1,0,0-0,520,on,2700-6500,\"'-2+3,x.bin\","
+                                            "Written,812";
+    QTest::newRow("tab model") << int(record::Result::OtherModel) << true << ""
+                               << QByteArray("\t=1")
+                               << head + "\"'\t=1\",,,,,,,Other model refused,812";
 }
 
 void TestConfigFile::recordLine()
@@ -316,6 +339,7 @@ void TestConfigFile::recordLine()
     QFETCH(int, result);
     QFETCH(bool, driveArea);
     QFETCH(QString, source);
+    QFETCH(QByteArray, foundModel);
     QFETCH(QString, expected);
     record::Outcome o;
     o.started = QDateTime(QDate(2026, 3, 5), QTime(14, 7, 9), Qt::OffsetFromUTC, 8 * 3600);
@@ -334,13 +358,55 @@ void TestConfigFile::recordLine()
     image[305] = 0x8C;
     o.image = image;
     o.driveAreaSent = driveArea;
-    o.foundModel = QByteArray("XYZ-9").leftJustified(32, '\0');
+    o.foundModel = foundModel.leftJustified(32, '\0');
+    o.cause = QStringLiteral("window closed");
     o.templateSource = source;
     o.result = static_cast<record::Result>(result);
     o.durationMs = 812;
     const record::Entry e = record::entryFor(o, QStringLiteral("Vantory 1.1.2"));
     QCOMPARE(QString::fromUtf8(record::csvLine(e)), expected + QStringLiteral("\r\n"));
     QCOMPARE(record::fileName(e.day), QStringLiteral("vantory-record-2026-03-05.csv"));
+}
+
+// Two programs that start a batch of new day files at the same moment: each file gets one
+// byte-order mark and one header, and every line arrives whole, once.
+void TestConfigFile::recordFile_twoProgramsAppendAtOnce()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    constexpr int kLines = 1200;
+    constexpr int kDays = 200;
+    const qint64 start = QDateTime::currentMSecsSinceEpoch() + 500;
+    QProcess a;
+    QProcess b;
+    for (QProcess* p : {&a, &b})
+        p->start(QStringLiteral(RECORD_APPENDER_PATH),
+                 {dir.path(), p == &a ? QStringLiteral("A") : QStringLiteral("B"),
+                  QString::number(kLines), QString::number(kDays), QString::number(start)});
+    for (QProcess* p : {&a, &b}) {
+        QVERIFY(p->waitForFinished(120000));
+        QCOMPARE(p->exitCode(), 0);
+    }
+    QSet<QString> seen;
+    const QByteArray bom = "\xEF\xBB\xBF";
+    for (int d = 0; d < kDays; ++d) {
+        QFile file(QDir(dir.path()).filePath(record::fileName(QDate(2031, 1, 1).addDays(d))));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray all = file.readAll();
+        QVERIFY2(all.startsWith(bom + record::headerLine()), qPrintable(file.fileName()));
+        QCOMPARE(all.count(bom), 1);
+        QCOMPARE(all.count(record::headerLine()), 1);
+        QVERIFY(all.endsWith("\r\n"));
+        const QList<QByteArray> lines = all.mid(bom.size()).split('\n');
+        for (int i = 1; i < lines.size() - 1; ++i) {
+            const QStringList cells = QString::fromUtf8(lines.at(i)).trimmed().split(',');
+            QCOMPARE(cells.size(), record::columnNames().size());
+            QCOMPARE(cells.at(14), QStringLiteral("Written"));
+            QVERIFY2(!seen.contains(cells.at(13)), qPrintable(cells.at(13)));
+            seen.insert(cells.at(13));
+        }
+    }
+    QCOMPARE(seen.size(), 2 * kLines);
 }
 
 #include "test_configfile.moc"
