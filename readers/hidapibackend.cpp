@@ -11,6 +11,7 @@
 #if defined(Q_OS_LINUX)
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -46,6 +47,16 @@ struct HidapiBackend::Device {
         // hidraw hands every report to each open descriptor: this one only says when one
         // has come, so the wait happens outside the lock.
         doorbell = ::open(path.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        // Only a hidraw node (or a pipe that stands in for one) rings once per report; any
+        // other file at that path would seem always ready and never be read by hidapi.
+        struct stat st {
+        };
+        const bool hidraw = path.startsWith(QLatin1String("/dev/hidraw"));
+        if (doorbell >= 0 && (::fstat(doorbell, &st) != 0 ||
+                              !((hidraw && S_ISCHR(st.st_mode)) || S_ISFIFO(st.st_mode)))) {
+            ::close(doorbell);
+            doorbell = -1;
+        }
 #endif
     }
     ~Device()
@@ -104,8 +115,14 @@ void HidapiBackend::Device::waitForReport(int timeoutMs)
         return;
     }
     std::array<unsigned char, 65> sink{};
-    while (::read(doorbell, sink.data(), sink.size()) > 0)
+    ssize_t n = 0;
+    while ((n = ::read(doorbell, sink.data(), sink.size())) > 0)
         ++owed;
+    if (n == 0) {
+        // Ready with nothing to read: not a doorbell after all; look at hidapi instead.
+        ::close(doorbell);
+        doorbell = -1;
+    }
 #else
     Q_UNUSED(timeoutMs);
 #endif

@@ -36,12 +36,15 @@ class TstHidapiBackend : public QObject
     void closeWhileWriteHangs_returnsWithinASecond();
 
   private:
-    // Reads wait on the device node where there is one, in short slices where not.
+    // Reads wait on the device node where there is one, in short slices where not; a
+    // plain file at the device's path (another hidapi's naming) is no node.
     static void deviceNodeRows()
     {
         QTest::addColumn<bool>("node");
-        QTest::newRow("device node") << true;
-        QTest::newRow("no node") << false;
+        QTest::addColumn<bool>("plainFile");
+        QTest::newRow("device node") << true << false;
+        QTest::newRow("no node") << false << false;
+        QTest::newRow("plain file at the path") << false << true;
     }
 #endif
 };
@@ -99,8 +102,13 @@ struct StandinLink {
     StandinLink()
     {
         QFETCH(bool, node);
+        QFETCH(bool, plainFile);
         fakehidapi::reset();
         fakehidapi::plug(kPath.constData(), myhid::R321VendorId, node);
+        if (plainFile) {
+            QFile file(QString::fromLocal8Bit(kPath));
+            file.open(QIODevice::WriteOnly);
+        }
         fakehidapi::setEcho(kPath.constData(), true);
         QObject::connect(hid.readThread(), &readThreadEP1::hidDevReceive, [this] { ++replies; });
         hid.Connect();
