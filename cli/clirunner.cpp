@@ -408,10 +408,11 @@ bool parseCurrents(Environment& env, const QStringList& values, const TagImage& 
         // channels at most.
         const int channels = std::min<int>(count, kMaxChannels);
         if (ch < 1 || ch > channels) {
-            badArguments(env, QStringLiteral("--current: channel %1 is not one of the driver's "
-                                             "channels 1-%2")
-                                  .arg(ch)
-                                  .arg(channels));
+            const QString valid =
+                channels == 1 ? QStringLiteral("the driver has channel 1 only")
+                              : QStringLiteral("the driver's channels are 1-%1").arg(channels);
+            badArguments(
+                env, QStringLiteral("--current: channel %1 does not exist; %2").arg(ch).arg(valid));
             return false;
         }
         const currents::ChannelSetting& range = shown.channels[static_cast<size_t>(ch - 1)];

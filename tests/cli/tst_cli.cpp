@@ -182,13 +182,13 @@ void TstCli::failures_exitCodes_data()
         << QStringList{"write", "@config", "--current", "1=900"} << "" << int(cli::BadArguments);
     // Byte 89 of a file may claim 200 channels; a driver has three at most.
     QTest::newRow("channel 60 of a file claiming 200")
-        << QStringList{"write", "@channels200", "--current", "60=100"} << "channels 1-3"
+        << QStringList{"write", "@channels200", "--current", "60=100"} << "channels are 1-3"
         << int(cli::BadArguments);
     QTest::newRow("channel 4 of a file claiming 200")
-        << QStringList{"write", "@channels200", "--current", "4=100"} << "channels 1-3"
+        << QStringList{"write", "@channels200", "--current", "4=100"} << "channels are 1-3"
         << int(cli::BadArguments);
     QTest::newRow("channel 0") << QStringList{"write", "@config", "--current", "0=100"}
-                               << "channels 1-1" << int(cli::BadArguments);
+                               << "channel 1 only" << int(cli::BadArguments);
     QTest::newRow("no reader") << QStringList{"read", "--reader", "r321"} << "unplug"
                                << int(cli::NoReader);
     QTest::newRow("no tag") << QStringList{"read", "--reader", "feig"} << "empty"
@@ -230,7 +230,7 @@ void TstCli::failures_exitCodes()
         c.field.armReplyFault(SimReplyFault::BadCrc, 1, 1); // a damaged read reply
     QCOMPARE(c.run(args), code);
     QVERIFY(!c.err.isEmpty());
-    if (setup.startsWith(QLatin1String("channels")))
+    if (setup.startsWith(QLatin1String("channel")))
         QVERIFY2(c.err.contains(setup), qPrintable(c.err)); // the valid range is named
 }
 
