@@ -52,10 +52,14 @@ constexpr uint8_t kTipNoTag = 9;
 constexpr uint8_t kTipWriting = 10;
 constexpr int kOperationLimitMs = 15000;
 constexpr int kAutoPassMs = 300;
+constexpr int kMaxChannels = 3;
+constexpr int kReaderLostMs = 3000;
 
 const QString kExitCodes = QStringLiteral(
     "Exit codes: 0 success, 1 other failure, 2 bad arguments, 3 no reader, 4 no tag,\n"
-    "5 tag error or write refused, 6 other model, 7 bad configuration file.");
+    "5 tag error or write refused, 6 other model, 7 bad configuration file.\n"
+    "auto-write exits 0 only when every driver it handled was written; otherwise with the\n"
+    "worst outcome of the batch: 3 reader lost, 5 a write failed, 6 other model.");
 
 // Waits, running the event loop, until `done` or `ms` have passed.
 bool waitFor(const std::function<bool()>& done, int ms)
@@ -400,10 +404,15 @@ bool parseCurrents(Environment& env, const QStringList& values, const TagImage& 
             badArguments(env, QStringLiteral("--current wants CH=MA, not '%1'").arg(v));
             return false;
         }
-        if (ch < 1 || ch > count) {
+        // Byte 89 comes from the file and may say anything up to 255; a driver has three
+        // channels at most.
+        const int channels = std::min<int>(count, kMaxChannels);
+        if (ch < 1 || ch > channels) {
+            const QString valid =
+                channels == 1 ? QStringLiteral("the driver has channel 1 only")
+                              : QStringLiteral("the driver's channels are 1-%1").arg(channels);
             badArguments(
-                env,
-                QStringLiteral("the driver has %1 channel(s), not channel %2").arg(count).arg(ch));
+                env, QStringLiteral("--current: channel %1 does not exist; %2").arg(ch).arg(valid));
             return false;
         }
         const currents::ChannelSetting& range = shown.channels[static_cast<size_t>(ch - 1)];
@@ -436,16 +445,6 @@ int cmdReaders(Environment& env)
 {
     HidBackend* hid = env.hid;
     FeusbApi* feusb = env.feusb;
-    std::unique_ptr<HidapiBackend> ownHid;
-    std::unique_ptr<FeusbLibrary> ownFeusb;
-    if (!hid) {
-        ownHid = std::make_unique<HidapiBackend>();
-        hid = ownHid.get();
-    }
-    if (!feusb) {
-        ownFeusb = std::make_unique<FeusbLibrary>();
-        feusb = ownFeusb.get();
-    }
     int found = 0;
     *env.out << "R321 (USB HID, vendor ID 0505):\n";
     for (const HidInterfaceInfo& info : hid->enumerate()) {
@@ -566,6 +565,34 @@ int cmdWrite(Environment& env, Parsed& p)
     return rc;
 }
 
+// What became of the drivers of one auto write.
+struct Batch {
+    int written = 0;
+    int otherModel = 0;
+    int failed = 0;
+    bool readerLost = false;
+
+    QString summary() const
+    {
+        return QStringLiteral("%1 written, %2 other model, %3 failed%4")
+            .arg(written)
+            .arg(otherModel)
+            .arg(failed)
+            .arg(readerLost ? QStringLiteral(", reader lost") : QString());
+    }
+    /// 0 only when every driver handled was written; else the worst outcome.
+    int exitCode() const
+    {
+        if (readerLost)
+            return NoReader;
+        if (failed > 0)
+            return TagError;
+        if (otherModel > 0)
+            return OtherModel;
+        return Ok;
+    }
+};
+
 int cmdAutoWrite(Environment& env, Parsed& p)
 {
     int limit = 0;
@@ -589,6 +616,7 @@ int cmdAutoWrite(Environment& env, Parsed& p)
 
     TagEngine& engine = s.engine();
     int handled = 0;
+    Batch batch;
     bool writing = false;
     bool relayPending = false;
     const auto line = [&](const QString& result) {
@@ -606,20 +634,23 @@ int cmdAutoWrite(Environment& env, Parsed& p)
             s.host().setChipCode(engine.chipCode());
         } else if (writing && code == kTipWriteOk) {
             writing = false;
+            ++batch.written;
             line(QStringLiteral("written"));
         } else if (writing && (code == kTipWriteFailed || code == kTipNoTag)) {
             writing = false;
+            ++batch.failed;
             line(code == kTipNoTag ? QStringLiteral("write failed: no tag response")
                                    : QStringLiteral("write failed"));
         } else if (code == kTipDifferentModel) {
+            ++batch.otherModel;
             line(QStringLiteral("other model, not written"));
         }
     });
 
-    bool warned = false;
-    QObject::connect(&engine, &TagEngine::warning, [&] { warned = true; });
+    bool readerLost = false;
+    QObject::connect(&engine, &TagEngine::warning, [&] { readerLost = true; });
     engine.toggleAutoWrite();
-    if (warned || !engine.autoWriteOn()) {
+    if (readerLost || !engine.autoWriteOn()) {
         *env.err << "vantory-cli: the reader is not connected\n";
         return NoReader;
     }
@@ -631,7 +662,17 @@ int cmdAutoWrite(Environment& env, Parsed& p)
     // The loop's pass every 300 ms, as the window's clock runs it.
     QTimer pass;
     pass.setInterval(kAutoPassMs);
+    // A reader that stays away while the engine tries to open it again is lost.
+    QElapsedTimer away;
     QObject::connect(&pass, &QTimer::timeout, [&] {
+        if (!engine.Detection_Usb_Statue(0)) {
+            if (!away.isValid())
+                away.start();
+            else if (away.elapsed() >= kReaderLostMs)
+                readerLost = true;
+            return;
+        }
+        away.invalidate();
         if (engine.autoScanning())
             engine.AutoWriteProcess();
     });
@@ -639,7 +680,8 @@ int cmdAutoWrite(Environment& env, Parsed& p)
 
     quint64 serial = 0x5A00000000ULL;
     const auto stopRequested = [&] {
-        return (limit > 0 && handled >= limit) || (env.interrupted && env.interrupted->load());
+        return readerLost || (limit > 0 && handled >= limit) ||
+               (env.interrupted && env.interrupted->load());
     };
     while (!stopRequested()) {
         waitFor([&] { return stopRequested() || (relayPending && engine.idle()); }, 1000);
@@ -652,12 +694,17 @@ int cmdAutoWrite(Environment& env, Parsed& p)
         }
     }
     // Never leave a write half done: the sequence and its beep end first.
-    waitFor([&] { return !writing && engine.idle(); }, kOperationLimitMs);
+    waitFor([&] { return readerLost || (!writing && engine.idle()); }, kOperationLimitMs);
     pass.stop();
-    engine.toggleAutoWrite();
-    *env.out << "auto write off after " << handled << " driver(s)\n";
+    batch.readerLost = readerLost;
+    if (batch.readerLost)
+        *env.err << "vantory-cli: the reader is not connected\n";
+    else
+        engine.toggleAutoWrite();
+    *env.out << "auto write off after " << handled << " driver(s)\n" << batch.summary() << "\n";
     env.out->flush();
-    return Ok;
+    env.err->flush();
+    return batch.exitCode();
 }
 
 } // namespace
@@ -701,8 +748,22 @@ int run(const QStringList& args, Environment& env)
     std::unique_ptr<ReaderField> field;
     std::unique_ptr<SimR321> r321;
     std::unique_ptr<SimFeig> feig;
+    // Otherwise the real transports, as the window has them, made once for the command.
+    std::unique_ptr<HidapiBackend> hidapi;
+    std::unique_ptr<FeusbLibrary> feusb;
     Environment local = env;
-    if (p.parser.isSet(p.simulate) && !env.hid && !env.feusb) {
+    if (name == QLatin1String("info")) {
+        // Works on a file only: no reader is needed.
+    } else if (!p.parser.isSet(p.simulate)) {
+        if (!local.hid) {
+            hidapi = std::make_unique<HidapiBackend>();
+            local.hid = hidapi.get();
+        }
+        if (!local.feusb) {
+            feusb = std::make_unique<FeusbLibrary>();
+            local.feusb = feusb.get();
+        }
+    } else if (!env.hid && !env.feusb) {
         // Simulated drivers are no production; they leave the record alone.
         local.recordDir.clear();
         field = std::make_unique<ReaderField>();

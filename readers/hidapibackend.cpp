@@ -47,13 +47,12 @@ struct HidapiBackend::Device {
         // hidraw hands every report to each open descriptor: this one only says when one
         // has come, so the wait happens outside the lock.
         doorbell = ::open(path.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        // Only a hidraw node (or a pipe that stands in for one) rings once per report; any
-        // other file at that path would seem always ready and never be read by hidapi.
-        struct stat st {
+        // Only a node that hands out reports can ring: a path that names an ordinary file
+        // (or nothing) leaves the reads to look at hidapi in slices.
+        struct stat node {
         };
-        const bool hidraw = path.startsWith(QLatin1String("/dev/hidraw"));
-        if (doorbell >= 0 && (::fstat(doorbell, &st) != 0 ||
-                              !((hidraw && S_ISCHR(st.st_mode)) || S_ISFIFO(st.st_mode)))) {
+        if (doorbell >= 0 &&
+            (::fstat(doorbell, &node) != 0 || !(S_ISCHR(node.st_mode) || S_ISFIFO(node.st_mode)))) {
             ::close(doorbell);
             doorbell = -1;
         }
@@ -115,11 +114,14 @@ void HidapiBackend::Device::waitForReport(int timeoutMs)
         return;
     }
     std::array<unsigned char, 65> sink{};
-    ssize_t n = 0;
-    while ((n = ::read(doorbell, sink.data(), sink.size())) > 0)
+    ssize_t got = 0;
+    bool rang = false;
+    while ((got = ::read(doorbell, sink.data(), sink.size())) > 0) {
         ++owed;
-    if (n == 0) {
-        // Ready with nothing to read: not a doorbell after all; look at hidapi instead.
+        rang = true;
+    }
+    if (got == 0 && !rang) {
+        // End of file at once (/dev/null and the like): not a report node after all.
         ::close(doorbell);
         doorbell = -1;
     }
@@ -244,6 +246,9 @@ int HidapiBackend::read(QByteArray* report, int timeoutMs)
     Clock::time_point firstError{};
     // Room for a numbered report too; the R321's reports are 64 bytes without an ID.
     std::array<unsigned char, 65> buffer{};
+    // Every call looks at hidapi once before it waits for the doorbell, so that a node
+    // that stays silent (not the device's own after all) only slows replies down.
+    bool looked = false;
     for (;;) {
         if (d->closed.load() || d->failed.load())
             return -1;
@@ -251,7 +256,7 @@ int HidapiBackend::read(QByteArray* report, int timeoutMs)
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
         const int leftMs = int(std::clamp<qint64>(left.count(), 0, timeoutMs));
         const bool bell = d->doorbell >= 0;
-        if (bell && !d->drain && d->owed == 0) {
+        if (bell && looked && !d->drain && d->owed == 0) {
             if (leftMs <= 0)
                 return 0;
             d->waitForReport(leftMs);
@@ -270,6 +275,7 @@ int HidapiBackend::read(QByteArray* report, int timeoutMs)
             if (n < 0)
                 error = fromWide(hid_error(d->handle));
         }
+        looked = true;
         if (bell) {
             d->owed = n > 0 ? std::max(0, d->owed - 1) : 0;
             d->drain = n != 0;

@@ -16,7 +16,8 @@ struct hid_device_;
 /// handle is made under its own mutex, and reads never wait inside hidapi, so a write
 /// never waits for a read: where the device is a node that can be polled (hidraw), the
 /// read thread waits on a second descriptor of its own outside the lock and then takes
-/// the report; elsewhere it looks for a report every millisecond while replies are
+/// the report (each read looks at hidapi once first, in case the path names some other
+/// node that never rings); elsewhere it looks for a report every millisecond while replies are
 /// expected and every 20 ms when idle. Calls on hidapi's global state (enumerate, open,
 /// init, exit) are serialised process-wide.
 class HidapiBackend : public HidBackend

@@ -54,6 +54,8 @@ class TstCli : public QObject
     void readInfoWriteReadBack_data();
     void readInfoWriteReadBack();
     void autoWrite_countThree();
+    void autoWrite_batchExitCode_data();
+    void autoWrite_batchExitCode();
     void failures_exitCodes_data();
     void failures_exitCodes();
 };
@@ -121,6 +123,54 @@ void TstCli::autoWrite_countThree()
     QCOMPARE(csv.count(QStringLiteral(",c.bin,")), 3); // the template is the file
 }
 
+void TstCli::autoWrite_batchExitCode_data()
+{
+    QTest::addColumn<int>("first");
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("summary");
+    const int dt8 = int(demodrivers::Kind::Dt8);
+    const int other = int(demodrivers::Kind::OtherModel);
+    QTest::newRow("all written") << dt8 << "" << int(cli::Ok)
+                                 << "2 written, 0 other model, 0 failed";
+    QTest::newRow("one of another model")
+        << other << "" << int(cli::OtherModel) << "1 written, 1 other model, 0 failed";
+    QTest::newRow("another model and a failed write")
+        << other << "writes fail" << int(cli::TagError) << "0 written, 1 other model, 1 failed";
+    QTest::newRow("reader lost after one") << dt8 << "unplug" << int(cli::NoReader)
+                                           << "1 written, 0 other model, 0 failed, reader lost";
+}
+
+void TstCli::autoWrite_batchExitCode()
+{
+    QFETCH(int, first);
+    QFETCH(QString, setup);
+    QFETCH(int, code);
+    QFETCH(QString, summary);
+    QTemporaryDir dir;
+    const QString config = dir.filePath(QStringLiteral("c.bin"));
+    QFile f(config);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(demodrivers::memory(demodrivers::Kind::Dt8));
+    f.close();
+    Cli c;
+    c.field.layTag(demodrivers::makeTag(demodrivers::Kind(first), 9));
+    if (setup == QLatin1String("writes fail"))
+        c.field.armReplyFault(SimReplyFault::FailingStatus, -1, 0, 0x23); // R321 write blocks
+    QTimer unplug;
+    if (setup == QLatin1String("unplug")) {
+        // The reader goes once the first driver is done.
+        QObject::connect(&unplug, &QTimer::timeout, [&] {
+            if (c.out.contains(QStringLiteral("1/2")))
+                c.field.setUnplugged(SimReaderKind::R321, true);
+        });
+        unplug.start(10);
+    }
+    QCOMPARE(c.run({"auto-write", config, "--reader", "r321", "--count", "2"}, true), code);
+    // The last line sums the batch for the station's log.
+    QCOMPARE(c.out.trimmed().split(QLatin1Char('\n')).last(), summary);
+}
+
 void TstCli::failures_exitCodes_data()
 {
     QTest::addColumn<QStringList>("args");
@@ -130,6 +180,15 @@ void TstCli::failures_exitCodes_data()
         << QStringList{"read", "--bogus"} << "" << int(cli::BadArguments);
     QTest::newRow("current out of range")
         << QStringList{"write", "@config", "--current", "1=900"} << "" << int(cli::BadArguments);
+    // Byte 89 of a file may claim 200 channels; a driver has three at most.
+    QTest::newRow("channel 60 of a file claiming 200")
+        << QStringList{"write", "@channels200", "--current", "60=100"} << "channels are 1-3"
+        << int(cli::BadArguments);
+    QTest::newRow("channel 4 of a file claiming 200")
+        << QStringList{"write", "@channels200", "--current", "4=100"} << "channels are 1-3"
+        << int(cli::BadArguments);
+    QTest::newRow("channel 0") << QStringList{"write", "@config", "--current", "0=100"}
+                               << "channel 1 only" << int(cli::BadArguments);
     QTest::newRow("no reader") << QStringList{"read", "--reader", "r321"} << "unplug"
                                << int(cli::NoReader);
     QTest::newRow("no tag") << QStringList{"read", "--reader", "feig"} << "empty"
@@ -156,6 +215,9 @@ void TstCli::failures_exitCodes()
     args.replaceInStrings(QStringLiteral("@config"),
                           make("config.bin", demodrivers::memory(demodrivers::Kind::Dt8)));
     args.replaceInStrings(QStringLiteral("@short"), make("short.bin", QByteArray(100, '\0')));
+    QByteArray channels200 = demodrivers::memory(demodrivers::Kind::Legacy3Ch);
+    channels200[89] = char(200);
+    args.replaceInStrings(QStringLiteral("@channels200"), make("channels200.bin", channels200));
     Cli c;
     c.field.layTag(demodrivers::makeTag(
         setup == QLatin1String("other") ? demodrivers::Kind::OtherModel : demodrivers::Kind::Dt8,
@@ -168,6 +230,8 @@ void TstCli::failures_exitCodes()
         c.field.armReplyFault(SimReplyFault::BadCrc, 1, 1); // a damaged read reply
     QCOMPARE(c.run(args), code);
     QVERIFY(!c.err.isEmpty());
+    if (setup.startsWith(QLatin1String("channel")))
+        QVERIFY2(c.err.contains(setup), qPrintable(c.err)); // the valid range is named
 }
 
 QTEST_GUILESS_MAIN(TstCli)

@@ -5,6 +5,9 @@
 
 #ifdef VANTORY_HIDAPI_STANDIN
 #include "readers/fakehidapi.h"
+#include <QTemporaryDir>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -34,17 +37,16 @@ class TstHidapiBackend : public QObject
         deviceNodeRows();
     }
     void closeWhileWriteHangs_returnsWithinASecond();
+    void pathNotTheDevicesNode_repliesStillArrive_data();
+    void pathNotTheDevicesNode_repliesStillArrive();
 
   private:
-    // Reads wait on the device node where there is one, in short slices where not; a
-    // plain file at the device's path (another hidapi's naming) is no node.
+    // Reads wait on the device node where there is one, in short slices where not.
     static void deviceNodeRows()
     {
         QTest::addColumn<bool>("node");
-        QTest::addColumn<bool>("plainFile");
-        QTest::newRow("device node") << true << false;
-        QTest::newRow("no node") << false << false;
-        QTest::newRow("plain file at the path") << false << true;
+        QTest::newRow("device node") << true;
+        QTest::newRow("no node") << false;
     }
 #endif
 };
@@ -102,14 +104,15 @@ struct StandinLink {
     StandinLink()
     {
         QFETCH(bool, node);
-        QFETCH(bool, plainFile);
+        plug(kPath, node);
+    }
+    // A device whose path is `path`; with `node` the stand-in makes it a node of the device.
+    StandinLink(const QByteArray& path, bool node) { plug(path, node); }
+    void plug(const QByteArray& path, bool node)
+    {
         fakehidapi::reset();
-        fakehidapi::plug(kPath.constData(), myhid::R321VendorId, node);
-        if (plainFile) {
-            QFile file(QString::fromLocal8Bit(kPath));
-            file.open(QIODevice::WriteOnly);
-        }
-        fakehidapi::setEcho(kPath.constData(), true);
+        fakehidapi::plug(path.constData(), myhid::R321VendorId, node);
+        fakehidapi::setEcho(path.constData(), true);
         QObject::connect(hid.readThread(), &readThreadEP1::hidDevReceive, [this] { ++replies; });
         hid.Connect();
     }
@@ -174,6 +177,44 @@ void TstHidapiBackend::closeWhileWriteHangs_returnsWithinASecond()
     QTRY_VERIFY(!link.hid.isWriteBusy());
     QVERIFY(link.exchange());
     QCOMPARE(fakehidapi::overlaps(), 0);
+}
+
+void TstHidapiBackend::pathNotTheDevicesNode_repliesStillArrive_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("/dev/null") << "null";
+    QTest::newRow("an ordinary file") << "file";
+    QTest::newRow("a node that never rings") << "silent";
+}
+
+// hidapi lists paths of its own making: one may name something that is not the device's
+// report node. Replies must still arrive (at worst a little later), never hang.
+void TstHidapiBackend::pathNotTheDevicesNode_repliesStillArrive()
+{
+    QFETCH(QString, kind);
+    QTemporaryDir dir;
+    QByteArray path = "/dev/null";
+    int silent = -1;
+    if (kind == QLatin1String("file")) {
+        path = dir.filePath(QStringLiteral("hidraw7")).toLocal8Bit();
+        QFile f(QString::fromLocal8Bit(path));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(65, 'x'));
+    } else if (kind == QLatin1String("silent")) {
+        path = dir.filePath(QStringLiteral("hidraw8")).toLocal8Bit();
+        QCOMPARE(::mkfifo(path.constData(), 0600), 0);
+        silent = ::open(path.constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        QVERIFY(silent >= 0);
+    }
+    {
+        StandinLink link(path, false);
+        QCOMPARE(int(link.hid.Is_Connected()), 1);
+        for (int i = 0; i < 20; ++i)
+            QVERIFY2(link.exchange(), qPrintable(QString::number(i)));
+        QCOMPARE(fakehidapi::overlaps(), 0);
+    }
+    if (silent >= 0)
+        ::close(silent);
 }
 #endif
 

@@ -1,0 +1,131 @@
+// The window on its real transports (no simulated backends handed in): hidapi is the
+// stand-in libhidapi-hidraw.so.0 that CTest puts first on LD_LIBRARY_PATH, FEIG's library
+// the stand-in libfeusb.so lying next to this program. A technician connects through the
+// dialog, reads the driver, sets a current and writes; the stand-in tag's file then holds it.
+#include "app/vantory.h"
+#include "readers/hidapibackend.h"
+#include "standin/standintags.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+
+// Reaches the window's private state; the window declares it a friend.
+struct VantoryProbe {
+    static QLabel* statusLink(Vantory& w) { return w.status_link; }
+    static uint8_t lastTip(Vantory& w) { return w.last_tip; }
+};
+
+using namespace standintags;
+
+namespace
+{
+constexpr int kTipReadOk = 3;
+constexpr int kTipWriteOk = 5;
+} // namespace
+
+class TstWindowRealReaders : public QObject
+{
+    Q_OBJECT
+  private slots:
+    void initTestCase();
+    void connectReadWrite_data();
+    void connectReadWrite();
+
+  private:
+    QTemporaryDir m_dir;
+};
+
+void TstWindowRealReaders::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    // Nothing of the user's: settings and records go to the temporary folder.
+    qputenv("XDG_CONFIG_HOME", m_dir.filePath(QStringLiteral("config")).toLocal8Bit());
+    qputenv("XDG_DATA_HOME", m_dir.filePath(QStringLiteral("data")).toLocal8Bit());
+    for (const char* name : {"r321", "feig"}) {
+        const QString reader = QLatin1String(name);
+        const QString tag = m_dir.filePath(reader + QStringLiteral(".tag"));
+        QVERIFY(
+            writeTagFile(tag, uid(reader == QLatin1String("feig") ? 0x21 : 0x20), driverOnLine()));
+        qputenv(tagVariable(reader).toLatin1(), tag.toLocal8Bit());
+    }
+    // The hidapi this program runs on is the stand-in (CTest sets LD_LIBRARY_PATH).
+    HidapiBackend hid;
+    bool standin = false;
+    for (const HidInterfaceInfo& i : hid.enumerate())
+        standin = standin || i.path == QLatin1String("/dev/vantory-standin/hidraw1");
+    QVERIFY2(standin, "run through CTest: LD_LIBRARY_PATH must start with " STANDIN_HIDAPI_DIR);
+}
+
+void TstWindowRealReaders::connectReadWrite_data()
+{
+    QTest::addColumn<QString>("reader");
+    QTest::addColumn<QString>("brand");
+    QTest::addColumn<QString>("connected");
+    QTest::newRow("R321") << "r321"
+                          << "CHENKON"
+                          << "Connected: R321";
+    QTest::newRow("FEIG") << "feig"
+                          << "FEIG"
+                          << "Connected: Feig Reader";
+}
+
+void TstWindowRealReaders::connectReadWrite()
+{
+    QFETCH(QString, reader);
+    QFETCH(QString, brand);
+    QFETCH(QString, connected);
+    const QString tag = m_dir.filePath(reader + QStringLiteral(".tag"));
+
+    Vantory w; // the real HidapiBackend and FeusbLibrary
+    QStringList boxes;
+    w.setModalHook([&](const QString&, const QString& text) { boxes << text; });
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+
+    auto* dialog = w.findChild<QDialog*>(QStringLiteral("ConnectionConfig"));
+    QVERIFY(dialog);
+    w.findChild<QAction*>(QStringLiteral("actionselect"))->trigger();
+    QTRY_VERIFY(dialog->isVisible());
+    auto* combo = dialog->findChild<QComboBox*>(QStringLiteral("comboBox_Reader"));
+    QVERIFY(combo);
+    combo->setCurrentIndex(combo->findText(brand));
+    QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("pushButton_Connect")),
+                      Qt::LeftButton);
+    QTRY_COMPARE(VantoryProbe::statusLink(w)->text(), connected);
+
+    w.findChild<QAction*>(QStringLiteral("actionRead"))->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(int(VantoryProbe::lastTip(w)), kTipReadOk, 10000);
+    auto* box = w.findChild<QWidget*>(QStringLiteral("Currentwidget_ch1"))
+                    ->findChild<QSpinBox*>(QStringLiteral("CurrentspinBox"));
+    QVERIFY(box && box->isEnabled());
+    QCOMPARE(box->value(), 350);
+    QTest::mouseClick(box, Qt::LeftButton, {}, box->rect().center());
+    QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(box, QString::number(kCurrent));
+    QTest::keyClick(box, Qt::Key_Return);
+    QCOMPARE(box->value(), kCurrent);
+
+    w.findChild<QAction*>(QStringLiteral("actionWrite"))->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(int(VantoryProbe::lastTip(w)), kTipWriteOk, 10000);
+    QVERIFY2(boxes.isEmpty(), qPrintable(boxes.join('\n')));
+
+    // The stand-in tag: the current written, the driver's own counters untouched.
+    QByteArray expected = driverOnLine();
+    expected[kCurrentByte] = char(kCurrent >> 8);
+    expected[kCurrentByte + 1] = char(kCurrent & 0xFF);
+    const QByteArray memory = tagMemory(tag);
+    QCOMPARE(memory.mid(kCurrentByte, 2), expected.mid(kCurrentByte, 2));
+    QCOMPARE(memory.mid(counterByte(), counterBytes()),
+             driverOnLine().mid(counterByte(), counterBytes()));
+}
+
+QTEST_MAIN(TstWindowRealReaders)
+#include "tst_window_realreaders.moc"

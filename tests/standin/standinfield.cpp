@@ -1,0 +1,86 @@
+#include "standinfield.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+#include <cstdio>
+
+namespace
+{
+constexpr int kUidSize = 8;
+constexpr uint8_t kInventory = 0x01;
+constexpr int kEmptyInventoriesBeforeNext = 2;
+} // namespace
+
+StandinField::StandinField(const char* tagListVariable)
+{
+    const QString list = qEnvironmentVariable(tagListVariable);
+    m_files = list.split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    // Replies take the air time a real reader needs.
+    m_field.setLatencyEnabled(true);
+    layNext();
+}
+
+void StandinField::layNext()
+{
+    if (m_next >= m_files.size())
+        return;
+    const QString path = m_files.at(m_next++);
+    QFile file(path);
+    QByteArray bytes;
+    if (file.open(QIODevice::ReadOnly))
+        bytes = file.readAll();
+    if (bytes.size() < kUidSize + VirtualTag::BlockSize) {
+        std::fprintf(stderr, "stand-in reader: tag file %s unreadable\n", qPrintable(path));
+        return;
+    }
+    const QByteArray uid = bytes.left(kUidSize);
+    quint64 serial = 0;
+    for (int i = 3; i < kUidSize; ++i)
+        serial = (serial << 8) | uint8_t(uid.at(i));
+    const auto kind =
+        uint8_t(uid.at(2)) == VirtualTag::ProductPwm ? VirtualTag::Kind::Pwm : VirtualTag::Kind::P;
+    m_tag = std::make_shared<VirtualTag>(kind, serial);
+    m_tag->setMemory(bytes.mid(kUidSize));
+    m_saved = m_tag->memory();
+    m_field.layTag(m_tag);
+    m_waitingForNext = false;
+}
+
+void StandinField::save()
+{
+    const QByteArray memory = m_tag->memory();
+    if (memory == m_saved)
+        return;
+    QSaveFile file(m_files.at(m_next - 1));
+    if (file.open(QIODevice::WriteOnly)) {
+        file.write(m_tag->uidMsbFirst() + memory);
+        if (file.commit())
+            m_saved = memory;
+    }
+}
+
+void StandinField::afterRequest(bool beeperOn)
+{
+    QMutexLocker lock(&m_mutex);
+    int inventories = 0;
+    for (const SimCommandRecord& r : m_field.commandLog())
+        inventories += r.isoCommand == kInventory ? 1 : 0;
+    m_field.clearCommandLog();
+
+    if (m_tag)
+        save();
+    if (m_waitingForNext) {
+        m_emptyInventories += inventories;
+        if (m_emptyInventories >= kEmptyInventoriesBeforeNext)
+            layNext();
+    }
+    const bool beepEnded = m_beeper && !beeperOn;
+    m_beeper = beeperOn;
+    if (beepEnded && m_tag && m_next < m_files.size()) {
+        m_field.clear();
+        m_tag.reset();
+        m_waitingForNext = true;
+        m_emptyInventories = 0;
+    }
+}

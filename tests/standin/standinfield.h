@@ -1,0 +1,42 @@
+#pragma once
+
+// The field behind a stand-in reader library: the tags it presents come from files, so
+// that a test can lay a driver, run the program as its own process and look at the tag's
+// memory afterwards.
+//
+// The environment variable names the tag files, separated by ':'. A tag file holds the
+// UID (8 bytes, most significant first) and the tag's user memory after it; the memory is
+// written back after every request that changed it. The first tag lies on the reader from
+// the start. When more files are listed, each tag but the last is taken away as its beep
+// ends (as an operator lifts the driver), and the next one is laid after two inventories
+// have found the reader empty.
+#include "readers/sim/readerfield.h"
+
+#include <QMutex>
+#include <QStringList>
+#include <memory>
+
+class StandinField
+{
+  public:
+    explicit StandinField(const char* tagListVariable);
+
+    ReaderField* field() { return &m_field; }
+
+    /// After every request the simulated reader has taken; `beeperOn` is its beeper state.
+    void afterRequest(bool beeperOn);
+
+  private:
+    void layNext();
+    void save();
+
+    QMutex m_mutex;
+    ReaderField m_field;
+    QStringList m_files;
+    int m_next = 0; // index of the next file to lay
+    std::shared_ptr<VirtualTag> m_tag;
+    QByteArray m_saved;
+    bool m_beeper = false;
+    bool m_waitingForNext = false;
+    int m_emptyInventories = 0;
+};
