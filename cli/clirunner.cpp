@@ -29,6 +29,8 @@
 #include <QMap>
 #include <QSaveFile>
 #include <QTimer>
+#include <csignal>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -168,6 +170,7 @@ class Session
                         record::entryFor(outcome, QStringLiteral("vantory-cli " VANTORY_VERSION)));
                 });
         }
+        watchLeaveNow();
     }
 
     ~Session()
@@ -176,6 +179,21 @@ class Session
             m_record->drain();
     }
 
+  private:
+    // Watches for a second Ctrl-C while the commands wait in the event loop.
+    void watchLeaveNow()
+    {
+        if (!m_env.leaveNow)
+            return;
+        m_leaveWatch.setInterval(5);
+        QObject::connect(&m_leaveWatch, &QTimer::timeout, [this] {
+            if (const int signal = m_env.leaveNow->load())
+                leaveNow(signal);
+        });
+        m_leaveWatch.start();
+    }
+
+  public:
     TagImage& image() { return m_image; }
     CliHost& host() { return m_host; }
     TagEngine& engine() { return m_engine; }
@@ -232,6 +250,35 @@ class Session
     }
 
   private:
+    // The driver being programmed gets its line in the record before the program goes;
+    // nothing else waits.
+    [[noreturn]] void leaveNow(int signal)
+    {
+        m_engine.interruptOperation(signalName(signal));
+        if (m_record)
+            m_record->drain();
+        *m_env.err << "vantory-cli: interrupted\n";
+        m_env.out->flush();
+        m_env.err->flush();
+        std::_Exit(128 + signal);
+    }
+
+    static QString signalName(int signal)
+    {
+        switch (signal) {
+        case SIGINT:
+            return QStringLiteral("SIGINT");
+        case SIGTERM:
+            return QStringLiteral("SIGTERM");
+#ifdef SIGHUP
+        case SIGHUP:
+            return QStringLiteral("SIGHUP");
+#endif
+        default:
+            return QStringLiteral("signal %1").arg(signal);
+        }
+    }
+
     int runOperation(const std::function<void()>& start, const QVector<uint8_t>& success)
     {
         m_tips.clear();
@@ -291,6 +338,7 @@ class Session
     bool m_beepDone = false;
     std::function<void(uint8_t)> m_onTip;
     std::unique_ptr<record::Writer> m_record;
+    QTimer m_leaveWatch;
 };
 
 // ------------------------------------------------------------------ argument helpers

@@ -38,6 +38,9 @@ struct Environment {
     QTextStream* err = nullptr;
     /// Set by Ctrl-C: auto write stops after the write in progress.
     const std::atomic<bool>* interrupted = nullptr;
+    /// Set to the signal's number by a second Ctrl-C (or SIGTERM): the operation under way is
+    /// recorded as interrupted, and the program leaves at once with 128 + that number.
+    const std::atomic<int>* leaveNow = nullptr;
     /// Folder of the production record; empty: the user's data folder.
     QString recordDir;
 };

@@ -11,12 +11,18 @@ namespace
 {
 
 std::atomic<bool> g_interrupted{false};
+std::atomic<int> g_leaveNow{0};
 
-extern "C" void onInterrupt(int)
+extern "C" void onInterrupt(int signal)
 {
-    // Auto write stops after the write in progress; a second Ctrl-C ends at once.
-    if (g_interrupted.exchange(true))
-        std::_Exit(130);
+    // The first: auto write stops after the write in progress. The second: the program
+    // records the operation under way as interrupted and leaves. A third leaves at once,
+    // should the program be stuck.
+    if (!g_interrupted.exchange(true))
+        return;
+    int none = 0;
+    if (!g_leaveNow.compare_exchange_strong(none, signal))
+        std::_Exit(128 + signal);
 }
 
 } // namespace
@@ -39,6 +45,7 @@ int main(int argc, char* argv[])
     env.out = &out;
     env.err = &err;
     env.interrupted = &g_interrupted;
+    env.leaveNow = &g_leaveNow;
     env.recordDir = record::defaultFolder();
     const int rc = cli::run(QCoreApplication::arguments().mid(1), env);
     out.flush();

@@ -14,6 +14,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <csignal>
+#include <sys/types.h>
 
 using namespace standintags;
 
@@ -24,6 +26,8 @@ class TstCliRealReaders : public QObject
     void initTestCase();
     void command_data();
     void command();
+    void secondInterrupt_recordsTheWriteAndLeaves_data();
+    void secondInterrupt_recordsTheWriteAndLeaves();
 
   private:
     QTemporaryDir m_bin;
@@ -119,6 +123,55 @@ void TstCliRealReaders::command()
     QCOMPARE(csv.count(QStringLiteral(",Written,")), drivers);
     for (int i = 0; i < drivers; ++i)
         QVERIFY(csv.contains(QString::fromLatin1(uid(0x10 + i).toHex()).toUpper()));
+}
+
+void TstCliRealReaders::secondInterrupt_recordsTheWriteAndLeaves_data()
+{
+    QTest::addColumn<QString>("reader");
+    QTest::addColumn<int>("signal");
+    QTest::newRow("r321, Ctrl-C twice") << "r321" << int(SIGINT);
+    QTest::newRow("feig, SIGTERM twice") << "feig" << int(SIGTERM);
+}
+
+// A second Ctrl-C while a driver is written: the write is recorded as interrupted, and
+// the program leaves at once instead of finishing it.
+void TstCliRealReaders::secondInterrupt_recordsTheWriteAndLeaves()
+{
+    QFETCH(QString, reader);
+    QFETCH(int, signal);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString config = dir.filePath(QStringLiteral("config.bin"));
+    QVERIFY(writeFile(config, configuration()));
+    const QString tag = dir.filePath(QStringLiteral("tag"));
+    QVERIFY(writeTagFile(tag, uid(0x20), driverOnLine()));
+
+    QProcess cli;
+    QProcessEnvironment env = environmentFor(reader, tag);
+    env.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("data")));
+    cli.setProcessEnvironment(env);
+    cli.start(m_cli, {QStringLiteral("write"), config, QStringLiteral("--reader"), reader,
+                      QStringLiteral("--current"), QStringLiteral("1=%1").arg(kCurrent)});
+    QVERIFY(cli.waitForStarted());
+    // The first block of the drive area has reached the tag: the write is under way.
+    QTRY_VERIFY_WITH_TIMEOUT(tagMemory(tag) != driverOnLine(), 20000);
+    QElapsedTimer clock;
+    clock.start();
+    ::kill(pid_t(cli.processId()), signal);
+    QTest::qWait(20);
+    ::kill(pid_t(cli.processId()), signal);
+    QVERIFY(cli.waitForFinished(5000));
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(cli.exitCode(), 128 + signal);
+
+    const QDir records(dir.filePath(QStringLiteral("data/vantory/records")));
+    const QStringList files = records.entryList(QDir::Files);
+    QCOMPARE(files.size(), 1);
+    const QList<QByteArray> lines = readFile(records.filePath(files.first())).trimmed().split('\n');
+    QCOMPARE(lines.size(), 2);
+    QVERIFY2(lines.last().contains(signal == SIGINT ? ",Interrupted (SIGINT),"
+                                                    : ",Interrupted (SIGTERM),"),
+             lines.last().constData());
 }
 
 QTEST_GUILESS_MAIN(TstCliRealReaders)
