@@ -207,6 +207,8 @@ class WriterWorker : public QObject
             }
         }
         if (reason.isEmpty()) {
+            if (m_reported)
+                emit m_owner->recovered(m_folder);
             m_reported = false;
             return;
         }
