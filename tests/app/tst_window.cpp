@@ -1058,6 +1058,9 @@ void TstWindow::placeOnScreen_statusBarOnScreen()
     VantoryProbe::image(*m_w) = layout2Image();
     VantoryProbe::updateProductInfo(*m_w);
     VantoryProbe::updateDriveInfo(*m_w);
+    QFont font(QStringLiteral("Tahoma")); // as the program starts
+    font.setPixelSize(12);
+    m_w->setFont(font);
     m_w->placeOnScreen(available, full);
     m_w->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_w.get()));

@@ -816,6 +816,21 @@ void TstEngineAutoWrite::failedDriver_staysInResultFieldUntilNext()
     b.field.removeTag(bad->uidMsbFirst());
     QTRY_COMPARE(resultText(b), QStringLiteral("No device detected"));
     QCOMPARE(lastDriverText(b), failed);
+    // VANTORY_SHOTS_DIR keeps the locked window with the failed driver, both languages.
+    const QString shots = qEnvironmentVariable("VANTORY_SHOTS_DIR");
+    if (!shots.isEmpty()) {
+        QFont font(QStringLiteral("Tahoma"));
+        font.setPixelSize(12);
+        b.win().setFont(font);
+        b.win().placeOnScreen(QRect(0, 0, 1366, 728), QRect(0, 0, 1366, 768));
+        b.win().show();
+        for (const char* lang : {"en", "zh"}) {
+            QTest::qWait(100);
+            b.win().grab().save(
+                QDir(shots).filePath(QStringLiteral("batch-failed-driver-%1.png").arg(lang)));
+            b.trigger("actionLanguage");
+        }
+    }
     b.trigger("actionLanguage");
     QCOMPARE(lastDriverText(b), QStringLiteral("上一个 …%1：没有标签响应").arg(badId));
     b.trigger("actionLanguage");
