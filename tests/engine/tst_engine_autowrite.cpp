@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QIcon>
+#include <QMimeData>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSlider>
@@ -117,6 +118,17 @@ QStringList editable(Bench& b)
             out << QString::fromLatin1(name);
     }
     return out;
+}
+
+// Whether the window takes a .bin file dragged over it.
+bool takesDrop(Bench& b)
+{
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(QStringLiteral("/tmp/other.bin"))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    enter.ignore();
+    QApplication::sendEvent(&b.win(), &enter);
+    return enter.isAccepted();
 }
 
 QString lastDriverText(Bench& b)
@@ -746,8 +758,10 @@ void TstEngineAutoWrite::wheelDuringBatch_changesNothing()
     QVERIFY(QTest::qWaitForWindowExposed(&b.win()));
     const QStringList before = editable(b);
     QVERIFY(before.contains(QStringLiteral("Currentwidget_ch1")));
+    QVERIFY(takesDrop(b));
     b.trigger("actionAuto_Write");
     QCOMPARE(editable(b), QStringList());
+    QVERIFY(!takesDrop(b));
 
     auto* slider = currentWidget(b, 1)->findChild<QSlider*>(QStringLiteral("CurrentSlider"));
     QScrollBar* bar =
@@ -766,6 +780,7 @@ void TstEngineAutoWrite::wheelDuringBatch_changesNothing()
 
     b.trigger("actionAuto_Write");
     QCOMPARE(editable(b), before);
+    QVERIFY(takesDrop(b));
 }
 
 // Outside a batch too, the wheel edits a slider or spin box only once it has the focus.
