@@ -2,8 +2,9 @@
 
 #include "engine/enginetexts.h"
 
-// Texts of the two dialogs, both languages side by side. The titles begin with
-// three spaces so that they sit clear of the dialog's left edge.
+// Texts of the window's own status parts and of the two dialogs, both languages side by
+// side. The dialog titles begin with three spaces so that they sit clear of the dialog's
+// left edge.
 namespace apptext
 {
 
@@ -19,6 +20,19 @@ inline constexpr BiText AboutCompany{"NFC驱动配置，支持ST25DV", "Support 
 inline constexpr BiText AboutRecords{"生产记录：", "Production records:"};
 inline constexpr BiText BatchCounts{"本批：已写入 %1，失败 %2，其他机型 %3",
                                     "Batch: %1 written, %2 failed, %3 other model"};
+// The last driver auto write handled: %1 the end of its UID, %2 its result.
+inline constexpr BiText LastDriver{"上一个 %1：%2", "Last %1: %2"};
+inline constexpr BiText LastWritten{"已写入", "written"};
+inline constexpr BiText LastWriteFailed{"写入失败", "write failure"};
+inline constexpr BiText LastNoTag{"没有标签响应", "no tag response"};
+inline constexpr BiText LastOtherModel{"机型号不一致", "other model"};
+inline constexpr BiText LastReaderLost{"阅读器断开", "reader lost"};
+// Actions refused because the window holds nothing to write yet.
+inline constexpr BiText ReadDriverFirst{"请先读取驱动，再写入",
+                                        "Read the driver first, then write"};
+inline constexpr BiText AutoScanNeedsConfiguration{
+    "自动扫描前请先读取驱动或打开配置文件",
+    "Read a driver or open a configuration file before Auto Scan"};
 inline constexpr BiText RecordProblem{"生产记录无法写入：%1", "Production record not written: %1"};
 inline constexpr BiText QuitCaption{"退出", "Quit"};
 inline constexpr BiText QuitDuringOperation{

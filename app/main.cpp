@@ -104,7 +104,9 @@ int main(int argc, char* argv[])
     w.useSettings(std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
                                               QApplication::applicationName(),
                                               QStringLiteral("settings")));
-    w.setRecordFolder(record::defaultFolder());
+    // Simulated drivers are no production, as with vantory-cli --simulate.
+    if (!backends.simulated)
+        w.setRecordFolder(record::defaultFolder());
 
     const QScreen* screen = QGuiApplication::primaryScreen();
     const QRect available = screen ? screen->availableGeometry() : QRect();
@@ -114,9 +116,6 @@ int main(int argc, char* argv[])
     qCDebug(lcUi).nospace() << "width:" << full.width();
     qCDebug(lcUi).nospace() << "height:" << full.height();
 
-    w.Select_Display_Scale(full.height() - available.height(), static_cast<uint16_t>(full.width()),
-                           static_cast<uint16_t>(full.height()));
-
     QFont font(QStringLiteral("Tahoma"));
     font.setPixelSize(12);
     w.setFont(font);
@@ -124,6 +123,9 @@ int main(int argc, char* argv[])
     QPalette palette = w.palette();
     palette.setBrush(QPalette::All, QPalette::Window, QBrush(QColor(255, 255, 255, 255)));
     w.setPalette(palette);
+
+    // The display scale, and the window placed where its status bar can be seen.
+    w.placeOnScreen(available, full);
 
     ExitAfterShow exitAfterShow(sinceMain);
     if (qEnvironmentVariableIsSet("VANTORY_EXIT_AFTER_SHOW"))

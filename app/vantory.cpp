@@ -4,6 +4,7 @@
 #include "app/aboutusdialog.h"
 #include "app/branding.h"
 #include "app/connectionconfig.h"
+#include "app/wheelguard.h"
 #include "engine/enginetexts.h"
 #include "model/displayscale.h"
 #include "readers/feusblibrary.h"
@@ -25,6 +26,7 @@
 #include <QRegExp>
 #include <QSettings>
 #include <QTimer>
+#include <QWindow>
 #include <mutex>
 
 Q_LOGGING_CATEGORY(lcUi, "vantory.ui")
@@ -101,6 +103,8 @@ Vantory::Vantory(const ReaderBackends& backends, QWidget* parent)
     setAcceptDrops(true);
     connect(m_engine, &TagEngine::operationFinished, this, &Vantory::recordOperation);
     connect(m_engine, &TagEngine::actionStarted, this, &Vantory::hideBatchCounts);
+    // Scrolling the settings pane must never edit a value on the way.
+    WheelGuard::install(ui->scrollAreaWidgetContents);
 }
 
 Vantory::~Vantory()
@@ -165,6 +169,23 @@ void Vantory::Apply_Display_Scale(uint16_t width, uint16_t height, uint8_t row)
     ui->scrollArea_Data->setMaximumWidth(scale.dataMaxWidth);
 }
 
+void Vantory::placeOnScreen(const QRect& available, const QRect& full)
+{
+    Select_Display_Scale(full.height() - available.height(), static_cast<uint16_t>(full.width()),
+                         static_cast<uint16_t>(full.height()));
+    // The window manager's frame is known only once the window is on screen; until then
+    // assume a usual title bar and border.
+    const QMargins frame =
+        windowHandle() && isVisible() ? windowHandle()->frameMargins() : QMargins(4, 32, 4, 4);
+    // The table's minimum is the size it means the window to open at; a screen outside
+    // every band keeps the form's own size.
+    const QSize preferred = m_scale.hasSizes() ? minimumSize() : sizeHint();
+    const displayscale::Placement place =
+        displayscale::placeWindow(available, frame, minimumSize(), preferred);
+    setMinimumSize(place.minimum);
+    setGeometry(place.geometry);
+}
+
 void Vantory::Init_Panel_Style()
 {
     status_link = new QLabel();
@@ -175,6 +196,10 @@ void Vantory::Init_Panel_Style()
     status_batch->setObjectName(QStringLiteral("status_batch"));
     status_batch->hide();
     ui->statusBar->addWidget(status_batch, 1);
+    status_last = new QLabel();
+    status_last->setObjectName(QStringLiteral("status_last"));
+    status_last->hide();
+    ui->statusBar->addWidget(status_last, 1);
     status_record = new QLabel();
     status_record->setObjectName(QStringLiteral("status_record"));
     status_record->hide();

@@ -37,6 +37,7 @@ class QSettings;
 class QTimer;
 QT_END_NAMESPACE
 
+struct BiText;
 class AboutUsDialog;
 class ConnectionConfig;
 class CustomItemDelegrate;
@@ -64,6 +65,10 @@ public:
     void Select_Display_Scale(int taskbar, uint16_t width, uint16_t height);
     /// Applies one row of the display-scale table for a width x height screen.
     void Apply_Display_Scale(uint16_t width, uint16_t height, uint8_t row);
+    /// Applies the display scale of a screen (its whole area and the part free of
+    /// taskbars) and places the window, frame and status bar included, inside the free
+    /// part. Call before the window is shown.
+    void placeOnScreen(const QRect& available, const QRect& full);
 
 private:
     void Init_Panel_Style();
@@ -107,6 +112,8 @@ private:
     QLabel* status_link = nullptr;
     QLabel* status_result = nullptr;
     uint8_t last_tip = 0;      // code of the last tip shown in status_result
+    // A refusal of the window's own shown in status_result instead of a tip; null when none.
+    const BiText* m_refusal = nullptr;
     QDateTime current_time;    // local time at the last clock tick
     bool clo_chart_ready = false;
 
@@ -118,6 +125,10 @@ public:
 
 private:
     void showResultTip(uint8_t code, bool chinese);
+    // An operation starts: the result of the one before must not pass for its result.
+    void clearResultStatus();
+    // An action refused by the window: the reason in red in status_result and as a notice.
+    void showRefusal(const BiText& text);
 
 private slots:
     void in_clickCopy();
@@ -167,17 +178,21 @@ private:
     std::unique_ptr<QSettings> m_settings;
     QString m_config_folder;
     QLabel* status_batch = nullptr;  // batch counts of auto write
+    QLabel* status_last = nullptr;   // the last driver auto write handled, and its result
+    record::Outcome m_last_driver;   // what status_last shows, while it is shown
     QLabel* status_record = nullptr; // a record that cannot be written
     BatchCounts m_batch;
     QString m_record_problem; // folder that could not be written; empty when fine
     void showBatchCounts();
     void hideBatchCounts();
     void showRecordProblem();
+    void showLastDriver();
     void rememberSetting(const QString& key, const QVariant& value);
 
 private slots:
     void recordOperation(const record::Outcome& outcome);
     void onRecordFailed(const QString& folder, const QString& reason);
+    void onRecordRecovered();
 
     // ===================================================================== dialogs and connect steps
 public:
@@ -236,6 +251,13 @@ private slots:
     void onEngineLinkTip(TagEngine::LinkTip tip, bool chinese);
     void onImageRead(uint8_t readcnt);
     void onAutoWriteSwitched(bool on);
+
+private:
+    // Set once a driver has been read or a configuration opened: only then does the window
+    // hold something auto write may send.
+    bool m_template_loaded = false;
+    // While auto write is on, nothing that changes what is written can be edited.
+    void lockBatchSettings(bool locked);
 
     // ===================================================================== model: image/currents/constant lumen/colour temperature/configuration file
 private:

@@ -98,16 +98,34 @@ void Vantory::setReplyTimeout(int ms)
 
 void Vantory::on_actionRead_triggered()
 {
+    clearResultStatus();
     m_engine->startRead();
 }
 
 void Vantory::on_actionWrite_triggered()
 {
+    clearResultStatus();
+    // Write goes to the driver read last. Without one it could only fail at the tag and
+    // leave a record line without a UID; the reader's own check comes first.
+    const QByteArray uid = m_engine->uidMsbFirst();
+    if (m_engine->Detection_Usb_Statue(0) && uid.count('\0') == uid.size()) {
+        showRefusal(apptext::ReadDriverFirst);
+        return;
+    }
     m_engine->startWrite();
 }
 
 void Vantory::on_actionAuto_Write_triggered()
 {
+    if (!m_engine->autoWriteOn()) {
+        clearResultStatus();
+        // The start image of the window is no configuration: every driver would be
+        // refused as another model.
+        if (m_engine->Detection_Usb_Statue(0) && !m_template_loaded) {
+            showRefusal(apptext::AutoScanNeedsConfiguration);
+            return;
+        }
+    }
     m_engine->toggleAutoWrite();
 }
 
@@ -155,6 +173,7 @@ void Vantory::onEngineLinkTip(TagEngine::LinkTip tip, bool chinese)
 
 void Vantory::onImageRead(uint8_t readcnt)
 {
+    m_template_loaded = true;
     if (readcnt == 3)
         Display_Current_Channel(m_channel_count);
     else
@@ -167,8 +186,23 @@ void Vantory::onAutoWriteSwitched(bool on)
     ui->actionAuto_Write->setIcon(QIcon(QString::fromUtf8(on ? kIconStop : kIconScan)));
     if (on) {
         m_batch = BatchCounts{};
+        m_last_driver = record::Outcome{};
         showBatchCounts();
+        showLastDriver();
     }
     ui->actionRead->setEnabled(!on);
     ui->actionWrite->setEnabled(!on);
+    lockBatchSettings(on);
+}
+
+void Vantory::lockBatchSettings(bool locked)
+{
+    // Disabling the panels greys every control in them and keeps the mouse and the keys
+    // away; each control's own enabled state (the CLO table follows its switch) comes back
+    // with them.
+    for (QWidget* panel :
+         {static_cast<QWidget*>(ui->CurrentBoxwidget), static_cast<QWidget*>(ui->CLOBoxwidget),
+          static_cast<QWidget*>(ui->Temperaturewidget)})
+        panel->setEnabled(!locked);
+    ui->actionOpen_BIN_configure->setEnabled(!locked);
 }

@@ -111,6 +111,7 @@ void Vantory::Switch_Language_Text(bool chinese)
     // Batch counts and a record problem follow the language like the tips.
     if (m_batch.shown)
         showBatchCounts();
+    showLastDriver();
     showRecordProblem();
 
     if (!m_engine->Detection_Usb_Statue(0)) {
@@ -124,4 +125,6 @@ void Vantory::Switch_Language_Text(bool chinese)
     else if (m_engine->readerType() == 2)
         Tip_R321_Conncect_Succeed(chinese);
     LiveUpdate_StatusBar(last_tip);
+    if (m_refusal)
+        Show_Result_Status(false, m_refusal->pick(chinese));
 }

@@ -7,6 +7,7 @@
 #include "app/apptexts.h"
 #include "app/connectionconfig.h"
 
+#include <QBrush>
 #include <QCoreApplication>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -14,6 +15,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QMimeData>
+#include <QPalette>
 #include <QSettings>
 #include <QStatusBar>
 #include <QUrl>
@@ -33,6 +35,29 @@ QString droppedConfigFile(const QMimeData* mime)
     return url.toLocalFile();
 }
 
+// Enough of a UID to tell the drivers of a batch apart: its last four bytes.
+QString shortUid(const QByteArray& uidMsbFirst)
+{
+    return QStringLiteral("…") + QString::fromLatin1(uidMsbFirst.right(4).toHex().toUpper());
+}
+
+const BiText& lastResultText(record::Result result)
+{
+    switch (result) {
+    case record::Result::Written:
+        return apptext::LastWritten;
+    case record::Result::NoTagResponse:
+        return apptext::LastNoTag;
+    case record::Result::OtherModel:
+        return apptext::LastOtherModel;
+    case record::Result::ReaderLost:
+        return apptext::LastReaderLost;
+    case record::Result::WriteFailed:
+        break;
+    }
+    return apptext::LastWriteFailed;
+}
+
 } // namespace
 
 void Vantory::setRecordFolder(const QString& folder)
@@ -46,6 +71,7 @@ void Vantory::setRecordFolder(const QString& folder)
         QDir().mkpath(folder);
         m_record = new record::Writer(folder, this);
         connect(m_record, &record::Writer::failed, this, &Vantory::onRecordFailed);
+        connect(m_record, &record::Writer::recovered, this, &Vantory::onRecordRecovered);
     }
     m_about_dialog->setRecordFolder(folder);
 }
@@ -57,8 +83,14 @@ void Vantory::recordOperation(const record::Outcome& outcome)
                                 QStringLiteral(VANTORY_VERSION);
         m_record->append(record::entryFor(outcome, program));
     }
+    // A refused Write shows as a failure where the results are read.
+    if (outcome.operation == record::Operation::Write &&
+        outcome.result == record::Result::OtherModel)
+        showResultTip(2, lang_cn != 0);
     if (outcome.operation != record::Operation::AutoWrite || !m_batch.shown)
         return;
+    m_last_driver = outcome;
+    showLastDriver();
     if (outcome.result == record::Result::Written)
         ++m_batch.written;
     else if (outcome.result == record::Result::OtherModel)
@@ -75,6 +107,27 @@ void Vantory::onRecordFailed(const QString& folder, const QString& reason)
     showRecordProblem();
 }
 
+void Vantory::onRecordRecovered()
+{
+    m_record_problem.clear();
+    showRecordProblem();
+}
+
+void Vantory::showLastDriver()
+{
+    if (!m_batch.shown || m_last_driver.uidMsbFirst.isEmpty()) {
+        status_last->hide();
+        return;
+    }
+    const bool written = m_last_driver.result == record::Result::Written;
+    QPalette pal = status_last->palette();
+    pal.setBrush(QPalette::All, QPalette::WindowText, QBrush(written ? Qt::darkGreen : Qt::red));
+    status_last->setPalette(pal);
+    status_last->setText(apptext::LastDriver.pick(lang_cn).arg(
+        shortUid(m_last_driver.uidMsbFirst), lastResultText(m_last_driver.result).pick(lang_cn)));
+    status_last->show();
+}
+
 void Vantory::showBatchCounts()
 {
     status_batch->setText(apptext::BatchCounts.pick(lang_cn)
@@ -89,6 +142,7 @@ void Vantory::hideBatchCounts()
 {
     m_batch.shown = false;
     status_batch->hide();
+    status_last->hide();
 }
 
 void Vantory::showRecordProblem()
@@ -122,14 +176,15 @@ void Vantory::rememberSetting(const QString& key, const QVariant& value)
 
 void Vantory::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (!droppedConfigFile(event->mimeData()).isEmpty())
+    // A batch keeps its configuration until auto write is switched off.
+    if (!m_engine->autoWriteOn() && !droppedConfigFile(event->mimeData()).isEmpty())
         event->acceptProposedAction();
 }
 
 void Vantory::dropEvent(QDropEvent* event)
 {
     const QString path = droppedConfigFile(event->mimeData());
-    if (path.isEmpty())
+    if (path.isEmpty() || m_engine->autoWriteOn())
         return;
     event->acceptProposedAction();
     m_config_folder = QFileInfo(path).absolutePath();

@@ -2,6 +2,9 @@
 
 #include "ui_vantory.h"
 
+#include "engine/enginetexts.h"
+#include "widgets/noticewidget.h"
+
 #include <QBrush>
 #include <QLabel>
 #include <QPalette>
@@ -62,6 +65,22 @@ void Vantory::showResultTip(uint8_t code, bool chinese)
     const ResultTip& tip = kResultTips[code];
     Show_Result_Status(tip.ok, pick(chinese, tip.cn, tip.en));
     last_tip = code;
+    m_refusal = nullptr;
+}
+
+void Vantory::clearResultStatus()
+{
+    Show_Result_Status(false, QString());
+    last_tip = 0;
+    m_refusal = nullptr;
+}
+
+void Vantory::showRefusal(const BiText& text)
+{
+    Show_Result_Status(false, text.pick(lang_cn));
+    last_tip = 0;
+    m_refusal = &text;
+    m_notice->showNotice(this, text.pick(lang_cn), 3000);
 }
 
 void Vantory::Tip_No_Device(bool state)

@@ -1,5 +1,7 @@
 #include "model/displayscale.h"
 
+#include <algorithm>
+
 namespace displayscale
 {
 
@@ -129,6 +131,21 @@ DisplayScale computeDisplayScale(int taskbar, uint16_t width, uint16_t height)
     out.cloWidth = percentOf(width, b.cloWidth);
     out.cloHeight = percentOf(height, b.cloHeight);
     out.dataMaxWidth = percentOf(width, b.dataMaxWidth);
+    return out;
+}
+
+Placement placeWindow(const QRect& available, const QMargins& frame, const QSize& minimum,
+                      const QSize& preferred)
+{
+    const QSize room(std::max(0, available.width() - frame.left() - frame.right()),
+                     std::max(0, available.height() - frame.top() - frame.bottom()));
+    Placement out;
+    // The table's minimum is a share of the whole screen; a taskbar can leave less.
+    out.minimum = minimum.boundedTo(room);
+    const QSize size = preferred.expandedTo(out.minimum).boundedTo(room);
+    const QPoint topLeft(available.x() + frame.left() + (room.width() - size.width()) / 2,
+                         available.y() + frame.top() + (room.height() - size.height()) / 2);
+    out.geometry = QRect(topLeft, size);
     return out;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QMargins>
+#include <QRect>
 #include <QSize>
 #include <QString>
 #include <cstdint>
@@ -54,5 +56,18 @@ struct DisplayScale {
 /// Sizes for a screen of width x height whose taskbar is taskbar px high. Heights
 /// outside every band give no sizes (hasSizes() false) rather than zero sizes.
 DisplayScale computeDisplayScale(int taskbar, uint16_t width, uint16_t height);
+
+/// Where the window opens on a screen.
+struct Placement {
+    QSize minimum;  ///< the window's minimum size, cut down to what the screen holds
+    QRect geometry; ///< the window's client area, frame not included
+};
+
+/// Places a window whose frame adds `frame` to its client area on a screen whose free
+/// area (without taskbars) is `available`: the whole frame lies inside the free area, the
+/// size is `preferred` but at least `minimum` and at most what fits, and the window sits
+/// in the middle.
+Placement placeWindow(const QRect& available, const QMargins& frame, const QSize& minimum,
+                      const QSize& preferred);
 
 } // namespace displayscale

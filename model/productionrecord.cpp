@@ -372,6 +372,8 @@ class WriterWorker : public QObject
     {
         const QString reason = appendLine(m_folder, entry);
         if (reason.isEmpty()) {
+            if (m_reported)
+                emit m_owner->recovered(m_folder);
             m_reported = false;
             return;
         }

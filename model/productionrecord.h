@@ -108,6 +108,8 @@ class Writer : public QObject
   signals:
     /// The record could not be written; emitted once until a line is written again.
     void failed(const QString& folder, const QString& reason);
+    /// A line was written again after `failed`.
+    void recovered(const QString& folder);
 
   private:
     QString m_folder;

@@ -124,6 +124,7 @@ void Vantory::openConfigFile(const QString& path)
     if (result.repaired)
         showCloCorrectionNotice();
     m_engine->setTemplateSource(QFileInfo(path).fileName());
+    m_template_loaded = true;
 
     Update_Bank_Buff();
     Update_Product_Info();

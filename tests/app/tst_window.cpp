@@ -181,6 +181,8 @@ class TstWindow : public QObject
     void displayScale();
     void displayScale_logsTaskbarAndScale_data();
     void displayScale_logsTaskbarAndScale();
+    void placeOnScreen_statusBarOnScreen_data();
+    void placeOnScreen_statusBarOnScreen();
 
     void rangeRows_byChannelCount_data();
     void rangeRows_byChannelCount();
@@ -1030,6 +1032,58 @@ void TstWindow::switch_writesEnableByte()
     QVERIFY(!sw->isChecked());
     QCOMPARE(int(VantoryProbe::image(*m_w).image_v2[267]), 0x00);
     QVERIFY(!child<QTableWidget>(*m_w, "LumentableWidget")->isEnabled());
+}
+
+void TstWindow::placeOnScreen_statusBarOnScreen_data()
+{
+    QTest::addColumn<QRect>("full");
+    QTest::addColumn<QRect>("available");
+    QTest::addColumn<QString>("shot");
+    QTest::newRow("1366x768") << QRect(0, 0, 1366, 768) << QRect(0, 0, 1366, 728)
+                              << QStringLiteral("window-1366x768");
+    QTest::newRow("1280x720") << QRect(0, 0, 1280, 720) << QRect(0, 0, 1280, 680)
+                              << QStringLiteral("window-1280x720");
+    QTest::newRow("1280x720 at 125%")
+        << QRect(0, 0, 1280, 720) << QRect(0, 0, 1280, 670) << QString();
+    QTest::newRow("1920x1080, second screen")
+        << QRect(1366, 0, 1920, 1080) << QRect(1366, 0, 1920, 1040) << QString();
+}
+
+// The window opens inside the part of the screen the taskbar leaves, with its status bar.
+void TstWindow::placeOnScreen_statusBarOnScreen()
+{
+    QFETCH(QRect, full);
+    QFETCH(QRect, available);
+    QFETCH(QString, shot);
+    VantoryProbe::image(*m_w) = layout2Image();
+    VantoryProbe::updateProductInfo(*m_w);
+    VantoryProbe::updateDriveInfo(*m_w);
+    QFont font(QStringLiteral("Tahoma")); // as the program starts
+    font.setPixelSize(12);
+    m_w->setFont(font);
+    m_w->placeOnScreen(available, full);
+    m_w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_w.get()));
+    QVERIFY2(available.contains(m_w->frameGeometry()), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                                                      .arg(m_w->x())
+                                                                      .arg(m_w->y())
+                                                                      .arg(m_w->width())
+                                                                      .arg(m_w->height())));
+    // A usual title bar above it still fits.
+    QVERIFY(m_w->geometry().top() - available.top() >= 30);
+    auto* bar = child<QStatusBar>(*m_w, "statusBar");
+    QVERIFY(bar->isVisible());
+    QVERIFY(m_w->rect().contains(QRect(bar->mapTo(m_w.get(), QPoint()), bar->size())));
+    QVERIFY(bar->height() > 10);
+
+    const QString dir = qEnvironmentVariable("VANTORY_SHOTS_DIR");
+    if (!dir.isEmpty() && !shot.isEmpty()) {
+        for (const char* lang : {"en", "zh"}) {
+            m_w->grab().save(QDir(dir).filePath(shot + QLatin1Char('-') + QLatin1String(lang) +
+                                                QStringLiteral(".png")));
+            m_w->findChild<QAction*>(QStringLiteral("actionLanguage"))->trigger();
+        }
+    }
 }
 
 void TstWindow::destroy_manyWindows()

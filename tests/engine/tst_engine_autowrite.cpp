@@ -6,9 +6,17 @@
 
 #include "model/tagfields.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QIcon>
+#include <QMimeData>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSlider>
+#include <QSpinBox>
+#include <QSpontaneKeyEvent>
 #include <QTemporaryDir>
+#include <QWheelEvent>
 
 using namespace enginetest;
 
@@ -30,6 +38,20 @@ bool loadConfiguration(Bench& b, int reader, int current = 480)
     b.field.removeTag(source->uidMsbFirst());
     currentWidget(b, 1)->setValue(current);
     b.field.clearCommandLog();
+    return true;
+}
+
+// Opens the demo DT8 driver's image as a configuration file, as Read File does.
+bool openDemoConfiguration(Bench& b)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("dt8.bin"));
+    QFile out(file);
+    if (!out.open(QIODevice::WriteOnly) ||
+        out.write(demodrivers::memory(demodrivers::Kind::Dt8)) != 512)
+        return false;
+    out.close();
+    b.win().openConfigFile(file);
     return true;
 }
 
@@ -65,6 +87,63 @@ QStringList modelCheckThenDriveWrites()
     return QStringList{QStringLiteral("read 48+9")} + driveAreaWrites();
 }
 
+// Turns the mouse wheel by `notches` (positive: away from the user, up) over the middle of
+// `target`, as the system delivers it: to the widget under the pointer, handed on to the
+// parents while nobody takes it.
+void turnWheel(QWidget* target, int notches)
+{
+    QWidget* window = target->window();
+    const QPoint inWindow = target->mapTo(window, target->rect().center());
+    QWidget* under = window->childAt(inWindow);
+    const QPoint local = under->mapFrom(window, inWindow);
+    for (int i = 0; i < std::abs(notches); ++i) {
+        QWheelEvent wheel(local, under->mapToGlobal(local), QPoint(),
+                          QPoint(0, notches > 0 ? 120 : -120), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        // As the event loop hands it over (sendEvent would make it a synthetic one, which
+        // is not passed on to the parents).
+        QSpontaneKeyEvent::setSpontaneous(&wheel);
+        qApp->notify(under, &wheel);
+    }
+}
+
+// What a batch must not change, by object name, with whether each can be used now.
+QStringList editable(Bench& b)
+{
+    QStringList out;
+    for (const char* name : {"Currentwidget_ch1", "switchbuttonwidget", "LumentableWidget",
+                             "WormestspinBox", "CoolestspinBox", "actionOpen_BIN_configure"}) {
+        QObject* o = b.w->findChild<QObject*>(QString::fromLatin1(name));
+        if (o && o->property("enabled").toBool())
+            out << QString::fromLatin1(name);
+    }
+    return out;
+}
+
+// Whether the window takes a .bin file dragged over it.
+bool takesDrop(Bench& b)
+{
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(QStringLiteral("/tmp/other.bin"))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    enter.ignore();
+    QApplication::sendEvent(&b.win(), &enter);
+    return enter.isAccepted();
+}
+
+QString lastDriverText(Bench& b)
+{
+    auto* label = b.w->findChild<QLabel*>(QStringLiteral("status_last"));
+    return label->isHidden() ? QString() : label->text();
+}
+
+QColor lastDriverColour(Bench& b)
+{
+    return b.w->findChild<QLabel*>(QStringLiteral("status_last"))
+        ->palette()
+        .color(QPalette::WindowText);
+}
+
 } // namespace
 
 class TstEngineAutoWrite : public QObject
@@ -93,6 +172,12 @@ class TstEngineAutoWrite : public QObject
     void timeFromLayingToBeep_withLatency();
     void batchOfFive_recordedAndCounted_data();
     void batchOfFive_recordedAndCounted();
+    void wheelDuringBatch_changesNothing_data() { addReaders(); }
+    void wheelDuringBatch_changesNothing();
+    void wheelOverPane_editsOnlyFocusedControl();
+    void failedDriver_staysInResultFieldUntilNext();
+    void autoScanAtStart_refusedUntilConfiguration();
+    void recordFolderBack_problemCleared();
 };
 
 void TstEngineAutoWrite::toggle_iconsActionsAndState()
@@ -104,6 +189,7 @@ void TstEngineAutoWrite::toggle_iconsActionsAndState()
     auto* write = b.w->findChild<QAction*>(QStringLiteral("actionWrite"));
     QVERIFY(!QIcon(kIconStop).isNull());
     QVERIFY(sameImage(action->icon(), kIconScan));
+    QVERIFY(openDemoConfiguration(b));
     VantoryProbe::uid(b.win()).fill(0x11);
 
     b.trigger("actionAuto_Write");
@@ -134,6 +220,7 @@ void TstEngineAutoWrite::toggle_needsConnectedReader_bothWays()
     QCOMPARE(b.boxes.size(), 1);
 
     QVERIFY(b.connect(Feig));
+    QVERIFY(openDemoConfiguration(b));
     b.trigger("actionAuto_Write");
     QCOMPARE(VantoryProbe::autoMode(b.win()), uint8_t(1));
     // With the reader gone the switch cannot be turned off either.
@@ -150,6 +237,7 @@ void TstEngineAutoWrite::noTag_eachPassShowsNoDeviceAndSendsInventory()
     QFETCH(int, reader);
     Bench b;
     QVERIFY(b.connect(reader));
+    QVERIFY(openDemoConfiguration(b));
     b.trigger("actionAuto_Write");
     QTRY_COMPARE(resultText(b), QStringLiteral("No device detected"));
     QCOMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoDevice);
@@ -655,4 +743,188 @@ void TstEngineAutoWrite::batchOfFive_recordedAndCounted()
             return t;
         }() : VantoryProbe::image(b.win()))));
     }
+}
+
+// Five wheel notches over the CH1 slider while the batch runs: the pane scrolls, the
+// current stays, the panels are greyed out and the next driver gets the template's
+// current. Switched off, everything can be edited again.
+void TstEngineAutoWrite::wheelDuringBatch_changesNothing()
+{
+    QFETCH(int, reader);
+    Bench b;
+    QVERIFY(loadConfiguration(b, reader, 480));
+    b.win().resize(900, 420); // small enough that the settings pane scrolls
+    b.win().show();
+    QVERIFY(QTest::qWaitForWindowExposed(&b.win()));
+    const QStringList before = editable(b);
+    QVERIFY(before.contains(QStringLiteral("Currentwidget_ch1")));
+    QVERIFY(takesDrop(b));
+    b.trigger("actionAuto_Write");
+    QCOMPARE(editable(b), QStringList());
+    QVERIFY(!takesDrop(b));
+
+    auto* slider = currentWidget(b, 1)->findChild<QSlider*>(QStringLiteral("CurrentSlider"));
+    QScrollBar* bar =
+        b.w->findChild<QScrollArea*>(QStringLiteral("scrollArea"))->verticalScrollBar();
+    QVERIFY(bar->maximum() > 0);
+    bar->setValue(0);
+    turnWheel(slider, -5);
+    QCOMPARE(currentWidget(b, 1)->value(), 480);
+    QVERIFY(bar->value() > 0);
+
+    const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 7);
+    b.field.layTag(tag);
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+    QCOMPARE(tag->memory().mid(264, 2), QByteArray::fromHex("01E0"));
+    QVERIFY(waitBeeps(b, 2));
+
+    b.trigger("actionAuto_Write");
+    QCOMPARE(editable(b), before);
+    QVERIFY(takesDrop(b));
+}
+
+// Outside a batch too, the wheel edits a slider or spin box only once it has the focus.
+void TstEngineAutoWrite::wheelOverPane_editsOnlyFocusedControl()
+{
+    Bench b;
+    b.win().show();
+    QVERIFY(QTest::qWaitForWindowExposed(&b.win()));
+    auto* slider = currentWidget(b, 1)->findChild<QSlider*>(QStringLiteral("CurrentSlider"));
+    auto* box = b.w->findChild<QSpinBox*>(QStringLiteral("WormestspinBox"));
+    const int current = currentWidget(b, 1)->value();
+    const int warmest = box->value();
+    turnWheel(slider, 3);
+    turnWheel(box, 3);
+    QCOMPARE(currentWidget(b, 1)->value(), current);
+    QCOMPARE(box->value(), warmest);
+    QVERIFY(!slider->hasFocus() && !box->hasFocus());
+
+    slider->setFocus();
+    turnWheel(slider, 3);
+    QVERIFY(currentWidget(b, 1)->value() != current);
+    box->setFocus();
+    turnWheel(box, 1);
+    QVERIFY(box->value() != warmest);
+}
+
+// A driver that fails stays named in red beside the counts, whatever the tips show
+// meanwhile, until the next driver is handled; a good one is shown in green.
+void TstEngineAutoWrite::failedDriver_staysInResultFieldUntilNext()
+{
+    Bench b;
+    QVERIFY(loadConfiguration(b, R321));
+    b.trigger("actionAuto_Write");
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoDevice);
+    QCOMPARE(lastDriverText(b), QString());
+
+    const auto bad = demodrivers::makeTag(demodrivers::Kind::Dt8, 0x51);
+    const QString badId = QString::fromLatin1(bad->uidMsbFirst().right(4).toHex().toUpper());
+    b.field.armReplyFault(SimReplyFault::FailingStatus, 1, 0, 0x23); // the first block write
+    b.field.layTag(bad);
+    // The R321 reports the refused block write as no tag response.
+    const QString failed = QStringLiteral("Last …%1: no tag response").arg(badId);
+    QTRY_COMPARE(lastDriverText(b), failed);
+    QCOMPARE(lastDriverColour(b), QColor(Qt::red));
+    QVERIFY(waitBeeps(b, 4));
+    // Lying on the reader, then taken away: the tips move on, the field stays.
+    QTest::qWait(1000);
+    b.field.removeTag(bad->uidMsbFirst());
+    QTRY_COMPARE(resultText(b), QStringLiteral("No device detected"));
+    QCOMPARE(lastDriverText(b), failed);
+    // VANTORY_SHOTS_DIR keeps the locked window with the failed driver, both languages.
+    const QString shots = qEnvironmentVariable("VANTORY_SHOTS_DIR");
+    if (!shots.isEmpty()) {
+        QFont font(QStringLiteral("Tahoma"));
+        font.setPixelSize(12);
+        b.win().setFont(font);
+        b.win().placeOnScreen(QRect(0, 0, 1366, 728), QRect(0, 0, 1366, 768));
+        b.win().show();
+        for (const char* lang : {"en", "zh"}) {
+            QTest::qWait(100);
+            b.win().grab().save(
+                QDir(shots).filePath(QStringLiteral("batch-failed-driver-%1.png").arg(lang)));
+            b.trigger("actionLanguage");
+        }
+    }
+    b.trigger("actionLanguage");
+    QCOMPARE(lastDriverText(b), QStringLiteral("上一个 …%1：没有标签响应").arg(badId));
+    b.trigger("actionLanguage");
+
+    const auto good = demodrivers::makeTag(demodrivers::Kind::Dt8, 0x52);
+    b.field.layTag(good);
+    QTRY_COMPARE(lastDriverText(b),
+                 QStringLiteral("Last …%1: written")
+                     .arg(QString::fromLatin1(good->uidMsbFirst().right(4).toHex().toUpper())));
+    QCOMPARE(lastDriverColour(b), QColor(Qt::darkGreen));
+    QVERIFY(waitBeeps(b, 6));
+    b.trigger("actionAuto_Write");
+    // Like the counts, it goes with the next Read.
+    b.trigger("actionRead");
+    QCOMPARE(lastDriverText(b), QString());
+    QCOMPARE(resultText(b), QString()); // the Read's own result is still to come
+}
+
+// Right after start the window holds no configuration: Auto Scan says so and does not
+// start; once a file is opened it starts.
+void TstEngineAutoWrite::autoScanAtStart_refusedUntilConfiguration()
+{
+    Bench b;
+    QVERIFY(b.connect(R321));
+    b.field.layTag(demodrivers::makeTag(demodrivers::Kind::Dt8, 5));
+    b.trigger("actionAuto_Write");
+    QCOMPARE(VantoryProbe::autoMode(b.win()), uint8_t(0));
+    const QString refusal =
+        QStringLiteral("Read a driver or open a configuration file before Auto Scan");
+    QCOMPARE(resultText(b), refusal);
+    QCOMPARE(VantoryProbe::notice(b.win())->text(), refusal);
+    QTest::qWait(700);
+    QCOMPARE(tagCommands(b.field), QStringList());
+    b.trigger("actionLanguage");
+    QCOMPARE(resultText(b), QStringLiteral("自动扫描前请先读取驱动或打开配置文件"));
+    b.trigger("actionLanguage");
+
+    QVERIFY(openDemoConfiguration(b));
+    b.trigger("actionAuto_Write");
+    QCOMPARE(VantoryProbe::autoMode(b.win()), uint8_t(1));
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+    QVERIFY(waitBeeps(b, 2));
+    b.trigger("actionAuto_Write");
+    QVERIFY(b.boxes.isEmpty());
+}
+
+// A record folder that could not be written and then can: the red text goes with the
+// first line written again.
+void TstEngineAutoWrite::recordFolderBack_problemCleared()
+{
+    Bench b;
+    QVERIFY(loadConfiguration(b, R321));
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("records"));
+    QFile blocker(folder);
+    QVERIFY(blocker.open(QIODevice::WriteOnly)); // a file where the folder should be
+    blocker.close();
+    b.win().setRecordFolder(folder);
+    QLabel* problem = VantoryProbe::statusRecord(b.win());
+    b.trigger("actionAuto_Write");
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoDevice);
+    int n = 0;
+    for (bool writable : {false, true}) {
+        if (writable) {
+            QVERIFY(blocker.remove());
+            QVERIFY(QDir().mkpath(folder));
+        }
+        const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 0x60 + n);
+        b.field.layTag(tag);
+        QTRY_VERIFY(lastDriverText(b).endsWith(QStringLiteral("written")) &&
+                    lastDriverText(b).contains(
+                        QString::fromLatin1(tag->uidMsbFirst().right(4).toHex().toUpper())));
+        n += 2;
+        QVERIFY(waitBeeps(b, n));
+        VantoryProbe::recordWriter(b.win())->drain();
+        QCoreApplication::processEvents();
+        QCOMPARE(problem->isHidden(), writable);
+        b.field.removeTag(tag->uidMsbFirst());
+        QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoDevice);
+    }
+    b.trigger("actionAuto_Write");
 }

@@ -105,6 +105,7 @@ class TstEngineWrite : public QObject
     void writeModelDiffers_refusedWithNotice_data();
     void writeModelDiffers_refusedWithNotice();
     void writeWithoutReader_warnsSendsNothing();
+    void writeWithoutRead_saysReadFirst_recordsNothing();
     void writeOtherChip_sendsBufferAsItIs_endsFailed();
     void writeRejectedMidSequence_oneFailureNoMore_data() { addReaders(); }
     void writeRejectedMidSequence_oneFailureNoMore();
@@ -284,14 +285,18 @@ void TstEngineWrite::writeModelDiffers_refusedWithNotice_data()
 {
     QTest::addColumn<int>("chinese");
     QTest::addColumn<QString>("text");
-    QTest::newRow("en") << 0 << QStringLiteral("The models are inconsistent. Write failed");
-    QTest::newRow("cn") << 1 << QStringLiteral("机型不一致，写入失败");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("en") << 0 << QStringLiteral("The models are inconsistent. Write failed")
+                        << QStringLiteral("The model number is different");
+    QTest::newRow("cn") << 1 << QStringLiteral("机型不一致，写入失败")
+                        << QStringLiteral("机型号不一致");
 }
 
 void TstEngineWrite::writeModelDiffers_refusedWithNotice()
 {
     QFETCH(int, chinese);
     QFETCH(QString, text);
+    QFETCH(QString, status);
     Bench b;
     const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 13);
     QVERIFY(b.connect(R321));
@@ -306,14 +311,19 @@ void TstEngineWrite::writeModelDiffers_refusedWithNotice()
     QCOMPARE(notice->text(), text);
     QVERIFY(notice->isTicking());
     QCOMPARE(notice->ticks(), NoticeWidget::ticksFor(3000));
+    // The status bar no longer says "Read successfully" but that the write failed.
+    QCOMPARE(resultText(b), status);
+    QCOMPARE(VantoryProbe::statusResult(b.win())->palette().color(QPalette::WindowText),
+             QColor(Qt::red));
     QTest::qWait(100);
     QVERIFY(b.field.commandLog().isEmpty());
     QCOMPARE(b.cmd().cmd_type, uint8_t(0));
     QCOMPARE(tag->memory(), before);
 
-    // The same model again: the write goes out.
+    // The same model again: the write goes out, and until its result the status is empty.
     VantoryProbe::image(b.win()).image_v2[226] = uint8_t(before.at(226));
     b.trigger("actionWrite");
+    QCOMPARE(resultText(b), QString());
     QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
     QCOMPARE(describeCommands(b.field), driveAreaWrites());
 }
@@ -329,6 +339,39 @@ void TstEngineWrite::writeWithoutReader_warnsSendsNothing()
     QTest::qWait(50);
     QVERIFY(b.field.commandLog().isEmpty());
     QCOMPARE(b.cmd().cmd_type, uint8_t(0));
+}
+
+// Write with a driver on the reader but none read: the window says to read it first, sends
+// nothing and records nothing.
+void TstEngineWrite::writeWithoutRead_saysReadFirst_recordsNothing()
+{
+    Bench b;
+    QVERIFY(b.connect(R321));
+    const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 15);
+    b.field.layTag(tag);
+    const QByteArray before = tag->memory();
+    int outcomes = 0;
+    QObject::connect(&VantoryProbe::engine(b.win()), &TagEngine::operationFinished,
+                     [&outcomes] { ++outcomes; });
+    b.trigger("actionWrite");
+    const QString text = QStringLiteral("Read the driver first, then write");
+    QCOMPARE(resultText(b), text);
+    QCOMPARE(VantoryProbe::notice(b.win())->text(), text);
+    QTest::qWait(300);
+    QVERIFY(b.field.commandLog().isEmpty());
+    QCOMPARE(outcomes, 0);
+    QCOMPARE(tag->memory(), before);
+    QVERIFY(b.boxes.isEmpty());
+    VantoryProbe::langCn(b.win()) = 1;
+    b.trigger("actionWrite");
+    QCOMPARE(resultText(b), QStringLiteral("请先读取驱动，再写入"));
+    VantoryProbe::langCn(b.win()) = 0;
+
+    // Read, then Write: written.
+    QVERIFY(readTag(b, nullptr));
+    b.trigger("actionWrite");
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+    QCOMPARE(outcomes, 1);
 }
 
 void TstEngineWrite::writeOtherChip_sendsBufferAsItIs_endsFailed()
@@ -363,7 +406,8 @@ void TstEngineWrite::writeRejectedMidSequence_oneFailureNoMore()
     b.field.armReplyFault(SimReplyFault::FailingStatus, 1, 2, reader == R321 ? 0x23 : 0xB0);
 
     b.trigger("actionWrite");
-    QTRY_VERIFY(VantoryProbe::lastTip(b.win()) != kTipReadOk);
+    // The read's tip went when the write started; wait for the write's own.
+    QTRY_VERIFY(VantoryProbe::lastTip(b.win()) != 0);
     // Both report it as no tag response: the FEIG reply is taken as a write reply only in
     // its exact success form, so a refusal reads as a reply without a tag.
     QCOMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoTag);

@@ -21,6 +21,8 @@ class TestDisplayScale : public QObject
     void heightOutsideBands_appliesNoSizes_data();
     void heightOutsideBands_appliesNoSizes();
     void table_spotChecks();
+    void placeWindow_data();
+    void placeWindow();
 };
 
 void TestDisplayScale::rowForTaskbar_data()
@@ -185,6 +187,44 @@ void TestDisplayScale::table_spotChecks()
     for (int r = 0; r < RowCount; ++r)
         QCOMPARE(scaleLogLine(r), QStringLiteral("缩放比例%1%").arg(100 + 25 * r));
     QVERIFY(scaleLogLine(7).isEmpty());
+}
+
+void TestDisplayScale::placeWindow_data()
+{
+    QTest::addColumn<QRect>("available");
+    QTest::addColumn<QSize>("minimum");
+    QTest::addColumn<QSize>("preferred");
+    QTest::addColumn<QSize>("expectedMinimum");
+    QTest::addColumn<QRect>("expected");
+    const QRect wide(0, 0, 1366, 728); // 1366 x 768 with a 40 px taskbar at the bottom
+    QTest::newRow("1366x768 fits") << wide << QSize(1297, 691) << QSize(1297, 691)
+                                   << QSize(1297, 691) << QRect(34, 32, 1297, 691);
+    QTest::newRow("form hint larger than the screen")
+        << wide << QSize(1297, 691) << QSize(1335, 1029) << QSize(1297, 691)
+        << QRect(15, 32, 1335, 692);
+    // 1280 x 720 at 125 %: the table's 90 % of the screen height leaves no room for the frame.
+    QTest::newRow("1280x720 125%") << QRect(0, 0, 1280, 670) << QSize(1152, 648) << QSize(1152, 648)
+                                   << QSize(1152, 634) << QRect(64, 32, 1152, 634);
+    QTest::newRow("second screen, taskbar on top")
+        << QRect(1920, 40, 1280, 680) << QSize(1216, 648) << QSize(1216, 648) << QSize(1216, 644)
+        << QRect(1952, 72, 1216, 644);
+    QTest::newRow("small preferred gets the minimum")
+        << QRect(0, 0, 1920, 1040) << QSize(1344, 972) << QSize(600, 400) << QSize(1344, 972)
+        << QRect(288, 48, 1344, 972);
+}
+
+void TestDisplayScale::placeWindow()
+{
+    QFETCH(QRect, available);
+    QFETCH(QSize, minimum);
+    QFETCH(QSize, preferred);
+    QFETCH(QSize, expectedMinimum);
+    QFETCH(QRect, expected);
+    const QMargins frame(4, 32, 4, 4);
+    const Placement place = displayscale::placeWindow(available, frame, minimum, preferred);
+    QCOMPARE(place.minimum, expectedMinimum);
+    QCOMPARE(place.geometry, expected);
+    QVERIFY(available.contains(place.geometry.marginsAdded(frame)));
 }
 
 QTEST_APPLESS_MAIN(TestDisplayScale)
