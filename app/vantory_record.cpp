@@ -53,6 +53,7 @@ const BiText& lastResultText(record::Result result)
     case record::Result::ReaderLost:
         return apptext::LastReaderLost;
     case record::Result::WriteFailed:
+    case record::Result::Interrupted:
         break;
     }
     return apptext::LastWriteFailed;
