@@ -237,6 +237,11 @@ class TagEngine : public QObject
     // command that waited for it.
     void armReplyTimer();
     void onReplyOverdue();
+    // The reader went away (or was connected anew) while a sequence ran: that operation
+    // ends as failed at once, whatever the reader watch does next. The failure beep waits
+    // until the reader is back, since a gone reader cannot sound it.
+    void endSequenceOnLinkLoss();
+    void soundOwedFailureBeep();
     void dropUnreadableReply(replies::Kind decoded);
     void showFailureTipFor(replies::Kind awaited);
     // write: the n bytes at p when they lie inside one of the engine's own byte buffers
@@ -324,6 +329,7 @@ class TagEngine : public QObject
     QTimer* m_reply_timer = nullptr;      // the reply time-out of a sequence command
     QTimer* m_beep_end_timer = nullptr;   // the time-out of a beep's last switch-off
     bool m_beep_end_pending = false;      // the last switch-off of a pattern is unanswered
+    bool m_failure_beep_owed = false;     // a link loss ended a sequence; beep when back
     replies::R321CrcCheck m_r321_crc;     // whether this R321's reply CRC is enforced
     QTimer* m_link_timer = nullptr;
     HidInterfaceInfo m_r321_wanted; // the R321 connected last (vendor ID 0: none yet)
