@@ -20,6 +20,11 @@ inline constexpr BiText AboutRecords{"生产记录：", "Production records:"};
 inline constexpr BiText BatchCounts{"本批：已写入 %1，失败 %2，其他机型 %3",
                                     "Batch: %1 written, %2 failed, %3 other model"};
 inline constexpr BiText RecordProblem{"生产记录无法写入：%1", "Production record not written: %1"};
+// Read File or a dropped file while the reader is busy with a tag.
+inline constexpr BiText OpenRefusedBusy{
+    "正在读写标签，配置文件未打开。请在操作结束后再打开。",
+    "A tag operation is running: the configuration file was not opened. Open it when the "
+    "operation has ended."};
 inline constexpr BiText AboutRights{"版权所有 © 保留所有权利", "Copyright © All rights reserved"};
 
 } // namespace apptext

@@ -92,6 +92,12 @@ class TagEngine : public QObject
     void setTemplateSource(const QString& source) { m_template_source = source; }
     /// True while no sequence and no beep runs.
     bool idle() const { return m_cmd.cmd_type == 0 && beep_pattern == 0; }
+    /// True while a sequence runs or waits for its last reply, or a Write or auto-write
+    /// operation is under way: the image it works from must not change then.
+    bool sequenceRunning() const
+    {
+        return m_cmd.cmd_type != 0 || m_reply_guard.inFlight() || m_op_pending;
+    }
     myhid* hidLink() const { return m_myhid; }
 
   signals:
@@ -254,6 +260,8 @@ class TagEngine : public QObject
     QElapsedTimer m_op_clock;
     QString m_template_source; // UID of the driver read last, or the file opened
     void beginOperation(record::Operation operation);
+    // The image and template a write starts from, for its record line.
+    void noteWriteTemplate();
     void finishOperation(record::Result result);
     void noteResultTip(uint8_t code);
 
@@ -280,6 +288,10 @@ class TagEngine : public QObject
     uint8_t chip_code = 0x50;
     uint8_t manual_read = 0;
     std::array<uint8_t, 32> model_snapshot{};
+    // Layout code of the 'P' driver read last (-1: none), and the one the running write
+    // keeps the driver's counters by (-1: the image's).
+    int m_read_layout = -1;
+    int m_write_layout = -1;
 
     // replies
     QByteArray last_rx;

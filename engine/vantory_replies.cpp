@@ -426,6 +426,9 @@ void TagEngine::takeReadData(const QByteArray& blocks)
         model_snapshot.fill(0);
         std::copy_n(field.constBegin(), std::min<int>(field.size(), model_snapshot.size()),
                     model_snapshot.begin());
+        // Write keeps the driver's counters where this driver keeps them.
+        m_read_layout =
+            chip_code == tagfields::ChipP ? m_image.image_v2[tagoffset::LayoutCode] : -1;
     }
     Update_Bank_Buff();
     // The host shows the image: product info (or the currents after a drive-bank read)

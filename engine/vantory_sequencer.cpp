@@ -40,6 +40,7 @@ void TagEngine::Control_RW(uint8_t type, uint8_t readcnt)
     m_cmd.ack = 0;
     m_cmd.readcnt = readcnt;
     m_cmd.read_data.clear();
+    m_write_layout = -1; // the image's, unless the write that starts says otherwise
     // Only the model-name read started here may set model_ready, for the tag it is sent
     // to; any other start abandons one still in flight.
     m_model_read_open = type == SeqCode::ReadModel;

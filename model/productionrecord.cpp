@@ -29,6 +29,8 @@ QString resultText(Result result)
         return QStringLiteral("Other model refused");
     case Result::ReaderLost:
         return QStringLiteral("Reader lost");
+    case Result::OtherLayout:
+        return QStringLiteral("Other layout refused");
     }
     return QString();
 }

@@ -16,7 +16,14 @@ namespace record
 {
 
 enum class Operation : uint8_t { Write, AutoWrite };
-enum class Result : uint8_t { Written, WriteFailed, NoTagResponse, OtherModel, ReaderLost };
+enum class Result : uint8_t {
+    Written,
+    WriteFailed,
+    NoTagResponse,
+    OtherModel,
+    ReaderLost,
+    OtherLayout
+};
 
 /// One finished Write or auto-write operation as the engine reports it.
 struct Outcome {
