@@ -40,6 +40,11 @@ inline constexpr BiText QuitDuringOperation{
     "rupted”。",
     "A driver is being programmed. Quit anyway?\nVantory waits up to a second for the write "
     "to end; a write that does not end is recorded as \"Interrupted\"."};
+// Read File or a dropped file while the reader is busy with a tag.
+inline constexpr BiText OpenRefusedBusy{
+    "正在读写标签，配置文件未打开。请在操作结束后再打开。",
+    "A tag operation is running: the configuration file was not opened. Open it when the "
+    "operation has ended."};
 inline constexpr BiText AboutRights{"版权所有 © 保留所有权利", "Copyright © All rights reserved"};
 
 } // namespace apptext

@@ -54,6 +54,7 @@ const BiText& lastResultText(record::Result result)
         return apptext::LastReaderLost;
     case record::Result::WriteFailed:
     case record::Result::Interrupted:
+    case record::Result::OtherLayout:
         break;
     }
     return apptext::LastWriteFailed;

@@ -21,4 +21,13 @@ inline constexpr BiText WarningCaption{"警告！", "Warning!"};
 inline constexpr BiText ModelsInconsistent{"机型不一致，写入失败",
                                            "The models are inconsistent. Write failed"};
 
+// A configuration of the other layout than the driver read: %1 the configuration's
+// layout, %2 the driver's, each one of the layout names below.
+inline constexpr BiText OtherLayout{"配置为%1，驱动器为%2，未写入任何数据。",
+                                    "The configuration is for %1, but the driver uses %2. "
+                                    "Nothing was written."};
+inline constexpr BiText Layout2{"布局 2", "layout 2"};
+// %1 is the layout code.
+inline constexpr BiText LegacyLayout{"旧布局（代码 %1）", "the legacy layout (code %1)"};
+
 } // namespace enginetext

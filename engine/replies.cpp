@@ -190,11 +190,11 @@ bool R321CrcCheck::accept(bool crcOk)
     if (!m_enforced)
         return true;
     // A run of misses means this reader frames its replies otherwise: stop checking
-    // rather than drop everything it says.
+    // rather than drop everything it says. The miss that ends the run is still dropped:
+    // it may just as well be damaged, and giving up only concerns the replies after it.
     if (++m_misses >= kForgetAfter) {
         m_enforced = false;
         m_misses = 0;
-        return true;
     }
     return false;
 }

@@ -102,8 +102,10 @@ void TagEngine::Update_Bank_Buff()
 
 void TagEngine::onR321LinkLost()
 {
-    if (reader_type == 2)
-        Tip_R321_Select_Device(lang_cn());
+    if (reader_type != 2)
+        return;
+    Tip_R321_Select_Device(lang_cn());
+    endSequenceOnLinkLoss();
 }
 
 void TagEngine::checkReaderLink()

@@ -97,6 +97,12 @@ class TagEngine : public QObject
     /// The program is leaving: the operation under way, if any, is reported at once as
     /// interrupted by `cause` and its sequence is dropped. False when none was under way.
     bool interruptOperation(const QString& cause);
+    /// True while a sequence runs or waits for its last reply, or a Write or auto-write
+    /// operation is under way: the image it works from must not change then.
+    bool sequenceRunning() const
+    {
+        return m_cmd.cmd_type != 0 || m_reply_guard.inFlight() || m_op_pending;
+    }
     myhid* hidLink() const { return m_myhid; }
 
   signals:
@@ -242,6 +248,11 @@ class TagEngine : public QObject
     // command that waited for it.
     void armReplyTimer();
     void onReplyOverdue();
+    // The reader went away (or was connected anew) while a sequence ran: that operation
+    // ends as failed at once, whatever the reader watch does next. The failure beep waits
+    // until the reader is back, since a gone reader cannot sound it.
+    void endSequenceOnLinkLoss();
+    void soundOwedFailureBeep();
     void dropUnreadableReply(replies::Kind decoded);
     void showFailureTipFor(replies::Kind awaited);
     // write: the n bytes at p when they lie inside one of the engine's own byte buffers
@@ -254,6 +265,8 @@ class TagEngine : public QObject
     QElapsedTimer m_op_clock;
     QString m_template_source; // UID of the driver read last, or the file opened
     void beginOperation(record::Operation operation);
+    // The image and template a write starts from, for its record line.
+    void noteWriteTemplate();
     void finishOperation(record::Result result);
     void noteResultTip(uint8_t code);
 
@@ -280,6 +293,10 @@ class TagEngine : public QObject
     uint8_t chip_code = 0x50;
     uint8_t manual_read = 0;
     std::array<uint8_t, 32> model_snapshot{};
+    // Layout code of the 'P' driver read last (-1: none), and the one the running write
+    // keeps the driver's counters by (-1: the image's).
+    int m_read_layout = -1;
+    int m_write_layout = -1;
 
     // replies
     QByteArray last_rx;
@@ -329,6 +346,7 @@ class TagEngine : public QObject
     QTimer* m_reply_timer = nullptr;      // the reply time-out of a sequence command
     QTimer* m_beep_end_timer = nullptr;   // the time-out of a beep's last switch-off
     bool m_beep_end_pending = false;      // the last switch-off of a pattern is unanswered
+    bool m_failure_beep_owed = false;     // a link loss ended a sequence; beep when back
     replies::R321CrcCheck m_r321_crc;     // whether this R321's reply CRC is enforced
     QTimer* m_link_timer = nullptr;
     HidInterfaceInfo m_r321_wanted; // the R321 connected last (vendor ID 0: none yet)

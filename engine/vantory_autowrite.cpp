@@ -29,7 +29,6 @@ constexpr uint8_t kModelBlocks = 9;
 constexpr uint8_t kModelOffset = 3;
 constexpr uint8_t kModelLength = 32;
 
-
 } // namespace
 
 void TagEngine::toggleAutoWrite()
@@ -98,6 +97,8 @@ void TagEngine::AutoWriteProcess()
             Control_RW(SeqCode::WriteAll, 0);
             std::fill_n(m_image.image_v2.begin() + tagoffset::AutoWriteWord, 4, 0);
             Select_Auto_Write(auto_write_index);
+            // Only the model name was read: the template's layout is taken for the driver.
+            noteWriteTemplate();
         }
         last_uid = uid;
     }

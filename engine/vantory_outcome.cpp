@@ -33,8 +33,18 @@ void TagEngine::beginOperation(record::Operation operation)
     m_op.uidMsbFirst = reader_type == kReaderR321 ? uidReversedBytes() : uidBytes();
     m_op.chipCode = chip_code;
     m_op.templateSource = m_template_source;
+    m_op.image.clear();
     m_op_clock.start();
     m_op_pending = true;
+}
+
+void TagEngine::noteWriteTemplate()
+{
+    // Taken when the write starts: the record names what was sent, whatever is opened
+    // later.
+    m_op.templateSource = m_template_source;
+    m_op.image = QByteArray(reinterpret_cast<const char*>(m_image.bank_buffer.data()),
+                            static_cast<int>(m_image.bank_buffer.size()));
 }
 
 void TagEngine::finishOperation(record::Result result)
@@ -44,10 +54,13 @@ void TagEngine::finishOperation(record::Result result)
     m_op_pending = false;
     m_op.result = result;
     m_op.durationMs = m_op_clock.elapsed();
-    m_op.image = QByteArray(reinterpret_cast<const char*>(m_image.bank_buffer.data()),
-                            static_cast<int>(m_image.bank_buffer.size()));
+    if (m_op.image.isEmpty()) // no write started: the template it was checked against
+        m_op.image = QByteArray(reinterpret_cast<const char*>(m_image.bank_buffer.data()),
+                                static_cast<int>(m_image.bank_buffer.size()));
     m_op.channels = m_host.channelCount();
-    m_op.driveAreaSent = m_op.chipCode == tagfields::ChipP;
+    m_op.driveAreaSent = m_op.chipCode == tagfields::ChipP &&
+                         result != record::Result::OtherModel &&
+                         result != record::Result::OtherLayout;
     if (result == record::Result::OtherModel && m_op.operation == record::Operation::AutoWrite)
         m_op.foundModel =
             QByteArray(reinterpret_cast<const char*>(tag_model.data()), int(tag_model.size()));

@@ -52,7 +52,10 @@ bool TagEngine::connectFeig()
             --m_feig_outstanding;
     });
     m_feig_outstanding = 0;
+    // A sequence still waiting waits for a request of the old connection: it is over.
+    endSequenceOnLinkLoss();
     m_reply_guard.reset();
+    soundOwedFailureBeep();
     return true;
 }
 
@@ -71,12 +74,15 @@ void TagEngine::in_usbConnect(QString curUSBInfo)
             Qt::UniqueConnection);
     connect(writer, &writeThreadEP1::hidDevSend, m_myreader, &myreader::in_hidDevSend_Myreader,
             Qt::UniqueConnection);
+    // A sequence still waiting waits for a reply of the old connection: it is over.
+    endSequenceOnLinkLoss();
     m_reply_guard.reset();
     m_r321_crc.reset(); // a new reader: learn its CRC anew
     m_r321_wanted = m_myhid->connectedInterface();
     Tip_R321_Conncect_Succeed(lang_cn());
     m_device_name = curUSBInfo.mid(kDeviceNameFrom, kDeviceNameLength);
     m_last_send_ok = m_myreader->Send_Frame(m_myreader->Cmd_Init()) != 0;
+    soundOwedFailureBeep();
 }
 
 void TagEngine::in_hidDevReceive_usbDebug(QByteArray rxArray)
@@ -89,8 +95,11 @@ void TagEngine::in_hidDevReceive_usbDebug(QByteArray rxArray)
 
 void TagEngine::in_FeigDevReceive_Debug(QByteArray rxArray)
 {
-    if (rxArray.isEmpty())
+    if (rxArray.isEmpty()) {
+        // The library could not reach the reader: the request's answer is lost.
+        endSequenceOnLinkLoss();
         return;
+    }
     last_rx = rxArray;
     FE_Analyse_Receive_Data(last_rx);
 }
@@ -417,6 +426,9 @@ void TagEngine::takeReadData(const QByteArray& blocks)
         model_snapshot.fill(0);
         std::copy_n(field.constBegin(), std::min<int>(field.size(), model_snapshot.size()),
                     model_snapshot.begin());
+        // Write keeps the driver's counters where this driver keeps them.
+        m_read_layout =
+            chip_code == tagfields::ChipP ? m_image.image_v2[tagoffset::LayoutCode] : -1;
     }
     Update_Bank_Buff();
     // The host shows the image: product info (or the currents after a drive-bank read)

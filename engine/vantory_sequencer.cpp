@@ -40,6 +40,7 @@ void TagEngine::Control_RW(uint8_t type, uint8_t readcnt)
     m_cmd.ack = 0;
     m_cmd.readcnt = readcnt;
     m_cmd.read_data.clear();
+    m_write_layout = -1; // the image's, unless the write that starts says otherwise
     // Only the model-name read started here may set model_ready, for the tag it is sent
     // to; any other start abandons one still in flight.
     m_model_read_open = type == SeqCode::ReadModel;
@@ -132,7 +133,7 @@ bool TagEngine::Detection_Usb_Statue(uint8_t status)
         connected = m_myhid->Is_Connected() != 0;
     if (!connected && status != 0) {
         emit warning(enginetext::ReaderWarningCaption.pick(lang_cn()),
-                         enginetext::ReaderNotConnected.pick(lang_cn()));
+                     enginetext::ReaderNotConnected.pick(lang_cn()));
         Tip_R321_Select_Device(lang_cn());
     }
     return connected;
@@ -252,6 +253,45 @@ void TagEngine::onReplyOverdue()
     finishOperation(record::Result::ReaderLost);
     Failed_State(QStringLiteral("<操作失败：阅读器无回复>"));
     showFailureTipFor(awaited);
+}
+
+void TagEngine::endSequenceOnLinkLoss()
+{
+    const uint8_t running = m_cmd.cmd_type;
+    replies::Kind awaited = m_reply_guard.inFlightKind();
+    if (running == 0 && awaited == replies::Kind::Unusable && !m_op_pending)
+        return;
+    if (awaited == replies::Kind::Unusable) {
+        // Between two commands: the tip follows what the sequence was doing.
+        const bool reading = running == SeqCode::Read || running == SeqCode::ReadDrive ||
+                             running == SeqCode::ReadModel;
+        awaited = reading ? replies::Kind::ReadBlocks : replies::Kind::WriteBlocks;
+    }
+    // Whatever the reader says after coming back, it is no answer to this sequence.
+    m_reply_guard.giveUp();
+    m_reply_timer->stop();
+    m_model_read_open = false;
+    model_ready = 0;
+    m_cmd.cmd_type = 0;
+    m_cmd.send_enable = 0;
+    m_cmd.ack = 0;
+    finishOperation(record::Result::ReaderLost);
+    if (Detection_Usb_Statue(0)) {
+        Failed_State(QStringLiteral("<操作失败：阅读器连接中断>"));
+    } else {
+        qCDebug(lcEngine) << "<操作失败：阅读器连接中断> beep when the reader is back";
+        suppress_success_beep = 0;
+        m_failure_beep_owed = true;
+    }
+    showFailureTipFor(awaited);
+}
+
+void TagEngine::soundOwedFailureBeep()
+{
+    if (!m_failure_beep_owed)
+        return;
+    m_failure_beep_owed = false;
+    Failed_State(QStringLiteral("<操作失败：阅读器连接中断>"));
 }
 
 void TagEngine::dropUnreadableReply(replies::Kind decoded)

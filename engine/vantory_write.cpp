@@ -71,12 +71,31 @@ void TagEngine::startWrite()
         finishOperation(record::Result::OtherModel);
         return;
     }
+    // The counters are left out where the driver keeps them; a configuration of the other
+    // layout would overwrite them with its own bytes.
+    const int fileLayout = m_image.image_v2[tagoffset::LayoutCode];
+    if (chip_code == tagfields::ChipP && m_read_layout >= 0 &&
+        (fileLayout == 2) != (m_read_layout == 2)) {
+        const auto name = [this](int code) {
+            return code == 2 ? enginetext::Layout2.pick(lang_cn())
+                             : enginetext::LegacyLayout.pick(lang_cn()).arg(code);
+        };
+        emit notice(
+            enginetext::OtherLayout.pick(lang_cn()).arg(name(fileLayout), name(m_read_layout)),
+            kNoticeMs);
+        beginOperation(record::Operation::Write);
+        finishOperation(record::Result::OtherLayout);
+        return;
+    }
     Control_RW(SeqCode::WriteDrive, 0);
+    if (chip_code == tagfields::ChipP)
+        m_write_layout = m_read_layout;
     if (chip_code == tagfields::ChipPwm)
         Select_Auto_Write(4);
     else if (chip_code == tagfields::ChipP)
         Select_Auto_Write(1);
     beginOperation(record::Operation::Write);
+    noteWriteTemplate();
 }
 
 void TagEngine::Write_BlOCK_NUM(uint8_t* uid, uint8_t block_addr, uint8_t* data, uint8_t datalenth)
@@ -89,7 +108,7 @@ void TagEngine::Write_BlOCK_NUM(uint8_t* uid, uint8_t block_addr, uint8_t* data,
 }
 
 void TagEngine::writeBlocks(const QByteArray& id, uint8_t block, const QByteArray& data,
-                          uint8_t count)
+                            uint8_t count)
 {
     if (reader_type == kReaderFeig) {
         const QByteArray reversed = writeplan::reverseEachBlock(data);
@@ -104,8 +123,10 @@ void TagEngine::Write_Once_BANK(uint8_t banknum, uint8_t* bankdata, uint8_t offs
 {
     // The driver's operating-time counters are its own: a bank that holds them is written
     // around them, in as many commands as a whole bank.
-    const std::vector<writeplan::Piece> pieces = writeplan::bankPieces(
-        banknum, offset, writeplan::counterBlocks(m_image.image_v2[tagoffset::LayoutCode]));
+    const uint8_t layout = m_write_layout >= 0 ? static_cast<uint8_t>(m_write_layout)
+                                               : m_image.image_v2[tagoffset::LayoutCode];
+    const std::vector<writeplan::Piece> pieces =
+        writeplan::bankPieces(banknum, offset, writeplan::counterBlocks(layout));
     const int step = m_cmd.write_part_step;
     if (step < 1 || step > static_cast<int>(pieces.size()))
         return;

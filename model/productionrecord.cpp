@@ -37,6 +37,8 @@ QString resultText(Result result)
         return QStringLiteral("Reader lost");
     case Result::Interrupted:
         return QStringLiteral("Interrupted");
+    case Result::OtherLayout:
+        return QStringLiteral("Other layout refused");
     }
     return QString();
 }

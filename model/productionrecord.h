@@ -23,6 +23,7 @@ enum class Result : uint8_t {
     OtherModel,
     ReaderLost,
     Interrupted, ///< cut short by the program's exit; Outcome::cause says why
+    OtherLayout, ///< refused: the configuration is of another layout than the driver
 };
 
 /// One finished Write or auto-write operation as the engine reports it.

@@ -1,9 +1,11 @@
 #include "app/vantory.h"
 #include "ui_vantory.h"
 
+#include "app/apptexts.h"
 #include "engine/enginetexts.h"
 #include "model/configfile.h"
 #include "model/modellog.h"
+#include "widgets/noticewidget.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,6 +18,8 @@
 
 namespace
 {
+
+constexpr int kRefusalNoticeMs = 3000;
 
 // The dialog captions are the same in both languages.
 const QString kOpenCaption = QStringLiteral("打开文件");
@@ -60,10 +64,9 @@ QString Vantory::chooseConfigFile(FileDialogMode mode, const QString& caption,
             path = configfile::withBinSuffix(chosen);
             // The dialog asked about replacing the name typed, not the one saved.
             if (path != chosen && QFile::exists(path) &&
-                QMessageBox::question(
-                    this, caption,
-                    kReplaceFile.pick(lang_cn).arg(QDir::toNativeSeparators(path))) !=
-                    QMessageBox::Yes)
+                QMessageBox::question(this, caption,
+                                      kReplaceFile.pick(lang_cn).arg(
+                                          QDir::toNativeSeparators(path))) != QMessageBox::Yes)
                 path.clear();
         }
     }
@@ -94,6 +97,12 @@ void Vantory::on_actionOpen_BIN_configure_triggered()
 
 void Vantory::openConfigFile(const QString& path)
 {
+    // A write sends from the image while it runs; between the drivers of an auto-write
+    // batch a file may be opened and becomes the next driver's template.
+    if (m_engine->sequenceRunning()) {
+        m_notice->showNotice(this, apptext::OpenRefusedBusy.pick(lang_cn), kRefusalNoticeMs);
+        return;
+    }
     const QString shownName = QDir::toNativeSeparators(path);
 
     QFile file(path);

@@ -30,11 +30,15 @@ std::mutex g_globalMutex;
 // How long a read waits before it retries after a passing error.
 constexpr auto kRetryPause = std::chrono::milliseconds(2);
 constexpr int kWriteAttempts = 3;
+// How often a read waiting for the handle's lock looks whether the handle was closed.
+constexpr auto kCallLockSlice = std::chrono::milliseconds(5);
 
 QString fromWide(const wchar_t* s)
 {
     return s ? QString::fromWCharArray(s) : QString();
 }
+
+QVector<HidInterfaceInfo> listInterfaces();
 
 } // namespace
 
@@ -153,6 +157,14 @@ std::shared_ptr<HidapiBackend::Device> HidapiBackend::current() const
 
 QVector<HidInterfaceInfo> HidapiBackend::enumerate()
 {
+    return listInterfaces();
+}
+
+namespace
+{
+
+QVector<HidInterfaceInfo> listInterfaces()
+{
     QVector<HidInterfaceInfo> list;
     std::lock_guard<std::mutex> global(g_globalMutex);
     hid_device_info* all = hid_enumerate(0, 0);
@@ -172,9 +184,11 @@ QVector<HidInterfaceInfo> HidapiBackend::enumerate()
     return list;
 }
 
+} // namespace
+
 bool HidapiBackend::stillListed(const Device& device)
 {
-    const QVector<HidInterfaceInfo> list = enumerate();
+    const QVector<HidInterfaceInfo> list = listInterfaces();
     return std::any_of(list.cbegin(), list.cend(),
                        [&](const HidInterfaceInfo& i) { return i.path == device.path; });
 }
@@ -268,7 +282,13 @@ int HidapiBackend::read(QByteArray* report, int timeoutMs)
         int n = 0;
         QString error;
         {
-            std::lock_guard<std::timed_mutex> call(d->call);
+            // A write hung in the device holds the lock; once the handle is closed the read
+            // gives up, so that the link can go on with a new handle.
+            std::unique_lock<std::timed_mutex> call(d->call, std::defer_lock);
+            while (!call.try_lock_for(kCallLockSlice)) {
+                if (d->closed.load())
+                    return -1;
+            }
             if (d->closed.load())
                 return -1;
             n = hid_read_timeout(d->handle, buffer.data(), buffer.size(), wait);

@@ -52,7 +52,8 @@ class HidapiBackend : public HidBackend
   private:
     struct Device;
     std::shared_ptr<Device> current() const;
-    bool stillListed(const Device& device);
+    // Static: a write left running after close() may still ask, with the backend gone.
+    static bool stillListed(const Device& device);
 
     mutable std::mutex m_stateMutex; // guards m_device only, never held during a call
     std::shared_ptr<Device> m_device;

@@ -3,6 +3,7 @@
 #include "readers/hidpath.h"
 #include "readers/r321frames.h"
 
+#include <QDeadlineTimer>
 #include <QLoggingCategory>
 #include <QMutexLocker>
 
@@ -17,86 +18,131 @@ constexpr unsigned long kIdleWaitMs = 200;
 
 } // namespace
 
-readThreadEP1::readThreadEP1(myhid* hid) : m_hid(hid) {}
+readThreadEP1::readThreadEP1(std::shared_ptr<HidLinkState> link) : m_link(std::move(link)) {}
 
 void readThreadEP1::run()
 {
-    myhid& h = *m_hid;
-    while (!h.m_stop.load()) {
-        if (!h.m_connected.load()) {
-            QMutexLocker lock(&h.m_lock);
-            if (!h.m_stop.load() && !h.m_connected.load())
-                h.m_wake.wait(&h.m_lock, kIdleWaitMs);
+    HidLinkState& h = *m_link;
+    while (!h.stop.load()) {
+        if (!h.connected.load()) {
+            QMutexLocker lock(&h.lock);
+            if (!h.stop.load() && !h.connected.load())
+                h.wake.wait(&h.lock, kIdleWaitMs);
             continue;
         }
-        const quint64 generation = h.m_generation.load();
+        const quint64 generation = h.generation.load();
         QByteArray report;
-        const int n = h.m_backend->read(&report, myhid::ReadTimeoutMs);
-        if (h.m_stop.load())
+        const int n = h.backend->read(&report, myhid::ReadTimeoutMs);
+        if (h.stop.load())
             break;
         if (n < 0) {
             // The device went away under us: say so once, instead of spinning on errors.
-            if (h.m_generation.load() == generation && h.m_connected.exchange(0)) {
-                h.m_removedGeneration.store(generation);
+            if (h.generation.load() == generation && h.connected.exchange(0)) {
+                h.removedGeneration.store(generation);
                 qCWarning(lcHid) << "read failed, device removed";
-                emit h.hidDevRemoved();
+                emit deviceRemoved();
             }
             continue;
         }
-        if (n == 0 || !h.m_connected.load() || h.m_generation.load() != generation)
+        if (n == 0 || !h.connected.load() || h.generation.load() != generation)
             continue;
         emit hidDevReceive(r321::fitted(report, myhid::ReportSize));
     }
 }
 
-writeThreadEP1::writeThreadEP1(myhid* hid) : m_hid(hid) {}
+writeThreadEP1::writeThreadEP1(std::shared_ptr<HidLinkState> link) : m_link(std::move(link)) {}
 
 void writeThreadEP1::run()
 {
-    myhid& h = *m_hid;
+    HidLinkState& h = *m_link;
     for (;;) {
         QByteArray report;
         quint64 generation = 0;
         {
-            QMutexLocker lock(&h.m_lock);
-            while (!h.m_stop.load() && !h.m_outPending)
-                h.m_wake.wait(&h.m_lock);
-            if (h.m_stop.load())
+            QMutexLocker lock(&h.lock);
+            while (!h.stop.load() && !h.outPending && !m_retired.load())
+                h.wake.wait(&h.lock);
+            if (h.stop.load() || m_retired.load())
                 return;
-            report = h.m_outReport;
-            generation = h.m_outGeneration;
-            h.m_outPending = false;
+            report = h.outReport;
+            generation = h.outGeneration;
+            h.outPending = false;
         }
         // A report from before the last reconnect must not reach the new device.
-        if (generation != h.m_generation.load()) {
-            h.m_writeBusy.store(0);
+        if (generation != h.generation.load()) {
+            h.writeBusy.store(0);
             continue;
         }
-        const int written = h.m_backend->write(report);
+        const int written = h.backend->write(report);
+        if (h.stop.load() || m_retired.load())
+            return; // left or replaced while the call ran: nobody waits for its outcome
         if (written < 0) {
             // Gone: the GUI thread closes the handle, as for a failed read.
-            if (h.m_generation.load() == generation && h.m_connected.exchange(0)) {
-                h.m_removedGeneration.store(generation);
+            if (h.generation.load() == generation && h.connected.exchange(0)) {
+                h.removedGeneration.store(generation);
                 qCWarning(lcHid) << "write failed, link not connected";
-                emit h.hidDevRemoved();
+                emit deviceRemoved();
             }
-            h.m_writeBusy.store(0);
+            h.writeBusy.store(0);
             continue;
         }
-        h.m_writeBusy.store(0);
+        h.writeBusy.store(0);
         emit hidDevSend();
     }
 }
 
-myhid::myhid(HidBackend* backend, QObject* parent) : QObject(parent), m_backend(backend)
+void writeThreadEP1::retire()
 {
+    QMutexLocker lock(&m_link->lock);
+    m_retired.store(true);
+    m_link->wake.wakeAll();
+}
+
+namespace
+{
+
+// Link threads that did not end in time on leaving. Kept reachable until they have
+// ended (a QThread must not be deleted while it runs); swept at the next leave.
+QMutex g_leftThreadsLock;
+QVector<QThread*>* leftThreads()
+{
+    static auto* threads = new QVector<QThread*>();
+    return threads;
+}
+
+void releaseThread(QThread* thread, bool ended)
+{
+    QMutexLocker lock(&g_leftThreadsLock);
+    QVector<QThread*>& left = *leftThreads();
+    for (int i = left.size() - 1; i >= 0; --i) {
+        if (left.at(i)->isFinished()) {
+            left.at(i)->wait();
+            delete left.takeAt(i);
+        }
+    }
+    if (ended) {
+        delete thread;
+        return;
+    }
+    qCWarning(lcHid) << "a link thread is still inside a call; left to end by itself";
+    left.append(thread);
+}
+
+} // namespace
+
+myhid::myhid(HidBackend* backend, QObject* parent)
+    : QObject(parent), m_backend(backend), m_link(std::make_shared<HidLinkState>())
+{
+    m_link->backend = backend;
     m_messageHook = [](const QString& text) { qCWarning(lcHid) << text; };
     connect(this, &myhid::hidDevRemoved, this, &myhid::inHidDevRemoved);
     m_watchdog.setSingleShot(true);
     m_watchdog.setInterval(WriteCompletionTimeoutMs);
     connect(&m_watchdog, &QTimer::timeout, this, &myhid::onWriteWatchdog);
-    m_readThread = new readThreadEP1(this);
-    m_writeThread = new writeThreadEP1(this);
+    m_readThread = new readThreadEP1(m_link);
+    m_writeThread = new writeThreadEP1(m_link);
+    connect(m_readThread, &readThreadEP1::deviceRemoved, this, &myhid::hidDevRemoved);
+    connect(m_writeThread, &writeThreadEP1::deviceRemoved, this, &myhid::hidDevRemoved);
     m_readThread->start();
     m_writeThread->start();
 }
@@ -104,23 +150,46 @@ myhid::myhid(HidBackend* backend, QObject* parent) : QObject(parent), m_backend(
 myhid::~myhid()
 {
     stopThreads();
-    delete m_readThread;
-    delete m_writeThread;
 }
 
 void myhid::stopThreads()
 {
     {
-        QMutexLocker lock(&m_lock);
-        m_stop.store(true);
-        m_connected.store(0);
-        m_wake.wakeAll();
+        QMutexLocker lock(&m_link->lock);
+        m_link->stop.store(true);
+        m_link->connected.store(0);
+        m_link->wake.wakeAll();
     }
-    // Closing makes a running read or a stalled write return, so both threads can end.
+    // Closing makes a running read or a stalled write return, so both threads can end;
+    // a call hung inside the device may not, and leaving must not hang with it.
     if (m_backend)
         m_backend->close();
-    m_readThread->wait();
-    m_writeThread->wait();
+    QDeadlineTimer deadline(StopWaitMs);
+    const bool readEnded = m_readThread->wait(deadline);
+    const bool writeEnded = m_writeThread->wait(deadline);
+    m_readThread->disconnect();
+    m_writeThread->disconnect();
+    releaseThread(m_readThread, readEnded);
+    releaseThread(m_writeThread, writeEnded);
+    m_readThread = nullptr;
+    m_writeThread = nullptr;
+}
+
+void myhid::replaceStuckWriter()
+{
+    // A report of the old connection is still inside the device call (a hung reader that
+    // was pulled): the new connection gets a write thread of its own instead of waiting
+    // behind that call. The old one ends when its call returns.
+    if (!m_link->writeBusy.load())
+        return;
+    writeThreadEP1* stuck = m_writeThread;
+    stuck->disconnect();
+    stuck->retire();
+    releaseThread(stuck, stuck->wait(0));
+    m_link->writeBusy.store(0);
+    m_writeThread = new writeThreadEP1(m_link);
+    connect(m_writeThread, &writeThreadEP1::deviceRemoved, this, &myhid::hidDevRemoved);
+    m_writeThread->start();
 }
 
 void myhid::setMessageHook(MessageHook hook)
@@ -150,7 +219,7 @@ void myhid::Connect()
         m_selProductId = found.at(i).productId;
         m_selInterface = found.at(i).interfaceNumber;
         if (Find_And_Open() == i) {
-            m_writeBusy.store(0);
+            m_link->writeBusy.store(0);
             emit usbConnect(QStringLiteral("Connected: R321"));
         }
         break;
@@ -195,11 +264,12 @@ bool myhid::openInterface(const HidInterfaceInfo& info)
         return false;
     }
     m_connectedInterface = info;
+    replaceStuckWriter();
     {
-        QMutexLocker lock(&m_lock);
-        m_generation.fetch_add(1);
-        m_connected.store(1);
-        m_wake.wakeAll();
+        QMutexLocker lock(&m_link->lock);
+        m_link->generation.fetch_add(1);
+        m_link->connected.store(1);
+        m_link->wake.wakeAll();
     }
     qCDebug(lcHid) << "opened" << info.path;
     return true;
@@ -207,7 +277,7 @@ bool myhid::openInterface(const HidInterfaceInfo& info)
 
 bool myhid::Reconnect(const HidInterfaceInfo& wanted)
 {
-    if (m_connected.load())
+    if (m_link->connected.load())
         return true;
     if (!m_backend || wanted.vendorId == 0)
         return false;
@@ -224,7 +294,7 @@ bool myhid::Reconnect(const HidInterfaceInfo& wanted)
         Close_Device();
         if (!openInterface(info))
             return false;
-        m_writeBusy.store(0);
+        m_link->writeBusy.store(0);
         emit usbConnect(QStringLiteral("Connected: R321"));
         return true;
     }
@@ -235,22 +305,22 @@ uint8_t myhid::Hid_Write(const QByteArray& piece)
 {
     QByteArray report(1, '\0');
     report += r321::fitted(piece, ReportSize);
-    if (!m_connected.load())
+    if (!m_link->connected.load())
         return 0;
     if (!m_backend || !m_backend->isOpen())
         return 0;
-    if (m_writeBusy.load()) {
+    if (m_link->writeBusy.load()) {
         // The previous report never completed: a removed or hung reader.
         markNotConnected("second write before the previous completed");
         return 0;
     }
-    m_writeBusy.store(1);
+    m_link->writeBusy.store(1);
     {
-        QMutexLocker lock(&m_lock);
-        m_outReport = report;
-        m_outGeneration = m_generation.load();
-        m_outPending = true;
-        m_wake.wakeAll();
+        QMutexLocker lock(&m_link->lock);
+        m_link->outReport = report;
+        m_link->outGeneration = m_link->generation.load();
+        m_link->outPending = true;
+        m_link->wake.wakeAll();
     }
     m_watchdog.start();
     return 1;
@@ -258,18 +328,18 @@ uint8_t myhid::Hid_Write(const QByteArray& piece)
 
 uint8_t myhid::Is_Connected() const
 {
-    return m_connected.load() ? 1 : 0;
+    return m_link->connected.load() ? 1 : 0;
 }
 
 void myhid::Close_Device()
 {
     {
-        QMutexLocker lock(&m_lock);
-        m_connected.store(0);
-        if (m_outPending) {
+        QMutexLocker lock(&m_link->lock);
+        m_link->connected.store(0);
+        if (m_link->outPending) {
             // Never handed to the device, so it will never complete.
-            m_outPending = false;
-            m_writeBusy.store(0);
+            m_link->outPending = false;
+            m_link->writeBusy.store(0);
         }
     }
     m_watchdog.stop();
@@ -279,15 +349,15 @@ void myhid::Close_Device()
 
 void myhid::markNotConnected(const char* why)
 {
-    if (m_connected.exchange(0))
+    if (m_link->connected.exchange(0))
         qCWarning(lcHid) << "link not connected:" << why;
 }
 
 void myhid::inHidDevRemoved()
 {
     // A removal the read thread saw on an earlier connection must not close a newer one.
-    const quint64 reported = m_removedGeneration.exchange(0);
-    if (reported != 0 && reported != m_generation.load())
+    const quint64 reported = m_link->removedGeneration.exchange(0);
+    if (reported != 0 && reported != m_link->generation.load())
         return;
     Close_Device();
     if (reported != 0)
@@ -298,6 +368,10 @@ void myhid::onWriteWatchdog()
 {
     // Only one report is in flight and the timer restarts with each, so a busy flag
     // here means the current report has been pending for the whole interval.
-    if (m_writeBusy.load())
+    // The link is taken as lost, as when a read or write finds the device gone, so that
+    // an operation waiting on it ends now rather than at its reply time-out.
+    if (m_link->writeBusy.load() && m_link->connected.load()) {
         markNotConnected("output report did not complete in time");
+        emit linkLost();
+    }
 }

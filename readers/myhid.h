@@ -14,7 +14,26 @@
 #include <cstdint>
 #include <functional>
 
+#include <memory>
+
 class myhid;
+
+/// What the link threads share with myhid. Owned jointly, so that a thread left stuck in
+/// a call on leaving (a write to a reader that does not take its report) never touches
+/// freed memory when that call finally returns.
+struct HidLinkState {
+    HidBackend* backend = nullptr;
+    std::atomic<int> connected{0};
+    std::atomic<int> writeBusy{0};
+    std::atomic<quint64> generation{0};
+    std::atomic<quint64> removedGeneration{0};
+    std::atomic<bool> stop{false};
+    QMutex lock;
+    QWaitCondition wake;
+    QByteArray outReport;
+    quint64 outGeneration = 0;
+    bool outPending = false;
+};
 
 /// Input loop of the R321 link: blocking reads with a short time-out while a device is
 /// open, each 64-byte input report emitted as hidDevReceive (queued to the GUI thread).
@@ -22,16 +41,18 @@ class readThreadEP1 : public QThread
 {
     Q_OBJECT
   public:
-    explicit readThreadEP1(myhid* hid);
+    explicit readThreadEP1(std::shared_ptr<HidLinkState> link);
 
   signals:
     void hidDevReceive(QByteArray rxArray);
+    /// A read found the device gone (queued to myhid).
+    void deviceRemoved();
 
   protected:
     void run() override;
 
   private:
-    myhid* const m_hid;
+    const std::shared_ptr<HidLinkState> m_link;
 };
 
 /// Output loop of the R321 link: performs each output report handed over by
@@ -40,16 +61,21 @@ class writeThreadEP1 : public QThread
 {
     Q_OBJECT
   public:
-    explicit writeThreadEP1(myhid* hid);
+    explicit writeThreadEP1(std::shared_ptr<HidLinkState> link);
+    /// Ends the loop after the call in progress; a fresh thread takes over the link.
+    void retire();
 
   signals:
     void hidDevSend();
+    /// A write found the device gone (queued to myhid).
+    void deviceRemoved();
 
   protected:
     void run() override;
 
   private:
-    myhid* const m_hid;
+    const std::shared_ptr<HidLinkState> m_link;
+    std::atomic<bool> m_retired{false};
 };
 
 /// The R321 HID link: finds the reader (vendor ID 0x0505) among the HID interfaces of a
@@ -65,6 +91,9 @@ class myhid : public QObject
     static constexpr int ReadTimeoutMs = 50;
     /// An output report that has not completed after this long marks the link not connected.
     static constexpr int WriteCompletionTimeoutMs = 1000;
+    /// How long leaving waits for the link threads; a thread still inside a call then is
+    /// left to end by itself.
+    static constexpr int StopWaitMs = 1000;
 
     /// Receives the texts of the modal messages ("open device failure with reading", …).
     using MessageHook = std::function<void(const QString& text)>;
@@ -100,9 +129,9 @@ class myhid : public QObject
     uint16_t selectedProductId() const { return m_selProductId; }
     int selectedInterface() const { return m_selInterface; }
     /// Changes with every successful open, so users can tell one connection from the next.
-    quint64 connectionId() const { return m_generation.load(); }
+    quint64 connectionId() const { return m_link->generation.load(); }
     /// True while an output report is in flight.
-    bool isWriteBusy() const { return m_writeBusy.load() != 0; }
+    bool isWriteBusy() const { return m_link->writeBusy.load() != 0; }
     /// Path of the interface the last failed open was for (empty after a good open).
     QString openFailedPath() const { return m_openFailedPath; }
     /// The interface opened last (vendor ID 0 before the first open).
@@ -123,29 +152,18 @@ class myhid : public QObject
     void onWriteWatchdog();
 
   private:
-    friend class readThreadEP1;
-    friend class writeThreadEP1;
-
     int findAndOpen(bool listOnly);
     bool openInterface(const HidInterfaceInfo& info);
     void showMessage(const QString& text);
     void markNotConnected(const char* why);
     void stopThreads();
+    void replaceStuckWriter();
 
     HidBackend* const m_backend;
     MessageHook m_messageHook;
 
     // Shared with the threads.
-    std::atomic<int> m_connected{0};
-    std::atomic<int> m_writeBusy{0};
-    std::atomic<quint64> m_generation{0};
-    std::atomic<quint64> m_removedGeneration{0};
-    std::atomic<bool> m_stop{false};
-    QMutex m_lock;
-    QWaitCondition m_wake;
-    QByteArray m_outReport;
-    quint64 m_outGeneration = 0;
-    bool m_outPending = false;
+    const std::shared_ptr<HidLinkState> m_link;
 
     // GUI thread only.
     QTimer m_watchdog;

@@ -8,9 +8,12 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDropEvent>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QUrl>
 
 using namespace enginetest;
 
@@ -104,6 +107,11 @@ class TstEngineWrite : public QObject
     void pwmTag_writeSaveOpenWriteAnother_sameBlock();
     void writeModelDiffers_refusedWithNotice_data();
     void writeModelDiffers_refusedWithNotice();
+    void writeFileOfOtherLayout_refused_driverKeepsCounters_data();
+    void writeFileOfOtherLayout_refused_driverKeepsCounters();
+    void openOrDropDuringWrite_refused_writeSendsWhatItStartedWith_data();
+    void openOrDropDuringWrite_refused_writeSendsWhatItStartedWith();
+    void autoWrite_fileOpenedBetweenDrivers_isNextTemplate();
     void writeWithoutReader_warnsSendsNothing();
     void writeWithoutRead_saysReadFirst_recordsNothing();
     void writeOtherChip_sendsBufferAsItIs_endsFailed();
@@ -326,6 +334,218 @@ void TstEngineWrite::writeModelDiffers_refusedWithNotice()
     QCOMPARE(resultText(b), QString());
     QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
     QCOMPARE(describeCommands(b.field), driveAreaWrites());
+}
+
+namespace
+{
+
+// Records the production-record result and template of each operation.
+struct Records {
+    QStringList results;
+    QStringList sources;
+    QStringList models;
+    explicit Records(Bench& b)
+    {
+        QObject::connect(&VantoryProbe::engine(b.win()), &TagEngine::operationFinished,
+                         [this](const record::Outcome& o) {
+                             results << record::resultText(o.result);
+                             sources << o.templateSource;
+                             models << record::entryFor(o, QString()).model;
+                         });
+    }
+};
+
+// A configuration file of the image with `patch` applied, opened through Read File.
+QString writeConfig(QTemporaryDir& dir, const QString& name, QByteArray bytes)
+{
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        return QString();
+    return path;
+}
+
+void dropFile(Vantory& w, const QString& path)
+{
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(path)});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&w, &enter);
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&w, &drop);
+}
+
+} // namespace
+
+void TstEngineWrite::writeFileOfOtherLayout_refused_driverKeepsCounters_data()
+{
+    QTest::addColumn<int>("reader");
+    QTest::addColumn<bool>("legacyDriver");
+    QTest::addColumn<int>("chinese");
+    QTest::addColumn<QString>("text");
+    const QString toLegacy = QStringLiteral(
+        "The configuration is for the legacy layout (code 3), but the driver uses layout 2. "
+        "Nothing was written.");
+    const QString toLayout2 = QStringLiteral(
+        "The configuration is for layout 2, but the driver uses the legacy layout (code 3). "
+        "Nothing was written.");
+    for (int reader : {R321, Feig}) {
+        QTest::addRow("%s layout 2 driver, legacy file", readerName(reader))
+            << reader << false << 0 << toLegacy;
+        QTest::addRow("%s legacy driver, layout 2 file", readerName(reader))
+            << reader << true << 0 << toLayout2;
+    }
+    QTest::newRow("R321 cn") << int(R321) << false << 1
+                             << QStringLiteral(
+                                    "配置为旧布局（代码 3），驱动器为布局 2，未写入任何数据。");
+}
+
+void TstEngineWrite::writeFileOfOtherLayout_refused_driverKeepsCounters()
+{
+    // A file of the same model written by a driver of the other layout: its bytes at the
+    // driver's counters are configuration, and the driver's counters sit where the file
+    // has configuration. It is refused before anything is sent.
+    QFETCH(int, reader);
+    QFETCH(bool, legacyDriver);
+    QFETCH(int, chinese);
+    QFETCH(QString, text);
+    Bench b;
+    QTemporaryDir dir;
+    QVERIFY(b.connect(reader));
+    const auto driver = demodrivers::makeTag(
+        legacyDriver ? demodrivers::Kind::Legacy3Ch : demodrivers::Kind::Dt8, 32);
+    const int counters = legacyDriver ? 448 : 332;
+    driver->setBlock(counters / 4, QByteArray::fromHex("00004444"));
+    QVERIFY(readTag(b, driver));
+    Records records(b);
+    QByteArray file = driver->memory();
+    file[183] = char(legacyDriver ? 2 : 3);
+    const QString path = writeConfig(dir, QStringLiteral("other.bin"), file);
+    b.w->setFileDialogHook([&](Vantory::FileDialogMode, const QString&, const QString&,
+                               const QString&) { return path; });
+    b.trigger("actionOpen_BIN_configure");
+    QCOMPARE(int(VantoryProbe::image(b.win()).image_v2[183]), legacyDriver ? 2 : 3);
+    VantoryProbe::langCn(b.win()) = uint8_t(chinese);
+    const QByteArray before = driver->memory();
+
+    b.trigger("actionWrite");
+    NoticeWidget* notice = VantoryProbe::notice(b.win());
+    QCOMPARE(notice->text(), text);
+    QTest::qWait(100);
+    QVERIFY(b.field.commandLog().isEmpty());
+    QCOMPARE(b.cmd().cmd_type, uint8_t(0));
+    QCOMPARE(driver->memory(), before);
+    QCOMPARE(records.results, QStringList{QStringLiteral("Other layout refused")});
+
+    // A file of the driver's own layout goes out, around the driver's counters.
+    file[183] = char(legacyDriver ? 3 : 2);
+    QVERIFY(!writeConfig(dir, QStringLiteral("other.bin"), file).isEmpty());
+    b.trigger("actionOpen_BIN_configure");
+    b.trigger("actionWrite");
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+    QCOMPARE(describeCommands(b.field, false).filter(QStringLiteral("write")),
+             driveAreaWrites(legacyDriver));
+    QCOMPARE(driver->memory().mid(counters, 4), QByteArray::fromHex("00004444"));
+    QCOMPARE(records.results.last(), QStringLiteral("Written"));
+}
+
+void TstEngineWrite::openOrDropDuringWrite_refused_writeSendsWhatItStartedWith_data()
+{
+    QTest::addColumn<int>("reader");
+    QTest::addColumn<bool>("drop");
+    QTest::addColumn<int>("chinese");
+    for (int reader : {R321, Feig})
+        for (bool drop : {false, true})
+            QTest::addRow("%s %s", readerName(reader), drop ? "drop" : "Read File")
+                << reader << drop << 0;
+    QTest::newRow("R321 drop cn") << int(R321) << true << 1;
+}
+
+void TstEngineWrite::openOrDropDuringWrite_refused_writeSendsWhatItStartedWith()
+{
+    QFETCH(int, reader);
+    QFETCH(bool, drop);
+    QFETCH(int, chinese);
+    Bench b;
+    QTemporaryDir dir;
+    QVERIFY(b.connect(reader));
+    const auto driver = demodrivers::makeTag(demodrivers::Kind::Dt8, 33);
+    QVERIFY(readTag(b, driver));
+    const QByteArray started = bytes(VantoryProbe::image(b.win()).bank_buffer, 0, 512);
+    // Another model with other drive settings.
+    const QString path =
+        writeConfig(dir, QStringLiteral("other.bin"),
+                    demodrivers::makeTag(demodrivers::Kind::OtherModel, 34)->memory());
+    b.w->setFileDialogHook([&](Vantory::FileDialogMode, const QString&, const QString&,
+                               const QString&) { return path; });
+    VantoryProbe::langCn(b.win()) = uint8_t(chinese);
+    Records records(b);
+    driver->setMemory(driver->memory().left(256) + QByteArray(256, '\0'));
+    b.field.setLatencyEnabled(true);
+
+    b.trigger("actionWrite");
+    QTest::qWait(60);
+    QVERIFY(b.cmd().cmd_type != 0);
+    if (drop)
+        dropFile(b.win(), path);
+    else
+        b.trigger("actionOpen_BIN_configure");
+    QCOMPARE(VantoryProbe::notice(b.win())->text(),
+             chinese ? QStringLiteral("正在读写标签，配置文件未打开。请在操作结束后再打开。")
+                     : QStringLiteral("A tag operation is running: the configuration file was "
+                                      "not opened. Open it when the operation has ended."));
+    QCOMPARE(bytes(VantoryProbe::image(b.win()).bank_buffer, 0, 512), started);
+    QTRY_COMPARE_WITH_TIMEOUT(int(VantoryProbe::lastTip(b.win())), kTipWriteOk, 10000);
+    QCOMPARE(driver->memory().mid(256, 76), started.mid(256, 76));
+    const QString uid = QString::fromLatin1(driver->uidMsbFirst().toHex().toUpper());
+    QCOMPARE(records.results, QStringList{QStringLiteral("Written")});
+    QCOMPARE(records.sources, QStringList{uid});
+    QCOMPARE(records.models.first(), tagfields::productInfo(VantoryProbe::image(b.win())).model);
+
+    // Once the write is over, the file opens.
+    QTRY_VERIFY_WITH_TIMEOUT(VantoryProbe::engine(b.win()).idle(), 5000);
+    if (drop)
+        dropFile(b.win(), path);
+    else
+        b.trigger("actionOpen_BIN_configure");
+    QVERIFY(bytes(VantoryProbe::image(b.win()).bank_buffer, 0, 512) != started);
+}
+
+void TstEngineWrite::autoWrite_fileOpenedBetweenDrivers_isNextTemplate()
+{
+    // Between the drivers of a batch a file opened is the next driver's template, and
+    // the record names it for that driver only.
+    Bench b;
+    QTemporaryDir dir;
+    QVERIFY(b.connect(R321));
+    const auto source = demodrivers::makeTag(demodrivers::Kind::Dt8, 35);
+    QVERIFY(readTag(b, source));
+    b.field.removeTag(source->uidMsbFirst());
+    QByteArray file = source->memory();
+    // A byte of the drive area no panel touches, carried to the driver as it is.
+    file[400] = char(source->memory().at(400) ^ 0x5A);
+    const QString path = writeConfig(dir, QStringLiteral("batch.bin"), file);
+    b.w->setFileDialogHook([&](Vantory::FileDialogMode, const QString&, const QString&,
+                               const QString&) { return path; });
+    Records records(b);
+    b.trigger("actionAuto_Write");
+    const auto first = demodrivers::makeTag(demodrivers::Kind::Dt8, 36);
+    b.field.layTag(first);
+    QTRY_COMPARE_WITH_TIMEOUT(records.results.size(), 1, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!VantoryProbe::engine(b.win()).sequenceRunning() &&
+                                 VantoryProbe::engine(b.win()).idle(),
+                             5000);
+    b.trigger("actionOpen_BIN_configure");
+    b.field.removeTag(first->uidMsbFirst());
+    const auto second = demodrivers::makeTag(demodrivers::Kind::Dt8, 37);
+    b.field.layTag(second);
+    QTRY_COMPARE_WITH_TIMEOUT(records.results.size(), 2, 5000);
+    b.trigger("actionAuto_Write");
+    const QString read = QString::fromLatin1(source->uidMsbFirst().toHex().toUpper());
+    QCOMPARE(records.results, (QStringList{QStringLiteral("Written"), QStringLiteral("Written")}));
+    QCOMPARE(records.sources, (QStringList{read, QStringLiteral("batch.bin")}));
+    QCOMPARE(first->memory().at(400), source->memory().at(400));
+    QCOMPARE(second->memory().at(400), file.at(400));
 }
 
 void TstEngineWrite::writeWithoutReader_warnsSendsNothing()

@@ -43,6 +43,13 @@ void TstFaultsRead::faultMidRead_toldOnce_imageKept_nextReadWorks()
         QVERIFY2(b.plan.held.isEmpty(), "the late reply was delivered");
         QCOMPARE(watch.failureTips(), 0);
         QCOMPARE(watch.failureBeeps(), 0);
+    } else if (kind == Fault::Unplugged) {
+        // Told at once; the failure beep waits for the reader to come back.
+        QTRY_VERIFY_WITH_TIMEOUT(watch.failureTips() >= 1, kFailureWithinMs);
+        QTest::qWait(kReplyTimeoutMs * 2);
+        QCOMPARE(watch.failureTips(), 1);
+        QCOMPARE(watch.failureBeeps(), 0);
+        QCOMPARE(imageBytes(b.image()), kept);
     } else {
         // Every other fault ends the read as failed, told once, the image as it was. A
         // reply that comes twice is counted twice, so that read ends one reply over.
@@ -53,6 +60,8 @@ void TstFaultsRead::faultMidRead_toldOnce_imageKept_nextReadWorks()
 
     // The fault is gone: the next read works.
     QVERIFY(b.recover(reader, second));
+    if (kind == Fault::Unplugged)
+        QTRY_COMPARE_WITH_TIMEOUT(watch.failureBeeps(), 1, 5000);
     QVERIFY(b.runClean("actionRead", kReadOk));
     QCOMPARE(bytes(b.image().image_legacy, 0, 512), second->memory());
 }

@@ -13,6 +13,8 @@ class TstFaultsWrite : public QObject
     void feigWorker_reportsEveryRequestDone_afterItsReply();
     void autoWrite_modelReadUnanswered_toldOnce_batchGoesOn_data();
     void autoWrite_modelReadUnanswered_toldOnce_batchGoesOn();
+    void linkDropsForASecond_failsAtOnce_nextDriverWritten_data();
+    void linkDropsForASecond_failsAtOnce_nextDriverWritten();
     void autoWrite_lateModelReply_otherModelNotWritten_data();
     void autoWrite_lateModelReply_otherModelNotWritten();
 };
@@ -36,9 +38,8 @@ void TstFaultsWrite::faultMidWrite_toldOnce_nextWriteWorks()
 
     Watch watch(b.win());
     QStringList recorded; // the production record's result of each operation
-    QObject::connect(&VantoryProbe::engine(b.win()), &TagEngine::operationFinished, [&](const record::Outcome& o) {
-        recorded << record::resultText(o.result);
-    });
+    QObject::connect(&VantoryProbe::engine(b.win()), &TagEngine::operationFinished,
+                     [&](const record::Outcome& o) { recorded << record::resultText(o.result); });
     b.plan.arm(kWriteTarget);
     b.trigger("actionWrite");
     const QByteArray prepared = imageBytes(b.image());
@@ -59,6 +60,14 @@ void TstFaultsWrite::faultMidWrite_toldOnce_nextWriteWorks()
         QCOMPARE(watch.failureTips(), 0);
         QCOMPARE(watch.failureBeeps(), 0);
         retry = false;
+    } else if (kind == Fault::Unplugged) {
+        // Told at once; the failure beep waits for the reader to come back.
+        QTRY_VERIFY_WITH_TIMEOUT(watch.failureTips() >= 1, kFailureWithinMs);
+        QTest::qWait(kReplyTimeoutMs * 2);
+        QCOMPARE(watch.failureTips(), 1);
+        QCOMPARE(watch.failureBeeps(), 0);
+        QCOMPARE(recorded, QStringList{QStringLiteral("Reader lost")});
+        QCOMPARE(imageBytes(b.image()), prepared);
     } else {
         VERIFY_TOLD_ONCE(watch, failureTipsFor(kind, reader));
         // A reply never changes the image; only the write's own preparation did.
@@ -68,6 +77,8 @@ void TstFaultsWrite::faultMidWrite_toldOnce_nextWriteWorks()
 
     if (retry) {
         QVERIFY(b.recover(reader, tag));
+        if (kind == Fault::Unplugged)
+            QTRY_COMPARE_WITH_TIMEOUT(watch.failureBeeps(), 1, 5000);
         QVERIFY(b.runClean("actionWrite", kWriteOk));
     }
     // Everything but the driver's own operating-time counters (left blank above).
@@ -164,6 +175,82 @@ void TstFaultsWrite::autoWrite_modelReadUnanswered_toldOnce_batchGoesOn()
     QCOMPARE(watch.failureBeeps(), 1);
     VERIFY_RESPONSIVE(watch);
     b.trigger("actionAuto_Write");
+}
+
+void TstFaultsWrite::linkDropsForASecond_failsAtOnce_nextDriverWritten_data()
+{
+    QTest::addColumn<int>("reader");
+    QTest::addColumn<bool>("autoWrite");
+    for (int reader : {R321, Feig})
+        for (bool autoWrite : {false, true})
+            QTest::addRow("%s %s", readerName(reader), autoWrite ? "auto write" : "Write")
+                << reader << autoWrite;
+}
+
+void TstFaultsWrite::linkDropsForASecond_failsAtOnce_nextDriverWritten()
+{
+    // The cable drops 120 ms into a write and is back after a second; the reader watch
+    // connects it again by itself. The write ends as failed at once (one tip, one record
+    // line), the double beep sounds once the reader is back, and the next driver is
+    // written on the reconnected reader.
+    QFETCH(int, reader);
+    QFETCH(bool, autoWrite);
+    FaultBench b(Fault::Unplugged, reader);
+    b.win().setReplyTimeout(3000); // the usual time-out: the loss must not wait for it
+    const auto source = demodrivers::makeTag(demodrivers::Kind::Dt8, 51);
+    b.field.layTag(source);
+    QVERIFY(b.connect(reader));
+    QVERIFY(b.runClean("actionRead", kReadOk));
+    const QByteArray configured = bytes(b.image().bank_buffer, 256, 256);
+    b.field.setLatencyEnabled(true); // a write of some 100 ms per command, as on the air
+    const auto blank = [](int serial) {
+        auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, serial);
+        tag->setMemory(tag->memory().left(256) + QByteArray(256, '\0'));
+        return tag;
+    };
+    const SimReaderKind kind = b.plan.reader;
+
+    Watch watch(b.win());
+    QStringList recorded;
+    QObject::connect(&VantoryProbe::engine(b.win()), &TagEngine::operationFinished,
+                     [&](const record::Outcome& o) { recorded << record::resultText(o.result); });
+    if (autoWrite) {
+        b.field.clear();
+        b.field.layTag(blank(52));
+        b.trigger("actionAuto_Write");
+        QTRY_VERIFY_WITH_TIMEOUT(VantoryProbe::cmd(b.win()).cmd_type == SeqCode::WriteDrive, 5000);
+    } else {
+        source->setMemory(source->memory().left(256) + QByteArray(256, '\0'));
+        b.trigger("actionWrite");
+    }
+    QElapsedTimer clock;
+    clock.start();
+    QTest::qWait(120);
+    b.field.setUnplugged(kind, true);
+    const QString failure = QStringLiteral("Write failure");
+    QTRY_VERIFY_WITH_TIMEOUT(watch.texts().contains(failure), 1000 - int(clock.elapsed()));
+    QCOMPARE(recorded, QStringList{QStringLiteral("Reader lost")});
+    QTest::qWait(std::max<int>(0, 1000 - int(clock.elapsed())));
+    b.field.setUnplugged(kind, false);
+    // The watch connects it again within its second; then the beep.
+    QTRY_COMPARE_WITH_TIMEOUT(watch.failureBeeps(), 1, 4000);
+    QTRY_VERIFY_WITH_TIMEOUT(VantoryProbe::readerGuard(b.win(), 0), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(VantoryProbe::beepPattern(b.win()) == 0, 6000);
+
+    // The next driver laid in auto write; the same driver written again with Write.
+    const auto next = autoWrite ? blank(53) : source;
+    if (autoWrite) {
+        b.field.clear();
+        b.field.layTag(next);
+        QTRY_VERIFY_WITH_TIMEOUT(watch.texts().contains(kWriteOk), 15000);
+        b.trigger("actionAuto_Write");
+    } else {
+        QVERIFY(b.runClean("actionWrite", kWriteOk));
+    }
+    QCOMPARE(next->memory().mid(256, 76), configured.left(76));
+    QCOMPARE(watch.texts().count(failure), 1);
+    QCOMPARE(watch.failureBeeps(), 1);
+    QCOMPARE(recorded, (QStringList{QStringLiteral("Reader lost"), QStringLiteral("Written")}));
 }
 
 void TstFaultsWrite::autoWrite_lateModelReply_otherModelNotWritten_data()

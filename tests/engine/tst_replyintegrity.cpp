@@ -134,10 +134,15 @@ void TstReplyIntegrity::r321CrcCheck_data()
                                                 << "tttttt";
     QTest::newRow("confirmed, one damaged") << "+++-++"
                                             << "tttdtt";
+    // The miss that ends the check is dropped as well; only later replies go unchecked.
     QTest::newRow("confirmed, then matches stop") << "+++------"
-                                                  << "tttddtttt";
+                                                  << "tttdddttt";
+    QTest::newRow("confirmed, three misses") << "+++---"
+                                             << "tttddd";
+    QTest::newRow("confirmed, three misses, then a match") << "+++---+"
+                                                           << "tttdddt";
     QTest::newRow("forgotten, confirmed again") << "+++---+++-"
-                                                << "tttddttttd";
+                                                << "tttdddtttd";
 }
 
 void TstReplyIntegrity::r321CrcCheck()

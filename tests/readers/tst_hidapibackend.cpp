@@ -39,6 +39,16 @@ class TstHidapiBackend : public QObject
     void closeWhileWriteHangs_returnsWithinASecond();
     void pathNotTheDevicesNode_repliesStillArrive_data();
     void pathNotTheDevicesNode_repliesStillArrive();
+    void leaveWhileWriteHangs_withinASecond_data()
+    {
+        deviceNodeRows();
+    }
+    void leaveWhileWriteHangs_withinASecond();
+    void unplugDuringHangingWrite_lostAtOnce_backAtOneSecond_data()
+    {
+        deviceNodeRows();
+    }
+    void unplugDuringHangingWrite_lostAtOnce_backAtOneSecond();
 
   private:
     // Reads wait on the device node where there is one, in short slices where not.
@@ -215,6 +225,53 @@ void TstHidapiBackend::pathNotTheDevicesNode_repliesStillArrive()
     }
     if (silent >= 0)
         ::close(silent);
+}
+
+void TstHidapiBackend::leaveWhileWriteHangs_withinASecond()
+{
+    // Closing the window or ending the command line while the reader does not take a
+    // report for 3 s: leaving waits about a second at most, and the write, when it comes
+    // back, touches nothing that is gone (AddressSanitizer builds check that).
+    auto link = std::make_unique<StandinLink>();
+    fakehidapi::setWriteDelayMs(kPath.constData(), 3000);
+    QVERIFY(link->hid.Hid_Write(QByteArray(64, 'h')));
+    QTest::qWait(100);
+    QElapsedTimer clock;
+    clock.start();
+    link.reset();
+    QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
+    // The stuck call ends by itself and closes its handle.
+    QTRY_COMPARE_WITH_TIMEOUT(fakehidapi::openHandles(), 0, 5000);
+    QTest::qWait(100);
+    QCOMPARE(fakehidapi::overlaps(), 0);
+}
+
+void TstHidapiBackend::unplugDuringHangingWrite_lostAtOnce_backAtOneSecond()
+{
+    // The cable drops 120 ms into a write the reader holds for 3 s, and is back at 1 s:
+    // the link reports the loss without waiting for the write, and the reader is opened
+    // again and works.
+    StandinLink link;
+    int lost = 0;
+    QObject::connect(&link.hid, &myhid::linkLost, [&] { ++lost; });
+    fakehidapi::setWriteDelayMs(kPath.constData(), 3000);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(link.hid.Hid_Write(QByteArray(64, 'w')));
+    QTest::qWait(120);
+    fakehidapi::unplug(kPath.constData());
+    QTRY_VERIFY_WITH_TIMEOUT(lost == 1, 1500);
+    QVERIFY2(clock.elapsed() < 1300, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(int(link.hid.Is_Connected()), 0);
+    QTest::qWait(std::max<int>(0, 1000 - int(clock.elapsed())));
+    QFETCH(bool, node);
+    fakehidapi::plug(kPath.constData(), myhid::R321VendorId, node);
+    fakehidapi::setWriteDelayMs(kPath.constData(), 0);
+    QVERIFY(link.hid.Reconnect(link.hid.connectedInterface()));
+    QVERIFY(link.exchange());
+    QCOMPARE(lost, 1);
+    QTRY_COMPARE_WITH_TIMEOUT(fakehidapi::openHandles(), 1, 5000);
+    QCOMPARE(fakehidapi::overlaps(), 0);
 }
 #endif
 
