@@ -317,6 +317,9 @@ class Session
             },
             kOperationLimitMs);
         if (m_noReader) {
+            // A write under way still gets its record line: the engine reports it lost
+            // once its reply is overdue.
+            waitFor([this] { return !m_engine.operationPending(); }, kOperationLimitMs);
             *m_env.err << "vantory-cli: the reader is not connected\n";
             return NoReader;
         }
@@ -627,7 +630,7 @@ bool saveImage(const QString& path, const QByteArray& bytes, QString* error)
     return true;
 }
 
-// Text-mode result of an operation, and its key in JSON.
+// An operation's result as JSON gives it.
 QString resultKey(record::Result result)
 {
     switch (result) {
@@ -665,7 +668,7 @@ QJsonValue textOrNull(const QString& text)
 // Lays the demo driver for --simulate, with the fault asked for on the first driver (auto
 // write lays sound ones after it): none at all, another model, a tag that refuses writes,
 // or a reader pulled once the first block write has gone out.
-void layFault(ReaderField& field, Fault fault, QTimer* pull)
+void layDemoDriver(ReaderField& field, Fault fault, QTimer* pull)
 {
     if (fault == Fault::NoTag)
         return;
@@ -964,9 +967,9 @@ int cmdAutoWrite(Environment& env, Parsed& p)
                 {QStringLiteral("currents_mA"), outcome ? currentsWritten(*outcome) : QJsonArray()},
                 {QStringLiteral("duration_ms"),
                  outcome ? QJsonValue(double(outcome->durationMs)) : QJsonValue()}};
-            if (outcome)
-                o.insert(QStringLiteral("model"),
-                         textOrNull(record::entryFor(*outcome, QString()).model));
+            o.insert(QStringLiteral("model"),
+                     outcome ? textOrNull(record::entryFor(*outcome, QString()).model)
+                             : QJsonValue());
             *env.out << QJsonDocument(o).toJson(QJsonDocument::Compact) << "\n";
         } else {
             *env.out << handled << (limit > 0 ? QStringLiteral("/%1").arg(limit) : QString())
@@ -1173,7 +1176,7 @@ int run(const QStringList& args, Environment& env)
         local.hid = r321.get();
         local.feusb = feig.get();
         local.field = field.get();
-        layFault(*field, p.simulatedFault, &pullReader);
+        layDemoDriver(*field, p.simulatedFault, &pullReader);
     }
 
     if (name == QLatin1String("readers"))
