@@ -25,13 +25,16 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QMap>
 #include <QSaveFile>
 #include <QTimer>
 #include <csignal>
 #include <cstdlib>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 
@@ -85,6 +88,11 @@ bool waitFor(const std::function<bool()>& done, int ms)
 QString hex(const QByteArray& bytes)
 {
     return QString::fromLatin1(bytes.toHex()).toUpper();
+}
+
+QString modelOf(const TagImage& image)
+{
+    return devicereport::toJson(image).value(QStringLiteral("model")).toString();
 }
 
 // What the engine asks of its host, answered from the tag image as the window's panels
@@ -155,6 +163,8 @@ class Session
         QObject::connect(&m_engine, &TagEngine::notice,
                          [this](const QString& text, int) { m_notices.append(text); });
         QObject::connect(&m_engine, &TagEngine::beepFinished, [this] { m_beepDone = true; });
+        QObject::connect(&m_engine, &TagEngine::operationFinished,
+                         [this](const record::Outcome& outcome) { m_lastOutcome = outcome; });
         if (!env.recordDir.isEmpty()) {
             // Writes and auto writes go into the same production record as the window's.
             m_record = std::make_unique<record::Writer>(env.recordDir);
@@ -231,10 +241,17 @@ class Session
     int read()
     {
         const int rc = runOperation([this] { m_engine.startRead(); }, {kTipReadOk});
-        if (rc == Ok)
+        if (rc == Ok) {
             m_host.setChipCode(m_engine.chipCode());
+            m_driverModel = modelOf(m_image);
+        }
         return rc;
     }
+
+    /// The model of the driver read last; empty before a read.
+    const QString& driverModel() const { return m_driverModel; }
+    /// The last Write or auto-write operation the engine reported.
+    const std::optional<record::Outcome>& lastOutcome() const { return m_lastOutcome; }
 
     /// Writes the image to the tag read last.
     int write()
@@ -285,6 +302,7 @@ class Session
         m_notices.clear();
         m_noReader = false;
         m_beepDone = false;
+        m_lastOutcome.reset();
         start();
         const QVector<uint8_t> endings = {kTipReadOk,      kTipReadFailed, kTipWriteOk,
                                           kTipWriteFailed, kTipNotIso,     kTipNoTag};
@@ -299,15 +317,28 @@ class Session
             },
             kOperationLimitMs);
         if (m_noReader) {
+            // A write under way still gets its record line: the engine reports it lost
+            // once its reply is overdue.
+            waitFor([this] { return !m_engine.operationPending(); }, kOperationLimitMs);
             *m_env.err << "vantory-cli: the reader is not connected\n";
             return NoReader;
         }
         if (!m_notices.isEmpty()) {
-            *m_env.err << "vantory-cli: " << m_notices.first()
-                       << " (read a driver of the configuration's model)\n";
+            *m_env.err << "vantory-cli: " << m_notices.first() << ": the driver is "
+                       << m_driverModel << ", the file is for " << modelOf(m_image) << "\n";
             return OtherModel;
         }
         settle();
+        // A write's outcome, as its record line has it, says more than the tip: a reader
+        // that stopped answering is lost, a driver that stopped answering a failed write.
+        if (m_lastOutcome && m_lastOutcome->result == record::Result::ReaderLost) {
+            *m_env.err << "vantory-cli: the reader is not connected\n";
+            return NoReader;
+        }
+        if (m_lastOutcome && m_lastOutcome->result == record::Result::NoTagResponse) {
+            *m_env.err << "vantory-cli: write failed: no tag response\n";
+            return TagError;
+        }
         if (!ended) {
             *m_env.err << "vantory-cli: no result from the reader\n";
             return TagError;
@@ -339,36 +370,75 @@ class Session
     std::function<void(uint8_t)> m_onTip;
     std::unique_ptr<record::Writer> m_record;
     QTimer m_leaveWatch;
+    QString m_driverModel;
+    std::optional<record::Outcome> m_lastOutcome;
 };
 
 // ------------------------------------------------------------------ argument helpers
+
+// Options beyond --simulate and --help; each command accepts those in its mask. A new
+// option: a bit here, its entry in Parsed::table(), and the bit in the commands that take it.
+enum OptionBit : unsigned {
+    OptReader = 1u << 0,
+    OptOutput = 1u << 1,
+    OptJson = 1u << 2,
+    OptCurrent = 1u << 3,
+    OptCount = 1u << 4,
+    OptQuiet = 1u << 5,
+    OptFault = 1u << 6,
+};
 
 struct Command {
     QString name;
     QString summary;
     QString usage;
+    unsigned options;
 };
 
 const QVector<Command>& commands()
 {
     static const QVector<Command> list = {
         {QStringLiteral("readers"), QStringLiteral("List the readers that can be seen."),
-         QStringLiteral("readers")},
+         QStringLiteral("readers [--json]"), OptJson},
         {QStringLiteral("read"),
          QStringLiteral("Read the driver on the reader, print its data, save its image."),
-         QStringLiteral("read [--reader r321|feig] [-o FILE.bin] [--json]")},
+         QStringLiteral("read [--reader r321|feig] [-o FILE.bin|-] [--json] [--quiet]"),
+         OptReader | OptOutput | OptJson | OptQuiet | OptFault},
         {QStringLiteral("info"), QStringLiteral("Print the data of a configuration file."),
-         QStringLiteral("info FILE.bin [--json]")},
+         QStringLiteral("info FILE.bin [--json]"), OptJson},
         {QStringLiteral("write"),
          QStringLiteral("Write a configuration file to the driver on the reader."),
-         QStringLiteral("write FILE.bin [--reader r321|feig] [--current CH=MA]...")},
+         QStringLiteral("write FILE.bin [--reader r321|feig] [--current CH=MA]... [--json]"),
+         OptReader | OptCurrent | OptJson | OptFault},
         {QStringLiteral("auto-write"),
          QStringLiteral("Program every driver laid on the reader with a configuration file."),
          QStringLiteral("auto-write FILE.bin [--reader r321|feig] [--current CH=MA]... "
-                        "[--count N]")},
+                        "[--count N] [--json]"),
+         OptReader | OptCurrent | OptCount | OptJson | OptFault},
     };
     return list;
 }
+
+// Faults --simulate-fault lays on the simulated readers, each as the real one shows.
+enum class Fault { None, NoTag, WriteFails, ReaderLost, OtherModel };
+
+struct FaultKind {
+    QString name;
+    Fault fault;
+};
+
+const QVector<FaultKind>& faultKinds()
+{
+    static const QVector<FaultKind> list = {
+        {QStringLiteral("no-tag"), Fault::NoTag},
+        {QStringLiteral("write-fails"), Fault::WriteFails},
+        {QStringLiteral("reader-lost"), Fault::ReaderLost},
+        {QStringLiteral("other-model"), Fault::OtherModel},
+    };
+    return list;
+}
+
+const QStringList kReaderNames = {QStringLiteral("r321"), QStringLiteral("feig")};
 
 QString mainHelp()
 {
@@ -379,7 +449,8 @@ QString mainHelp()
         text += QStringLiteral("  %1%2\n").arg(c.name.leftJustified(12), c.summary);
     text += QStringLiteral("\nOptions for every command:\n"
                            "  --simulate    use the built-in simulated readers with a demo driver\n"
-                           "  -h, --help    help on the command\n\n");
+                           "  -h, --help    help on the command\n"
+                           "  --version     the program's version\n\n");
     text += kExitCodes + QLatin1Char('\n');
     return text;
 }
@@ -388,6 +459,8 @@ struct Parsed {
     QCommandLineParser parser;
     QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")},
                             QStringLiteral("Show this help.")};
+    QCommandLineOption version{QStringLiteral("version"),
+                               QStringLiteral("Show the program's version.")};
     QCommandLineOption simulate{QStringLiteral("simulate"),
                                 QStringLiteral("Use the built-in simulated readers.")};
     QCommandLineOption reader{QStringLiteral("reader"),
@@ -405,7 +478,51 @@ struct Parsed {
     QCommandLineOption count{QStringLiteral("count"),
                              QStringLiteral("Stop after N drivers (default: until Ctrl-C)."),
                              QStringLiteral("N")};
+    QCommandLineOption quiet{QStringLiteral("quiet"), QStringLiteral("Print no report.")};
+    QCommandLineOption fault{QStringLiteral("simulate-fault"),
+                             QStringLiteral("With --simulate: rehearse a fault."),
+                             QStringLiteral("KIND")};
+    /// The reader asked for, in lower case; empty: the first that answers.
+    QString readerName;
+    Fault simulatedFault = Fault::None;
+
+    struct Entry {
+        OptionBit bit;
+        const QCommandLineOption* option;
+        const char* help;
+    };
+    QVector<Entry> table() const
+    {
+        return {
+            {OptReader, &reader,
+             "  --reader R          r321 or feig, any case (default: the first "
+             "that answers)"},
+            {OptOutput, &output,
+             "  -o, --output F      save the 512-byte tag image to F; - is "
+             "standard output\n"
+             "                      (the report then goes to standard error)"},
+            {OptJson, &json, "  --json              print JSON"},
+            {OptQuiet, &quiet, "  --quiet             print no report"},
+            {OptCurrent, &current, "  --current CH=MA     set channel CH (1-3) to MA first"},
+            {OptCount, &count, "  --count N           stop after N drivers (1 to 2147483647)"},
+            {OptFault, &fault,
+             "  --simulate-fault K  with --simulate: no-tag, write-fails, "
+             "reader-lost or other-model"},
+        };
+    }
 };
+
+QString commandHelp(const Parsed& p, const Command& command)
+{
+    QString text = QStringLiteral("Usage: vantory-cli [--simulate] %1\n\n%2\n\nOptions:\n"
+                                  "  --simulate          use the built-in simulated readers\n")
+                       .arg(command.usage, command.summary);
+    for (const Parsed::Entry& e : p.table())
+        if (command.options & e.bit)
+            text += QLatin1String(e.help) + QLatin1Char('\n');
+    text += QStringLiteral("  -h, --help          this help\n\n") + kExitCodes + QLatin1Char('\n');
+    return text;
+}
 
 int badArguments(Environment& env, const QString& message)
 {
@@ -477,47 +594,152 @@ bool parseCurrents(Environment& env, const QStringList& values, const TagImage& 
     return true;
 }
 
-void printReport(Environment& env, const TagImage& image, const devicereport::TagIdentity& tag,
+void printReport(QTextStream& to, const TagImage& image, const devicereport::TagIdentity& tag,
                  bool json)
 {
     if (json)
-        *env.out << QJsonDocument(devicereport::toJson(image, tag)).toJson(QJsonDocument::Indented);
+        to << QJsonDocument(devicereport::toJson(image, tag)).toJson(QJsonDocument::Indented);
     else
-        *env.out << devicereport::toText(image, tag);
-    env.out->flush();
+        to << devicereport::toText(image, tag);
+    to.flush();
+}
+
+// Saves the 512-byte image, all of it or nothing. An existing FIFO or device is written
+// in place: replacing it with a file would break whatever reads it.
+bool saveImage(const QString& path, const QByteArray& bytes, QString* error)
+{
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile() && !info.isDir()) {
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||
+            file.write(bytes) != bytes.size()) {
+            *error = file.errorString();
+            return false;
+        }
+        return true;
+    }
+    QSaveFile file(path);
+    // commit() misses a failure of the buffered bytes' final write (a full disk) and
+    // would link the short file in: the bytes go out and are checked first. Without
+    // commit the temporary file is removed.
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush() ||
+        !file.commit()) {
+        *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+// An operation's result as JSON gives it.
+QString resultKey(record::Result result)
+{
+    switch (result) {
+    case record::Result::Written:
+        return QStringLiteral("written");
+    case record::Result::WriteFailed:
+        return QStringLiteral("write_failed");
+    case record::Result::NoTagResponse:
+        return QStringLiteral("no_tag_response");
+    case record::Result::OtherModel:
+        return QStringLiteral("other_model");
+    case record::Result::ReaderLost:
+        return QStringLiteral("reader_lost");
+    case record::Result::Interrupted:
+        return QStringLiteral("interrupted");
+    }
+    return QString();
+}
+
+// The currents an operation wrote, as its record line has them.
+QJsonArray currentsWritten(const record::Outcome& outcome)
+{
+    QJsonArray list;
+    const QString text = record::entryFor(outcome, QString()).currents;
+    for (const QString& mA : text.split(QLatin1Char('/'), Qt::SkipEmptyParts))
+        list.append(mA.toInt());
+    return list;
+}
+
+QJsonValue textOrNull(const QString& text)
+{
+    return text.isEmpty() ? QJsonValue() : QJsonValue(text);
+}
+
+// Lays the demo driver for --simulate, with the fault asked for on the first driver (auto
+// write lays sound ones after it): none at all, another model, a tag that refuses writes,
+// or a reader pulled once the first block write has gone out.
+void layDemoDriver(ReaderField& field, Fault fault, QTimer* pull)
+{
+    if (fault == Fault::NoTag)
+        return;
+    const std::shared_ptr<VirtualTag> tag = demodrivers::makeTag(
+        fault == Fault::OtherModel ? demodrivers::Kind::OtherModel : demodrivers::Kind::Dt8,
+        0x5900000001ULL);
+    if (fault == Fault::WriteFails)
+        tag->setRfa1ss(0x0C); // area 1 never writable
+    field.layTag(tag);
+    if (fault != Fault::ReaderLost)
+        return;
+    pull->setInterval(1);
+    QObject::connect(pull, &QTimer::timeout, [&field, pull, seen = 0]() mutable {
+        const QVector<SimCommandRecord> log = field.commandLog();
+        for (; seen < log.size(); ++seen) {
+            const int iso = log.at(seen).isoCommand;
+            if (iso == VirtualTag::CmdWriteSingle || iso == VirtualTag::CmdWriteMultiple) {
+                field.setUnplugged(SimReaderKind::R321, true);
+                field.setUnplugged(SimReaderKind::Feig, true);
+                pull->stop();
+                return;
+            }
+        }
+    });
+    pull->start();
 }
 
 // ------------------------------------------------------------------ commands
 
-int cmdReaders(Environment& env)
+int cmdReaders(Environment& env, Parsed& p)
 {
     HidBackend* hid = env.hid;
     FeusbApi* feusb = env.feusb;
-    int found = 0;
-    *env.out << "R321 (USB HID, vendor ID 0505):\n";
+    QJsonArray r321;
     for (const HidInterfaceInfo& info : hid->enumerate()) {
         if (info.vendorId != myhid::R321VendorId)
             continue;
-        ++found;
-        *env.out << "  " << info.path << "  " << info.product << " " << info.serial << "\n";
+        r321.append(QJsonObject{{QStringLiteral("path"), info.path},
+                                {QStringLiteral("product"), info.product},
+                                {QStringLiteral("serial"), info.serial}});
     }
-    if (found == 0)
-        *env.out << "  none\n";
-    *env.out << "FEIG (FEIG's USB library):\n";
-    if (!feusb->available()) {
-        *env.out << "  library not loaded\n";
-    } else {
+    const bool loaded = feusb->available();
+    bool answers = false;
+    if (loaded) {
         const int handle = feusb->ScanAndOpen(1, nullptr);
         if (handle > 0) {
-            ++found;
-            *env.out << "  library loaded, a reader answers\n";
+            answers = true;
             feusb->CloseDevice(handle);
-        } else {
-            *env.out << "  library loaded, no reader\n";
         }
     }
+    if (p.parser.isSet(p.json)) {
+        const QJsonObject feig{{QStringLiteral("library_loaded"), loaded},
+                               {QStringLiteral("reader_answers"), answers}};
+        *env.out << QJsonDocument(
+                        QJsonObject{{QStringLiteral("r321"), r321}, {QStringLiteral("feig"), feig}})
+                        .toJson(QJsonDocument::Indented);
+    } else {
+        *env.out << "R321 (USB HID, vendor ID 0505):\n";
+        for (const QJsonValue& r : r321)
+            *env.out << "  " << r[QLatin1String("path")].toString() << "  "
+                     << r[QLatin1String("product")].toString() << " "
+                     << r[QLatin1String("serial")].toString() << "\n";
+        if (r321.isEmpty())
+            *env.out << "  none\n";
+        *env.out << "FEIG (FEIG's USB library):\n"
+                 << (!loaded   ? "  library not loaded\n"
+                     : answers ? "  library loaded, a reader answers\n"
+                               : "  library loaded, no reader\n");
+    }
     env.out->flush();
-    return found > 0 ? Ok : NoReader;
+    return !r321.isEmpty() || answers ? Ok : NoReader;
 }
 
 int cmdInfo(Environment& env, Parsed& p)
@@ -528,7 +750,7 @@ int cmdInfo(Environment& env, Parsed& p)
     const std::optional<TagImage> image = loadFile(env, files.first());
     if (!image)
         return BadFile;
-    printReport(env, *image, {}, p.parser.isSet(p.json));
+    printReport(*env.out, *image, {}, p.parser.isSet(p.json));
     return Ok;
 }
 
@@ -537,26 +759,46 @@ int cmdRead(Environment& env, Parsed& p)
     if (p.parser.positionalArguments().size() != 1)
         return badArguments(env, QStringLiteral("read takes no file; use -o FILE.bin"));
     Session s(env);
-    int rc = s.connect(p.parser.value(p.reader));
+    int rc = s.connect(p.readerName);
     if (rc != Ok)
         return rc;
     rc = s.read();
     if (rc != Ok)
         return rc;
     const devicereport::TagIdentity tag{s.engine().uidMsbFirst(), s.engine().chipCode()};
-    printReport(env, s.image(), tag, p.parser.isSet(p.json));
-    if (p.parser.isSet(p.output)) {
-        // As Save File does: the panel values into the image, then the layout's copy.
-        s.engine().Change_Current(s.host().channelCount());
-        s.host().storeColourTemperature();
-        const QString path = p.parser.value(p.output);
-        QSaveFile file(path);
-        if (!file.open(QIODevice::WriteOnly) ||
-            file.write(configfile::saveBytes(s.image())) != configfile::FileSize ||
-            !file.commit()) {
-            *env.err << "vantory-cli: cannot save " << path << ": " << file.errorString() << "\n";
-            return Failure;
+    const QString path = p.parser.value(p.output);
+    const bool toStdout = path == QLatin1String("-");
+    // The image alone goes to standard output; the report makes way for it.
+    if (!p.parser.isSet(p.quiet))
+        printReport(toStdout ? *env.err : *env.out, s.image(), tag, p.parser.isSet(p.json));
+    if (!p.parser.isSet(p.output))
+        return Ok;
+    // As Save File does: the panel values into the image, then the layout's copy.
+    s.engine().Change_Current(s.host().channelCount());
+    s.host().storeColourTemperature();
+    const QByteArray bytes = configfile::saveBytes(s.image());
+    QString error;
+    bool saved = false;
+    if (toStdout) {
+        QFile stdoutFile;
+        QIODevice* sink = env.binaryOut;
+        if (!sink) {
+            stdoutFile.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered);
+            sink = &stdoutFile;
         }
+        env.out->flush();
+        saved = sink->write(bytes) == bytes.size();
+        if (!saved)
+            error = sink->errorString();
+    } else {
+        saved = saveImage(path, bytes, &error);
+    }
+    if (!saved) {
+        *env.err << "vantory-cli: cannot save "
+                 << (toStdout ? QStringLiteral("the image to standard output") : path) << ": "
+                 << error << "\n";
+        env.err->flush();
+        return Failure;
     }
     return Ok;
 }
@@ -589,6 +831,28 @@ int loadConfiguration(Environment& env, Parsed& p, const QString& command, Confi
     return Ok;
 }
 
+// write --json: the driver, what became of it and what it got.
+QJsonObject writeResult(Session& s, int rc)
+{
+    static const QMap<int, QString> beforeWrite = {
+        {NoReader, QStringLiteral("no_reader")},
+        {NoTag, QStringLiteral("no_tag")},
+        {TagError, QStringLiteral("read_failed")},
+    };
+    const std::optional<record::Outcome>& outcome = s.lastOutcome();
+    const QByteArray uid = outcome ? outcome->uidMsbFirst : s.engine().uidMsbFirst();
+    return QJsonObject{
+        {QStringLiteral("uid"), s.driverModel().isEmpty() ? QJsonValue() : QJsonValue(hex(uid))},
+        {QStringLiteral("model"), textOrNull(s.driverModel())},
+        {QStringLiteral("result"),
+         outcome ? resultKey(outcome->result) : beforeWrite.value(rc, QStringLiteral("failed"))},
+        {QStringLiteral("currents_mA"), outcome ? currentsWritten(*outcome) : QJsonArray()},
+        {QStringLiteral("duration_ms"),
+         outcome ? QJsonValue(double(outcome->durationMs)) : QJsonValue()},
+        {QStringLiteral("exit_code"), rc},
+    };
+}
+
 int cmdWrite(Environment& env, Parsed& p)
 {
     Configuration config;
@@ -597,19 +861,19 @@ int cmdWrite(Environment& env, Parsed& p)
         return rc;
 
     Session s(env);
-    rc = s.connect(p.parser.value(p.reader));
-    if (rc != Ok)
-        return rc;
+    rc = s.connect(p.readerName);
     // As in the window: read the driver, open the file, write.
-    rc = s.read();
-    if (rc != Ok)
-        return rc;
-    config.applyTo(s);
-    rc = s.write();
+    if (rc == Ok)
+        rc = s.read();
     if (rc == Ok) {
-        *env.out << "written " << hex(s.engine().uidMsbFirst()) << "\n";
-        env.out->flush();
+        config.applyTo(s);
+        rc = s.write();
     }
+    if (p.parser.isSet(p.json))
+        *env.out << QJsonDocument(writeResult(s, rc)).toJson(QJsonDocument::Indented);
+    else if (rc == Ok)
+        *env.out << "written " << hex(s.engine().uidMsbFirst()) << "\n";
+    env.out->flush();
     return rc;
 }
 
@@ -627,6 +891,16 @@ struct Batch {
             .arg(otherModel)
             .arg(failed)
             .arg(readerLost ? QStringLiteral(", reader lost") : QString());
+    }
+    QJsonObject toJson(int handled) const
+    {
+        return {{QStringLiteral("type"), QStringLiteral("summary")},
+                {QStringLiteral("handled"), handled},
+                {QStringLiteral("written"), written},
+                {QStringLiteral("other_model"), otherModel},
+                {QStringLiteral("failed"), failed},
+                {QStringLiteral("reader_lost"), readerLost},
+                {QStringLiteral("exit_code"), exitCode()}};
     }
     /// 0 only when every driver handled was written; else the worst outcome.
     int exitCode() const
@@ -649,7 +923,8 @@ int cmdAutoWrite(Environment& env, Parsed& p)
         limit = p.parser.value(p.count).toInt(&ok);
         if (!ok || limit < 1)
             return badArguments(env,
-                                QStringLiteral("--count wants a number of drivers, 1 or more"));
+                                QStringLiteral("--count wants a number of drivers from 1 to %1")
+                                    .arg(std::numeric_limits<int>::max()));
     }
     Configuration config;
     int rc = loadConfiguration(env, p, QStringLiteral("auto-write"), &config);
@@ -658,40 +933,92 @@ int cmdAutoWrite(Environment& env, Parsed& p)
 
     Session s(env);
     config.applyTo(s);
-    rc = s.connect(p.parser.value(p.reader));
+    rc = s.connect(p.readerName);
     if (rc != Ok)
         return rc;
 
+    const bool json = p.parser.isSet(p.json);
+    // JSON Lines on standard output; the words for the operator go to standard error.
+    QTextStream& talk = json ? *env.err : *env.out;
     TagEngine& engine = s.engine();
     int handled = 0;
     Batch batch;
     bool writing = false;
+    // A handled driver's beep; after a failed write the engine's sequence stays where it
+    // stopped, so the beep's end marks the driver done.
+    bool beeping = false;
     bool relayPending = false;
-    const auto line = [&](const QString& result) {
-        ++handled;
-        *env.out << handled << (limit > 0 ? QStringLiteral("/%1").arg(limit) : QString()) << "  "
-                 << QDateTime::currentDateTime().toString(Qt::ISODate) << "  "
-                 << hex(engine.uidMsbFirst()) << "  " << result << "\n";
+    // A driver's line waits for its operation's outcome, which follows its tip at once;
+    // only a reader that stopped answering reports the outcome first.
+    QString pendingText;
+    std::optional<record::Outcome> readerLostOutcome;
+    const auto line = [&](const QString& text, const record::Outcome* outcome) {
+        const QString time = QDateTime::currentDateTime().toString(Qt::ISODate);
+        const QByteArray uid = outcome ? outcome->uidMsbFirst : engine.uidMsbFirst();
+        if (json) {
+            const QByteArray found = outcome ? outcome->foundModel : QByteArray();
+            QJsonObject o{
+                {QStringLiteral("type"), QStringLiteral("driver")},
+                {QStringLiteral("n"), handled},
+                {QStringLiteral("time"), time},
+                {QStringLiteral("uid"), hex(uid)},
+                {QStringLiteral("result"),
+                 outcome ? resultKey(outcome->result) : QStringLiteral("failed")},
+                {QStringLiteral("currents_mA"), outcome ? currentsWritten(*outcome) : QJsonArray()},
+                {QStringLiteral("duration_ms"),
+                 outcome ? QJsonValue(double(outcome->durationMs)) : QJsonValue()}};
+            o.insert(QStringLiteral("model"),
+                     outcome ? textOrNull(record::entryFor(*outcome, QString()).model)
+                             : QJsonValue());
+            *env.out << QJsonDocument(o).toJson(QJsonDocument::Compact) << "\n";
+        } else {
+            *env.out << handled << (limit > 0 ? QStringLiteral("/%1").arg(limit) : QString())
+                     << "  " << time << "  " << hex(uid) << "  " << text << "\n";
+        }
         env.out->flush();
-        relayPending = env.field != nullptr;
     };
+    const auto flushPending = [&](const record::Outcome* outcome) {
+        if (pendingText.isEmpty())
+            return;
+        line(pendingText, outcome);
+        pendingText.clear();
+    };
+    const auto handle = [&](const QString& text) {
+        flushPending(nullptr);
+        ++handled;
+        beeping = true;
+        relayPending = env.field != nullptr;
+        if (readerLostOutcome) {
+            line(text, &*readerLostOutcome);
+            readerLostOutcome.reset();
+        } else {
+            pendingText = text;
+        }
+    };
+    QObject::connect(&engine, &TagEngine::operationFinished, [&](const record::Outcome& outcome) {
+        if (pendingText.isEmpty() && outcome.result == record::Result::ReaderLost)
+            readerLostOutcome = outcome;
+        flushPending(&outcome);
+    });
+    QObject::connect(&engine, &TagEngine::beepFinished, [&] { beeping = false; });
     s.onTip([&](uint8_t code) {
         if (code == kTipWriting) {
             writing = true;
+            readerLostOutcome.reset();
             // The tag kind decides the channel display and the PWM period.
             s.host().setChipCode(engine.chipCode());
         } else if (writing && code == kTipWriteOk) {
             writing = false;
             ++batch.written;
-            line(QStringLiteral("written"));
+            handle(QStringLiteral("written"));
         } else if (writing && (code == kTipWriteFailed || code == kTipNoTag)) {
             writing = false;
             ++batch.failed;
-            line(code == kTipNoTag ? QStringLiteral("write failed: no tag response")
-                                   : QStringLiteral("write failed"));
+            handle(code == kTipNoTag ? QStringLiteral("write failed: no tag response")
+                                     : QStringLiteral("write failed"));
         } else if (code == kTipDifferentModel) {
             ++batch.otherModel;
-            line(QStringLiteral("other model, not written"));
+            handle(QStringLiteral("other model, not written"));
         }
     });
 
@@ -702,10 +1029,10 @@ int cmdAutoWrite(Environment& env, Parsed& p)
         *env.err << "vantory-cli: the reader is not connected\n";
         return NoReader;
     }
-    *env.out << "auto write on: lay the drivers on the reader"
-             << (limit > 0 ? QStringLiteral(" (%1)").arg(limit) : QStringLiteral(", Ctrl-C stops"))
-             << "\n";
-    env.out->flush();
+    talk << "auto write on: lay the drivers on the reader"
+         << (limit > 0 ? QStringLiteral(" (%1)").arg(limit) : QStringLiteral(", Ctrl-C stops"))
+         << "\n";
+    talk.flush();
 
     // The loop's pass every 300 ms, as the window's clock runs it.
     QTimer pass;
@@ -732,8 +1059,9 @@ int cmdAutoWrite(Environment& env, Parsed& p)
                (env.interrupted && env.interrupted->load());
     };
     while (!stopRequested()) {
-        waitFor([&] { return stopRequested() || (relayPending && engine.idle()); }, 1000);
-        if (relayPending && engine.idle() && !stopRequested()) {
+        const auto driverDone = [&] { return relayPending && !writing && !beeping; };
+        waitFor([&] { return stopRequested() || driverDone(); }, 1000);
+        if (driverDone() && !stopRequested()) {
             // Simulated line: the programmed driver is taken away and the next one laid.
             relayPending = false;
             env.field->clear();
@@ -742,14 +1070,19 @@ int cmdAutoWrite(Environment& env, Parsed& p)
         }
     }
     // Never leave a write half done: the sequence and its beep end first.
-    waitFor([&] { return readerLost || (!writing && engine.idle()); }, kOperationLimitMs);
+    waitFor([&] { return readerLost || (!writing && !beeping); }, kOperationLimitMs);
     pass.stop();
+    flushPending(nullptr);
     batch.readerLost = readerLost;
     if (batch.readerLost)
         *env.err << "vantory-cli: the reader is not connected\n";
     else
         engine.toggleAutoWrite();
-    *env.out << "auto write off after " << handled << " driver(s)\n" << batch.summary() << "\n";
+    talk << "auto write off after " << handled << " driver(s)\n";
+    if (json)
+        *env.out << QJsonDocument(batch.toJson(handled)).toJson(QJsonDocument::Compact) << "\n";
+    else
+        *env.out << batch.summary() << "\n";
     env.out->flush();
     env.err->flush();
     return batch.exitCode();
@@ -761,10 +1094,17 @@ int run(const QStringList& args, Environment& env)
 {
     Parsed p;
     p.parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    p.parser.addOptions({p.help, p.simulate, p.reader, p.output, p.json, p.current, p.count});
+    p.parser.addOptions({p.help, p.version, p.simulate});
+    for (const Parsed::Entry& e : p.table())
+        p.parser.addOption(*e.option);
     p.parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("the command"));
     if (!p.parser.parse(QStringList{QStringLiteral("vantory-cli")} + args))
         return badArguments(env, p.parser.errorText());
+    if (p.parser.isSet(p.version)) {
+        *env.out << "vantory-cli " << VANTORY_VERSION << "\n";
+        env.out->flush();
+        return Ok;
+    }
     const QString name = p.parser.positionalArguments().value(0);
     const Command* command = nullptr;
     for (const Command& c : commands())
@@ -772,25 +1112,39 @@ int run(const QStringList& args, Environment& env)
             command = &c;
 
     if (p.parser.isSet(p.help) || name.isEmpty()) {
-        if (command) {
-            *env.out << "Usage: vantory-cli [--simulate] " << command->usage << "\n\n"
-                     << command->summary << "\n\n"
-                     << "Options:\n"
-                     << "  --simulate        use the built-in simulated readers\n"
-                     << "  --reader R        r321 or feig (default: the first that answers)\n"
-                     << "  -o, --output F    read: save the 512-byte tag image to F\n"
-                     << "  --json            read, info: print JSON\n"
-                     << "  --current CH=MA   write, auto-write: set channel CH (1-3) first\n"
-                     << "  --count N         auto-write: stop after N drivers\n\n"
-                     << kExitCodes << "\n";
-        } else {
-            *env.out << mainHelp();
-        }
+        *env.out << (command ? commandHelp(p, *command) : mainHelp());
         env.out->flush();
         return name.isEmpty() && !p.parser.isSet(p.help) ? BadArguments : Ok;
     }
     if (!command)
         return badArguments(env, QStringLiteral("unknown command '%1'").arg(name));
+    for (const Parsed::Entry& e : p.table()) {
+        if (!(command->options & e.bit) && p.parser.isSet(*e.option))
+            return badArguments(
+                env,
+                QStringLiteral("%1 does not take --%2").arg(name, e.option->names().constLast()));
+    }
+    if (p.parser.isSet(p.reader)) {
+        p.readerName = p.parser.value(p.reader).toLower();
+        if (!kReaderNames.contains(p.readerName))
+            return badArguments(
+                env, QStringLiteral("unknown reader '%1'; the readers are %2")
+                         .arg(p.parser.value(p.reader), kReaderNames.join(QLatin1String(" and "))));
+    }
+    if (p.parser.isSet(p.fault)) {
+        QStringList names;
+        for (const FaultKind& k : faultKinds()) {
+            names << k.name;
+            if (k.name == p.parser.value(p.fault))
+                p.simulatedFault = k.fault;
+        }
+        if (!p.parser.isSet(p.simulate))
+            return badArguments(env, QStringLiteral("--simulate-fault needs --simulate"));
+        if (p.simulatedFault == Fault::None)
+            return badArguments(env,
+                                QStringLiteral("unknown fault '%1'; the faults are %2")
+                                    .arg(p.parser.value(p.fault), names.join(QLatin1String(", "))));
+    }
 
     // --simulate: the simulated readers with the demo driver on their field.
     std::unique_ptr<ReaderField> field;
@@ -799,6 +1153,7 @@ int run(const QStringList& args, Environment& env)
     // Otherwise the real transports, as the window has them, made once for the command.
     std::unique_ptr<HidapiBackend> hidapi;
     std::unique_ptr<FeusbLibrary> feusb;
+    QTimer pullReader;
     Environment local = env;
     if (name == QLatin1String("info")) {
         // Works on a file only: no reader is needed.
@@ -812,19 +1167,20 @@ int run(const QStringList& args, Environment& env)
             local.feusb = feusb.get();
         }
     } else if (!env.hid && !env.feusb) {
-        // Simulated drivers are no production; they leave the record alone.
-        local.recordDir.clear();
+        // Simulated drivers are no production: they leave the record alone, unless a test
+        // station names a record folder of its own.
+        local.recordDir = qEnvironmentVariable("VANTORY_RECORD_DIR");
         field = std::make_unique<ReaderField>();
         r321 = std::make_unique<SimR321>(field.get());
         feig = std::make_unique<SimFeig>(field.get());
-        field->layTag(demodrivers::makeTag(demodrivers::Kind::Dt8, 0x5900000001ULL));
         local.hid = r321.get();
         local.feusb = feig.get();
         local.field = field.get();
+        layDemoDriver(*field, p.simulatedFault, &pullReader);
     }
 
     if (name == QLatin1String("readers"))
-        return cmdReaders(local);
+        return cmdReaders(local, p);
     if (name == QLatin1String("info"))
         return cmdInfo(local, p);
     if (name == QLatin1String("read"))

@@ -5,6 +5,7 @@
 #include <atomic>
 
 class FeusbApi;
+class QIODevice;
 class HidBackend;
 class ReaderField;
 
@@ -36,12 +37,15 @@ struct Environment {
     ReaderField* field = nullptr;
     QTextStream* out = nullptr;
     QTextStream* err = nullptr;
-    /// Set by Ctrl-C: auto write stops after the write in progress.
+    /// Where `read -o -` puts the image; null means the process's standard output.
+    QIODevice* binaryOut = nullptr;
+    /// Set by Ctrl-C, SIGTERM or SIGHUP: auto write stops after the write in progress.
     const std::atomic<bool>* interrupted = nullptr;
-    /// Set to the signal's number by a second Ctrl-C (or SIGTERM): the operation under way is
+    /// Set to the signal's number by a second such signal: the operation under way is
     /// recorded as interrupted, and the program leaves at once with 128 + that number.
     const std::atomic<int>* leaveNow = nullptr;
-    /// Folder of the production record; empty: the user's data folder.
+    /// Folder of the production record; empty: no record. With --simulate the record is
+    /// kept only in the folder VANTORY_RECORD_DIR names.
     QString recordDir;
 };
 

@@ -38,6 +38,15 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral(VANTORY_VERSION));
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
+#ifdef SIGHUP
+    // A closed terminal or a dropped ssh session: the write in progress still finishes.
+    std::signal(SIGHUP, onInterrupt);
+#endif
+#ifdef SIGXFSZ
+    // A file-size limit makes the write fail with EFBIG, which is reported, instead of
+    // killing the program with the file half written.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
 
     QTextStream out(stdout);
     QTextStream err(stderr);
@@ -46,7 +55,10 @@ int main(int argc, char* argv[])
     env.err = &err;
     env.interrupted = &g_interrupted;
     env.leaveNow = &g_leaveNow;
-    env.recordDir = record::defaultFolder();
+    // VANTORY_RECORD_DIR moves the record (test stations, tests); it also keeps one
+    // under --simulate.
+    const QString recordDir = qEnvironmentVariable("VANTORY_RECORD_DIR");
+    env.recordDir = recordDir.isEmpty() ? record::defaultFolder() : recordDir;
     const int rc = cli::run(QCoreApplication::arguments().mid(1), env);
     out.flush();
     err.flush();

@@ -58,6 +58,8 @@ class TstCli : public QObject
     void autoWrite_batchExitCode();
     void failures_exitCodes_data();
     void failures_exitCodes();
+    void help_listsOnlyTheCommandsOptions_data();
+    void help_listsOnlyTheCommandsOptions();
 };
 
 void TstCli::readInfoWriteReadBack_data()
@@ -176,28 +178,45 @@ void TstCli::failures_exitCodes_data()
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("setup");
     QTest::addColumn<int>("code");
-    QTest::newRow("bad arguments")
-        << QStringList{"read", "--bogus"} << "" << int(cli::BadArguments);
+    QTest::addColumn<QString>("says");
+    QTest::newRow("bad arguments") << QStringList{"read", "--bogus"} << "" << int(cli::BadArguments)
+                                   << "Unknown option 'bogus'";
     QTest::newRow("current out of range")
-        << QStringList{"write", "@config", "--current", "1=900"} << "" << int(cli::BadArguments);
+        << QStringList{"write", "@config", "--current", "1=900"} << "" << int(cli::BadArguments)
+        << "900 mA is outside channel 1's range 50-700 mA";
     // Byte 89 of a file may claim 200 channels; a driver has three at most.
     QTest::newRow("channel 60 of a file claiming 200")
-        << QStringList{"write", "@channels200", "--current", "60=100"} << "channels are 1-3"
-        << int(cli::BadArguments);
+        << QStringList{"write", "@channels200", "--current", "60=100"} << ""
+        << int(cli::BadArguments) << "channels are 1-3";
     QTest::newRow("channel 4 of a file claiming 200")
-        << QStringList{"write", "@channels200", "--current", "4=100"} << "channels are 1-3"
-        << int(cli::BadArguments);
-    QTest::newRow("channel 0") << QStringList{"write", "@config", "--current", "0=100"}
-                               << "channel 1 only" << int(cli::BadArguments);
+        << QStringList{"write", "@channels200", "--current", "4=100"} << ""
+        << int(cli::BadArguments) << "channels are 1-3";
+    QTest::newRow("channel 0") << QStringList{"write", "@config", "--current", "0=100"} << ""
+                               << int(cli::BadArguments) << "channel 1 only";
+    QTest::newRow("unknown reader") << QStringList{"read", "--reader", "acr122"} << ""
+                                    << int(cli::BadArguments) << "the readers are r321 and feig";
+    QTest::newRow("option of another command")
+        << QStringList{"read", "--count", "2"} << "" << int(cli::BadArguments)
+        << "read does not take --count";
+    QTest::newRow("count zero") << QStringList{"auto-write", "@config", "--count", "0"} << ""
+                                << int(cli::BadArguments) << "from 1 to 2147483647";
+    QTest::newRow("fault without --simulate")
+        << QStringList{"read", "--simulate-fault", "no-tag"} << "" << int(cli::BadArguments)
+        << "--simulate-fault needs --simulate";
     QTest::newRow("no reader") << QStringList{"read", "--reader", "r321"} << "unplug"
-                               << int(cli::NoReader);
-    QTest::newRow("no tag") << QStringList{"read", "--reader", "feig"} << "empty"
-                            << int(cli::NoTag);
+                               << int(cli::NoReader) << "no reader r321 found";
+    QTest::newRow("no tag") << QStringList{"read", "--reader", "FEIG"} << "empty" << int(cli::NoTag)
+                            << "no tag response";
     QTest::newRow("tag error") << QStringList{"read", "--reader", "feig"} << "fail"
-                               << int(cli::TagError);
-    QTest::newRow("other model") << QStringList{"write", "@config"} << "other"
-                                 << int(cli::OtherModel);
-    QTest::newRow("bad file") << QStringList{"info", "@short"} << "" << int(cli::BadFile);
+                               << int(cli::TagError) << "read failure";
+    // A refused write names both models.
+    QTest::newRow("other model")
+        << QStringList{"write", "@config"} << "other" << int(cli::OtherModel)
+        << "the driver is VDR-60-1050 DALI-2 DT8 TW, the file is for VDR-40-700 DALI-2 DT8 TW";
+    QTest::newRow("bad file") << QStringList{"info", "@short"} << "" << int(cli::BadFile)
+                              << "has 100 bytes";
+    QTest::newRow("save to a folder")
+        << QStringList{"read", "-o", "@dir", "--quiet"} << "" << int(cli::Failure) << "cannot save";
 }
 
 void TstCli::failures_exitCodes()
@@ -205,7 +224,9 @@ void TstCli::failures_exitCodes()
     QFETCH(QStringList, args);
     QFETCH(QString, setup);
     QFETCH(int, code);
+    QFETCH(QString, says);
     QTemporaryDir dir;
+    args.replaceInStrings(QStringLiteral("@dir"), dir.path());
     const auto make = [&](const char* name, const QByteArray& bytes) {
         QFile f(dir.filePath(QLatin1String(name)));
         f.open(QIODevice::WriteOnly);
@@ -229,9 +250,37 @@ void TstCli::failures_exitCodes()
     if (setup == QLatin1String("fail"))
         c.field.armReplyFault(SimReplyFault::BadCrc, 1, 1); // a damaged read reply
     QCOMPARE(c.run(args), code);
-    QVERIFY(!c.err.isEmpty());
-    if (setup.startsWith(QLatin1String("channel")))
-        QVERIFY2(c.err.contains(setup), qPrintable(c.err)); // the valid range is named
+    QVERIFY2(c.err.contains(says), qPrintable(c.err));
+}
+
+void TstCli::help_listsOnlyTheCommandsOptions_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QStringList>("lists");
+    QTest::addColumn<QStringList>("leaves");
+    QTest::newRow("readers") << "readers" << QStringList{"--json"}
+                             << QStringList{"--reader", "--current", "--output", "--count"};
+    QTest::newRow("info") << "info" << QStringList{"--json"}
+                          << QStringList{"--reader", "--current", "--quiet", "--simulate-fault"};
+    QTest::newRow("read") << "read" << QStringList{"--reader", "--output", "--quiet", "--json"}
+                          << QStringList{"--current", "--count"};
+    QTest::newRow("write") << "write" << QStringList{"--reader", "--current", "--json"}
+                           << QStringList{"--output", "--count", "--quiet"};
+    QTest::newRow("auto-write") << "auto-write" << QStringList{"--current", "--count", "--json"}
+                                << QStringList{"--output", "--quiet"};
+}
+
+void TstCli::help_listsOnlyTheCommandsOptions()
+{
+    QFETCH(QString, command);
+    QFETCH(QStringList, lists);
+    QFETCH(QStringList, leaves);
+    Cli c;
+    QCOMPARE(c.run({command, "--help"}), int(cli::Ok));
+    for (const QString& option : lists)
+        QVERIFY2(c.out.contains(option), qPrintable(option));
+    for (const QString& option : leaves)
+        QVERIFY2(!c.out.contains(option), qPrintable(option));
 }
 
 QTEST_GUILESS_MAIN(TstCli)

@@ -1,21 +1,27 @@
-// The built vantory-cli, run as its own process without --simulate, on the real reader
-// transports: hidapi is the stand-in libhidapi-hidraw.so.0 that the dynamic linker finds
-// first on LD_LIBRARY_PATH, FEIG's library the stand-in libfeusb.so that the program finds
-// next to itself. Behind each a simulated reader keeps its tags in files (standinfield.h),
-// so the bytes a command left on a driver are checked after the process has ended.
+// The built vantory-cli, run as its own process as a station script runs it. Without
+// --simulate it is on the real reader transports: hidapi is the stand-in
+// libhidapi-hidraw.so.0 that the dynamic linker finds first on LD_LIBRARY_PATH, FEIG's
+// library the stand-in libfeusb.so that the program finds next to itself. Behind each a
+// simulated reader keeps its tags in files (standinfield.h), so the bytes a command left on
+// a driver are checked after the process has ended. With --simulate: output files, JSON,
+// arguments and the rehearsed faults.
 #include "engine/writeplan.h"
 #include "readers/sim/demodrivers.h"
 #include "standin/standintags.h"
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 using namespace standintags;
 
@@ -28,6 +34,10 @@ class TstCliRealReaders : public QObject
     void command();
     void secondInterrupt_recordsTheWriteAndLeaves_data();
     void secondInterrupt_recordsTheWriteAndLeaves();
+    void firstSignal_autoWriteFinishesTheWrite_data();
+    void firstSignal_autoWriteFinishesTheWrite();
+    void station_data();
+    void station();
 
   private:
     QTemporaryDir m_bin;
@@ -131,6 +141,7 @@ void TstCliRealReaders::secondInterrupt_recordsTheWriteAndLeaves_data()
     QTest::addColumn<int>("signal");
     QTest::newRow("r321, Ctrl-C twice") << "r321" << int(SIGINT);
     QTest::newRow("feig, SIGTERM twice") << "feig" << int(SIGTERM);
+    QTest::newRow("r321, SIGHUP twice") << "r321" << int(SIGHUP);
 }
 
 // A second Ctrl-C while a driver is written: the write is recorded as interrupted, and
@@ -169,9 +180,286 @@ void TstCliRealReaders::secondInterrupt_recordsTheWriteAndLeaves()
     QCOMPARE(files.size(), 1);
     const QList<QByteArray> lines = readFile(records.filePath(files.first())).trimmed().split('\n');
     QCOMPARE(lines.size(), 2);
-    QVERIFY2(lines.last().contains(signal == SIGINT ? ",Interrupted (SIGINT),"
-                                                    : ",Interrupted (SIGTERM),"),
-             lines.last().constData());
+    const QByteArray name = signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "SIGHUP";
+    QVERIFY2(lines.last().contains(",Interrupted (" + name + "),"), lines.last().constData());
+}
+
+void TstCliRealReaders::firstSignal_autoWriteFinishesTheWrite_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("Ctrl-C") << int(SIGINT);
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGHUP: the terminal closed") << int(SIGHUP);
+}
+
+// One signal while auto write programs a driver: that driver is finished and recorded,
+// then the batch ends with its summary.
+void TstCliRealReaders::firstSignal_autoWriteFinishesTheWrite()
+{
+    QFETCH(int, signal);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString config = dir.filePath(QStringLiteral("config.bin"));
+    QVERIFY(writeFile(config, configuration()));
+    const QString tag = dir.filePath(QStringLiteral("tag"));
+    QVERIFY(writeTagFile(tag, uid(0x30), driverOnLine()));
+
+    QProcess cli;
+    QProcessEnvironment env = environmentFor(QStringLiteral("r321"), tag);
+    env.insert(QStringLiteral("VANTORY_RECORD_DIR"), dir.filePath(QStringLiteral("records")));
+    cli.setProcessEnvironment(env);
+    cli.start(m_cli, {QStringLiteral("auto-write"), config, QStringLiteral("--reader"),
+                      QStringLiteral("r321"), QStringLiteral("--current"),
+                      QStringLiteral("1=%1").arg(kCurrent)});
+    QVERIFY(cli.waitForStarted());
+    // The first block has reached the driver: its write is under way.
+    QTRY_VERIFY_WITH_TIMEOUT(tagMemory(tag) != driverOnLine(), 20000);
+    ::kill(pid_t(cli.processId()), signal);
+    QVERIFY(cli.waitForFinished(20000));
+    const QString out = QString::fromUtf8(cli.readAllStandardOutput());
+    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(cli.exitCode(), 0);
+    QCOMPARE(out.trimmed().split(QLatin1Char('\n')).last(),
+             QStringLiteral("1 written, 0 other model, 0 failed"));
+    QVERIFY(holdsConfiguration(tagMemory(tag)));
+    const QDir records(dir.filePath(QStringLiteral("records")));
+    const QStringList files = records.entryList(QDir::Files);
+    QCOMPARE(files.size(), 1);
+    const QList<QByteArray> lines = readFile(records.filePath(files.first())).trimmed().split('\n');
+    QCOMPARE(lines.size(), 2);
+    QVERIFY2(lines.last().contains(",Written,"), lines.last().constData());
+}
+
+namespace
+{
+
+// The last JSON object printed: the whole output, or the last of JSON Lines.
+QJsonObject lastObject(const QByteArray& out)
+{
+    const QJsonDocument whole = QJsonDocument::fromJson(out);
+    if (whole.isObject())
+        return whole.object();
+    QJsonObject last;
+    for (const QByteArray& line : out.trimmed().split('\n')) {
+        QJsonParseError error{};
+        const QJsonDocument d = QJsonDocument::fromJson(line, &error);
+        if (error.error != QJsonParseError::NoError || !d.isObject())
+            return {}; // JSON Lines: every line one object
+        last = d.object();
+    }
+    return last;
+}
+
+// A value at a dotted path, as compact JSON text (a string without its quotes).
+QString valueAt(const QJsonObject& object, const QString& path)
+{
+    QJsonValue v = object;
+    for (const QString& key : path.split(QLatin1Char('.')))
+        v = v.isArray() ? v.toArray().at(key.toInt()) : v.toObject().value(key);
+    if (v.isString())
+        return v.toString();
+    const QByteArray text = QJsonDocument(QJsonArray{v}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(text.mid(1, text.size() - 2));
+}
+
+} // namespace
+
+void TstCliRealReaders::station_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("errHas");    // "-": nothing on standard error
+    QTest::addColumn<QString>("outHas");    // "image", "json:k=v;k.k=v" or a text
+    QTest::addColumn<QString>("recordHas"); // the record's last line; "none": no record
+    const QString model = QStringLiteral("VDR-40-700 DALI-2 DT8 TW");
+
+    // Output files: all 512 bytes or nothing, a FIFO or a device written in place.
+    QTest::newRow("full disk (file size limit)")
+        << QStringList{"read", "-o", "@saved", "--quiet"} << "fsize" << 1 << "File too large"
+        << ""
+        << "";
+    QTest::newRow("FIFO") << QStringList{"read", "-o", "@fifo", "--quiet"} << "fifo" << 0 << "-"
+                          << ""
+                          << "";
+    QTest::newRow("/dev/full") << QStringList{"read", "-o", "/dev/full", "--quiet"} << "" << 1
+                               << "/dev/full: No space left on device"
+                               << ""
+                               << "";
+    QTest::newRow("-o -: the report on standard error")
+        << QStringList{"read", "-o", "-"} << "" << 0 << "Model               " + model << "image"
+        << "";
+    QTest::newRow("-o - --quiet") << QStringList{"read", "-o", "-", "--quiet"} << "" << 0 << "-"
+                                  << "image"
+                                  << "";
+
+    // JSON from every command.
+    QTest::newRow("readers --json") << QStringList{"readers", "--json"} << "" << 0 << "-"
+                                    << "json:feig.reader_answers=true;feig.library_loaded=true"
+                                    << "";
+    QTest::newRow("info --json") << QStringList{"info", "@config", "--json"} << "" << 0 << "-"
+                                 << "json:model=" + model << "";
+    QTest::newRow("read --json") << QStringList{"read", "--json"} << "" << 0 << "-"
+                                 << "json:uid=E002505900000001;channels.0.channel=1"
+                                 << "";
+    QTest::newRow("write --json") << QStringList{"write", "@config", "--current", "1=480", "--json"}
+                                  << "" << 0 << "-"
+                                  << "json:result=written;uid=E002505900000001;model=" + model +
+                                         ";currents_mA=[480];exit_code=0"
+                                  << ",Written,";
+    QTest::newRow("auto-write --json")
+        << QStringList{"auto-write", "@config", "--count", "2", "--json"} << "" << 0 << ""
+        << "json:type=summary;handled=2;written=2;failed=0;exit_code=0"
+        << ",Written,";
+    QTest::newRow("auto-write summary in text")
+        << QStringList{"auto-write", "@config", "--count", "1"} << "" << 0 << "-"
+        << "1 written, 0 other model, 0 failed\n"
+        << ",Written,";
+
+    // Arguments.
+    QTest::newRow("--reader FEIG")
+        << QStringList{"read", "--reader", "FEIG", "--quiet"} << "" << 0 << "-"
+        << ""
+        << "";
+    QTest::newRow("unknown reader") << QStringList{"read", "--reader", "foo"} << "" << 2
+                                    << "unknown reader 'foo'; the readers are r321 and feig"
+                                    << ""
+                                    << "none";
+    QTest::newRow("an option of another command")
+        << QStringList{"info", "@config", "--current", "1=300"} << "" << 2
+        << "info does not take --current"
+        << ""
+        << "";
+    QTest::newRow("--count out of range")
+        << QStringList{"auto-write", "@config", "--count", "99999999999"} << "" << 2
+        << "from 1 to 2147483647"
+        << ""
+        << "none";
+    QTest::newRow("--version") << QStringList{"--version"} << "" << 0 << "-"
+                               << "vantory-cli 1."
+                               << "";
+    QTest::newRow("unknown fault") << QStringList{"read", "--simulate-fault", "fire"} << "" << 2
+                                   << "the faults are no-tag, write-fails, reader-lost, other-model"
+                                   << ""
+                                   << "";
+
+    // Rehearsed faults: the real fault's exit code, message and record line.
+    const struct {
+        const char* kind;
+        const char* command;
+        int code;
+        const char* says;
+        const char* record;
+    } faults[] = {
+        {"no-tag", "read", 4, "no tag response", "none"},
+        {"no-tag", "write", 4, "no tag response", "none"},
+        {"write-fails", "write", 5, "write failed: no tag response", ",No tag response,"},
+        {"reader-lost", "write", 3, "the reader is not connected", ",Reader lost,"},
+        {"other-model", "write", 6,
+         "Write failed: the driver is VDR-60-1050 DALI-2 DT8 TW, the file is for "
+         "VDR-40-700 DALI-2 DT8 TW",
+         ",Other model refused,"},
+        {"write-fails", "auto-write", 5, "", ",No tag response,"},
+        {"reader-lost", "auto-write", 3, "the reader is not connected", ",Reader lost,"},
+        {"other-model", "auto-write", 6, "", ",Other model refused,"},
+    };
+    for (const auto& f : faults) {
+        QStringList args{"--simulate-fault", f.kind, f.command};
+        QString out;
+        if (QLatin1String(f.command) != QLatin1String("read"))
+            args << "@config";
+        if (QLatin1String(f.command) == QLatin1String("auto-write")) {
+            args << "--count"
+                 << "1"
+                 << "--json";
+            out = QStringLiteral("json:type=summary;handled=1;exit_code=%1").arg(f.code);
+        }
+        QTest::addRow("fault %s, %s", f.kind, f.command)
+            << args << "" << f.code << f.says << out << f.record;
+    }
+}
+
+void TstCliRealReaders::station()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, setup);
+    QFETCH(int, code);
+    QFETCH(QString, errHas);
+    QFETCH(QString, outHas);
+    QFETCH(QString, recordHas);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString config = dir.filePath(QStringLiteral("config.bin"));
+    QVERIFY(writeFile(config, demodrivers::memory(demodrivers::Kind::Dt8)));
+    const QString saved = dir.filePath(QStringLiteral("saved.bin"));
+    const QString fifo = dir.filePath(QStringLiteral("fifo"));
+    args.replaceInStrings(QStringLiteral("@config"), config);
+    args.replaceInStrings(QStringLiteral("@saved"), saved);
+    args.replaceInStrings(QStringLiteral("@fifo"), fifo);
+    int fifoFd = -1;
+    if (setup == QLatin1String("fifo")) {
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        fifoFd = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+        QVERIFY(fifoFd >= 0);
+    }
+
+    QProcess cli;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("VANTORY_RECORD_DIR"), dir.filePath(QStringLiteral("records")));
+    cli.setProcessEnvironment(env);
+    args.prepend(QStringLiteral("--simulate"));
+    if (setup == QLatin1String("fsize")) // a disk with no room left
+        cli.start(QStringLiteral("/bin/sh"),
+                  QStringList{"-c", "ulimit -f 0 && exec \"$0\" \"$@\"", m_cli} + args);
+    else
+        cli.start(m_cli, args);
+    QVERIFY(cli.waitForFinished(60000));
+    const QByteArray out = cli.readAllStandardOutput();
+    const QString err = QString::fromUtf8(cli.readAllStandardError());
+    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(cli.exitCode() == code,
+             qPrintable(QStringLiteral("exit %1\n%2\n%3").arg(cli.exitCode()).arg(out, err)));
+
+    if (errHas == QLatin1String("-"))
+        QVERIFY2(err.isEmpty(), qPrintable(err));
+    else
+        QVERIFY2(err.contains(errHas), qPrintable(err));
+    if (outHas == QLatin1String("image")) {
+        QCOMPARE(out, demodrivers::memory(demodrivers::Kind::Dt8));
+    } else if (outHas.startsWith(QLatin1String("json:"))) {
+        const QJsonObject o = lastObject(out);
+        QVERIFY2(!o.isEmpty(), out.constData());
+        for (const QString& pair : outHas.mid(5).split(QLatin1Char(';'))) {
+            const QString key = pair.section(QLatin1Char('='), 0, 0);
+            QCOMPARE(valueAt(o, key), pair.section(QLatin1Char('='), 1));
+        }
+    } else {
+        QVERIFY2(QString::fromUtf8(out).contains(outHas), out.constData());
+    }
+
+    if (setup == QLatin1String("fsize")) // nothing half written is left
+        QVERIFY(!QFile::exists(saved));
+    if (setup == QLatin1String("fifo")) {
+        QByteArray got(600, '\0');
+        const ssize_t n = ::read(fifoFd, got.data(), size_t(got.size()));
+        ::close(fifoFd);
+        QCOMPARE(got.left(int(n)), demodrivers::memory(demodrivers::Kind::Dt8));
+        struct stat st {
+        };
+        QCOMPARE(::lstat(QFile::encodeName(fifo).constData(), &st), 0);
+        QVERIFY(S_ISFIFO(st.st_mode)); // written in place, not replaced
+    }
+    if (recordHas.isEmpty())
+        return;
+    const QDir records(dir.filePath(QStringLiteral("records")));
+    const QStringList files = records.entryList(QDir::Files);
+    if (recordHas == QLatin1String("none")) {
+        QVERIFY2(files.isEmpty(), qPrintable(files.join(' ')));
+        return;
+    }
+    QCOMPARE(files.size(), 1);
+    const QByteArray last = readFile(records.filePath(files.first())).trimmed().split('\n').last();
+    QVERIFY2(last.contains(recordHas.toUtf8()), last.constData());
 }
 
 QTEST_GUILESS_MAIN(TstCliRealReaders)
