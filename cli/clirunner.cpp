@@ -646,6 +646,8 @@ QString resultKey(record::Result result)
         return QStringLiteral("reader_lost");
     case record::Result::Interrupted:
         return QStringLiteral("interrupted");
+    case record::Result::OtherLayout:
+        return QStringLiteral("other_layout");
     }
     return QString();
 }
