@@ -323,6 +323,12 @@ class Session
             *m_env.err << "vantory-cli: the reader is not connected\n";
             return NoReader;
         }
+        if (!m_notices.isEmpty() && m_lastOutcome &&
+            m_lastOutcome->result == record::Result::OtherLayout) {
+            // Same model, other layout: the notice names both layouts.
+            *m_env.err << "vantory-cli: " << m_notices.first() << "\n";
+            return TagError;
+        }
         if (!m_notices.isEmpty()) {
             *m_env.err << "vantory-cli: " << m_notices.first() << ": the driver is "
                        << m_driverModel << ", the file is for " << modelOf(m_image) << "\n";

@@ -213,6 +213,9 @@ void TstCli::failures_exitCodes_data()
     QTest::newRow("other model")
         << QStringList{"write", "@config"} << "other" << int(cli::OtherModel)
         << "the driver is VDR-60-1050 DALI-2 DT8 TW, the file is for VDR-40-700 DALI-2 DT8 TW";
+    // A file of the driver's model but the other layout would overwrite its counters.
+    QTest::newRow("other layout") << QStringList{"write", "@legacy"} << "" << int(cli::TagError)
+                                  << "the driver uses layout 2. Nothing was written.";
     QTest::newRow("bad file") << QStringList{"info", "@short"} << "" << int(cli::BadFile)
                               << "has 100 bytes";
     QTest::newRow("save to a folder")
@@ -236,6 +239,9 @@ void TstCli::failures_exitCodes()
     args.replaceInStrings(QStringLiteral("@config"),
                           make("config.bin", demodrivers::memory(demodrivers::Kind::Dt8)));
     args.replaceInStrings(QStringLiteral("@short"), make("short.bin", QByteArray(100, '\0')));
+    QByteArray legacy = demodrivers::memory(demodrivers::Kind::Dt8);
+    legacy[183] = 3;
+    args.replaceInStrings(QStringLiteral("@legacy"), make("legacy.bin", legacy));
     QByteArray channels200 = demodrivers::memory(demodrivers::Kind::Legacy3Ch);
     channels200[89] = char(200);
     args.replaceInStrings(QStringLiteral("@channels200"), make("channels200.bin", channels200));
