@@ -112,6 +112,7 @@ void Vantory::Switch_Language_Text(bool chinese)
     if (m_batch.shown)
         showBatchCounts();
     showRecordProblem();
+    showLastWrite();
 
     if (!m_engine->Detection_Usb_Statue(0)) {
         // Only the words change here; the label keeps the colour it had.

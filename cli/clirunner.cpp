@@ -1,11 +1,13 @@
 #include "cli/clirunner.h"
 
+#include "cli/recordcommands.h"
 #include "engine/tagengine.h"
 #include "model/colortemp.h"
 #include "model/configfile.h"
 #include "model/currents.h"
 #include "model/devicereport.h"
 #include "model/productionrecord.h"
+#include "model/recordstore.h"
 #include "model/tagfields.h"
 #include "readers/feigworker.h"
 #include "readers/feusbapi.h"
@@ -149,27 +151,14 @@ class Session
         QObject::connect(&m_engine, &TagEngine::notice,
                          [this](const QString& text, int) { m_notices.append(text); });
         QObject::connect(&m_engine, &TagEngine::beepFinished, [this] { m_beepDone = true; });
-        if (!env.recordDir.isEmpty()) {
-            // Writes and auto writes go into the same production record as the window's.
-            m_record = std::make_unique<record::Writer>(env.recordDir);
-            QObject::connect(m_record.get(), &record::Writer::failed,
-                             [this](const QString& folder, const QString& reason) {
-                                 *m_env.err << "vantory-cli: production record not written in "
-                                            << folder << ": " << reason << "\n";
-                                 m_env.err->flush();
-                             });
-            QObject::connect(
-                &m_engine, &TagEngine::operationFinished, [this](const record::Outcome& outcome) {
-                    m_record->append(
-                        record::entryFor(outcome, QStringLiteral("vantory-cli " VANTORY_VERSION)));
-                });
-        }
+        if (!env.recordDir.isEmpty())
+            startRecord();
     }
 
     ~Session()
     {
         if (m_record)
-            m_record->drain();
+            endRecord();
     }
 
     TagImage& image() { return m_image; }
@@ -228,6 +217,50 @@ class Session
     }
 
   private:
+    // Writes and auto writes go into the same production record as the window's.
+    void startRecord()
+    {
+        m_record =
+            std::make_unique<record::Journal>(m_env.recordDir, m_env.recordServer, m_env.station);
+        record::Journal* journal = m_record.get();
+        const auto say = [this](const QString& text) {
+            *m_env.err << "vantory-cli: " << text << "\n";
+            m_env.err->flush();
+        };
+        QObject::connect(
+            journal, &record::Journal::failed, journal,
+            [say](const QString& folder, const QString& reason) {
+                say(QStringLiteral("production record not written in %1: %2").arg(folder, reason));
+            });
+        QObject::connect(journal, &record::Journal::journalFailed, journal,
+                         [say](const QString& reason) {
+                             say(QStringLiteral("record journal not written: %1").arg(reason));
+                         });
+        QObject::connect(journal, &record::Journal::serverAway, journal,
+                         [say](const QString& reason) {
+                             say(QStringLiteral("%1; the record is held locally and sent when "
+                                                "the server is back")
+                                     .arg(reason));
+                         });
+        QObject::connect(&m_engine, &TagEngine::operationFinished, journal,
+                         [journal](const record::Outcome& outcome) {
+                             journal->append(record::entryFor(
+                                 outcome, QStringLiteral("vantory-cli " VANTORY_VERSION)));
+                         });
+    }
+
+    void endRecord()
+    {
+        const int left = m_record->flush(10000);
+        QCoreApplication::sendPostedEvents(m_record.get(), QEvent::MetaCall);
+        if (left > 0) {
+            *m_env.err << "vantory-cli: " << left
+                       << " record line(s) held locally, sent by the next run that reaches "
+                          "the server\n";
+            m_env.err->flush();
+        }
+    }
+
     int runOperation(const std::function<void()>& start, const QVector<uint8_t>& success)
     {
         m_tips.clear();
@@ -286,7 +319,7 @@ class Session
     bool m_noReader = false;
     bool m_beepDone = false;
     std::function<void(uint8_t)> m_onTip;
-    std::unique_ptr<record::Writer> m_record;
+    std::unique_ptr<record::Journal> m_record;
 };
 
 // ------------------------------------------------------------------ argument helpers
@@ -314,6 +347,12 @@ const QVector<Command>& commands()
          QStringLiteral("Program every driver laid on the reader with a configuration file."),
          QStringLiteral("auto-write FILE.bin [--reader r321|feig] [--current CH=MA]... "
                         "[--count N]")},
+        {QStringLiteral("history"),
+         QStringLiteral("List every recorded operation on one driver, newest first."),
+         QStringLiteral("history UID [--json] [--record-db C]")},
+        {QStringLiteral("records"),
+         QStringLiteral("Export record lines as the day files hold them."),
+         QStringLiteral("records [--since DATE] [--until DATE] [--station NAME] [-o FILE.csv]")},
     };
     return list;
 }
@@ -327,7 +366,9 @@ QString mainHelp()
         text += QStringLiteral("  %1%2\n").arg(c.name.leftJustified(12), c.summary);
     text += QStringLiteral("\nOptions for every command:\n"
                            "  --simulate    use the built-in simulated readers with a demo driver\n"
-                           "  -h, --help    help on the command\n\n");
+                           "  -h, --help    help on the command\n\n"
+                           "Record options (write, auto-write, history, records):\n");
+    text += recordOptionsHelp() + QLatin1Char('\n');
     text += kExitCodes + QLatin1Char('\n');
     return text;
 }
@@ -353,6 +394,7 @@ struct Parsed {
     QCommandLineOption count{QStringLiteral("count"),
                              QStringLiteral("Stop after N drivers (default: until Ctrl-C)."),
                              QStringLiteral("N")};
+    RecordArgs record;
 };
 
 int badArguments(Environment& env, const QString& message)
@@ -628,9 +670,14 @@ int cmdAutoWrite(Environment& env, Parsed& p)
              << "\n";
     env.out->flush();
 
-    // The loop's pass every 300 ms, as the window's clock runs it.
+    // The loop's pass every 300 ms, as the window's clock runs it; a simulated line may be
+    // set to a faster pace (VANTORY_SIM_PACE_MS) for tests that program thousands of drivers.
+    bool paced = false;
+    const int pace = qEnvironmentVariableIntValue("VANTORY_SIM_PACE_MS", &paced);
+    paced = paced && env.field && pace >= 1;
     QTimer pass;
-    pass.setInterval(kAutoPassMs);
+    // Passes closer than 20 ms would queue inventories faster than the reader answers.
+    pass.setInterval(paced ? std::clamp(pace, 20, kAutoPassMs) : kAutoPassMs);
     QObject::connect(&pass, &QTimer::timeout, [&] {
         if (engine.autoScanning())
             engine.AutoWriteProcess();
@@ -647,7 +694,7 @@ int cmdAutoWrite(Environment& env, Parsed& p)
             // Simulated line: the programmed driver is taken away and the next one laid.
             relayPending = false;
             env.field->clear();
-            waitFor([] { return false; }, 400);
+            waitFor([] { return false; }, paced ? pace : 400);
             env.field->layTag(demodrivers::makeTag(demodrivers::Kind::Dt8, ++serial));
         }
     }
@@ -667,6 +714,7 @@ int run(const QStringList& args, Environment& env)
     Parsed p;
     p.parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     p.parser.addOptions({p.help, p.simulate, p.reader, p.output, p.json, p.current, p.count});
+    p.record.addTo(p.parser);
     p.parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("the command"));
     if (!p.parser.parse(QStringList{QStringLiteral("vantory-cli")} + args))
         return badArguments(env, p.parser.errorText());
@@ -686,7 +734,8 @@ int run(const QStringList& args, Environment& env)
                      << "  -o, --output F    read: save the 512-byte tag image to F\n"
                      << "  --json            read, info: print JSON\n"
                      << "  --current CH=MA   write, auto-write: set channel CH (1-3) first\n"
-                     << "  --count N         auto-write: stop after N drivers\n\n"
+                     << "  --count N         auto-write: stop after N drivers\n"
+                     << recordOptionsHelp() << "\n"
                      << kExitCodes << "\n";
         } else {
             *env.out << mainHelp();
@@ -713,6 +762,7 @@ int run(const QStringList& args, Environment& env)
         local.feusb = feig.get();
         local.field = field.get();
     }
+    applyRecordArgs(p.parser, p.record, local);
 
     if (name == QLatin1String("readers"))
         return cmdReaders(local);
@@ -722,6 +772,10 @@ int run(const QStringList& args, Environment& env)
         return cmdRead(local, p);
     if (name == QLatin1String("write"))
         return cmdWrite(local, p);
+    if (name == QLatin1String("history"))
+        return cmdHistory(local, p.parser, p.parser.isSet(p.json));
+    if (name == QLatin1String("records"))
+        return cmdRecords(local, p.parser, p.record, p.parser.value(p.output));
     return cmdAutoWrite(local, p);
 }
 

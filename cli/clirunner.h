@@ -40,6 +40,10 @@ struct Environment {
     const std::atomic<bool>* interrupted = nullptr;
     /// Folder of the production record; empty: the user's data folder.
     QString recordDir;
+    /// The record server's connection setting; empty: the local journal only.
+    QString recordServer;
+    /// This station's name in the record; empty: the host name.
+    QString station;
 };
 
 /// Runs one command line (without the program name); returns the exit code.
