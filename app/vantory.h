@@ -25,8 +25,7 @@
 Q_DECLARE_LOGGING_CATEGORY(lcUi)
 
 QT_BEGIN_NAMESPACE
-namespace Ui
-{
+namespace Ui {
 class Vantory;
 }
 class QGridLayout;
@@ -54,7 +53,7 @@ class Vantory : public QMainWindow, private EngineHost
     Q_OBJECT
     friend struct VantoryProbe;
 
-  public:
+public:
     // ===================================================================== frame
     /// Uses the real reader transports (hidapi, the FEUSB library).
     explicit Vantory(QWidget* parent = nullptr);
@@ -67,7 +66,7 @@ class Vantory : public QMainWindow, private EngineHost
     /// Applies one row of the display-scale table for a width x height screen.
     void Apply_Display_Scale(uint16_t width, uint16_t height, uint8_t row);
 
-  private:
+private:
     void Init_Panel_Style();
     void Init_Connections();
     void Show_Current_Range_Rows(uint8_t channels);
@@ -100,28 +99,28 @@ class Vantory : public QMainWindow, private EngineHost
     // Sizes of the last display-scale band applied; zero before the first one.
     displayscale::DisplayScale m_scale;
 
-  private slots:
+private slots:
     void SetTime();
     void UpdateDateTime();
 
     // ===================================================================== tips and status bar
-  private:
+private:
     QLabel* status_link = nullptr;
     QLabel* status_result = nullptr;
-    uint8_t last_tip = 0;   // code of the last tip shown in status_result
-    QDateTime current_time; // local time at the last clock tick
+    uint8_t last_tip = 0;      // code of the last tip shown in status_result
+    QDateTime current_time;    // local time at the last clock tick
     bool clo_chart_ready = false;
 
-  public:
+public:
     /// Writes the link label (left): blue when ok, red otherwise.
     void Show_Link_Status(bool ok, QString text);
     /// Writes the result label (right): blue when ok, red otherwise.
     void Show_Result_Status(bool ok, QString text);
 
-  private:
+private:
     void showResultTip(uint8_t code, bool chinese);
 
-  private slots:
+private slots:
     void in_clickCopy();
     void LogDebug(QString loginfo);
 
@@ -143,7 +142,7 @@ class Vantory : public QMainWindow, private EngineHost
     void LiveUpdate_StatusBar(uint8_t state);
 
     // ===================================================================== record, batch, settings
-  public:
+public:
     /// Records every operation into day files in `folder`; empty stops recording.
     void setRecordFolder(const QString& folder);
     /// Language, last configuration folder and reader choice are read from and kept in
@@ -152,13 +151,13 @@ class Vantory : public QMainWindow, private EngineHost
     /// Opens a configuration file as Read File does, with the same checks and messages.
     void openConfigFile(const QString& path);
 
-  protected:
+protected:
     // Closing while a driver is programmed asks first; see vantory_engine.cpp.
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
-  private:
+private:
     struct BatchCounts {
         int written = 0;
         int failed = 0;
@@ -171,7 +170,7 @@ class Vantory : public QMainWindow, private EngineHost
     QLabel* status_batch = nullptr;  // batch counts of auto write
     QLabel* status_record = nullptr; // a record that cannot be written
     BatchCounts m_batch;
-    QString m_record_problem;   // folder that could not be written; empty when fine
+    QString m_record_problem; // folder that could not be written; empty when fine
     bool m_record_held = false; // the record server is away: lines wait in the journal
     // The driver's last recorded write in Device Data, after a Read; see vantory_history.cpp.
     QLabel* label_LastWrite = nullptr;
@@ -184,40 +183,39 @@ class Vantory : public QMainWindow, private EngineHost
     void showRecordProblem();
     void rememberSetting(const QString& key, const QVariant& value);
 
-  private slots:
+private slots:
     void recordOperation(const record::Outcome& outcome);
     void onRecordFailed(const QString& folder, const QString& reason);
     void onRecordServerAway(const QString& reason);
     void onRecordServerBack();
     void onResultTipForLastWrite(uint8_t code);
 
-    // ===================================================================== dialogs and connect
-    // steps
-  public:
+    // ===================================================================== dialogs and connect steps
+public:
     // The connection dialog uses this, Show_Link_Status and the engine's two connect steps.
     /// Stores the chosen reader: 1 FEIG, 2 R321, any other value none.
     void Set_Reader_Type(uint8_t value);
 
-  private:
+private:
     ConnectionConfig* m_connection_dialog = nullptr;
     AboutUsDialog* m_about_dialog = nullptr;
 
-  private slots:
+private slots:
     void on_actionselect_triggered();
     void on_actionAboutus_triggered();
 
     // ===================================================================== language
-  private:
+private:
     uint8_t lang_cn = 0; // nonzero: Chinese texts
 
     // Sets every caption of the window in one language and shows the status texts again.
     void Switch_Language_Text(bool chinese);
 
-  private slots:
+private slots:
     void on_actionLanguage_triggered();
 
     // ===================================================================== engine
-  public:
+public:
     /// Receives every modal warning box of the window (caption, text) instead of a real
     /// QMessageBox; headless runs and tests install one.
     using ModalHook = std::function<void(const QString& caption, const QString& text)>;
@@ -229,7 +227,7 @@ class Vantory : public QMainWindow, private EngineHost
     /// How long a sequence command waits for its reply (3000 ms unless changed).
     void setReplyTimeout(int ms);
 
-  private:
+private:
     void showModalWarning(const QString& caption, const QString& text);
     ModalHook m_modal_hook;
 
@@ -240,7 +238,7 @@ class Vantory : public QMainWindow, private EngineHost
     uint16_t pwmPeriod() const override;
     void storeColourTemperature() override;
 
-  private slots:
+private slots:
     void showWarningText(QString text); // warning box with the caller's text
     void on_actionRead_triggered();
     void on_actionWrite_triggered();
@@ -250,9 +248,8 @@ class Vantory : public QMainWindow, private EngineHost
     void onImageRead(uint8_t readcnt);
     void onAutoWriteSwitched(bool on);
 
-    // ===================================================================== model:
-    // image/currents/constant lumen/colour temperature/configuration file
-  private:
+    // ===================================================================== model: image/currents/constant lumen/colour temperature/configuration file
+private:
     TagImage m_image;
     uint8_t m_channel_count = 0; // last value passed to Display_Current_Channel
     uint16_t pwm_period = 0;
@@ -264,24 +261,24 @@ class Vantory : public QMainWindow, private EngineHost
     // range shown before.
     void showCctRange(uint16_t coolest, uint16_t warmest);
 
-  public:
+public:
     enum class FileDialogMode : uint8_t { Open, Save };
     /// Chooses the configuration file to open or save (caption, proposed name, filter);
     /// an empty path means the user cancelled. Tests install one; the default is
     /// QFileDialog.
-    using FileDialogHook =
-        std::function<QString(FileDialogMode mode, const QString& caption,
-                              const QString& proposedName, const QString& filter)>;
+    using FileDialogHook = std::function<QString(FileDialogMode mode, const QString& caption,
+                                                 const QString& proposedName,
+                                                 const QString& filter)>;
     void setFileDialogHook(FileDialogHook hook);
 
-  private:
+private:
     FileDialogHook m_file_dialog_hook;
     QString chooseConfigFile(FileDialogMode mode, const QString& caption,
                              const QString& proposedName);
     // Change_Current with the shown channel count, then Get_CCT_Data.
     void pullPanelsIntoImage();
 
-  private slots:
+private slots:
     // image
     void Update_Bank_Buff();
     void Judge_LastCurrent();
