@@ -247,6 +247,8 @@ bool Store::openServer(const QString& setting)
         return fail(QStringLiteral("the record server cannot be reached"),
                     m_db.lastError().databaseText().isEmpty() ? m_db.lastError().text()
                                                               : m_db.lastError().databaseText());
+    // "already exists, skipping" notices would land on the terminal.
+    QSqlQuery(m_db).exec(QStringLiteral("SET client_min_messages TO WARNING"));
     return migrate();
 }
 
