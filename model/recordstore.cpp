@@ -58,6 +58,12 @@ QString utcText(const QString& isoTime)
 
 std::atomic<int> g_connections{0};
 
+// An empty column is bound as empty text: a null QString would go in as NULL.
+QString bound(const QString& text)
+{
+    return text.isNull() ? QStringLiteral("") : text;
+}
+
 } // namespace
 
 QString localDatabasePath(const QString& folder)
@@ -281,7 +287,7 @@ bool Store::migrate()
     int version = 0;
     if (q.exec(QStringLiteral("SELECT MAX(version) FROM record_schema")) && q.next())
         version = q.value(0).toInt();
-    if (version == 0) {
+    if (version < kSchemaVersion) {
         QStringList columns;
         if (m_server)
             columns << QStringLiteral("id TEXT PRIMARY KEY")
@@ -296,27 +302,28 @@ bool Store::migrate()
             columns << c + QStringLiteral(" TEXT NOT NULL DEFAULT ''");
         if (!m_server)
             columns << QStringLiteral("sent INTEGER NOT NULL DEFAULT 0");
-        const QString prefix = kTable + QLatin1Char('_');
         if (!run(QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (%2)")
-                     .arg(kTable, columns.join(QStringLiteral(", ")))) ||
-            !run(QStringLiteral("CREATE INDEX IF NOT EXISTS %1uid ON %2 (uid)")
+                     .arg(kTable, columns.join(QStringLiteral(", ")))))
+            return false;
+        // A table of an earlier version lacks the columns that came since: they are added,
+        // empty in the lines it holds.
+        const QSqlRecord have = m_db.record(kTable);
+        for (const QString& c : fieldColumns())
+            if (!have.contains(c) &&
+                !run(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 TEXT NOT NULL DEFAULT ''")
+                         .arg(kTable, c)))
+                return false;
+        const QString prefix = kTable + QLatin1Char('_');
+        if (!run(QStringLiteral("CREATE INDEX IF NOT EXISTS %1uid ON %2 (uid)")
                      .arg(prefix, kTable)) ||
             !run(QStringLiteral("CREATE INDEX IF NOT EXISTS %1time ON %2 (time_utc)")
                      .arg(prefix, kTable)) ||
             (!m_server && !run(QStringLiteral("CREATE INDEX IF NOT EXISTS %1unsent ON %2 (sent) "
                                               "WHERE sent = 0")
                                    .arg(prefix, kTable))) ||
+            !run(QStringLiteral("DELETE FROM record_schema")) ||
             !run(QStringLiteral("INSERT INTO record_schema (version) VALUES (%1)")
                      .arg(kSchemaVersion)))
-            return false;
-    } else if (version < kSchemaVersion) {
-        // Columns that came after the table's version; old lines get them empty.
-        for (const Field& f : fields())
-            if (f.sinceSchema > version &&
-                !run(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 TEXT NOT NULL DEFAULT ''")
-                         .arg(kTable, QString::fromLatin1(f.key))))
-                return false;
-        if (!run(QStringLiteral("UPDATE record_schema SET version = %1").arg(kSchemaVersion)))
             return false;
     }
     // A table of a newer program is used as it is: its extra columns have defaults.
@@ -340,7 +347,7 @@ bool Store::add(const StoredLine& line)
     q.addBindValue(line.station);
     q.addBindValue(line.timeUtc);
     for (const Field& f : fields())
-        q.addBindValue(line.entry.*f.member);
+        q.addBindValue(bound(line.entry.*f.member));
     if (!q.exec())
         return fail(QStringLiteral("cannot add to the journal"), q.lastError().text());
     return true;
@@ -439,7 +446,7 @@ bool Store::deliver(const QVector<StoredLine>& lines)
         q.addBindValue(line.seq);
         q.addBindValue(line.timeUtc);
         for (const Field& f : fields())
-            q.addBindValue(line.entry.*f.member);
+            q.addBindValue(bound(line.entry.*f.member));
         if (!q.exec()) {
             const QString detail = q.lastError().text();
             m_db.rollback();

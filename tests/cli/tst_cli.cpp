@@ -10,6 +10,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -61,6 +63,7 @@ class TstCli : public QObject
     void record_localJournal();
     void record_wrongServer_data();
     void record_wrongServer();
+    void record_olderJournalMigrated();
     void record_connectionSetting_data();
     void record_connectionSetting();
 };
@@ -214,8 +217,14 @@ void TstCli::record_localJournal()
     QCOMPARE(c.run({"auto-write", config, "--count", "3"}, true), int(cli::Ok));
     QVERIFY2(c.err.isEmpty(), qPrintable(c.err));
 
+    // A refused driver leaves most columns empty; its line goes in all the same.
+    c.field.clear();
+    c.field.layTag(demodrivers::makeTag(demodrivers::Kind::OtherModel, 10));
+    QCOMPARE(c.run({"write", config}), int(cli::OtherModel));
+
     const QVector<record::StoredLine> lines = journalLines(c.recordDir);
-    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines.size(), 4);
+    QCOMPARE(lines.last().entry.result, QStringLiteral("Other model refused"));
     const QStringList files = QDir(c.recordDir).entryList({"*.csv"}, QDir::Files);
     QCOMPARE(files.size(), 1);
     QByteArray csv = record::headerLine();
@@ -276,6 +285,47 @@ void TstCli::record_wrongServer()
     QVERIFY(!c.err.contains(QStringLiteral("secret")));
     record::Store store;
     QVERIFY(store.openLocal(record::localDatabasePath(c.recordDir)));
+    QCOMPARE(store.unsentCount(), 2);
+}
+
+// A journal made by an earlier version, with fewer columns: opening it adds the missing
+// ones, its lines keep their values and get the new columns empty.
+void TstCli::record_olderJournalMigrated()
+{
+    QTemporaryDir dir;
+    const QString path = record::localDatabasePath(dir.path());
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "old");
+        db.setDatabaseName(path);
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        QVERIFY(q.exec("CREATE TABLE record_schema (version INTEGER NOT NULL)"));
+        QVERIFY(q.exec("INSERT INTO record_schema (version) VALUES (0)"));
+        QVERIFY(q.exec("CREATE TABLE production_record (seq INTEGER PRIMARY KEY, id TEXT NOT "
+                       "NULL UNIQUE, station TEXT NOT NULL, time_utc TEXT NOT NULL, time TEXT, "
+                       "uid TEXT, result TEXT, sent INTEGER NOT NULL DEFAULT 0)"));
+        QVERIFY(q.exec("INSERT INTO production_record (id, station, time_utc, time, uid, result) "
+                       "VALUES ('a', 'old', '2026-01-02T03:04:05Z', '2026-01-02T04:04:05+01:00', "
+                       "'E002505A00000001', 'Written')"));
+    }
+    QSqlDatabase::removeDatabase("old");
+
+    record::Store store;
+    QVERIFY2(store.openLocal(path), qPrintable(store.error()));
+    QCOMPARE(store.schemaVersion(), record::kSchemaVersion);
+    record::Entry e;
+    e.time = QStringLiteral("2026-01-03T10:00:00+01:00");
+    e.uid = QStringLiteral("E002505A00000001");
+    e.operation = record::operationText(record::Operation::Write);
+    e.model = QStringLiteral("VDR");
+    QVERIFY2(store.add(record::newLine(e, QStringLiteral("new"))), qPrintable(store.error()));
+    const auto history = store.history(e.uid);
+    QVERIFY(history);
+    QCOMPARE(history->size(), 2);
+    QCOMPARE(history->at(0).entry.model, QStringLiteral("VDR")); // newest first
+    QCOMPARE(history->at(1).entry.result, QStringLiteral("Written"));
+    QCOMPARE(history->at(1).entry.model, QString());
+    QCOMPARE(history->at(1).station, QStringLiteral("old"));
     QCOMPARE(store.unsentCount(), 2);
 }
 
