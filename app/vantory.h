@@ -5,6 +5,7 @@
 #include "model/constlumen.h"
 #include "model/displayscale.h"
 #include "model/productionrecord.h"
+#include "model/recordstore.h"
 #include "model/tagimage.h"
 #include "readers/hidbackend.h"
 
@@ -174,7 +175,7 @@ private:
         int otherModel = 0;
         bool shown = false; // from auto write on until the next Read or Write
     };
-    record::Writer* m_record = nullptr;
+    record::Journal* m_record = nullptr;
     std::unique_ptr<QSettings> m_settings;
     QString m_config_folder;
     QLabel* status_batch = nullptr;  // batch counts of auto write
@@ -183,6 +184,13 @@ private:
     QLabel* status_record = nullptr; // a record that cannot be written
     BatchCounts m_batch;
     QString m_record_problem; // folder that could not be written; empty when fine
+    bool m_record_held = false; // the record server is away: lines wait in the journal
+    // The driver's last recorded write in Device Data, after a Read; see vantory_history.cpp.
+    QLabel* label_LastWrite = nullptr;
+    QString m_last_write_uid; // the driver read last, whose write is looked up
+    std::optional<record::StoredLine> m_last_write;
+    void lookUpLastWrite();
+    void showLastWrite();
     void showBatchCounts();
     void hideBatchCounts();
     void showRecordProblem();
@@ -193,6 +201,9 @@ private slots:
     void recordOperation(const record::Outcome& outcome);
     void onRecordFailed(const QString& folder, const QString& reason);
     void onRecordRecovered();
+    void onRecordServerAway(const QString& reason);
+    void onRecordServerBack();
+    void onResultTipForLastWrite(uint8_t code);
 
     // ===================================================================== dialogs and connect steps
 public:

@@ -113,6 +113,7 @@ void Vantory::Switch_Language_Text(bool chinese)
         showBatchCounts();
     showLastDriver();
     showRecordProblem();
+    showLastWrite();
 
     if (!m_engine->Detection_Usb_Statue(0)) {
         // Only the words change here; the label keeps the colour it had.

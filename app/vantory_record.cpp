@@ -67,13 +67,27 @@ void Vantory::setRecordFolder(const QString& folder)
     delete m_record;
     m_record = nullptr;
     m_record_problem.clear();
+    m_record_held = false;
     showRecordProblem();
     if (!folder.isEmpty()) {
         // Made now so that the about dialog's link opens an existing folder.
         QDir().mkpath(folder);
-        m_record = new record::Writer(folder, this);
-        connect(m_record, &record::Writer::failed, this, &Vantory::onRecordFailed);
-        connect(m_record, &record::Writer::recovered, this, &Vantory::onRecordRecovered);
+        // The environment names the server and the station over the settings.
+        const auto pick = [this](const char* variable, const QString& key) {
+            const QString value = qEnvironmentVariable(variable);
+            return !value.isEmpty() || !m_settings ? value : m_settings->value(key).toString();
+        };
+        m_record = new record::Journal(
+            folder, pick("VANTORY_RECORD_DB", QStringLiteral("record/database")),
+            pick("VANTORY_STATION", QStringLiteral("record/station")), this);
+        connect(m_record, &record::Journal::failed, this, &Vantory::onRecordFailed);
+        connect(m_record, &record::Journal::recovered, this, &Vantory::onRecordRecovered);
+        connect(m_record, &record::Journal::journalFailed, this,
+                [this](const QString& reason) { onRecordFailed(m_record->folder(), reason); });
+        connect(m_record, &record::Journal::serverAway, this, &Vantory::onRecordServerAway);
+        connect(m_record, &record::Journal::serverBack, this, &Vantory::onRecordServerBack);
+        connect(m_engine, &TagEngine::resultTip, this, &Vantory::onResultTipForLastWrite,
+                Qt::UniqueConnection);
     }
     m_about_dialog->setRecordFolder(folder);
 }
@@ -130,6 +144,19 @@ void Vantory::showLastDriver()
     status_last->show();
 }
 
+void Vantory::onRecordServerAway(const QString& reason)
+{
+    qCWarning(lcUi).noquote() << "record server away, lines held locally:" << reason;
+    m_record_held = true;
+    showRecordProblem();
+}
+
+void Vantory::onRecordServerBack()
+{
+    m_record_held = false;
+    showRecordProblem();
+}
+
 void Vantory::showBatchCounts()
 {
     status_batch->setText(apptext::BatchCounts.pick(lang_cn)
@@ -149,10 +176,12 @@ void Vantory::hideBatchCounts()
 
 void Vantory::showRecordProblem()
 {
-    status_record->setHidden(m_record_problem.isEmpty());
-    status_record->setText(m_record_problem.isEmpty()
-                               ? QString()
-                               : apptext::RecordProblem.pick(lang_cn).arg(m_record_problem));
+    // A record that cannot be written at all matters more than one that waits locally.
+    status_record->setHidden(m_record_problem.isEmpty() && !m_record_held);
+    status_record->setText(!m_record_problem.isEmpty()
+                               ? apptext::RecordProblem.pick(lang_cn).arg(m_record_problem)
+                           : m_record_held ? apptext::RecordHeldLocally.pick(lang_cn)
+                                           : QString());
 }
 
 void Vantory::useSettings(std::unique_ptr<QSettings> settings)

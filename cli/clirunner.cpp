@@ -1,11 +1,13 @@
 #include "cli/clirunner.h"
 
+#include "cli/recordcommands.h"
 #include "engine/tagengine.h"
 #include "model/colortemp.h"
 #include "model/configfile.h"
 #include "model/currents.h"
 #include "model/devicereport.h"
 #include "model/productionrecord.h"
+#include "model/recordstore.h"
 #include "model/tagfields.h"
 #include "readers/feigworker.h"
 #include "readers/feusbapi.h"
@@ -165,28 +167,15 @@ class Session
         QObject::connect(&m_engine, &TagEngine::beepFinished, [this] { m_beepDone = true; });
         QObject::connect(&m_engine, &TagEngine::operationFinished,
                          [this](const record::Outcome& outcome) { m_lastOutcome = outcome; });
-        if (!env.recordDir.isEmpty()) {
-            // Writes and auto writes go into the same production record as the window's.
-            m_record = std::make_unique<record::Writer>(env.recordDir);
-            QObject::connect(m_record.get(), &record::Writer::failed,
-                             [this](const QString& folder, const QString& reason) {
-                                 *m_env.err << "vantory-cli: production record not written in "
-                                            << folder << ": " << reason << "\n";
-                                 m_env.err->flush();
-                             });
-            QObject::connect(
-                &m_engine, &TagEngine::operationFinished, [this](const record::Outcome& outcome) {
-                    m_record->append(
-                        record::entryFor(outcome, QStringLiteral("vantory-cli " VANTORY_VERSION)));
-                });
-        }
+        if (!env.recordDir.isEmpty())
+            startRecord();
         watchLeaveNow();
     }
 
     ~Session()
     {
         if (m_record)
-            m_record->drain();
+            endRecord();
     }
 
   private:
@@ -296,6 +285,50 @@ class Session
         }
     }
 
+    // Writes and auto writes go into the same production record as the window's.
+    void startRecord()
+    {
+        m_record =
+            std::make_unique<record::Journal>(m_env.recordDir, m_env.recordServer, m_env.station);
+        record::Journal* journal = m_record.get();
+        const auto say = [this](const QString& text) {
+            *m_env.err << "vantory-cli: " << text << "\n";
+            m_env.err->flush();
+        };
+        QObject::connect(
+            journal, &record::Journal::failed, journal,
+            [say](const QString& folder, const QString& reason) {
+                say(QStringLiteral("production record not written in %1: %2").arg(folder, reason));
+            });
+        QObject::connect(journal, &record::Journal::journalFailed, journal,
+                         [say](const QString& reason) {
+                             say(QStringLiteral("record journal not written: %1").arg(reason));
+                         });
+        QObject::connect(journal, &record::Journal::serverAway, journal,
+                         [say](const QString& reason) {
+                             say(QStringLiteral("%1; the record is held locally and sent when "
+                                                "the server is back")
+                                     .arg(reason));
+                         });
+        QObject::connect(&m_engine, &TagEngine::operationFinished, journal,
+                         [journal](const record::Outcome& outcome) {
+                             journal->append(record::entryFor(
+                                 outcome, QStringLiteral("vantory-cli " VANTORY_VERSION)));
+                         });
+    }
+
+    void endRecord()
+    {
+        const int left = m_record->flush(10000);
+        QCoreApplication::sendPostedEvents(m_record.get(), QEvent::MetaCall);
+        if (left > 0) {
+            *m_env.err << "vantory-cli: " << left
+                       << " record line(s) held locally, sent by the next run that reaches "
+                          "the server\n";
+            m_env.err->flush();
+        }
+    }
+
     int runOperation(const std::function<void()>& start, const QVector<uint8_t>& success)
     {
         m_tips.clear();
@@ -374,7 +407,7 @@ class Session
     bool m_noReader = false;
     bool m_beepDone = false;
     std::function<void(uint8_t)> m_onTip;
-    std::unique_ptr<record::Writer> m_record;
+    std::unique_ptr<record::Journal> m_record;
     QTimer m_leaveWatch;
     QString m_driverModel;
     std::optional<record::Outcome> m_lastOutcome;
@@ -392,6 +425,11 @@ enum OptionBit : unsigned {
     OptCount = 1u << 4,
     OptQuiet = 1u << 5,
     OptFault = 1u << 6,
+    OptRecordDb = 1u << 7,
+    OptRecordDir = 1u << 8,
+    OptSince = 1u << 9,
+    OptUntil = 1u << 10,
+    OptStation = 1u << 11,
 };
 
 struct Command {
@@ -419,8 +457,17 @@ const QVector<Command>& commands()
         {QStringLiteral("auto-write"),
          QStringLiteral("Program every driver laid on the reader with a configuration file."),
          QStringLiteral("auto-write FILE.bin [--reader r321|feig] [--current CH=MA]... "
-                        "[--count N] [--json]"),
-         OptReader | OptCurrent | OptCount | OptJson | OptFault},
+                        "[--count N] [--json] [--record-db C] [--record-dir DIR]"),
+         OptReader | OptCurrent | OptCount | OptJson | OptFault | OptRecordDb | OptRecordDir},
+        {QStringLiteral("history"),
+         QStringLiteral("List every recorded operation on one driver, newest first."),
+         QStringLiteral("history UID [--json] [--record-db C] [--record-dir DIR]"),
+         OptJson | OptRecordDb | OptRecordDir},
+        {QStringLiteral("records"),
+         QStringLiteral("Export record lines as the day files hold them."),
+         QStringLiteral("records [--since DATE] [--until DATE] [--station NAME] [-o FILE.csv] "
+                        "[--record-db C] [--record-dir DIR]"),
+         OptSince | OptUntil | OptStation | OptOutput | OptRecordDb | OptRecordDir},
     };
     return list;
 }
@@ -488,6 +535,7 @@ struct Parsed {
     QCommandLineOption fault{QStringLiteral("simulate-fault"),
                              QStringLiteral("With --simulate: rehearse a fault."),
                              QStringLiteral("KIND")};
+    RecordArgs record;
     /// The reader asked for, in lower case; empty: the first that answers.
     QString readerName;
     Fault simulatedFault = Fault::None;
@@ -514,6 +562,15 @@ struct Parsed {
             {OptFault, &fault,
              "  --simulate-fault K  with --simulate: no-tag, write-fails, "
              "reader-lost or other-model"},
+            {OptRecordDb, &record.recordDb,
+             "  --record-db C       the record server: a postgresql:// URI, keyword=value\n"
+             "                      pairs or a service name (also VANTORY_RECORD_DB)"},
+            {OptRecordDir, &record.recordDir,
+             "  --record-dir DIR    the record folder, also with --simulate\n"
+             "                      (also VANTORY_RECORD_DIR)"},
+            {OptSince, &record.since, "  --since DATE        from this day on (YYYY-MM-DD)"},
+            {OptUntil, &record.until, "  --until DATE        up to and with this day"},
+            {OptStation, &record.station, "  --station NAME      only this station's lines"},
         };
     }
 };
@@ -1042,9 +1099,14 @@ int cmdAutoWrite(Environment& env, Parsed& p)
          << "\n";
     talk.flush();
 
-    // The loop's pass every 300 ms, as the window's clock runs it.
+    // The loop's pass every 300 ms, as the window's clock runs it; a simulated line may be
+    // set to a faster pace (VANTORY_SIM_PACE_MS) for tests that program thousands of drivers.
+    bool paced = false;
+    const int pace = qEnvironmentVariableIntValue("VANTORY_SIM_PACE_MS", &paced);
+    paced = paced && env.field && pace >= 1;
     QTimer pass;
-    pass.setInterval(kAutoPassMs);
+    // Passes closer than 20 ms would queue inventories faster than the reader answers.
+    pass.setInterval(paced ? std::clamp(pace, 20, kAutoPassMs) : kAutoPassMs);
     // A reader that stays away while the engine tries to open it again is lost.
     QElapsedTimer away;
     QObject::connect(&pass, &QTimer::timeout, [&] {
@@ -1073,7 +1135,7 @@ int cmdAutoWrite(Environment& env, Parsed& p)
             // Simulated line: the programmed driver is taken away and the next one laid.
             relayPending = false;
             env.field->clear();
-            waitFor([] { return false; }, 400);
+            waitFor([] { return false; }, paced ? pace : 400);
             env.field->layTag(demodrivers::makeTag(demodrivers::Kind::Dt8, ++serial));
         }
     }
@@ -1163,8 +1225,9 @@ int run(const QStringList& args, Environment& env)
     std::unique_ptr<FeusbLibrary> feusb;
     QTimer pullReader;
     Environment local = env;
-    if (name == QLatin1String("info")) {
-        // Works on a file only: no reader is needed.
+    if (name == QLatin1String("info") || name == QLatin1String("history") ||
+        name == QLatin1String("records")) {
+        // Works on files or the record only: no reader is needed.
     } else if (!p.parser.isSet(p.simulate)) {
         if (!local.hid) {
             hidapi = std::make_unique<HidapiBackend>();
@@ -1186,6 +1249,7 @@ int run(const QStringList& args, Environment& env)
         local.field = field.get();
         layDemoDriver(*field, p.simulatedFault, &pullReader);
     }
+    applyRecordArgs(p.parser, p.record, local);
 
     if (name == QLatin1String("readers"))
         return cmdReaders(local, p);
@@ -1195,6 +1259,10 @@ int run(const QStringList& args, Environment& env)
         return cmdRead(local, p);
     if (name == QLatin1String("write"))
         return cmdWrite(local, p);
+    if (name == QLatin1String("history"))
+        return cmdHistory(local, p.parser, p.parser.isSet(p.json));
+    if (name == QLatin1String("records"))
+        return cmdRecords(local, p.parser, p.record, p.parser.value(p.output));
     return cmdAutoWrite(local, p);
 }
 

@@ -47,6 +47,10 @@ struct Environment {
     /// Folder of the production record; empty: no record. With --simulate the record is
     /// kept only in the folder VANTORY_RECORD_DIR names.
     QString recordDir;
+    /// The record server's connection setting; empty: the local journal only.
+    QString recordServer;
+    /// This station's name in the record; empty: the host name.
+    QString station;
 };
 
 /// Runs one command line (without the program name); returns the exit code.

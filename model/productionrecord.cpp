@@ -147,16 +147,36 @@ QString csvField(const QString& text)
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
+const QVector<Field>& fields()
+{
+    // A new column goes at the end with the schema version that brings it.
+    static const QVector<Field> list = {
+        {QStringLiteral("Time"), "time", &Entry::time, 1},
+        {QStringLiteral("Program"), "program", &Entry::program, 1},
+        {QStringLiteral("Reader"), "reader", &Entry::reader, 1},
+        {QStringLiteral("Operation"), "operation", &Entry::operation, 1},
+        {QStringLiteral("UID"), "uid", &Entry::uid, 1},
+        {QStringLiteral("Tag"), "tag", &Entry::tagKind, 1},
+        {QStringLiteral("Layout"), "layout", &Entry::layout, 1},
+        {QStringLiteral("Model"), "model", &Entry::model, 1},
+        {QStringLiteral("GTIN"), "gtin", &Entry::gtin, 1},
+        {QStringLiteral("Fixture ID"), "fixture_id", &Entry::fixtureId, 1},
+        {QStringLiteral("Currents (mA)"), "currents_ma", &Entry::currents, 1},
+        {QStringLiteral("Constant lumen"), "constant_lumen", &Entry::constantLumen, 1},
+        {QStringLiteral("CCT range (K)"), "cct_range_k", &Entry::cctRange, 1},
+        {QStringLiteral("Template source"), "template_source", &Entry::source, 1},
+        {QStringLiteral("Result"), "result", &Entry::result, 1},
+        {QStringLiteral("Duration (ms)"), "duration_ms", &Entry::durationMs, 1},
+    };
+    return list;
+}
+
 QStringList columnNames()
 {
-    return {QStringLiteral("Time"),          QStringLiteral("Program"),
-            QStringLiteral("Reader"),        QStringLiteral("Operation"),
-            QStringLiteral("UID"),           QStringLiteral("Tag"),
-            QStringLiteral("Layout"),        QStringLiteral("Model"),
-            QStringLiteral("GTIN"),          QStringLiteral("Fixture ID"),
-            QStringLiteral("Currents (mA)"), QStringLiteral("Constant lumen"),
-            QStringLiteral("CCT range (K)"), QStringLiteral("Template source"),
-            QStringLiteral("Result"),        QStringLiteral("Duration (ms)")};
+    QStringList names;
+    for (const Field& f : fields())
+        names << f.header;
+    return names;
 }
 
 namespace
@@ -179,9 +199,10 @@ QByteArray headerLine()
 
 QByteArray csvLine(const Entry& e)
 {
-    return joinLine({e.time, e.program, e.reader, e.operation, e.uid, e.tagKind, e.layout, e.model,
-                     e.gtin, e.fixtureId, e.currents, e.constantLumen, e.cctRange, e.source,
-                     e.result, e.durationMs});
+    QStringList values;
+    for (const Field& f : fields())
+        values << e.*f.member;
+    return joinLine(values);
 }
 
 QString fileName(const QDate& day)

@@ -64,6 +64,19 @@ struct Entry {
     QDate day; ///< local day, which names the file
 };
 
+/// One column of the record: its CSV header, its name in the record database, where the
+/// entry holds it, and the database schema version that brought it. The CSV files, the
+/// database table and its migrations are all made from this one list.
+struct Field {
+    QString header;
+    const char* key; ///< column name in the database, a fixed identifier
+    QString Entry::*member;
+    int sinceSchema;
+};
+
+/// The record's columns in their CSV order.
+const QVector<Field>& fields();
+
 QString resultText(Result result);
 QString operationText(Operation operation);
 /// Builds the line's columns from an outcome; `program` is name and version.

@@ -7,6 +7,7 @@ packages=(
   cmake g++ make pkg-config
   qtbase5-dev qtbase5-dev-tools libqt5charts5-dev
   libhidapi-dev
+  libqt5sql5-sqlite libqt5sql5-psql postgresql
   xvfb xauth
   fonts-wqy-microhei
   "$@"

@@ -127,7 +127,7 @@ void TstCliRealReaders::command()
 
     // Writes go into the production record under XDG_DATA_HOME, never the user's own.
     const QDir records(dir.filePath(QStringLiteral("data/vantory/records")));
-    const QStringList files = records.entryList(QDir::Files);
+    const QStringList files = records.entryList({QStringLiteral("*.csv")}, QDir::Files);
     QCOMPARE(files.size(), 1);
     const QString csv = QString::fromUtf8(readFile(records.filePath(files.first())));
     QCOMPARE(csv.count(QStringLiteral(",Written,")), drivers);
@@ -176,7 +176,7 @@ void TstCliRealReaders::secondInterrupt_recordsTheWriteAndLeaves()
     QCOMPARE(cli.exitCode(), 128 + signal);
 
     const QDir records(dir.filePath(QStringLiteral("data/vantory/records")));
-    const QStringList files = records.entryList(QDir::Files);
+    const QStringList files = records.entryList({QStringLiteral("*.csv")}, QDir::Files);
     QCOMPARE(files.size(), 1);
     const QList<QByteArray> lines = readFile(records.filePath(files.first())).trimmed().split('\n');
     QCOMPARE(lines.size(), 2);
@@ -223,7 +223,7 @@ void TstCliRealReaders::firstSignal_autoWriteFinishesTheWrite()
              QStringLiteral("1 written, 0 other model, 0 failed"));
     QVERIFY(holdsConfiguration(tagMemory(tag)));
     const QDir records(dir.filePath(QStringLiteral("records")));
-    const QStringList files = records.entryList(QDir::Files);
+    const QStringList files = records.entryList({QStringLiteral("*.csv")}, QDir::Files);
     QCOMPARE(files.size(), 1);
     const QList<QByteArray> lines = readFile(records.filePath(files.first())).trimmed().split('\n');
     QCOMPARE(lines.size(), 2);
@@ -452,7 +452,7 @@ void TstCliRealReaders::station()
     if (recordHas.isEmpty())
         return;
     const QDir records(dir.filePath(QStringLiteral("records")));
-    const QStringList files = records.entryList(QDir::Files);
+    const QStringList files = records.entryList({QStringLiteral("*.csv")}, QDir::Files);
     if (recordHas == QLatin1String("none")) {
         QVERIFY2(files.isEmpty(), qPrintable(files.join(' ')));
         return;

@@ -112,7 +112,7 @@ struct VantoryProbe {
     static void connectR321(Vantory& w) { w.connectR321(); }
     static QLabel* statusBatch(Vantory& w) { return w.status_batch; }
     static QLabel* statusRecord(Vantory& w) { return w.status_record; }
-    static record::Writer* recordWriter(Vantory& w) { return w.m_record; }
+    static record::Journal* recordWriter(Vantory& w) { return w.m_record; }
     static QString& templateSource(Vantory& w) { return w.m_engine->m_template_source; }
 };
 

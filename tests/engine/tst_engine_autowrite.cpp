@@ -668,7 +668,7 @@ void TstEngineAutoWrite::batchOfFive_recordedAndCounted()
     const QString folder = writable ? dir.path() : blocker.fileName() + QStringLiteral("/records");
     b.win().setRecordFolder(folder);
     int failures = 0;
-    QObject::connect(VantoryProbe::recordWriter(b.win()), &record::Writer::failed,
+    QObject::connect(VantoryProbe::recordWriter(b.win()), &record::Journal::failed,
                      [&failures] { ++failures; });
     QVector<record::Outcome> outcomes;
     QObject::connect(&VantoryProbe::engine(b.win()), &TagEngine::operationFinished,

@@ -130,6 +130,9 @@ class TstEngineWrite : public QObject
     void connectR321Again_linkStaysBlue();
     void closeDuringWrite_asksThenRecordsOnce_data();
     void closeDuringWrite_asksThenRecordsOnce();
+    void lastRecordedWrite_shownAfterRead_data();
+    void lastRecordedWrite_shownAfterRead();
+    void recordServerAway_statusSaysHeldLocally();
 };
 
 void TstEngineWrite::writePTag_eightCommands_tagHoldsDriveArea()
@@ -881,6 +884,78 @@ void TstEngineWrite::closeDuringWrite_asksThenRecordsOnce()
     const QList<QByteArray> lines = file.readAll().trimmed().split('\n');
     QCOMPARE(lines.size(), 2);
     QCOMPARE(QString::fromUtf8(lines.at(1)).trimmed().split(',').at(14), result);
+}
+
+void TstEngineWrite::lastRecordedWrite_shownAfterRead_data()
+{
+    QTest::addColumn<bool>("chinese");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("English") << false
+                             << "Last recorded write: %1, station line-7, file %2, "
+                                "result Written";
+    QTest::newRow("Chinese") << true << "上次记录的写入：%1，工位 line-7，文件 %2，结果 Written";
+}
+
+// After a Read, Device Data shows the driver's last recorded write; a driver the record
+// does not know shows nothing.
+void TstEngineWrite::lastRecordedWrite_shownAfterRead()
+{
+    QFETCH(bool, chinese);
+    QFETCH(QString, expected);
+    qputenv("VANTORY_STATION", "line-7");
+    Bench b;
+    QTemporaryDir dir;
+    b.win().setRecordFolder(dir.path());
+    qunsetenv("VANTORY_STATION");
+    if (chinese)
+        b.trigger("actionLanguage");
+    const auto first = demodrivers::makeTag(demodrivers::Kind::Dt8, 41);
+    QVERIFY(b.connect(R321));
+    QVERIFY(readTag(b, first));
+    const auto label = [&] {
+        return b.win().findChild<QLabel*>(QStringLiteral("label_LastWrite"));
+    };
+    QTest::qWait(100);
+    QVERIFY(!label() || label()->isHidden());
+    b.trigger("actionWrite");
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+    QVERIFY(waitBeeps(b, 2));
+
+    QVERIFY(readTag(b, nullptr));
+    QTRY_VERIFY(label() && !label()->isHidden());
+    const QString uid = QString::fromLatin1(first->uidMsbFirst().toHex().toUpper());
+    const QStringList around = expected.arg(QStringLiteral("@"), uid).split(QLatin1Char('@'));
+    QVERIFY2(
+        label()->text().startsWith(around.first() + QDate::currentDate().toString(Qt::ISODate)),
+        qPrintable(label()->text()));
+    QVERIFY2(label()->text().endsWith(around.last()), qPrintable(label()->text()));
+
+    // Another driver: its own (empty) history, not the last one's.
+    b.field.clear();
+    QVERIFY(readTag(b, demodrivers::makeTag(demodrivers::Kind::Dt8, 42)));
+    QTRY_VERIFY(label()->isHidden());
+}
+
+// A record server that cannot be reached: the write goes on, the status bar says that the
+// record is held locally, and the line waits in the journal.
+void TstEngineWrite::recordServerAway_statusSaysHeldLocally()
+{
+    qputenv("VANTORY_RECORD_DB", "postgresql://127.0.0.1:1/record?connect_timeout=1");
+    Bench b;
+    QTemporaryDir dir;
+    b.win().setRecordFolder(dir.path());
+    qunsetenv("VANTORY_RECORD_DB");
+    QVERIFY(b.connect(R321));
+    QVERIFY(readTag(b, demodrivers::makeTag(demodrivers::Kind::Dt8, 43)));
+    b.trigger("actionWrite");
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+    auto* status = b.win().findChild<QLabel*>(QStringLiteral("status_record"));
+    QTRY_VERIFY(!status->isHidden());
+    QCOMPARE(status->text(), QStringLiteral("Record server not reachable: the production record is "
+                                            "held locally and sent when it is back"));
+    record::Store journal;
+    QVERIFY(journal.openLocal(record::localDatabasePath(dir.path())));
+    QTRY_COMPARE(journal.unsentCount(), 1);
 }
 
 QTEST_MAIN(TstEngineWrite)
