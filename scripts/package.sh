@@ -82,7 +82,8 @@ for field in Depends Recommends; do
   fi
 done
 dpkg-deb -f "$deb" Recommends | grep -qw fonts-wqy-microhei
-for lib in libqt5widgets5 libqt5charts5 libhidapi-hidraw0; do
+dpkg-deb -f "$deb" Recommends | grep -qw libqt5sql5-psql
+for lib in libqt5widgets5 libqt5charts5 libhidapi-hidraw0 libqt5sql5-sqlite; do
   if ! dpkg-deb -f "$deb" Depends | grep -qw "$lib"; then
     echo "Depends lacks $lib" >&2
     exit 1
