@@ -10,6 +10,7 @@ namespace apptext
 inline constexpr BiText ConnectionTitle{"   连接配置", "   Reader Configuration"};
 inline constexpr BiText ReaderBrand{"选择NFC阅读器", "Reader Brand"};
 inline constexpr BiText ConnectOk{"确定", "OK"};
+inline constexpr BiText VerifyAfterWrite{"写入后回读校验", "Verify after write"};
 inline constexpr BiText SelectDevice{"请选择USB设备", "Please selcet usb device"};
 
 inline constexpr BiText AboutTitle{"   关于我们", "   About Us"};

@@ -50,6 +50,7 @@ constexpr uint8_t kTipWriteFailed = 6;
 constexpr uint8_t kTipNotIso = 8;
 constexpr uint8_t kTipNoTag = 9;
 constexpr uint8_t kTipWriting = 10;
+constexpr uint8_t kTipVerifyFailed = 11;
 constexpr int kOperationLimitMs = 15000;
 constexpr int kAutoPassMs = 300;
 
@@ -235,8 +236,8 @@ class Session
         m_noReader = false;
         m_beepDone = false;
         start();
-        const QVector<uint8_t> endings = {kTipReadOk,      kTipReadFailed, kTipWriteOk,
-                                          kTipWriteFailed, kTipNotIso,     kTipNoTag};
+        const QVector<uint8_t> endings = {kTipReadOk, kTipReadFailed, kTipWriteOk,     kTipWriteFailed,
+                                          kTipNotIso, kTipNoTag,      kTipVerifyFailed};
         const bool ended = waitFor(
             [&] {
                 if (m_noReader || !m_notices.isEmpty())
@@ -267,6 +268,11 @@ class Session
             if (t == kTipNoTag) {
                 *m_env.err << "vantory-cli: no tag response\n";
                 return NoTag;
+            }
+            if (t == kTipVerifyFailed) {
+                *m_env.err << "vantory-cli: verify failed at block "
+                           << m_engine.verifyFailedBlock() << "\n";
+                return TagError;
             }
             if (t == kTipReadFailed || t == kTipWriteFailed || t == kTipNotIso) {
                 *m_env.err << "vantory-cli: "
@@ -309,11 +315,11 @@ const QVector<Command>& commands()
          QStringLiteral("info FILE.bin [--json]")},
         {QStringLiteral("write"),
          QStringLiteral("Write a configuration file to the driver on the reader."),
-         QStringLiteral("write FILE.bin [--reader r321|feig] [--current CH=MA]...")},
+         QStringLiteral("write FILE.bin [--reader r321|feig] [--current CH=MA]... [--no-verify]")},
         {QStringLiteral("auto-write"),
          QStringLiteral("Program every driver laid on the reader with a configuration file."),
          QStringLiteral("auto-write FILE.bin [--reader r321|feig] [--current CH=MA]... "
-                        "[--count N]")},
+                        "[--count N] [--no-verify]")},
     };
     return list;
 }
@@ -353,6 +359,8 @@ struct Parsed {
     QCommandLineOption count{QStringLiteral("count"),
                              QStringLiteral("Stop after N drivers (default: until Ctrl-C)."),
                              QStringLiteral("N")};
+    QCommandLineOption noVerify{QStringLiteral("no-verify"),
+                                QStringLiteral("Do not read each write back to verify it.")};
 };
 
 int badArguments(Environment& env, const QString& message)
@@ -519,8 +527,10 @@ struct Configuration {
     TagImage image;
     QMap<int, uint16_t> currents;
     QString fileName;
+    bool verify = true;
     void applyTo(Session& s) const
     {
+        s.engine().setVerifyAfterWrite(verify);
         s.image() = image;
         s.host().overrides = currents;
         s.engine().setTemplateSource(fileName);
@@ -537,6 +547,7 @@ int loadConfiguration(Environment& env, Parsed& p, const QString& command, Confi
         return BadFile;
     out->image = *image;
     out->fileName = QFileInfo(files.first()).fileName();
+    out->verify = !p.parser.isSet(p.noVerify);
     if (!parseCurrents(env, p.parser.values(p.current), out->image, &out->currents))
         return BadArguments;
     return Ok;
@@ -611,6 +622,9 @@ int cmdAutoWrite(Environment& env, Parsed& p)
             writing = false;
             line(code == kTipNoTag ? QStringLiteral("write failed: no tag response")
                                    : QStringLiteral("write failed"));
+        } else if (writing && code == kTipVerifyFailed) {
+            writing = false;
+            line(QStringLiteral("verify failed at block %1").arg(engine.verifyFailedBlock()));
         } else if (code == kTipDifferentModel) {
             line(QStringLiteral("other model, not written"));
         }
@@ -666,7 +680,8 @@ int run(const QStringList& args, Environment& env)
 {
     Parsed p;
     p.parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    p.parser.addOptions({p.help, p.simulate, p.reader, p.output, p.json, p.current, p.count});
+    p.parser.addOptions(
+        {p.help, p.simulate, p.reader, p.output, p.json, p.current, p.count, p.noVerify});
     p.parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("the command"));
     if (!p.parser.parse(QStringList{QStringLiteral("vantory-cli")} + args))
         return badArguments(env, p.parser.errorText());
@@ -686,7 +701,8 @@ int run(const QStringList& args, Environment& env)
                      << "  -o, --output F    read: save the 512-byte tag image to F\n"
                      << "  --json            read, info: print JSON\n"
                      << "  --current CH=MA   write, auto-write: set channel CH (1-3) first\n"
-                     << "  --count N         auto-write: stop after N drivers\n\n"
+                     << "  --count N         auto-write: stop after N drivers\n"
+                     << "  --no-verify       write, auto-write: do not read each write back\n\n"
                      << kExitCodes << "\n";
         } else {
             *env.out << mainHelp();

@@ -31,4 +31,5 @@ constexpr uint8_t SetCurrent = 0xFA;
 constexpr uint8_t ReadDrive = 0xF9;
 constexpr uint8_t WritePwmTag = 0xF8;
 constexpr uint8_t ReadModel = 0xF7;
+constexpr uint8_t VerifyRead = 0xF6; ///< the read-back after a write sequence
 } // namespace SeqCode

@@ -37,6 +37,8 @@ QString resultText(Result result)
         return QStringLiteral("Reader lost");
     case Result::Interrupted:
         return QStringLiteral("Interrupted");
+    case Result::VerifyFailed:
+        return QStringLiteral("Verify failed");
     }
     return QString();
 }
@@ -98,7 +100,14 @@ Entry entryFor(const Outcome& o, const QString& program)
     e.result = resultText(o.result);
     if (o.result == Result::Interrupted && !o.cause.isEmpty())
         e.result += QStringLiteral(" (%1)").arg(o.cause);
+    if (o.result == Result::VerifyFailed && o.verifyBlock >= 0)
+        e.result += QStringLiteral(" (block %1)").arg(o.verifyBlock);
     e.durationMs = QString::number(o.durationMs);
+    e.verified = o.verification == Verification::Proven ? QStringLiteral("yes")
+                 : o.verification == Verification::Off  ? QStringLiteral("off")
+                                                        : QStringLiteral("no");
+    if (o.writtenCrc)
+        e.writtenCrc = QStringLiteral("%1").arg(*o.writtenCrc, 8, 16, QLatin1Char('0')).toUpper();
 
     if (o.image.size() < TagImage::Size)
         return e;
@@ -154,7 +163,8 @@ QStringList columnNames()
             QStringLiteral("GTIN"),          QStringLiteral("Fixture ID"),
             QStringLiteral("Currents (mA)"), QStringLiteral("Constant lumen"),
             QStringLiteral("CCT range (K)"), QStringLiteral("Template source"),
-            QStringLiteral("Result"),        QStringLiteral("Duration (ms)")};
+            QStringLiteral("Result"),        QStringLiteral("Duration (ms)"),
+            QStringLiteral("Verified"),      QStringLiteral("Written CRC-32")};
 }
 
 namespace
@@ -179,7 +189,7 @@ QByteArray csvLine(const Entry& e)
 {
     return joinLine({e.time, e.program, e.reader, e.operation, e.uid, e.tagKind, e.layout, e.model,
                      e.gtin, e.fixtureId, e.currents, e.constantLumen, e.cctRange, e.source,
-                     e.result, e.durationMs});
+                     e.result, e.durationMs, e.verified, e.writtenCrc});
 }
 
 QString fileName(const QDate& day)

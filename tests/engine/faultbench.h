@@ -37,7 +37,7 @@ enum class Fault {
 
 // The tag command (1 = the first of the action) whose exchange the fault hits.
 constexpr int kReadTarget = 4;  // inventory, then the third block read
-constexpr int kWriteTarget = 3; // the third write command
+constexpr int kWriteTarget = 4; // the fourth write command, one block: a long one is retried in pieces
 
 // Short, so that the tests need not wait long for a reply that never comes.
 constexpr int kReplyTimeoutMs = 300;

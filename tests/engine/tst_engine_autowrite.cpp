@@ -180,8 +180,9 @@ void TstEngineAutoWrite::driverOfLoadedModel_writtenOnceWithOneBeep()
     QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
     QVERIFY(waitBeeps(b, 2));
 
-    // Model check (no beep), then the drive area, then one beep.
-    QCOMPARE(describeCommands(b.field, false), modelCheckThenDriveWrites());
+    // Model check (no beep), then the drive area and its read-back, then one beep.
+    const QStringList verified = modelCheckThenDriveWrites() + readBack(false);
+    QCOMPARE(describeCommands(b.field, false), verified);
     QCOMPARE(beeperCommands(b.field), 2);
     const TagImage& image = VantoryProbe::image(b.win());
     QCOMPARE(bytes(image.image_v2, 260, 4), QByteArray(4, '\0'));
@@ -193,7 +194,7 @@ void TstEngineAutoWrite::driverOfLoadedModel_writtenOnceWithOneBeep()
     VantoryProbe::statusResult(b.win())->setText(QStringLiteral("-"));
     QTRY_COMPARE(resultText(b), QStringLiteral("Write successfully"));
     QTest::qWait(1000);
-    QCOMPARE(describeCommands(b.field, false), modelCheckThenDriveWrites());
+    QCOMPARE(describeCommands(b.field, false), verified);
     QCOMPARE(beeperCommands(b.field), 2);
     QVERIFY(countOf(describeCommands(b.field), QStringLiteral("inv")) >= 4);
 
@@ -204,8 +205,7 @@ void TstEngineAutoWrite::driverOfLoadedModel_writtenOnceWithOneBeep()
     b.field.layTag(tag);
     QTRY_COMPARE(beeperCommands(b.field), 4);
     QVERIFY(waitBeeps(b, 4));
-    QCOMPARE(describeCommands(b.field, false),
-             modelCheckThenDriveWrites() + modelCheckThenDriveWrites());
+    QCOMPARE(describeCommands(b.field, false), verified + verified);
     QCOMPARE(tag->memory().mid(256, 256), configuredDriveArea(b));
     QVERIFY(b.boxes.isEmpty());
     b.trigger("actionAuto_Write");
@@ -245,6 +245,7 @@ void TstEngineAutoWrite::fiveDrivers_swappedDuringBeep_eachWrittenOnce()
 {
     QFETCH(int, reader);
     Bench b;
+    b.verify(false); // the described command sequence, nothing read back
     QVERIFY(loadConfiguration(b, reader, 520));
     b.trigger("actionAuto_Write");
 
@@ -281,6 +282,7 @@ void TstEngineAutoWrite::fiveDrivers_swappedDuringBeep_eachWrittenOnce()
 void TstEngineAutoWrite::threeTagsInOneInventory_eachWrittenOnce()
 {
     Bench b;
+    b.verify(false); // the described command sequence, nothing read back
     QVERIFY(loadConfiguration(b, R321));
     QVector<std::shared_ptr<VirtualTag>> tags;
     for (int i = 0; i < 3; ++i) {
@@ -333,8 +335,10 @@ void TstEngineAutoWrite::pwmTag_writesProductArea()
     QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
     QVERIFY(waitBeeps(b, 2));
     QCOMPARE(VantoryProbe::autoWriteIndex(b.win()), uint8_t(2));
-    QCOMPARE(describeCommands(b.field, false),
-             QStringList{QStringLiteral("read 48+9")} + bankWrites(0) + bankWrites(32));
+    // The product area only, read back like a Read reads it.
+    QCOMPARE(describeCommands(b.field, false), QStringList{QStringLiteral("read 48+9")} +
+                                                   bankWrites(0) + bankWrites(32) +
+                                                   readBack(true).mid(0, 6));
     QCOMPARE(tag->memory(), bytes(VantoryProbe::image(b.win()).bank_buffer, 0, 256));
     QCOMPARE(uint8_t(tag->memory().at(100)), uint8_t(0x77));
     b.trigger("actionAuto_Write");
@@ -485,6 +489,7 @@ void TstEngineAutoWrite::lastBeeperCommandFails_nextDriverWritten()
     QFETCH(int, reader);
     QFETCH(int, fault);
     Bench b;
+    b.verify(false); // the described command sequence, nothing read back
     b.win().setReplyTimeout(300);
     QVERIFY(loadConfiguration(b, reader));
     b.trigger("actionAuto_Write");
