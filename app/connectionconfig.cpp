@@ -4,8 +4,8 @@
 #include "app/apptexts.h"
 #include "app/vantory.h"
 
-#include <QFont>
 #include <QCheckBox>
+#include <QFont>
 #include <QListView>
 #include <QSignalBlocker>
 

@@ -120,8 +120,7 @@ SimulatorWindow::SimulatorWindow(QWidget* parent)
             [this](bool on) { m_field.setUnplugged(SimReaderKind::Feig, !on); });
     connect(m_latency, &QCheckBox::toggled, this,
             [this](bool on) { m_field.setLatencyEnabled(on); });
-    connect(m_strict, &QCheckBox::toggled, this,
-            [this](bool on) { m_field.setStrictSt25dv(on); });
+    connect(m_strict, &QCheckBox::toggled, this, [this](bool on) { m_field.setStrictSt25dv(on); });
     // The field may change on a reader thread (a tag taken away mid-sequence).
     connect(&m_field, &ReaderField::tagsChanged, this, &SimulatorWindow::refreshList,
             Qt::QueuedConnection);

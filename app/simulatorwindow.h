@@ -16,7 +16,8 @@ class QPushButton;
 
 /// The panel of `vantory --simulate`: owns the shared reader field with the simulated
 /// R321 and FEIG readers, and lets the user lay and remove drivers, unplug the readers
-/// and switch the air-time latency and the strict ST25DV write limit. A DT8 demo driver lies on the reader at start.
+/// and switch the air-time latency and the strict ST25DV write limit. A DT8 demo driver lies on the
+/// reader at start.
 class SimulatorWindow : public QWidget
 {
     Q_OBJECT

@@ -236,8 +236,9 @@ class Session
         m_noReader = false;
         m_beepDone = false;
         start();
-        const QVector<uint8_t> endings = {kTipReadOk, kTipReadFailed, kTipWriteOk,     kTipWriteFailed,
-                                          kTipNotIso, kTipNoTag,      kTipVerifyFailed};
+        const QVector<uint8_t> endings = {kTipReadOk,      kTipReadFailed, kTipWriteOk,
+                                          kTipWriteFailed, kTipNotIso,     kTipNoTag,
+                                          kTipVerifyFailed};
         const bool ended = waitFor(
             [&] {
                 if (m_noReader || !m_notices.isEmpty())
@@ -270,8 +271,8 @@ class Session
                 return NoTag;
             }
             if (t == kTipVerifyFailed) {
-                *m_env.err << "vantory-cli: verify failed at block "
-                           << m_engine.verifyFailedBlock() << "\n";
+                *m_env.err << "vantory-cli: verify failed at block " << m_engine.verifyFailedBlock()
+                           << "\n";
                 return TagError;
             }
             if (t == kTipReadFailed || t == kTipWriteFailed || t == kTipNotIso) {

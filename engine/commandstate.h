@@ -22,7 +22,8 @@ struct CommandState {
 };
 
 /// Sequence codes held in CommandState::cmd_type.
-namespace SeqCode {
+namespace SeqCode
+{
 constexpr uint8_t Read = 0xFE;
 constexpr uint8_t WriteDrive = 0xFD;
 constexpr uint8_t WriteAll = 0xFC;

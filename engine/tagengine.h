@@ -297,8 +297,8 @@ class TagEngine : public QObject
     bool retryWriteInPieces();
     bool sendNextWritePiece();
     void forgetFourBlockLink();
-    WritePiece m_last_write;             // the whole write command sent last
-    std::vector<WritePiece> m_pieces;    // pieces still to send, in order
+    WritePiece m_last_write;          // the whole write command sent last
+    std::vector<WritePiece> m_pieces; // pieces still to send, in order
     bool m_pieces_are_retry = false;
     bool m_four_block_link = false;
     // The Write or auto-write operation under way, reported once through operationFinished.

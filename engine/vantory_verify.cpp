@@ -150,7 +150,8 @@ void TagEngine::queuePieces(const WritePiece& write)
     m_pieces.clear();
     for (const verifyplan::ReadPiece& p : verifyplan::fourBlockPieces(write.block, write.count)) {
         const int from = static_cast<uint8_t>(p.first - write.block) * 4;
-        m_pieces.push_back(WritePiece{write.id, p.first, write.data.mid(from, p.count * 4), p.count});
+        m_pieces.push_back(
+            WritePiece{write.id, p.first, write.data.mid(from, p.count * 4), p.count});
     }
 }
 

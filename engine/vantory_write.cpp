@@ -89,7 +89,7 @@ void TagEngine::Write_BlOCK_NUM(uint8_t* uid, uint8_t block_addr, uint8_t* data,
 }
 
 void TagEngine::writeBlocks(const QByteArray& id, uint8_t block, const QByteArray& data,
-                          uint8_t count)
+                            uint8_t count)
 {
     m_written.note(block, data);
     if (writeInPieces(id, block, data, count))

@@ -50,7 +50,7 @@ struct Outcome {
     QString templateSource;     ///< UID of the driver read, or the configuration file's name
     QString cause;              ///< with Interrupted: what cut the operation short
     Verification verification = Verification::NotProven;
-    int verifyBlock = -1;          ///< with VerifyFailed: the first block not as sent
+    int verifyBlock = -1;               ///< with VerifyFailed: the first block not as sent
     std::optional<uint32_t> writtenCrc; ///< CRC-32 of the written blocks as read back
 };
 
@@ -74,7 +74,7 @@ struct Entry {
     QString durationMs;
     QString verified;   ///< yes, no or off
     QString writtenCrc; ///< 8 hexadecimal digits, when the blocks were read back
-    QDate day; ///< local day, which names the file
+    QDate day;          ///< local day, which names the file
 };
 
 QString resultText(Result result);

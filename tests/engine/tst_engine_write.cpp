@@ -158,12 +158,12 @@ void TstEngineWrite::writePTag_eightCommands_tagHoldsDriveArea()
     // them (the driver's own counters left out).
     const QByteArray held = tag->memory().mid(256, 256).remove(332 - 256, 8);
     QCOMPARE(line.verified, verify ? QStringLiteral("yes") : QStringLiteral("off"));
-    QCOMPARE(line.writtenCrc, verify ? QStringLiteral("%1")
-                                           .arg(crc32::ieee(held), 8, 16, QLatin1Char('0'))
-                                           .toUpper()
-                                     : QString());
+    QCOMPARE(line.writtenCrc,
+             verify ? QStringLiteral("%1").arg(crc32::ieee(held), 8, 16, QLatin1Char('0')).toUpper()
+                    : QString());
 
-    QCOMPARE(describeCommands(b.field), driveAreaWrites() + (verify ? readBack(false) : QStringList()));
+    QCOMPARE(describeCommands(b.field),
+             driveAreaWrites() + (verify ? readBack(false) : QStringList()));
     const TagImage& image = VantoryProbe::image(b.win());
     // Every block arrived in tag order (the FEIG frames carry each block reversed).
     QCOMPARE(tag->memory().mid(256, 256), bytes(image.bank_buffer, 256, 256));
@@ -648,7 +648,8 @@ void TstEngineWrite::tagDropsOneBlock_verifyFailedNamesIt()
     QFETCH(int, reader);
     QFETCH(bool, pwm);
     Bench b;
-    const auto tag = demodrivers::makeTag(pwm ? demodrivers::Kind::Pwm : demodrivers::Kind::Dt8, 13);
+    const auto tag =
+        demodrivers::makeTag(pwm ? demodrivers::Kind::Pwm : demodrivers::Kind::Dt8, 13);
     QVERIFY(b.connect(reader));
     QVERIFY(readTag(b, tag));
     // Something that differs from what the tag holds, in the block it will drop.
@@ -687,7 +688,8 @@ void TstEngineWrite::strictSt25dv_longWritesInPieces_switchOncePerConnection()
     EngineLogCapture log;
     Bench b;
     b.field.setStrictSt25dv(true);
-    const auto tag = demodrivers::makeTag(pwm ? demodrivers::Kind::Pwm : demodrivers::Kind::Dt8, 14);
+    const auto tag =
+        demodrivers::makeTag(pwm ? demodrivers::Kind::Pwm : demodrivers::Kind::Dt8, 14);
     QVERIFY(b.connect(reader));
     QVERIFY(readTag(b, tag));
     const QStringList described =
