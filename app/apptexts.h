@@ -11,6 +11,7 @@ namespace apptext
 inline constexpr BiText ConnectionTitle{"   连接配置", "   Reader Configuration"};
 inline constexpr BiText ReaderBrand{"选择NFC阅读器", "Reader Brand"};
 inline constexpr BiText ConnectOk{"确定", "OK"};
+inline constexpr BiText VerifyAfterWrite{"写入后回读校验", "Verify after write"};
 inline constexpr BiText SelectDevice{"请选择USB设备", "Please selcet usb device"};
 
 inline constexpr BiText AboutTitle{"   关于我们", "   About Us"};
@@ -25,6 +26,7 @@ inline constexpr BiText LastDriver{"上一个 %1：%2", "Last %1: %2"};
 inline constexpr BiText LastWritten{"已写入", "written"};
 inline constexpr BiText LastWriteFailed{"写入失败", "write failure"};
 inline constexpr BiText LastNoTag{"没有标签响应", "no tag response"};
+inline constexpr BiText LastVerifyFailed{"写入校验失败", "verify failed"};
 inline constexpr BiText LastOtherModel{"机型号不一致", "other model"};
 inline constexpr BiText LastReaderLost{"阅读器断开", "reader lost"};
 // Actions refused because the window holds nothing to write yet.

@@ -4,8 +4,10 @@
 #include "app/apptexts.h"
 #include "app/vantory.h"
 
+#include <QCheckBox>
 #include <QFont>
 #include <QListView>
+#include <QSignalBlocker>
 
 ConnectionConfig::ConnectionConfig(QWidget* parent) : QDialog(parent), ui(new Ui::ConnectionConfig)
 {
@@ -23,6 +25,12 @@ ConnectionConfig::ConnectionConfig(QWidget* parent) : QDialog(parent), ui(new Ui
                        "QAbstractItemView::item { min-height: 40px; min-width: 60px;}"));
     ui->comboBox_Reader->setView(new QListView(ui->comboBox_Reader));
 
+    // Takes effect at once, connected or not: it changes only what follows a write.
+    connect(ui->checkBox_Verify, &QCheckBox::toggled, this, [this](bool on) {
+        if (auto* window = qobject_cast<Vantory*>(parentWidget()))
+            window->setVerifyAfterWrite(on);
+    });
+
     Set_Language(false);
 }
 
@@ -36,6 +44,7 @@ void ConnectionConfig::Set_Language(bool chinese)
     ui->widget_title->setTitle(apptext::ConnectionTitle.pick(chinese));
     ui->label_Select->setText(apptext::ReaderBrand.pick(chinese));
     ui->pushButton_Connect->setText(apptext::ConnectOk.pick(chinese));
+    ui->checkBox_Verify->setText(apptext::VerifyAfterWrite.pick(chinese));
     dlg_lang_cn = chinese ? 1 : 0;
 }
 
@@ -43,6 +52,12 @@ void ConnectionConfig::setReaderChoice(int index)
 {
     if (index >= 0 && index < ui->comboBox_Reader->count())
         ui->comboBox_Reader->setCurrentIndex(index);
+}
+
+void ConnectionConfig::setVerifyChoice(bool on)
+{
+    const QSignalBlocker quiet(ui->checkBox_Verify);
+    ui->checkBox_Verify->setChecked(on);
 }
 
 void ConnectionConfig::on_pushButton_Connect_clicked()

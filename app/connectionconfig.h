@@ -22,6 +22,8 @@ class ConnectionConfig : public QDialog
     void Set_Language(bool chinese);
     /// Pre-selects a reader brand: 0 FEIG, 1 CHENKON; other values are ignored.
     void setReaderChoice(int index);
+    /// Shows whether verification after write is on, without telling the window.
+    void setVerifyChoice(bool on);
 
   private slots:
     void on_pushButton_Connect_clicked();

@@ -92,9 +92,14 @@ SimulatorWindow::SimulatorWindow(QWidget* parent)
     m_r321Plugged->setChecked(!m_field.isUnplugged(SimReaderKind::R321));
     m_feigPlugged->setChecked(!m_field.isUnplugged(SimReaderKind::Feig));
     m_latency->setChecked(m_field.latencyEnabled());
+    // The tag refuses writes of more than four blocks, as the ST25DV datasheet has it.
+    m_strict = new QCheckBox(QStringLiteral("Strict ST25DV"), readerBox);
+    m_strict->setObjectName(QStringLiteral("checkStrictSt25dv"));
+    m_strict->setChecked(m_field.strictSt25dv());
     readerLayout->addWidget(m_r321Plugged);
     readerLayout->addWidget(m_feigPlugged);
     readerLayout->addWidget(m_latency);
+    readerLayout->addWidget(m_strict);
     readerLayout->addStretch();
     layout->addWidget(readerBox);
 
@@ -115,6 +120,7 @@ SimulatorWindow::SimulatorWindow(QWidget* parent)
             [this](bool on) { m_field.setUnplugged(SimReaderKind::Feig, !on); });
     connect(m_latency, &QCheckBox::toggled, this,
             [this](bool on) { m_field.setLatencyEnabled(on); });
+    connect(m_strict, &QCheckBox::toggled, this, [this](bool on) { m_field.setStrictSt25dv(on); });
     // The field may change on a reader thread (a tag taken away mid-sequence).
     connect(&m_field, &ReaderField::tagsChanged, this, &SimulatorWindow::refreshList,
             Qt::QueuedConnection);

@@ -16,7 +16,8 @@ class QPushButton;
 
 /// The panel of `vantory --simulate`: owns the shared reader field with the simulated
 /// R321 and FEIG readers, and lets the user lay and remove drivers, unplug the readers
-/// and switch the air-time latency. A DT8 demo driver lies on the reader at start.
+/// and switch the air-time latency and the strict ST25DV write limit. A DT8 demo driver lies on the
+/// reader at start.
 class SimulatorWindow : public QWidget
 {
     Q_OBJECT
@@ -68,5 +69,6 @@ class SimulatorWindow : public QWidget
     QCheckBox* m_r321Plugged = nullptr;
     QCheckBox* m_feigPlugged = nullptr;
     QCheckBox* m_latency = nullptr;
+    QCheckBox* m_strict = nullptr;
     QLabel* m_message = nullptr;
 };

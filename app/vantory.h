@@ -210,6 +210,8 @@ public:
     // The connection dialog uses this, Show_Link_Status and the engine's two connect steps.
     /// Stores the chosen reader: 1 FEIG, 2 R321, any other value none.
     void Set_Reader_Type(uint8_t value);
+    /// Switches read-back verification after every write on or off, and remembers it.
+    void setVerifyAfterWrite(bool on);
 
 private:
     ConnectionConfig* m_connection_dialog = nullptr;

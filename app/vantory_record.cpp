@@ -6,6 +6,7 @@
 #include "app/aboutusdialog.h"
 #include "app/apptexts.h"
 #include "app/connectionconfig.h"
+#include "engine/tagengine.h"
 
 #include <QBrush>
 #include <QCoreApplication>
@@ -52,6 +53,8 @@ const BiText& lastResultText(record::Result result)
         return apptext::LastOtherModel;
     case record::Result::ReaderLost:
         return apptext::LastReaderLost;
+    case record::Result::VerifyFailed:
+        return apptext::LastVerifyFailed;
     case record::Result::WriteFailed:
     case record::Result::Interrupted:
     case record::Result::OtherLayout:
@@ -193,6 +196,9 @@ void Vantory::useSettings(std::unique_ptr<QSettings> settings)
     const int reader = m_settings->value(QStringLiteral("reader"), 0).toInt();
     if (reader == 1 || reader == 2)
         m_connection_dialog->setReaderChoice(reader - 1);
+    const bool verify = m_settings->value(QStringLiteral("verifyAfterWrite"), true).toBool();
+    m_connection_dialog->setVerifyChoice(verify);
+    m_engine->setVerifyAfterWrite(verify);
     const bool chinese =
         m_settings->value(QStringLiteral("language")).toString() == QLatin1String("zh");
     if (chinese != (lang_cn != 0))

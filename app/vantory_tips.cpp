@@ -4,11 +4,13 @@
 
 #include "engine/enginetexts.h"
 #include "widgets/noticewidget.h"
+#include "engine/tagengine.h"
 
 #include <QBrush>
 #include <QLabel>
 #include <QPalette>
 #include <QStatusBar>
+#include <iterator>
 
 namespace
 {
@@ -32,7 +34,9 @@ const ResultTip kResultTips[] = {
     {"不是ISO15693协议", "It's not ISO15693", false},
     {"没有标签响应", "No tag response", false},
     {"自动写入开启", "Autowrite on", true},
+    {"写入校验失败：块 %1", "Verify failed at block %1", false},
 };
+constexpr uint8_t kTipVerifyFailed = 11;
 
 QString pick(bool chinese, const char* cn, const char* en)
 {
@@ -62,8 +66,13 @@ void Vantory::Show_Result_Status(bool ok, QString text)
 
 void Vantory::showResultTip(uint8_t code, bool chinese)
 {
+    if (code >= std::size(kResultTips))
+        return;
     const ResultTip& tip = kResultTips[code];
-    Show_Result_Status(tip.ok, pick(chinese, tip.cn, tip.en));
+    QString text = pick(chinese, tip.cn, tip.en);
+    if (code == kTipVerifyFailed)
+        text = text.arg(m_engine->verifyFailedBlock());
+    Show_Result_Status(tip.ok, text);
     last_tip = code;
     m_refusal = nullptr;
 }
@@ -171,6 +180,9 @@ void Vantory::LiveUpdate_StatusBar(uint8_t state)
         break;
     case 10:
         Tip_OpenScan(lang_cn);
+        break;
+    case kTipVerifyFailed:
+        showResultTip(kTipVerifyFailed, lang_cn);
         break;
     default:
         break; // 0 is "no tip yet"; higher codes do not exist

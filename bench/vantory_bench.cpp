@@ -66,13 +66,16 @@ struct VantoryProbe {
     static uint8_t autoMode(Vantory& w) { return w.m_engine->auto_mode; }
     static bool uidEmpty(Vantory& w)
     {
-        return std::all_of(w.m_engine->uid.begin(), w.m_engine->uid.end(), [](uint8_t b) { return b == 0; });
+        return std::all_of(w.m_engine->uid.begin(), w.m_engine->uid.end(),
+                           [](uint8_t b) { return b == 0; });
     }
     static bool lastUidEmpty(Vantory& w)
     {
-        return std::all_of(w.m_engine->last_uid.begin(), w.m_engine->last_uid.end(), [](uint8_t b) { return b == 0; });
+        return std::all_of(w.m_engine->last_uid.begin(), w.m_engine->last_uid.end(),
+                           [](uint8_t b) { return b == 0; });
     }
     static QTimer* cmdTimer(Vantory& w) { return w.m_engine->cmd_timer; }
+    static void verify(Vantory& w, bool on) { w.m_engine->setVerifyAfterWrite(on); }
 };
 
 namespace
@@ -94,6 +97,7 @@ constexpr double kEngineGapTargetMs = 2.5;
 constexpr double kIdleCpuTargetPercent = 1.0;
 constexpr double kStartTargetMs = 400.0;
 constexpr double kPeakMemoryTargetMb = 60.0;
+constexpr double kAutoWriteTargetMs = 1500.0; // laying a driver to its beep, verified
 
 const char* readerName(int reader)
 {
@@ -831,10 +835,10 @@ int main(int argc, char* argv[])
         struct Plan {
             const char* tag;
             demodrivers::Kind kind;
-            int reads, writes;
+            int reads, writes, readBack; // readBack: the verification's reads
         };
-        for (const Plan& p : {Plan{"P-tag", demodrivers::Kind::Dt8, 13, 8},
-                              Plan{"8-tag", demodrivers::Kind::Pwm, 8, 9}}) {
+        for (const Plan& p : {Plan{"P-tag", demodrivers::Kind::Dt8, 13, 8, 6},
+                              Plan{"8-tag", demodrivers::Kind::Pwm, 8, 9, 7}}) {
             bench.layOnly(p.kind);
             OpCase read;
             read.name = QStringLiteral("Read %1").arg(QLatin1String(p.tag));
@@ -848,8 +852,19 @@ int main(int argc, char* argv[])
             write.write = true;
             write.commands = p.writes;
             write.target = p.kind == demodrivers::Kind::Dt8 ? kWriteRatioTarget : 0;
+            VantoryProbe::verify(*bench.w, false);
             runOpCase(bench, write, opt.reps);
-            cases << read << write;
+            VantoryProbe::verify(*bench.w, true);
+            // The same write read back and compared: its bound is the write's air time
+            // plus the read-back's.
+            OpCase verified;
+            verified.reader = reader;
+            verified.write = true;
+            verified.name = QStringLiteral("Write+verify %1").arg(QLatin1String(p.tag));
+            verified.commands = p.writes + p.readBack;
+            verified.target = kWriteRatioTarget;
+            runOpCase(bench, verified, opt.reps);
+            cases << read << write << verified;
         }
         // Auto write needs the window to hold the driver's configuration: read it first.
         bench.layOnly(demodrivers::Kind::Dt8);
@@ -867,7 +882,7 @@ int main(int argc, char* argv[])
 
     out << "Reads and writes (trigger to the last reply handled by the window)\n";
     out << QStringLiteral("  %1 %2 %3 %4 %5\n")
-               .arg(QStringLiteral("case"), -22)
+               .arg(QStringLiteral("case"), -27)
                .arg(QStringLiteral("time"), -26)
                .arg(QStringLiteral("air bound"), -10)
                .arg(QStringLiteral("ratio"), -28)
@@ -879,7 +894,7 @@ int main(int argc, char* argv[])
         if (c.failures)
             allCompleted = false;
         out << QStringLiteral("  %1 %2 %3 %4 %5\n")
-                   .arg(name, -22)
+                   .arg(name, -27)
                    .arg(triple(c.totalMs), -26)
                    .arg(num(c.airMs.median()), -10)
                    .arg(triple(c.ratio, 3), -28)
@@ -921,8 +936,12 @@ int main(int argc, char* argv[])
         verdicts.add(QStringLiteral("engine time reply -> next command (median)"), gapsAll.median(),
                      kEngineGapTargetMs, QStringLiteral(" ms"));
 
-    out << "\nAuto write: laying a driver (P-tag, the window's model) to its beep\n";
+    out << "\nAuto write: laying a driver (P-tag, the window's model) to its beep, verified\n";
     for (const AutoCase& a : autos) {
+        if (!a.layToBeepMs.empty())
+            verdicts.add(QStringLiteral("auto write laid-to-beep %1 (median)")
+                             .arg(QLatin1String(readerName(a.reader))),
+                         a.layToBeepMs.median(), kAutoWriteTargetMs, QStringLiteral(" ms"));
         if (a.failures)
             allCompleted = false;
         out << "  " << readerName(a.reader) << ": " << triple(a.layToBeepMs) << " ms, air bound "
@@ -954,13 +973,12 @@ int main(int argc, char* argv[])
         env.err = &e;
         QElapsedTimer cliClock;
         cliClock.start();
-        const int rc = cli::run({QStringLiteral("read"), QStringLiteral("--reader"),
-                                 QStringLiteral("r321")},
-                                env);
+        const int rc = cli::run(
+            {QStringLiteral("read"), QStringLiteral("--reader"), QStringLiteral("r321")}, env);
         const double ms = static_cast<double>(cliClock.nsecsElapsed()) / 1e6;
         out << "\nCommand line: vantory-cli read of a P-tag (R321, in process), command to exit: "
-            << num(ms) << " ms" << (rc == 0 ? QString() : QStringLiteral(" FAILED (exit %1)").arg(rc))
-            << "\n";
+            << num(ms) << " ms"
+            << (rc == 0 ? QString() : QStringLiteral(" FAILED (exit %1)").arg(rc)) << "\n";
         if (rc != 0)
             allCompleted = false;
     }

@@ -57,6 +57,7 @@ constexpr uint8_t kTipWriteFailed = 6;
 constexpr uint8_t kTipNotIso = 8;
 constexpr uint8_t kTipNoTag = 9;
 constexpr uint8_t kTipWriting = 10;
+constexpr uint8_t kTipVerifyFailed = 11;
 constexpr int kOperationLimitMs = 15000;
 constexpr int kAutoPassMs = 300;
 constexpr int kMaxChannels = 3;
@@ -338,7 +339,8 @@ class Session
         m_lastOutcome.reset();
         start();
         const QVector<uint8_t> endings = {kTipReadOk,      kTipReadFailed, kTipWriteOk,
-                                          kTipWriteFailed, kTipNotIso,     kTipNoTag};
+                                          kTipWriteFailed, kTipNotIso,     kTipNoTag,
+                                          kTipVerifyFailed};
         const bool ended = waitFor(
             [&] {
                 if (m_noReader || !m_notices.isEmpty())
@@ -389,6 +391,11 @@ class Session
                 *m_env.err << "vantory-cli: no tag response\n";
                 return NoTag;
             }
+            if (t == kTipVerifyFailed) {
+                *m_env.err << "vantory-cli: verify failed at block " << m_engine.verifyFailedBlock()
+                           << "\n";
+                return TagError;
+            }
             if (t == kTipReadFailed || t == kTipWriteFailed || t == kTipNotIso) {
                 *m_env.err << "vantory-cli: "
                            << (t == kTipWriteFailed ? "write failure" : "read failure") << "\n";
@@ -430,6 +437,7 @@ enum OptionBit : unsigned {
     OptSince = 1u << 9,
     OptUntil = 1u << 10,
     OptStation = 1u << 11,
+    OptNoVerify = 1u << 12,
 };
 
 struct Command {
@@ -452,13 +460,15 @@ const QVector<Command>& commands()
          QStringLiteral("info FILE.bin [--json]"), OptJson},
         {QStringLiteral("write"),
          QStringLiteral("Write a configuration file to the driver on the reader."),
-         QStringLiteral("write FILE.bin [--reader r321|feig] [--current CH=MA]... [--json]"),
-         OptReader | OptCurrent | OptJson | OptFault},
+         QStringLiteral("write FILE.bin [--reader r321|feig] [--current CH=MA]... [--json] "
+                        "[--no-verify] [--record-db C] [--record-dir DIR]"),
+         OptReader | OptCurrent | OptJson | OptFault | OptNoVerify | OptRecordDb | OptRecordDir},
         {QStringLiteral("auto-write"),
          QStringLiteral("Program every driver laid on the reader with a configuration file."),
          QStringLiteral("auto-write FILE.bin [--reader r321|feig] [--current CH=MA]... "
-                        "[--count N] [--json] [--record-db C] [--record-dir DIR]"),
-         OptReader | OptCurrent | OptCount | OptJson | OptFault | OptRecordDb | OptRecordDir},
+                        "[--count N] [--json] [--no-verify] [--record-db C] [--record-dir DIR]"),
+         OptReader | OptCurrent | OptCount | OptJson | OptFault | OptNoVerify | OptRecordDb |
+             OptRecordDir},
         {QStringLiteral("history"),
          QStringLiteral("List every recorded operation on one driver, newest first."),
          QStringLiteral("history UID [--json] [--record-db C] [--record-dir DIR]"),
@@ -531,6 +541,8 @@ struct Parsed {
     QCommandLineOption count{QStringLiteral("count"),
                              QStringLiteral("Stop after N drivers (default: until Ctrl-C)."),
                              QStringLiteral("N")};
+    QCommandLineOption noVerify{QStringLiteral("no-verify"),
+                                QStringLiteral("Do not read each write back to verify it.")};
     QCommandLineOption quiet{QStringLiteral("quiet"), QStringLiteral("Print no report.")};
     QCommandLineOption fault{QStringLiteral("simulate-fault"),
                              QStringLiteral("With --simulate: rehearse a fault."),
@@ -562,6 +574,8 @@ struct Parsed {
             {OptFault, &fault,
              "  --simulate-fault K  with --simulate: no-tag, write-fails, "
              "reader-lost or other-model"},
+            {OptNoVerify, &noVerify,
+             "  --no-verify         do not read each write back to verify it"},
             {OptRecordDb, &record.recordDb,
              "  --record-db C       the record server: a postgresql:// URI, keyword=value\n"
              "                      pairs or a service name (also VANTORY_RECORD_DB)"},
@@ -711,6 +725,8 @@ QString resultKey(record::Result result)
         return QStringLiteral("interrupted");
     case record::Result::OtherLayout:
         return QStringLiteral("other_layout");
+    case record::Result::VerifyFailed:
+        return QStringLiteral("verify_failed");
     }
     return QString();
 }
@@ -873,8 +889,10 @@ struct Configuration {
     TagImage image;
     QMap<int, uint16_t> currents;
     QString fileName;
+    bool verify = true;
     void applyTo(Session& s) const
     {
+        s.engine().setVerifyAfterWrite(verify);
         s.image() = image;
         s.host().overrides = currents;
         s.engine().setTemplateSource(fileName);
@@ -891,6 +909,7 @@ int loadConfiguration(Environment& env, Parsed& p, const QString& command, Confi
         return BadFile;
     out->image = *image;
     out->fileName = QFileInfo(files.first()).fileName();
+    out->verify = !p.parser.isSet(p.noVerify);
     if (!parseCurrents(env, p.parser.values(p.current), out->image, &out->currents))
         return BadArguments;
     return Ok;
@@ -1081,6 +1100,10 @@ int cmdAutoWrite(Environment& env, Parsed& p)
             ++batch.failed;
             handle(code == kTipNoTag ? QStringLiteral("write failed: no tag response")
                                      : QStringLiteral("write failed"));
+        } else if (writing && code == kTipVerifyFailed) {
+            writing = false;
+            ++batch.failed;
+            handle(QStringLiteral("verify failed at block %1").arg(engine.verifyFailedBlock()));
         } else if (code == kTipDifferentModel) {
             ++batch.otherModel;
             handle(QStringLiteral("other model, not written"));

@@ -22,7 +22,8 @@ struct CommandState {
 };
 
 /// Sequence codes held in CommandState::cmd_type.
-namespace SeqCode {
+namespace SeqCode
+{
 constexpr uint8_t Read = 0xFE;
 constexpr uint8_t WriteDrive = 0xFD;
 constexpr uint8_t WriteAll = 0xFC;
@@ -31,4 +32,5 @@ constexpr uint8_t SetCurrent = 0xFA;
 constexpr uint8_t ReadDrive = 0xF9;
 constexpr uint8_t WritePwmTag = 0xF8;
 constexpr uint8_t ReadModel = 0xF7;
+constexpr uint8_t VerifyRead = 0xF6; ///< the read-back after a write sequence
 } // namespace SeqCode

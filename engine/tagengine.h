@@ -4,6 +4,7 @@
 #include "engine/commandstate.h"
 #include "engine/replies.h"
 #include "engine/stalereplyguard.h"
+#include "engine/verifyplan.h"
 #include "model/productionrecord.h"
 #include "model/tagimage.h"
 #include "readers/hidbackend.h"
@@ -104,9 +105,18 @@ class TagEngine : public QObject
         return m_cmd.cmd_type != 0 || m_reply_guard.inFlight() || m_op_pending;
     }
     myhid* hidLink() const { return m_myhid; }
+    /// Whether every write sequence that ends well is read back and compared (on unless
+    /// switched off).
+    void setVerifyAfterWrite(bool on) { m_verify_on = on; }
+    bool verifyAfterWrite() const { return m_verify_on; }
+    /// The first block that differed in the last failed verification (-1 before any).
+    int verifyFailedBlock() const { return m_verify_failed_block; }
+    /// True once this connection's tag took a long write only in four-block pieces.
+    bool fourBlockLink() const { return m_four_block_link; }
 
   signals:
-    /// A result tip (codes 1 to 10 of the status bar) in the given language.
+    /// A result tip (codes 1 to 11 of the status bar) in the given language; 11 is the
+    /// failed verification, whose block verifyFailedBlock() names.
     void resultTip(uint8_t code, bool chinese);
     /// The last result tip is to be shown again (a batch is done).
     void lastTipRepeated();
@@ -178,6 +188,9 @@ class TagEngine : public QObject
     void Change_RW_Config(uint8_t rfa1ss_value);
     void Configure_Tag_System();
 
+    // read-back verification
+    void Verify_Read_Back();
+
     // auto write
     void AutoWriteProcess();
     void Open_Auto_Scan();
@@ -197,6 +210,8 @@ class TagEngine : public QObject
     // user sees decides the outcome of the operation under way.
     void showTip(uint8_t code, bool state)
     {
+        if (verifyTipSwallowed(code))
+            return;
         emit resultTip(code, state);
         noteResultTip(code);
     }
@@ -210,6 +225,7 @@ class TagEngine : public QObject
     void Tip_No_ISO15693(bool state) { showTip(8, state); }
     void Tip_NoLabel(bool state) { showTip(9, state); }
     void Tip_OpenScan(bool state) { showTip(10, state); }
+    void Tip_Verify_Failed(bool state) { showTip(11, state); }
     void Tip_Feig_Connect_Succeed(bool state) { emit linkTip(LinkTip::FeigConnected, state); }
     void Tip_R321_Conncect_Succeed(bool state) { emit linkTip(LinkTip::R321Connected, state); }
     void Tip_R321_Select_Device(bool state) { emit linkTip(LinkTip::SelectDevice, state); }
@@ -259,6 +275,43 @@ class TagEngine : public QObject
     // (image copies, bank buffer, UIDs), else empty; the pointer slots go through it.
     QByteArray ownBytes(const uint8_t* p, int n) const;
     void writeBlocks(const QByteArray& id, uint8_t block, const QByteArray& data, uint8_t count);
+    void sendWriteCommand(const QByteArray& id, uint8_t block, const QByteArray& data,
+                          uint8_t count);
+
+    // Read-back verification (vantory_verify.cpp). The blocks a write sequence sends are
+    // noted; when its replies are all good they are read back like a Read reads them and
+    // compared. A failure while reading back is a failed verification, never a success.
+    void noteSequenceStart(uint8_t type);
+    bool startVerification();
+    void finishVerification();
+    void verificationInterrupted();
+    bool verifyTipSwallowed(uint8_t code);
+    record::Result verifiedResult(record::Result result);
+    bool m_verify_on = true;
+    bool m_verifying = false;
+    bool m_verify_tip_shown = false; // the failure tip that follows it is not shown
+    int m_verify_failed_block = -1;
+    verifyplan::WrittenBlocks m_written;
+    std::vector<verifyplan::ReadPiece> m_verify_reads;
+
+    // Four-block pieces: a write of more than four blocks that fails is sent again once in
+    // pieces of at most four; when that works, every later long write of the connection is
+    // cut so from the start. Only the last piece's reply counts as the command's reply.
+    struct WritePiece {
+        QByteArray id;
+        uint8_t block = 0;
+        QByteArray data;
+        uint8_t count = 0;
+    };
+    bool writeInPieces(const QByteArray& id, uint8_t block, const QByteArray& data, uint8_t count);
+    void queuePieces(const WritePiece& write);
+    bool retryWriteInPieces();
+    bool sendNextWritePiece();
+    void forgetFourBlockLink();
+    WritePiece m_last_write;          // the whole write command sent last
+    std::vector<WritePiece> m_pieces; // pieces still to send, in order
+    bool m_pieces_are_retry = false;
+    bool m_four_block_link = false;
     // The Write or auto-write operation under way, reported once through operationFinished.
     bool m_op_pending = false;
     record::Outcome m_op;

@@ -18,6 +18,7 @@ constexpr uint8_t kTipWriteSucceed = 5;
 constexpr uint8_t kTipWriteFailed = 6;
 constexpr uint8_t kTipNoIso15693 = 8;
 constexpr uint8_t kTipNoLabel = 9;
+constexpr uint8_t kTipVerifyFailed = 11;
 
 } // namespace
 
@@ -51,6 +52,7 @@ void TagEngine::finishOperation(record::Result result)
 {
     if (!m_op_pending)
         return;
+    result = verifiedResult(result);
     m_op_pending = false;
     m_op.result = result;
     m_op.durationMs = m_op_clock.elapsed();
@@ -93,6 +95,9 @@ void TagEngine::noteResultTip(uint8_t code)
         break;
     case kTipDeviceDifferent:
         finishOperation(record::Result::OtherModel);
+        break;
+    case kTipVerifyFailed:
+        finishOperation(record::Result::VerifyFailed);
         break;
     case kTipNoLabel:
     case kTipReadFailed: // the model-name read of a driver that did not answer

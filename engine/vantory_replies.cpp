@@ -55,6 +55,7 @@ bool TagEngine::connectFeig()
     // A sequence still waiting waits for a request of the old connection: it is over.
     endSequenceOnLinkLoss();
     m_reply_guard.reset();
+    forgetFourBlockLink();
     soundOwedFailureBeep();
     return true;
 }
@@ -78,6 +79,7 @@ void TagEngine::in_usbConnect(QString curUSBInfo)
     endSequenceOnLinkLoss();
     m_reply_guard.reset();
     m_r321_crc.reset(); // a new reader: learn its CRC anew
+    forgetFourBlockLink();
     m_r321_wanted = m_myhid->connectedInterface();
     Tip_R321_Conncect_Succeed(lang_cn());
     m_device_name = curUSBInfo.mid(kDeviceNameFrom, kDeviceNameLength);
@@ -158,8 +160,9 @@ void TagEngine::Analyse_Receive_Data(QByteArray rxArray)
     case Kind::WriteBlocks:
         if (reply.ok()) {
             qCDebug(lcEngine) << "写入成功";
-            Display_Recevie(rxArray);
-        } else {
+            if (!sendNextWritePiece())
+                Display_Recevie(rxArray);
+        } else if (!retryWriteInPieces()) {
             Failed_State(QStringLiteral("<操作失败3：标签无响应>\r\n"));
             Tip_NoLabel(lang_cn());
         }
@@ -215,6 +218,7 @@ void TagEngine::FE_Analyse_Receive_Data(QByteArray data)
     }
     // Taken before the guard lets the reply answer the command.
     const bool sequenceWaited = m_reply_guard.inFlight();
+    const Kind awaited = m_reply_guard.inFlightKind();
     if (m_reply_guard.dropReply(reply.kind)) {
         qCDebug(lcEngine) << "late reply of an abandoned sequence dropped";
         return;
@@ -233,8 +237,9 @@ void TagEngine::FE_Analyse_Receive_Data(QByteArray data)
     case Kind::WriteBlocks:
         if (reply.ok()) {
             qCDebug(lcEngine) << "写入成功";
-            Display_Recevie(data);
-        } else {
+            if (!sendNextWritePiece())
+                Display_Recevie(data);
+        } else if (!retryWriteInPieces()) {
             Failed_State(QStringLiteral("<操作失败2：写入失败>"));
             Tip_Write_Failed(lang_cn());
         }
@@ -257,7 +262,8 @@ void TagEngine::FE_Analyse_Receive_Data(QByteArray data)
             tag_index = 0;
             m_handled_tags.clear();
             scan_request = 1;
-        } else {
+        } else if (awaited != Kind::WriteBlocks || !retryWriteInPieces()) {
+            // A refused write reads as a reply without a tag: a long one is tried in pieces.
             Failed_State(QStringLiteral("<操作失败3：标签无应答>"));
             Tip_NoLabel(lang_cn());
         }
@@ -379,6 +385,10 @@ void TagEngine::takeReadData(const QByteArray& blocks)
     m_cmd.read_data.append(blocks);
     if (m_cmd.cmd_type != 0)
         return;
+    if (m_verifying) {
+        finishVerification();
+        return;
+    }
 
     if (m_cmd.reply_cnt != m_cmd.readcnt) {
         endReadAsFailed(QStringLiteral("<读取失败：回复数不符>"));
@@ -452,7 +462,7 @@ void TagEngine::Display_Recevie(QByteArray rxArray)
     if (m_cmd.reply_cnt < m_cmd.send_cnt) {
         Failed_State(QStringLiteral("<写入失败：回复数不足>"));
         Tip_Write_Failed(lang_cn());
-    } else {
+    } else if (!startVerification()) {
         Succeed_End_State(QStringLiteral("<写入成功>"));
         Tip_Write_Succeed(lang_cn());
     }

@@ -41,6 +41,7 @@ void TagEngine::Control_RW(uint8_t type, uint8_t readcnt)
     m_cmd.readcnt = readcnt;
     m_cmd.read_data.clear();
     m_write_layout = -1; // the image's, unless the write that starts says otherwise
+    noteSequenceStart(type);
     // Only the model-name read started here may set model_ready, for the tag it is sent
     // to; any other start abandons one still in flight.
     m_model_read_open = type == SeqCode::ReadModel;
@@ -85,6 +86,9 @@ void TagEngine::CheckCmdSequence()
     case SeqCode::WritePwmTag:
         Write_ST25DV02K_Info(kPwmBlock, m_image.image_v2.data());
         return;
+    case SeqCode::VerifyRead:
+        Verify_Read_Back();
+        return;
     default:
         return;
     }
@@ -118,6 +122,7 @@ void TagEngine::Succeed_End_State(QString str)
 void TagEngine::Failed_State(QString str)
 {
     qCDebug(lcEngine).noquote() << str;
+    verificationInterrupted();
     // The suppression belongs to the success of the sequence that failed; left set, it
     // would silence the next operation's success beep.
     suppress_success_beep = 0;
@@ -247,6 +252,8 @@ void TagEngine::onReplyOverdue()
     }
     const replies::Kind awaited = m_reply_guard.inFlightKind();
     m_reply_guard.giveUp();
+    if (awaited == replies::Kind::WriteBlocks && retryWriteInPieces())
+        return;
     m_model_read_open = false; // its reply, should it come after all, is not a model check
     m_cmd.send_enable = 0;
     m_cmd.ack = 0;

@@ -110,6 +110,15 @@ void TagEngine::Write_BlOCK_NUM(uint8_t* uid, uint8_t block_addr, uint8_t* data,
 void TagEngine::writeBlocks(const QByteArray& id, uint8_t block, const QByteArray& data,
                             uint8_t count)
 {
+    m_written.note(block, data);
+    if (writeInPieces(id, block, data, count))
+        return;
+    sendWriteCommand(id, block, data, count);
+}
+
+void TagEngine::sendWriteCommand(const QByteArray& id, uint8_t block, const QByteArray& data,
+                                 uint8_t count)
+{
     if (reader_type == kReaderFeig) {
         const QByteArray reversed = writeplan::reverseEachBlock(data);
         sendFeigFrame(m_feig->Feig_WriteBlocks(id, block, count, reversed, reversed.size()),

@@ -39,6 +39,8 @@ QString resultText(Result result)
         return QStringLiteral("Interrupted");
     case Result::OtherLayout:
         return QStringLiteral("Other layout refused");
+    case Result::VerifyFailed:
+        return QStringLiteral("Verify failed");
     }
     return QString();
 }
@@ -100,7 +102,14 @@ Entry entryFor(const Outcome& o, const QString& program)
     e.result = resultText(o.result);
     if (o.result == Result::Interrupted && !o.cause.isEmpty())
         e.result += QStringLiteral(" (%1)").arg(o.cause);
+    if (o.result == Result::VerifyFailed && o.verifyBlock >= 0)
+        e.result += QStringLiteral(" (block %1)").arg(o.verifyBlock);
     e.durationMs = QString::number(o.durationMs);
+    e.verified = o.verification == Verification::Proven ? QStringLiteral("yes")
+                 : o.verification == Verification::Off  ? QStringLiteral("off")
+                                                        : QStringLiteral("no");
+    if (o.writtenCrc)
+        e.writtenCrc = QStringLiteral("%1").arg(*o.writtenCrc, 8, 16, QLatin1Char('0')).toUpper();
 
     if (o.image.size() < TagImage::Size)
         return e;
@@ -167,6 +176,8 @@ const QVector<Field>& fields()
         {QStringLiteral("Template source"), "template_source", &Entry::source, 1},
         {QStringLiteral("Result"), "result", &Entry::result, 1},
         {QStringLiteral("Duration (ms)"), "duration_ms", &Entry::durationMs, 1},
+        {QStringLiteral("Verified"), "verified", &Entry::verified, 2},
+        {QStringLiteral("Written CRC-32"), "written_crc32", &Entry::writtenCrc, 2},
     };
     return list;
 }

@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QVector>
 #include <cstdint>
+#include <optional>
 
 class QThread;
 
@@ -22,8 +23,16 @@ enum class Result : uint8_t {
     NoTagResponse,
     OtherModel,
     ReaderLost,
-    Interrupted, ///< cut short by the program's exit; Outcome::cause says why
-    OtherLayout, ///< refused: the configuration is of another layout than the driver
+    Interrupted,  ///< cut short by the program's exit; Outcome::cause says why
+    OtherLayout,  ///< refused: the configuration is of another layout than the driver
+    VerifyFailed, ///< written, but the read-back differs or did not come; see verifyBlock
+};
+
+/// Whether the written blocks were read back and found as sent.
+enum class Verification : uint8_t {
+    NotProven, ///< verification found a difference, got no reply, or never ran
+    Proven,    ///< every written block read back as sent
+    Off,       ///< verification switched off
 };
 
 /// One finished Write or auto-write operation as the engine reports it.
@@ -41,6 +50,9 @@ struct Outcome {
     QByteArray foundModel;      ///< model-name field read from the tag (refused models)
     QString templateSource;     ///< UID of the driver read, or the configuration file's name
     QString cause;              ///< with Interrupted: what cut the operation short
+    Verification verification = Verification::NotProven;
+    int verifyBlock = -1;               ///< with VerifyFailed: the first block not as sent
+    std::optional<uint32_t> writtenCrc; ///< CRC-32 of the written blocks as read back
 };
 
 /// One line of the record, every column as text.
@@ -61,7 +73,9 @@ struct Entry {
     QString source;
     QString result;
     QString durationMs;
-    QDate day; ///< local day, which names the file
+    QString verified;   ///< yes, no or off
+    QString writtenCrc; ///< 8 hexadecimal digits, when the blocks were read back
+    QDate day;          ///< local day, which names the file
 };
 
 /// One column of the record: its CSV header, its name in the record database, where the

@@ -18,7 +18,7 @@ namespace record
 {
 
 /// The schema version this program creates; older tables are migrated up to it.
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 
 /// One line of the record as the database holds it.
 struct StoredLine {

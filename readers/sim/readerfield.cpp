@@ -38,6 +38,8 @@ void ReaderField::layTag(std::shared_ptr<VirtualTag> tag)
             *same = tag;
         else
             m_tags.append(tag);
+        if (m_strict)
+            tag->setStrictWriteLimit(true);
     }
     qCDebug(lcSim) << "tag laid" << tag->uidMsbFirst().toHex(' ');
     emit tagsChanged();
@@ -231,6 +233,20 @@ void ReaderField::clearCommandLog()
 qint64 ReaderField::elapsedUs() const
 {
     return m_clock.nsecsElapsed() / 1000;
+}
+
+void ReaderField::setStrictSt25dv(bool strict)
+{
+    QMutexLocker lock(&m_mutex);
+    m_strict = strict;
+    for (const auto& tag : qAsConst(m_tags))
+        tag->setStrictWriteLimit(strict);
+}
+
+bool ReaderField::strictSt25dv() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_strict;
 }
 
 void ReaderField::setLatencyEnabled(bool enabled)

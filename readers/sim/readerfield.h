@@ -99,6 +99,11 @@ class ReaderField : public QObject
     /// Microseconds since the field was created (the log's time base).
     qint64 elapsedUs() const;
 
+    /// Strict ST25DV mode for every tag on the field, those laid later included: a write
+    /// of more than four blocks in one command is refused (off by default).
+    void setStrictSt25dv(bool strict);
+    bool strictSt25dv() const;
+
     /// Turns the air-time latency on or off (off by default).
     void setLatencyEnabled(bool enabled);
     /// True when readers delay their replies by the modelled air time.
@@ -137,6 +142,7 @@ class ReaderField : public QObject
     quint64 m_unplugCount[2] = {0, 0};
     bool m_hung[2] = {false, false};
     bool m_latency = false;
+    bool m_strict = false;
     QVector<SimCommandRecord> m_log;
     QElapsedTimer m_clock;
 };

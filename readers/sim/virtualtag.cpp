@@ -126,6 +126,8 @@ uint8_t VirtualTag::writeBlocksLocked(int first, int count, const QByteArray& da
 {
     if (count <= 0 || data.size() != count * BlockSize)
         return ErrGeneric;
+    if (m_strict && count > StrictMaxWriteBlocks)
+        return ErrGeneric;
     for (int b = first; b < first + count; ++b)
         if (!hasBlockLocked(b))
             return ErrBlockUnavailable;
@@ -135,6 +137,10 @@ uint8_t VirtualTag::writeBlocksLocked(int first, int count, const QByteArray& da
     for (int i = 0; i < count; ++i) {
         const int b = first + i;
         const QByteArray blockData = data.mid(i * BlockSize, BlockSize);
+        if (b == m_dropBlock) {
+            m_dropBlock = -1; // reported as written all the same
+            continue;
+        }
         if (m_kind == Kind::Pwm && b == PwmControlBlock)
             m_pwmBlock = blockData;
         else
@@ -341,4 +347,22 @@ int VirtualTag::eepromWrites() const
 {
     QMutexLocker lock(&m_mutex);
     return m_eepromWrites;
+}
+
+void VirtualTag::setStrictWriteLimit(bool strict)
+{
+    QMutexLocker lock(&m_mutex);
+    m_strict = strict;
+}
+
+bool VirtualTag::strictWriteLimit() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_strict;
+}
+
+void VirtualTag::dropNextWriteOf(int block)
+{
+    QMutexLocker lock(&m_mutex);
+    m_dropBlock = block;
 }

@@ -114,6 +114,15 @@ class VirtualTag
     /// Number of EEPROM block programs so far (block writes, password and register writes).
     int eepromWrites() const;
 
+    /// Strict ST25DV: a write of more than four blocks in one command is refused with the
+    /// generic error, as the chip's datasheet allows no more (off by default).
+    void setStrictWriteLimit(bool strict);
+    bool strictWriteLimit() const;
+    static constexpr int StrictMaxWriteBlocks = 4;
+    /// A faulty tag: the next write that covers `block` reports success but leaves that
+    /// block's old bytes in place (once).
+    void dropNextWriteOf(int block);
+
     /// Appends CRC-16/X-25 (low byte first) to a raw tag response.
     static QByteArray withCrc(QByteArray response);
     /// The error response 01 <code> CRC.
@@ -134,4 +143,6 @@ class VirtualTag
     std::array<bool, PasswordCount> m_sessions{};
     std::array<uint8_t, RegisterCount> m_registers{};
     int m_eepromWrites = 0;
+    bool m_strict = false;
+    int m_dropBlock = -1;
 };

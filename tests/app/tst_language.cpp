@@ -12,6 +12,7 @@
 #include "widgets/noticewidget.h"
 #include "widgets/titlebar.h"
 
+#include "engine/tagengine.h"
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
@@ -26,6 +27,8 @@
 #include <QTextLayout>
 #include <QToolBar>
 #include <QToolButton>
+
+#include <QCheckBox>
 #include <QtTest>
 #include <memory>
 
@@ -39,6 +42,7 @@ struct VantoryProbe {
     static AboutUsDialog* aboutDialog(Vantory& w) { return w.m_about_dialog; }
     static const TagImage& image(Vantory& w) { return w.m_image; }
     static QString configFolder(Vantory& w) { return w.m_config_folder; }
+    static bool verifyAfterWrite(Vantory& w) { return w.m_engine->verifyAfterWrite(); }
 };
 
 namespace
@@ -355,25 +359,35 @@ void TstLanguage::aboutRecordFolder_linkFollowsLanguage()
     }
 }
 
-// The language, the folder of the last configuration file and the reader choice are
-// there again in the next run.
+// The language, the folder of the last configuration file, the reader choice and the
+// verification switch are there again in the next run.
 void TstLanguage::settings_restoredInNextRun_data()
 {
     QTest::addColumn<int>("lang");
     QTest::addColumn<int>("reader");
-    QTest::newRow("Chinese, CHENKON") << 1 << 1;
-    QTest::newRow("English, FEIG") << 0 << 0;
+    QTest::addColumn<bool>("verify");
+    QTest::newRow("Chinese, CHENKON, no verify") << 1 << 1 << false;
+    QTest::newRow("English, FEIG, verify") << 0 << 0 << true;
 }
 
 void TstLanguage::settings_restoredInNextRun()
 {
     QFETCH(int, lang);
     QFETCH(int, reader);
+    QFETCH(bool, verify);
     QTemporaryDir dir;
     const QString ini = dir.filePath(QStringLiteral("settings.ini"));
     m_w->useSettings(std::make_unique<QSettings>(ini, QSettings::IniFormat));
+    QVERIFY(VantoryProbe::verifyAfterWrite(*m_w)); // on the first time
     trigger(lang ? 1 : 2);
     auto* dialog = VantoryProbe::connectionDialog(*m_w);
+    auto* check = child<QCheckBox>(dialog, QStringLiteral("checkBox_Verify"));
+    QCOMPARE(check->text(),
+             lang ? QStringLiteral("写入后回读校验") : QStringLiteral("Verify after write"));
+    QVERIFY(check->isChecked());
+    check->setChecked(false); // takes effect at once
+    QVERIFY(!VantoryProbe::verifyAfterWrite(*m_w));
+    check->setChecked(verify);
     auto* combo = child<QComboBox>(dialog, QStringLiteral("comboBox_Reader"));
     combo->setCurrentIndex(reader);
     child<QPushButton>(dialog, QStringLiteral("pushButton_Connect"))->click();
@@ -389,11 +403,13 @@ void TstLanguage::settings_restoredInNextRun()
     QCOMPARE(int(VantoryProbe::langCn(*m_w)), 0);
     m_w->useSettings(std::make_unique<QSettings>(ini, QSettings::IniFormat));
     QCOMPARE(int(VantoryProbe::langCn(*m_w)), lang);
-    QCOMPARE(link()->text(), lang ? QStringLiteral("请选择USB设备")
-                                  : QStringLiteral("Please selcet usb device"));
+    QCOMPARE(link()->text(),
+             lang ? QStringLiteral("请选择USB设备") : QStringLiteral("Please selcet usb device"));
     dialog = VantoryProbe::connectionDialog(*m_w);
     QCOMPARE(child<QComboBox>(dialog, QStringLiteral("comboBox_Reader"))->currentIndex(), reader);
     QCOMPARE(VantoryProbe::configFolder(*m_w), configs);
+    QCOMPARE(child<QCheckBox>(dialog, QStringLiteral("checkBox_Verify"))->isChecked(), verify);
+    QCOMPARE(VantoryProbe::verifyAfterWrite(*m_w), verify);
 }
 
 void TstLanguage::englishOnlyTexts_stay()

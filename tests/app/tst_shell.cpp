@@ -272,7 +272,7 @@ void TstShell::liveUpdate_outOfRange_changesNothing_data()
 {
     QTest::addColumn<int>("state");
     QTest::newRow("0") << 0;
-    QTest::newRow("11") << 11;
+    QTest::newRow("12") << 12;
     QTest::newRow("255") << 255;
 }
 

@@ -1,4 +1,6 @@
 #include "app/simulatorwindow.h"
+#include "readers/sim/demodrivers.h"
+#include "readers/sim/readerfield.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -47,6 +49,7 @@ class TstSimulatorWindow : public QObject
     void layFile_missingFile();
     void plugChecks_unplugAndReplugReaders();
     void latencyCheck_togglesAirTime();
+    void strictCheck_tagsRefuseLongWrites();
     void fieldChangeOnOtherThread_refreshesList();
     void panel_doesNotKeepProgramAlive();
     void showBeside_rightOfWindowOrAtScreenEdge();
@@ -202,6 +205,26 @@ void TstSimulatorWindow::latencyCheck_togglesAirTime()
     QVERIFY(w.field()->latencyEnabled());
     latency->setChecked(false);
     QVERIFY(!w.field()->latencyEnabled());
+}
+
+void TstSimulatorWindow::strictCheck_tagsRefuseLongWrites()
+{
+    SimulatorWindow w;
+    auto* strict = child<QCheckBox>(&w, "checkStrictSt25dv");
+    QVERIFY(!strict->isChecked());
+    const QByteArray five(20, '\x11');
+    const auto laid = w.field()->tags().first();
+    QCOMPARE(laid->writeBlocks(0, 5, five), uint8_t(0));
+    strict->setChecked(true);
+    // The tag on the reader and one laid later both take at most four blocks at a time.
+    const auto later = demodrivers::makeTag(demodrivers::Kind::Dt8, 77);
+    w.field()->layTag(later);
+    for (const auto& tag : {laid, later}) {
+        QCOMPARE(tag->writeBlocks(0, 5, five), VirtualTag::ErrGeneric);
+        QCOMPARE(tag->writeBlocks(0, 4, five.left(16)), uint8_t(0));
+    }
+    strict->setChecked(false);
+    QCOMPARE(later->writeBlocks(0, 5, five), uint8_t(0));
 }
 
 void TstSimulatorWindow::fieldChangeOnOtherThread_refreshesList()

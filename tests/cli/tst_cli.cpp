@@ -60,6 +60,8 @@ class TstCli : public QObject
     void autoWrite_countThree();
     void autoWrite_batchExitCode_data();
     void autoWrite_batchExitCode();
+    void write_verifiedOrNot_data();
+    void write_verifiedOrNot();
     void failures_exitCodes_data();
     void failures_exitCodes();
     void help_listsOnlyTheCommandsOptions_data();
@@ -181,6 +183,58 @@ void TstCli::autoWrite_batchExitCode()
     QCOMPARE(c.run({"auto-write", config, "--reader", "r321", "--count", "2"}, true), code);
     // The last line sums the batch for the station's log.
     QCOMPARE(c.out.trimmed().split(QLatin1Char('\n')).last(), summary);
+}
+
+void TstCli::write_verifiedOrNot_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<bool>("dropBlock"); // the tag keeps block 101's old bytes
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("reads"); // the Read's 12 block reads, then the read-back's
+    QTest::addColumn<QString>("verified");
+    QTest::newRow("verified") << QStringList{} << false << int(cli::Ok) << 12 + 6 << "yes";
+    QTest::newRow("no verify") << QStringList{"--no-verify"} << false << int(cli::Ok) << 12
+                               << "off";
+    QTest::newRow("block dropped") << QStringList{} << true << int(cli::TagError) << 12 + 6 << "no";
+    QTest::newRow("dropped, no verify")
+        << QStringList{"--no-verify"} << true << int(cli::Ok) << 12 << "off";
+}
+
+void TstCli::write_verifiedOrNot()
+{
+    QFETCH(QStringList, options);
+    QFETCH(bool, dropBlock);
+    QFETCH(int, code);
+    QFETCH(int, reads);
+    QFETCH(QString, verified);
+    QTemporaryDir dir;
+    const QString config = dir.filePath(QStringLiteral("c.bin"));
+    QFile f(config);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    QByteArray image = demodrivers::memory(demodrivers::Kind::Dt8).left(512);
+    image[101 * 4] = char(image.at(101 * 4) ^ 0x5A); // differs from what the driver holds
+    f.write(image);
+    f.close();
+    Cli c;
+    c.recordDir = dir.filePath(QStringLiteral("records"));
+    const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 5);
+    if (dropBlock)
+        tag->dropNextWriteOf(101);
+    c.field.layTag(tag);
+    QCOMPARE(c.run(QStringList{"write", config, "--reader", "r321"} + options), code);
+    if (code != int(cli::Ok))
+        QCOMPARE(c.err, QStringLiteral("vantory-cli: verify failed at block 101\n"));
+    int readCommands = 0;
+    for (const SimCommandRecord& r : c.field.commandLog())
+        readCommands += r.isoCommand == 0x23 ? 1 : 0;
+    QCOMPARE(readCommands, reads);
+    const QStringList files = QDir(c.recordDir).entryList({QStringLiteral("*.csv")}, QDir::Files);
+    QCOMPARE(files.size(), 1);
+    const QStringList lines =
+        QString::fromUtf8(fileBytes(QDir(c.recordDir).filePath(files.first())))
+            .split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines.last().split(QLatin1Char(',')).at(16), verified);
 }
 
 void TstCli::failures_exitCodes_data()

@@ -227,6 +227,9 @@ struct Bench {
 
     Vantory& win() { return *w; }
     CommandState& cmd() { return VantoryProbe::cmd(*w); }
+    // Read-back verification after writes (on by default); tests of the plain command
+    // sequences switch it off.
+    void verify(bool on) { VantoryProbe::engine(*w).setVerifyAfterWrite(on); }
 
     // Connects through the connection dialog: pick the brand, press OK.
     bool connect(int reader)

@@ -37,7 +37,8 @@ enum class Fault {
 
 // The tag command (1 = the first of the action) whose exchange the fault hits.
 constexpr int kReadTarget = 4;  // inventory, then the third block read
-constexpr int kWriteTarget = 3; // the third write command
+// The fourth write command, one block: a long one would first be sent again in pieces.
+constexpr int kWriteTarget = 4;
 
 // Short, so that the tests need not wait long for a reply that never comes.
 constexpr int kReplyTimeoutMs = 300;

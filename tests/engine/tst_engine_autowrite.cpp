@@ -150,6 +150,10 @@ class TstEngineAutoWrite : public QObject
 {
     Q_OBJECT
   private slots:
+    void droppedBlock_verifyFailed_nextDriverVerified_data() { addReadersAndKinds(); }
+    void droppedBlock_verifyFailed_nextDriverVerified();
+    void strictSt25dv_everyDriverVerified_switchOnce_data() { addReadersAndKinds(); }
+    void strictSt25dv_everyDriverVerified_switchOnce();
     void toggle_iconsActionsAndState();
     void toggle_needsConnectedReader_bothWays();
     void noTag_eachPassShowsNoDeviceAndSendsInventory_data() { addReaders(); }
@@ -268,8 +272,9 @@ void TstEngineAutoWrite::driverOfLoadedModel_writtenOnceWithOneBeep()
     QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
     QVERIFY(waitBeeps(b, 2));
 
-    // Model check (no beep), then the drive area, then one beep.
-    QCOMPARE(describeCommands(b.field, false), modelCheckThenDriveWrites());
+    // Model check (no beep), then the drive area and its read-back, then one beep.
+    const QStringList verified = modelCheckThenDriveWrites() + readBack(false);
+    QCOMPARE(describeCommands(b.field, false), verified);
     QCOMPARE(beeperCommands(b.field), 2);
     const TagImage& image = VantoryProbe::image(b.win());
     QCOMPARE(bytes(image.image_v2, 260, 4), QByteArray(4, '\0'));
@@ -281,7 +286,7 @@ void TstEngineAutoWrite::driverOfLoadedModel_writtenOnceWithOneBeep()
     VantoryProbe::statusResult(b.win())->setText(QStringLiteral("-"));
     QTRY_COMPARE(resultText(b), QStringLiteral("Write successfully"));
     QTest::qWait(1000);
-    QCOMPARE(describeCommands(b.field, false), modelCheckThenDriveWrites());
+    QCOMPARE(describeCommands(b.field, false), verified);
     QCOMPARE(beeperCommands(b.field), 2);
     QVERIFY(countOf(describeCommands(b.field), QStringLiteral("inv")) >= 4);
 
@@ -292,8 +297,7 @@ void TstEngineAutoWrite::driverOfLoadedModel_writtenOnceWithOneBeep()
     b.field.layTag(tag);
     QTRY_COMPARE(beeperCommands(b.field), 4);
     QVERIFY(waitBeeps(b, 4));
-    QCOMPARE(describeCommands(b.field, false),
-             modelCheckThenDriveWrites() + modelCheckThenDriveWrites());
+    QCOMPARE(describeCommands(b.field, false), verified + verified);
     QCOMPARE(tag->memory().mid(256, 256), configuredDriveArea(b));
     QVERIFY(b.boxes.isEmpty());
     b.trigger("actionAuto_Write");
@@ -333,6 +337,7 @@ void TstEngineAutoWrite::fiveDrivers_swappedDuringBeep_eachWrittenOnce()
 {
     QFETCH(int, reader);
     Bench b;
+    b.verify(false); // the described command sequence, nothing read back
     QVERIFY(loadConfiguration(b, reader, 520));
     b.trigger("actionAuto_Write");
 
@@ -369,6 +374,7 @@ void TstEngineAutoWrite::fiveDrivers_swappedDuringBeep_eachWrittenOnce()
 void TstEngineAutoWrite::threeTagsInOneInventory_eachWrittenOnce()
 {
     Bench b;
+    b.verify(false); // the described command sequence, nothing read back
     QVERIFY(loadConfiguration(b, R321));
     QVector<std::shared_ptr<VirtualTag>> tags;
     for (int i = 0; i < 3; ++i) {
@@ -421,8 +427,10 @@ void TstEngineAutoWrite::pwmTag_writesProductArea()
     QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
     QVERIFY(waitBeeps(b, 2));
     QCOMPARE(VantoryProbe::autoWriteIndex(b.win()), uint8_t(2));
-    QCOMPARE(describeCommands(b.field, false),
-             QStringList{QStringLiteral("read 48+9")} + bankWrites(0) + bankWrites(32));
+    // The product area only, read back like a Read reads it.
+    QCOMPARE(describeCommands(b.field, false), QStringList{QStringLiteral("read 48+9")} +
+                                                   bankWrites(0) + bankWrites(32) +
+                                                   readBack(true).mid(0, 6));
     QCOMPARE(tag->memory(), bytes(VantoryProbe::image(b.win()).bank_buffer, 0, 256));
     QCOMPARE(uint8_t(tag->memory().at(100)), uint8_t(0x77));
     b.trigger("actionAuto_Write");
@@ -573,6 +581,7 @@ void TstEngineAutoWrite::lastBeeperCommandFails_nextDriverWritten()
     QFETCH(int, reader);
     QFETCH(int, fault);
     Bench b;
+    b.verify(false); // the described command sequence, nothing read back
     b.win().setReplyTimeout(300);
     QVERIFY(loadConfiguration(b, reader));
     b.trigger("actionAuto_Write");
@@ -602,10 +611,11 @@ void TstEngineAutoWrite::timeFromLayingToBeep_withLatency()
     b.trigger("actionAuto_Write");
 
     // The least the air allows: inventory, model-name read, eight writes of the drive area
-    // (the counter blocks left out).
+    // (the counter blocks left out), and the drive area's read-back.
     const qint64 airUs = ReaderField::inventoryAirTimeUs(1) + ReaderField::readAirTimeUs(9) +
                          5 * ReaderField::writeAirTimeUs(10) + ReaderField::writeAirTimeUs(9) +
-                         ReaderField::writeAirTimeUs(2) + ReaderField::writeAirTimeUs(1);
+                         ReaderField::writeAirTimeUs(2) + ReaderField::writeAirTimeUs(1) +
+                         2 * (2 * ReaderField::readAirTimeUs(12) + ReaderField::readAirTimeUs(8));
     QVector<double> times;
     for (int i = 0; i < 4; ++i) {
         QTRY_COMPARE_WITH_TIMEOUT(int(VantoryProbe::lastTip(b.win())), kTipNoDevice, 5000);
@@ -637,6 +647,105 @@ void TstEngineAutoWrite::timeFromLayingToBeep_withLatency()
     std::sort(times.begin(), times.end());
     qInfo().noquote() << readerName(reader) << "laying a driver to its beep, ms:" << times
                       << "(air time alone" << airUs / 1000.0 << "ms)";
+    b.trigger("actionAuto_Write");
+}
+
+// Reads a driver of the kind to load its configuration and takes it away.
+bool loadKind(Bench& b, int reader, bool pwm)
+{
+    if (!b.connect(reader))
+        return false;
+    const auto source =
+        demodrivers::makeTag(pwm ? demodrivers::Kind::Pwm : demodrivers::Kind::Dt8, 90);
+    if (!readTag(b, source))
+        return false;
+    b.field.removeTag(source->uidMsbFirst());
+    return true;
+}
+
+// Lays `tag`, waits for its outcome and beep, and takes it away again.
+bool programOne(Bench& b, const std::shared_ptr<VirtualTag>& tag,
+                const QVector<record::Outcome>& outcomes, int beeps)
+{
+    const int before = outcomes.size();
+    b.field.layTag(tag);
+    if (!QTest::qWaitFor([&] { return outcomes.size() == before + 1; }, 8000))
+        return false;
+    if (!waitBeeps(b, beeps))
+        return false;
+    b.field.removeTag(tag->uidMsbFirst());
+    return QTest::qWaitFor([&] { return resultText(b) == QLatin1String("No device detected"); },
+                           5000);
+}
+
+void TstEngineAutoWrite::droppedBlock_verifyFailed_nextDriverVerified()
+{
+    QFETCH(int, reader);
+    QFETCH(bool, pwm);
+    const auto kind = pwm ? demodrivers::Kind::Pwm : demodrivers::Kind::Dt8;
+    Bench b;
+    QVERIFY(loadKind(b, reader, pwm));
+    // Auto write sends the product area of an '8' tag, the drive area of a P tag.
+    const int dropped = pwm ? 40 : 101;
+    VantoryProbe::image(b.win()).image_v2[dropped * 4] ^= 0x5A;
+    VantoryProbe::image(b.win()).image_legacy[dropped * 4] ^= 0x5A;
+    QVector<record::Outcome> outcomes;
+    QObject::connect(&VantoryProbe::engine(b.win()), &TagEngine::operationFinished,
+                     [&outcomes](const record::Outcome& o) { outcomes << o; });
+    b.trigger("actionAuto_Write");
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoDevice);
+    const int beeps = beeperCommands(b.field);
+
+    const auto faulty = demodrivers::makeTag(kind, 91);
+    faulty->dropNextWriteOf(dropped);
+    QVERIFY(programOne(b, faulty, outcomes, beeps + 4)); // the failure's double beep
+    QCOMPARE(int(outcomes.last().result), int(record::Result::VerifyFailed));
+    const record::Entry bad = record::entryFor(outcomes.last(), QStringLiteral("Vantory"));
+    QCOMPARE(bad.result, QStringLiteral("Verify failed (block %1)").arg(dropped));
+    QCOMPARE(bad.verified, QStringLiteral("no"));
+
+    // The batch goes on: the next driver is written and proven.
+    const auto good = demodrivers::makeTag(kind, 92);
+    QVERIFY(programOne(b, good, outcomes, beeps + 6));
+    const record::Entry ok = record::entryFor(outcomes.last(), QStringLiteral("Vantory"));
+    QCOMPARE(ok.result, QStringLiteral("Written"));
+    QCOMPARE(ok.verified, QStringLiteral("yes"));
+    QVERIFY(ok.writtenCrc != bad.writtenCrc);
+    QCOMPARE(outcomes.size(), 2);
+    b.trigger("actionAuto_Write");
+}
+
+void TstEngineAutoWrite::strictSt25dv_everyDriverVerified_switchOnce()
+{
+    QFETCH(int, reader);
+    QFETCH(bool, pwm);
+    EngineLogCapture log;
+    Bench b;
+    b.field.setStrictSt25dv(true);
+    QVERIFY(loadKind(b, reader, pwm));
+    QVector<record::Outcome> outcomes;
+    QObject::connect(&VantoryProbe::engine(b.win()), &TagEngine::operationFinished,
+                     [&outcomes](const record::Outcome& o) { outcomes << o; });
+    b.trigger("actionAuto_Write");
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoDevice);
+    const int beeps = beeperCommands(b.field);
+    for (int i = 0; i < 3; ++i) {
+        const auto tag =
+            demodrivers::makeTag(pwm ? demodrivers::Kind::Pwm : demodrivers::Kind::Dt8, 93 + i);
+        QVERIFY(programOne(b, tag, outcomes, beeps + 2 * (i + 1)));
+        const record::Entry line = record::entryFor(outcomes.last(), QStringLiteral("Vantory"));
+        QCOMPARE(line.result, QStringLiteral("Written"));
+        QCOMPARE(line.verified, QStringLiteral("yes"));
+        // One configuration, one value on every driver of the batch.
+        QCOMPARE(line.writtenCrc,
+                 record::entryFor(outcomes.first(), QStringLiteral("Vantory")).writtenCrc);
+    }
+    // Only the first long write of the connection was refused.
+    int longWrites = 0;
+    for (const SimCommandRecord& r : b.field.commandLog())
+        longWrites += r.isoCommand == 0x24 && r.blockCount > 4 ? 1 : 0;
+    QCOMPARE(longWrites, 1);
+    QCOMPARE(log.count(QStringLiteral("pieces of four from now on")), 1);
     b.trigger("actionAuto_Write");
 }
 

@@ -12,12 +12,19 @@ const QString kFixed = QStringLiteral("7130458269154038");
 const QString kZero = QStringLiteral("0000000000000000");
 const QByteArray kFixedBytes = QByteArray::fromHex("7130458269154038");
 
+// The bank written, read back and compared like a Read reads it.
+QStringList bankReadBack()
+{
+    return {QStringLiteral("read 64+12"), QStringLiteral("read 76+12"),
+            QStringLiteral("read 88+8")};
+}
+
 QStringList factoryCommands()
 {
     return QStringList{QStringLiteral("present 0 ") + kZero, QStringLiteral("config 04 05"),
                        QStringLiteral("writepwd 0 ") + kFixed, QStringLiteral("present 1 ") + kZero,
                        QStringLiteral("writepwd 1 ") + kFixed} +
-           counterBankWrites();
+           counterBankWrites() + bankReadBack();
 }
 
 QStringList configuredCommands()
@@ -26,7 +33,7 @@ QStringList configuredCommands()
                QStringLiteral("present 0 ") + kZero,  QStringLiteral("present 0 ") + kFixed,
                QStringLiteral("config 04 05"),        QStringLiteral("writepwd 0 ") + kFixed,
                QStringLiteral("present 1 ") + kFixed, QStringLiteral("writepwd 1 ") + kFixed} +
-           counterBankWrites();
+           counterBankWrites() + bankReadBack();
 }
 
 void configure(VirtualTag& tag)
@@ -39,7 +46,8 @@ void configure(VirtualTag& tag)
 
 // Runs the configure-then-write sequence for bank 64: the sequence has no code of its
 // own, so its step slot and the beeper are stepped here, one call per tick, with the
-// replies let in between. Returns when the sequence has ended or stalled.
+// replies let in between, and so is the read-back of the bank after it. Returns when the
+// sequence has ended or stalled.
 void runConfigureThenWrite(Bench& b, int maxTicks = 4000)
 {
     b.stopTimer();
@@ -51,7 +59,10 @@ void runConfigureThenWrite(Bench& b, int maxTicks = 4000)
     int idle = 0;
     for (int t = 0; t < maxTicks && idle < 200; ++t) {
         const int before = b.field.commandLog().size();
-        if (b.cmd().cmd_type != 0)
+        // The read-back that follows a good write has a sequence code of its own.
+        if (b.cmd().cmd_type == SeqCode::VerifyRead)
+            VantoryProbe::engine(b.win()).Verify_Read_Back();
+        else if (b.cmd().cmd_type != 0)
             VantoryProbe::writeOnceBankPswd1(b.win());
         VantoryProbe::beepProcess(b.win());
         QTest::qWait(1);
@@ -101,7 +112,8 @@ void TstEnginePassword::factoryTag_configuredAndWritten()
     QCOMPARE(tag->memory().mid(264, 2), QByteArray::fromHex("022B"));
     QCOMPARE(tag->memory().left(256), demodrivers::memory(demodrivers::Kind::Dt8).left(256));
     QCOMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
-    QCOMPARE(b.cmd().reply_cnt, uint8_t(4));
+    // The last sequence is the read-back: three reads, all answered.
+    QCOMPARE(b.cmd().reply_cnt, uint8_t(bankReadBack().size()));
     QCOMPARE(beeperCommands(b.field), 2);
 
     // Protected now: without the session a plain write is refused by the tag.

@@ -3,6 +3,7 @@
 // interplay of beeper and sequence commands on one reader link.
 #include "writebench.h"
 
+#include "engine/crc32.h"
 #include "model/currents.h"
 #include "model/tagfields.h"
 
@@ -97,11 +98,15 @@ class TstEngineWrite : public QObject
 {
     Q_OBJECT
   private slots:
-    void writePTag_eightCommands_tagHoldsDriveArea_data() { addReaders(); }
+    void tagDropsOneBlock_verifyFailedNamesIt_data() { addReadersAndKinds(); }
+    void tagDropsOneBlock_verifyFailedNamesIt();
+    void strictSt25dv_longWritesInPieces_switchOncePerConnection_data() { addReadersAndKinds(); }
+    void strictSt25dv_longWritesInPieces_switchOncePerConnection();
+    void writePTag_eightCommands_tagHoldsDriveArea_data() { addReadersAndVerification(); }
     void writePTag_eightCommands_tagHoldsDriveArea();
     void driveWrites_driverKeepsItsCounters_data();
     void driveWrites_driverKeepsItsCounters();
-    void writePwmTag_nineCommands_block248Composed_data() { addReaders(); }
+    void writePwmTag_nineCommands_block248Composed_data() { addReadersAndVerification(); }
     void writePwmTag_nineCommands_block248Composed();
     void pwmTag_writeSaveOpenWriteAnother_sameBlock_data() { addReaders(); }
     void pwmTag_writeSaveOpenWriteAnother_sameBlock();
@@ -138,7 +143,9 @@ class TstEngineWrite : public QObject
 void TstEngineWrite::writePTag_eightCommands_tagHoldsDriveArea()
 {
     QFETCH(int, reader);
+    QFETCH(bool, verify);
     Bench b;
+    b.verify(verify);
     const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 11);
     QVERIFY(b.connect(reader));
     QVERIFY(readTag(b, tag));
@@ -159,15 +166,24 @@ void TstEngineWrite::writePTag_eightCommands_tagHoldsDriveArea()
     QCOMPARE(line.source, line.uid);
     QCOMPARE(line.currents, QStringLiteral("420"));
     QCOMPARE(line.tagKind, QStringLiteral("P"));
+    // Proven by the read-back; the CRC-32 is that of the written blocks as the tag holds
+    // them (the driver's own counters left out).
+    const QByteArray held = tag->memory().mid(256, 256).remove(332 - 256, 8);
+    QCOMPARE(line.verified, verify ? QStringLiteral("yes") : QStringLiteral("off"));
+    QCOMPARE(line.writtenCrc,
+             verify ? QStringLiteral("%1").arg(crc32::ieee(held), 8, 16, QLatin1Char('0')).toUpper()
+                    : QString());
 
-    QCOMPARE(describeCommands(b.field), driveAreaWrites());
+    QCOMPARE(describeCommands(b.field),
+             driveAreaWrites() + (verify ? readBack(false) : QStringList()));
     const TagImage& image = VantoryProbe::image(b.win());
     // Every block arrived in tag order (the FEIG frames carry each block reversed).
     QCOMPARE(tag->memory().mid(256, 256), bytes(image.bank_buffer, 256, 256));
     QCOMPARE(tag->memory().mid(264, 2), u16(420));
     QCOMPARE(tag->memory().mid(490, 2), u16(419)); // last-current word follows
     QCOMPARE(tag->memory().left(256), demodrivers::memory(demodrivers::Kind::Dt8).left(256));
-    QCOMPARE(b.cmd().reply_cnt, uint8_t(8));
+    // The count of the last sequence: the read-back's, or the write's own.
+    QCOMPARE(b.cmd().reply_cnt, uint8_t(verify ? readBack(false).size() : 8));
     QCOMPARE(b.cmd().send_cnt, uint8_t(8));
     QCOMPARE(resultText(b), QStringLiteral("Write successfully"));
     QVERIFY(waitBeeps(b, 2));
@@ -234,7 +250,9 @@ void TstEngineWrite::driveWrites_driverKeepsItsCounters()
 void TstEngineWrite::writePwmTag_nineCommands_block248Composed()
 {
     QFETCH(int, reader);
+    QFETCH(bool, verify);
     Bench b;
+    b.verify(verify);
     const auto tag = demodrivers::makeTag(demodrivers::Kind::Pwm, 12);
     // Period 1000 and a pulse of 200 mA (2857 of 10000) before the write.
     tag->setBlock(248, QByteArray::fromHex("E8031D81"));
@@ -247,14 +265,15 @@ void TstEngineWrite::writePwmTag_nineCommands_block248Composed()
     b.trigger("actionWrite");
     QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
 
-    QCOMPARE(describeCommands(b.field),
-             bankWrites(0) + bankWrites(32) + QStringList{QStringLiteral("write 248+1")});
+    QCOMPARE(describeCommands(b.field), bankWrites(0) + bankWrites(32) +
+                                            QStringList{QStringLiteral("write 248+1")} +
+                                            (verify ? readBack(true) : QStringList()));
     // 350 of 700 mA at period 1000: ratio 5000, pulse 500 | 0x8000, both words low byte first.
     QCOMPARE(tag->block(248), QByteArray::fromHex("E803F481"));
     const TagImage& image = VantoryProbe::image(b.win());
     QCOMPARE(bytes(image.image_v2, 248, 4), QByteArray::fromHex("03E881F4")); // as read back
     QCOMPARE(tag->memory(), bytes(image.bank_buffer, 0, 256));
-    QCOMPARE(b.cmd().reply_cnt, uint8_t(9));
+    QCOMPARE(b.cmd().reply_cnt, uint8_t(verify ? readBack(true).size() : 9));
     QVERIFY(waitBeeps(b, 2));
 }
 
@@ -309,6 +328,7 @@ void TstEngineWrite::writeModelDiffers_refusedWithNotice()
     QFETCH(QString, text);
     QFETCH(QString, status);
     Bench b;
+    b.verify(false); // the described command sequence, nothing read back
     const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 13);
     QVERIFY(b.connect(R321));
     QVERIFY(readTag(b, tag));
@@ -626,7 +646,8 @@ void TstEngineWrite::writeRejectedMidSequence_oneFailureNoMore()
     const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 16);
     QVERIFY(b.connect(reader));
     QVERIFY(readTag(b, tag));
-    b.field.armReplyFault(SimReplyFault::FailingStatus, 1, 2, reader == R321 ? 0x23 : 0xB0);
+    // The fourth command, one block: a long one would first be tried again in pieces.
+    b.field.armReplyFault(SimReplyFault::FailingStatus, 1, 3, reader == R321 ? 0x23 : 0xB0);
 
     b.trigger("actionWrite");
     // The read's tip went when the write started; wait for the write's own.
@@ -636,15 +657,16 @@ void TstEngineWrite::writeRejectedMidSequence_oneFailureNoMore()
     QCOMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoTag);
     QVERIFY(waitBeeps(b, 4));
     QTest::qWait(100);
-    QCOMPARE(describeCommands(b.field), driveAreaWrites().mid(0, 3));
+    QCOMPARE(describeCommands(b.field), driveAreaWrites().mid(0, 4));
     QCOMPARE(beeperCommands(b.field), 4);
-    QCOMPARE(b.cmd().reply_cnt, uint8_t(2));
+    QCOMPARE(b.cmd().reply_cnt, uint8_t(3));
 }
 
 void TstEngineWrite::writeAllBanks_sixteenCommands()
 {
     QFETCH(int, reader);
     Bench b;
+    b.verify(false); // the described command sequence, nothing read back
     const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 17);
     QVERIFY(b.connect(reader));
     QVERIFY(readTag(b, tag));
@@ -668,6 +690,7 @@ void TstEngineWrite::setCurrent_presentsPasswordThenWritesBlock66()
 {
     QFETCH(int, reader);
     Bench b;
+    b.verify(false); // the described command sequence, nothing read back
     const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 18);
     QVERIFY(b.connect(reader));
     QVERIFY(readTag(b, tag));
@@ -735,6 +758,7 @@ void TstEngineWrite::writeBlockNum_refusesBytesOutsideTheImage()
 void TstEngineWrite::writeDuringFailedReadBeep_completesInTickOrder_r321Stays()
 {
     Bench b;
+    b.verify(false); // the described command sequence, nothing read back
     const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 21);
     QVERIFY(b.connect(R321));
     QVERIFY(readTag(b, tag));
@@ -779,6 +803,7 @@ void TstEngineWrite::beeperAndSequenceInSameTick_bothReachReader()
 {
     QFETCH(int, reader);
     Bench b;
+    b.verify(false); // the described command sequence, nothing read back
     const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 22);
     QVERIFY(b.connect(reader));
     QVERIFY(readTag(b, tag));
@@ -929,6 +954,13 @@ void TstEngineWrite::lastRecordedWrite_shownAfterRead()
         label()->text().startsWith(around.first() + QDate::currentDate().toString(Qt::ISODate)),
         qPrintable(label()->text()));
     QVERIFY2(label()->text().endsWith(around.last()), qPrintable(label()->text()));
+    const QString shots = qEnvironmentVariable("VANTORY_SHOTS_DIR");
+    if (!shots.isEmpty()) {
+        b.win().show();
+        QTest::qWait(200);
+        b.win().grab().save(QDir(shots).filePath(chinese ? QStringLiteral("last-write-zh.png")
+                                                         : QStringLiteral("last-write-en.png")));
+    }
 
     // Another driver: its own (empty) history, not the last one's.
     b.field.clear();
@@ -956,6 +988,80 @@ void TstEngineWrite::recordServerAway_statusSaysHeldLocally()
     record::Store journal;
     QVERIFY(journal.openLocal(record::localDatabasePath(dir.path())));
     QTRY_COMPARE(journal.unsentCount(), 1);
+}
+
+void TstEngineWrite::tagDropsOneBlock_verifyFailedNamesIt()
+{
+    QFETCH(int, reader);
+    QFETCH(bool, pwm);
+    Bench b;
+    const auto tag =
+        demodrivers::makeTag(pwm ? demodrivers::Kind::Pwm : demodrivers::Kind::Dt8, 13);
+    QVERIFY(b.connect(reader));
+    QVERIFY(readTag(b, tag));
+    // Something that differs from what the tag holds, in the block it will drop.
+    const int dropped = pwm ? 40 : 101;
+    const int beeps = beeperCommands(b.field);
+    VantoryProbe::image(b.win()).image_v2[dropped * 4] ^= 0x5A;
+    VantoryProbe::image(b.win()).image_legacy[dropped * 4] ^= 0x5A;
+    const QByteArray before = tag->block(dropped);
+    tag->dropNextWriteOf(dropped);
+    QVector<record::Outcome> outcomes;
+    QObject::connect(&VantoryProbe::engine(b.win()), &TagEngine::operationFinished,
+                     [&outcomes](const record::Outcome& o) { outcomes << o; });
+    b.trigger("actionWrite");
+    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipVerifyFailed);
+    QCOMPARE(resultText(b), QStringLiteral("Verify failed at block %1").arg(dropped));
+    QCOMPARE(tag->block(dropped), before); // the reader said yes all the same
+    QVERIFY(waitBeeps(b, beeps + 4));      // the failure's double beep
+    QTest::qWait(100);
+    QCOMPARE(beeperCommands(b.field), beeps + 4);
+    // Every written block was read back once: the comparison is complete.
+    QCOMPARE(describeCommands(b.field).filter(QStringLiteral("read")), readBack(pwm));
+    QCOMPARE(outcomes.size(), 1);
+    const record::Entry line = record::entryFor(outcomes.first(), QStringLiteral("Vantory"));
+    QCOMPARE(line.result, QStringLiteral("Verify failed (block %1)").arg(dropped));
+    QCOMPARE(line.verified, QStringLiteral("no"));
+    QCOMPARE(line.writtenCrc.size(), 8);
+    // The other language names the block as well.
+    b.trigger("actionLanguage");
+    QCOMPARE(resultText(b), QStringLiteral("写入校验失败：块 %1").arg(dropped));
+}
+
+void TstEngineWrite::strictSt25dv_longWritesInPieces_switchOncePerConnection()
+{
+    QFETCH(int, reader);
+    QFETCH(bool, pwm);
+    EngineLogCapture log;
+    Bench b;
+    b.field.setStrictSt25dv(true);
+    const auto tag =
+        demodrivers::makeTag(pwm ? demodrivers::Kind::Pwm : demodrivers::Kind::Dt8, 14);
+    QVERIFY(b.connect(reader));
+    QVERIFY(readTag(b, tag));
+    const QStringList described =
+        pwm ? bankWrites(0) + bankWrites(32) + QStringList{QStringLiteral("write 248+1")}
+            : driveAreaWrites();
+    for (int current : {300, 310}) {
+        currentWidget(b, 1)->setValue(current);
+        b.field.clearCommandLog();
+        b.trigger("actionWrite");
+        QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+        QVERIFY(waitBeeps(b, 2));
+        // The first write of the connection is refused whole and sent again in pieces;
+        // from then on every long write goes out in pieces from the start.
+        QStringList expected = inFourBlockPieces(described);
+        if (current == 300)
+            expected.prepend(described.first());
+        QCOMPARE(describeCommands(b.field).filter(QStringLiteral("write")), expected);
+        QCOMPARE(describeCommands(b.field).filter(QStringLiteral("read")), readBack(pwm));
+        if (pwm)
+            QCOMPARE(tag->memory(), bytes(VantoryProbe::image(b.win()).bank_buffer, 0, 256));
+        else
+            QCOMPARE(tag->memory().mid(264, 2), u16(current));
+    }
+    QVERIFY(VantoryProbe::engine(b.win()).fourBlockLink());
+    QCOMPARE(log.count(QStringLiteral("pieces of four from now on")), 1);
 }
 
 QTEST_MAIN(TstEngineWrite)

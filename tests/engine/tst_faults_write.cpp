@@ -1,6 +1,7 @@
 // The fault matrix of the Write action, through both simulated readers (faultbench.h),
 // and the FEIG link's report that the library is done with a request.
 #include "faultbench.h"
+#include "writebench.h"
 
 using namespace faulttest;
 
@@ -10,6 +11,10 @@ class TstFaultsWrite : public QObject
   private slots:
     void faultMidWrite_toldOnce_nextWriteWorks_data() { addMatrix(); }
     void faultMidWrite_toldOnce_nextWriteWorks();
+    void longWriteRefused_sentOnceMoreInPieces_data();
+    void longWriteRefused_sentOnceMoreInPieces();
+    void readBackUnanswered_verifyFailed_data() { enginetest::addReaders(); }
+    void readBackUnanswered_verifyFailed();
     void feigWorker_reportsEveryRequestDone_afterItsReply();
     void autoWrite_modelReadUnanswered_toldOnce_batchGoesOn_data();
     void autoWrite_modelReadUnanswered_toldOnce_batchGoesOn();
@@ -97,6 +102,87 @@ void TstFaultsWrite::faultMidWrite_toldOnce_nextWriteWorks()
                                      ? QStringList{QStringLiteral("Written")}
                                      : QStringList{cause, QStringLiteral("Written")};
     QCOMPARE(recorded, expected);
+}
+
+void TstFaultsWrite::longWriteRefused_sentOnceMoreInPieces_data()
+{
+    QTest::addColumn<int>("reader");
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<int>("times"); // replies the fault hits: the whole command, then pieces
+    for (int reader : {R321, Feig}) {
+        for (const auto& [name, fault] : {std::pair{"refused", SimReplyFault::FailingStatus},
+                                          std::pair{"no reply", SimReplyFault::NoReply}}) {
+            for (int times : {1, 2})
+                QTest::addRow("%s %s %s", readerName(reader), name,
+                              times == 1 ? "once" : "piece too")
+                    << reader << int(fault) << times;
+        }
+    }
+}
+
+void TstFaultsWrite::longWriteRefused_sentOnceMoreInPieces()
+{
+    using namespace enginetest;
+    QFETCH(int, reader);
+    QFETCH(int, fault);
+    QFETCH(int, times);
+    Bench b;
+    b.win().setReplyTimeout(kReplyTimeoutMs);
+    QVERIFY(b.connect(reader));
+    QVERIFY(readTag(b, demodrivers::makeTag(demodrivers::Kind::Dt8, 41)));
+    QStringList recorded;
+    QObject::connect(&VantoryProbe::engine(b.win()), &TagEngine::operationFinished,
+                     [&](const record::Outcome& o) { recorded << record::resultText(o.result); });
+    // The first command of the Write: blocks 64-73.
+    b.field.armReplyFault(SimReplyFault(fault), times, 0, reader == R321 ? 0x23 : 0xB0);
+    b.trigger("actionWrite");
+    QTRY_COMPARE_WITH_TIMEOUT(recorded.size(), 1, kFailureWithinMs);
+    const QStringList writes = describeCommands(b.field).filter(QStringLiteral("write"));
+    if (times == 1) {
+        // Sent again once in pieces, then pieces of four for the rest of the connection.
+        QCOMPARE(recorded, QStringList{QStringLiteral("Written")});
+        QCOMPARE(writes,
+                 QStringList{QStringLiteral("write 64+10")} + inFourBlockPieces(driveAreaWrites()));
+        QVERIFY(VantoryProbe::engine(b.win()).fourBlockLink());
+    } else {
+        // The pieces failing too is the write's failure; nothing more goes out.
+        QVERIFY(recorded.first() != QLatin1String("Written"));
+        QTest::qWait(kReplyTimeoutMs * 2);
+        QCOMPARE(describeCommands(b.field).filter(QStringLiteral("write")),
+                 (QStringList{QStringLiteral("write 64+10"), QStringLiteral("write 64+4")}));
+        QVERIFY(!VantoryProbe::engine(b.win()).fourBlockLink());
+    }
+}
+
+void TstFaultsWrite::readBackUnanswered_verifyFailed()
+{
+    using namespace enginetest;
+    QFETCH(int, reader);
+    Bench b;
+    b.win().setReplyTimeout(kReplyTimeoutMs);
+    QVERIFY(b.connect(reader));
+    QVERIFY(readTag(b, demodrivers::makeTag(demodrivers::Kind::Dt8, 42)));
+    QVector<record::Outcome> outcomes;
+    QObject::connect(&VantoryProbe::engine(b.win()), &TagEngine::operationFinished,
+                     [&](const record::Outcome& o) { outcomes << o; });
+    // The first read of the read-back, after the eight writes, is never answered.
+    if (reader == R321)
+        b.field.armReplyFault(SimReplyFault::NoReply, 1, 0, 0x22);
+    else
+        b.field.armReplyFault(SimReplyFault::NoReply, 1, 8, 0xB0);
+    const int beeps = beeperCommands(b.field);
+    b.trigger("actionWrite");
+    QTRY_COMPARE_WITH_TIMEOUT(outcomes.size(), 1, kFailureWithinMs);
+    QVERIFY(waitBeeps(b, beeps + 4));
+    // Never a success: the blocks are not proven.
+    QCOMPARE(int(VantoryProbe::lastTip(b.win())), kTipVerifyFailed);
+    QCOMPARE(resultText(b), QStringLiteral("Verify failed at block 64"));
+    const record::Entry line = record::entryFor(outcomes.first(), QStringLiteral("Vantory"));
+    QCOMPARE(line.result, QStringLiteral("Verify failed (block 64)"));
+    QCOMPARE(line.verified, QStringLiteral("no"));
+    QCOMPARE(line.writtenCrc, QString());
+    QCOMPARE(describeCommands(b.field).filter(QStringLiteral("read")),
+             QStringList{QStringLiteral("read 64+12")});
 }
 
 void TstFaultsWrite::feigWorker_reportsEveryRequestDone_afterItsReply()

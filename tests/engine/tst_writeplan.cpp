@@ -1,6 +1,8 @@
 // The pure rules of the write side: bank pieces, the FEIG block order, password bytes,
 // and the auto-write bookkeeping of handled tags.
 #include "engine/autoscan.h"
+#include "engine/crc32.h"
+#include "engine/verifyplan.h"
 #include "engine/writeplan.h"
 
 #include <QtTest>
@@ -11,6 +13,14 @@ class TstWritePlan : public QObject
 {
     Q_OBJECT
   private slots:
+    void crc32_asZlib_data();
+    void crc32_asZlib();
+    void readPieces_readChunksHoldingWrittenBlocks_data();
+    void readPieces_readChunksHoldingWrittenBlocks();
+    void compare_firstDifferentBlock_countersLeftOut_data();
+    void compare_firstDifferentBlock_countersLeftOut();
+    void fourBlockPieces_data();
+    void fourBlockPieces();
     void bankPiece_data();
     void bankPiece();
     void bankPieces_coverTheBankOnce();
@@ -249,6 +259,130 @@ void TstWritePlan::handledTags_ignoresEmptyAndZero()
     handled.add(QByteArray(8, '\7'));
     handled.add(QByteArray(8, '\7'));
     QCOMPARE(handled.size(), 1);
+}
+
+void TstWritePlan::crc32_asZlib_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<uint>("crc");
+    QTest::newRow("empty") << QByteArray() << 0u;
+    QTest::newRow("check") << QByteArray("123456789") << 0xCBF43926u;
+    QTest::newRow("zeros") << QByteArray(4, '\0') << 0x2144DF1Cu;
+    QTest::newRow("fox") << QByteArray("The quick brown fox jumps over the lazy dog")
+                         << 0x414FA339u;
+}
+
+void TstWritePlan::crc32_asZlib()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(uint, crc);
+    QCOMPARE(crc32::ieee(data), uint32_t(crc));
+    // Continued in two parts, as zlib's running value.
+    QCOMPARE(crc32::ieee(data.mid(3), crc32::ieee(data.left(3))), uint32_t(crc));
+}
+
+namespace
+{
+
+using Runs = QVector<QPair<int, int>>;
+
+verifyplan::WrittenBlocks writtenRuns(const Runs& runs)
+{
+    verifyplan::WrittenBlocks w;
+    for (const auto& [first, count] : runs) {
+        QByteArray data;
+        for (int b = first; b < first + count; ++b)
+            data.append(QByteArray(4, char(b)));
+        w.note(uint8_t(first), data);
+    }
+    return w;
+}
+
+QString describe(const std::vector<verifyplan::ReadPiece>& pieces)
+{
+    QStringList out;
+    for (const auto& p : pieces)
+        out << QStringLiteral("%1+%2").arg(p.first).arg(p.count);
+    return out.join(QLatin1Char(' '));
+}
+
+} // namespace
+
+void TstWritePlan::readPieces_readChunksHoldingWrittenBlocks_data()
+{
+    QTest::addColumn<Runs>("runs");
+    QTest::addColumn<QString>("reads");
+    using R = Runs;
+    QTest::newRow("drive area round the counters")
+        << R{{64, 19}, {85, 43}} << "64+12 76+12 88+8 96+12 108+12 120+8";
+    QTest::newRow("product area and 248")
+        << R{{0, 64}, {248, 1}} << "0+12 12+12 24+8 32+12 44+12 56+8 248+1";
+    QTest::newRow("one block") << R{{66, 1}} << "64+12";
+    QTest::newRow("nothing") << R{} << "";
+}
+
+void TstWritePlan::readPieces_readChunksHoldingWrittenBlocks()
+{
+    QFETCH(Runs, runs);
+    QFETCH(QString, reads);
+    QCOMPARE(describe(verifyplan::readPieces(writtenRuns(runs))), reads);
+}
+
+void TstWritePlan::compare_firstDifferentBlock_countersLeftOut_data()
+{
+    QTest::addColumn<int>("changed"); // block altered in the read-back, -1 none
+    QTest::addColumn<int>("cut");     // bytes cut off the read-back's end
+    QTest::addColumn<bool>("equal");
+    QTest::addColumn<int>("first");
+    QTest::newRow("as sent") << -1 << 0 << true << -1;
+    QTest::newRow("counter differs") << 83 << 0 << true << -1;
+    QTest::newRow("block 90 differs") << 90 << 0 << false << 90;
+    QTest::newRow("short read-back") << -1 << 4 << false << 95;
+}
+
+void TstWritePlan::compare_firstDifferentBlock_countersLeftOut()
+{
+    QFETCH(int, changed);
+    QFETCH(int, cut);
+    QFETCH(bool, equal);
+    QFETCH(int, first);
+    // Blocks 64-95 written around the counters at 83-84, read back as a Read reads them.
+    const verifyplan::WrittenBlocks written = writtenRuns({{64, 19}, {85, 11}});
+    const auto pieces = verifyplan::readPieces(written);
+    QByteArray tag;
+    for (int b = 64; b < 96; ++b)
+        tag.append(QByteArray(4, char(b)));
+    if (changed >= 0)
+        tag[(changed - 64) * 4 + 1] = char(0xEE);
+    tag.chop(cut);
+    const verifyplan::Comparison c = verifyplan::compare(written, pieces, tag);
+    QCOMPARE(c.equal, equal);
+    QCOMPARE(c.firstDifferent, first);
+    QCOMPARE(c.complete, cut == 0);
+    if (c.complete) {
+        // The CRC covers the written blocks in block order, the counters left out.
+        QCOMPARE(c.readBack.size(), 30 * 4);
+        QCOMPARE(c.crc, crc32::ieee(QByteArray(tag).remove((83 - 64) * 4, 8)));
+    }
+}
+
+void TstWritePlan::fourBlockPieces_data()
+{
+    QTest::addColumn<int>("first");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QString>("pieces");
+    QTest::newRow("ten") << 64 << 10 << "64+4 68+4 72+2";
+    QTest::newRow("nine") << 74 << 9 << "74+4 78+4 82+1";
+    QTest::newRow("four") << 0 << 4 << "0+4";
+    QTest::newRow("wraps at 8 bits") << 254 << 5 << "254+4 2+1";
+}
+
+void TstWritePlan::fourBlockPieces()
+{
+    QFETCH(int, first);
+    QFETCH(int, count);
+    QFETCH(QString, pieces);
+    QCOMPARE(describe(verifyplan::fourBlockPieces(uint8_t(first), uint8_t(count))), pieces);
 }
 
 QTEST_APPLESS_MAIN(TstWritePlan)

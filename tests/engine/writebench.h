@@ -16,6 +16,52 @@ constexpr int kTipReadOk = 3;
 constexpr int kTipWriteOk = 5;
 constexpr int kTipWriteFailed = 6;
 constexpr int kTipNoTag = 9;
+constexpr int kTipVerifyFailed = 11;
+
+inline void addReadersAndVerification()
+{
+    QTest::addColumn<int>("reader");
+    QTest::addColumn<bool>("verify");
+    for (int reader : {R321, Feig})
+        for (bool verify : {true, false})
+            QTest::addRow("%s %s", readerName(reader), verify ? "verified" : "unverified")
+                << reader << verify;
+}
+
+inline void addReadersAndKinds()
+{
+    QTest::addColumn<int>("reader");
+    QTest::addColumn<bool>("pwm");
+    for (int reader : {R321, Feig})
+        for (bool pwm : {false, true})
+            QTest::addRow("%s %s", readerName(reader), pwm ? "8" : "P") << reader << pwm;
+}
+
+// "write F+N" commands as a tag that takes at most four blocks per write gets them.
+inline QStringList inFourBlockPieces(const QStringList& writes)
+{
+    QStringList out;
+    for (const QString& w : writes) {
+        const QStringList parts = w.mid(6).split(QLatin1Char('+'));
+        const int first = parts.at(0).toInt();
+        const int count = parts.at(1).toInt();
+        for (int done = 0; done < count; done += 4)
+            out << QStringLiteral("write %1+%2").arg(first + done).arg(std::min(4, count - done));
+    }
+    return out;
+}
+
+// The read-back of a write: a Read's own pieces that hold written blocks.
+inline QStringList readBack(bool pwm)
+{
+    QStringList out;
+    for (int bank : pwm ? QVector<int>{0, 32} : QVector<int>{64, 96})
+        out << QStringLiteral("read %1+12").arg(bank) << QStringLiteral("read %1+12").arg(bank + 12)
+            << QStringLiteral("read %1+8").arg(bank + 24);
+    if (pwm)
+        out << QStringLiteral("read 248+1");
+    return out;
+}
 
 inline void addReaders()
 {

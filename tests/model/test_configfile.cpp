@@ -1,5 +1,6 @@
 // Configuration file rules: proposed name, loading with repair, saving by layout, and
 // damaged input.
+#include "engine/crc32.h"
 #include "model/codecs.h"
 #include "model/configfile.h"
 #include "model/constlumen.h"
@@ -69,6 +70,8 @@ class TestConfigFile : public QObject
     void load_damagedFiles();
     void recordLine_data();
     void recordLine();
+    void recordLine_verification_data();
+    void recordLine_verification();
     void recordFile_twoProgramsAppendAtOnce();
 };
 
@@ -364,8 +367,51 @@ void TestConfigFile::recordLine()
     o.result = static_cast<record::Result>(result);
     o.durationMs = 812;
     const record::Entry e = record::entryFor(o, QStringLiteral("Vantory 1.1.2"));
-    QCOMPARE(QString::fromUtf8(record::csvLine(e)), expected + QStringLiteral("\r\n"));
+    // Nothing read back: not proven, no CRC.
+    QCOMPARE(QString::fromUtf8(record::csvLine(e)), expected + QStringLiteral(",no,\r\n"));
     QCOMPARE(record::fileName(e.day), QStringLiteral("vantory-record-2026-03-05.csv"));
+}
+
+void TestConfigFile::recordLine_verification_data()
+{
+    QTest::addColumn<int>("result");
+    QTest::addColumn<int>("verification");
+    QTest::addColumn<int>("block");
+    QTest::addColumn<bool>("readBack");
+    QTest::addColumn<QString>("tail");
+    using record::Result;
+    using record::Verification;
+    QTest::newRow("proven") << int(Result::Written) << int(Verification::Proven) << -1 << true
+                            << "Written,5,yes,CBF43926";
+    QTest::newRow("off") << int(Result::Written) << int(Verification::Off) << -1 << false
+                         << "Written,5,off,";
+    QTest::newRow("differs") << int(Result::VerifyFailed) << int(Verification::NotProven) << 101
+                             << true << "Verify failed (block 101),5,no,CBF43926";
+    QTest::newRow("unanswered") << int(Result::VerifyFailed) << int(Verification::NotProven) << 64
+                                << false << "Verify failed (block 64),5,no,";
+}
+
+void TestConfigFile::recordLine_verification()
+{
+    QFETCH(int, result);
+    QFETCH(int, verification);
+    QFETCH(int, block);
+    QFETCH(bool, readBack);
+    QFETCH(QString, tail);
+    record::Outcome o;
+    o.started = QDateTime(QDate(2026, 3, 5), QTime(14, 7, 9));
+    o.result = static_cast<record::Result>(result);
+    o.verification = static_cast<record::Verification>(verification);
+    o.verifyBlock = block;
+    o.durationMs = 5;
+    if (readBack)
+        o.writtenCrc = crc32::ieee("123456789"); // the check value of the CRC
+    const QString line = QString::fromUtf8(record::csvLine(record::entryFor(o, "V")));
+    QVERIFY2(line.endsWith(tail + QStringLiteral("\r\n")), qPrintable(line));
+    // The two columns come last, so that older files keep their columns in place.
+    QCOMPARE(record::columnNames().mid(16),
+             (QStringList{QStringLiteral("Verified"), QStringLiteral("Written CRC-32")}));
+    QCOMPARE(line.count(QLatin1Char(',')) + 1, record::columnNames().size());
 }
 
 // Two programs that start a batch of new day files at the same moment: each file gets one
