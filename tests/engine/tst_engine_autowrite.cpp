@@ -928,7 +928,8 @@ void TstEngineAutoWrite::failedDriver_staysInResultFieldUntilNext()
 
     const auto bad = demodrivers::makeTag(demodrivers::Kind::Dt8, 0x51);
     const QString badId = QString::fromLatin1(bad->uidMsbFirst().right(4).toHex().toUpper());
-    b.field.armReplyFault(SimReplyFault::FailingStatus, 1, 0, 0x23); // the first block write
+    // The first block write and its first piece of four: the write fails.
+    b.field.armReplyFault(SimReplyFault::FailingStatus, 2, 0, 0x23);
     b.field.layTag(bad);
     // The R321 reports the refused block write as no tag response.
     const QString failed = QStringLiteral("Last …%1: no tag response").arg(badId);
