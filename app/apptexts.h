@@ -40,8 +40,11 @@ inline constexpr BiText RecordHeldLocally{
     "无法连接记录服务器：生产记录暂存在本机，服务器恢复后自动发送",
     "Record server not reachable: the production record is held locally and sent when it is back"};
 inline constexpr BiText LastRecordedWrite{
-    "上次记录的写入：%1，工位 %2，文件 %3，结果 %4",
-    "Last recorded write: %1, station %2, file %3, result %4"};
+    "上次记录的写入：%1，工位 %2，文件 %3，结果 %4，校验 %5",
+    "Last recorded write: %1, station %2, file %3, result %4, verified %5"};
+inline constexpr BiText VerifiedYes{"通过", "yes"};
+inline constexpr BiText VerifiedNo{"未通过", "no"};
+inline constexpr BiText VerifiedOff{"关闭", "off"};
 inline constexpr BiText QuitCaption{"退出", "Quit"};
 inline constexpr BiText QuitDuringOperation{
     "正在写入驱动。仍要退出吗？\n程序最多再等待一秒让写入结束；未完成的写入将在生产记录中记为“Inter"

@@ -13,6 +13,18 @@ namespace
 
 constexpr uint8_t kTipReadOk = 3;
 
+// The record's Verified column in the interface language; lines of older versions have none.
+QString verifiedText(const QString& value, bool chinese)
+{
+    if (value == QLatin1String("yes"))
+        return apptext::VerifiedYes.pick(chinese);
+    if (value == QLatin1String("no"))
+        return apptext::VerifiedNo.pick(chinese);
+    if (value == QLatin1String("off"))
+        return apptext::VerifiedOff.pick(chinese);
+    return QStringLiteral("–");
+}
+
 } // namespace
 
 void Vantory::onResultTipForLastWrite(uint8_t code)
@@ -62,5 +74,5 @@ void Vantory::showLastWrite()
     const QDateTime when = QDateTime::fromString(e.time, Qt::ISODate);
     label_LastWrite->setText(apptext::LastRecordedWrite.pick(lang_cn).arg(
         when.isValid() ? when.toString(QStringLiteral("yyyy-MM-dd HH:mm")) : e.time,
-        m_last_write->station, e.source, e.result));
+        m_last_write->station, e.source, e.result, verifiedText(e.verified, lang_cn != 0)));
 }

@@ -917,8 +917,9 @@ void TstEngineWrite::lastRecordedWrite_shownAfterRead_data()
     QTest::addColumn<QString>("expected");
     QTest::newRow("English") << false
                              << "Last recorded write: %1, station line-7, file %2, "
-                                "result Written";
-    QTest::newRow("Chinese") << true << "上次记录的写入：%1，工位 line-7，文件 %2，结果 Written";
+                                "result Written, verified yes";
+    QTest::newRow("Chinese") << true
+                             << "上次记录的写入：%1，工位 line-7，文件 %2，结果 Written，校验 通过";
 }
 
 // After a Read, Device Data shows the driver's last recorded write; a driver the record
