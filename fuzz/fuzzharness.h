@@ -135,7 +135,7 @@ enum class Reader : uint8_t { Feig = 1, R321 = 2 };
 // Tip code of a successful read and of an auto write that starts writing.
 constexpr uint8_t kTipReadOk = 3;
 constexpr uint8_t kTipOpenScan = 10;
-constexpr uint8_t kLastTipCode = 10;
+constexpr uint8_t kLastTipCode = 11; // 11: verify failed
 
 inline QByteArray bytesOf(const TagImage::Bytes& b, int from, int n)
 {
