@@ -40,6 +40,13 @@ class TstCliRealReaders : public QObject
     void station();
 
   private:
+    // Lays one driver (UID ending in `last`) on `reader`'s stand-in field, writes the
+    // configuration beside it and starts the program with `command` on it, writing the
+    // record under the folder; returns the tag file, empty when a step failed.
+    QString startOnOneDriver(QProcess& cli, const QTemporaryDir& dir, const QString& reader,
+                             quint8 last, const QString& command);
+    // The lines of the one day file of the record kept under `dir`, header first.
+    static QList<QByteArray> recordLines(const QTemporaryDir& dir);
     QTemporaryDir m_bin;
     QString m_cli;
 };
@@ -151,19 +158,9 @@ void TstCliRealReaders::secondInterrupt_recordsTheWriteAndLeaves()
     QFETCH(QString, reader);
     QFETCH(int, signal);
     QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString config = dir.filePath(QStringLiteral("config.bin"));
-    QVERIFY(writeFile(config, configuration()));
-    const QString tag = dir.filePath(QStringLiteral("tag"));
-    QVERIFY(writeTagFile(tag, uid(0x20), driverOnLine()));
-
     QProcess cli;
-    QProcessEnvironment env = environmentFor(reader, tag);
-    env.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("data")));
-    cli.setProcessEnvironment(env);
-    cli.start(m_cli, {QStringLiteral("write"), config, QStringLiteral("--reader"), reader,
-                      QStringLiteral("--current"), QStringLiteral("1=%1").arg(kCurrent)});
-    QVERIFY(cli.waitForStarted());
+    const QString tag = startOnOneDriver(cli, dir, reader, 0x20, QStringLiteral("write"));
+    QVERIFY(!tag.isEmpty());
     // The first block of the drive area has reached the tag: the write is under way.
     QTRY_VERIFY_WITH_TIMEOUT(tagMemory(tag) != driverOnLine(), 20000);
     QElapsedTimer clock;
@@ -175,10 +172,7 @@ void TstCliRealReaders::secondInterrupt_recordsTheWriteAndLeaves()
     QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(cli.exitCode(), 128 + signal);
 
-    const QDir records(dir.filePath(QStringLiteral("data/vantory/records")));
-    const QStringList files = records.entryList({QStringLiteral("*.csv")}, QDir::Files);
-    QCOMPARE(files.size(), 1);
-    const QList<QByteArray> lines = readFile(records.filePath(files.first())).trimmed().split('\n');
+    const QList<QByteArray> lines = recordLines(dir);
     QCOMPARE(lines.size(), 2);
     const QByteArray name = signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "SIGHUP";
     QVERIFY2(lines.last().contains(",Interrupted (" + name + "),"), lines.last().constData());
@@ -198,20 +192,10 @@ void TstCliRealReaders::firstSignal_autoWriteFinishesTheWrite()
 {
     QFETCH(int, signal);
     QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString config = dir.filePath(QStringLiteral("config.bin"));
-    QVERIFY(writeFile(config, configuration()));
-    const QString tag = dir.filePath(QStringLiteral("tag"));
-    QVERIFY(writeTagFile(tag, uid(0x30), driverOnLine()));
-
     QProcess cli;
-    QProcessEnvironment env = environmentFor(QStringLiteral("r321"), tag);
-    env.insert(QStringLiteral("VANTORY_RECORD_DIR"), dir.filePath(QStringLiteral("records")));
-    cli.setProcessEnvironment(env);
-    cli.start(m_cli, {QStringLiteral("auto-write"), config, QStringLiteral("--reader"),
-                      QStringLiteral("r321"), QStringLiteral("--current"),
-                      QStringLiteral("1=%1").arg(kCurrent)});
-    QVERIFY(cli.waitForStarted());
+    const QString tag =
+        startOnOneDriver(cli, dir, QStringLiteral("r321"), 0x30, QStringLiteral("auto-write"));
+    QVERIFY(!tag.isEmpty());
     // The first block has reached the driver: its write is under way.
     QTRY_VERIFY_WITH_TIMEOUT(tagMemory(tag) != driverOnLine(), 20000);
     ::kill(pid_t(cli.processId()), signal);
@@ -222,12 +206,35 @@ void TstCliRealReaders::firstSignal_autoWriteFinishesTheWrite()
     QCOMPARE(out.trimmed().split(QLatin1Char('\n')).last(),
              QStringLiteral("1 written, 0 other model, 0 failed"));
     QVERIFY(holdsConfiguration(tagMemory(tag)));
-    const QDir records(dir.filePath(QStringLiteral("records")));
-    const QStringList files = records.entryList({QStringLiteral("*.csv")}, QDir::Files);
-    QCOMPARE(files.size(), 1);
-    const QList<QByteArray> lines = readFile(records.filePath(files.first())).trimmed().split('\n');
+    const QList<QByteArray> lines = recordLines(dir);
     QCOMPARE(lines.size(), 2);
     QVERIFY2(lines.last().contains(",Written,"), lines.last().constData());
+}
+
+QString TstCliRealReaders::startOnOneDriver(QProcess& cli, const QTemporaryDir& dir,
+                                            const QString& reader, quint8 last,
+                                            const QString& command)
+{
+    const QString config = dir.filePath(QStringLiteral("config.bin"));
+    const QString tag = dir.filePath(QStringLiteral("tag"));
+    if (!dir.isValid() || !writeFile(config, configuration()) ||
+        !writeTagFile(tag, uid(last), driverOnLine()))
+        return QString();
+    QProcessEnvironment env = environmentFor(reader, tag);
+    env.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("data")));
+    cli.setProcessEnvironment(env);
+    cli.start(m_cli, {command, config, QStringLiteral("--reader"), reader,
+                      QStringLiteral("--current"), QStringLiteral("1=%1").arg(kCurrent)});
+    return cli.waitForStarted() ? tag : QString();
+}
+
+QList<QByteArray> TstCliRealReaders::recordLines(const QTemporaryDir& dir)
+{
+    const QDir records(dir.filePath(QStringLiteral("data/vantory/records")));
+    const QStringList files = records.entryList({QStringLiteral("*.csv")}, QDir::Files);
+    if (files.size() != 1)
+        return {};
+    return readFile(records.filePath(files.first())).trimmed().split('\n');
 }
 
 namespace
