@@ -48,7 +48,7 @@ class RangeSlider;
 
 /// The program's single main window. It owns every long-lived object, the tag command
 /// engine among them, and shows what the engine reports; the model slots live in
-/// model/vantory_*.cpp.
+/// app/vantory_*.cpp.
 class Vantory : public QMainWindow, private EngineHost
 {
     Q_OBJECT

@@ -278,7 +278,7 @@ class TagEngine : public QObject
     void sendWriteCommand(const QByteArray& id, uint8_t block, const QByteArray& data,
                           uint8_t count);
 
-    // Read-back verification (vantory_verify.cpp). The blocks a write sequence sends are
+    // Read-back verification (tagengine_verify.cpp). The blocks a write sequence sends are
     // noted; when its replies are all good they are read back like a Read reads them and
     // compared. A failure while reading back is a failed verification, never a success.
     void noteSequenceStart(uint8_t type);

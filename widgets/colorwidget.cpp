@@ -46,9 +46,9 @@ ColorWidget::ColorWidget(QWidget* parent) : QWidget(parent)
         slider->setStyleSheet(SetSlideStyle(color));
         return slider;
     };
-    m_rSlider = makeSlider(QStringLiteral("rgb(255,0,0)"));
-    m_gSlider = makeSlider(QStringLiteral("rgb(0,255,0)"));
-    m_bSlider = makeSlider(QStringLiteral("rgb(0,0,255)"));
+    Rslider = makeSlider(QStringLiteral("rgb(255,0,0)"));
+    Gslider = makeSlider(QStringLiteral("rgb(0,255,0)"));
+    Bslider = makeSlider(QStringLiteral("rgb(0,0,255)"));
 
     auto makeSpinbox = [this]() {
         auto* spinbox = new QSpinBox(this);
@@ -58,14 +58,14 @@ ColorWidget::ColorWidget(QWidget* parent) : QWidget(parent)
         spinbox->setStyleSheet(QStringLiteral("font: 12px;"));
         return spinbox;
     };
-    m_rSpinbox = makeSpinbox();
-    m_gSpinbox = makeSpinbox();
-    m_bSpinbox = makeSpinbox();
+    Rspinbox = makeSpinbox();
+    Gspinbox = makeSpinbox();
+    Bspinbox = makeSpinbox();
 
-    m_txtRgb = new QLineEdit(QStringLiteral("255,107,107"), this);
-    m_txtRgb->setStyleSheet(QStringLiteral("font: 12px;"));
-    m_txtWeb = new QLineEdit(QStringLiteral("#FF6B6B"), this);
-    m_txtWeb->setStyleSheet(QStringLiteral("font: 12px;"));
+    txtRgb = new QLineEdit(QStringLiteral("255,107,107"), this);
+    txtRgb->setStyleSheet(QStringLiteral("font: 12px;"));
+    txtWeb = new QLineEdit(QStringLiteral("#FF6B6B"), this);
+    txtWeb->setStyleSheet(QStringLiteral("font: 12px;"));
 
     m_swatch = new QLabel(this);
     m_swatch->setStyleSheet(
@@ -99,44 +99,44 @@ ColorWidget::ColorWidget(QWidget* parent) : QWidget(parent)
     // The left part stays free for the painted spectrum.
     grid->setContentsMargins(350, 0, 0, 0);
     grid->addWidget(makeCaption(QStringLiteral("R")), 0, 0);
-    grid->addWidget(m_rSlider, 0, 1);
-    grid->addWidget(m_rSpinbox, 0, 2);
+    grid->addWidget(Rslider, 0, 1);
+    grid->addWidget(Rspinbox, 0, 2);
     grid->addWidget(makeCaption(QStringLiteral("RGB")), 0, 3);
     grid->addLayout(swatchBox, 0, 4, 3, 1);
-    grid->addWidget(m_txtRgb, 0, 5);
+    grid->addWidget(txtRgb, 0, 5);
     grid->addWidget(makeCaption(QStringLiteral("G")), 1, 0);
-    grid->addWidget(m_gSlider, 1, 1);
-    grid->addWidget(m_gSpinbox, 1, 2);
+    grid->addWidget(Gslider, 1, 1);
+    grid->addWidget(Gspinbox, 1, 2);
     grid->addWidget(makeCaption(QStringLiteral("HEX")), 1, 3);
-    grid->addWidget(m_txtWeb, 1, 5);
+    grid->addWidget(txtWeb, 1, 5);
     grid->addWidget(m_copyButton, 1, 6);
     grid->addWidget(makeCaption(QStringLiteral("B")), 2, 0);
-    grid->addWidget(m_bSlider, 2, 1);
-    grid->addWidget(m_bSpinbox, 2, 2);
+    grid->addWidget(Bslider, 2, 1);
+    grid->addWidget(Bspinbox, 2, 2);
 
     setWindowTitle(QStringLiteral("屏幕拾色器"));
     setFixedSize(750, 108);
 
-    connect(m_rSpinbox, qOverload<int>(&QSpinBox::valueChanged), m_rSlider, &QSlider::setValue);
-    connect(m_rSpinbox, qOverload<int>(&QSpinBox::valueChanged), this,
+    connect(Rspinbox, qOverload<int>(&QSpinBox::valueChanged), Rslider, &QSlider::setValue);
+    connect(Rspinbox, qOverload<int>(&QSpinBox::valueChanged), this,
             &ColorWidget::Rspinbox_valueChanged);
-    connect(m_rSlider, &QSlider::valueChanged, m_rSpinbox, &QSpinBox::setValue);
-    connect(m_rSlider, &QSlider::valueChanged, this, &ColorWidget::Rslider_valueChanged);
+    connect(Rslider, &QSlider::valueChanged, Rspinbox, &QSpinBox::setValue);
+    connect(Rslider, &QSlider::valueChanged, this, &ColorWidget::Rslider_valueChanged);
 
-    connect(m_gSpinbox, qOverload<int>(&QSpinBox::valueChanged), m_gSlider, &QSlider::setValue);
-    connect(m_gSpinbox, qOverload<int>(&QSpinBox::valueChanged), this,
+    connect(Gspinbox, qOverload<int>(&QSpinBox::valueChanged), Gslider, &QSlider::setValue);
+    connect(Gspinbox, qOverload<int>(&QSpinBox::valueChanged), this,
             &ColorWidget::Gspinbox_valueChanged);
-    connect(m_gSlider, &QSlider::valueChanged, m_gSpinbox, &QSpinBox::setValue);
-    connect(m_gSlider, &QSlider::valueChanged, this, &ColorWidget::Gslider_valueChanged);
+    connect(Gslider, &QSlider::valueChanged, Gspinbox, &QSpinBox::setValue);
+    connect(Gslider, &QSlider::valueChanged, this, &ColorWidget::Gslider_valueChanged);
 
-    connect(m_bSpinbox, qOverload<int>(&QSpinBox::valueChanged), m_bSlider, &QSlider::setValue);
-    connect(m_bSpinbox, qOverload<int>(&QSpinBox::valueChanged), this,
+    connect(Bspinbox, qOverload<int>(&QSpinBox::valueChanged), Bslider, &QSlider::setValue);
+    connect(Bspinbox, qOverload<int>(&QSpinBox::valueChanged), this,
             &ColorWidget::Bspinbox_valueChanged);
-    connect(m_bSlider, &QSlider::valueChanged, m_bSpinbox, &QSpinBox::setValue);
-    connect(m_bSlider, &QSlider::valueChanged, this, &ColorWidget::Bslider_valueChanged);
+    connect(Bslider, &QSlider::valueChanged, Bspinbox, &QSpinBox::setValue);
+    connect(Bslider, &QSlider::valueChanged, this, &ColorWidget::Bslider_valueChanged);
 
-    connect(m_txtRgb, &QLineEdit::textEdited, this, &ColorWidget::txtRgb_textEdited);
-    connect(m_txtWeb, &QLineEdit::textEdited, this, &ColorWidget::txtWeb_textEdited);
+    connect(txtRgb, &QLineEdit::textEdited, this, &ColorWidget::txtRgb_textEdited);
+    connect(txtWeb, &QLineEdit::textEdited, this, &ColorWidget::txtWeb_textEdited);
     connect(m_copyButton, &QPushButton::clicked, this, &ColorWidget::onCopyTextButtonClicked);
     connect(m_pickTimer, &QTimer::timeout, this, &ColorWidget::showColorValue);
     m_pickTimer->start();
@@ -248,9 +248,9 @@ QString ColorWidget::slideStyle(const QString& subcolor)
 
 void ColorWidget::setSpinValues(int red, int green, int blue)
 {
-    m_rSpinbox->setValue(red);
-    m_gSpinbox->setValue(green);
-    m_bSpinbox->setValue(blue);
+    Rspinbox->setValue(red);
+    Gspinbox->setValue(green);
+    Bspinbox->setValue(blue);
 }
 
 void ColorWidget::showColorValue()
@@ -275,18 +275,18 @@ void ColorWidget::showColorValue()
     setSpinValues(red, green, blue);
     m_swatch->setStyleSheet(swatchStyle(red, green, blue));
     if (m_rgbLive)
-        m_txtRgb->setText(rgbText(red, green, blue));
+        txtRgb->setText(rgbText(red, green, blue));
     if (m_hexLive)
-        m_txtWeb->setText(hexText(red, green, blue));
+        txtWeb->setText(hexText(red, green, blue));
 }
 
 void ColorWidget::Slider_SetRgbValue(int red, int green, int blue)
 {
     m_swatch->setStyleSheet(swatchStyle(red, green, blue));
     if (m_rgbLive)
-        m_txtRgb->setText(rgbText(red, green, blue));
+        txtRgb->setText(rgbText(red, green, blue));
     if (m_hexLive)
-        m_txtWeb->setText(hexText(red, green, blue));
+        txtWeb->setText(hexText(red, green, blue));
 }
 
 void ColorWidget::txtRgb_SetRabValue(int red, int green, int blue, uint8_t flag)
@@ -294,9 +294,9 @@ void ColorWidget::txtRgb_SetRabValue(int red, int green, int blue, uint8_t flag)
     setSpinValues(red, green, blue);
     m_swatch->setStyleSheet(swatchStyle(red, green, blue));
     if (m_rgbLive || flag != 0)
-        m_txtRgb->setText(rgbText(red, green, blue));
+        txtRgb->setText(rgbText(red, green, blue));
     if (m_hexLive)
-        m_txtWeb->setText(hexText(red, green, blue));
+        txtWeb->setText(hexText(red, green, blue));
 }
 
 void ColorWidget::txtWeb_SetRabValue(int red, int green, int blue)
@@ -304,7 +304,7 @@ void ColorWidget::txtWeb_SetRabValue(int red, int green, int blue)
     setSpinValues(red, green, blue);
     m_swatch->setStyleSheet(swatchStyle(red, green, blue));
     if (m_rgbLive)
-        m_txtRgb->setText(rgbText(red, green, blue));
+        txtRgb->setText(rgbText(red, green, blue));
 }
 
 void ColorWidget::CommonTip(QString tip)
@@ -329,17 +329,17 @@ QString ColorWidget::SetSlideStyle(QString subcolor)
 
 void ColorWidget::Rslider_valueChanged(int value)
 {
-    Slider_SetRgbValue(value, m_gSlider->value(), m_bSlider->value());
+    Slider_SetRgbValue(value, Gslider->value(), Bslider->value());
 }
 
 void ColorWidget::Gslider_valueChanged(int value)
 {
-    Slider_SetRgbValue(m_rSlider->value(), value, m_bSlider->value());
+    Slider_SetRgbValue(Rslider->value(), value, Bslider->value());
 }
 
 void ColorWidget::Bslider_valueChanged(int value)
 {
-    Slider_SetRgbValue(m_rSlider->value(), m_gSlider->value(), value);
+    Slider_SetRgbValue(Rslider->value(), Gslider->value(), value);
 }
 
 void ColorWidget::spinboxChanged(QSpinBox* spinbox, int value)
@@ -353,17 +353,17 @@ void ColorWidget::spinboxChanged(QSpinBox* spinbox, int value)
 
 void ColorWidget::Rspinbox_valueChanged(int value)
 {
-    spinboxChanged(m_rSpinbox, value);
+    spinboxChanged(Rspinbox, value);
 }
 
 void ColorWidget::Gspinbox_valueChanged(int value)
 {
-    spinboxChanged(m_gSpinbox, value);
+    spinboxChanged(Gspinbox, value);
 }
 
 void ColorWidget::Bspinbox_valueChanged(int value)
 {
-    spinboxChanged(m_bSpinbox, value);
+    spinboxChanged(Bspinbox, value);
 }
 
 void ColorWidget::txtRgb_textEdited(QString arg1)
@@ -400,7 +400,7 @@ void ColorWidget::txtWeb_textEdited(QString arg1)
 void ColorWidget::onCopyTextButtonClicked()
 {
     emit clickCopy();
-    m_clipboard->setText(m_txtWeb->text());
+    m_clipboard->setText(txtWeb->text());
 }
 
 void ColorWidget::Tip_ColorRange(bool state)

@@ -58,14 +58,14 @@ class ColorWidget : public QWidget
     static QString slideStyle(const QString& subcolor);
 
     // The children, for the window's wiring and for tests.
-    QSlider* redSlider() const { return m_rSlider; }
-    QSlider* greenSlider() const { return m_gSlider; }
-    QSlider* blueSlider() const { return m_bSlider; }
-    QSpinBox* redSpinBox() const { return m_rSpinbox; }
-    QSpinBox* greenSpinBox() const { return m_gSpinbox; }
-    QSpinBox* blueSpinBox() const { return m_bSpinbox; }
-    QLineEdit* rgbEdit() const { return m_txtRgb; }
-    QLineEdit* hexEdit() const { return m_txtWeb; }
+    QSlider* redSlider() const { return Rslider; }
+    QSlider* greenSlider() const { return Gslider; }
+    QSlider* blueSlider() const { return Bslider; }
+    QSpinBox* redSpinBox() const { return Rspinbox; }
+    QSpinBox* greenSpinBox() const { return Gspinbox; }
+    QSpinBox* blueSpinBox() const { return Bspinbox; }
+    QLineEdit* rgbEdit() const { return txtRgb; }
+    QLineEdit* hexEdit() const { return txtWeb; }
     QLabel* swatch() const { return m_swatch; }
     QPushButton* copyButton() const { return m_copyButton; }
     bool isPicking() const { return m_picking; }
@@ -111,14 +111,14 @@ class ColorWidget : public QWidget
     QTimer* m_pickTimer = nullptr;
     bool m_rgbLive = true;
     bool m_hexLive = true;
-    QSlider* m_rSlider = nullptr;
-    QSlider* m_gSlider = nullptr;
-    QSlider* m_bSlider = nullptr;
-    QSpinBox* m_rSpinbox = nullptr;
-    QSpinBox* m_gSpinbox = nullptr;
-    QSpinBox* m_bSpinbox = nullptr;
-    QLineEdit* m_txtRgb = nullptr;
-    QLineEdit* m_txtWeb = nullptr;
+    QSlider* Rslider = nullptr;
+    QSlider* Gslider = nullptr;
+    QSlider* Bslider = nullptr;
+    QSpinBox* Rspinbox = nullptr;
+    QSpinBox* Gspinbox = nullptr;
+    QSpinBox* Bspinbox = nullptr;
+    QLineEdit* txtRgb = nullptr;
+    QLineEdit* txtWeb = nullptr;
     QLabel* m_swatch = nullptr;
     QLabel* m_swatchCaption = nullptr;
     QPushButton* m_copyButton = nullptr;
