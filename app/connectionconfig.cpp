@@ -2,7 +2,6 @@
 #include "ui_connectionconfig.h"
 
 #include "app/apptexts.h"
-#include "app/vantory.h"
 
 #include <QCheckBox>
 #include <QFont>
@@ -26,10 +25,7 @@ ConnectionConfig::ConnectionConfig(QWidget* parent) : QDialog(parent), ui(new Ui
     ui->comboBox_Reader->setView(new QListView(ui->comboBox_Reader));
 
     // Takes effect at once, connected or not: it changes only what follows a write.
-    connect(ui->checkBox_Verify, &QCheckBox::toggled, this, [this](bool on) {
-        if (auto* window = qobject_cast<Vantory*>(parentWidget()))
-            window->setVerifyAfterWrite(on);
-    });
+    connect(ui->checkBox_Verify, &QCheckBox::toggled, this, &ConnectionConfig::verifyChosen);
 
     Set_Language(false);
 }
@@ -63,18 +59,9 @@ void ConnectionConfig::setVerifyChoice(bool on)
 void ConnectionConfig::on_pushButton_Connect_clicked()
 {
     close();
-
-    auto* window = qobject_cast<Vantory*>(parentWidget());
-    if (!window)
-        return; // only the main window can be connected
-
-    // Red until a connection reports success.
-    window->Show_Link_Status(false, apptext::SelectDevice.pick(dlg_lang_cn != 0));
-
-    const auto index = static_cast<uint8_t>(ui->comboBox_Reader->currentIndex());
+    const int index = ui->comboBox_Reader->currentIndex();
     if (index == 0)
-        window->connectFeig();
+        emit readerChosen(ReaderType::Feig);
     else if (index == 1)
-        window->connectR321();
-    window->Set_Reader_Type(static_cast<uint8_t>(index + 1));
+        emit readerChosen(ReaderType::R321);
 }

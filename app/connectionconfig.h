@@ -1,5 +1,7 @@
 #pragma once
 
+#include "readers/readertype.h"
+
 #include <QDialog>
 #include <cstdint>
 
@@ -8,8 +10,8 @@ namespace Ui
 class ConnectionConfig;
 }
 
-/// Frameless dialog in which the user picks the reader brand; OK connects the main
-/// window (its parent) to that reader and stores the choice as reader_type.
+/// Frameless dialog in which the user picks the reader brand; OK reports the choice, and
+/// whoever opened the dialog connects that reader.
 class ConnectionConfig : public QDialog
 {
     Q_OBJECT
@@ -22,8 +24,16 @@ class ConnectionConfig : public QDialog
     void Set_Language(bool chinese);
     /// Pre-selects a reader brand: 0 FEIG, 1 CHENKON; other values are ignored.
     void setReaderChoice(int index);
+    /// The language of the dialog's texts and of the status message its OK leads to.
+    bool chinese() const { return dlg_lang_cn != 0; }
     /// Shows whether verification after write is on, without telling the window.
     void setVerifyChoice(bool on);
+
+  signals:
+    /// OK was pressed with this reader chosen.
+    void readerChosen(ReaderType reader);
+    /// The verification check box was switched.
+    void verifyChosen(bool on);
 
   private slots:
     void on_pushButton_Connect_clicked();

@@ -91,11 +91,14 @@ Vantory::Vantory(const ReaderBackends& backends, QWidget* parent)
     ui->actionAboutus->setIcon(QIcon(branding::aboutIcon()));
 
     m_connection_dialog = new ConnectionConfig(this);
+    connect(m_connection_dialog, &ConnectionConfig::readerChosen, this, &Vantory::onReaderChosen);
+    connect(m_connection_dialog, &ConnectionConfig::verifyChosen, this,
+            &Vantory::setVerifyAfterWrite);
     m_about_dialog = new AboutUsDialog(nullptr);
     m_notice = new NoticeWidget(nullptr);
     m_chart = new MyChart();
     // The engine creates the reader links (R321 frames and HID link, FEIG frames and worker).
-    m_engine = new TagEngine(m_image, *this, m_hid_backend, m_feusb_backend);
+    m_engine = new TagEngine(m_hid_backend, m_feusb_backend);
 
     Init_Panel_Style();
     Init_Connections();
@@ -246,7 +249,10 @@ void Vantory::Init_Connections()
     connect(m_engine, &TagEngine::warning, this, &Vantory::showModalWarning);
     connect(m_engine, &TagEngine::notice, this,
             [this](const QString& text, int ms) { m_notice->showNotice(this, text, ms); });
-    connect(m_engine, &TagEngine::imageRead, this, &Vantory::onImageRead);
+    connect(&doc(), &TagDocument::loaded, this, &Vantory::onDocumentLoaded);
+    // A write takes the panels' settings from the document: what the widgets hold goes
+    // there first.
+    connect(m_engine, &TagEngine::aboutToWrite, this, &Vantory::pushPanelsToDocument);
     connect(m_engine, &TagEngine::autoWriteSwitched, this, &Vantory::onAutoWriteSwitched);
     // The link's own messages, with what to do about a reader that cannot be opened.
     myhid* hid = m_engine->hidLink();

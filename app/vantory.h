@@ -49,10 +49,10 @@ class RangeSlider;
 /// The program's single main window. It owns every long-lived object, the tag command
 /// engine among them, and shows what the engine reports; the model slots live in
 /// app/vantory_*.cpp.
-class Vantory : public QMainWindow, private EngineHost
+class Vantory : public QMainWindow
 {
     Q_OBJECT
-    friend struct VantoryProbe;
+    friend class TestAccess;
 
 public:
     // ===================================================================== frame
@@ -91,8 +91,9 @@ private:
     // Long-lived objects without a Qt parent; the window deletes them (see ~Vantory).
     NoticeWidget* m_notice = nullptr;
     MyChart* m_chart = nullptr;
-    // The tag command engine with the two reader links; it works on m_image.
+    // The tag command engine with the two reader links and the tag document it owns.
     TagEngine* m_engine = nullptr;
+    TagDocument& doc() const { return m_engine->document(); }
 
     QTimer* clock_timer = nullptr;
     QGridLayout* chart_layout_cct = nullptr;
@@ -125,7 +126,7 @@ public:
     void Show_Result_Status(bool ok, QString text);
 
 private:
-    void showResultTip(uint8_t code, bool chinese);
+    void showResultTip(ResultTip tip, bool chinese);
     // An operation starts: the result of the one before must not pass for its result.
     void clearResultStatus();
     // An action refused by the window: the reason in red in status_result and as a notice.
@@ -203,13 +204,13 @@ private slots:
     void onRecordRecovered();
     void onRecordServerAway(const QString& reason);
     void onRecordServerBack();
-    void onResultTipForLastWrite(uint8_t code);
+    void onResultTipForLastWrite(ResultTip tip);
 
     // ===================================================================== dialogs and connect steps
 public:
     // The connection dialog uses this, Show_Link_Status and the engine's two connect steps.
-    /// Stores the chosen reader: 1 FEIG, 2 R321, any other value none.
-    void Set_Reader_Type(uint8_t value);
+    /// Stores the chosen reader.
+    void Set_Reader_Type(ReaderType value);
     /// Switches read-back verification after every write on or off, and remembers it.
     void setVerifyAfterWrite(bool on);
 
@@ -219,6 +220,8 @@ private:
 
 private slots:
     void on_actionselect_triggered();
+    // The connection dialog's OK: connect the reader chosen and remember it.
+    void onReaderChosen(ReaderType reader);
     void on_actionAboutus_triggered();
 
     // ===================================================================== language
@@ -248,12 +251,10 @@ private:
     void showModalWarning(const QString& caption, const QString& text);
     ModalHook m_modal_hook;
 
-    // What the engine asks of the window.
-    bool chinese() const override;
-    uint8_t channelCount() const override;
-    std::array<uint16_t, 3> channelCurrents() const override;
-    uint16_t pwmPeriod() const override;
-    void storeColourTemperature() override;
+    // Edits the panels hold and the document does not have yet (the current widgets,
+    // half-typed spin-box text) go to the document; a write or a save takes them from it.
+    void pushPanelsToDocument();
+    void pushCctToDocument();
 
 private slots:
     void showWarningText(QString text); // warning box with the caller's text
@@ -262,7 +263,7 @@ private slots:
     void on_actionAuto_Write_triggered();
     // What the engine reports.
     void onEngineLinkTip(TagEngine::LinkTip tip, bool chinese);
-    void onImageRead(uint8_t readcnt);
+    void onDocumentLoaded(TagDocument::Source source);
     void onAutoWriteSwitched(bool on);
 
 private:
@@ -274,9 +275,6 @@ private:
 
     // ===================================================================== model: image/currents/constant lumen/colour temperature/configuration file
 private:
-    TagImage m_image;
-    uint8_t m_channel_count = 0; // last value passed to Display_Current_Channel
-    uint16_t pwm_period = 0;
 
     void GetLumenTimer(const constlumen::Points& timer);
     void GetLumenLevel(const constlumen::Points& level);
@@ -299,13 +297,9 @@ private:
     FileDialogHook m_file_dialog_hook;
     QString chooseConfigFile(FileDialogMode mode, const QString& caption,
                              const QString& proposedName);
-    // Change_Current with the shown channel count, then Get_CCT_Data.
-    void pullPanelsIntoImage();
 
 private slots:
     // image
-    void Update_Bank_Buff();
-    void Judge_LastCurrent();
     void Update_Product_Info();
     void Update_Drive_Info();
 

@@ -16,12 +16,22 @@ void Vantory::Get_CCT_Data()
     // A hidden panel is not the user's word: the bytes keep what was read or opened.
     if (ui->CctBoxwidget->isHidden())
         return;
+    pushCctToDocument();
+    doc().applyColourTemperature();
+}
+
+void Vantory::pushCctToDocument()
+{
+    const bool shown = !ui->CctBoxwidget->isHidden();
+    doc().setColourTemperatureShown(shown);
+    if (!shown)
+        return;
     // A typed value is applied when editing finishes; toolbar buttons and keys take no
     // focus, so a value still being typed is applied here, before it is stored.
     ui->CoolestspinBox->interpretText();
     ui->WormestspinBox->interpretText();
-    colortemp::storeCct(m_image, static_cast<uint16_t>(ui->WormestspinBox->value()),
-                        static_cast<uint16_t>(ui->CoolestspinBox->value()));
+    doc().setColourTemperature(static_cast<uint16_t>(ui->WormestspinBox->value()),
+                               static_cast<uint16_t>(ui->CoolestspinBox->value()));
 }
 
 void Vantory::showCctRange(uint16_t coolest, uint16_t warmest)
@@ -37,7 +47,7 @@ void Vantory::showCctRange(uint16_t coolest, uint16_t warmest)
 void Vantory::Update_CCT_Chart()
 {
     auto* view = new QtCharts::QChartView(m_chart->createPieChart(
-        colortemp::warmest(m_image), colortemp::coolest(m_image), lang_cn != 0));
+        colortemp::warmest(doc().image()), colortemp::coolest(doc().image()), lang_cn != 0));
     if (deleteAllitemsOfLayout(chart_layout_cct))
         chart_layout_cct->addWidget(view);
     else

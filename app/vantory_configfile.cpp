@@ -81,12 +81,6 @@ QString Vantory::chooseConfigFile(FileDialogMode mode, const QString& caption,
     return path;
 }
 
-void Vantory::pullPanelsIntoImage()
-{
-    m_engine->Change_Current(m_channel_count);
-    Get_CCT_Data();
-}
-
 void Vantory::on_actionOpen_BIN_configure_triggered()
 {
     const QString path = chooseConfigFile(FileDialogMode::Open, kOpenCaption, QString());
@@ -124,7 +118,8 @@ void Vantory::openConfigFile(const QString& path)
     }
     file.close();
 
-    const configfile::LoadResult result = configfile::loadConfig(bytes, m_image);
+    const configfile::LoadResult result =
+        m_engine->openConfiguration(bytes, QFileInfo(path).fileName());
     if (!result.ok()) {
         qCDebug(lcModel) << "configuration file too short:" << path << bytes.size();
         showWarningText(kTooShort.pick(lang_cn).arg(shownName, QString::number(bytes.size())));
@@ -132,12 +127,6 @@ void Vantory::openConfigFile(const QString& path)
     }
     if (result.repaired)
         showCloCorrectionNotice();
-    m_engine->setTemplateSource(QFileInfo(path).fileName());
-    m_template_loaded = true;
-
-    Update_Bank_Buff();
-    Update_Product_Info();
-    Update_Drive_Info();
 }
 
 void Vantory::on_actionSave_BIN_configure_triggered()
@@ -160,8 +149,7 @@ void Vantory::on_actionSave_BIN_configure_triggered()
         return;
     }
 
-    pullPanelsIntoImage();
-    const QByteArray bytes = configfile::saveBytes(m_image);
+    const QByteArray bytes = m_engine->configurationToSave();
     if (file.write(bytes) != bytes.size() || !file.commit()) {
         const QString reason = file.errorString();
         file.cancelWriting();

@@ -48,8 +48,7 @@ void Vantory::SetLumen()
         times[size_t(column)] = constlumen::cellValue(time ? time->text() : QString());
         levels[size_t(column)] = constlumen::cellValue(level ? level->text() : QString());
     }
-    constlumen::storeTimes(m_image, times);
-    constlumen::storeLevels(m_image, levels);
+    doc().setLumenTable(times, levels);
     Update_CLO_Chart();
 }
 
@@ -65,9 +64,9 @@ void Vantory::Update_CLO_Chart()
 {
     QVector<double> levels;
     QVector<double> times;
-    for (uint8_t v : constlumen::levels(m_image))
+    for (uint8_t v : constlumen::levels(doc().image()))
         levels.append(v);
-    for (uint8_t v : constlumen::times(m_image))
+    for (uint8_t v : constlumen::times(doc().image()))
         times.append(v);
     ui->widget_constlumen->setData(levels, times);
 }
@@ -82,7 +81,7 @@ bool Vantory::switchButton_Status(bool state)
     ui->LumentableWidget->setCurrentItem(nullptr);
     ui->LumentableWidget->setEnabled(state);
     Set_ConstLumen_Enable(state);
-    constlumen::setEnabled(m_image, state);
+    doc().setLumenEnabled(state);
     return state;
 }
 
@@ -100,12 +99,11 @@ void Vantory::on_LumentableWidget_cellChanged(int row, int column)
 void Vantory::Cal_ConstantLumenData(uint8_t max, uint8_t min, int item_value, int row, int column)
 {
     const constlumen::EditResult edit = constlumen::Cal_ConstantLumenData(
-        constlumen::times(m_image), constlumen::levels(m_image), max, min, item_value, row, column);
+        constlumen::times(doc().image()), constlumen::levels(doc().image()), max, min, item_value, row, column);
     if (edit.cellText.isEmpty())
         return; // not a cell of the curve
 
-    constlumen::storeTimes(m_image, edit.times);
-    constlumen::storeLevels(m_image, edit.levels);
+    doc().setLumenTable(edit.times, edit.levels);
     // The warning comes before the cell is rewritten, as the user sees it happen.
     if (edit.warn)
         showModalWarning(constlumen::warningTitle(lang_cn != 0),
@@ -119,25 +117,25 @@ void Vantory::Cal_ConstantLumenData(uint8_t max, uint8_t min, int item_value, in
 
 uint8_t Vantory::Jude_ConstantTime_Legal(uint8_t index, uint8_t value)
 {
-    return constlumen::Jude_ConstantTime_Legal(constlumen::times(m_image), index, value);
+    return constlumen::Jude_ConstantTime_Legal(constlumen::times(doc().image()), index, value);
 }
 
 void Vantory::Increase_ConstantTime(uint8_t index, uint8_t value)
 {
     if (index >= tagoffset::CloPoints)
         return;
-    constlumen::Points times = constlumen::times(m_image);
+    constlumen::Points times = constlumen::times(doc().image());
     constlumen::Increase_ConstantTime(times, index, value);
-    constlumen::storeTimes(m_image, times);
+    doc().setLumenTimes(times);
     GetLumenTimer(times);
 }
 
 bool Vantory::Check_ConstantData()
 {
-    constlumen::Points times = constlumen::times(m_image);
+    constlumen::Points times = constlumen::times(doc().image());
     if (!constlumen::Check_ConstantData(times))
         return false;
-    constlumen::storeTimes(m_image, times);
+    doc().setLumenTimes(times);
     showCloCorrectionNotice();
     return true;
 }

@@ -9,7 +9,8 @@
 
 void Vantory::ChangeParamEnable(uint8_t device_type)
 {
-    const currents::PanelPlan plan = currents::changeParamEnable(m_image, device_type);
+    doc().showDriverType(device_type);
+    const currents::PanelPlan plan = doc().panelPlan();
     Hide_Option_Panels();
     if (!plan.typeText.isNull())
         ui->labelDeviceType->setText(plan.typeText);
@@ -25,13 +26,11 @@ void Vantory::ChangeParamEnable(uint8_t device_type)
 
 void Vantory::Display_Current_Channel(uint8_t nums)
 {
-    m_channel_count = nums;
-    const currents::ChannelDisplay display =
-        currents::displayCurrentChannel(m_image, nums, m_engine->chipCode());
+    doc().setChipCode(m_engine->chipCode());
+    doc().showChannels(nums);
+    const currents::ChannelDisplay display = doc().channelDisplay();
     if (display.widgets == 0)
         return;
-    if (display.fromPwmBlock)
-        pwm_period = display.pwmPeriod;
     if (display.setRangeRows)
         Show_Current_Range_Rows(display.rangeRows);
 

@@ -1,13 +1,25 @@
 #include "app/vantory.h"
 
 #include "app/aboutusdialog.h"
+#include "app/apptexts.h"
 #include "app/connectionconfig.h"
 #include "engine/tagengine.h"
 
-void Vantory::Set_Reader_Type(uint8_t value)
+void Vantory::Set_Reader_Type(ReaderType value)
 {
     m_engine->Set_Reader_Type(value);
     rememberSetting(QStringLiteral("reader"), int(value));
+}
+
+void Vantory::onReaderChosen(ReaderType reader)
+{
+    // Red until a connection reports success, in the dialog's language.
+    Show_Link_Status(false, apptext::SelectDevice.pick(m_connection_dialog->chinese()));
+    if (reader == ReaderType::Feig)
+        connectFeig();
+    else if (reader == ReaderType::R321)
+        connectR321();
+    Set_Reader_Type(reader);
 }
 
 void Vantory::setVerifyAfterWrite(bool on)

@@ -64,7 +64,7 @@ void Vantory::closeEvent(QCloseEvent* event)
     }
     // No further driver is started; the one under way gets a second to end as usual (a
     // drive-area write takes under half of it), else it is recorded as interrupted.
-    clock_timer->stop();
+    m_engine->stopAutoWritePass();
     QElapsedTimer waited;
     waited.start();
     QEventLoop wait;
@@ -108,7 +108,7 @@ void Vantory::on_actionWrite_triggered()
     // Write goes to the driver read last. Without one it could only fail at the tag and
     // leave a record line without a UID; the reader's own check comes first.
     const QByteArray uid = m_engine->uidMsbFirst();
-    if (m_engine->Detection_Usb_Statue(0) && uid.count('\0') == uid.size()) {
+    if (m_engine->readerConnected() && uid.count('\0') == uid.size()) {
         showRefusal(apptext::ReadDriverFirst);
         return;
     }
@@ -121,7 +121,7 @@ void Vantory::on_actionAuto_Write_triggered()
         clearResultStatus();
         // The start image of the window is no configuration: every driver would be
         // refused as another model.
-        if (m_engine->Detection_Usb_Statue(0) && !m_template_loaded) {
+        if (m_engine->readerConnected() && !m_template_loaded) {
             showRefusal(apptext::AutoScanNeedsConfiguration);
             return;
         }
@@ -129,31 +129,13 @@ void Vantory::on_actionAuto_Write_triggered()
     m_engine->toggleAutoWrite();
 }
 
-bool Vantory::chinese() const
+void Vantory::pushPanelsToDocument()
 {
-    return lang_cn != 0;
-}
-
-uint8_t Vantory::channelCount() const
-{
-    return m_channel_count;
-}
-
-std::array<uint16_t, 3> Vantory::channelCurrents() const
-{
-    return {static_cast<uint16_t>(ui->Currentwidget_ch1->value()),
-            static_cast<uint16_t>(ui->Currentwidget_ch2->value()),
-            static_cast<uint16_t>(ui->Currentwidget_ch3->value())};
-}
-
-uint16_t Vantory::pwmPeriod() const
-{
-    return pwm_period;
-}
-
-void Vantory::storeColourTemperature()
-{
-    Get_CCT_Data();
+    const myslider* channels[3] = {ui->Currentwidget_ch1, ui->Currentwidget_ch2,
+                                   ui->Currentwidget_ch3};
+    for (int i = 0; i < 3; ++i)
+        doc().setChannelCurrent(i, static_cast<uint16_t>(channels[i]->value()));
+    pushCctToDocument();
 }
 
 void Vantory::onEngineLinkTip(TagEngine::LinkTip tip, bool chinese)
@@ -171,11 +153,11 @@ void Vantory::onEngineLinkTip(TagEngine::LinkTip tip, bool chinese)
     }
 }
 
-void Vantory::onImageRead(uint8_t readcnt)
+void Vantory::onDocumentLoaded(TagDocument::Source source)
 {
     m_template_loaded = true;
-    if (readcnt == 3)
-        Display_Current_Channel(m_channel_count);
+    if (source == TagDocument::Source::DriveBankRead)
+        Display_Current_Channel(doc().channelCount());
     else
         Update_Product_Info();
     Update_Drive_Info();

@@ -11,8 +11,6 @@
 namespace
 {
 
-constexpr uint8_t kTipReadOk = 3;
-
 // The record's Verified column in the interface language; lines of older versions have none.
 QString verifiedText(const QString& value, bool chinese)
 {
@@ -27,9 +25,9 @@ QString verifiedText(const QString& value, bool chinese)
 
 } // namespace
 
-void Vantory::onResultTipForLastWrite(uint8_t code)
+void Vantory::onResultTipForLastWrite(ResultTip tip)
 {
-    if (code != kTipReadOk || !m_engine || m_engine->autoWriteOn())
+    if (tip != ResultTip::ReadSucceed || !m_engine || m_engine->autoWriteOn())
         return;
     m_last_write_uid = QString::fromLatin1(m_engine->uidMsbFirst().toHex().toUpper());
     m_last_write.reset();

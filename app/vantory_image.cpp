@@ -3,26 +3,11 @@
 
 #include "model/tagfields.h"
 
-// Showing the tag image in the window and preparing the bank buffer for writes.
-
-void Vantory::Update_Bank_Buff()
-{
-    if (m_image.isLayout2()) {
-        Judge_LastCurrent();
-        m_image.bank_buffer = m_image.image_v2;
-    } else {
-        m_image.bank_buffer = m_image.image_legacy;
-    }
-}
-
-void Vantory::Judge_LastCurrent()
-{
-    tagfields::judgeLastCurrent(m_image);
-}
+// Showing the tag image in the window.
 
 void Vantory::Update_Product_Info()
 {
-    const tagfields::ProductInfo info = tagfields::productInfo(m_image);
+    const tagfields::ProductInfo info = tagfields::productInfo(doc().image());
     ui->Productlabel->setText(info.model);
     ui->labelDeviceCode->setText(info.fixtureId);
     ChangeParamEnable(info.driverType);
@@ -33,7 +18,7 @@ void Vantory::Update_Product_Info()
 
 void Vantory::Update_Drive_Info()
 {
-    const tagfields::DriveInfo drive = tagfields::driveInfo(m_image);
+    const tagfields::DriveInfo drive = tagfields::driveInfo(doc().image());
 
     // The switch follows the tag without announcing it, so byte 267 stays as read.
     ui->switchbuttonwidget->setChecked(drive.cloEnabled);

@@ -87,6 +87,7 @@ void Vantory::on_actionLanguage_triggered()
         ui->actionLanguage->setIcon(QIcon(kIconChinese));
     }
     const bool chinese = lang_cn != 0;
+    m_engine->setChinese(chinese);
 
     SetLumen();
     Switch_Language_Text(chinese);
@@ -115,15 +116,15 @@ void Vantory::Switch_Language_Text(bool chinese)
     showRecordProblem();
     showLastWrite();
 
-    if (!m_engine->Detection_Usb_Statue(0)) {
+    if (!m_engine->readerConnected()) {
         // Only the words change here; the label keeps the colour it had.
         status_link->setText(apptext::SelectDevice.pick(chinese));
         Show_Result_Status(false, QString());
         return;
     }
-    if (m_engine->readerType() == 1)
+    if (m_engine->readerType() == ReaderType::Feig)
         Tip_Feig_Connect_Succeed(chinese);
-    else if (m_engine->readerType() == 2)
+    else if (m_engine->readerType() == ReaderType::R321)
         Tip_R321_Conncect_Succeed(chinese);
     LiveUpdate_StatusBar(last_tip);
     if (m_refusal)

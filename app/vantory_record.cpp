@@ -105,7 +105,7 @@ void Vantory::recordOperation(const record::Outcome& outcome)
     // A refused Write shows as a failure where the results are read.
     if (outcome.operation == record::Operation::Write &&
         outcome.result == record::Result::OtherModel)
-        showResultTip(2, lang_cn != 0);
+        showResultTip(ResultTip::DeviceDifferent, lang_cn != 0);
     if (outcome.operation != record::Operation::AutoWrite || !m_batch.shown)
         return;
     m_last_driver = outcome;

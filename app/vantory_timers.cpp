@@ -2,14 +2,12 @@
 
 #include <QTimer>
 
-// The 300 ms clock of the window; it runs the auto-write loop while that is on. The
-// engine keeps its own 1 ms tick.
+// The 300 ms clock of the window: the time shown and the first pass of the lumen table. The
+// engine runs the auto-write loop on a clock of its own.
 
 void Vantory::SetTime()
 {
     UpdateDateTime();
-    if (m_engine->autoScanning())
-        m_engine->AutoWriteProcess();
 }
 
 void Vantory::UpdateDateTime()

@@ -15,14 +15,14 @@
 namespace
 {
 
-struct ResultTip {
+struct TipText {
     const char* cn;
     const char* en;
     bool ok;
 };
 
 // The result tips by code; index 0 is "no tip".
-const ResultTip kResultTips[] = {
+const TipText kResultTips[] = {
     {"", "", false},
     {"未检测到设备", "No device detected", false},
     {"机型号不一致", "The model number is different", false},
@@ -36,7 +36,6 @@ const ResultTip kResultTips[] = {
     {"自动写入开启", "Autowrite on", true},
     {"写入校验失败：块 %1", "Verify failed at block %1", false},
 };
-constexpr uint8_t kTipVerifyFailed = 11;
 
 QString pick(bool chinese, const char* cn, const char* en)
 {
@@ -64,13 +63,14 @@ void Vantory::Show_Result_Status(bool ok, QString text)
     paintLabel(ui->statusBar, status_result, ok, text);
 }
 
-void Vantory::showResultTip(uint8_t code, bool chinese)
+void Vantory::showResultTip(ResultTip result, bool chinese)
 {
+    const auto code = static_cast<uint8_t>(result);
     if (code >= std::size(kResultTips))
         return;
-    const ResultTip& tip = kResultTips[code];
+    const TipText& tip = kResultTips[code];
     QString text = pick(chinese, tip.cn, tip.en);
-    if (code == kTipVerifyFailed)
+    if (result == ResultTip::VerifyFailed)
         text = text.arg(m_engine->verifyFailedBlock());
     Show_Result_Status(tip.ok, text);
     last_tip = code;
@@ -94,43 +94,43 @@ void Vantory::showRefusal(const BiText& text)
 
 void Vantory::Tip_No_Device(bool state)
 {
-    showResultTip(1, state);
+    showResultTip(ResultTip::NoDevice, state);
 }
 void Vantory::Tip_Device_Different(bool state)
 {
-    showResultTip(2, state);
+    showResultTip(ResultTip::DeviceDifferent, state);
 }
 void Vantory::Tip_Read_Succeed(bool state)
 {
-    showResultTip(3, state);
+    showResultTip(ResultTip::ReadSucceed, state);
 }
 void Vantory::Tip_Read_Failed(bool state)
 {
-    showResultTip(4, state);
+    showResultTip(ResultTip::ReadFailed, state);
 }
 void Vantory::Tip_Write_Succeed(bool state)
 {
-    showResultTip(5, state);
+    showResultTip(ResultTip::WriteSucceed, state);
 }
 void Vantory::Tip_Write_Failed(bool state)
 {
-    showResultTip(6, state);
+    showResultTip(ResultTip::WriteFailed, state);
 }
 void Vantory::Tip_GetUID_Succeed(bool state)
 {
-    showResultTip(7, state);
+    showResultTip(ResultTip::GetUidSucceed, state);
 }
 void Vantory::Tip_No_ISO15693(bool state)
 {
-    showResultTip(8, state);
+    showResultTip(ResultTip::NoIso15693, state);
 }
 void Vantory::Tip_NoLabel(bool state)
 {
-    showResultTip(9, state);
+    showResultTip(ResultTip::NoLabel, state);
 }
 void Vantory::Tip_OpenScan(bool state)
 {
-    showResultTip(10, state);
+    showResultTip(ResultTip::OpenScan, state);
 }
 
 void Vantory::Tip_Feig_Connect_Succeed(bool state)
@@ -150,41 +150,7 @@ void Vantory::Tip_R321_Select_Device(bool state)
 
 void Vantory::LiveUpdate_StatusBar(uint8_t state)
 {
-    switch (state) {
-    case 1:
-        Tip_No_Device(lang_cn);
-        break;
-    case 2:
-        Tip_Device_Different(lang_cn);
-        break;
-    case 3:
-        Tip_Read_Succeed(lang_cn);
-        break;
-    case 4:
-        Tip_Read_Failed(lang_cn);
-        break;
-    case 5:
-        Tip_Write_Succeed(lang_cn);
-        break;
-    case 6:
-        Tip_Write_Failed(lang_cn);
-        break;
-    case 7:
-        Tip_GetUID_Succeed(lang_cn);
-        break;
-    case 8:
-        Tip_No_ISO15693(lang_cn);
-        break;
-    case 9:
-        Tip_NoLabel(lang_cn);
-        break;
-    case 10:
-        Tip_OpenScan(lang_cn);
-        break;
-    case kTipVerifyFailed:
-        showResultTip(kTipVerifyFailed, lang_cn);
-        break;
-    default:
-        break; // 0 is "no tip yet"; higher codes do not exist
-    }
+    // 0 is "no tip yet"; there is no tip after the last one.
+    if (state >= 1 && state <= static_cast<uint8_t>(ResultTip::VerifyFailed))
+        showResultTip(static_cast<ResultTip>(state), lang_cn != 0);
 }

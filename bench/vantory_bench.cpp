@@ -19,6 +19,7 @@
 #include "readers/sim/readerfield.h"
 #include "readers/sim/simfeig.h"
 #include "readers/sim/simr321.h"
+#include "testaccess.h"
 
 #include <QAction>
 #include <QApplication>
@@ -56,27 +57,6 @@
 
 extern char** environ;
 
-// Reaches the window's private members; the window declares this name a friend.
-struct VantoryProbe {
-    static myhid* hid(Vantory& w) { return w.m_engine->m_myhid; }
-    static writeThreadFEIG1* feigThread(Vantory& w) { return w.m_engine->m_feig_thread; }
-    static uint8_t lastTip(Vantory& w) { return w.last_tip; }
-    static uint8_t beepPattern(Vantory& w) { return w.m_engine->beep_pattern; }
-    static uint8_t readerType(Vantory& w) { return w.m_engine->reader_type; }
-    static uint8_t autoMode(Vantory& w) { return w.m_engine->auto_mode; }
-    static bool uidEmpty(Vantory& w)
-    {
-        return std::all_of(w.m_engine->uid.begin(), w.m_engine->uid.end(),
-                           [](uint8_t b) { return b == 0; });
-    }
-    static bool lastUidEmpty(Vantory& w)
-    {
-        return std::all_of(w.m_engine->last_uid.begin(), w.m_engine->last_uid.end(),
-                           [](uint8_t b) { return b == 0; });
-    }
-    static QTimer* cmdTimer(Vantory& w) { return w.m_engine->cmd_timer; }
-    static void verify(Vantory& w, bool on) { w.m_engine->setVerifyAfterWrite(on); }
-};
 
 namespace
 {
@@ -372,7 +352,7 @@ class Bench
             return false;
         combo->setCurrentIndex(reader == kReaderFeig ? 0 : 1);
         ok->click();
-        if (VantoryProbe::readerType(*w) != reader)
+        if (TestAccess::readerType(*w) != ReaderType(reader))
             return false;
         if (reader == kReaderR321) {
             // The set-up command goes out at once; let its reply pass first.
@@ -380,11 +360,11 @@ class Bench
                 return false;
             idleFor(50);
             QObject::connect(
-                VantoryProbe::hid(*w)->readThread(), &readThreadEP1::hidDevReceive, &tapContext,
+                TestAccess::hid(*w)->readThread(), &readThreadEP1::hidDevReceive, &tapContext,
                 [this](const QByteArray&) { tap.handled(); }, Qt::QueuedConnection);
         } else {
             QObject::connect(
-                VantoryProbe::feigThread(*w), &writeThreadFEIG1::FeigDevReceive, &tapContext,
+                TestAccess::feigThread(*w), &writeThreadFEIG1::FeigDevReceive, &tapContext,
                 [this](const QByteArray&) { tap.handled(); }, Qt::QueuedConnection);
         }
         return true;
@@ -412,7 +392,7 @@ class Bench
     bool beepOver() const
     {
         const int sent = beeperCommandsLogged();
-        return VantoryProbe::beepPattern(*w) == 0 && sent > 0 && tap.handledCount(true) >= sent;
+        return TestAccess::beepPattern(*w) == 0 && sent > 0 && tap.handledCount(true) >= sent;
     }
 
     // Runs one Read or Write. The action is triggered like a click: as an event posted from
@@ -467,9 +447,9 @@ class Bench
                         .arg(commands);
             return s;
         }
-        if (VantoryProbe::lastTip(*w) != successTip) {
+        if (TestAccess::lastTip(*w) != successTip) {
             s.why = QStringLiteral("result tip %1 instead of %2")
-                        .arg(VantoryProbe::lastTip(*w))
+                        .arg(TestAccess::lastTip(*w))
                         .arg(successTip);
             return s;
         }
@@ -525,7 +505,7 @@ void runAutoCase(Bench& b, AutoCase& c, int reps)
 {
     b.field.clear();
     b.trigger("actionAuto_Write");
-    if (!VantoryProbe::autoMode(*b.w)) {
+    if (!TestAccess::autoMode(*b.w)) {
         c.failures = reps;
         c.lastFailure = QStringLiteral("auto write did not switch on");
         return;
@@ -534,7 +514,7 @@ void runAutoCase(Bench& b, AutoCase& c, int reps)
         b.field.clear();
         // A pass without a tag clears the loop's memory of the last one.
         if (!waitFor(
-                [&] { return VantoryProbe::lastUidEmpty(*b.w) && VantoryProbe::uidEmpty(*b.w); },
+                [&] { return TestAccess::lastUidEmpty(*b.w) && TestAccess::uidEmpty(*b.w); },
                 3000)) {
             ++c.failures;
             c.lastFailure = QStringLiteral("the loop did not see the reader empty");
@@ -582,10 +562,10 @@ void runAutoCase(Bench& b, AutoCase& c, int reps)
                 }
             }
         }
-        if (VantoryProbe::lastTip(*b.w) != kTipWriteOk || writes != 8 || inventoryUs < 0) {
+        if (TestAccess::lastTip(*b.w) != kTipWriteOk || writes != 8 || inventoryUs < 0) {
             ++c.failures;
             c.lastFailure =
-                QStringLiteral("tip %1, %2 writes").arg(VantoryProbe::lastTip(*b.w)).arg(writes);
+                QStringLiteral("tip %1, %2 writes").arg(TestAccess::lastTip(*b.w)).arg(writes);
             continue;
         }
         const double total = usToMs(beepUs - t0);
@@ -597,7 +577,7 @@ void runAutoCase(Bench& b, AutoCase& c, int reps)
         c.writeToBeepMs.add(usToMs(beepUs - writeStartUs));
     }
     b.field.clear();
-    if (VantoryProbe::autoMode(*b.w))
+    if (TestAccess::autoMode(*b.w))
         b.trigger("actionAuto_Write");
 }
 
@@ -852,9 +832,9 @@ int main(int argc, char* argv[])
             write.write = true;
             write.commands = p.writes;
             write.target = p.kind == demodrivers::Kind::Dt8 ? kWriteRatioTarget : 0;
-            VantoryProbe::verify(*bench.w, false);
+            TestAccess::engine(*bench.w).setVerifyAfterWrite(false);
             runOpCase(bench, write, opt.reps);
-            VantoryProbe::verify(*bench.w, true);
+            TestAccess::engine(*bench.w).setVerifyAfterWrite(true);
             // The same write read back and compared: its bound is the write's air time
             // plus the read-back's.
             OpCase verified;
@@ -985,7 +965,7 @@ int main(int argc, char* argv[])
 
     out << "\nIdle window (reader connected, nothing running) over " << opt.idleMs / 1000.0
         << " s\n";
-    QTimer* tick = VantoryProbe::cmdTimer(*bench.w);
+    QTimer* tick = TestAccess::cmdTimer(*bench.w);
     long ticks = 0;
     const QMetaObject::Connection counter =
         QObject::connect(tick, &QTimer::timeout, &bench.tapContext, [&ticks] { ++ticks; });

@@ -46,18 +46,7 @@ namespace cli
 namespace
 {
 
-constexpr uint8_t kReaderFeig = 1;
-constexpr uint8_t kReaderR321 = 2;
 // Result tips of the engine.
-constexpr uint8_t kTipDifferentModel = 2;
-constexpr uint8_t kTipReadOk = 3;
-constexpr uint8_t kTipReadFailed = 4;
-constexpr uint8_t kTipWriteOk = 5;
-constexpr uint8_t kTipWriteFailed = 6;
-constexpr uint8_t kTipNotIso = 8;
-constexpr uint8_t kTipNoTag = 9;
-constexpr uint8_t kTipWriting = 10;
-constexpr uint8_t kTipVerifyFailed = 11;
 constexpr int kOperationLimitMs = 15000;
 constexpr int kAutoPassMs = 300;
 constexpr int kMaxChannels = 3;
@@ -98,65 +87,15 @@ QString modelOf(const TagImage& image)
     return devicereport::toJson(image).value(QStringLiteral("model")).toString();
 }
 
-// What the engine asks of its host, answered from the tag image as the window's panels
-// would show it, with the currents given on the command line.
-class CliHost : public EngineHost
-{
-  public:
-    explicit CliHost(TagImage& image) : m_image(image) {}
-
-    void setChipCode(uint8_t chip) { m_chip = chip; }
-    QMap<int, uint16_t> overrides; // channel index 0..2 -> mA
-
-    bool chinese() const override { return false; }
-    uint8_t channelCount() const override { return currents::channelCount(m_image); }
-    std::array<uint16_t, 3> channelCurrents() const override
-    {
-        const currents::ChannelDisplay shown =
-            currents::displayCurrentChannel(m_image, channelCount(), m_chip);
-        std::array<uint16_t, 3> values{};
-        for (int i = 0; i < 3; ++i) {
-            const currents::ChannelSetting& c = shown.channels[static_cast<size_t>(i)];
-            // The window's current widgets hold their value inside the channel's range.
-            values[static_cast<size_t>(i)] =
-                overrides.contains(i)
-                    ? overrides.value(i)
-                    : (c.maximum >= c.minimum ? qBound(c.minimum, c.current, c.maximum)
-                                              : c.current);
-        }
-        return values;
-    }
-    uint16_t pwmPeriod() const override
-    {
-        return currents::displayCurrentChannel(m_image, channelCount(), m_chip).pwmPeriod;
-    }
-    void storeColourTemperature() override
-    {
-        // Only a driver that offers the colour temperature gets it written, and then as the
-        // window's boxes hold it: within 1000..12000 K, the warmest not above the coolest.
-        const uint8_t type = m_image.image_v2[tagoffset::DriverType];
-        if (!currents::changeParamEnable(m_image, type).showCct)
-            return;
-        const uint16_t coolest = qBound<uint16_t>(1000, colortemp::coolest(m_image), 12000);
-        const uint16_t warmest =
-            std::min(qBound<uint16_t>(1000, colortemp::warmest(m_image), 12000), coolest);
-        colortemp::storeCct(m_image, warmest, coolest);
-    }
-
-  private:
-    TagImage& m_image;
-    uint8_t m_chip = tagfields::ChipP;
-};
-
 // One engine on one reader, with the blocking steps the commands are made of.
 class Session
 {
   public:
     explicit Session(Environment& env)
-        : m_env(env), m_host(m_image), m_engine(m_image, m_host, env.hid, env.feusb)
+        : m_env(env), m_engine(env.hid, env.feusb)
     {
         m_engine.setReplyTimeout(3000);
-        QObject::connect(&m_engine, &TagEngine::resultTip, [this](uint8_t code, bool) {
+        QObject::connect(&m_engine, &TagEngine::resultTip, [this](ResultTip code, bool) {
             m_tips.append(code);
             if (m_onTip)
                 m_onTip(code);
@@ -194,10 +133,10 @@ class Session
     }
 
   public:
-    TagImage& image() { return m_image; }
-    CliHost& host() { return m_host; }
+    const TagImage& image() const { return m_engine.document().image(); }
+    TagDocument& document() { return m_engine.document(); }
     TagEngine& engine() { return m_engine; }
-    void onTip(std::function<void(uint8_t)> f) { m_onTip = std::move(f); }
+    void onTip(std::function<void(ResultTip)> f) { m_onTip = std::move(f); }
 
     /// Connects to `reader` ("r321", "feig", or empty for the first that answers).
     int connect(const QString& reader)
@@ -207,16 +146,16 @@ class Session
                                       : QStringList{reader};
         for (const QString& r : order) {
             if (r == QLatin1String("r321")) {
-                m_engine.Set_Reader_Type(kReaderR321);
+                m_engine.Set_Reader_Type(ReaderType::R321);
                 m_engine.connectR321();
-                if (m_engine.Detection_Usb_Statue(0)) {
+                if (m_engine.readerConnected()) {
                     // Let the reader's answer to its set-up command pass first.
                     waitFor([] { return false; }, 50);
                     return Ok;
                 }
             } else if (r == QLatin1String("feig")) {
-                m_engine.Set_Reader_Type(kReaderFeig);
-                if (m_engine.connectFeig() && m_engine.Detection_Usb_Statue(0))
+                m_engine.Set_Reader_Type(ReaderType::Feig);
+                if (m_engine.connectFeig() && m_engine.readerConnected())
                     return Ok;
             }
         }
@@ -230,11 +169,9 @@ class Session
     /// Reads the tag on the reader into the image.
     int read()
     {
-        const int rc = runOperation([this] { m_engine.startRead(); }, {kTipReadOk});
-        if (rc == Ok) {
-            m_host.setChipCode(m_engine.chipCode());
-            m_driverModel = modelOf(m_image);
-        }
+        const int rc = runOperation([this] { m_engine.startRead(); }, {ResultTip::ReadSucceed});
+        if (rc == Ok)
+            m_driverModel = modelOf(image());
         return rc;
     }
 
@@ -246,7 +183,7 @@ class Session
     /// Writes the image to the tag read last.
     int write()
     {
-        return runOperation([this] { m_engine.startWrite(); }, {kTipWriteOk});
+        return runOperation([this] { m_engine.startWrite(); }, {ResultTip::WriteSucceed});
     }
 
     /// Waits until no sequence runs and the reader has switched its beeper off, so that
@@ -330,7 +267,7 @@ class Session
         }
     }
 
-    int runOperation(const std::function<void()>& start, const QVector<uint8_t>& success)
+    int runOperation(const std::function<void()>& start, const QVector<ResultTip>& success)
     {
         m_tips.clear();
         m_notices.clear();
@@ -338,14 +275,14 @@ class Session
         m_beepDone = false;
         m_lastOutcome.reset();
         start();
-        const QVector<uint8_t> endings = {kTipReadOk,      kTipReadFailed, kTipWriteOk,
-                                          kTipWriteFailed, kTipNotIso,     kTipNoTag,
-                                          kTipVerifyFailed};
+        const QVector<ResultTip> endings = {ResultTip::ReadSucceed,      ResultTip::ReadFailed, ResultTip::WriteSucceed,
+                                          ResultTip::WriteFailed, ResultTip::NoIso15693,     ResultTip::NoLabel,
+                                          ResultTip::VerifyFailed};
         const bool ended = waitFor(
             [&] {
                 if (m_noReader || !m_notices.isEmpty())
                     return true;
-                for (uint8_t t : m_tips)
+                for (ResultTip t : m_tips)
                     if (endings.contains(t))
                         return true;
                 return false;
@@ -366,7 +303,7 @@ class Session
         }
         if (!m_notices.isEmpty()) {
             *m_env.err << "vantory-cli: " << m_notices.first() << ": the driver is "
-                       << m_driverModel << ", the file is for " << modelOf(m_image) << "\n";
+                       << m_driverModel << ", the file is for " << modelOf(image()) << "\n";
             return OtherModel;
         }
         settle();
@@ -384,21 +321,21 @@ class Session
             *m_env.err << "vantory-cli: no result from the reader\n";
             return TagError;
         }
-        for (uint8_t t : m_tips) {
+        for (ResultTip t : m_tips) {
             if (success.contains(t))
                 return Ok;
-            if (t == kTipNoTag) {
+            if (t == ResultTip::NoLabel) {
                 *m_env.err << "vantory-cli: no tag response\n";
                 return NoTag;
             }
-            if (t == kTipVerifyFailed) {
+            if (t == ResultTip::VerifyFailed) {
                 *m_env.err << "vantory-cli: verify failed at block " << m_engine.verifyFailedBlock()
                            << "\n";
                 return TagError;
             }
-            if (t == kTipReadFailed || t == kTipWriteFailed || t == kTipNotIso) {
+            if (t == ResultTip::ReadFailed || t == ResultTip::WriteFailed || t == ResultTip::NoIso15693) {
                 *m_env.err << "vantory-cli: "
-                           << (t == kTipWriteFailed ? "write failure" : "read failure") << "\n";
+                           << (t == ResultTip::WriteFailed ? "write failure" : "read failure") << "\n";
                 return TagError;
             }
         }
@@ -406,14 +343,12 @@ class Session
     }
 
     Environment& m_env;
-    TagImage m_image;
-    CliHost m_host;
     TagEngine m_engine;
-    QVector<uint8_t> m_tips;
+    QVector<ResultTip> m_tips;
     QStringList m_notices;
     bool m_noReader = false;
     bool m_beepDone = false;
-    std::function<void(uint8_t)> m_onTip;
+    std::function<void(ResultTip)> m_onTip;
     std::unique_ptr<record::Journal> m_record;
     QTimer m_leaveWatch;
     QString m_driverModel;
@@ -855,9 +790,7 @@ int cmdRead(Environment& env, Parsed& p)
     if (!p.parser.isSet(p.output))
         return Ok;
     // As Save File does: the panel values into the image, then the layout's copy.
-    s.engine().Change_Current(s.host().channelCount());
-    s.host().storeColourTemperature();
-    const QByteArray bytes = configfile::saveBytes(s.image());
+    const QByteArray bytes = s.engine().configurationToSave();
     QString error;
     bool saved = false;
     if (toStdout) {
@@ -893,9 +826,15 @@ struct Configuration {
     void applyTo(Session& s) const
     {
         s.engine().setVerifyAfterWrite(verify);
-        s.image() = image;
-        s.host().overrides = currents;
         s.engine().setTemplateSource(fileName);
+        s.document().loadImage(image);
+        applyCurrents(s);
+    }
+    // The currents of the command line over what the configuration holds.
+    void applyCurrents(Session& s) const
+    {
+        for (auto it = currents.cbegin(); it != currents.cend(); ++it)
+            s.document().setChannelCurrent(it.key(), it.value());
     }
 };
 
@@ -1085,26 +1024,31 @@ int cmdAutoWrite(Environment& env, Parsed& p)
         flushPending(&outcome);
     });
     QObject::connect(&engine, &TagEngine::beepFinished, [&] { beeping = false; });
-    s.onTip([&](uint8_t code) {
-        if (code == kTipWriting) {
+    s.onTip([&](ResultTip code) {
+        if (code == ResultTip::OpenScan) {
             writing = true;
             readerLostOutcome.reset();
             // The tag kind decides the channel display and the PWM period.
-            s.host().setChipCode(engine.chipCode());
-        } else if (writing && code == kTipWriteOk) {
+            TagDocument& document = s.document();
+            if (document.chipCode() != engine.chipCode()) {
+                document.setChipCode(engine.chipCode());
+                document.showChannels(document.channelCount());
+                config.applyCurrents(s);
+            }
+        } else if (writing && code == ResultTip::WriteSucceed) {
             writing = false;
             ++batch.written;
             handle(QStringLiteral("written"));
-        } else if (writing && (code == kTipWriteFailed || code == kTipNoTag)) {
+        } else if (writing && (code == ResultTip::WriteFailed || code == ResultTip::NoLabel)) {
             writing = false;
             ++batch.failed;
-            handle(code == kTipNoTag ? QStringLiteral("write failed: no tag response")
+            handle(code == ResultTip::NoLabel ? QStringLiteral("write failed: no tag response")
                                      : QStringLiteral("write failed"));
-        } else if (writing && code == kTipVerifyFailed) {
+        } else if (writing && code == ResultTip::VerifyFailed) {
             writing = false;
             ++batch.failed;
             handle(QStringLiteral("verify failed at block %1").arg(engine.verifyFailedBlock()));
-        } else if (code == kTipDifferentModel) {
+        } else if (code == ResultTip::DeviceDifferent) {
             ++batch.otherModel;
             handle(QStringLiteral("other model, not written"));
         }
@@ -1122,29 +1066,29 @@ int cmdAutoWrite(Environment& env, Parsed& p)
          << "\n";
     talk.flush();
 
-    // The loop's pass every 300 ms, as the window's clock runs it; a simulated line may be
-    // set to a faster pace (VANTORY_SIM_PACE_MS) for tests that program thousands of drivers.
+    // The engine passes through the loop every 300 ms; a simulated line may be set to a
+    // faster pace (VANTORY_SIM_PACE_MS) for tests that program thousands of drivers.
     bool paced = false;
     const int pace = qEnvironmentVariableIntValue("VANTORY_SIM_PACE_MS", &paced);
     paced = paced && env.field && pace >= 1;
-    QTimer pass;
     // Passes closer than 20 ms would queue inventories faster than the reader answers.
-    pass.setInterval(paced ? std::clamp(pace, 20, kAutoPassMs) : kAutoPassMs);
+    if (paced)
+        engine.setAutoWritePass(std::clamp(pace, 20, kAutoPassMs));
     // A reader that stays away while the engine tries to open it again is lost.
+    QTimer watch;
+    watch.setInterval(kAutoPassMs);
     QElapsedTimer away;
-    QObject::connect(&pass, &QTimer::timeout, [&] {
-        if (!engine.Detection_Usb_Statue(0)) {
-            if (!away.isValid())
-                away.start();
-            else if (away.elapsed() >= kReaderLostMs)
-                readerLost = true;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (engine.readerConnected()) {
+            away.invalidate();
             return;
         }
-        away.invalidate();
-        if (engine.autoScanning())
-            engine.AutoWriteProcess();
+        if (!away.isValid())
+            away.start();
+        else if (away.elapsed() >= kReaderLostMs)
+            readerLost = true;
     });
-    pass.start();
+    watch.start();
 
     quint64 serial = 0x5A00000000ULL;
     const auto stopRequested = [&] {
@@ -1164,7 +1108,7 @@ int cmdAutoWrite(Environment& env, Parsed& p)
     }
     // Never leave a write half done: the sequence and its beep end first.
     waitFor([&] { return readerLost || (!writing && !beeping); }, kOperationLimitMs);
-    pass.stop();
+    watch.stop();
     flushPending(nullptr);
     batch.readerLost = readerLost;
     if (batch.readerLost)

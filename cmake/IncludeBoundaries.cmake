@@ -1,7 +1,7 @@
 # Which folders a folder may include from: the libraries it links, never one above it.
 set(VANTORY_INCLUDES_readers readers)
 set(VANTORY_INCLUDES_widgets widgets)
-set(VANTORY_INCLUDES_model model)
+set(VANTORY_INCLUDES_model model readers)
 set(VANTORY_INCLUDES_engine engine model readers)
 set(VANTORY_INCLUDES_app app engine model readers widgets)
 set(VANTORY_INCLUDES_cli cli engine model readers)

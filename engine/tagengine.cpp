@@ -1,5 +1,5 @@
 // The engine's frame: its links, its 1 ms tick, and the reader choice. The operations
-// live in engine/vantory_*.cpp by subsystem.
+// live in engine/tagengine_*.cpp by subsystem.
 #include "engine/tagengine.h"
 
 #include "engine/enginelog.h"
@@ -16,12 +16,12 @@ namespace
 
 // How often the chosen reader is looked at while it is gone.
 constexpr int kLinkCheckMs = 1000;
+constexpr int kAutoPassMs = 300;
 
 } // namespace
 
-TagEngine::TagEngine(TagImage& image, EngineHost& host, HidBackend* hid, FeusbApi* feusb,
-                     QObject* parent)
-    : QObject(parent), m_image(image), m_host(host)
+TagEngine::TagEngine(HidBackend* hid, FeusbApi* feusb, QObject* parent)
+    : QObject(parent), m_doc(new TagDocument(this))
 {
     m_myreader = new myreader();
     m_myhid = new myhid(hid);
@@ -48,6 +48,44 @@ TagEngine::TagEngine(TagImage& image, EngineHost& host, HidBackend* hid, FeusbAp
     m_link_timer->setInterval(kLinkCheckMs);
     connect(m_link_timer, &QTimer::timeout, this, &TagEngine::checkReaderLink);
     m_link_timer->start();
+
+    // The auto-write loop's pass; it does nothing while auto scan is off.
+    m_auto_pass = new QTimer(this);
+    m_auto_pass->setInterval(kAutoPassMs);
+    connect(m_auto_pass, &QTimer::timeout, this, [this] {
+        if (autoScanning())
+            AutoWriteProcess();
+    });
+    m_auto_pass->start();
+}
+
+configfile::LoadResult TagEngine::openConfiguration(const QByteArray& bytes,
+                                                    const QString& name)
+{
+    const QString previous = m_template_source;
+    // Named before the document announces it, so that whoever shows it sees the name.
+    m_template_source = name;
+    const configfile::LoadResult result = m_doc->loadFile(bytes);
+    if (!result.ok())
+        m_template_source = previous;
+    return result;
+}
+
+QByteArray TagEngine::configurationToSave()
+{
+    emit aboutToWrite();
+    m_doc->applyPanels();
+    return m_doc->fileBytes();
+}
+
+void TagEngine::stopAutoWritePass()
+{
+    m_auto_pass->stop();
+}
+
+void TagEngine::setAutoWritePass(int ms)
+{
+    m_auto_pass->setInterval(ms);
 }
 
 TagEngine::~TagEngine()
@@ -55,13 +93,14 @@ TagEngine::~TagEngine()
     // The tick first, so that it never reaches half-destroyed links; each link stops its
     // own threads.
     cmd_timer->stop();
+    m_auto_pass->stop();
     delete m_feig_thread;
     delete m_myhid;
     delete m_myreader;
     delete m_feig;
 }
 
-void TagEngine::Set_Reader_Type(uint8_t value)
+void TagEngine::Set_Reader_Type(ReaderType value)
 {
     reader_type = value;
 }
@@ -92,17 +131,17 @@ void TagEngine::wakeTick()
 QByteArray TagEngine::uidMsbFirst() const
 {
     // The R321 reports the UID least significant byte first, the FEIG reader the other way.
-    return reader_type == 2 ? uidReversedBytes() : uidBytes();
+    return reader_type == ReaderType::R321 ? uidReversedBytes() : uidBytes();
 }
 
 void TagEngine::Update_Bank_Buff()
 {
-    tagfields::updateBankBuff(m_image);
+    m_doc->prepareBankBuffer();
 }
 
 void TagEngine::onR321LinkLost()
 {
-    if (reader_type != 2)
+    if (reader_type != ReaderType::R321)
         return;
     Tip_R321_Select_Device(lang_cn());
     endSequenceOnLinkLoss();
@@ -110,11 +149,11 @@ void TagEngine::onR321LinkLost()
 
 void TagEngine::checkReaderLink()
 {
-    if (reader_type == 2) {
+    if (reader_type == ReaderType::R321) {
         // Only the R321 connected before; success arrives at in_usbConnect with its tip.
         if (!m_myhid->Is_Connected() && m_r321_wanted.vendorId != 0)
             m_myhid->Reconnect(m_r321_wanted);
-    } else if (reader_type == 1 && m_feig_wanted) {
+    } else if (reader_type == ReaderType::Feig && m_feig_wanted) {
         if (m_feig_thread->Feig_IsConnected()) {
             m_feig_lost_shown = false;
             return;

@@ -3,11 +3,14 @@
 #include "engine/autoscan.h"
 #include "engine/commandstate.h"
 #include "engine/replies.h"
+#include "engine/resulttip.h"
 #include "engine/stalereplyguard.h"
 #include "engine/verifyplan.h"
+#include "model/devicereport.h"
 #include "model/productionrecord.h"
-#include "model/tagimage.h"
+#include "model/tagdocument.h"
 #include "readers/hidbackend.h"
+#include "readers/readertype.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -25,24 +28,6 @@ class myhid;
 class myreader;
 class writeThreadFEIG1;
 
-/// What the engine needs from whoever shows it (the window, or the command line): the
-/// settings that live outside the tag image.
-class EngineHost
-{
-  public:
-    virtual ~EngineHost() = default;
-    /// True while the interface is in Chinese; the texts the engine hands out follow it.
-    virtual bool chinese() const = 0;
-    /// Number of output channels of the driver shown last.
-    virtual uint8_t channelCount() const = 0;
-    /// The channel current settings, mA, channels 1 to 3.
-    virtual std::array<uint16_t, 3> channelCurrents() const = 0;
-    /// PWM period of the '8' tag shown last.
-    virtual uint16_t pwmPeriod() const = 0;
-    /// Stores the colour-temperature settings into the image, just before a write.
-    virtual void storeColourTemperature() = 0;
-};
-
 /// The tag command engine: the sequencer and its 1 ms tick, reply analysis, the read,
 /// write, password, auto-write and beeper operations, the tag identity and sequence state,
 /// and the two reader links. It works on a tag image it shares with its host and reports
@@ -50,21 +35,26 @@ class EngineHost
 class TagEngine : public QObject
 {
     Q_OBJECT
-    friend struct VantoryProbe;
+    friend class TestAccess;
 
   public:
     /// Link tips of the status bar's left label.
     enum class LinkTip : uint8_t { FeigConnected, R321Connected, SelectDevice };
 
-    /// `image` and `host` must outlive the engine; so must the transports.
-    TagEngine(TagImage& image, EngineHost& host, HidBackend* hid, FeusbApi* feusb,
-              QObject* parent = nullptr);
+    /// The transports must outlive the engine.
+    TagEngine(HidBackend* hid, FeusbApi* feusb, QObject* parent = nullptr);
     ~TagEngine() override;
 
     // ------------------------------------------------------------------ for the host
-    /// Stores the chosen reader: 1 FEIG, 2 R321, any other value none.
-    void Set_Reader_Type(uint8_t value);
-    uint8_t readerType() const { return reader_type; }
+    /// The tag session's data; the engine loads reads into it and writes from it.
+    TagDocument& document() { return *m_doc; }
+    const TagDocument& document() const { return *m_doc; }
+    /// The language of the texts the engine hands out (tips, warnings, notices).
+    void setChinese(bool chinese) { m_chinese = chinese; }
+    bool chinese() const { return m_chinese; }
+    /// Stores the chosen reader.
+    void Set_Reader_Type(ReaderType value);
+    ReaderType readerType() const { return reader_type; }
     /// R321 connect step: opens the HID link unless it is open; the outcome arrives
     /// through myhid::usbConnect.
     void connectR321();
@@ -80,10 +70,13 @@ class TagEngine : public QObject
     void startWrite();
     /// The Auto Write action: guard, then switches auto write on or off.
     void toggleAutoWrite();
-    /// True while the auto-write loop runs; the host then calls AutoWriteProcess every
-    /// 300 ms.
+    /// True while the auto-write loop runs; the engine's clock then passes through it
+    /// every 300 ms.
     bool autoScanning() const { return auto_scan != 0; }
     bool autoWriteOn() const { return auto_mode != 0; }
+    /// The interval of the auto-write loop's pass (300 ms unless changed; a simulated line
+    /// may run faster).
+    void setAutoWritePass(int ms);
     /// Product byte of the last tag's UID ('P' before any tag).
     uint8_t chipCode() const { return chip_code; }
     /// UID of the last tag, most significant byte first (all zero before any tag).
@@ -91,6 +84,9 @@ class TagEngine : public QObject
     /// Names the template of later writes: a configuration file opened (a Read names
     /// the driver read).
     void setTemplateSource(const QString& source) { m_template_source = source; }
+    const QString& templateSource() const { return m_template_source; }
+    /// No further auto-write pass runs: the program is leaving.
+    void stopAutoWritePass();
     /// True while no sequence and no beep runs.
     bool idle() const { return m_cmd.cmd_type == 0 && beep_pattern == 0; }
     /// True while a Write or auto-write operation has not reported its outcome.
@@ -114,10 +110,19 @@ class TagEngine : public QObject
     /// True once this connection's tag took a long write only in four-block pieces.
     bool fourBlockLink() const { return m_four_block_link; }
 
+    /// True while the chosen reader is connected (no message when it is not).
+    bool readerConnected() { return Detection_Usb_Statue(0); }
+    /// Opens a configuration file's bytes as the template of later writes, named `name`;
+    /// nothing changes when the file is refused.
+    configfile::LoadResult openConfiguration(const QByteArray& bytes, const QString& name);
+    /// The configuration file of what the panels hold: their settings go into the image
+    /// first, as a write takes them.
+    QByteArray configurationToSave();
+
   signals:
-    /// A result tip (codes 1 to 11 of the status bar) in the given language; 11 is the
-    /// failed verification, whose block verifyFailedBlock() names.
-    void resultTip(uint8_t code, bool chinese);
+    /// A result tip in the given language; VerifyFailed names no block, verifyFailedBlock()
+    /// does.
+    void resultTip(ResultTip tip, bool chinese);
     /// The last result tip is to be shown again (a batch is done).
     void lastTipRepeated();
     void linkTip(TagEngine::LinkTip tip, bool chinese);
@@ -127,8 +132,11 @@ class TagEngine : public QObject
     void warning(const QString& caption, const QString& text);
     /// A transient notice over the window.
     void notice(const QString& text, int ms);
-    /// A read of `readcnt` replies has been loaded into the image; the host shows it.
-    void imageRead(uint8_t readcnt);
+    /// A Read has loaded the driver into the document (which announces it as well).
+    void driverRead(const devicereport::TagIdentity& tag);
+    /// A write is about to take the panel settings from the document: a host holding
+    /// edits not yet passed on (half-typed text) passes them now.
+    void aboutToWrite();
     /// Auto write was switched on or off.
     void autoWriteSwitched(bool on);
     /// The reader has answered the last command of a beep: the beeper is off.
@@ -138,7 +146,8 @@ class TagEngine : public QObject
     /// Every Write and auto-write operation, once, when its outcome is known.
     void operationFinished(const record::Outcome& outcome);
 
-  public slots:
+  private slots:
+    // The described step slots: the engine runs them on its tick and on replies.
     // sequencer
     void TIMER0_HANDLE();
     void Control_RW(uint8_t type, uint8_t readcnt);
@@ -206,32 +215,31 @@ class TagEngine : public QObject
     void Beep_Recevie();
 
   private:
-    // The tips the engine gives: each hands its text's code to the host, and the tip the
-    // user sees decides the outcome of the operation under way.
-    void showTip(uint8_t code, bool state)
+    // The tips the engine gives, handed to the host. A failure tip that a read-back
+    // verification turns into its own is not shown (false).
+    bool showTip(ResultTip tip, bool state)
     {
-        if (verifyTipSwallowed(code))
-            return;
-        emit resultTip(code, state);
-        noteResultTip(code);
+        if (verifyTipSwallowed(tip))
+            return false;
+        emit resultTip(tip, state);
+        return true;
     }
-    void Tip_No_Device(bool state) { showTip(1, state); }
-    void Tip_Device_Different(bool state) { showTip(2, state); }
-    void Tip_Read_Succeed(bool state) { showTip(3, state); }
-    void Tip_Read_Failed(bool state) { showTip(4, state); }
-    void Tip_Write_Succeed(bool state) { showTip(5, state); }
-    void Tip_Write_Failed(bool state) { showTip(6, state); }
-    void Tip_GetUID_Succeed(bool state) { showTip(7, state); }
-    void Tip_No_ISO15693(bool state) { showTip(8, state); }
-    void Tip_NoLabel(bool state) { showTip(9, state); }
-    void Tip_OpenScan(bool state) { showTip(10, state); }
-    void Tip_Verify_Failed(bool state) { showTip(11, state); }
+    // A tip that ends the Write or auto-write operation under way, if any, with `result`.
+    void endWith(ResultTip tip, record::Result result)
+    {
+        if (showTip(tip, lang_cn()))
+            finishOperation(result);
+    }
+    void Tip_No_Device(bool state) { showTip(ResultTip::NoDevice, state); }
+    void Tip_Read_Succeed(bool state) { showTip(ResultTip::ReadSucceed, state); }
+    void Tip_GetUID_Succeed(bool state) { showTip(ResultTip::GetUidSucceed, state); }
+    void Tip_OpenScan(bool state) { showTip(ResultTip::OpenScan, state); }
     void Tip_Feig_Connect_Succeed(bool state) { emit linkTip(LinkTip::FeigConnected, state); }
     void Tip_R321_Conncect_Succeed(bool state) { emit linkTip(LinkTip::R321Connected, state); }
     void Tip_R321_Select_Device(bool state) { emit linkTip(LinkTip::SelectDevice, state); }
 
-    // The language flag of the host: nonzero for Chinese texts.
-    uint8_t lang_cn() const { return m_host.chinese() ? 1 : 0; }
+    // The language flag: nonzero for Chinese texts.
+    uint8_t lang_cn() const { return m_chinese ? 1 : 0; }
     // The tag image's bank buffer, refreshed before every write (Judge_LastCurrent first
     // on layout 2).
     void Update_Bank_Buff();
@@ -271,6 +279,18 @@ class TagEngine : public QObject
     void soundOwedFailureBeep();
     void dropUnreadableReply(replies::Kind decoded);
     void showFailureTipFor(replies::Kind awaited);
+    // The document's bytes as the described step slots take them: plain pointers that
+    // they only read from.
+    uint8_t* bankBuffer() const
+    {
+        return const_cast<uint8_t*>(m_doc->image().bank_buffer.data());
+    }
+    uint8_t* imageBytes() const { return const_cast<uint8_t*>(m_doc->image().image_v2.data()); }
+    QByteArray bankBytes() const
+    {
+        return QByteArray(reinterpret_cast<const char*>(m_doc->image().bank_buffer.data()),
+                          static_cast<int>(m_doc->image().bank_buffer.size()));
+    }
     // write: the n bytes at p when they lie inside one of the engine's own byte buffers
     // (image copies, bank buffer, UIDs), else empty; the pointer slots go through it.
     QByteArray ownBytes(const uint8_t* p, int n) const;
@@ -285,7 +305,7 @@ class TagEngine : public QObject
     bool startVerification();
     void finishVerification();
     void verificationInterrupted();
-    bool verifyTipSwallowed(uint8_t code);
+    bool verifyTipSwallowed(ResultTip tip);
     record::Result verifiedResult(record::Result result);
     bool m_verify_on = true;
     bool m_verifying = false;
@@ -321,14 +341,13 @@ class TagEngine : public QObject
     // The image and template a write starts from, for its record line.
     void noteWriteTemplate();
     void finishOperation(record::Result result);
-    void noteResultTip(uint8_t code);
 
     // auto write: the UIDs of the last inventory of the loop in reader order.
     void takeAutoScanInventory();
     void selectScanTag(const QByteArray& id);
 
-    TagImage& m_image;
-    EngineHost& m_host;
+    TagDocument* m_doc = nullptr; // owned (a child)
+    bool m_chinese = false;
 
     // The two reader links, owned.
     myreader* m_myreader = nullptr;
@@ -337,10 +356,11 @@ class TagEngine : public QObject
     writeThreadFEIG1* m_feig_thread = nullptr;
 
     QTimer* cmd_timer = nullptr;
+    QTimer* m_auto_pass = nullptr; // the auto-write loop's 300 ms pass
     bool m_tick_parked = false; // cmd_timer stopped while nothing runs
 
     QString m_device_name;   // text of the connected HID device
-    uint8_t reader_type = 0; // 1 FEIG, 2 R321, anything else: no reader chosen
+    ReaderType reader_type = ReaderType::None;
 
     CommandState m_cmd;
     uint8_t chip_code = 0x50;

@@ -22,8 +22,6 @@ using replies::Kind;
 namespace
 {
 
-constexpr uint8_t kReaderFeig = 1;
-constexpr uint8_t kReaderR321 = 2;
 constexpr uint8_t kModelBlock = 48;
 constexpr uint8_t kModelBlocks = 9;
 constexpr uint8_t kModelOffset = 3;
@@ -86,16 +84,16 @@ void TagEngine::AutoWriteProcess()
             return;
         }
         model_ready = 0;
-        const QByteArray wanted = tagfields::modelNameField(m_image);
+        const QByteArray wanted = tagfields::modelNameField(m_doc->image());
         const QByteArray found(reinterpret_cast<const char*>(tag_model.data()),
                                static_cast<int>(tag_model.size()));
         if (found != wanted) {
-            Tip_Device_Different(lang_cn());
+            endWith(ResultTip::DeviceDifferent, record::Result::OtherModel);
             Failed_State(QStringLiteral("<操作失败12：The model number is different!>\r\n"));
         } else {
             Tip_OpenScan(lang_cn());
             Control_RW(SeqCode::WriteAll, 0);
-            std::fill_n(m_image.image_v2.begin() + tagoffset::AutoWriteWord, 4, 0);
+            m_doc->clearAutoWriteWord();
             Select_Auto_Write(auto_write_index);
             // Only the model name was read: the template's layout is taken for the driver.
             noteWriteTemplate();
@@ -104,9 +102,9 @@ void TagEngine::AutoWriteProcess()
     }
 
     if (scan_request) {
-        if (reader_type == kReaderFeig)
+        if (reader_type == ReaderType::Feig)
             sendFeigFrame(m_feig->Feig_Inventory(), Kind::Other);
-        else if (reader_type == kReaderR321)
+        else if (reader_type == ReaderType::R321)
             sendR321Frame(m_myreader->Cmd_Inventory(), Kind::Other);
     }
 }
@@ -157,7 +155,7 @@ bool TagEngine::My_Compare(uint8_t* now, uint8_t* last, uint8_t size)
 void TagEngine::takeAutoScanInventory()
 {
     QVector<QByteArray> uids;
-    if (reader_type == kReaderR321) {
+    if (reader_type == ReaderType::R321) {
         for (int i = 0; i < found_count; ++i) {
             const QByteArray id = replies::r321InventoryUid(inventory_reply, i);
             if (id.size() == autoscan::kUidBytes)
@@ -183,7 +181,7 @@ void TagEngine::selectScanTag(const QByteArray& id)
     const QByteArray reversed = replies::feInverted(id);
     std::copy_n(reversed.constBegin(), uid_reversed.size(), uid_reversed.begin());
     // The product byte is the third in most-significant-first order.
-    chip_code = static_cast<uint8_t>(reader_type == kReaderFeig ? id.at(2) : id.at(5));
+    chip_code = static_cast<uint8_t>(reader_type == ReaderType::Feig ? id.at(2) : id.at(5));
     if (chip_code == tagfields::ChipP) {
         m_cmd.readcnt = 12;
         auto_write_index = 1;

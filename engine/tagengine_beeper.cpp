@@ -14,8 +14,6 @@ using replies::Kind;
 namespace
 {
 
-constexpr uint8_t kReaderFeig = 1;
-constexpr uint8_t kReaderR321 = 2;
 constexpr uint8_t kBeepTicks = 100;
 
 } // namespace
@@ -67,7 +65,7 @@ void TagEngine::Buzzer_Once(bool mode)
             beep_pattern = 0;
         }
         Buzzer_OnOff_Process(0);
-        if (beep_pattern == 0 && (reader_type == kReaderFeig || reader_type == kReaderR321))
+        if (beep_pattern == 0 && (reader_type == ReaderType::Feig || reader_type == ReaderType::R321))
             armBeepEndTimer();
     }
 }
@@ -75,9 +73,9 @@ void TagEngine::Buzzer_Once(bool mode)
 void TagEngine::Buzzer_OnOff_Process(uint8_t OnffState)
 {
     beep_cmd[1] = OnffState;
-    if (reader_type == kReaderFeig) {
+    if (reader_type == ReaderType::Feig) {
         sendFeigFrame(m_feig->Feig_SetOutput(OnffState), Kind::Beeper);
-    } else if (reader_type == kReaderR321) {
+    } else if (reader_type == ReaderType::R321) {
         const QByteArray record(reinterpret_cast<const char*>(beep_cmd.data()),
                                 static_cast<int>(beep_cmd.size()));
         sendR321Frame(m_myreader->Cmd_Raw(record, record.size()), Kind::Beeper);

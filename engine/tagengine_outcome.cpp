@@ -1,26 +1,12 @@
 // The outcome of each Write and auto-write operation, reported once as a plain value for
-// the production record and the batch counts. The outcome is the result tip the user
-// sees, except for a reader that stopped answering, which the reply time-out reports.
+// the production record and the batch counts. Each step that ends an operation names its
+// result; a reader that stopped answering is reported by the reply time-out.
 #include "engine/tagengine.h"
 
 #include "model/tagfields.h"
 
 #include <QTimer>
 #include <algorithm>
-
-namespace
-{
-
-constexpr uint8_t kReaderR321 = 2;
-constexpr uint8_t kTipDeviceDifferent = 2;
-constexpr uint8_t kTipReadFailed = 4;
-constexpr uint8_t kTipWriteSucceed = 5;
-constexpr uint8_t kTipWriteFailed = 6;
-constexpr uint8_t kTipNoIso15693 = 8;
-constexpr uint8_t kTipNoLabel = 9;
-constexpr uint8_t kTipVerifyFailed = 11;
-
-} // namespace
 
 void TagEngine::beginOperation(record::Operation operation)
 {
@@ -31,7 +17,7 @@ void TagEngine::beginOperation(record::Operation operation)
     m_op.started = QDateTime::currentDateTime();
     m_op.readerType = reader_type;
     // The R321 reports the UID least significant byte first.
-    m_op.uidMsbFirst = reader_type == kReaderR321 ? uidReversedBytes() : uidBytes();
+    m_op.uidMsbFirst = reader_type == ReaderType::R321 ? uidReversedBytes() : uidBytes();
     m_op.chipCode = chip_code;
     m_op.templateSource = m_template_source;
     m_op.image.clear();
@@ -44,8 +30,7 @@ void TagEngine::noteWriteTemplate()
     // Taken when the write starts: the record names what was sent, whatever is opened
     // later.
     m_op.templateSource = m_template_source;
-    m_op.image = QByteArray(reinterpret_cast<const char*>(m_image.bank_buffer.data()),
-                            static_cast<int>(m_image.bank_buffer.size()));
+    m_op.image = bankBytes();
 }
 
 void TagEngine::finishOperation(record::Result result)
@@ -57,9 +42,8 @@ void TagEngine::finishOperation(record::Result result)
     m_op.result = result;
     m_op.durationMs = m_op_clock.elapsed();
     if (m_op.image.isEmpty()) // no write started: the template it was checked against
-        m_op.image = QByteArray(reinterpret_cast<const char*>(m_image.bank_buffer.data()),
-                                static_cast<int>(m_image.bank_buffer.size()));
-    m_op.channels = m_host.channelCount();
+        m_op.image = bankBytes();
+    m_op.channels = m_doc->channelCount();
     m_op.driveAreaSent = m_op.chipCode == tagfields::ChipP &&
                          result != record::Result::OtherModel &&
                          result != record::Result::OtherLayout;
@@ -79,31 +63,4 @@ bool TagEngine::interruptOperation(const QString& cause)
     m_reply_timer->stop();
     m_cmd = CommandState{};
     return true;
-}
-
-void TagEngine::noteResultTip(uint8_t code)
-{
-    if (!m_op_pending)
-        return;
-    switch (code) {
-    case kTipWriteSucceed:
-        finishOperation(record::Result::Written);
-        break;
-    case kTipWriteFailed:
-    case kTipNoIso15693:
-        finishOperation(record::Result::WriteFailed);
-        break;
-    case kTipDeviceDifferent:
-        finishOperation(record::Result::OtherModel);
-        break;
-    case kTipVerifyFailed:
-        finishOperation(record::Result::VerifyFailed);
-        break;
-    case kTipNoLabel:
-    case kTipReadFailed: // the model-name read of a driver that did not answer
-        finishOperation(record::Result::NoTagResponse);
-        break;
-    default:
-        break;
-    }
 }

@@ -14,8 +14,6 @@ using replies::Kind;
 namespace
 {
 
-constexpr uint8_t kReaderFeig = 1;
-constexpr uint8_t kReaderR321 = 2;
 
 } // namespace
 
@@ -27,10 +25,10 @@ void TagEngine::Open_PresentPassword(QString presenpassword, uint8_t password_nu
     config_write_pending = 0;
     pwd_write_pending = 0;
     const QByteArray password = writeplan::passwordBytes(presenpassword);
-    if (reader_type == kReaderFeig) {
+    if (reader_type == ReaderType::Feig) {
         sendFeigFrame(m_feig->Feig_PresentPassword(uidReversedBytes(), password_number, password),
                       Kind::Transparent);
-    } else if (reader_type == kReaderR321) {
+    } else if (reader_type == ReaderType::R321) {
         const QByteArray parameters = writeplan::passwordParameters(password_number, password);
         sendR321Frame(m_myreader->Cmd_Transparent(uidBytes(), writeplan::kIsoPresentPassword,
                                                   parameters, parameters.size()),
@@ -41,10 +39,10 @@ void TagEngine::Open_PresentPassword(QString presenpassword, uint8_t password_nu
 void TagEngine::Change_Password(uint8_t password_number)
 {
     const QByteArray password = writeplan::passwordBytes(writeplan::fixedPasswordHex());
-    if (reader_type == kReaderFeig) {
+    if (reader_type == ReaderType::Feig) {
         sendFeigFrame(m_feig->Feig_WritePassword(uidReversedBytes(), password_number, password),
                       Kind::Transparent);
-    } else if (reader_type == kReaderR321) {
+    } else if (reader_type == ReaderType::R321) {
         const QByteArray parameters = writeplan::passwordParameters(password_number, password);
         sendR321Frame(m_myreader->Cmd_Transparent(uidBytes(), writeplan::kIsoWritePassword,
                                                   parameters, parameters.size()),
@@ -54,10 +52,10 @@ void TagEngine::Change_Password(uint8_t password_number)
 
 void TagEngine::Change_RW_Config(uint8_t rfa1ss_value)
 {
-    if (reader_type == kReaderFeig) {
+    if (reader_type == ReaderType::Feig) {
         sendFeigFrame(m_feig->Feig_WriteConfig(uidReversedBytes(), rfa1ss_value),
                       Kind::Transparent);
-    } else if (reader_type == kReaderR321) {
+    } else if (reader_type == ReaderType::R321) {
         QByteArray parameters(1, static_cast<char>(writeplan::kRegRfa1ss));
         parameters.append(static_cast<char>(rfa1ss_value));
         sendR321Frame(m_myreader->Cmd_Transparent(uidBytes(), writeplan::kIsoWriteConfiguration,

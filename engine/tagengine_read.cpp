@@ -12,8 +12,6 @@ using replies::Kind;
 namespace
 {
 
-constexpr uint8_t kReaderFeig = 1;
-constexpr uint8_t kReaderR321 = 2;
 constexpr uint8_t kPieceBlocks = 12;
 constexpr uint8_t kLastPieceBlocks = 8;
 constexpr uint8_t kPwmBlock = 248;
@@ -22,18 +20,18 @@ constexpr uint8_t kPwmBlock = 248;
 
 void TagEngine::Read_Tag_UID()
 {
-    if (reader_type == kReaderFeig)
+    if (reader_type == ReaderType::Feig)
         sendFeigFrame(m_feig->Feig_Inventory(), Kind::Inventory);
-    else if (reader_type == kReaderR321)
+    else if (reader_type == ReaderType::R321)
         sendR321Frame(m_myreader->Cmd_Inventory(), Kind::Inventory);
     m_cmd.read_bank_step = 2;
 }
 
 void TagEngine::Read_BlOCK_NUM(uint8_t block, uint8_t num)
 {
-    if (reader_type == kReaderFeig)
+    if (reader_type == ReaderType::Feig)
         sendFeigFrame(m_feig->Feig_ReadBlocks(uidBytes(), block, num), Kind::ReadBlocks);
-    else if (reader_type == kReaderR321)
+    else if (reader_type == ReaderType::R321)
         sendR321Frame(m_myreader->Cmd_ReadBlocks(uidBytes(), block, num), Kind::ReadBlocks);
 }
 

@@ -17,8 +17,6 @@ using replies::Kind;
 namespace
 {
 
-constexpr uint8_t kReaderFeig = 1;
-constexpr uint8_t kReaderR321 = 2;
 constexpr int kDeviceNameFrom = 11;
 constexpr int kDeviceNameLength = 17;
 
@@ -119,7 +117,7 @@ void TagEngine::Analyse_Receive_Data(QByteArray rxArray)
         // It answered the command in flight, which now waits for nothing more.
         m_reply_guard.unreadableReply();
         Failed_State(QStringLiteral("<不是ISO15693协议>"));
-        Tip_No_ISO15693(lang_cn());
+        endWith(ResultTip::NoIso15693, record::Result::WriteFailed);
         return;
     }
     if (!m_r321_crc.accept(reply.crcOk)) {
@@ -144,7 +142,7 @@ void TagEngine::Analyse_Receive_Data(QByteArray rxArray)
             m_handled_tags.clear(); // no tag on the reader any more
             if (!auto_scan) {
                 Failed_State(QStringLiteral("<操作失败1：标签无响应>\r\n"));
-                Tip_NoLabel(lang_cn());
+                endWith(ResultTip::NoLabel, record::Result::NoTagResponse);
             }
         }
         break;
@@ -154,7 +152,7 @@ void TagEngine::Analyse_Receive_Data(QByteArray rxArray)
             takeReadData(reply.payload);
         } else {
             Failed_State(QStringLiteral("<操作失败2：标签无响应>\r\n"));
-            Tip_NoLabel(lang_cn());
+            endWith(ResultTip::NoLabel, record::Result::NoTagResponse);
         }
         break;
     case Kind::WriteBlocks:
@@ -164,7 +162,7 @@ void TagEngine::Analyse_Receive_Data(QByteArray rxArray)
                 Display_Recevie(rxArray);
         } else if (!retryWriteInPieces()) {
             Failed_State(QStringLiteral("<操作失败3：标签无响应>\r\n"));
-            Tip_NoLabel(lang_cn());
+            endWith(ResultTip::NoLabel, record::Result::NoTagResponse);
         }
         break;
     case Kind::Transparent:
@@ -231,7 +229,7 @@ void TagEngine::FE_Analyse_Receive_Data(QByteArray data)
             takeReadData(reply.blockData);
         } else {
             Failed_State(QStringLiteral("<操作失败1：读取失败>"));
-            Tip_Read_Failed(lang_cn());
+            endWith(ResultTip::ReadFailed, record::Result::NoTagResponse);
         }
         break;
     case Kind::WriteBlocks:
@@ -241,7 +239,7 @@ void TagEngine::FE_Analyse_Receive_Data(QByteArray data)
                 Display_Recevie(data);
         } else if (!retryWriteInPieces()) {
             Failed_State(QStringLiteral("<操作失败2：写入失败>"));
-            Tip_Write_Failed(lang_cn());
+            endWith(ResultTip::WriteFailed, record::Result::WriteFailed);
         }
         break;
     case Kind::Inventory:
@@ -265,7 +263,7 @@ void TagEngine::FE_Analyse_Receive_Data(QByteArray data)
         } else if (awaited != Kind::WriteBlocks || !retryWriteInPieces()) {
             // A refused write reads as a reply without a tag: a long one is tried in pieces.
             Failed_State(QStringLiteral("<操作失败3：标签无应答>"));
-            Tip_NoLabel(lang_cn());
+            endWith(ResultTip::NoLabel, record::Result::NoTagResponse);
         }
         break;
     case Kind::Transparent:
@@ -309,11 +307,11 @@ void TagEngine::FE_Analyse_Receive_Data(QByteArray data)
 
 void TagEngine::Get_Recevie_UID(QByteArray rxArray)
 {
-    if (reader_type == kReaderFeig) {
+    if (reader_type == ReaderType::Feig) {
         const replies::FeigReply reply = replies::decodeFeig(rxArray);
         if (reply.usable && reply.kind == Kind::Inventory)
             storeFeigInventory(reply);
-    } else if (reader_type == kReaderR321) {
+    } else if (reader_type == ReaderType::R321) {
         const replies::R321Reply reply = replies::decodeR321(rxArray);
         if (reply.usable && reply.kind == Kind::Inventory)
             storeR321Inventory(rxArray, reply);
@@ -367,11 +365,11 @@ void TagEngine::storeInventoryUid(const QByteArray& id)
 
 void TagEngine::Get_BLOCK_Data(QByteArray rxArray)
 {
-    if (reader_type == kReaderFeig) {
+    if (reader_type == ReaderType::Feig) {
         const replies::FeigReply reply = replies::decodeFeig(rxArray);
         if (reply.usable && reply.kind == Kind::ReadBlocks && reply.ok())
             takeReadData(reply.blockData);
-    } else if (reader_type == kReaderR321) {
+    } else if (reader_type == ReaderType::R321) {
         const replies::R321Reply reply = replies::decodeR321(rxArray);
         if (reply.usable && reply.kind == Kind::ReadBlocks && reply.ok())
             takeReadData(reply.payload);
@@ -425,31 +423,29 @@ void TagEngine::takeReadData(const QByteArray& blocks)
 
     Succeed_End_State(QStringLiteral("<读取成功>"));
     Tip_Read_Succeed(lang_cn());
-    if (m_cmd.readcnt == 7 || m_cmd.readcnt == 12 || m_cmd.readcnt == 3)
-        tagfields::loadReadData(m_image, data, m_cmd.readcnt, chip_code);
+    // The document takes the data (and rebuilds the bank buffer) before the template and
+    // layout below are taken from it.
+    m_doc->loadRead(data, m_cmd.readcnt, chip_code);
     if (manual_read) {
         manual_read = 0;
         // The template of later writes is this driver's configuration.
         m_template_source = QString::fromLatin1(
-            (reader_type == 2 ? uidReversedBytes() : uidBytes()).toHex().toUpper());
-        const QByteArray field = tagfields::modelNameField(m_image);
+            (reader_type == ReaderType::R321 ? uidReversedBytes() : uidBytes()).toHex().toUpper());
+        const QByteArray field = tagfields::modelNameField(m_doc->image());
         model_snapshot.fill(0);
         std::copy_n(field.constBegin(), std::min<int>(field.size(), model_snapshot.size()),
                     model_snapshot.begin());
         // Write keeps the driver's counters where this driver keeps them.
         m_read_layout =
-            chip_code == tagfields::ChipP ? m_image.image_v2[tagoffset::LayoutCode] : -1;
+            chip_code == tagfields::ChipP ? m_doc->image().image_v2[tagoffset::LayoutCode] : -1;
     }
-    Update_Bank_Buff();
-    // The host shows the image: product info (or the currents after a drive-bank read)
-    // and the drive info.
-    emit imageRead(m_cmd.readcnt);
+    emit driverRead(devicereport::TagIdentity{uidMsbFirst(), chip_code});
 }
 
 void TagEngine::endReadAsFailed(const QString& reason)
 {
     Failed_State(reason);
-    Tip_Read_Failed(lang_cn());
+    endWith(ResultTip::ReadFailed, record::Result::NoTagResponse);
 }
 
 void TagEngine::Display_Recevie(QByteArray rxArray)
@@ -461,10 +457,10 @@ void TagEngine::Display_Recevie(QByteArray rxArray)
         return;
     if (m_cmd.reply_cnt < m_cmd.send_cnt) {
         Failed_State(QStringLiteral("<写入失败：回复数不足>"));
-        Tip_Write_Failed(lang_cn());
+        endWith(ResultTip::WriteFailed, record::Result::WriteFailed);
     } else if (!startVerification()) {
         Succeed_End_State(QStringLiteral("<写入成功>"));
-        Tip_Write_Succeed(lang_cn());
+        endWith(ResultTip::WriteSucceed, record::Result::Written);
     }
 }
 
@@ -475,9 +471,9 @@ void TagEngine::Serianet_Recevie(QByteArray rxArray)
     m_cmd.first_transparent_check = 0;
 
     int byte1 = -1;
-    if (reader_type == kReaderFeig)
+    if (reader_type == ReaderType::Feig)
         byte1 = replies::transparentResponseByte1(replies::decodeFeig(rxArray));
-    else if (reader_type == kReaderR321)
+    else if (reader_type == ReaderType::R321)
         byte1 = replies::transparentResponseByte1(replies::decodeR321(rxArray));
 
     if (byte1 == replies::kPresentPasswordOkByte) {

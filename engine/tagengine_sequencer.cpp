@@ -18,7 +18,6 @@ namespace
 {
 
 constexpr uint8_t kPwmBlock = 248;
-constexpr uint8_t kReaderFeig = 1;
 // The FEIG library's own reply time-out (5 s) with a margin, and how often a request
 // still inside the library is looked at again.
 constexpr qint64 kFeigLibraryTimeoutMs = 6000;
@@ -81,10 +80,10 @@ void TagEngine::CheckCmdSequence()
         Write_Product_Info();
         return;
     case SeqCode::SetCurrent:
-        Set_Current(m_cmd.set_current_block, m_image.image_v2.data() + kDriveAreaOffset);
+        Set_Current(m_cmd.set_current_block, imageBytes() + kDriveAreaOffset);
         return;
     case SeqCode::WritePwmTag:
-        Write_ST25DV02K_Info(kPwmBlock, m_image.image_v2.data());
+        Write_ST25DV02K_Info(kPwmBlock, imageBytes());
         return;
     case SeqCode::VerifyRead:
         Verify_Read_Back();
@@ -132,9 +131,9 @@ void TagEngine::Failed_State(QString str)
 bool TagEngine::Detection_Usb_Statue(uint8_t status)
 {
     bool connected = false;
-    if (reader_type == 1)
+    if (reader_type == ReaderType::Feig)
         connected = m_feig_thread->Feig_IsConnected() != 0;
-    else if (reader_type == 2)
+    else if (reader_type == ReaderType::R321)
         connected = m_myhid->Is_Connected() != 0;
     if (!connected && status != 0) {
         emit warning(enginetext::ReaderWarningCaption.pick(lang_cn()),
@@ -158,18 +157,20 @@ void TagEngine::startRead()
 
 void TagEngine::Select_Auto_Write(uint8_t index)
 {
-    const uint8_t channels = m_host.channelCount();
+    // The host passes on what its panels hold before the document's settings are taken.
+    emit aboutToWrite();
+    const uint8_t channels = m_doc->channelCount();
     switch (index) {
     case 0:
         m_cmd.send_cnt = 16;
         Change_Current(channels);
-        m_host.storeColourTemperature();
+        m_doc->applyColourTemperature();
         break;
     case 1:
         m_cmd.send_cnt = 8;
         m_cmd.cmd_type = SeqCode::WriteDrive;
         Change_Current(channels);
-        m_host.storeColourTemperature();
+        m_doc->applyColourTemperature();
         break;
     case 2:
         m_cmd.send_cnt = 8;
@@ -245,7 +246,7 @@ void TagEngine::onReplyOverdue()
     // A FEIG request still inside the library may yet be answered: the library gives up
     // by itself after its own time-out. Waiting for that keeps a late answer from landing
     // in the next action.
-    if (reader_type == kReaderFeig && m_feig_outstanding > 0 &&
+    if (reader_type == ReaderType::Feig && m_feig_outstanding > 0 &&
         waited < m_reply_timeout_ms + kFeigLibraryTimeoutMs) {
         m_reply_timer->start(kFeigRecheckMs);
         return;
@@ -321,11 +322,11 @@ void TagEngine::showFailureTipFor(replies::Kind awaited)
     switch (awaited) {
     case replies::Kind::Inventory:
     case replies::Kind::ReadBlocks:
-        Tip_Read_Failed(lang_cn());
+        endWith(ResultTip::ReadFailed, record::Result::NoTagResponse);
         break;
     case replies::Kind::WriteBlocks:
     case replies::Kind::Transparent:
-        Tip_Write_Failed(lang_cn());
+        endWith(ResultTip::WriteFailed, record::Result::WriteFailed);
         break;
     default:
         break;

@@ -7,16 +7,6 @@
 
 #include <algorithm>
 
-namespace
-{
-
-constexpr uint8_t kTipReadFailed = 4;
-constexpr uint8_t kTipWriteFailed = 6;
-constexpr uint8_t kTipNoIso15693 = 8;
-constexpr uint8_t kTipNoLabel = 9;
-
-} // namespace
-
 void TagEngine::noteSequenceStart(uint8_t type)
 {
     if (type == SeqCode::VerifyRead)
@@ -75,7 +65,7 @@ void TagEngine::finishVerification()
     if (c.equal && m_cmd.reply_cnt == m_cmd.readcnt) {
         m_op.verification = record::Verification::Proven;
         Succeed_End_State(QStringLiteral("<写入校验成功>"));
-        Tip_Write_Succeed(lang_cn());
+        endWith(ResultTip::WriteSucceed, record::Result::Written);
         return;
     }
     m_verify_failed_block =
@@ -83,7 +73,7 @@ void TagEngine::finishVerification()
     m_op.verifyBlock = m_verify_failed_block;
     qCWarning(lcEngine) << "<写入校验失败> block" << m_verify_failed_block << "is not as written";
     Failed_State(QStringLiteral("<写入校验失败>"));
-    Tip_Verify_Failed(lang_cn());
+    endWith(ResultTip::VerifyFailed, record::Result::VerifyFailed);
 }
 
 record::Result TagEngine::verifiedResult(record::Result result)
@@ -115,17 +105,17 @@ void TagEngine::verificationInterrupted()
     m_verifying = false;
     qCWarning(lcEngine) << "<写入校验失败> no good reply to the read-back of block"
                         << m_verify_failed_block;
-    Tip_Verify_Failed(lang_cn());
+    endWith(ResultTip::VerifyFailed, record::Result::VerifyFailed);
     // The failure tip of the read that failed would hide which block was not proven.
     m_verify_tip_shown = true;
 }
 
-bool TagEngine::verifyTipSwallowed(uint8_t code)
+bool TagEngine::verifyTipSwallowed(ResultTip tip)
 {
     if (!m_verify_tip_shown)
         return false;
-    if (code != kTipReadFailed && code != kTipWriteFailed && code != kTipNoIso15693 &&
-        code != kTipNoLabel)
+    if (tip != ResultTip::ReadFailed && tip != ResultTip::WriteFailed &&
+        tip != ResultTip::NoIso15693 && tip != ResultTip::NoLabel)
         return false;
     m_verify_tip_shown = false;
     return true;

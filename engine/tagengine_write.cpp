@@ -19,8 +19,6 @@ using replies::Kind;
 namespace
 {
 
-constexpr uint8_t kReaderFeig = 1;
-constexpr uint8_t kReaderR321 = 2;
 constexpr int kNoticeMs = 3000;
 constexpr uint8_t kPwmBlock = 248;
 // Set_Current writes the block that holds the channel-1 current: the third of its bank.
@@ -40,9 +38,9 @@ QByteArray TagEngine::ownBytes(const uint8_t* p, int n) const
     if (!p || n <= 0)
         return {};
     const std::pair<const uint8_t*, size_t> buffers[] = {
-        {m_image.image_v2.data(), m_image.image_v2.size()},
-        {m_image.image_legacy.data(), m_image.image_legacy.size()},
-        {m_image.bank_buffer.data(), m_image.bank_buffer.size()},
+        {m_doc->image().image_v2.data(), m_doc->image().image_v2.size()},
+        {m_doc->image().image_legacy.data(), m_doc->image().image_legacy.size()},
+        {m_doc->image().bank_buffer.data(), m_doc->image().bank_buffer.size()},
         {uid.data(), uid.size()},
         {uid_reversed.data(), uid_reversed.size()},
         {last_uid.data(), last_uid.size()},
@@ -61,7 +59,7 @@ void TagEngine::startWrite()
         return;
     emit actionStarted();
     // The configuration in the window must be for the model that was read last.
-    const QByteArray model = tagfields::modelNameField(m_image);
+    const QByteArray model = tagfields::modelNameField(m_doc->image());
     const QByteArray snapshot(reinterpret_cast<const char*>(model_snapshot.data()),
                               static_cast<int>(model_snapshot.size()));
     if (model != snapshot) {
@@ -73,7 +71,7 @@ void TagEngine::startWrite()
     }
     // The counters are left out where the driver keeps them; a configuration of the other
     // layout would overwrite them with its own bytes.
-    const int fileLayout = m_image.image_v2[tagoffset::LayoutCode];
+    const int fileLayout = m_doc->image().image_v2[tagoffset::LayoutCode];
     if (chip_code == tagfields::ChipP && m_read_layout >= 0 &&
         (fileLayout == 2) != (m_read_layout == 2)) {
         const auto name = [this](int code) {
@@ -119,11 +117,11 @@ void TagEngine::writeBlocks(const QByteArray& id, uint8_t block, const QByteArra
 void TagEngine::sendWriteCommand(const QByteArray& id, uint8_t block, const QByteArray& data,
                                  uint8_t count)
 {
-    if (reader_type == kReaderFeig) {
+    if (reader_type == ReaderType::Feig) {
         const QByteArray reversed = writeplan::reverseEachBlock(data);
         sendFeigFrame(m_feig->Feig_WriteBlocks(id, block, count, reversed, reversed.size()),
                       Kind::WriteBlocks);
-    } else if (reader_type == kReaderR321) {
+    } else if (reader_type == ReaderType::R321) {
         sendR321Frame(m_myreader->Cmd_WriteBlocks(id, block, data, count), Kind::WriteBlocks);
     }
 }
@@ -133,7 +131,7 @@ void TagEngine::Write_Once_BANK(uint8_t banknum, uint8_t* bankdata, uint8_t offs
     // The driver's operating-time counters are its own: a bank that holds them is written
     // around them, in as many commands as a whole bank.
     const uint8_t layout = m_write_layout >= 0 ? static_cast<uint8_t>(m_write_layout)
-                                               : m_image.image_v2[tagoffset::LayoutCode];
+                                               : m_doc->image().image_v2[tagoffset::LayoutCode];
     const std::vector<writeplan::Piece> pieces =
         writeplan::bankPieces(banknum, offset, writeplan::counterBlocks(layout));
     const int step = m_cmd.write_part_step;
@@ -157,7 +155,7 @@ void TagEngine::Write_Once_BANK(uint8_t banknum, uint8_t* bankdata, uint8_t offs
 
 void TagEngine::Write_Product_Info()
 {
-    uint8_t* buffer = m_image.bank_buffer.data();
+    uint8_t* buffer = bankBuffer();
     if (m_cmd.send_enable == 1) {
         switch (m_cmd.write_bank_step) {
         case 1:
@@ -180,7 +178,7 @@ void TagEngine::Write_Product_Info()
 
 void TagEngine::Write_Drive_Info()
 {
-    uint8_t* buffer = m_image.bank_buffer.data();
+    uint8_t* buffer = bankBuffer();
     if (m_cmd.send_enable == 1) {
         switch (m_cmd.write_bank_step) {
         case 1:
@@ -198,7 +196,7 @@ void TagEngine::Write_Drive_Info()
 
 void TagEngine::Auto_Write_Password_And_Bank()
 {
-    uint8_t* buffer = m_image.bank_buffer.data();
+    uint8_t* buffer = bankBuffer();
     if (m_cmd.send_enable == 1) {
         switch (m_cmd.write_bank_step) {
         case 1:
@@ -229,7 +227,7 @@ void TagEngine::Auto_Write_Password_And_Bank()
 
 void TagEngine::Write_ST25DV02K_Info(uint8_t banknum, uint8_t* bankdata)
 {
-    uint8_t* buffer = m_image.bank_buffer.data();
+    uint8_t* buffer = bankBuffer();
     if (m_cmd.send_enable == 1) {
         switch (m_cmd.write_bank_step) {
         case 1:
@@ -295,7 +293,7 @@ void TagEngine::Write_Once_BANK_Pswd1()
             // over whichever bank set_current_block names.
             const int from = m_cmd.set_current_block * writeplan::kBlockBytes;
             if (from + writeplan::kBankBytes <= TagImage::Size)
-                Write_Once_BANK(m_cmd.set_current_block, m_image.bank_buffer.data() + from,
+                Write_Once_BANK(m_cmd.set_current_block, bankBuffer() + from,
                                 writeplan::kPieceBlocks, 0);
             else
                 qCWarning(lcEngine) << "no bank at block" << m_cmd.set_current_block;
@@ -310,16 +308,15 @@ void TagEngine::Write_Once_BANK_Pswd1()
 
 void TagEngine::Change_Current(uint8_t channel)
 {
-    const std::array<uint16_t, 3> values = m_host.channelCurrents();
-    currents::changeCurrent(m_image, channel, values);
+    m_doc->applyCurrents(channel);
 }
 
 void TagEngine::Change_ST25DV02K_PWM1()
 {
     // Composes block 248 in the image and rebuilds the bank buffer.
-    const uint16_t current = m_host.channelCurrents()[0];
-    const uint16_t period = m_host.pwmPeriod();
-    const uint16_t maximum = currents::changeST25DV02KPwm1(m_image, period, current);
+    const uint16_t current = m_doc->channelCurrents()[0];
+    const uint16_t period = m_doc->pwmPeriod();
+    const uint16_t maximum = m_doc->composePwmBlock();
     qCDebug(lcEngine) << "PWM block" << kPwmBlock << "period" << period << "current" << current
                       << "of" << maximum << "mA";
 }

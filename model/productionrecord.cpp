@@ -90,8 +90,8 @@ Entry entryFor(const Outcome& o, const QString& program)
     e.time = isoWithOffset(local);
     e.day = local.date();
     e.program = program;
-    e.reader = o.readerType == 1   ? QStringLiteral("FEIG")
-               : o.readerType == 2 ? QStringLiteral("R321")
+    e.reader = o.readerType == ReaderType::Feig   ? QStringLiteral("FEIG")
+               : o.readerType == ReaderType::R321 ? QStringLiteral("R321")
                                    : QString();
     e.operation = operationText(o.operation);
     e.uid = QString::fromLatin1(o.uidMsbFirst.toHex().toUpper());

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "readers/readertype.h"
+
 #include <QByteArray>
 #include <QDate>
 #include <QDateTime>
@@ -41,7 +43,7 @@ struct Outcome {
     Result result = Result::WriteFailed;
     QDateTime started;          ///< local time the operation began
     qint64 durationMs = 0;      ///< from its start to its outcome
-    uint8_t readerType = 0;     ///< 1 FEIG, 2 R321
+    ReaderType readerType = ReaderType::None;
     QByteArray uidMsbFirst;     ///< 8 bytes, most significant first
     uint8_t chipCode = 0;       ///< 0x50 'P' or 0x38 '8'
     QByteArray image;           ///< the 512 tag bytes the operation sent (bank buffer)

@@ -13,6 +13,7 @@
 #include "widgets/titlebar.h"
 
 #include "engine/tagengine.h"
+#include "testaccess.h"
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
@@ -32,18 +33,6 @@
 #include <QtTest>
 #include <memory>
 
-// Reaches the window's private state; the window declares it a friend.
-struct VantoryProbe {
-    static QLabel* statusLink(Vantory& w) { return w.status_link; }
-    static QLabel* statusResult(Vantory& w) { return w.status_result; }
-    static uint8_t langCn(Vantory& w) { return w.lang_cn; }
-    static uint8_t lastTip(Vantory& w) { return w.last_tip; }
-    static ConnectionConfig* connectionDialog(Vantory& w) { return w.m_connection_dialog; }
-    static AboutUsDialog* aboutDialog(Vantory& w) { return w.m_about_dialog; }
-    static const TagImage& image(Vantory& w) { return w.m_image; }
-    static QString configFolder(Vantory& w) { return w.m_config_folder; }
-    static bool verifyAfterWrite(Vantory& w) { return w.m_engine->verifyAfterWrite(); }
-};
 
 namespace
 {
@@ -133,8 +122,8 @@ class TstLanguage : public QObject
     void trigger(int times = 1);
     void connectAndRead(int reader);
     QString textOf(const QString& kind, const QString& name);
-    QLabel* link() { return VantoryProbe::statusLink(*m_w); }
-    QLabel* result() { return VantoryProbe::statusResult(*m_w); }
+    QLabel* link() { return TestAccess::statusLink(*m_w); }
+    QLabel* result() { return TestAccess::statusResult(*m_w); }
 
     std::unique_ptr<ReaderField> m_field;
     std::unique_ptr<SimR321> m_r321;
@@ -193,7 +182,7 @@ void TstLanguage::connectAndRead(int reader)
         QVERIFY(m_w->connectFeig());
         QCOMPARE(link()->text(), QStringLiteral("Connected: Feig Reader"));
     }
-    m_w->Set_Reader_Type(uint8_t(reader));
+    m_w->Set_Reader_Type(ReaderType(reader));
     child<QAction>(m_w.get(), QStringLiteral("actionRead"))->trigger();
     QTRY_COMPARE(result()->text(), QStringLiteral("Read successfully"));
 }
@@ -209,8 +198,8 @@ QString TstLanguage::textOf(const QString& kind, const QString& name)
     if (kind == QLatin1String("channel"))
         return child<myslider>(m_w.get(), name)->title();
     QDialog* dlg = kind == QLatin1String("connection")
-                       ? static_cast<QDialog*>(VantoryProbe::connectionDialog(*m_w))
-                       : static_cast<QDialog*>(VantoryProbe::aboutDialog(*m_w));
+                       ? static_cast<QDialog*>(TestAccess::connectionDialog(*m_w))
+                       : static_cast<QDialog*>(TestAccess::aboutDialog(*m_w));
     if (name == QLatin1String("widget_title"))
         return child<TitleBar>(dlg, name)->title();
     if (auto* button = dlg->findChild<QPushButton*>(name))
@@ -228,18 +217,18 @@ void TstLanguage::trigger_togglesFlagAndIcon()
     QVERIFY(!v3.isNull() && !v4.isNull());
     QVERIFY(v3 != v4);
 
-    QCOMPARE(int(VantoryProbe::langCn(*m_w)), 0);
+    QCOMPARE(int(TestAccess::langCn(*m_w)), 0);
     QCOMPARE(iconImage(action->icon()), v4);
     QVERIFY(!ColorWidget::language());
 
     for (int round = 0; round < 2; ++round) {
         action->trigger();
-        QCOMPARE(int(VantoryProbe::langCn(*m_w)), 1);
+        QCOMPARE(int(TestAccess::langCn(*m_w)), 1);
         QCOMPARE(iconImage(action->icon()), v3);
         QVERIFY(ColorWidget::language());
 
         action->trigger();
-        QCOMPARE(int(VantoryProbe::langCn(*m_w)), 0);
+        QCOMPARE(int(TestAccess::langCn(*m_w)), 0);
         QCOMPARE(iconImage(action->icon()), v4);
         QVERIFY(!ColorWidget::language());
     }
@@ -321,7 +310,7 @@ void TstLanguage::captions_followLanguage()
 
 void TstLanguage::aboutRightsLine_followsLanguage()
 {
-    auto* rights = child<QLabel>(VantoryProbe::aboutDialog(*m_w), QStringLiteral("label_Reserved"));
+    auto* rights = child<QLabel>(TestAccess::aboutDialog(*m_w), QStringLiteral("label_Reserved"));
     const QString start = rights->text();
     QVERIFY(!start.isEmpty());
     QVERIFY(!hasHan(start));
@@ -334,7 +323,7 @@ void TstLanguage::aboutRightsLine_followsLanguage()
 
 void TstLanguage::aboutRecordFolder_linkFollowsLanguage()
 {
-    AboutUsDialog* about = VantoryProbe::aboutDialog(*m_w);
+    AboutUsDialog* about = TestAccess::aboutDialog(*m_w);
     auto* records = child<QLabel>(about, QStringLiteral("label_Records"));
     QVERIFY(records->isHidden()); // no record kept, nothing to show
     QTemporaryDir dir;
@@ -378,15 +367,15 @@ void TstLanguage::settings_restoredInNextRun()
     QTemporaryDir dir;
     const QString ini = dir.filePath(QStringLiteral("settings.ini"));
     m_w->useSettings(std::make_unique<QSettings>(ini, QSettings::IniFormat));
-    QVERIFY(VantoryProbe::verifyAfterWrite(*m_w)); // on the first time
+    QVERIFY(TestAccess::verifyAfterWrite(*m_w)); // on the first time
     trigger(lang ? 1 : 2);
-    auto* dialog = VantoryProbe::connectionDialog(*m_w);
+    auto* dialog = TestAccess::connectionDialog(*m_w);
     auto* check = child<QCheckBox>(dialog, QStringLiteral("checkBox_Verify"));
     QCOMPARE(check->text(),
              lang ? QStringLiteral("写入后回读校验") : QStringLiteral("Verify after write"));
     QVERIFY(check->isChecked());
     check->setChecked(false); // takes effect at once
-    QVERIFY(!VantoryProbe::verifyAfterWrite(*m_w));
+    QVERIFY(!TestAccess::verifyAfterWrite(*m_w));
     check->setChecked(verify);
     auto* combo = child<QComboBox>(dialog, QStringLiteral("comboBox_Reader"));
     combo->setCurrentIndex(reader);
@@ -400,16 +389,16 @@ void TstLanguage::settings_restoredInNextRun()
 
     cleanup();
     init();
-    QCOMPARE(int(VantoryProbe::langCn(*m_w)), 0);
+    QCOMPARE(int(TestAccess::langCn(*m_w)), 0);
     m_w->useSettings(std::make_unique<QSettings>(ini, QSettings::IniFormat));
-    QCOMPARE(int(VantoryProbe::langCn(*m_w)), lang);
+    QCOMPARE(int(TestAccess::langCn(*m_w)), lang);
     QCOMPARE(link()->text(),
              lang ? QStringLiteral("请选择USB设备") : QStringLiteral("Please selcet usb device"));
-    dialog = VantoryProbe::connectionDialog(*m_w);
+    dialog = TestAccess::connectionDialog(*m_w);
     QCOMPARE(child<QComboBox>(dialog, QStringLiteral("comboBox_Reader"))->currentIndex(), reader);
-    QCOMPARE(VantoryProbe::configFolder(*m_w), configs);
+    QCOMPARE(TestAccess::configFolder(*m_w), configs);
     QCOMPARE(child<QCheckBox>(dialog, QStringLiteral("checkBox_Verify"))->isChecked(), verify);
-    QCOMPARE(VantoryProbe::verifyAfterWrite(*m_w), verify);
+    QCOMPARE(TestAccess::verifyAfterWrite(*m_w), verify);
 }
 
 void TstLanguage::englishOnlyTexts_stay()
@@ -425,10 +414,10 @@ void TstLanguage::englishOnlyTexts_stay()
                                                             {"actionLanguage", "Chinese"}};
     auto* table = child<QTableWidget>(m_w.get(), QStringLiteral("LumentableWidget"));
     auto* combo =
-        child<QComboBox>(VantoryProbe::connectionDialog(*m_w), QStringLiteral("comboBox_Reader"));
+        child<QComboBox>(TestAccess::connectionDialog(*m_w), QStringLiteral("comboBox_Reader"));
 
     trigger();
-    QCOMPARE(int(VantoryProbe::langCn(*m_w)), 1);
+    QCOMPARE(int(TestAccess::langCn(*m_w)), 1);
     for (const auto& [name, text] : labels)
         QCOMPARE(child<QLabel>(m_w.get(), QString::fromLatin1(name))->text(),
                  QString::fromLatin1(text));
@@ -471,12 +460,12 @@ void TstLanguage::lumenChart_redrawnWithoutTitle()
 
     for (int lang : {1, 0}) {
         trigger();
-        QCOMPARE(int(VantoryProbe::langCn(*m_w)), lang);
+        QCOMPARE(int(TestAccess::langCn(*m_w)), lang);
         QCOMPARE(chart->title(), QString());
         QCOMPARE(chart->yName(), QStringLiteral("level"));
         QCOMPARE(chart->timeValues().size(), 16);
         QCOMPARE(chart->timeValues().at(5), 27.0);
-        QCOMPARE(int(constlumen::times(VantoryProbe::image(*m_w))[5]), 27);
+        QCOMPARE(int(constlumen::times(TestAccess::image(*m_w))[5]), 27);
     }
 }
 
@@ -498,7 +487,7 @@ void TstLanguage::noReader_selectMessageKeepsColour()
     QFETCH(bool, linkBlue);
     m_field->setUnplugged(SimReaderKind::R321, true);
     m_field->setUnplugged(SimReaderKind::Feig, true);
-    m_w->Set_Reader_Type(uint8_t(readerType));
+    m_w->Set_Reader_Type(ReaderType(readerType));
     if (linkBlue)
         m_w->Show_Link_Status(true, QStringLiteral("Connected: R321"));
     const QColor colour = linkBlue ? kBlue : kRed;
@@ -539,7 +528,7 @@ void TstLanguage::connectedAfterRead_bothTipsShownAgain()
     connectAndRead(reader);
     if (QTest::currentTestFailed())
         return;
-    QCOMPARE(int(VantoryProbe::lastTip(*m_w)), 3);
+    QCOMPARE(int(TestAccess::lastTip(*m_w)), 3);
 
     auto* model = child<QLabel>(m_w.get(), QStringLiteral("Productlabel"));
     auto* gtin = child<QLabel>(m_w.get(), QStringLiteral("labelGTIN"));
@@ -578,8 +567,8 @@ void TstLanguage::connectedWithoutTip_resultLabelLeftAlone()
 {
     m_w->connectR321();
     QTRY_COMPARE(link()->text(), QStringLiteral("Connected: R321"));
-    m_w->Set_Reader_Type(2);
-    QCOMPARE(int(VantoryProbe::lastTip(*m_w)), 0);
+    m_w->Set_Reader_Type(ReaderType::R321);
+    QCOMPARE(int(TestAccess::lastTip(*m_w)), 0);
     m_w->Show_Result_Status(true, QStringLiteral("kept"));
 
     trigger();
@@ -636,7 +625,7 @@ void TstLanguage::laterTexts_useNewLanguage()
     QCOMPARE(textColour(link()), kRed);
 
     // The connection dialog's own copy of the flag, then the connect and read tips.
-    ConnectionConfig* dlg = VantoryProbe::connectionDialog(*m_w);
+    ConnectionConfig* dlg = TestAccess::connectionDialog(*m_w);
     dlg->show();
     child<QComboBox>(dlg, QStringLiteral("comboBox_Reader"))->setCurrentIndex(1);
     QTest::mouseClick(child<QPushButton>(dlg, QStringLiteral("pushButton_Connect")),

@@ -9,6 +9,7 @@
 #include "readers/sim/simr321.h"
 #include "widgets/noticewidget.h"
 #include "widgets/titlebar.h"
+#include "testaccess.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -19,18 +20,6 @@
 #include <QtTest>
 #include <memory>
 
-// Reaches the window's private state; the window declares it a friend.
-struct VantoryProbe {
-    static QLabel* statusLink(Vantory& w) { return w.status_link; }
-    static QLabel* statusResult(Vantory& w) { return w.status_result; }
-    static uint8_t lastTip(Vantory& w) { return w.last_tip; }
-    static uint8_t& langCn(Vantory& w) { return w.lang_cn; }
-    static uint8_t readerType(Vantory& w) { return w.m_engine->reader_type; }
-    static ConnectionConfig* connectionDialog(Vantory& w) { return w.m_connection_dialog; }
-    static AboutUsDialog* aboutDialog(Vantory& w) { return w.m_about_dialog; }
-    static void liveUpdate(Vantory& w, uint8_t state) { w.LiveUpdate_StatusBar(state); }
-    static void clickCopy(Vantory& w) { w.in_clickCopy(); }
-};
 
 namespace
 {
@@ -108,8 +97,8 @@ class TstShell : public QObject
         if (!dir.isEmpty())
             w->grab().save(dir + '/' + name + ".png");
     }
-    QLabel* link() { return VantoryProbe::statusLink(*m_w); }
-    QLabel* result() { return VantoryProbe::statusResult(*m_w); }
+    QLabel* link() { return TestAccess::statusLink(*m_w); }
+    QLabel* result() { return TestAccess::statusResult(*m_w); }
 
     std::unique_ptr<ReaderField> m_field;
     std::unique_ptr<SimR321> m_r321;
@@ -141,7 +130,7 @@ void TstShell::cleanup()
 
 void TstShell::chooseAndConnect(int index)
 {
-    ConnectionConfig* dlg = VantoryProbe::connectionDialog(*m_w);
+    ConnectionConfig* dlg = TestAccess::connectionDialog(*m_w);
     dlg->show();
     child<QComboBox>(dlg, "comboBox_Reader")->setCurrentIndex(index);
     QTest::mouseClick(child<QPushButton>(dlg, "pushButton_Connect"), Qt::LeftButton);
@@ -204,13 +193,13 @@ void TstShell::tips_textColourCode()
     for (bool cn : {true, false}) {
         // A sentinel in last_tip shows whether the tip replaces it.
         QVERIFY(QMetaObject::invokeMethod(m_w.get(), "Tip_GetUID_Succeed", Q_ARG(bool, false)));
-        QCOMPARE(int(VantoryProbe::lastTip(*m_w)), 7);
+        QCOMPARE(int(TestAccess::lastTip(*m_w)), 7);
         other->setText(otherText);
 
         QVERIFY(QMetaObject::invokeMethod(m_w.get(), name.constData(), Q_ARG(bool, cn)));
         QCOMPARE(target->text(), cn ? chinese : english);
         QCOMPARE(textColour(target), blue ? kBlue : kRed);
-        QCOMPARE(int(VantoryProbe::lastTip(*m_w)), code ? code : 7);
+        QCOMPARE(int(TestAccess::lastTip(*m_w)), code ? code : 7);
         QCOMPARE(other->text(), otherText);
     }
 }
@@ -258,13 +247,13 @@ void TstShell::liveUpdate_showsTipInCurrentLanguage()
     QFETCH(QString, chinese);
     QFETCH(QString, english);
 
-    VantoryProbe::langCn(*m_w) = 1;
-    VantoryProbe::liveUpdate(*m_w, uint8_t(state));
+    TestAccess::setLanguageFlag(*m_w, true);
+    TestAccess::liveUpdate(*m_w, uint8_t(state));
     QCOMPARE(result()->text(), chinese);
-    QCOMPARE(int(VantoryProbe::lastTip(*m_w)), state);
+    QCOMPARE(int(TestAccess::lastTip(*m_w)), state);
 
-    VantoryProbe::langCn(*m_w) = 0;
-    VantoryProbe::liveUpdate(*m_w, uint8_t(state));
+    TestAccess::setLanguageFlag(*m_w, false);
+    TestAccess::liveUpdate(*m_w, uint8_t(state));
     QCOMPARE(result()->text(), english);
 }
 
@@ -286,25 +275,25 @@ void TstShell::liveUpdate_outOfRange_changesNothing()
     const QPalette linkPalette = link()->palette();
     const QPalette resultPalette = result()->palette();
 
-    VantoryProbe::liveUpdate(*m_w, uint8_t(state));
+    TestAccess::liveUpdate(*m_w, uint8_t(state));
 
     QCOMPARE(link()->text(), linkText);
     QCOMPARE(result()->text(), resultText);
     QCOMPARE(link()->palette(), linkPalette);
     QCOMPARE(result()->palette(), resultPalette);
-    QCOMPARE(int(VantoryProbe::lastTip(*m_w)), 6);
+    QCOMPARE(int(TestAccess::lastTip(*m_w)), 6);
 }
 
 void TstShell::linkTips_leaveLastTipAlone()
 {
-    QCOMPARE(int(VantoryProbe::lastTip(*m_w)), 0);
+    QCOMPARE(int(TestAccess::lastTip(*m_w)), 0);
     QVERIFY(QMetaObject::invokeMethod(m_w.get(), "Tip_Read_Succeed", Q_ARG(bool, true)));
     QVERIFY(QMetaObject::invokeMethod(m_w.get(), "Tip_R321_Select_Device", Q_ARG(bool, false)));
     QVERIFY(QMetaObject::invokeMethod(m_w.get(), "Tip_Feig_Connect_Succeed", Q_ARG(bool, false)));
-    QCOMPARE(int(VantoryProbe::lastTip(*m_w)), 3);
+    QCOMPARE(int(TestAccess::lastTip(*m_w)), 3);
 
     result()->clear();
-    VantoryProbe::liveUpdate(*m_w, VantoryProbe::lastTip(*m_w));
+    TestAccess::liveUpdate(*m_w, TestAccess::lastTip(*m_w));
     QCOMPARE(result()->text(), QStringLiteral("Read successfully"));
     QCOMPARE(textColour(result()), kBlue);
 }
@@ -325,8 +314,8 @@ void TstShell::clickCopy_showsNoticeOverWindow()
     m_w->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_w.get()));
 
-    VantoryProbe::langCn(*m_w) = uint8_t(lang);
-    VantoryProbe::clickCopy(*m_w);
+    TestAccess::setLanguageFlag(*m_w, lang != 0);
+    TestAccess::clickCopy(*m_w);
 
     auto* notice = m_w->findChild<NoticeWidget*>();
     QVERIFY(notice);
@@ -344,7 +333,7 @@ void TstShell::clickCopy_showsNoticeOverWindow()
 
 void TstShell::connectionDialog_form()
 {
-    ConnectionConfig* dlg = VantoryProbe::connectionDialog(*m_w);
+    ConnectionConfig* dlg = TestAccess::connectionDialog(*m_w);
     QVERIFY(dlg);
     QCOMPARE(dlg->objectName(), QStringLiteral("ConnectionConfig"));
     QCOMPARE(dlg->parentWidget(), static_cast<QWidget*>(m_w.get()));
@@ -381,12 +370,12 @@ void TstShell::actions_showDialogsModeless()
     m_w->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_w.get()));
     child<QAction>(m_w.get(), "actionselect")->trigger();
-    ConnectionConfig* dlg = VantoryProbe::connectionDialog(*m_w);
+    ConnectionConfig* dlg = TestAccess::connectionDialog(*m_w);
     QVERIFY(dlg->isVisible());
     QVERIFY(!dlg->isModal());
 
     child<QAction>(m_w.get(), "actionAboutus")->trigger();
-    AboutUsDialog* about = VantoryProbe::aboutDialog(*m_w);
+    AboutUsDialog* about = TestAccess::aboutDialog(*m_w);
     QVERIFY(about->isVisible());
     QVERIFY(!about->isModal());
     QVERIFY(!QApplication::activeModalWidget());
@@ -403,12 +392,12 @@ void TstShell::actions_showDialogsModeless()
 
 void TstShell::ok_withoutTouchingCombo_choosesFeig()
 {
-    QCOMPARE(int(VantoryProbe::readerType(*m_w)), 0);
-    ConnectionConfig* dlg = VantoryProbe::connectionDialog(*m_w);
+    QCOMPARE(int(TestAccess::readerType(*m_w)), 0);
+    ConnectionConfig* dlg = TestAccess::connectionDialog(*m_w);
     dlg->show();
     QCOMPARE(child<QComboBox>(dlg, "comboBox_Reader")->currentText(), QStringLiteral("FEIG"));
     QTest::mouseClick(child<QPushButton>(dlg, "pushButton_Connect"), Qt::LeftButton);
-    QCOMPARE(int(VantoryProbe::readerType(*m_w)), 1);
+    QCOMPARE(int(TestAccess::readerType(*m_w)), 1);
     QVERIFY(!dlg->isVisible());
     QCOMPARE(m_feig->openCount(), 1);
     QCOMPARE(m_r321->openCount(), 0);
@@ -426,12 +415,12 @@ void TstShell::ok_feig_showsConnectedInBlue()
 {
     QFETCH(int, lang);
     QFETCH(QString, text);
-    VantoryProbe::langCn(*m_w) = uint8_t(lang);
-    VantoryProbe::connectionDialog(*m_w)->Set_Language(lang != 0);
+    TestAccess::setLanguageFlag(*m_w, lang != 0);
+    TestAccess::connectionDialog(*m_w)->Set_Language(lang != 0);
     chooseAndConnect(0);
     QCOMPARE(link()->text(), text);
     QCOMPARE(textColour(link()), kBlue);
-    QCOMPARE(int(VantoryProbe::readerType(*m_w)), 1);
+    QCOMPARE(int(TestAccess::readerType(*m_w)), 1);
 }
 
 void TstShell::ok_feigUnplugged_leavesSelectMessage()
@@ -441,7 +430,7 @@ void TstShell::ok_feigUnplugged_leavesSelectMessage()
     chooseAndConnect(0);
     QCOMPARE(link()->text(), QStringLiteral("Please selcet usb device"));
     QCOMPARE(textColour(link()), kRed);
-    QCOMPARE(int(VantoryProbe::readerType(*m_w)), 1);
+    QCOMPARE(int(TestAccess::readerType(*m_w)), 1);
 }
 
 void TstShell::ok_feigPulledAfterConnect_noBlueTip_replugReadsAtOnce()
@@ -487,7 +476,7 @@ void TstShell::ok_chenkonNoReader_leavesSelectMessage()
     QTest::qWait(100); // nothing may report success later either
     QCOMPARE(link()->text(), QStringLiteral("Please selcet usb device"));
     QCOMPARE(textColour(link()), kRed);
-    QCOMPARE(int(VantoryProbe::readerType(*m_w)), 2);
+    QCOMPARE(int(TestAccess::readerType(*m_w)), 2);
     QCOMPARE(m_r321->openCount(), 0);
 }
 
@@ -496,7 +485,7 @@ void TstShell::ok_chenkon_connectsR321()
     chooseAndConnect(1);
     QTRY_COMPARE(link()->text(), QStringLiteral("Connected: R321"));
     QCOMPARE(textColour(link()), kBlue);
-    QCOMPARE(int(VantoryProbe::readerType(*m_w)), 2);
+    QCOMPARE(int(TestAccess::readerType(*m_w)), 2);
     QCOMPARE(m_r321->openCount(), 1);
     QCOMPARE(m_feig->openCount(), 0);
 }
@@ -513,8 +502,8 @@ void TstShell::ok_chenkonCannotOpen_saysWhyAndWhatToDo()
 {
     QFETCH(int, lang);
     QFETCH(QString, denied);
-    VantoryProbe::langCn(*m_w) = uint8_t(lang);
-    VantoryProbe::connectionDialog(*m_w)->Set_Language(lang != 0);
+    TestAccess::setLanguageFlag(*m_w, lang != 0);
+    TestAccess::connectionDialog(*m_w)->Set_Language(lang != 0);
     m_r321->setOpenFails(true);
     QStringList shown;
     m_w->setModalHook([&shown](const QString&, const QString& text) { shown << text; });
@@ -598,13 +587,13 @@ void TstShell::ok_chenkonWhileOpen_doesNotOpenAgain()
     QCOMPARE(m_r321->openCount(), 1);
     QCOMPARE(m_r321->openPath(), path);
     QVERIFY(m_r321->isOpen());
-    QCOMPARE(int(VantoryProbe::readerType(*m_w)), 2);
+    QCOMPARE(int(TestAccess::readerType(*m_w)), 2);
 }
 
 void TstShell::languageChange_whileOpen_changesTextsAndNextMessage()
 {
     m_field->setUnplugged(SimReaderKind::Feig, true);
-    ConnectionConfig* dlg = VantoryProbe::connectionDialog(*m_w);
+    ConnectionConfig* dlg = TestAccess::connectionDialog(*m_w);
     dlg->show();
 
     dlg->Set_Language(true);
@@ -630,23 +619,23 @@ void TstShell::languageChange_whileOpen_changesTextsAndNextMessage()
 void TstShell::okTwice_typeFollowsLastChoice()
 {
     chooseAndConnect(1);
-    QCOMPARE(int(VantoryProbe::readerType(*m_w)), 2);
+    QCOMPARE(int(TestAccess::readerType(*m_w)), 2);
     chooseAndConnect(0);
-    QCOMPARE(int(VantoryProbe::readerType(*m_w)), 1);
+    QCOMPARE(int(TestAccess::readerType(*m_w)), 1);
     QCOMPARE(link()->text(), QStringLiteral("Connected: Feig Reader"));
 }
 
 void TstShell::titleBarClose_hidesDialogs()
 {
-    QDialog* dialogs[] = {VantoryProbe::connectionDialog(*m_w), VantoryProbe::aboutDialog(*m_w)};
+    QDialog* dialogs[] = {TestAccess::connectionDialog(*m_w), TestAccess::aboutDialog(*m_w)};
     for (QDialog* dlg : dialogs) {
         dlg->show();
         auto* title = child<TitleBar>(dlg, "widget_title");
         QTest::mouseClick(child<QPushButton>(title, "pushButtonClose"), Qt::LeftButton);
         QVERIFY(!dlg->isVisible());
     }
-    QVERIFY(VantoryProbe::connectionDialog(*m_w));
-    QCOMPARE(int(VantoryProbe::readerType(*m_w)), 0); // closing is not OK
+    QVERIFY(TestAccess::connectionDialog(*m_w));
+    QCOMPARE(int(TestAccess::readerType(*m_w)), 0); // closing is not OK
 }
 
 void TstShell::connectThenRead_showsDemoDriver_data()
@@ -672,7 +661,7 @@ void TstShell::connectThenRead_showsDemoDriver()
 
 void TstShell::aboutDialog_form()
 {
-    AboutUsDialog* about = VantoryProbe::aboutDialog(*m_w);
+    AboutUsDialog* about = TestAccess::aboutDialog(*m_w);
     QVERIFY(about);
     QCOMPARE(about->objectName(), QStringLiteral("AboutUsDialog"));
     QVERIFY(!about->parent());
@@ -728,7 +717,7 @@ void TstShell::aboutDialog_texts()
     QFETCH(QString, version);
     QFETCH(QString, company);
 
-    AboutUsDialog* about = VantoryProbe::aboutDialog(*m_w);
+    AboutUsDialog* about = TestAccess::aboutDialog(*m_w);
     // Switch away first so that a text left over from the constructor cannot pass.
     about->Set_Language(!chinese);
     const QString otherRights = child<QLabel>(about, "label_Reserved")->text();
@@ -747,7 +736,7 @@ void TstShell::aboutDialog_texts()
 
 void TstShell::aboutDialog_okCloses()
 {
-    AboutUsDialog* about = VantoryProbe::aboutDialog(*m_w);
+    AboutUsDialog* about = TestAccess::aboutDialog(*m_w);
     about->show();
     QVERIFY(about->isVisible());
     QTest::mouseClick(child<QPushButton>(about, "confiirmbtn"), Qt::LeftButton);
@@ -761,7 +750,7 @@ void TstShell::aboutDialog_doesNotKeepProgramAlive()
 {
     m_w->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_w.get()));
-    VantoryProbe::aboutDialog(*m_w)->show();
+    TestAccess::aboutDialog(*m_w)->show();
     // The program ends when the main window closes, although the about dialog is open.
     QSignalSpy spy(qApp, &QGuiApplication::lastWindowClosed);
     QTimer guard;

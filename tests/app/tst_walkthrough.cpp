@@ -14,6 +14,7 @@
 #include "widgets/curvechart.h"
 #include "widgets/myslider.h"
 #include "widgets/switchbutton.h"
+#include "testaccess.h"
 
 #include <QAction>
 #include <QApplication>
@@ -35,18 +36,6 @@
 #include <QtTest>
 #include <memory>
 
-// Reaches the window's private state; the window declares it a friend.
-struct VantoryProbe {
-    static QLabel* statusLink(Vantory& w) { return w.status_link; }
-    static QLabel* statusResult(Vantory& w) { return w.status_result; }
-    static uint8_t lastTip(Vantory& w) { return w.last_tip; }
-    static uint8_t readerType(Vantory& w) { return w.m_engine->reader_type; }
-    static uint8_t langCn(Vantory& w) { return w.lang_cn; }
-    static uint8_t autoMode(Vantory& w) { return w.m_engine->auto_mode; }
-    static uint8_t beepPattern(Vantory& w) { return w.m_engine->beep_pattern; }
-    static bool cloChartReady(Vantory& w) { return w.clo_chart_ready; }
-    static const TagImage& image(Vantory& w) { return w.m_image; }
-};
 
 namespace
 {
@@ -157,8 +146,8 @@ class TstWalkthrough : public QObject
         return found;
     }
     QString text(const char* label) { return child<QLabel>(label)->text(); }
-    QString link() { return VantoryProbe::statusLink(*m_w)->text(); }
-    QString result() { return VantoryProbe::statusResult(*m_w)->text(); }
+    QString link() { return TestAccess::statusLink(*m_w)->text(); }
+    QString result() { return TestAccess::statusResult(*m_w)->text(); }
     ReaderField& field() { return *m_sim->field(); }
     QByteArray tagMemory(int index) { return field().tags().value(index)->memory(); }
     // Waits until a beep pattern has ended and the reader has had `commands` beeper commands.
@@ -302,7 +291,7 @@ void TstWalkthrough::clickSimButton(const char* name)
 bool TstWalkthrough::waitBeeps(int commands)
 {
     return QTest::qWaitFor(
-        [&] { return beeperCommands(field()) >= commands && VantoryProbe::beepPattern(*m_w) == 0; },
+        [&] { return beeperCommands(field()) >= commands && TestAccess::beepPattern(*m_w) == 0; },
         5000);
 }
 
@@ -352,7 +341,7 @@ void TstWalkthrough::startLikeTheProgram()
     m_w->show();
     QApplication::setActiveWindow(m_w.get());
     QVERIFY(QTest::qWaitForWindowActive(m_w.get()));
-    QTRY_VERIFY(VantoryProbe::cloChartReady(*m_w));
+    QTRY_VERIFY(TestAccess::cloChartReady(*m_w));
 
     QCOMPARE(m_w->windowTitle(), QStringLiteral("Orvella NFC Reader"));
     QCOMPARE(link(), QStringLiteral("Please selcet usb device"));
@@ -371,9 +360,9 @@ void TstWalkthrough::startLikeTheProgram()
     QTest::keyClick(m_w.get(), Qt::Key_F3);
     QTest::qWait(20);
     QVERIFY(!dialog->isVisible());
-    QCOMPARE(int(VantoryProbe::langCn(*m_w)), 1);
+    QCOMPARE(int(TestAccess::langCn(*m_w)), 1);
     QTest::keyClick(m_w.get(), Qt::Key_F3);
-    QCOMPARE(int(VantoryProbe::langCn(*m_w)), 0);
+    QCOMPARE(int(TestAccess::langCn(*m_w)), 0);
 }
 
 void TstWalkthrough::connectThroughDialog()
@@ -398,11 +387,11 @@ void TstWalkthrough::connectThroughDialog()
     QTRY_VERIFY(!dialog->isVisible());
     // A window manager gives the keyboard back to the main window; offscreen does not.
     QApplication::setActiveWindow(m_w.get());
-    QCOMPARE(int(VantoryProbe::readerType(*m_w)), m_reader);
+    QCOMPARE(int(TestAccess::readerType(*m_w)), m_reader);
     const QString connected = m_reader == R321 ? QStringLiteral("Connected: R321")
                                                : QStringLiteral("Connected: Feig Reader");
     QTRY_COMPARE(link(), connected);
-    QCOMPARE(textColour(VantoryProbe::statusLink(*m_w)), QColor(Qt::blue));
+    QCOMPARE(textColour(TestAccess::statusLink(*m_w)), QColor(Qt::blue));
     // Let the R321's set-up command pass before counting commands.
     QTest::qWait(50);
     field().clearCommandLog();
@@ -412,9 +401,9 @@ void TstWalkthrough::connectThroughDialog()
 void TstWalkthrough::readDemoDriver()
 {
     STEP(useAction("actionRead", Qt::Key_F7));
-    QTRY_COMPARE(int(VantoryProbe::lastTip(*m_w)), kTipReadOk);
+    QTRY_COMPARE(int(TestAccess::lastTip(*m_w)), kTipReadOk);
     QCOMPARE(result(), QStringLiteral("Read successfully"));
-    QCOMPARE(textColour(VantoryProbe::statusResult(*m_w)), QColor(Qt::blue));
+    QCOMPARE(textColour(TestAccess::statusResult(*m_w)), QColor(Qt::blue));
     QVERIFY(waitBeeps(2)); // one beep: on and off
 
     // Device data.
@@ -500,7 +489,7 @@ void TstWalkthrough::writeAndReadBack()
     const QByteArray before = tagMemory(0);
     const int beeps = beeperCommands(field());
     STEP(useAction("actionWrite", Qt::Key_F8));
-    QTRY_COMPARE(int(VantoryProbe::lastTip(*m_w)), kTipWriteOk);
+    QTRY_COMPARE(int(TestAccess::lastTip(*m_w)), kTipWriteOk);
     QCOMPARE(result(), QStringLiteral("Write successfully"));
     QVERIFY(waitBeeps(beeps + 2));
     const QByteArray written = tagMemory(0);
@@ -511,10 +500,10 @@ void TstWalkthrough::writeAndReadBack()
 
     // Read back: the panels show what the tag now holds.
     STEP(useAction("actionRead", Qt::Key_F7));
-    QTRY_COMPARE(int(VantoryProbe::lastTip(*m_w)), kTipReadOk);
+    QTRY_COMPARE(int(TestAccess::lastTip(*m_w)), kTipReadOk);
     QVERIFY(waitBeeps(beeps + 4));
     STEP(checkPanelsHoldEdits());
-    QCOMPARE(bytesOf(VantoryProbe::image(*m_w).image_v2), written);
+    QCOMPARE(bytesOf(TestAccess::image(*m_w).image_v2), written);
     QCOMPARE(tagMemory(0), written);
 }
 
@@ -549,7 +538,7 @@ void TstWalkthrough::saveOpenAndRestore()
     QCOMPARE(m_dialogs.size(), 1);
     QCOMPARE(m_dialogs.takeFirst(), QString::fromUtf8("打开文件||Config Files(*.bin)"));
     STEP(checkPanelsHoldEdits());
-    QCOMPARE(bytesOf(VantoryProbe::image(*m_w).image_v2), saved);
+    QCOMPARE(bytesOf(TestAccess::image(*m_w).image_v2), saved);
     shot(QStringLiteral("files"), m_w.get());
 
     // A cancelled dialog changes nothing.
@@ -563,7 +552,7 @@ void TstWalkthrough::saveOpenAndRestore()
 void TstWalkthrough::switchLanguage()
 {
     STEP(clickAction("actionLanguage"));
-    QCOMPARE(int(VantoryProbe::langCn(*m_w)), 1);
+    QCOMPARE(int(TestAccess::langCn(*m_w)), 1);
     QCOMPARE(m_w->windowTitle(), QString::fromUtf8("Orvella LED驱动配置"));
     QCOMPARE(child<QAction>("actionRead")->text(), QString::fromUtf8("读取"));
     QCOMPARE(text("label_Current"), QString::fromUtf8("设置电流"));
@@ -576,7 +565,7 @@ void TstWalkthrough::switchLanguage()
     shot(QStringLiteral("language-zh"), m_w.get());
 
     STEP(clickAction("actionLanguage"));
-    QCOMPARE(int(VantoryProbe::langCn(*m_w)), 0);
+    QCOMPARE(int(TestAccess::langCn(*m_w)), 0);
     QCOMPARE(m_w->windowTitle(), QStringLiteral("Orvella NFC Reader"));
     QCOMPARE(child<QAction>("actionRead")->text(), QStringLiteral("Read"));
     QCOMPARE(result(), QStringLiteral("Read successfully"));
@@ -588,7 +577,7 @@ void TstWalkthrough::autoWriteTwoDrivers()
     STEP(clickSimButton("buttonClear"));
     QCOMPARE(field().tagCount(), 0);
     STEP(useAction("actionAuto_Write", Qt::Key_F6));
-    QTRY_COMPARE(int(VantoryProbe::lastTip(*m_w)), kTipNoDevice);
+    QTRY_COMPARE(int(TestAccess::lastTip(*m_w)), kTipNoDevice);
     QCOMPARE(result(), QStringLiteral("No device detected"));
     QVERIFY(!child<QAction>("actionRead")->isEnabled());
     QVERIFY(!child<QAction>("actionWrite")->isEnabled());
@@ -603,7 +592,7 @@ void TstWalkthrough::autoWriteTwoDrivers()
         const QByteArray fresh = tagMemory(0);
         QCOMPARE(u16(fresh, kCurrentByte), uint16_t(350));
 
-        QTRY_COMPARE_WITH_TIMEOUT(int(VantoryProbe::lastTip(*m_w)), kTipWriteOk, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(int(TestAccess::lastTip(*m_w)), kTipWriteOk, 5000);
         QCOMPARE(result(), QStringLiteral("Write successfully"));
         QVERIFY(waitBeeps(2));
         QCOMPARE(beeperCommands(field()), 2); // one beep, the model check is silent
@@ -639,7 +628,7 @@ void TstWalkthrough::autoWriteTwoDrivers()
     STEP(clickSimButton("buttonRemove"));
 
     STEP(useAction("actionAuto_Write", Qt::Key_F6));
-    QCOMPARE(int(VantoryProbe::autoMode(*m_w)), 0);
+    QCOMPARE(int(TestAccess::autoMode(*m_w)), 0);
     QVERIFY(child<QAction>("actionRead")->isEnabled());
     QVERIFY(child<QAction>("actionWrite")->isEnabled());
 }
@@ -652,7 +641,7 @@ void TstWalkthrough::writeGoesToDriverReadLast()
     STEP(clickSimButton("buttonLay"));
     field().clearCommandLog();
     STEP(useAction("actionRead", Qt::Key_F7));
-    QTRY_COMPARE(int(VantoryProbe::lastTip(*m_w)), kTipReadOk);
+    QTRY_COMPARE(int(TestAccess::lastTip(*m_w)), kTipReadOk);
     QVERIFY(waitBeeps(2));
 
     STEP(clickSimButton("buttonClear"));
@@ -661,7 +650,7 @@ void TstWalkthrough::writeGoesToDriverReadLast()
     field().clearCommandLog();
     STEP(useAction("actionWrite", Qt::Key_F8));
     QTRY_COMPARE(result(), QStringLiteral("No tag response"));
-    QCOMPARE(textColour(VantoryProbe::statusResult(*m_w)), QColor(Qt::red));
+    QCOMPARE(textColour(TestAccess::statusResult(*m_w)), QColor(Qt::red));
     QVERIFY(waitBeeps(4)); // two beeps
     QCOMPARE(tagMemory(0), untouched);
 }

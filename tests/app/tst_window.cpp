@@ -7,6 +7,7 @@
 #include "widgets/myslider.h"
 #include "widgets/rangeslider.h"
 #include "widgets/switchbutton.h"
+#include "testaccess.h"
 
 #include <QAction>
 #include <QGridLayout>
@@ -24,34 +25,6 @@
 #include <QtTest>
 #include <memory>
 
-// Reaches the window's private state; the window declares it a friend.
-struct VantoryProbe {
-    static TagEngine* engine(Vantory& w) { return w.m_engine; }
-    static QLabel* statusLink(Vantory& w) { return w.status_link; }
-    static QLabel* statusResult(Vantory& w) { return w.status_result; }
-    static QTimer* cmdTimer(Vantory& w) { return w.m_engine->cmd_timer; }
-    static QTimer* clockTimer(Vantory& w) { return w.clock_timer; }
-    static RangeSlider* cctSlider(Vantory& w) { return w.cct_slider; }
-    static TagImage& image(Vantory& w) { return w.m_image; }
-    static uint8_t& chipCode(Vantory& w) { return w.m_engine->chip_code; }
-    static uint8_t langCn(Vantory& w) { return w.lang_cn; }
-    static uint8_t readerType(Vantory& w) { return w.m_engine->reader_type; }
-    static uint8_t lastTip(Vantory& w) { return w.last_tip; }
-    static bool cloChartReady(Vantory& w) { return w.clo_chart_ready; }
-    static uint8_t channelCount(Vantory& w) { return w.m_channel_count; }
-    static uint16_t pwmPeriod(Vantory& w) { return w.pwm_period; }
-    static const CommandState& cmd(Vantory& w) { return w.m_engine->m_cmd; }
-    static QGridLayout* chartLayoutCct(Vantory& w) { return w.chart_layout_cct; }
-    static myhid* hid(Vantory& w) { return w.m_engine->m_myhid; }
-    static void showRangeRows(Vantory& w, uint8_t n) { w.Show_Current_Range_Rows(n); }
-    static void setPanelSpacer(Vantory& w, bool expand) { w.Set_Panel_Spacer(expand); }
-    static void hideOptionPanels(Vantory& w) { w.Hide_Option_Panels(); }
-    static void updateProductInfo(Vantory& w) { w.Update_Product_Info(); }
-    static void updateDriveInfo(Vantory& w) { w.Update_Drive_Info(); }
-    static void updateBankBuff(Vantory& w) { w.Update_Bank_Buff(); }
-    static void getCctData(Vantory& w) { w.Get_CCT_Data(); }
-    static void switchStatus(Vantory& w, bool on) { w.switchButton_Status(on); }
-};
 
 namespace
 {
@@ -219,8 +192,8 @@ void TstWindow::start_windowTitleAndLanguage()
 {
     QCOMPARE(m_w->windowTitle(), QStringLiteral("Orvella NFC Reader"));
     QCOMPARE(m_w->objectName(), QStringLiteral("Vantory"));
-    QCOMPARE(int(VantoryProbe::langCn(*m_w)), 0);
-    QCOMPARE(int(VantoryProbe::readerType(*m_w)), 0);
+    QCOMPARE(int(TestAccess::langCn(*m_w)), 0);
+    QCOMPARE(int(TestAccess::readerType(*m_w)), 0);
     QCOMPARE(m_w->styleSheet(), QStringLiteral("font: 12px;"));
 }
 
@@ -381,8 +354,8 @@ void TstWindow::start_languageIconIsVariant4()
 
 void TstWindow::start_statusBarAsksForDevice()
 {
-    QLabel* link = VantoryProbe::statusLink(*m_w);
-    QLabel* result = VantoryProbe::statusResult(*m_w);
+    QLabel* link = TestAccess::statusLink(*m_w);
+    QLabel* result = TestAccess::statusResult(*m_w);
     QVERIFY(link && result);
     auto* bar = child<QStatusBar>(*m_w, "statusBar");
     QVERIFY(bar);
@@ -394,7 +367,7 @@ void TstWindow::start_statusBarAsksForDevice()
     QCOMPARE(link->palette().color(QPalette::Inactive, QPalette::WindowText), QColor(Qt::red));
     QCOMPARE(result->palette().color(QPalette::WindowText), QColor(Qt::red));
     QVERIFY(bar->autoFillBackground());
-    QCOMPARE(int(VantoryProbe::lastTip(*m_w)), 0);
+    QCOMPARE(int(TestAccess::lastTip(*m_w)), 0);
 }
 
 void TstWindow::start_currentWidgets()
@@ -427,7 +400,7 @@ void TstWindow::start_colourTemperature()
     QCOMPARE(warm->value(), 1000);
     QCOMPARE(cool->value(), 12000);
 
-    RangeSlider* slider = VantoryProbe::cctSlider(*m_w);
+    RangeSlider* slider = TestAccess::cctSlider(*m_w);
     QVERIFY(slider);
     QCOMPARE(slider->parentWidget(), child<QWidget>(*m_w, "Tempwidget"));
     QCOMPARE(slider->orientation(), Qt::Horizontal);
@@ -438,20 +411,20 @@ void TstWindow::start_colourTemperature()
     QCOMPARE(slider->getUpperValue(), 12000);
 
     // The start values entered the image (Get_CCT_Data at construction).
-    const auto& v2 = VantoryProbe::image(*m_w).image_v2;
+    const auto& v2 = TestAccess::image(*m_w).image_v2;
     QCOMPARE(int(v2[302]), 0x2E);
     QCOMPARE(int(v2[303]), 0xE0);
     QCOMPARE(int(v2[304]), 0x03);
     QCOMPARE(int(v2[305]), 0xE8);
-    QVERIFY(VantoryProbe::chartLayoutCct(*m_w));
-    QVERIFY(!VantoryProbe::chartLayoutCct(*m_w)->parent());
+    QVERIFY(TestAccess::chartLayoutCct(*m_w));
+    QVERIFY(!TestAccess::chartLayoutCct(*m_w)->parent());
 }
 
 void TstWindow::cctSpinBoxesAndSlider_stayCoupled()
 {
     auto* warm = child<QSpinBox>(*m_w, "WormestspinBox");
     auto* cool = child<QSpinBox>(*m_w, "CoolestspinBox");
-    RangeSlider* slider = VantoryProbe::cctSlider(*m_w);
+    RangeSlider* slider = TestAccess::cctSlider(*m_w);
     warm->setValue(3000);
     QCOMPARE(slider->getLowerValue(), 3000);
     cool->setValue(6500);
@@ -467,8 +440,8 @@ void TstWindow::cctSpinBoxesAndSlider_stayCoupled()
     slider->setLowerValue(4000);
     QCOMPARE(warm->value(), 4000);
 
-    VantoryProbe::getCctData(*m_w);
-    const auto& v2 = VantoryProbe::image(*m_w).image_v2;
+    TestAccess::getCctData(*m_w);
+    const auto& v2 = TestAccess::image(*m_w).image_v2;
     QCOMPARE((v2[304] << 8) | v2[305], 4000);
     QCOMPARE((v2[302] << 8) | v2[303], 9000);
 }
@@ -477,7 +450,7 @@ void TstWindow::cctTypedValue_appliedWhenEditingFinishes()
 {
     auto* warm = child<QSpinBox>(*m_w, "WormestspinBox");
     auto* cool = child<QSpinBox>(*m_w, "CoolestspinBox");
-    RangeSlider* slider = VantoryProbe::cctSlider(*m_w);
+    RangeSlider* slider = TestAccess::cctSlider(*m_w);
     warm->setValue(2700);
     cool->setValue(6500);
     const auto typeInto = [](QSpinBox* box, const QString& text) {
@@ -514,8 +487,8 @@ void TstWindow::cctTypedValue_appliedWhenEditingFinishes()
     // A value still being typed when the image is filled (a toolbar key takes no focus)
     // is applied first.
     typeInto(cool, QStringLiteral("10000"));
-    VantoryProbe::getCctData(*m_w);
-    const auto& v2 = VantoryProbe::image(*m_w).image_v2;
+    TestAccess::getCctData(*m_w);
+    const auto& v2 = TestAccess::image(*m_w).image_v2;
     QCOMPARE((v2[302] << 8) | v2[303], 10000);
     QCOMPARE(slider->getUpperValue(), 10000);
 }
@@ -533,9 +506,9 @@ void TstWindow::f3_switchesLanguageOnly()
     QVERIFY(dialog);
 
     QTest::keyClick(m_w.get(), Qt::Key_F3);
-    QCOMPARE(int(VantoryProbe::langCn(*m_w)), 1);
+    QCOMPARE(int(TestAccess::langCn(*m_w)), 1);
     QTest::keyClick(m_w.get(), Qt::Key_F3);
-    QCOMPARE(int(VantoryProbe::langCn(*m_w)), 0);
+    QCOMPARE(int(TestAccess::langCn(*m_w)), 0);
     qInstallMessageHandler(old);
     QVERIFY(!dialog->isVisible());
     QVERIFY2(warnings.filter(QStringLiteral("mbiguous")).isEmpty(), qPrintable(warnings.join('\n')));
@@ -629,7 +602,7 @@ void TstWindow::start_everyPanelVisibleAndCloOff()
     QVERIFY(!sw->isChecked());
     QVERIFY(!child<QTableWidget>(*m_w, "LumentableWidget")->isEnabled());
     QCOMPARE(child<CurveChart>(*m_w, "widget_constlumen")->pointColor(), QColor(130, 130, 130));
-    QCOMPARE(int(VantoryProbe::image(*m_w).image_v2[267]), 0x00);
+    QCOMPARE(int(TestAccess::image(*m_w).image_v2[267]), 0x00);
     QCOMPARE(child<QWidget>(*m_w, "CurrentBoxwidget")->styleSheet(),
              QStringLiteral("#CurrentBoxwidget{border:1px solid rgb(0,0,0)}"));
     QCOMPARE(child<QWidget>(*m_w, "DeviceDatawidget")->styleSheet(),
@@ -638,22 +611,22 @@ void TstWindow::start_everyPanelVisibleAndCloOff()
 
 void TstWindow::start_engineState()
 {
-    const CommandState& cmd = VantoryProbe::cmd(*m_w);
+    const CommandState& cmd = TestAccess::cmd(*m_w);
     QCOMPARE(int(cmd.cmd_type), 0);
     QCOMPARE(int(cmd.send_cnt), 16);
-    QCOMPARE(int(VantoryProbe::chipCode(*m_w)), 0x50);
-    const TagImage& image = VantoryProbe::image(*m_w);
+    QCOMPARE(int(TestAccess::chipCode(*m_w)), 0x50);
+    const TagImage& image = TestAccess::image(*m_w);
     QCOMPARE(int(image.image_v2[183]), 2);
     QCOMPARE(int(image.image_v2[491]), 1);
 }
 
 void TstWindow::timers_runAndClockLoadsLumenTable()
 {
-    QTimer* cmd = VantoryProbe::cmdTimer(*m_w);
-    QTimer* clock = VantoryProbe::clockTimer(*m_w);
+    QTimer* cmd = TestAccess::cmdTimer(*m_w);
+    QTimer* clock = TestAccess::clockTimer(*m_w);
     QVERIFY(cmd && clock);
     // The tick belongs to the engine, which the window owns.
-    QCOMPARE(cmd->parent(), VantoryProbe::engine(*m_w));
+    QCOMPARE(cmd->parent(), static_cast<QObject*>(&TestAccess::engine(*m_w)));
     QCOMPARE(clock->parent(), m_w.get());
     QCOMPARE(cmd->interval(), 1);
     QCOMPARE(cmd->timerType(), Qt::PreciseTimer);
@@ -661,10 +634,10 @@ void TstWindow::timers_runAndClockLoadsLumenTable()
     QCOMPARE(clock->interval(), 300);
 
     // The table reaches the image at the first clock tick, not at construction.
-    QVERIFY(!VantoryProbe::cloChartReady(*m_w));
-    QCOMPARE(int(VantoryProbe::image(*m_w).image_v2[269]), 0);
-    QTRY_VERIFY_WITH_TIMEOUT(VantoryProbe::cloChartReady(*m_w), 2000);
-    const TagImage& image = VantoryProbe::image(*m_w);
+    QVERIFY(!TestAccess::cloChartReady(*m_w));
+    QCOMPARE(int(TestAccess::image(*m_w).image_v2[269]), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(TestAccess::cloChartReady(*m_w), 2000);
+    const TagImage& image = TestAccess::image(*m_w);
     QCOMPARE(constlumen::times(image), constlumen::initialTimes());
     QCOMPARE(constlumen::levels(image), constlumen::initialLevels());
     // Only layout 2 carries the curve.
@@ -674,9 +647,9 @@ void TstWindow::timers_runAndClockLoadsLumenTable()
 void TstWindow::hidLinkReport_reachesWindow()
 {
     // An empty device report from the HID link empties the link label.
-    QLabel* link = VantoryProbe::statusLink(*m_w);
+    QLabel* link = TestAccess::statusLink(*m_w);
     QVERIFY(!link->text().isEmpty());
-    emit VantoryProbe::hid(*m_w)->usbConnect(QString());
+    emit TestAccess::hid(*m_w)->usbConnect(QString());
     QVERIFY(link->text().isEmpty());
 }
 
@@ -823,18 +796,18 @@ void TstWindow::rangeRows_byChannelCount()
         {"label_CH2_img", "label_BCurrentRange_Logo", "Currentlabel_Range_B"},
         {"label_CH3_img", "label_CCurrentRange_Logo", "Currentlabel_Range_C"},
     };
-    VantoryProbe::showRangeRows(*m_w, 0);
+    TestAccess::showRangeRows(*m_w, 0);
     for (const auto& row : rows)
         for (const char* name : row)
             QVERIFY(!child<QWidget>(*m_w, name)->isVisibleTo(m_w.get()));
-    VantoryProbe::showRangeRows(*m_w, uint8_t(channels));
+    TestAccess::showRangeRows(*m_w, uint8_t(channels));
     for (int r = 0; r < 3; ++r)
         for (const char* name : rows[r])
             QCOMPARE(child<QWidget>(*m_w, name)->isVisibleTo(m_w.get()), r < shown);
 
     // Higher rows are left as the caller put them for 1 and 2.
-    VantoryProbe::showRangeRows(*m_w, 3);
-    VantoryProbe::showRangeRows(*m_w, 1);
+    TestAccess::showRangeRows(*m_w, 3);
+    TestAccess::showRangeRows(*m_w, 1);
     QVERIFY(child<QWidget>(*m_w, "Currentlabel_Range_C")->isVisibleTo(m_w.get()));
 }
 
@@ -850,11 +823,11 @@ void TstWindow::panelSpacer_expandsAndShrinks()
     // Start: shrunk by Init_Panel_Style.
     QCOMPARE(spacer->sizeHint(), QSize(0, 0));
     QCOMPARE(spacer->sizePolicy().verticalPolicy(), QSizePolicy::Minimum);
-    VantoryProbe::setPanelSpacer(*m_w, true);
+    TestAccess::setPanelSpacer(*m_w, true);
     QCOMPARE(spacer->sizeHint(), QSize(20, 20));
     QCOMPARE(spacer->sizePolicy().horizontalPolicy(), QSizePolicy::Preferred);
     QCOMPARE(spacer->sizePolicy().verticalPolicy(), QSizePolicy::Expanding);
-    VantoryProbe::setPanelSpacer(*m_w, false);
+    TestAccess::setPanelSpacer(*m_w, false);
     QCOMPARE(spacer->sizeHint(), QSize(0, 0));
     QCOMPARE(spacer->sizePolicy().horizontalPolicy(), QSizePolicy::Minimum);
     QCOMPARE(spacer->sizePolicy().verticalPolicy(), QSizePolicy::Minimum);
@@ -862,7 +835,7 @@ void TstWindow::panelSpacer_expandsAndShrinks()
 
 void TstWindow::hideOptionPanels_hidesEverything()
 {
-    VantoryProbe::hideOptionPanels(*m_w);
+    TestAccess::hideOptionPanels(*m_w);
     for (const char* name :
          {"Currentwidget_ch1", "Currentwidget_ch2", "Currentwidget_ch3", "CLOBoxwidget",
           "CctBoxwidget", "label_CH1_img", "Currentlabel_Range_B", "label_CCurrentRange_Logo"})
@@ -874,8 +847,8 @@ void TstWindow::hideOptionPanels_hidesEverything()
 
 void TstWindow::productInfo_layout2Type8()
 {
-    VantoryProbe::image(*m_w) = layout2Image();
-    VantoryProbe::updateProductInfo(*m_w);
+    TestAccess::putImage(*m_w, layout2Image());
+    TestAccess::updateProductInfo(*m_w);
 
     QCOMPARE(child<QLabel>(*m_w, "Productlabel")->text(), QStringLiteral("ABC-1 DALI-2"));
     QCOMPARE(child<QLabel>(*m_w, "labelDeviceCode")->text(), QStringLiteral("1410010001-7"));
@@ -884,7 +857,7 @@ void TstWindow::productInfo_layout2Type8()
     QCOMPARE(child<QLabel>(*m_w, "labelGTIN")->text(), QStringLiteral("42"));
     QCOMPARE(child<QLabel>(*m_w, "labelDeviceType")->text(), QStringLiteral("DT8"));
     QCOMPARE(child<QLabel>(*m_w, "labelChannelNum")->text(), QStringLiteral("1"));
-    QCOMPARE(int(VantoryProbe::channelCount(*m_w)), 1);
+    QCOMPARE(int(TestAccess::channelCount(*m_w)), 1);
 
     QVERIFY(child<QWidget>(*m_w, "CLOBoxwidget")->isVisibleTo(m_w.get()));
     QVERIFY(child<QWidget>(*m_w, "CctBoxwidget")->isVisibleTo(m_w.get()));
@@ -903,8 +876,8 @@ void TstWindow::productInfo_layout2Type8()
 
 void TstWindow::productInfo_legacyTwoChannels()
 {
-    VantoryProbe::image(*m_w) = legacyImage();
-    VantoryProbe::updateProductInfo(*m_w);
+    TestAccess::putImage(*m_w, legacyImage());
+    TestAccess::updateProductInfo(*m_w);
 
     QCOMPARE(child<QLabel>(*m_w, "labelDeviceType")->text(), QStringLiteral("DT8"));
     QCOMPARE(child<QLabel>(*m_w, "labelChannelNum")->text(), QStringLiteral("2"));
@@ -926,11 +899,11 @@ void TstWindow::productInfo_legacyTwoChannels()
 void TstWindow::productInfo_unknownTypeKeepsText()
 {
     TagImage image = layout2Image();
-    VantoryProbe::image(*m_w) = image;
-    VantoryProbe::updateProductInfo(*m_w);
+    TestAccess::putImage(*m_w, image);
+    TestAccess::updateProductInfo(*m_w);
     image.image_v2[192] = 0x20;
-    VantoryProbe::image(*m_w) = image;
-    VantoryProbe::updateProductInfo(*m_w);
+    TestAccess::putImage(*m_w, image);
+    TestAccess::updateProductInfo(*m_w);
     QCOMPARE(child<QLabel>(*m_w, "labelDeviceType")->text(), QStringLiteral("DT8"));
     QVERIFY(!child<QWidget>(*m_w, "CLOBoxwidget")->isVisibleTo(m_w.get()));
 }
@@ -942,13 +915,13 @@ void TstWindow::productInfo_pwmTagCurrentFromBlock248()
     b[192] = 0x00;
     putU16(b, 248, 1000);
     putU16(b, 250, 0x8000 | 500);
-    VantoryProbe::chipCode(*m_w) = 0x38;
-    VantoryProbe::image(*m_w) = image;
-    VantoryProbe::updateProductInfo(*m_w);
+    TestAccess::setChipCode(*m_w, 0x38);
+    TestAccess::putImage(*m_w, image);
+    TestAccess::updateProductInfo(*m_w);
     auto* ch1 = child<myslider>(*m_w, "Currentwidget_ch1");
     QVERIFY(ch1->isVisibleTo(m_w.get()));
     QCOMPARE(ch1->value(), 350);
-    QCOMPARE(int(VantoryProbe::pwmPeriod(*m_w)), 1000);
+    QCOMPARE(int(TestAccess::pwmPeriod(*m_w)), 1000);
     QCOMPARE(child<QLabel>(*m_w, "labelDeviceType")->text(), QStringLiteral("ONOFF"));
     // The range line is not set from the PWM block; it stays hidden after the reset.
     QVERIFY(!child<QWidget>(*m_w, "Currentlabel_Range_A")->isVisibleTo(m_w.get()));
@@ -956,8 +929,8 @@ void TstWindow::productInfo_pwmTagCurrentFromBlock248()
 
 void TstWindow::driveInfo_layout2()
 {
-    VantoryProbe::image(*m_w) = layout2Image();
-    VantoryProbe::updateDriveInfo(*m_w);
+    TestAccess::putImage(*m_w, layout2Image());
+    TestAccess::updateDriveInfo(*m_w);
 
     auto* sw = child<switchbutton>(*m_w, "switchbuttonwidget");
     QVERIFY(sw->isChecked());
@@ -965,35 +938,35 @@ void TstWindow::driveInfo_layout2()
     QVERIFY(table->isEnabled());
     QCOMPARE(child<CurveChart>(*m_w, "widget_constlumen")->pointColor(), QColor(0, 85, 255));
     // The enable byte is carried as found.
-    QCOMPARE(int(VantoryProbe::image(*m_w).image_v2[267]), 0x01);
+    QCOMPARE(int(TestAccess::image(*m_w).image_v2[267]), 0x01);
     for (int c = 0; c < 16; ++c) {
         QCOMPARE(table->item(0, c)->text(), QString::number(3 * c));
         QCOMPARE(table->item(1, c)->text(), QString::number(60 + 2 * c));
     }
     QCOMPARE(child<QSpinBox>(*m_w, "CoolestspinBox")->value(), 6500);
     QCOMPARE(child<QSpinBox>(*m_w, "WormestspinBox")->value(), 2700);
-    QCOMPARE(VantoryProbe::cctSlider(*m_w)->getLowerValue(), 2700);
-    QCOMPARE(VantoryProbe::cctSlider(*m_w)->getUpperValue(), 6500);
+    QCOMPARE(TestAccess::cctSlider(*m_w)->getLowerValue(), 2700);
+    QCOMPARE(TestAccess::cctSlider(*m_w)->getUpperValue(), 6500);
     QCOMPARE(child<QLabel>(*m_w, "label_GearOperatingTime")->text(), QStringLiteral("1234h"));
     QCOMPARE(child<QLabel>(*m_w, "label_LoadOperatingTime")->text(), QStringLiteral("99h"));
 }
 
 void TstWindow::driveInfo_legacyTimesFromLegacyCopy()
 {
-    VantoryProbe::image(*m_w) = legacyImage();
-    VantoryProbe::updateDriveInfo(*m_w);
+    TestAccess::putImage(*m_w, legacyImage());
+    TestAccess::updateDriveInfo(*m_w);
     QCOMPARE(child<QLabel>(*m_w, "label_GearOperatingTime")->text(), QStringLiteral("5555h"));
     QCOMPARE(child<QLabel>(*m_w, "label_LoadOperatingTime")->text(), QStringLiteral("6666h"));
 }
 
 void TstWindow::driveInfo_cloOffDisablesTable()
 {
-    VantoryProbe::switchStatus(*m_w, true);
+    TestAccess::switchStatus(*m_w, true);
     TagImage image = layout2Image();
     image.image_v2[267] = 0;
     putU16(image.image_v2, 302, 0); // below the range: clamped
-    VantoryProbe::image(*m_w) = image;
-    VantoryProbe::updateDriveInfo(*m_w);
+    TestAccess::putImage(*m_w, image);
+    TestAccess::updateDriveInfo(*m_w);
     QVERIFY(!child<switchbutton>(*m_w, "switchbuttonwidget")->isChecked());
     QVERIFY(!child<QTableWidget>(*m_w, "LumentableWidget")->isEnabled());
     QCOMPARE(child<CurveChart>(*m_w, "widget_constlumen")->pointColor(), QColor(130, 130, 130));
@@ -1006,31 +979,31 @@ void TstWindow::bankBuffer_followsLayout()
 {
     TagImage image = layout2Image();
     image.image_legacy[10] = 0x55; // the copies differ
-    VantoryProbe::image(*m_w) = image;
-    VantoryProbe::updateBankBuff(*m_w);
-    const TagImage& after = VantoryProbe::image(*m_w);
+    TestAccess::putImage(*m_w, image);
+    TestAccess::updateBankBuff(*m_w);
+    const TagImage& after = TestAccess::image(*m_w);
     QCOMPARE(int(after.image_v2[490]), 0x01); // 350 - 1 = 0x015D
     QCOMPARE(int(after.image_v2[491]), 0x5D);
     QVERIFY(after.bank_buffer == after.image_v2);
 
     image.image_v2[183] = 3;
-    VantoryProbe::image(*m_w) = image;
-    VantoryProbe::updateBankBuff(*m_w);
-    QVERIFY(VantoryProbe::image(*m_w).bank_buffer == image.image_legacy);
-    QCOMPARE(int(VantoryProbe::image(*m_w).image_v2[491]), int(image.image_v2[491]));
+    TestAccess::putImage(*m_w, image);
+    TestAccess::updateBankBuff(*m_w);
+    QVERIFY(TestAccess::image(*m_w).bank_buffer == image.image_legacy);
+    QCOMPARE(int(TestAccess::image(*m_w).image_v2[491]), int(image.image_v2[491]));
 }
 
 void TstWindow::switch_writesEnableByte()
 {
-    VantoryProbe::switchStatus(*m_w, true);
-    QCOMPARE(int(VantoryProbe::image(*m_w).image_v2[267]), 0xAA);
+    TestAccess::switchStatus(*m_w, true);
+    QCOMPARE(int(TestAccess::image(*m_w).image_v2[267]), 0xAA);
     QVERIFY(child<QTableWidget>(*m_w, "LumentableWidget")->isEnabled());
     // A click on the switch reaches the same slot.
     auto* sw = child<switchbutton>(*m_w, "switchbuttonwidget");
     sw->setChecked(true);
     QTest::mouseClick(sw, Qt::LeftButton);
     QVERIFY(!sw->isChecked());
-    QCOMPARE(int(VantoryProbe::image(*m_w).image_v2[267]), 0x00);
+    QCOMPARE(int(TestAccess::image(*m_w).image_v2[267]), 0x00);
     QVERIFY(!child<QTableWidget>(*m_w, "LumentableWidget")->isEnabled());
 }
 
@@ -1055,9 +1028,9 @@ void TstWindow::placeOnScreen_statusBarOnScreen()
     QFETCH(QRect, full);
     QFETCH(QRect, available);
     QFETCH(QString, shot);
-    VantoryProbe::image(*m_w) = layout2Image();
-    VantoryProbe::updateProductInfo(*m_w);
-    VantoryProbe::updateDriveInfo(*m_w);
+    TestAccess::putImage(*m_w, layout2Image());
+    TestAccess::updateProductInfo(*m_w);
+    TestAccess::updateDriveInfo(*m_w);
     QFont font(QStringLiteral("Tahoma")); // as the program starts
     font.setPixelSize(12);
     m_w->setFont(font);

@@ -5,6 +5,7 @@
 #include "app/vantory.h"
 #include "readers/hidapibackend.h"
 #include "standin/standintags.h"
+#include "testaccess.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -17,11 +18,6 @@
 #include <QtTest>
 #include <memory>
 
-// Reaches the window's private state; the window declares it a friend.
-struct VantoryProbe {
-    static QLabel* statusLink(Vantory& w) { return w.status_link; }
-    static uint8_t lastTip(Vantory& w) { return w.last_tip; }
-};
 
 using namespace standintags;
 
@@ -99,10 +95,10 @@ void TstWindowRealReaders::connectReadWrite()
     combo->setCurrentIndex(combo->findText(brand));
     QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("pushButton_Connect")),
                       Qt::LeftButton);
-    QTRY_COMPARE(VantoryProbe::statusLink(w)->text(), connected);
+    QTRY_COMPARE(TestAccess::statusLink(w)->text(), connected);
 
     w.findChild<QAction*>(QStringLiteral("actionRead"))->trigger();
-    QTRY_COMPARE_WITH_TIMEOUT(int(VantoryProbe::lastTip(w)), kTipReadOk, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(int(TestAccess::lastTip(w)), kTipReadOk, 10000);
     auto* box = w.findChild<QWidget*>(QStringLiteral("Currentwidget_ch1"))
                     ->findChild<QSpinBox*>(QStringLiteral("CurrentspinBox"));
     QVERIFY(box && box->isEnabled());
@@ -114,7 +110,7 @@ void TstWindowRealReaders::connectReadWrite()
     QCOMPARE(box->value(), kCurrent);
 
     w.findChild<QAction*>(QStringLiteral("actionWrite"))->trigger();
-    QTRY_COMPARE_WITH_TIMEOUT(int(VantoryProbe::lastTip(w)), kTipWriteOk, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(int(TestAccess::lastTip(w)), kTipWriteOk, 10000);
     QVERIFY2(boxes.isEmpty(), qPrintable(boxes.join('\n')));
 
     // The stand-in tag: the current written, the driver's own counters untouched.

@@ -9,6 +9,7 @@
 #include "readers/sim/simfeig.h"
 #include "readers/sim/simr321.h"
 #include "widgets/noticewidget.h"
+#include "testaccess.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -24,97 +25,6 @@
 #include <functional>
 #include <memory>
 
-// Reaches the window's private engine state; the window declares it a friend.
-struct VantoryProbe {
-    static TagEngine& engine(Vantory& w) { return *w.m_engine; }
-    static CommandState& cmd(Vantory& w) { return w.m_engine->m_cmd; }
-    static QTimer* cmdTimer(Vantory& w) { return w.m_engine->cmd_timer; }
-    static bool& tickParked(Vantory& w) { return w.m_engine->m_tick_parked; }
-    static void tick(Vantory& w) { w.m_engine->TIMER0_HANDLE(); }
-    static TagImage& image(Vantory& w) { return w.m_image; }
-    static uint8_t& chipCode(Vantory& w) { return w.m_engine->chip_code; }
-    static uint8_t lastTip(Vantory& w) { return w.last_tip; }
-    static bool cloChartReady(Vantory& w) { return w.clo_chart_ready; }
-    static QLabel* statusResult(Vantory& w) { return w.status_result; }
-    static QLabel* statusLink(Vantory& w) { return w.status_link; }
-    static uint8_t& autoScan(Vantory& w) { return w.m_engine->auto_scan; }
-    static uint8_t& scanRequest(Vantory& w) { return w.m_engine->scan_request; }
-    static uint8_t& readerType(Vantory& w) { return w.m_engine->reader_type; }
-    static uint8_t& langCn(Vantory& w) { return w.lang_cn; }
-    static uint8_t beepPattern(Vantory& w) { return w.m_engine->beep_pattern; }
-    static uint8_t beepStep(Vantory& w) { return w.m_engine->beep_step; }
-    static uint8_t beepTwiceStep(Vantory& w) { return w.m_engine->beep_twice_step; }
-    static uint8_t beepState(Vantory& w) { return w.m_engine->beep_cmd[1]; }
-    static std::array<uint8_t, 8>& uid(Vantory& w) { return w.m_engine->uid; }
-    static std::array<uint8_t, 8>& uidReversed(Vantory& w) { return w.m_engine->uid_reversed; }
-    static uint8_t tagCount(Vantory& w) { return w.m_engine->tag_count; }
-    static uint8_t foundCount(Vantory& w) { return w.m_engine->found_count; }
-    static uint8_t& tagIndex(Vantory& w) { return w.m_engine->tag_index; }
-    static QByteArray inventoryReply(Vantory& w) { return w.m_engine->inventory_reply; }
-    static QByteArray& lastRx(Vantory& w) { return w.m_engine->last_rx; }
-    static uint8_t& pwdFirstFailed(Vantory& w) { return w.m_engine->pwd_first_failed; }
-    static uint8_t& pwdWritePending(Vantory& w) { return w.m_engine->pwd_write_pending; }
-    static uint8_t& configWritePending(Vantory& w) { return w.m_engine->config_write_pending; }
-    static uint8_t& manualRead(Vantory& w) { return w.m_engine->manual_read; }
-    static uint8_t& suppressSuccessBeep(Vantory& w) { return w.m_engine->suppress_success_beep; }
-    static uint8_t& specialNum(Vantory& w) { return w.m_engine->special_num; }
-    static uint8_t& modelReady(Vantory& w) { return w.m_engine->model_ready; }
-    static std::array<uint8_t, 8>& modelUid(Vantory& w) { return w.m_engine->m_model_uid; }
-    static std::array<uint8_t, 32>& tagModel(Vantory& w) { return w.m_engine->tag_model; }
-    static std::array<uint8_t, 32>& modelSnapshot(Vantory& w) { return w.m_engine->model_snapshot; }
-    static uint8_t autoWriteIndex(Vantory& w) { return w.m_engine->auto_write_index; }
-
-    static void controlRw(Vantory& w, uint8_t type, uint8_t readcnt)
-    {
-        w.m_engine->Control_RW(type, readcnt);
-    }
-    static void startBeep(Vantory& w, uint8_t n) { w.m_engine->Start_Beep(n); }
-    static void failed(Vantory& w, const QString& why) { w.m_engine->Failed_State(why); }
-    static void succeeded(Vantory& w, const QString& why) { w.m_engine->Succeed_End_State(why); }
-    static void r321Rx(Vantory& w, const QByteArray& rx) { w.m_engine->in_hidDevReceive_usbDebug(rx); }
-    static void feigRx(Vantory& w, const QByteArray& rx) { w.m_engine->in_FeigDevReceive_Debug(rx); }
-    static bool readerGuard(Vantory& w, uint8_t status) { return w.m_engine->Detection_Usb_Statue(status); }
-    static void usbConnect(Vantory& w, const QString& info) { w.m_engine->in_usbConnect(info); }
-    static QString deviceName(Vantory& w) { return w.m_engine->m_device_name; }
-    static void continueReadOneBank(Vantory& w, uint8_t bank, uint8_t mode)
-    {
-        w.m_engine->Continue_Read_OneBank(bank, mode);
-    }
-    static QByteArray feInverted(Vantory& w, const QByteArray& d) { return w.m_engine->FEInverted(d); }
-
-    // write, passwords, auto write
-    static NoticeWidget* notice(Vantory& w) { return w.m_notice; }
-    static uint16_t& pwmPeriod(Vantory& w) { return w.pwm_period; }
-    static uint8_t autoMode(Vantory& w) { return w.m_engine->auto_mode; }
-    static std::array<uint8_t, 8>& lastUid(Vantory& w) { return w.m_engine->last_uid; }
-    static int handledTags(Vantory& w) { return w.m_engine->m_handled_tags.size(); }
-    static void setBatch(Vantory& w, uint8_t found, uint8_t index, uint8_t writeIndex)
-    {
-        w.m_engine->found_count = found;
-        w.m_engine->tag_index = index;
-        w.m_engine->auto_write_index = writeIndex;
-    }
-    static void selectAutoWrite(Vantory& w, uint8_t index) { w.m_engine->Select_Auto_Write(index); }
-    static void beepProcess(Vantory& w) { w.m_engine->Beep_Process(); }
-    // The configure-then-write sequence has no sequence code: the test runs its step slot
-    // itself, one call per tick, as CheckCmdSequence would.
-    static void writeOnceBankPswd1(Vantory& w) { w.m_engine->Write_Once_BANK_Pswd1(); }
-    static void autoWriteProcess(Vantory& w) { w.m_engine->AutoWriteProcess(); }
-    static bool uidValue(Vantory& w, uint8_t* id) { return w.m_engine->Detection_UID_Value(id); }
-    static bool compare(Vantory& w, uint8_t* a, uint8_t* b, uint8_t n)
-    {
-        return w.m_engine->My_Compare(a, b, n);
-    }
-    static void writeBlockNum(Vantory& w, uint8_t* id, uint8_t block, uint8_t* data, uint8_t n)
-    {
-        w.m_engine->Write_BlOCK_NUM(id, block, data, n);
-    }
-    static void connectR321(Vantory& w) { w.connectR321(); }
-    static QLabel* statusBatch(Vantory& w) { return w.status_batch; }
-    static QLabel* statusRecord(Vantory& w) { return w.status_record; }
-    static record::Journal* recordWriter(Vantory& w) { return w.m_record; }
-    static QString& templateSource(Vantory& w) { return w.m_engine->m_template_source; }
-};
 
 namespace enginetest
 {
@@ -226,10 +136,10 @@ struct Bench {
     ~Bench() { w.reset(); }
 
     Vantory& win() { return *w; }
-    CommandState& cmd() { return VantoryProbe::cmd(*w); }
+    const CommandState& cmd() { return TestAccess::cmd(*w); }
     // Read-back verification after writes (on by default); tests of the plain command
     // sequences switch it off.
-    void verify(bool on) { VantoryProbe::engine(*w).setVerifyAfterWrite(on); }
+    void verify(bool on) { TestAccess::engine(*w).setVerifyAfterWrite(on); }
 
     // Connects through the connection dialog: pick the brand, press OK.
     bool connect(int reader)
@@ -243,9 +153,9 @@ struct Bench {
             return false;
         combo->setCurrentIndex(reader == Feig ? 0 : 1);
         ok->click();
-        if (VantoryProbe::readerType(*w) != reader)
+        if (TestAccess::readerType(*w) != ReaderType(reader))
             return false;
-        if (!VantoryProbe::readerGuard(*w, 0))
+        if (!TestAccess::readerGuard(*w, 0))
             return false;
         if (reader == R321) {
             // The set-up command goes out at once; let its reply pass before the tests.
@@ -255,7 +165,7 @@ struct Bench {
         }
         // The first clock tick puts the start lumen table into the image; let it pass so
         // that the image changes only through the engine from here on.
-        if (!QTest::qWaitFor([this] { return VantoryProbe::cloChartReady(*w); }, 3000))
+        if (!QTest::qWaitFor([this] { return TestAccess::cloChartReady(*w); }, 3000))
             return false;
         field.clearCommandLog();
         return true;
@@ -271,14 +181,14 @@ struct Bench {
     // Stopped on purpose: the window must not restart it when a sequence or beep starts.
     void stopTimer()
     {
-        VantoryProbe::cmdTimer(*w)->stop();
-        VantoryProbe::tickParked(*w) = false;
+        TestAccess::cmdTimer(*w)->stop();
+        TestAccess::setTickParked(*w, false);
     }
-    void startTimer() { VantoryProbe::cmdTimer(*w)->start(); }
+    void startTimer() { TestAccess::cmdTimer(*w)->start(); }
     void tick(int n = 1)
     {
         for (int i = 0; i < n; ++i)
-            VantoryProbe::tick(*w);
+            TestAccess::tick(*w);
     }
 };
 

@@ -262,7 +262,7 @@ class Watch : public QObject
   public:
     explicit Watch(Vantory& w) : m_w(w)
     {
-        m_label = VantoryProbe::statusResult(w);
+        m_label = TestAccess::statusResult(w);
         m_lastText = m_label->text();
         m_timer.setTimerType(Qt::PreciseTimer);
         m_timer.setInterval(1);
@@ -296,8 +296,8 @@ class Watch : public QObject
             m_texts << text;
             m_lastText = text;
         }
-        const uint8_t pattern = VantoryProbe::beepPattern(m_w);
-        const uint8_t twice = VantoryProbe::beepTwiceStep(m_w);
+        const uint8_t pattern = TestAccess::beepPattern(m_w);
+        const uint8_t twice = TestAccess::beepTwiceStep(m_w);
         // A double beep starts, or restarts from its first beep.
         if (pattern == 2 && (m_lastPattern != 2 || (m_lastTwice == 2 && twice == 1))) {
             if (++m_failureBeeps == 1)
@@ -342,7 +342,7 @@ struct FaultBench {
         Vantory* window = w.get();
         feigApi.deliverEarly = [window](const QByteArray& rx) {
             QMetaObject::invokeMethod(
-                window, [window, rx] { VantoryProbe::feigRx(*window, rx); }, Qt::QueuedConnection);
+                window, [window, rx] { TestAccess::feigRx(*window, rx); }, Qt::QueuedConnection);
         };
         w->setModalHook([this](const QString& caption, const QString& text) {
             boxes << caption + QLatin1Char('|') + text;
@@ -351,7 +351,7 @@ struct FaultBench {
     ~FaultBench() { w.reset(); }
 
     Vantory& win() { return *w; }
-    TagImage image() { return VantoryProbe::image(*w); }
+    TagImage image() { return TestAccess::image(*w); }
 
     // Connects through the connection dialog, as the user does.
     bool connect(int reader)
@@ -365,7 +365,7 @@ struct FaultBench {
             return false;
         combo->setCurrentIndex(reader == Feig ? 0 : 1);
         ok->click();
-        if (VantoryProbe::readerType(*w) != reader || !VantoryProbe::readerGuard(*w, 0))
+        if (TestAccess::readerType(*w) != ReaderType(reader) || !TestAccess::readerGuard(*w, 0))
             return false;
         if (reader == R321) {
             // The set-up command goes out at once; let its reply pass.
@@ -373,7 +373,7 @@ struct FaultBench {
                 return false;
             QTest::qWait(30);
         }
-        return QTest::qWaitFor([this] { return VantoryProbe::cloChartReady(*w); }, 3000);
+        return QTest::qWaitFor([this] { return TestAccess::cloChartReady(*w); }, 3000);
     }
 
     void trigger(const char* action)
@@ -386,14 +386,14 @@ struct FaultBench {
     // Runs an action to its end without faults; false when it did not succeed.
     bool runClean(const char* action, const QString& okText)
     {
-        QLabel* result = VantoryProbe::statusResult(*w);
+        QLabel* result = TestAccess::statusResult(*w);
         result->clear();
         trigger(action);
         if (!QTest::qWaitFor([&] { return result->text() == okText; }, 5000))
             return false;
         // Let the success beep run out.
-        return QTest::qWaitFor([&] { return VantoryProbe::beepPattern(*w) == 0; }, 5000) &&
-               QTest::qWaitFor([&] { return VantoryProbe::cmd(*w).cmd_type == 0; }, 1000);
+        return QTest::qWaitFor([&] { return TestAccess::beepPattern(*w) == 0; }, 5000) &&
+               QTest::qWaitFor([&] { return TestAccess::cmd(*w).cmd_type == 0; }, 1000);
     }
 
     // Takes the fault away again; an unplugged reader is plugged in and connected anew.
@@ -412,7 +412,7 @@ struct FaultBench {
         // A reader that went away, or whose link gave up on a report that never
         // completed, is connected anew through the dialog.
         if (plan.fault == Fault::Unplugged || plan.fault == Fault::Hung ||
-            !VantoryProbe::readerGuard(*w, 0))
+            !TestAccess::readerGuard(*w, 0))
             return connect(reader);
         return true;
     }

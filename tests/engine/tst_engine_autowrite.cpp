@@ -63,7 +63,7 @@ bool sameImage(const QIcon& icon, const QString& path)
 // The drive area the configuration puts on a tag, as the window last prepared it.
 QByteArray configuredDriveArea(Bench& b)
 {
-    return bytes(VantoryProbe::image(b.win()).bank_buffer, 256, 256);
+    return bytes(TestAccess::image(b.win()).bank_buffer, 256, 256);
 }
 
 // Per tag (R321 UID as sent, least significant byte first), the tag commands addressed to it.
@@ -194,22 +194,24 @@ void TstEngineAutoWrite::toggle_iconsActionsAndState()
     QVERIFY(!QIcon(kIconStop).isNull());
     QVERIFY(sameImage(action->icon(), kIconScan));
     QVERIFY(openDemoConfiguration(b));
-    VantoryProbe::uid(b.win()).fill(0x11);
+    TestAccess::Uid filled{};
+    filled.fill(0x11);
+    TestAccess::setUid(b.win(), filled);
 
     b.trigger("actionAuto_Write");
-    QCOMPARE(VantoryProbe::autoMode(b.win()), uint8_t(1));
-    QCOMPARE(VantoryProbe::autoScan(b.win()), uint8_t(1));
-    QCOMPARE(VantoryProbe::scanRequest(b.win()), uint8_t(1));
+    QCOMPARE(TestAccess::autoMode(b.win()), uint8_t(1));
+    QCOMPARE(TestAccess::autoScan(b.win()), uint8_t(1));
+    QCOMPARE(TestAccess::scanRequest(b.win()), uint8_t(1));
     QVERIFY(sameImage(action->icon(), kIconStop));
-    QCOMPARE(VantoryProbe::uid(b.win()), (std::array<uint8_t, 8>{}));
+    QCOMPARE(TestAccess::uid(b.win()), (std::array<uint8_t, 8>{}));
     QVERIFY(!read->isEnabled());
     QVERIFY(!write->isEnabled());
 
     b.trigger("actionAuto_Write");
-    QCOMPARE(VantoryProbe::autoMode(b.win()), uint8_t(0));
-    QCOMPARE(VantoryProbe::autoScan(b.win()), uint8_t(0));
-    QCOMPARE(VantoryProbe::scanRequest(b.win()), uint8_t(0));
-    QCOMPARE(VantoryProbe::uid(b.win()), (std::array<uint8_t, 8>{}));
+    QCOMPARE(TestAccess::autoMode(b.win()), uint8_t(0));
+    QCOMPARE(TestAccess::autoScan(b.win()), uint8_t(0));
+    QCOMPARE(TestAccess::scanRequest(b.win()), uint8_t(0));
+    QCOMPARE(TestAccess::uid(b.win()), (std::array<uint8_t, 8>{}));
     QVERIFY(sameImage(action->icon(), kIconScan));
     QVERIFY(read->isEnabled());
     QVERIFY(write->isEnabled());
@@ -220,20 +222,20 @@ void TstEngineAutoWrite::toggle_needsConnectedReader_bothWays()
 {
     Bench b;
     b.trigger("actionAuto_Write");
-    QCOMPARE(VantoryProbe::autoMode(b.win()), uint8_t(0));
+    QCOMPARE(TestAccess::autoMode(b.win()), uint8_t(0));
     QCOMPARE(b.boxes.size(), 1);
 
     QVERIFY(b.connect(Feig));
     QVERIFY(openDemoConfiguration(b));
     b.trigger("actionAuto_Write");
-    QCOMPARE(VantoryProbe::autoMode(b.win()), uint8_t(1));
+    QCOMPARE(TestAccess::autoMode(b.win()), uint8_t(1));
     // With the reader gone the switch cannot be turned off either.
-    VantoryProbe::readerType(b.win()) = 0;
+    TestAccess::setReaderType(b.win(), ReaderType(0));
     b.trigger("actionAuto_Write");
-    QCOMPARE(VantoryProbe::autoMode(b.win()), uint8_t(1));
-    QCOMPARE(VantoryProbe::autoScan(b.win()), uint8_t(1));
+    QCOMPARE(TestAccess::autoMode(b.win()), uint8_t(1));
+    QCOMPARE(TestAccess::autoScan(b.win()), uint8_t(1));
     QCOMPARE(b.boxes.size(), 2);
-    VantoryProbe::autoScan(b.win()) = 0; // let the window close quietly
+    TestAccess::setAutoScan(b.win(), 0); // let the window close quietly
 }
 
 void TstEngineAutoWrite::noTag_eachPassShowsNoDeviceAndSendsInventory()
@@ -244,7 +246,7 @@ void TstEngineAutoWrite::noTag_eachPassShowsNoDeviceAndSendsInventory()
     QVERIFY(openDemoConfiguration(b));
     b.trigger("actionAuto_Write");
     QTRY_COMPARE(resultText(b), QStringLiteral("No device detected"));
-    QCOMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoDevice);
+    QCOMPARE(int(TestAccess::lastTip(b.win())), kTipNoDevice);
     QTest::qWait(1300);
     const QVector<SimCommandRecord> log = b.field.commandLog();
     QVERIFY2(log.size() >= 4, qPrintable(QString::number(log.size())));
@@ -265,25 +267,25 @@ void TstEngineAutoWrite::driverOfLoadedModel_writtenOnceWithOneBeep()
     Bench b;
     QVERIFY(loadConfiguration(b, reader));
     b.trigger("actionAuto_Write");
-    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoDevice);
+    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipNoDevice);
 
     const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 2);
     b.field.layTag(tag);
-    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
     QVERIFY(waitBeeps(b, 2));
 
     // Model check (no beep), then the drive area and its read-back, then one beep.
     const QStringList verified = modelCheckThenDriveWrites() + readBack(false);
     QCOMPARE(describeCommands(b.field, false), verified);
     QCOMPARE(beeperCommands(b.field), 2);
-    const TagImage& image = VantoryProbe::image(b.win());
+    const TagImage& image = TestAccess::image(b.win());
     QCOMPARE(bytes(image.image_v2, 260, 4), QByteArray(4, '\0'));
     QCOMPARE(tag->memory().mid(256, 256), configuredDriveArea(b));
     QCOMPARE(tag->memory().mid(264, 2), QByteArray::fromHex("01E0"));
     QCOMPARE(tag->memory().mid(260, 4), QByteArray(4, '\0'));
 
     // Left on the reader: polled, not written again; the last result is shown again.
-    VantoryProbe::statusResult(b.win())->setText(QStringLiteral("-"));
+    TestAccess::statusResult(b.win())->setText(QStringLiteral("-"));
     QTRY_COMPARE(resultText(b), QStringLiteral("Write successfully"));
     QTest::qWait(1000);
     QCOMPARE(describeCommands(b.field, false), verified);
@@ -309,7 +311,7 @@ void TstEngineAutoWrite::otherModel_refusedOnceWithTwoBeeps()
     Bench b;
     QVERIFY(loadConfiguration(b, reader));
     b.trigger("actionAuto_Write");
-    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoDevice);
+    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipNoDevice);
 
     const auto other = demodrivers::makeTag(demodrivers::Kind::OtherModel, 3);
     const QByteArray before = other->memory();
@@ -327,7 +329,7 @@ void TstEngineAutoWrite::otherModel_refusedOnceWithTwoBeeps()
     QTRY_COMPARE(resultText(b), QStringLiteral("No device detected"));
     const auto good = demodrivers::makeTag(demodrivers::Kind::Dt8, 4);
     b.field.layTag(good);
-    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
     QVERIFY(waitBeeps(b, 6));
     QCOMPARE(good->memory().mid(256, 256), configuredDriveArea(b));
     b.trigger("actionAuto_Write");
@@ -364,8 +366,8 @@ void TstEngineAutoWrite::fiveDrivers_swappedDuringBeep_eachWrittenOnce()
         QCOMPARE(tag->memory().mid(256, 256), configuredDriveArea(b));
     // The reader was never reported lost.
     QVERIFY(b.boxes.isEmpty());
-    QVERIFY(VantoryProbe::readerGuard(b.win(), 0));
-    QCOMPARE(VantoryProbe::statusLink(b.win())->text(),
+    QVERIFY(TestAccess::readerGuard(b.win(), 0));
+    QCOMPARE(TestAccess::statusLink(b.win())->text(),
              reader == R321 ? QStringLiteral("Connected: R321")
                             : QStringLiteral("Connected: Feig Reader"));
     b.trigger("actionAuto_Write");
@@ -383,10 +385,10 @@ void TstEngineAutoWrite::threeTagsInOneInventory_eachWrittenOnce()
     }
     b.trigger("actionAuto_Write");
     QTRY_VERIFY_WITH_TIMEOUT(
-        beeperCommands(b.field) == 6 && VantoryProbe::beepPattern(b.win()) == 0, 8000);
+        beeperCommands(b.field) == 6 && TestAccess::beepPattern(b.win()) == 0, 8000);
     QTest::qWait(1000);
     QCOMPARE(beeperCommands(b.field), 6);
-    QCOMPARE(VantoryProbe::foundCount(b.win()), uint8_t(3));
+    QCOMPARE(TestAccess::foundCount(b.win()), uint8_t(3));
 
     const QHash<QByteArray, QStringList> perTag = commandsPerTag(b.field);
     QCOMPARE(perTag.size(), 3);
@@ -401,7 +403,7 @@ void TstEngineAutoWrite::threeTagsInOneInventory_eachWrittenOnce()
     const auto fourth = demodrivers::makeTag(demodrivers::Kind::Dt8, 63);
     b.field.layTag(fourth);
     QTRY_VERIFY_WITH_TIMEOUT(
-        beeperCommands(b.field) == 2 && VantoryProbe::beepPattern(b.win()) == 0, 5000);
+        beeperCommands(b.field) == 2 && TestAccess::beepPattern(b.win()) == 0, 5000);
     QTest::qWait(800);
     const QHash<QByteArray, QStringList> later = commandsPerTag(b.field);
     QCOMPARE(later.keys(), QList<QByteArray>{fourth->uidLsbFirst()});
@@ -417,21 +419,22 @@ void TstEngineAutoWrite::pwmTag_writesProductArea()
     const auto source = demodrivers::makeTag(demodrivers::Kind::Pwm, 70);
     QVERIFY(readTag(b, source));
     b.field.removeTag(source->uidMsbFirst());
-    VantoryProbe::image(b.win()).image_v2[100] = 0x77; // something of this configuration
+    // something of this configuration
+    TestAccess::editImage(b.win(), [](TagImage& image) { image.image_v2[100] = 0x77; });
     b.field.clearCommandLog();
     b.trigger("actionAuto_Write");
-    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoDevice);
+    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipNoDevice);
 
     const auto tag = demodrivers::makeTag(demodrivers::Kind::Pwm, 71);
     b.field.layTag(tag);
-    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
     QVERIFY(waitBeeps(b, 2));
-    QCOMPARE(VantoryProbe::autoWriteIndex(b.win()), uint8_t(2));
+    QCOMPARE(TestAccess::autoWriteIndex(b.win()), uint8_t(2));
     // The product area only, read back like a Read reads it.
     QCOMPARE(describeCommands(b.field, false), QStringList{QStringLiteral("read 48+9")} +
                                                    bankWrites(0) + bankWrites(32) +
                                                    readBack(true).mid(0, 6));
-    QCOMPARE(tag->memory(), bytes(VantoryProbe::image(b.win()).bank_buffer, 0, 256));
+    QCOMPARE(tag->memory(), bytes(TestAccess::image(b.win()).bank_buffer, 0, 256));
     QCOMPARE(uint8_t(tag->memory().at(100)), uint8_t(0x77));
     b.trigger("actionAuto_Write");
 }
@@ -441,21 +444,21 @@ void TstEngineAutoWrite::rejectedModelRead_notRetriedUntilRemoved()
     Bench b;
     QVERIFY(loadConfiguration(b, R321));
     b.trigger("actionAuto_Write");
-    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoDevice);
+    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipNoDevice);
     b.field.armReplyFault(SimReplyFault::FailingStatus, 1, 0, 0x22);
     const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 80);
     b.field.layTag(tag);
-    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoTag);
+    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipNoTag);
     QVERIFY(waitBeeps(b, 4));
     QTest::qWait(1000);
     QCOMPARE(describeCommands(b.field, false), QStringList{QStringLiteral("read 48+9")});
     // The failed model read left no suppression behind: the next success beeps.
-    QCOMPARE(VantoryProbe::suppressSuccessBeep(b.win()), uint8_t(0));
+    QCOMPARE(TestAccess::suppressSuccessBeep(b.win()), uint8_t(0));
 
     b.field.removeTag(tag->uidMsbFirst());
-    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoDevice);
+    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipNoDevice);
     b.field.layTag(tag);
-    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
     QVERIFY(waitBeeps(b, 6));
     QCOMPARE(tag->memory().mid(256, 256), configuredDriveArea(b));
     b.trigger("actionAuto_Write");
@@ -492,51 +495,54 @@ void TstEngineAutoWrite::onePass()
     QVERIFY(b.connect(R321));
     b.stopTimer();
     Vantory& w = b.win();
-    VantoryProbe::autoScan(w) = 1;
+    TestAccess::setAutoScan(w, 1);
     if (is("done")) {
         // The last result was a write; something else has been shown since.
         QVERIFY(QMetaObject::invokeMethod(&w, "Tip_Write_Succeed", Q_ARG(bool, false)));
-        VantoryProbe::statusResult(w)->setText(QStringLiteral("-"));
+        TestAccess::statusResult(w)->setText(QStringLiteral("-"));
     }
     const std::array<uint8_t, 8> id = {1, 2, 3, 4, 5, 0x50, 2, 0xE0};
-    VantoryProbe::uid(w) = is("none") ? std::array<uint8_t, 8>{} : id;
-    VantoryProbe::lastUid(w) = is("same") ? id : std::array<uint8_t, 8>{};
-    VantoryProbe::setBatch(w, 1, is("done") ? 1 : 0, is("match 8") ? 2 : 1);
-    VantoryProbe::scanRequest(w) = is("none") || is("done") || is("new") ? 1 : 0;
-    VantoryProbe::modelReady(w) = decided || is("stale") ? 1 : 0;
-    VantoryProbe::modelUid(w) = is("stale") ? std::array<uint8_t, 8>{9} : id;
-    TagImage& image = VantoryProbe::image(w);
-    std::fill_n(image.image_v2.begin() + 195, 32, 'M');
-    std::fill_n(image.image_v2.begin() + 260, 4, 0xEE);
-    VantoryProbe::tagModel(w).fill(is("differs") ? 'N' : 'M');
-    const uint8_t tipBefore = VantoryProbe::lastTip(w);
+    TestAccess::setUid(w, is("none") ? std::array<uint8_t, 8>{} : id);
+    TestAccess::setLastUid(w, is("same") ? id : std::array<uint8_t, 8>{});
+    TestAccess::setBatch(w, 1, is("done") ? 1 : 0, is("match 8") ? 2 : 1);
+    TestAccess::setScanRequest(w, is("none") || is("done") || is("new") ? 1 : 0);
+    TestAccess::setModelReady(w, decided || is("stale") ? 1 : 0);
+    TestAccess::setModelUid(w, is("stale") ? std::array<uint8_t, 8>{9} : id);
+    TestAccess::editImage(w, [](TagImage& image) {
+        std::fill_n(image.image_v2.begin() + 195, 32, 'M');
+        std::fill_n(image.image_v2.begin() + 260, 4, 0xEE);
+    });
+    TestAccess::ModelName found{};
+    found.fill(is("differs") ? 'N' : 'M');
+    TestAccess::setTagModel(w, found);
+    const uint8_t tipBefore = TestAccess::lastTip(w);
 
-    VantoryProbe::autoWriteProcess(w);
-    QCOMPARE(int(VantoryProbe::lastTip(w)), tip == 0 ? int(tipBefore) : tip);
+    TestAccess::autoWriteProcess(w);
+    QCOMPARE(int(TestAccess::lastTip(w)), tip == 0 ? int(tipBefore) : tip);
     QCOMPARE(int(b.cmd().cmd_type), cmdType);
-    QCOMPARE(int(VantoryProbe::beepPattern(w)), beeps);
+    QCOMPARE(int(TestAccess::beepPattern(w)), beeps);
     if (decided) {
-        QCOMPARE(VantoryProbe::lastUid(w), id); // handled, written or refused
-        QCOMPARE(VantoryProbe::modelReady(w), uint8_t(0));
+        QCOMPARE(TestAccess::lastUid(w), id); // handled, written or refused
+        QCOMPARE(TestAccess::modelReady(w), uint8_t(0));
     }
     if (cmdType == 0xFD || cmdType == 0xFB) {
         QCOMPARE(int(b.cmd().send_cnt), 8);
-        QCOMPARE(bytes(image.image_v2, 260, 4), QByteArray(4, '\0'));
+        QCOMPARE(bytes(TestAccess::image(w).image_v2, 260, 4), QByteArray(4, '\0'));
     }
     if (is("new")) {
-        QCOMPARE(VantoryProbe::suppressSuccessBeep(w), uint8_t(1));
-        QCOMPARE(VantoryProbe::scanRequest(w), uint8_t(0));
-        QCOMPARE(VantoryProbe::specialNum(w), uint8_t(9));
+        QCOMPARE(TestAccess::suppressSuccessBeep(w), uint8_t(1));
+        QCOMPARE(TestAccess::scanRequest(w), uint8_t(0));
+        QCOMPARE(TestAccess::specialNum(w), uint8_t(9));
         QCOMPARE(b.cmd().readcnt, uint8_t(1));
     }
     if (is("stale")) { // not handled: this tag's own model is read next
-        QCOMPARE(VantoryProbe::modelReady(w), uint8_t(0));
-        QCOMPARE(VantoryProbe::scanRequest(w), uint8_t(1));
-        QCOMPARE(VantoryProbe::lastUid(w), (std::array<uint8_t, 8>{}));
+        QCOMPARE(TestAccess::modelReady(w), uint8_t(0));
+        QCOMPARE(TestAccess::scanRequest(w), uint8_t(1));
+        QCOMPARE(TestAccess::lastUid(w), (std::array<uint8_t, 8>{}));
     }
     if (is("done")) {
         QCOMPARE(resultText(b), QStringLiteral("Write successfully"));
-        QCOMPARE(VantoryProbe::uid(w), (std::array<uint8_t, 8>{}));
+        QCOMPARE(TestAccess::uid(w), (std::array<uint8_t, 8>{}));
     }
     if (is("none"))
         QCOMPARE(resultText(b), QStringLiteral("No device detected"));
@@ -544,7 +550,7 @@ void TstEngineAutoWrite::onePass()
     QCOMPARE(b.field.commandLog().size(), inventory ? 1 : 0);
     if (inventory)
         QCOMPARE(b.field.commandLog().at(0).isoCommand, 0x01);
-    VantoryProbe::autoScan(w) = 0;
+    TestAccess::setAutoScan(w, 0);
 }
 
 void TstEngineAutoWrite::failureClearsBeepSuppression()
@@ -552,17 +558,17 @@ void TstEngineAutoWrite::failureClearsBeepSuppression()
     Bench b;
     QVERIFY(b.connect(R321));
     b.stopTimer();
-    VantoryProbe::suppressSuccessBeep(b.win()) = 1;
-    VantoryProbe::succeeded(b.win(), QStringLiteral("<读取成功>"));
-    QCOMPARE(VantoryProbe::beepPattern(b.win()), uint8_t(0)); // suppressed, and used up
-    QCOMPARE(VantoryProbe::suppressSuccessBeep(b.win()), uint8_t(0));
+    TestAccess::setSuppressSuccessBeep(b.win(), 1);
+    TestAccess::succeeded(b.win(), QStringLiteral("<读取成功>"));
+    QCOMPARE(TestAccess::beepPattern(b.win()), uint8_t(0)); // suppressed, and used up
+    QCOMPARE(TestAccess::suppressSuccessBeep(b.win()), uint8_t(0));
 
-    VantoryProbe::suppressSuccessBeep(b.win()) = 1;
-    VantoryProbe::failed(b.win(), QStringLiteral("<读取失败>"));
-    QCOMPARE(VantoryProbe::beepPattern(b.win()), uint8_t(2));
-    QCOMPARE(VantoryProbe::suppressSuccessBeep(b.win()), uint8_t(0));
-    VantoryProbe::succeeded(b.win(), QStringLiteral("<写入成功>"));
-    QCOMPARE(VantoryProbe::beepPattern(b.win()), uint8_t(1));
+    TestAccess::setSuppressSuccessBeep(b.win(), 1);
+    TestAccess::failed(b.win(), QStringLiteral("<读取失败>"));
+    QCOMPARE(TestAccess::beepPattern(b.win()), uint8_t(2));
+    QCOMPARE(TestAccess::suppressSuccessBeep(b.win()), uint8_t(0));
+    TestAccess::succeeded(b.win(), QStringLiteral("<写入成功>"));
+    QCOMPARE(TestAccess::beepPattern(b.win()), uint8_t(1));
 }
 
 void TstEngineAutoWrite::lastBeeperCommandFails_nextDriverWritten_data()
@@ -585,7 +591,7 @@ void TstEngineAutoWrite::lastBeeperCommandFails_nextDriverWritten()
     b.win().setReplyTimeout(300);
     QVERIFY(loadConfiguration(b, reader));
     b.trigger("actionAuto_Write");
-    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoDevice);
+    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipNoDevice);
     // The switch-off that ends the first driver's beep.
     b.field.armReplyFault(SimReplyFault(fault), 1, 1, reader == R321 ? 0xE9 : 0x72);
     const auto first = demodrivers::makeTag(demodrivers::Kind::Dt8, 7);
@@ -618,7 +624,7 @@ void TstEngineAutoWrite::timeFromLayingToBeep_withLatency()
                          2 * (2 * ReaderField::readAirTimeUs(12) + ReaderField::readAirTimeUs(8));
     QVector<double> times;
     for (int i = 0; i < 4; ++i) {
-        QTRY_COMPARE_WITH_TIMEOUT(int(VantoryProbe::lastTip(b.win())), kTipNoDevice, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(int(TestAccess::lastTip(b.win())), kTipNoDevice, 5000);
         // Laid at different moments of the 300 ms clock.
         QTest::qWait(i * 75);
         const int beepsBefore = beeperCommands(b.field);
@@ -687,13 +693,15 @@ void TstEngineAutoWrite::droppedBlock_verifyFailed_nextDriverVerified()
     QVERIFY(loadKind(b, reader, pwm));
     // Auto write sends the product area of an '8' tag, the drive area of a P tag.
     const int dropped = pwm ? 40 : 101;
-    VantoryProbe::image(b.win()).image_v2[dropped * 4] ^= 0x5A;
-    VantoryProbe::image(b.win()).image_legacy[dropped * 4] ^= 0x5A;
+    TestAccess::editImage(b.win(), [dropped](TagImage& image) {
+        image.image_v2[dropped * 4] ^= 0x5A;
+        image.image_legacy[dropped * 4] ^= 0x5A;
+    });
     QVector<record::Outcome> outcomes;
-    QObject::connect(&VantoryProbe::engine(b.win()), &TagEngine::operationFinished,
+    QObject::connect(&TestAccess::engine(b.win()), &TagEngine::operationFinished,
                      [&outcomes](const record::Outcome& o) { outcomes << o; });
     b.trigger("actionAuto_Write");
-    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoDevice);
+    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipNoDevice);
     const int beeps = beeperCommands(b.field);
 
     const auto faulty = demodrivers::makeTag(kind, 91);
@@ -724,10 +732,10 @@ void TstEngineAutoWrite::strictSt25dv_everyDriverVerified_switchOnce()
     b.field.setStrictSt25dv(true);
     QVERIFY(loadKind(b, reader, pwm));
     QVector<record::Outcome> outcomes;
-    QObject::connect(&VantoryProbe::engine(b.win()), &TagEngine::operationFinished,
+    QObject::connect(&TestAccess::engine(b.win()), &TagEngine::operationFinished,
                      [&outcomes](const record::Outcome& o) { outcomes << o; });
     b.trigger("actionAuto_Write");
-    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoDevice);
+    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipNoDevice);
     const int beeps = beeperCommands(b.field);
     for (int i = 0; i < 3; ++i) {
         const auto tag =
@@ -777,13 +785,13 @@ void TstEngineAutoWrite::batchOfFive_recordedAndCounted()
     const QString folder = writable ? dir.path() : blocker.fileName() + QStringLiteral("/records");
     b.win().setRecordFolder(folder);
     int failures = 0;
-    QObject::connect(VantoryProbe::recordWriter(b.win()), &record::Journal::failed,
+    QObject::connect(TestAccess::recordWriter(b.win()), &record::Journal::failed,
                      [&failures] { ++failures; });
     QVector<record::Outcome> outcomes;
-    QObject::connect(&VantoryProbe::engine(b.win()), &TagEngine::operationFinished,
+    QObject::connect(&TestAccess::engine(b.win()), &TagEngine::operationFinished,
                      [&outcomes](const record::Outcome& o) { outcomes << o; });
     b.trigger("actionAuto_Write");
-    QTRY_COMPARE(VantoryProbe::statusBatch(b.win())->text(),
+    QTRY_COMPARE(TestAccess::statusBatch(b.win())->text(),
                  QStringLiteral("Batch: 0 written, 0 failed, 0 other model"));
 
     using demodrivers::Kind;
@@ -791,7 +799,7 @@ void TstEngineAutoWrite::batchOfFive_recordedAndCounted()
     QVector<std::shared_ptr<VirtualTag>> tags;
     for (int i = 0; i < kinds.size(); ++i) {
         tags << demodrivers::makeTag(kinds.at(i), 90 + i);
-        QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoDevice);
+        QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipNoDevice);
         b.field.layTag(tags.last());
         if (i == 3)
             b.field.removeTagsAfter(5); // inventory, model read, then part of the writes
@@ -809,23 +817,23 @@ void TstEngineAutoWrite::batchOfFive_recordedAndCounted()
             }
         }
     }
-    QCOMPARE(VantoryProbe::statusBatch(b.win())->text(),
+    QCOMPARE(TestAccess::statusBatch(b.win())->text(),
              QStringLiteral("Batch: 3 written, 1 failed, 1 other model"));
     // Switched off, the counts stay until the next Read or Write, in the chosen language.
     b.trigger("actionAuto_Write");
     b.trigger("actionLanguage");
-    QCOMPARE(VantoryProbe::statusBatch(b.win())->text(),
+    QCOMPARE(TestAccess::statusBatch(b.win())->text(),
              QStringLiteral("本批：已写入 3，失败 1，其他机型 1"));
     b.trigger("actionLanguage");
     for (const record::Outcome& o : outcomes)
         QVERIFY2(o.durationMs < 3000, qPrintable(QString::number(o.durationMs)));
 
-    VantoryProbe::recordWriter(b.win())->drain();
+    TestAccess::recordWriter(b.win())->drain();
     QFile file(QDir(folder).filePath(record::fileName(QDate::currentDate())));
     if (!writable) {
         QCOMPARE(failures, 1);
-        QVERIFY(!VantoryProbe::statusRecord(b.win())->isHidden());
-        QVERIFY(VantoryProbe::statusRecord(b.win())->text().contains(QStringLiteral("records")));
+        QVERIFY(!TestAccess::statusRecord(b.win())->isHidden());
+        QVERIFY(TestAccess::statusRecord(b.win())->text().contains(QStringLiteral("records")));
         QVERIFY(!file.exists());
         return;
     }
@@ -850,7 +858,7 @@ void TstEngineAutoWrite::batchOfFive_recordedAndCounted()
             TagImage t;
             std::copy_n(tags.at(1)->memory().constBegin(), 512, t.image_v2.begin());
             return t;
-        }() : VantoryProbe::image(b.win()))));
+        }() : TestAccess::image(b.win()))));
     }
 }
 
@@ -883,7 +891,7 @@ void TstEngineAutoWrite::wheelDuringBatch_changesNothing()
 
     const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 7);
     b.field.layTag(tag);
-    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
     QCOMPARE(tag->memory().mid(264, 2), QByteArray::fromHex("01E0"));
     QVERIFY(waitBeeps(b, 2));
 
@@ -923,7 +931,7 @@ void TstEngineAutoWrite::failedDriver_staysInResultFieldUntilNext()
     Bench b;
     QVERIFY(loadConfiguration(b, R321));
     b.trigger("actionAuto_Write");
-    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoDevice);
+    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipNoDevice);
     QCOMPARE(lastDriverText(b), QString());
 
     const auto bad = demodrivers::makeTag(demodrivers::Kind::Dt8, 0x51);
@@ -982,11 +990,11 @@ void TstEngineAutoWrite::autoScanAtStart_refusedUntilConfiguration()
     QVERIFY(b.connect(R321));
     b.field.layTag(demodrivers::makeTag(demodrivers::Kind::Dt8, 5));
     b.trigger("actionAuto_Write");
-    QCOMPARE(VantoryProbe::autoMode(b.win()), uint8_t(0));
+    QCOMPARE(TestAccess::autoMode(b.win()), uint8_t(0));
     const QString refusal =
         QStringLiteral("Read a driver or open a configuration file before Auto Scan");
     QCOMPARE(resultText(b), refusal);
-    QCOMPARE(VantoryProbe::notice(b.win())->text(), refusal);
+    QCOMPARE(TestAccess::notice(b.win())->text(), refusal);
     QTest::qWait(700);
     QCOMPARE(tagCommands(b.field), QStringList());
     b.trigger("actionLanguage");
@@ -995,8 +1003,8 @@ void TstEngineAutoWrite::autoScanAtStart_refusedUntilConfiguration()
 
     QVERIFY(openDemoConfiguration(b));
     b.trigger("actionAuto_Write");
-    QCOMPARE(VantoryProbe::autoMode(b.win()), uint8_t(1));
-    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+    QCOMPARE(TestAccess::autoMode(b.win()), uint8_t(1));
+    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
     QVERIFY(waitBeeps(b, 2));
     b.trigger("actionAuto_Write");
     QVERIFY(b.boxes.isEmpty());
@@ -1014,9 +1022,9 @@ void TstEngineAutoWrite::recordFolderBack_problemCleared()
     QVERIFY(blocker.open(QIODevice::WriteOnly)); // a file where the folder should be
     blocker.close();
     b.win().setRecordFolder(folder);
-    QLabel* problem = VantoryProbe::statusRecord(b.win());
+    QLabel* problem = TestAccess::statusRecord(b.win());
     b.trigger("actionAuto_Write");
-    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoDevice);
+    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipNoDevice);
     int n = 0;
     for (bool writable : {false, true}) {
         if (writable) {
@@ -1030,11 +1038,11 @@ void TstEngineAutoWrite::recordFolderBack_problemCleared()
                         QString::fromLatin1(tag->uidMsbFirst().right(4).toHex().toUpper())));
         n += 2;
         QVERIFY(waitBeeps(b, n));
-        VantoryProbe::recordWriter(b.win())->drain();
+        TestAccess::recordWriter(b.win())->drain();
         QCoreApplication::processEvents();
         QCOMPARE(problem->isHidden(), writable);
         b.field.removeTag(tag->uidMsbFirst());
-        QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoDevice);
+        QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipNoDevice);
     }
     b.trigger("actionAuto_Write");
 }

@@ -40,14 +40,14 @@ QVector<Switch> runTicks(Bench& b, int from, int to, const std::function<void(in
     Vantory& w = b.win();
     for (int t = from; t <= to; ++t) {
         const auto before =
-            std::make_tuple(VantoryProbe::beepStep(w), VantoryProbe::beepTwiceStep(w),
-                            VantoryProbe::beepPattern(w));
+            std::make_tuple(TestAccess::beepStep(w), TestAccess::beepTwiceStep(w),
+                            TestAccess::beepPattern(w));
         b.tick();
         const auto after =
-            std::make_tuple(VantoryProbe::beepStep(w), VantoryProbe::beepTwiceStep(w),
-                            VantoryProbe::beepPattern(w));
+            std::make_tuple(TestAccess::beepStep(w), TestAccess::beepTwiceStep(w),
+                            TestAccess::beepPattern(w));
         if (before != after)
-            out << Switch{t, VantoryProbe::beepState(w)};
+            out << Switch{t, TestAccess::beepState(w)};
         if (atTick)
             atTick(t);
     }
@@ -86,9 +86,9 @@ void TstEngineBeeper::oneBeep_onAtTick1_offAt101()
     Bench b;
     QVERIFY(b.connect(reader));
     b.stopTimer();
-    VantoryProbe::succeeded(b.win(), QStringLiteral("<读取成功>"));
+    TestAccess::succeeded(b.win(), QStringLiteral("<读取成功>"));
     QCOMPARE(runTicks(b, 1, 400), (QVector<Switch>{{1, 1}, {101, 0}}));
-    QCOMPARE(VantoryProbe::beepPattern(b.win()), uint8_t(0));
+    QCOMPARE(TestAccess::beepPattern(b.win()), uint8_t(0));
     QTRY_COMPARE(beeperCommands(b.field), 2);
     QCOMPARE(beeperOn(b, reader), false);
 }
@@ -99,11 +99,11 @@ void TstEngineBeeper::twoBeeps_onOffOnOff()
     Bench b;
     QVERIFY(b.connect(reader));
     b.stopTimer();
-    VantoryProbe::failed(b.win(), QStringLiteral("<操作失败>"));
+    TestAccess::failed(b.win(), QStringLiteral("<操作失败>"));
     bool onAt150 = false;
     const QVector<Switch> switches = runTicks(b, 1, 500, [&](int t) {
         if (t == 150)
-            onAt150 = VantoryProbe::beepState(b.win()) == 1;
+            onAt150 = TestAccess::beepState(b.win()) == 1;
     });
     QCOMPARE(switches, (QVector<Switch>{{1, 1}, {101, 0}, {201, 1}, {301, 0}}));
     QVERIFY(!onAt150);
@@ -117,9 +117,9 @@ void TstEngineBeeper::failureDuringOneBeep_switchesToTwo()
     Bench b;
     QVERIFY(b.connect(reader));
     b.stopTimer();
-    VantoryProbe::succeeded(b.win(), QStringLiteral("<写入成功>"));
+    TestAccess::succeeded(b.win(), QStringLiteral("<写入成功>"));
     QVector<Switch> switches = runTicks(b, 1, 50);
-    VantoryProbe::failed(b.win(), QStringLiteral("<操作失败>"));
+    TestAccess::failed(b.win(), QStringLiteral("<操作失败>"));
     switches += runTicks(b, 51, 600);
     // The two-beep pattern starts over with a switch-on on the next tick.
     QCOMPARE(switches, (QVector<Switch>{{1, 1}, {51, 1}, {151, 0}, {251, 1}, {351, 0}}));
@@ -134,7 +134,7 @@ void TstEngineBeeper::lastSwitchOffReply_endsTheBeep()
     Bench b;
     QVERIFY(b.connect(reader));
     b.stopTimer();
-    VantoryProbe::failed(b.win(), QStringLiteral("<操作失败>"));
+    TestAccess::failed(b.win(), QStringLiteral("<操作失败>"));
     runTicks(b, 1, 300);
     // The replies to the first three commands come while the pattern runs: ignored.
     QTRY_COMPARE(beeperCommands(b.field), 3);
@@ -153,15 +153,15 @@ void TstEngineBeeper::suppressedSuccess_noBeep()
     EngineLogCapture log;
     Bench b;
     QVERIFY(b.connect(reader));
-    VantoryProbe::suppressSuccessBeep(b.win()) = 1;
-    VantoryProbe::succeeded(b.win(), QStringLiteral("<读取成功>"));
-    QCOMPARE(VantoryProbe::suppressSuccessBeep(b.win()), uint8_t(0));
-    QCOMPARE(VantoryProbe::beepPattern(b.win()), uint8_t(0));
+    TestAccess::setSuppressSuccessBeep(b.win(), 1);
+    TestAccess::succeeded(b.win(), QStringLiteral("<读取成功>"));
+    QCOMPARE(TestAccess::suppressSuccessBeep(b.win()), uint8_t(0));
+    QCOMPARE(TestAccess::beepPattern(b.win()), uint8_t(0));
     QTest::qWait(250);
     QCOMPARE(beeperCommands(b.field), 0);
     QCOMPARE(log.count(QStringLiteral("Beep_Recevie")), 0);
     // The next success beeps again.
-    VantoryProbe::succeeded(b.win(), QStringLiteral("<写入成功>"));
+    TestAccess::succeeded(b.win(), QStringLiteral("<写入成功>"));
     QTRY_COMPARE(beeperCommands(b.field), 2);
 }
 
@@ -177,9 +177,9 @@ void TstEngineBeeper::feigRefusingOutput_reportsOnce_noEndlessBeeps()
     QTRY_COMPARE(log.count(QStringLiteral("Beep_Recevie")), 1);
     QTest::qWait(500);
     QCOMPARE(beeperCommands(b.field), 4);
-    QCOMPARE(VantoryProbe::beepPattern(b.win()), uint8_t(0));
+    QCOMPARE(TestAccess::beepPattern(b.win()), uint8_t(0));
     QCOMPARE(log.count(QStringLiteral("SET IO Failure")), 1);
-    QCOMPARE(int(VantoryProbe::lastTip(b.win())), 9); // the read's own failure tip stays
+    QCOMPARE(int(TestAccess::lastTip(b.win())), 9); // the read's own failure tip stays
 }
 
 void TstEngineBeeper::r321RefusedBeeper_tracedOnce_patternEnds()
@@ -188,11 +188,11 @@ void TstEngineBeeper::r321RefusedBeeper_tracedOnce_patternEnds()
     Bench b;
     QVERIFY(b.connect(R321));
     b.field.armReplyFault(SimReplyFault::FailingStatus, -1, 0, 0xE9);
-    VantoryProbe::succeeded(b.win(), QStringLiteral("<读取成功>"));
+    TestAccess::succeeded(b.win(), QStringLiteral("<读取成功>"));
     QTRY_COMPARE(beeperCommands(b.field), 2);
     QTest::qWait(300);
     QCOMPARE(beeperCommands(b.field), 2);
-    QCOMPARE(VantoryProbe::beepPattern(b.win()), uint8_t(0));
+    QCOMPARE(TestAccess::beepPattern(b.win()), uint8_t(0));
     QCOMPARE(log.count(QStringLiteral("Beep_Recevie")), 1);
     QCOMPARE(log.count(QStringLiteral("SET IO Failure")), 1);
 }
@@ -201,7 +201,7 @@ void TstEngineBeeper::noReaderChosen_beepSendsNothing()
 {
     Bench b;
     b.stopTimer();
-    VantoryProbe::failed(b.win(), QStringLiteral("<操作失败>"));
+    TestAccess::failed(b.win(), QStringLiteral("<操作失败>"));
     QCOMPARE(runTicks(b, 1, 400).size(), 4);
     QTest::qWait(50);
     QVERIFY(b.field.commandLog().isEmpty());

@@ -1,29 +1,12 @@
 // The engine on its own: no window, no QApplication, only the engine library and the
 // simulated readers. A Read fills the image, a Write sends it back.
 #include "engine/tagengine.h"
-#include "model/currents.h"
 #include "readers/sim/demodrivers.h"
 #include "readers/sim/readerfield.h"
 #include "readers/sim/simfeig.h"
 #include "readers/sim/simr321.h"
 
 #include <QtTest>
-
-namespace
-{
-
-struct Host : EngineHost {
-    explicit Host(TagImage& image) : image(image) {}
-    TagImage& image;
-    uint16_t current = 0;
-    bool chinese() const override { return false; }
-    uint8_t channelCount() const override { return currents::channelCount(image); }
-    std::array<uint16_t, 3> channelCurrents() const override { return {current, 0, 0}; }
-    uint16_t pwmPeriod() const override { return 0; }
-    void storeColourTemperature() override {}
-};
-
-} // namespace
 
 class TstEngineHeadless : public QObject
 {
@@ -50,17 +33,16 @@ void TstEngineHeadless::readThenWrite()
     const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 0x77);
     field.layTag(tag);
 
-    TagImage image;
-    Host host(image);
-    TagEngine engine(image, host, &r321, &feig);
+    TagEngine engine(&r321, &feig);
+    const TagImage& image = engine.document().image();
     QVector<uint8_t> tips;
-    connect(&engine, &TagEngine::resultTip, this, [&](uint8_t code, bool) { tips << code; });
-    engine.Set_Reader_Type(uint8_t(reader));
+    connect(&engine, &TagEngine::resultTip, this, [&](ResultTip tip, bool) { tips << uint8_t(tip); });
+    engine.Set_Reader_Type(ReaderType(reader));
     if (reader == 1)
         QVERIFY(engine.connectFeig());
     else
         engine.connectR321();
-    QVERIFY(engine.Detection_Usb_Statue(0));
+    QVERIFY(engine.readerConnected());
     QTest::qWait(50);
 
     engine.startRead();
@@ -70,7 +52,7 @@ void TstEngineHeadless::readThenWrite()
              tag->memory().left(512));
     QCOMPARE(engine.uidMsbFirst(), tag->uidMsbFirst());
 
-    host.current = 480;
+    engine.document().setChannelCurrent(0, 480);
     engine.startWrite();
     QTRY_VERIFY(tips.contains(5)); // Write successfully
     QCOMPARE(uint8_t(tag->memory().at(264)), uint8_t(480 >> 8));

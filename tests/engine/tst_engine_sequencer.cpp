@@ -33,14 +33,16 @@ class TstEngineSequencer : public QObject
 void TstEngineSequencer::controlRw_setsStartState()
 {
     Idle b;
-    CommandState& c = b.cmd();
-    c.send_cnt = 9;
-    c.block_step = c.read_bank_step = c.write_part_step = c.write_bank_step = 7;
-    c.reply_cnt = 5;
-    c.ack = 1;
-    c.first_transparent_check = 0;
-    c.read_data = "old";
-    VantoryProbe::controlRw(b.win(), 0xF9, 3);
+    TestAccess::editCmd(b.win(), [](CommandState& c) {
+        c.send_cnt = 9;
+        c.block_step = c.read_bank_step = c.write_part_step = c.write_bank_step = 7;
+        c.reply_cnt = 5;
+        c.ack = 1;
+        c.first_transparent_check = 0;
+        c.read_data = "old";
+    });
+    const CommandState& c = b.cmd();
+    TestAccess::controlRw(b.win(), 0xF9, 3);
     QCOMPARE(c.cmd_type, uint8_t(0xF9));
     QCOMPARE(c.readcnt, uint8_t(3));
     QCOMPARE(c.send_cnt, uint8_t(9)); // set by the write preparation, not here
@@ -58,8 +60,8 @@ void TstEngineSequencer::controlRw_setsStartState()
 void TstEngineSequencer::handshake_sendOneThenWaitForAck()
 {
     Idle b;
-    CommandState& c = b.cmd();
-    VantoryProbe::controlRw(b.win(), 0xFE, 7);
+    const CommandState& c = b.cmd();
+    TestAccess::controlRw(b.win(), 0xFE, 7);
     b.tick(); // the inventory step (nothing goes out without a reader)
     QCOMPARE(c.read_bank_step, uint8_t(2));
     QCOMPARE(c.send_enable, uint8_t(0));
@@ -67,7 +69,7 @@ void TstEngineSequencer::handshake_sendOneThenWaitForAck()
     QCOMPARE(c.read_bank_step, uint8_t(2));
     QCOMPARE(c.block_step, uint8_t(1));
 
-    c.ack = 1; // a reply was accepted
+    TestAccess::editCmd(b.win(), [](CommandState& s) { s.ack = 1; }); // a reply was accepted
     b.tick();
     QCOMPARE(c.send_enable, uint8_t(1));
     QCOMPARE(c.ack, uint8_t(0));
@@ -80,11 +82,11 @@ void TstEngineSequencer::handshake_sendOneThenWaitForAck()
 void TstEngineSequencer::lastCommandSent_nothingMoreUntilNextAction()
 {
     Idle b;
-    CommandState& c = b.cmd();
-    VantoryProbe::controlRw(b.win(), 0xF7, 1);
+    const CommandState& c = b.cmd();
+    TestAccess::controlRw(b.win(), 0xF7, 1);
     b.tick();
     QCOMPARE(c.cmd_type, uint8_t(0));
-    c.ack = 1; // the last reply
+    TestAccess::editCmd(b.win(), [](CommandState& s) { s.ack = 1; }); // the last reply
     b.tick(10);
     QCOMPARE(c.ack, uint8_t(1));
     QCOMPARE(c.send_enable, uint8_t(0));
@@ -111,12 +113,12 @@ void TstEngineSequencer::selectAutoWrite()
     QFETCH(int, cmdType);
     QFETCH(int, setCurrentBlock);
     Idle b;
-    VantoryProbe::controlRw(b.win(), 0xFC, 0);
-    b.cmd().send_cnt = 3;
-    TagImage& image = VantoryProbe::image(b.win());
-    image.bank_buffer.fill(0xEE);
+    TestAccess::controlRw(b.win(), 0xFC, 0);
+    TestAccess::editCmd(b.win(), [&](CommandState& c) { c.send_cnt = 3; });
+    TestAccess::editImage(b.win(), [](TagImage& image) { image.bank_buffer.fill(0xEE); });
+    const TagImage& image = TestAccess::image(b.win());
 
-    QMetaObject::invokeMethod(&VantoryProbe::engine(b.win()), "Select_Auto_Write", Qt::DirectConnection,
+    QMetaObject::invokeMethod(&TestAccess::engine(b.win()), "Select_Auto_Write", Qt::DirectConnection,
                               Q_ARG(uint8_t, uint8_t(index)));
     QCOMPARE(int(b.cmd().send_cnt), sendCnt);
     QCOMPARE(int(b.cmd().cmd_type), cmdType);
@@ -129,75 +131,75 @@ void TstEngineSequencer::selectAutoWrite()
 void TstEngineSequencer::namedReplySlots_decodeByReaderType()
 {
     Idle b;
-    VantoryProbe::readerType(b.win()) = Feig;
-    VantoryProbe::controlRw(b.win(), 0xFE, 7);
+    TestAccess::setReaderType(b.win(), ReaderType(Feig));
+    TestAccess::controlRw(b.win(), 0xFE, 7);
     // A FEIG read reply of one block: the block comes back in tag order.
     const QByteArray read = SimFeig::buildReply(0xB0, 0x00, QByteArray::fromHex("010400DDCCBBAA"));
-    QVERIFY(QMetaObject::invokeMethod(&VantoryProbe::engine(b.win()), "Get_BLOCK_Data", Qt::DirectConnection,
+    QVERIFY(QMetaObject::invokeMethod(&TestAccess::engine(b.win()), "Get_BLOCK_Data", Qt::DirectConnection,
                                       Q_ARG(QByteArray, read)));
     QCOMPARE(b.cmd().reply_cnt, uint8_t(1));
     QCOMPARE(b.cmd().read_data, QByteArray::fromHex("AABBCCDD"));
 
     // The same bytes read as an R321 reply are no read reply at all.
-    VantoryProbe::readerType(b.win()) = R321;
-    QVERIFY(QMetaObject::invokeMethod(&VantoryProbe::engine(b.win()), "Get_BLOCK_Data", Qt::DirectConnection,
+    TestAccess::setReaderType(b.win(), ReaderType(R321));
+    QVERIFY(QMetaObject::invokeMethod(&TestAccess::engine(b.win()), "Get_BLOCK_Data", Qt::DirectConnection,
                                       Q_ARG(QByteArray, read)));
     QCOMPARE(b.cmd().reply_cnt, uint8_t(1));
 
     QByteArray inventory =
         SimR321::buildReply(0x11, 0x00, QByteArray::fromHex("08070605043802E000"));
-    QVERIFY(QMetaObject::invokeMethod(&VantoryProbe::engine(b.win()), "Get_Recevie_UID", Qt::DirectConnection,
+    QVERIFY(QMetaObject::invokeMethod(&TestAccess::engine(b.win()), "Get_Recevie_UID", Qt::DirectConnection,
                                       Q_ARG(QByteArray, inventory)));
-    QCOMPARE(VantoryProbe::chipCode(b.win()), uint8_t(0x38));
+    QCOMPARE(TestAccess::chipCode(b.win()), uint8_t(0x38));
     QCOMPARE(b.cmd().readcnt, uint8_t(7));
-    QCOMPARE(VantoryProbe::uid(b.win()),
+    QCOMPARE(TestAccess::uid(b.win()),
              (std::array<uint8_t, 8>{0x08, 0x07, 0x06, 0x05, 0x04, 0x38, 0x02, 0xE0}));
 }
 
 void TstEngineSequencer::presentPasswordCheck_withoutReader_takesOtherPassword()
 {
     Idle b;
-    VantoryProbe::controlRw(b.win(), 0xFA, 0);
-    b.cmd().block_step = 5;
-    VantoryProbe::pwdFirstFailed(b.win()) = 0;
+    TestAccess::controlRw(b.win(), 0xFA, 0);
+    TestAccess::editCmd(b.win(), [&](CommandState& c) { c.block_step = 5; });
+    TestAccess::setPwdFirstFailed(b.win(), 0);
     const QByteArray ok = SimFeig::buildReply(0xBF, 0x00, QByteArray::fromHex("0078F0"));
-    QVERIFY(QMetaObject::invokeMethod(&VantoryProbe::engine(b.win()), "Serianet_Recevie", Qt::DirectConnection,
+    QVERIFY(QMetaObject::invokeMethod(&TestAccess::engine(b.win()), "Serianet_Recevie", Qt::DirectConnection,
                                       Q_ARG(QByteArray, ok)));
-    QCOMPARE(VantoryProbe::pwdFirstFailed(b.win()), uint8_t(1));
+    QCOMPARE(TestAccess::pwdFirstFailed(b.win()), uint8_t(1));
     QCOMPARE(b.cmd().block_step, uint8_t(2));
     QCOMPARE(b.cmd().first_transparent_check, uint8_t(0));
     // Only the first transparent reply of a sequence is examined.
-    VantoryProbe::pwdFirstFailed(b.win()) = 7;
-    QVERIFY(QMetaObject::invokeMethod(&VantoryProbe::engine(b.win()), "Serianet_Recevie", Qt::DirectConnection,
+    TestAccess::setPwdFirstFailed(b.win(), 7);
+    QVERIFY(QMetaObject::invokeMethod(&TestAccess::engine(b.win()), "Serianet_Recevie", Qt::DirectConnection,
                                       Q_ARG(QByteArray, ok)));
-    QCOMPARE(VantoryProbe::pwdFirstFailed(b.win()), uint8_t(7));
+    QCOMPARE(TestAccess::pwdFirstFailed(b.win()), uint8_t(7));
 }
 
 
 void TstEngineSequencer::idleTick_parksAndWakesForSequenceOrBeep()
 {
     Bench b;
-    QTimer* timer = VantoryProbe::cmdTimer(b.win());
+    QTimer* timer = TestAccess::cmdTimer(b.win());
     // Nothing runs: the tick parks instead of waking the process every millisecond.
     QTRY_VERIFY(!timer->isActive());
-    QVERIFY(VantoryProbe::tickParked(b.win()));
+    QVERIFY(TestAccess::tickParked(b.win()));
 
-    VantoryProbe::controlRw(b.win(), 0xFE, 7);
+    TestAccess::controlRw(b.win(), 0xFE, 7);
     QVERIFY(timer->isActive());
     // No reader: the read sends nothing, but the sequence stays open and keeps the tick.
     QTest::qWait(20);
     QVERIFY(timer->isActive());
 
-    b.cmd().cmd_type = 0;
+    TestAccess::editCmd(b.win(), [&](CommandState& c) { c.cmd_type = 0; });
     QTRY_VERIFY(!timer->isActive());
-    VantoryProbe::startBeep(b.win(), 1);
+    TestAccess::startBeep(b.win(), 1);
     QVERIFY(timer->isActive());
-    QTRY_COMPARE(VantoryProbe::beepPattern(b.win()), uint8_t(0)); // on at 1, off at 101
+    QTRY_COMPARE(TestAccess::beepPattern(b.win()), uint8_t(0)); // on at 1, off at 101
     QTRY_VERIFY(!timer->isActive());
 
     // A tick stopped on purpose (tests stepping by hand) is never restarted.
     b.stopTimer();
-    VantoryProbe::controlRw(b.win(), 0xFE, 7);
+    TestAccess::controlRw(b.win(), 0xFE, 7);
     QVERIFY(!timer->isActive());
 }
 

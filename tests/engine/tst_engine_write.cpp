@@ -38,9 +38,9 @@ struct TickSnapshot {
         return {c.cmd_type,
                 c.write_part_step,
                 c.write_bank_step,
-                VantoryProbe::beepStep(b.win()),
-                VantoryProbe::beepTwiceStep(b.win()),
-                VantoryProbe::beepPattern(b.win())};
+                TestAccess::beepStep(b.win()),
+                TestAccess::beepTwiceStep(b.win()),
+                TestAccess::beepPattern(b.win())};
     }
     bool sequenceMoved(const TickSnapshot& o) const
     {
@@ -152,10 +152,10 @@ void TstEngineWrite::writePTag_eightCommands_tagHoldsDriveArea()
 
     currentWidget(b, 1)->setValue(420);
     QVector<record::Outcome> outcomes;
-    QObject::connect(&VantoryProbe::engine(b.win()), &TagEngine::operationFinished,
+    QObject::connect(&TestAccess::engine(b.win()), &TagEngine::operationFinished,
                      [&outcomes](const record::Outcome& o) { outcomes << o; });
     b.trigger("actionWrite");
-    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
     // One outcome for the record: the driver read is the template, the UID most
     // significant byte first whatever the reader's order.
     QCOMPARE(outcomes.size(), 1);
@@ -176,7 +176,7 @@ void TstEngineWrite::writePTag_eightCommands_tagHoldsDriveArea()
 
     QCOMPARE(describeCommands(b.field),
              driveAreaWrites() + (verify ? readBack(false) : QStringList()));
-    const TagImage& image = VantoryProbe::image(b.win());
+    const TagImage& image = TestAccess::image(b.win());
     // Every block arrived in tag order (the FEIG frames carry each block reversed).
     QCOMPARE(tag->memory().mid(256, 256), bytes(image.bank_buffer, 256, 256));
     QCOMPARE(tag->memory().mid(264, 2), u16(420));
@@ -225,7 +225,7 @@ void TstEngineWrite::driveWrites_driverKeepsItsCounters()
         b.field.removeTag(source->uidMsbFirst());
         target = demodrivers::makeTag(kind, 31);
         b.trigger("actionAuto_Write");
-        QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoDevice);
+        QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipNoDevice);
     }
     // The driver has counted on since it was read, or is another driver altogether.
     const QByteArray own = QByteArray::fromHex("0000222200003333");
@@ -235,13 +235,13 @@ void TstEngineWrite::driveWrites_driverKeepsItsCounters()
         b.field.layTag(target);
     else
         b.trigger("actionWrite");
-    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
     if (autoWrite)
         b.trigger("actionAuto_Write");
 
     QCOMPARE(describeCommands(b.field, false).filter(QStringLiteral("write")), writes);
     QCOMPARE(target->memory().mid(counters, 8), own);
-    QByteArray expected = bytes(VantoryProbe::image(b.win()).bank_buffer, 256, 256);
+    QByteArray expected = bytes(TestAccess::image(b.win()).bank_buffer, 256, 256);
     expected.replace(counters - 256, 8, own);
     QCOMPARE(target->memory().mid(256, 256), expected);
     QCOMPARE(target->memory().mid(264, 2), u16(320));
@@ -258,19 +258,19 @@ void TstEngineWrite::writePwmTag_nineCommands_block248Composed()
     tag->setBlock(248, QByteArray::fromHex("E8031D81"));
     QVERIFY(b.connect(reader));
     QVERIFY(readTag(b, tag));
-    QCOMPARE(VantoryProbe::pwmPeriod(b.win()), uint16_t(1000));
+    QCOMPARE(TestAccess::pwmPeriod(b.win()), uint16_t(1000));
     QVERIFY(qAbs(currentWidget(b, 1)->value() - 200) <= 1);
 
     currentWidget(b, 1)->setValue(350);
     b.trigger("actionWrite");
-    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
 
     QCOMPARE(describeCommands(b.field), bankWrites(0) + bankWrites(32) +
                                             QStringList{QStringLiteral("write 248+1")} +
                                             (verify ? readBack(true) : QStringList()));
     // 350 of 700 mA at period 1000: ratio 5000, pulse 500 | 0x8000, both words low byte first.
     QCOMPARE(tag->block(248), QByteArray::fromHex("E803F481"));
-    const TagImage& image = VantoryProbe::image(b.win());
+    const TagImage& image = TestAccess::image(b.win());
     QCOMPARE(bytes(image.image_v2, 248, 4), QByteArray::fromHex("03E881F4")); // as read back
     QCOMPARE(tag->memory(), bytes(image.bank_buffer, 0, 256));
     QCOMPARE(b.cmd().reply_cnt, uint8_t(verify ? readBack(true).size() : 9));
@@ -293,19 +293,19 @@ void TstEngineWrite::pwmTag_writeSaveOpenWriteAnother_sameBlock()
     QVERIFY(readTag(b, first));
     currentWidget(b, 1)->setValue(350);
     b.trigger("actionWrite");
-    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
     QVERIFY(waitBeeps(b, 2));
     QCOMPARE(currentWidget(b, 1)->value(), 350);
     b.trigger("actionSave_BIN_configure");
     b.field.removeTag(first->uidMsbFirst());
     QVERIFY(readTag(b, second));
-    QCOMPARE(VantoryProbe::pwmPeriod(b.win()), uint16_t(2000));
+    QCOMPARE(TestAccess::pwmPeriod(b.win()), uint16_t(2000));
 
     b.trigger("actionOpen_BIN_configure");
-    QCOMPARE(VantoryProbe::pwmPeriod(b.win()), uint16_t(1000));
+    QCOMPARE(TestAccess::pwmPeriod(b.win()), uint16_t(1000));
     QCOMPARE(currentWidget(b, 1)->value(), 350);
     b.trigger("actionWrite");
-    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
     QCOMPARE(currentWidget(b, 1)->value(), 350);
     QCOMPARE(first->block(248), QByteArray::fromHex("E803F481"));
     QCOMPARE(second->block(248), first->block(248));
@@ -333,18 +333,18 @@ void TstEngineWrite::writeModelDiffers_refusedWithNotice()
     QVERIFY(b.connect(R321));
     QVERIFY(readTag(b, tag));
     // A configuration of another model was loaded since the read (its last name byte).
-    VantoryProbe::image(b.win()).image_v2[226] = 'X';
-    VantoryProbe::langCn(b.win()) = uint8_t(chinese);
+    TestAccess::editImage(b.win(), [](TagImage& image) { image.image_v2[226] = 'X'; });
+    TestAccess::setLanguageFlag(b.win(), chinese != 0);
     const QByteArray before = tag->memory();
 
     b.trigger("actionWrite");
-    NoticeWidget* notice = VantoryProbe::notice(b.win());
+    NoticeWidget* notice = TestAccess::notice(b.win());
     QCOMPARE(notice->text(), text);
     QVERIFY(notice->isTicking());
     QCOMPARE(notice->ticks(), NoticeWidget::ticksFor(3000));
     // The status bar no longer says "Read successfully" but that the write failed.
     QCOMPARE(resultText(b), status);
-    QCOMPARE(VantoryProbe::statusResult(b.win())->palette().color(QPalette::WindowText),
+    QCOMPARE(TestAccess::statusResult(b.win())->palette().color(QPalette::WindowText),
              QColor(Qt::red));
     QTest::qWait(100);
     QVERIFY(b.field.commandLog().isEmpty());
@@ -352,10 +352,11 @@ void TstEngineWrite::writeModelDiffers_refusedWithNotice()
     QCOMPARE(tag->memory(), before);
 
     // The same model again: the write goes out, and until its result the status is empty.
-    VantoryProbe::image(b.win()).image_v2[226] = uint8_t(before.at(226));
+    TestAccess::editImage(b.win(),
+                          [&before](TagImage& image) { image.image_v2[226] = uint8_t(before.at(226)); });
     b.trigger("actionWrite");
     QCOMPARE(resultText(b), QString());
-    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
     QCOMPARE(describeCommands(b.field), driveAreaWrites());
 }
 
@@ -369,7 +370,7 @@ struct Records {
     QStringList models;
     explicit Records(Bench& b)
     {
-        QObject::connect(&VantoryProbe::engine(b.win()), &TagEngine::operationFinished,
+        QObject::connect(&TestAccess::engine(b.win()), &TagEngine::operationFinished,
                          [this](const record::Outcome& o) {
                              results << record::resultText(o.result);
                              sources << o.templateSource;
@@ -447,12 +448,12 @@ void TstEngineWrite::writeFileOfOtherLayout_refused_driverKeepsCounters()
     b.w->setFileDialogHook([&](Vantory::FileDialogMode, const QString&, const QString&,
                                const QString&) { return path; });
     b.trigger("actionOpen_BIN_configure");
-    QCOMPARE(int(VantoryProbe::image(b.win()).image_v2[183]), legacyDriver ? 2 : 3);
-    VantoryProbe::langCn(b.win()) = uint8_t(chinese);
+    QCOMPARE(int(TestAccess::image(b.win()).image_v2[183]), legacyDriver ? 2 : 3);
+    TestAccess::setLanguageFlag(b.win(), chinese != 0);
     const QByteArray before = driver->memory();
 
     b.trigger("actionWrite");
-    NoticeWidget* notice = VantoryProbe::notice(b.win());
+    NoticeWidget* notice = TestAccess::notice(b.win());
     QCOMPARE(notice->text(), text);
     QTest::qWait(100);
     QVERIFY(b.field.commandLog().isEmpty());
@@ -465,7 +466,7 @@ void TstEngineWrite::writeFileOfOtherLayout_refused_driverKeepsCounters()
     QVERIFY(!writeConfig(dir, QStringLiteral("other.bin"), file).isEmpty());
     b.trigger("actionOpen_BIN_configure");
     b.trigger("actionWrite");
-    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
     QCOMPARE(describeCommands(b.field, false).filter(QStringLiteral("write")),
              driveAreaWrites(legacyDriver));
     QCOMPARE(driver->memory().mid(counters, 4), QByteArray::fromHex("00004444"));
@@ -494,14 +495,14 @@ void TstEngineWrite::openOrDropDuringWrite_refused_writeSendsWhatItStartedWith()
     QVERIFY(b.connect(reader));
     const auto driver = demodrivers::makeTag(demodrivers::Kind::Dt8, 33);
     QVERIFY(readTag(b, driver));
-    const QByteArray started = bytes(VantoryProbe::image(b.win()).bank_buffer, 0, 512);
+    const QByteArray started = bytes(TestAccess::image(b.win()).bank_buffer, 0, 512);
     // Another model with other drive settings.
     const QString path =
         writeConfig(dir, QStringLiteral("other.bin"),
                     demodrivers::makeTag(demodrivers::Kind::OtherModel, 34)->memory());
     b.w->setFileDialogHook([&](Vantory::FileDialogMode, const QString&, const QString&,
                                const QString&) { return path; });
-    VantoryProbe::langCn(b.win()) = uint8_t(chinese);
+    TestAccess::setLanguageFlag(b.win(), chinese != 0);
     Records records(b);
     driver->setMemory(driver->memory().left(256) + QByteArray(256, '\0'));
     b.field.setLatencyEnabled(true);
@@ -513,25 +514,25 @@ void TstEngineWrite::openOrDropDuringWrite_refused_writeSendsWhatItStartedWith()
         dropFile(b.win(), path);
     else
         b.trigger("actionOpen_BIN_configure");
-    QCOMPARE(VantoryProbe::notice(b.win())->text(),
+    QCOMPARE(TestAccess::notice(b.win())->text(),
              chinese ? QStringLiteral("正在读写标签，配置文件未打开。请在操作结束后再打开。")
                      : QStringLiteral("A tag operation is running: the configuration file was "
                                       "not opened. Open it when the operation has ended."));
-    QCOMPARE(bytes(VantoryProbe::image(b.win()).bank_buffer, 0, 512), started);
-    QTRY_COMPARE_WITH_TIMEOUT(int(VantoryProbe::lastTip(b.win())), kTipWriteOk, 10000);
+    QCOMPARE(bytes(TestAccess::image(b.win()).bank_buffer, 0, 512), started);
+    QTRY_COMPARE_WITH_TIMEOUT(int(TestAccess::lastTip(b.win())), kTipWriteOk, 10000);
     QCOMPARE(driver->memory().mid(256, 76), started.mid(256, 76));
     const QString uid = QString::fromLatin1(driver->uidMsbFirst().toHex().toUpper());
     QCOMPARE(records.results, QStringList{QStringLiteral("Written")});
     QCOMPARE(records.sources, QStringList{uid});
-    QCOMPARE(records.models.first(), tagfields::productInfo(VantoryProbe::image(b.win())).model);
+    QCOMPARE(records.models.first(), tagfields::productInfo(TestAccess::image(b.win())).model);
 
     // Once the write is over, the file opens.
-    QTRY_VERIFY_WITH_TIMEOUT(VantoryProbe::engine(b.win()).idle(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(TestAccess::engine(b.win()).idle(), 5000);
     if (drop)
         dropFile(b.win(), path);
     else
         b.trigger("actionOpen_BIN_configure");
-    QVERIFY(bytes(VantoryProbe::image(b.win()).bank_buffer, 0, 512) != started);
+    QVERIFY(bytes(TestAccess::image(b.win()).bank_buffer, 0, 512) != started);
 }
 
 void TstEngineWrite::autoWrite_fileOpenedBetweenDrivers_isNextTemplate()
@@ -555,8 +556,8 @@ void TstEngineWrite::autoWrite_fileOpenedBetweenDrivers_isNextTemplate()
     const auto first = demodrivers::makeTag(demodrivers::Kind::Dt8, 36);
     b.field.layTag(first);
     QTRY_COMPARE_WITH_TIMEOUT(records.results.size(), 1, 5000);
-    QTRY_VERIFY_WITH_TIMEOUT(!VantoryProbe::engine(b.win()).sequenceRunning() &&
-                                 VantoryProbe::engine(b.win()).idle(),
+    QTRY_VERIFY_WITH_TIMEOUT(!TestAccess::engine(b.win()).sequenceRunning() &&
+                                 TestAccess::engine(b.win()).idle(),
                              5000);
     b.trigger("actionOpen_BIN_configure");
     b.field.removeTag(first->uidMsbFirst());
@@ -578,7 +579,7 @@ void TstEngineWrite::writeWithoutReader_warnsSendsNothing()
     b.trigger("actionWrite");
     QCOMPARE(b.boxes, QStringList{QStringLiteral(
                           "Warning！|The reader is not connected, please connect the reader!")});
-    QCOMPARE(VantoryProbe::statusLink(b.win())->text(), QStringLiteral("Please selcet usb device"));
+    QCOMPARE(TestAccess::statusLink(b.win())->text(), QStringLiteral("Please selcet usb device"));
     QTest::qWait(50);
     QVERIFY(b.field.commandLog().isEmpty());
     QCOMPARE(b.cmd().cmd_type, uint8_t(0));
@@ -594,26 +595,26 @@ void TstEngineWrite::writeWithoutRead_saysReadFirst_recordsNothing()
     b.field.layTag(tag);
     const QByteArray before = tag->memory();
     int outcomes = 0;
-    QObject::connect(&VantoryProbe::engine(b.win()), &TagEngine::operationFinished,
+    QObject::connect(&TestAccess::engine(b.win()), &TagEngine::operationFinished,
                      [&outcomes] { ++outcomes; });
     b.trigger("actionWrite");
     const QString text = QStringLiteral("Read the driver first, then write");
     QCOMPARE(resultText(b), text);
-    QCOMPARE(VantoryProbe::notice(b.win())->text(), text);
+    QCOMPARE(TestAccess::notice(b.win())->text(), text);
     QTest::qWait(300);
     QVERIFY(b.field.commandLog().isEmpty());
     QCOMPARE(outcomes, 0);
     QCOMPARE(tag->memory(), before);
     QVERIFY(b.boxes.isEmpty());
-    VantoryProbe::langCn(b.win()) = 1;
+    TestAccess::setLanguageFlag(b.win(), true);
     b.trigger("actionWrite");
     QCOMPARE(resultText(b), QStringLiteral("请先读取驱动，再写入"));
-    VantoryProbe::langCn(b.win()) = 0;
+    TestAccess::setLanguageFlag(b.win(), false);
 
     // Read, then Write: written.
     QVERIFY(readTag(b, nullptr));
     b.trigger("actionWrite");
-    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
     QCOMPARE(outcomes, 1);
 }
 
@@ -624,14 +625,13 @@ void TstEngineWrite::writeOtherChip_sendsBufferAsItIs_endsFailed()
     QVERIFY(b.connect(R321));
     QVERIFY(readTag(b, tag));
     // A chip code that is neither 'P' nor '8': no preparation, send_cnt stays as it was.
-    VantoryProbe::chipCode(b.win()) = 0x45;
-    b.cmd().send_cnt = 16;
-    TagImage& image = VantoryProbe::image(b.win());
-    image.bank_buffer.fill(0x5A);
+    TestAccess::setChipCode(b.win(), 0x45);
+    TestAccess::editCmd(b.win(), [&](CommandState& c) { c.send_cnt = 16; });
+    TestAccess::editImage(b.win(), [](TagImage& image) { image.bank_buffer.fill(0x5A); });
     currentWidget(b, 1)->setValue(400);
 
     b.trigger("actionWrite");
-    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteFailed);
+    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipWriteFailed);
     QCOMPARE(describeCommands(b.field), driveAreaWrites());
     QByteArray expected(256, '\x5A'); // not refreshed; the counters are never written
     expected.replace(332 - 256, 8, demodrivers::memory(demodrivers::Kind::Dt8).mid(332, 8));
@@ -651,10 +651,10 @@ void TstEngineWrite::writeRejectedMidSequence_oneFailureNoMore()
 
     b.trigger("actionWrite");
     // The read's tip went when the write started; wait for the write's own.
-    QTRY_VERIFY(VantoryProbe::lastTip(b.win()) != 0);
+    QTRY_VERIFY(TestAccess::lastTip(b.win()) != 0);
     // Both report it as no tag response: the FEIG reply is taken as a write reply only in
     // its exact success form, so a refusal reads as a reply without a tag.
-    QCOMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoTag);
+    QCOMPARE(int(TestAccess::lastTip(b.win())), kTipNoTag);
     QVERIFY(waitBeeps(b, 4));
     QTest::qWait(100);
     QCOMPARE(describeCommands(b.field), driveAreaWrites().mid(0, 4));
@@ -670,15 +670,16 @@ void TstEngineWrite::writeAllBanks_sixteenCommands()
     const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 17);
     QVERIFY(b.connect(reader));
     QVERIFY(readTag(b, tag));
-    TagImage& image = VantoryProbe::image(b.win());
-    image.image_v2[200] = 'Q'; // something to see in the product area
+    // something to see in the product area
+    TestAccess::editImage(b.win(), [](TagImage& image) { image.image_v2[200] = 'Q'; });
+    const TagImage& image = TestAccess::image(b.win());
     currentWidget(b, 1)->setValue(600);
 
     // Sequence 0xFC runs as it is with preparation 0: its first step sends nothing.
-    VantoryProbe::controlRw(b.win(), 0xFC, 0);
-    VantoryProbe::selectAutoWrite(b.win(), 0);
+    TestAccess::controlRw(b.win(), 0xFC, 0);
+    TestAccess::selectAutoWrite(b.win(), 0);
     QCOMPARE(b.cmd().cmd_type, uint8_t(0xFC));
-    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
     QCOMPARE(describeCommands(b.field), bankWrites(0) + bankWrites(32) + driveAreaWrites());
     QCOMPARE(tag->memory(), bytes(image.bank_buffer, 0, 512));
     QCOMPARE(tag->memory().at(200), 'Q');
@@ -700,10 +701,10 @@ void TstEngineWrite::setCurrent_presentsPasswordThenWritesBlock66()
     tag->leaveField();
 
     currentWidget(b, 1)->setValue(480);
-    VantoryProbe::controlRw(b.win(), 0xFD, 0);
-    VantoryProbe::selectAutoWrite(b.win(), 3);
+    TestAccess::controlRw(b.win(), 0xFD, 0);
+    TestAccess::selectAutoWrite(b.win(), 3);
     QCOMPARE(b.cmd().cmd_type, uint8_t(0xFA));
-    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
     QCOMPARE(describeCommands(b.field), (QStringList{QStringLiteral("present 1 7130458269154038"),
                                                      QStringLiteral("write 66+1")}));
     QCOMPARE(tag->memory().mid(264, 2), u16(480));
@@ -726,9 +727,9 @@ void TstEngineWrite::setCurrent_wrongPassword_tagRefusesWrite()
     const QByteArray before = tag->memory();
 
     currentWidget(b, 1)->setValue(480);
-    VantoryProbe::controlRw(b.win(), 0xFD, 0);
-    VantoryProbe::selectAutoWrite(b.win(), 3);
-    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoTag);
+    TestAccess::controlRw(b.win(), 0xFD, 0);
+    TestAccess::selectAutoWrite(b.win(), 3);
+    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipNoTag);
     QCOMPARE(describeCommands(b.field), (QStringList{QStringLiteral("present 1 7130458269154038"),
                                                      QStringLiteral("write 66+1")}));
     QCOMPARE(tag->memory(), before);
@@ -741,17 +742,17 @@ void TstEngineWrite::writeBlockNum_refusesBytesOutsideTheImage()
     const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 20);
     QVERIFY(b.connect(R321));
     QVERIFY(readTag(b, tag));
-    TagImage& image = VantoryProbe::image(b.win());
-    auto& id = VantoryProbe::uid(b.win());
+    uint8_t* image = TestAccess::ownImageBytes(b.win());
+    uint8_t* id = TestAccess::ownUidBytes(b.win());
     std::array<uint8_t, 16> foreign{};
     // Data running past the end of the image, and a UID that is not one of the window's.
-    VantoryProbe::writeBlockNum(b.win(), id.data(), 127, image.image_v2.data() + 508, 2);
-    VantoryProbe::writeBlockNum(b.win(), foreign.data(), 64, image.image_v2.data(), 1);
-    VantoryProbe::writeBlockNum(b.win(), id.data(), 64, foreign.data(), 1);
+    TestAccess::writeBlockNum(b.win(), id, 127, image + 508, 2);
+    TestAccess::writeBlockNum(b.win(), foreign.data(), 64, image, 1);
+    TestAccess::writeBlockNum(b.win(), id, 64, foreign.data(), 1);
     QTest::qWait(50);
     QVERIFY(b.field.commandLog().isEmpty());
     // The last block of the image is fine.
-    VantoryProbe::writeBlockNum(b.win(), id.data(), 127, image.image_v2.data() + 508, 1);
+    TestAccess::writeBlockNum(b.win(), id, 127, image + 508, 1);
     QTRY_COMPARE(describeCommands(b.field), QStringList{QStringLiteral("write 127+1")});
 }
 
@@ -767,9 +768,9 @@ void TstEngineWrite::writeDuringFailedReadBeep_completesInTickOrder_r321Stays()
     // A read that fails on its third block read: a double beep starts.
     b.field.armReplyFault(SimReplyFault::FailingStatus, 1, 2, 0x22);
     b.trigger("actionRead");
-    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipNoTag);
+    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipNoTag);
     b.stopTimer();
-    QCOMPARE(VantoryProbe::beepPattern(b.win()), uint8_t(2));
+    QCOMPARE(TestAccess::beepPattern(b.win()), uint8_t(2));
     // The model is that of the successful read before.
     b.field.clearCommandLog();
     QTest::qWait(5);
@@ -777,11 +778,11 @@ void TstEngineWrite::writeDuringFailedReadBeep_completesInTickOrder_r321Stays()
 
     b.trigger("actionWrite");
     const QStringList sent = runTicksNotingSends(b, 3000, [&] {
-        return VantoryProbe::lastTip(b.win()) == kTipWriteOk &&
-               VantoryProbe::beepPattern(b.win()) == 0 && b.cmd().cmd_type == 0;
+        return TestAccess::lastTip(b.win()) == kTipWriteOk &&
+               TestAccess::beepPattern(b.win()) == 0 && b.cmd().cmd_type == 0;
     });
     QTest::qWait(50);
-    QCOMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+    QCOMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
 
     // Everything issued reached the reader, in the order of the ticks.
     QCOMPARE(readerTokens(b.field), sent);
@@ -794,9 +795,9 @@ void TstEngineWrite::writeDuringFailedReadBeep_completesInTickOrder_r321Stays()
     QVERIFY(!b.r321.beeperOn());
 
     // The reader stays connected; nobody was told otherwise.
-    QVERIFY(VantoryProbe::readerGuard(b.win(), 0));
+    QVERIFY(TestAccess::readerGuard(b.win(), 0));
     QVERIFY(b.boxes.isEmpty());
-    QCOMPARE(VantoryProbe::statusLink(b.win())->text(), QStringLiteral("Connected: R321"));
+    QCOMPARE(TestAccess::statusLink(b.win())->text(), QStringLiteral("Connected: R321"));
 }
 
 void TstEngineWrite::beeperAndSequenceInSameTick_bothReachReader()
@@ -811,23 +812,23 @@ void TstEngineWrite::beeperAndSequenceInSameTick_bothReachReader()
     QTest::qWait(5);
     b.field.clearCommandLog();
 
-    VantoryProbe::controlRw(b.win(), 0xFD, 0);
-    VantoryProbe::selectAutoWrite(b.win(), 1);
-    VantoryProbe::startBeep(b.win(), 1); // the beeper switches on in the next tick
+    TestAccess::controlRw(b.win(), 0xFD, 0);
+    TestAccess::selectAutoWrite(b.win(), 1);
+    TestAccess::startBeep(b.win(), 1); // the beeper switches on in the next tick
     b.tick();
     QTRY_COMPARE(b.field.commandLog().size(), 2);
     QCOMPARE(readerTokens(b.field), (QStringList{QStringLiteral("S"), QStringLiteral("B")}));
     QCOMPARE(describeCommands(b.field), QStringList{QStringLiteral("write 64+10")});
 
     const QStringList sent = runTicksNotingSends(b, 3000, [&] {
-        return VantoryProbe::lastTip(b.win()) == kTipWriteOk &&
-               VantoryProbe::beepPattern(b.win()) == 0;
+        return TestAccess::lastTip(b.win()) == kTipWriteOk &&
+               TestAccess::beepPattern(b.win()) == 0;
     });
     QTest::qWait(50);
     QCOMPARE(readerTokens(b.field), QStringList({QStringLiteral("S"), QStringLiteral("B")}) + sent);
     QCOMPARE(describeCommands(b.field), driveAreaWrites());
     QCOMPARE(tag->memory().mid(256, 256),
-             bytes(VantoryProbe::image(b.win()).bank_buffer, 256, 256));
+             bytes(TestAccess::image(b.win()).bank_buffer, 256, 256));
 }
 
 void TstEngineWrite::connectR321Again_linkStaysBlue()
@@ -838,14 +839,14 @@ void TstEngineWrite::connectR321Again_linkStaysBlue()
     auto* dialog = b.w->findChild<QDialog*>(QStringLiteral("ConnectionConfig"));
     dialog->findChild<QComboBox*>(QStringLiteral("comboBox_Reader"))->setCurrentIndex(1);
     dialog->findChild<QPushButton*>(QStringLiteral("pushButton_Connect"))->click();
-    QVERIFY(VantoryProbe::readerGuard(b.win(), 0));
-    QCOMPARE(VantoryProbe::statusLink(b.win())->text(), QStringLiteral("Connected: R321"));
-    QCOMPARE(VantoryProbe::statusLink(b.win())->palette().color(QPalette::WindowText),
+    QVERIFY(TestAccess::readerGuard(b.win(), 0));
+    QCOMPARE(TestAccess::statusLink(b.win())->text(), QStringLiteral("Connected: R321"));
+    QCOMPARE(TestAccess::statusLink(b.win())->palette().color(QPalette::WindowText),
              QColor(Qt::blue));
     QCOMPARE(b.r321.openCount(), 1);
-    VantoryProbe::langCn(b.win()) = 1;
-    VantoryProbe::connectR321(b.win());
-    QCOMPARE(VantoryProbe::statusLink(b.win())->text(), QStringLiteral("连接成功: R321 阅读器"));
+    TestAccess::setLanguageFlag(b.win(), true);
+    b.win().connectR321();
+    QCOMPARE(TestAccess::statusLink(b.win())->text(), QStringLiteral("连接成功: R321 阅读器"));
     QCOMPARE(b.r321.openCount(), 1);
 }
 
@@ -901,7 +902,7 @@ void TstEngineWrite::closeDuringWrite_asksThenRecordsOnce()
     if (quit)
         QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
     else
-        QTRY_VERIFY(!VantoryProbe::engine(b.win()).operationPending());
+        QTRY_VERIFY(!TestAccess::engine(b.win()).operationPending());
     b.field.clearFaults();
     b.w.reset(); // the program leaves: nothing more may be added to the record
     QFile file(QDir(dir.path()).filePath(record::fileName(QDate::currentDate())));
@@ -944,7 +945,7 @@ void TstEngineWrite::lastRecordedWrite_shownAfterRead()
     QTest::qWait(100);
     QVERIFY(!label() || label()->isHidden());
     b.trigger("actionWrite");
-    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
     QVERIFY(waitBeeps(b, 2));
 
     QVERIFY(readTag(b, nullptr));
@@ -981,7 +982,7 @@ void TstEngineWrite::recordServerAway_statusSaysHeldLocally()
     QVERIFY(b.connect(R321));
     QVERIFY(readTag(b, demodrivers::makeTag(demodrivers::Kind::Dt8, 43)));
     b.trigger("actionWrite");
-    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
     auto* status = b.win().findChild<QLabel*>(QStringLiteral("status_record"));
     QTRY_VERIFY(!status->isHidden());
     QCOMPARE(status->text(), QStringLiteral("Record server not reachable: the production record is "
@@ -1003,15 +1004,17 @@ void TstEngineWrite::tagDropsOneBlock_verifyFailedNamesIt()
     // Something that differs from what the tag holds, in the block it will drop.
     const int dropped = pwm ? 40 : 101;
     const int beeps = beeperCommands(b.field);
-    VantoryProbe::image(b.win()).image_v2[dropped * 4] ^= 0x5A;
-    VantoryProbe::image(b.win()).image_legacy[dropped * 4] ^= 0x5A;
+    TestAccess::editImage(b.win(), [dropped](TagImage& image) {
+        image.image_v2[dropped * 4] ^= 0x5A;
+        image.image_legacy[dropped * 4] ^= 0x5A;
+    });
     const QByteArray before = tag->block(dropped);
     tag->dropNextWriteOf(dropped);
     QVector<record::Outcome> outcomes;
-    QObject::connect(&VantoryProbe::engine(b.win()), &TagEngine::operationFinished,
+    QObject::connect(&TestAccess::engine(b.win()), &TagEngine::operationFinished,
                      [&outcomes](const record::Outcome& o) { outcomes << o; });
     b.trigger("actionWrite");
-    QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipVerifyFailed);
+    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipVerifyFailed);
     QCOMPARE(resultText(b), QStringLiteral("Verify failed at block %1").arg(dropped));
     QCOMPARE(tag->block(dropped), before); // the reader said yes all the same
     QVERIFY(waitBeeps(b, beeps + 4));      // the failure's double beep
@@ -1047,7 +1050,7 @@ void TstEngineWrite::strictSt25dv_longWritesInPieces_switchOncePerConnection()
         currentWidget(b, 1)->setValue(current);
         b.field.clearCommandLog();
         b.trigger("actionWrite");
-        QTRY_COMPARE(int(VantoryProbe::lastTip(b.win())), kTipWriteOk);
+        QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
         QVERIFY(waitBeeps(b, 2));
         // The first write of the connection is refused whole and sent again in pieces;
         // from then on every long write goes out in pieces from the start.
@@ -1057,11 +1060,11 @@ void TstEngineWrite::strictSt25dv_longWritesInPieces_switchOncePerConnection()
         QCOMPARE(describeCommands(b.field).filter(QStringLiteral("write")), expected);
         QCOMPARE(describeCommands(b.field).filter(QStringLiteral("read")), readBack(pwm));
         if (pwm)
-            QCOMPARE(tag->memory(), bytes(VantoryProbe::image(b.win()).bank_buffer, 0, 256));
+            QCOMPARE(tag->memory(), bytes(TestAccess::image(b.win()).bank_buffer, 0, 256));
         else
             QCOMPARE(tag->memory().mid(264, 2), u16(current));
     }
-    QVERIFY(VantoryProbe::engine(b.win()).fourBlockLink());
+    QVERIFY(TestAccess::engine(b.win()).fourBlockLink());
     QCOMPARE(log.count(QStringLiteral("pieces of four from now on")), 1);
 }
 

@@ -43,7 +43,7 @@ void TstFaultsWrite::faultMidWrite_toldOnce_nextWriteWorks()
 
     Watch watch(b.win());
     QStringList recorded; // the production record's result of each operation
-    QObject::connect(&VantoryProbe::engine(b.win()), &TagEngine::operationFinished,
+    QObject::connect(&TestAccess::engine(b.win()), &TagEngine::operationFinished,
                      [&](const record::Outcome& o) { recorded << record::resultText(o.result); });
     b.plan.arm(kWriteTarget);
     b.trigger("actionWrite");
@@ -131,7 +131,7 @@ void TstFaultsWrite::longWriteRefused_sentOnceMoreInPieces()
     QVERIFY(b.connect(reader));
     QVERIFY(readTag(b, demodrivers::makeTag(demodrivers::Kind::Dt8, 41)));
     QStringList recorded;
-    QObject::connect(&VantoryProbe::engine(b.win()), &TagEngine::operationFinished,
+    QObject::connect(&TestAccess::engine(b.win()), &TagEngine::operationFinished,
                      [&](const record::Outcome& o) { recorded << record::resultText(o.result); });
     // The first command of the Write: blocks 64-73.
     b.field.armReplyFault(SimReplyFault(fault), times, 0, reader == R321 ? 0x23 : 0xB0);
@@ -143,14 +143,14 @@ void TstFaultsWrite::longWriteRefused_sentOnceMoreInPieces()
         QCOMPARE(recorded, QStringList{QStringLiteral("Written")});
         QCOMPARE(writes,
                  QStringList{QStringLiteral("write 64+10")} + inFourBlockPieces(driveAreaWrites()));
-        QVERIFY(VantoryProbe::engine(b.win()).fourBlockLink());
+        QVERIFY(TestAccess::engine(b.win()).fourBlockLink());
     } else {
         // The pieces failing too is the write's failure; nothing more goes out.
         QVERIFY(recorded.first() != QLatin1String("Written"));
         QTest::qWait(kReplyTimeoutMs * 2);
         QCOMPARE(describeCommands(b.field).filter(QStringLiteral("write")),
                  (QStringList{QStringLiteral("write 64+10"), QStringLiteral("write 64+4")}));
-        QVERIFY(!VantoryProbe::engine(b.win()).fourBlockLink());
+        QVERIFY(!TestAccess::engine(b.win()).fourBlockLink());
     }
 }
 
@@ -163,7 +163,7 @@ void TstFaultsWrite::readBackUnanswered_verifyFailed()
     QVERIFY(b.connect(reader));
     QVERIFY(readTag(b, demodrivers::makeTag(demodrivers::Kind::Dt8, 42)));
     QVector<record::Outcome> outcomes;
-    QObject::connect(&VantoryProbe::engine(b.win()), &TagEngine::operationFinished,
+    QObject::connect(&TestAccess::engine(b.win()), &TagEngine::operationFinished,
                      [&](const record::Outcome& o) { outcomes << o; });
     // The first read of the read-back, after the eight writes, is never answered.
     if (reader == R321)
@@ -175,7 +175,7 @@ void TstFaultsWrite::readBackUnanswered_verifyFailed()
     QTRY_COMPARE_WITH_TIMEOUT(outcomes.size(), 1, kFailureWithinMs);
     QVERIFY(waitBeeps(b, beeps + 4));
     // Never a success: the blocks are not proven.
-    QCOMPARE(int(VantoryProbe::lastTip(b.win())), kTipVerifyFailed);
+    QCOMPARE(int(TestAccess::lastTip(b.win())), kTipVerifyFailed);
     QCOMPARE(resultText(b), QStringLiteral("Verify failed at block 64"));
     const record::Entry line = record::entryFor(outcomes.first(), QStringLiteral("Vantory"));
     QCOMPARE(line.result, QStringLiteral("Verify failed (block 64)"));
@@ -298,13 +298,13 @@ void TstFaultsWrite::linkDropsForASecond_failsAtOnce_nextDriverWritten()
 
     Watch watch(b.win());
     QStringList recorded;
-    QObject::connect(&VantoryProbe::engine(b.win()), &TagEngine::operationFinished,
+    QObject::connect(&TestAccess::engine(b.win()), &TagEngine::operationFinished,
                      [&](const record::Outcome& o) { recorded << record::resultText(o.result); });
     if (autoWrite) {
         b.field.clear();
         b.field.layTag(blank(52));
         b.trigger("actionAuto_Write");
-        QTRY_VERIFY_WITH_TIMEOUT(VantoryProbe::cmd(b.win()).cmd_type == SeqCode::WriteDrive, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(TestAccess::cmd(b.win()).cmd_type == SeqCode::WriteDrive, 5000);
     } else {
         source->setMemory(source->memory().left(256) + QByteArray(256, '\0'));
         b.trigger("actionWrite");
@@ -320,8 +320,8 @@ void TstFaultsWrite::linkDropsForASecond_failsAtOnce_nextDriverWritten()
     b.field.setUnplugged(kind, false);
     // The watch connects it again within its second; then the beep.
     QTRY_COMPARE_WITH_TIMEOUT(watch.failureBeeps(), 1, 4000);
-    QTRY_VERIFY_WITH_TIMEOUT(VantoryProbe::readerGuard(b.win(), 0), 3000);
-    QTRY_VERIFY_WITH_TIMEOUT(VantoryProbe::beepPattern(b.win()) == 0, 6000);
+    QTRY_VERIFY_WITH_TIMEOUT(TestAccess::readerGuard(b.win(), 0), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(TestAccess::beepPattern(b.win()) == 0, 6000);
 
     // The next driver laid in auto write; the same driver written again with Write.
     const auto next = autoWrite ? blank(53) : source;

@@ -106,9 +106,9 @@ void TstFuzzCorpus::wholeReadSeeds_completeTheRead()
         readAll(kCorpus + QLatin1Char('/') + target + QStringLiteral("/read_whole_p_tag"));
     QVERIFY(m_harness->runReplies(static_cast<fuzzharness::Reader>(reader), seed).isEmpty());
     Vantory& w = m_harness->win();
-    QCOMPARE(int(VantoryProbe::lastTip(w)), int(fuzzharness::kTipReadOk));
+    QCOMPARE(int(TestAccess::lastTip(w)), int(fuzzharness::kTipReadOk));
     const QByteArray memory = demodrivers::memory(demodrivers::Kind::Dt8);
-    QCOMPARE(fuzzharness::bytesOf(VantoryProbe::image(w).image_legacy, 0, 512), memory);
+    QCOMPARE(fuzzharness::bytesOf(TestAccess::image(w).image_legacy, 0, 512), memory);
 }
 
 void TstFuzzCorpus::harnessNoticesDamage()
@@ -123,13 +123,17 @@ void TstFuzzCorpus::harnessNoticesDamage()
     QVERIFY(m_harness->runReplies(fuzzharness::Reader::R321, reply).isEmpty());
     QVERIFY(m_harness->runConfigFile(file).isEmpty());
 
-    m_harness->tamper = [](Vantory& w) { VantoryProbe::image(w).image_v2[10] ^= 0xFF; };
+    m_harness->tamper = [](Vantory& w) {
+        TestAccess::editImage(w, [](TagImage& image) { image.image_v2[10] ^= 0xFF; });
+    };
     QStringList failures = m_harness->runReplies(fuzzharness::Reader::R321, reply);
     QVERIFY(failures.contains(QStringLiteral("the image changed without a completed read")));
     failures = m_harness->runConfigFile(file);
     QVERIFY(failures.contains(QStringLiteral("the product area is not the file's")));
 
-    m_harness->tamper = [](Vantory& w) { VantoryProbe::cmd(w).write_part_step = 5; };
+    m_harness->tamper = [](Vantory& w) {
+        TestAccess::editCmd(w, [](CommandState& c) { c.write_part_step = 5; });
+    };
     failures = m_harness->runReplies(fuzzharness::Reader::Feig, reply);
     QVERIFY(!failures.isEmpty());
     QVERIFY(failures.first().startsWith(QStringLiteral("step counter out of range")));

@@ -163,12 +163,12 @@ inline bool readTag(Bench& b, const std::shared_ptr<VirtualTag>& tag)
         b.field.layTag(tag);
     const int beeps = beeperCommands(b.field);
     b.trigger("actionRead");
-    if (!QTest::qWaitFor([&] { return VantoryProbe::lastTip(b.win()) == kTipReadOk; }, 5000))
+    if (!QTest::qWaitFor([&] { return TestAccess::lastTip(b.win()) == kTipReadOk; }, 5000))
         return false;
     if (!QTest::qWaitFor(
             [&] {
                 return beeperCommands(b.field) == beeps + 2 &&
-                       VantoryProbe::beepPattern(b.win()) == 0;
+                       TestAccess::beepPattern(b.win()) == 0;
             },
             5000))
         return false;
@@ -183,14 +183,14 @@ inline bool waitBeeps(Bench& b, int commands, int timeoutMs = 5000)
 {
     return QTest::qWaitFor(
         [&] {
-            return beeperCommands(b.field) >= commands && VantoryProbe::beepPattern(b.win()) == 0;
+            return beeperCommands(b.field) >= commands && TestAccess::beepPattern(b.win()) == 0;
         },
         timeoutMs);
 }
 
 inline QString resultText(Bench& b)
 {
-    return VantoryProbe::statusResult(b.win())->text();
+    return TestAccess::statusResult(b.win())->text();
 }
 
 } // namespace enginetest

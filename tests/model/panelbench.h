@@ -11,6 +11,7 @@
 #include "readers/sim/simfeig.h"
 #include "readers/sim/simr321.h"
 #include "widgets/noticewidget.h"
+#include "testaccess.h"
 
 #include <QAction>
 #include <QFile>
@@ -23,30 +24,6 @@
 #include <QtTest>
 #include <memory>
 
-// Reaches the window's private state; the window declares it a friend.
-struct VantoryProbe {
-    static TagImage& image(Vantory& w) { return w.m_image; }
-    static uint8_t& langCn(Vantory& w) { return w.lang_cn; }
-    static uint8_t& chipCode(Vantory& w) { return w.m_engine->chip_code; }
-    static uint8_t channelCount(Vantory& w) { return w.m_channel_count; }
-    static uint16_t pwmPeriod(Vantory& w) { return w.pwm_period; }
-    static bool cloChartReady(Vantory& w) { return w.clo_chart_ready; }
-    static NoticeWidget* notice(Vantory& w) { return w.m_notice; }
-    static QDateTime& currentTime(Vantory& w) { return w.current_time; }
-    static QTimer* clockTimer(Vantory& w) { return w.clock_timer; }
-    static QGridLayout* chartLayoutCct(Vantory& w) { return w.chart_layout_cct; }
-    static RangeSlider* cctSlider(Vantory& w) { return w.cct_slider; }
-    static QLabel* statusResult(Vantory& w) { return w.status_result; }
-    static myhid* hid(Vantory& w) { return w.m_engine->m_myhid; }
-    static void getCctData(Vantory& w) { w.Get_CCT_Data(); }
-    static void updateCctChart(Vantory& w) { w.Update_CCT_Chart(); }
-    static bool deleteAllItems(Vantory& w, QLayout* l) { return w.deleteAllitemsOfLayout(l); }
-    static void displayCurrentChannel(Vantory& w, uint8_t n) { w.Display_Current_Channel(n); }
-    static void openUseFunction(Vantory& w, uint8_t f) { w.Open_Use_Function(f); }
-    static bool checkConstantData(Vantory& w) { return w.Check_ConstantData(); }
-    static void updateProductInfo(Vantory& w) { w.Update_Product_Info(); }
-    static void updateDriveInfo(Vantory& w) { w.Update_Drive_Info(); }
-};
 
 namespace panels
 {
@@ -136,7 +113,7 @@ struct Bench {
     ~Bench() { w.reset(); }
 
     Vantory& win() { return *w; }
-    TagImage& image() { return VantoryProbe::image(*w); }
+    const TagImage& image() { return TestAccess::image(*w); }
 
     /// Shows the window and lets the first clock tick put the table into the image.
     bool start()
@@ -145,7 +122,7 @@ struct Bench {
         w->show();
         if (!QTest::qWaitForWindowExposed(w.get()))
             return false;
-        return QTest::qWaitFor([this] { return VantoryProbe::cloChartReady(*w); }, 3000);
+        return QTest::qWaitFor([this] { return TestAccess::cloChartReady(*w); }, 3000);
     }
 
     template <typename T> T* child(const char* name)

@@ -346,7 +346,7 @@ void TestConfigFile::recordLine()
     QFETCH(QString, expected);
     record::Outcome o;
     o.started = QDateTime(QDate(2026, 3, 5), QTime(14, 7, 9), Qt::OffsetFromUTC, 8 * 3600);
-    o.readerType = 2;
+    o.readerType = ReaderType::R321;
     o.uidMsbFirst = QByteArray::fromHex("E0045001020304AA");
     o.chipCode = tagfields::ChipP;
     QByteArray image(512, '\0');

@@ -90,8 +90,8 @@ void TestWindowConfigFile::dialogs_captionsFilterAndProposedName()
     QCOMPARE(b().dialogs[0].filter, QStringLiteral("Config Files(*.bin)"));
 
     // The clock is stopped so that the stored time stays the test's.
-    VantoryProbe::clockTimer(b().win())->stop();
-    VantoryProbe::currentTime(b().win()) = QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9));
+    TestAccess::clockTimer(b().win())->stop();
+    TestAccess::setCurrentTime(b().win(), QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9)));
     b().savePath(QString()); // cancelled
     QCOMPARE(b().dialogs.size(), 2);
     QCOMPARE(b().dialogs[1].mode, Vantory::FileDialogMode::Save);
@@ -114,7 +114,7 @@ void TestWindowConfigFile::open_loadsBothCopiesAndRefreshesPanels()
     QCOMPARE(b().child<QSpinBox>("CoolestspinBox")->value(), 6500);
     QCOMPARE(b().child<QSpinBox>("WormestspinBox")->value(), 2700);
     QCOMPARE(channel("Currentwidget_ch1")->value(), 350);
-    QVERIFY(!VantoryProbe::notice(b().win())->isTicking());
+    QVERIFY(!TestAccess::notice(b().win())->isTicking());
 }
 
 void TestWindowConfigFile::saveThenOpen_sameBytes_data()
@@ -273,7 +273,7 @@ void TestWindowConfigFile::open_shortFile_refused()
     const QString model = b().text("Productlabel");
     const int current = channel("Currentwidget_ch1")->value();
 
-    VantoryProbe::langCn(b().win()) = uint8_t(lang);
+    TestAccess::setLanguageFlag(b().win(), lang != 0);
     QByteArray shortFile = demodrivers::memory(demodrivers::Kind::Legacy3Ch).left(size);
     b().openBytes(shortFile, QStringLiteral("short.bin"));
 
@@ -406,7 +406,7 @@ void TestWindowConfigFile::save_writeFailure_reportedOldFileIntact()
 
 void TestWindowConfigFile::save_failureInChinese()
 {
-    VantoryProbe::langCn(b().win()) = 1;
+    TestAccess::setLanguageFlag(b().win(), true);
     b().savePath(b().path(QStringLiteral("no/dir/x.bin")));
     QCOMPARE(b().boxes.size(), 1);
     QVERIFY2(b().boxes.first().startsWith(QStringLiteral("警告！|无法保存文件")),
@@ -426,7 +426,7 @@ void TestWindowConfigFile::cancelledDialogs_silent()
 
     QCOMPARE(b().dialogs.size(), 3);
     QVERIFY(b().boxes.isEmpty());
-    QVERIFY(!VantoryProbe::notice(b().win())->isTicking());
+    QVERIFY(!TestAccess::notice(b().win())->isTicking());
     // Nothing was pulled into the image, nothing written.
     QVERIFY(b().image().image_v2 == before.image_v2);
     QVERIFY(b().image().image_legacy == before.image_legacy);

@@ -167,7 +167,7 @@ void TestWindowPanels::layout2Type8_oneChannelWithCloAndCct()
 
     QCOMPARE(b().text("labelDeviceType"), QStringLiteral("DT8"));
     QCOMPARE(b().text("labelChannelNum"), QStringLiteral("1"));
-    QCOMPARE(int(VantoryProbe::channelCount(b().win())), 1);
+    QCOMPARE(int(TestAccess::channelCount(b().win())), 1);
     QVERIFY(b().visible("Currentwidget_ch1"));
     QVERIFY(!b().visible("Currentwidget_ch2"));
     QVERIFY(!b().visible("Currentwidget_ch3"));
@@ -194,7 +194,7 @@ void TestWindowPanels::legacyType8_twoChannelsNoPanels()
 
     QCOMPARE(b().text("labelDeviceType"), QStringLiteral("DT8"));
     QCOMPARE(b().text("labelChannelNum"), QStringLiteral("2"));
-    QCOMPARE(int(VantoryProbe::channelCount(b().win())), 2);
+    QCOMPARE(int(TestAccess::channelCount(b().win())), 2);
     QVERIFY(b().visible("Currentwidget_ch1"));
     QVERIFY(b().visible("Currentwidget_ch2"));
     QVERIFY(!b().visible("Currentwidget_ch3"));
@@ -350,7 +350,7 @@ void TestWindowPanels::channelTitles_followLanguage_data()
 void TestWindowPanels::channelTitles_followLanguage()
 {
     QFETCH(int, lang);
-    VantoryProbe::langCn(b().win()) = uint8_t(lang);
+    TestAccess::setLanguageFlag(b().win(), lang != 0);
     b().openBytes(legacyImage(0x08, 3));
     const QStringList& titles = lang ? kTitlesCn : kTitlesEn;
     for (int i = 0; i < 3; ++i)
@@ -391,27 +391,27 @@ void TestWindowPanels::pwmTag_currentFromBlock248()
     tag->setBlock(248, block);
     b().field.layTag(tag);
 
-    b().win().Set_Reader_Type(2);
+    b().win().Set_Reader_Type(ReaderType::R321);
     b().win().connectR321();
-    QTRY_VERIFY(VantoryProbe::hid(b().win())->Is_Connected() != 0);
+    QTRY_VERIFY(TestAccess::hid(b().win())->Is_Connected() != 0);
     QTest::qWait(50); // let the set-up command's reply pass
     b().trigger("actionRead");
-    QTRY_COMPARE(VantoryProbe::statusResult(b().win())->text(),
+    QTRY_COMPARE(TestAccess::statusResult(b().win())->text(),
                  QStringLiteral("Read successfully"));
 
-    QCOMPARE(int(VantoryProbe::chipCode(b().win())), 0x38);
+    QCOMPARE(int(TestAccess::chipCode(b().win())), 0x38);
     QVERIFY(b().visible("Currentwidget_ch1"));
     QCOMPARE(channel(0)->sliderMaximum(), 700);
     QCOMPARE(channel(0)->value(), shown);
-    QCOMPARE(int(VantoryProbe::pwmPeriod(b().win())), period);
+    QCOMPARE(int(TestAccess::pwmPeriod(b().win())), period);
     QVERIFY(b().boxes.isEmpty());
 }
 
 void TestWindowPanels::displayCurrentChannel_otherCountOnlyStored()
 {
     b().openBytes(legacyImage(0x08, 3));
-    VantoryProbe::displayCurrentChannel(b().win(), 0);
-    QCOMPARE(int(VantoryProbe::channelCount(b().win())), 0);
+    TestAccess::displayCurrentChannel(b().win(), 0);
+    QCOMPARE(int(TestAccess::channelCount(b().win())), 0);
     for (int i = 0; i < 3; ++i) {
         QVERIFY(b().visible(kChannels[i]));
         QVERIFY(b().visible(kRanges[i]));
@@ -425,7 +425,7 @@ void TestWindowPanels::openUseFunction_changesNothing()
     const QByteArray v2 = bytesOf(b().image().image_v2);
     const QByteArray legacy = bytesOf(b().image().image_legacy);
     for (int f : {0, 1, 6, 8, 255})
-        VantoryProbe::openUseFunction(b().win(), uint8_t(f));
+        TestAccess::openUseFunction(b().win(), uint8_t(f));
     QCOMPARE(bytesOf(b().image().image_v2), v2);
     QCOMPARE(bytesOf(b().image().image_legacy), legacy);
     QVERIFY(b().visible("CLOBoxwidget"));
@@ -455,7 +455,7 @@ void TestWindowPanels::table_decreasingTimeWarnsAndRestores()
 
     // The same edit in Chinese.
     b().boxes.clear();
-    VantoryProbe::langCn(b().win()) = 1;
+    TestAccess::setLanguageFlag(b().win(), true);
     setCell(0, 2, QStringLiteral("4"));
     QCOMPARE(b().boxes, QStringList{QStringLiteral("警告！|时间的特性是递增的!")});
     QCOMPARE(table()->item(0, 2)->text(), QStringLiteral("10"));
@@ -545,7 +545,7 @@ void TestWindowPanels::table_levelOutOfRangeWarns()
 {
     QFETCH(int, lang);
     QFETCH(QString, box);
-    VantoryProbe::langCn(b().win()) = uint8_t(lang);
+    TestAccess::setLanguageFlag(b().win(), lang != 0);
     setCell(1, 1, QStringLiteral("30"));
     QCOMPARE(b().boxes, QStringList{box});
     QCOMPARE(table()->item(1, 1)->text(), QStringLiteral("91"));
@@ -659,7 +659,7 @@ void TestWindowPanels::checkConstantData_repairsWithNotice()
     QCOMPARE(imageRange(b().image().image_v2, 284), expected);
     QCOMPARE(imageRange(b().image().image_legacy, 284), expected); // both copies
     QCOMPARE(row(table(), 0), expected);
-    NoticeWidget* notice = VantoryProbe::notice(b().win());
+    NoticeWidget* notice = TestAccess::notice(b().win());
     QCOMPARE(notice->isTicking(), repaired);
     if (repaired) {
         QCOMPARE(notice->text(), QStringLiteral("Constant lumen data error, automatic correction"));
@@ -668,11 +668,11 @@ void TestWindowPanels::checkConstantData_repairsWithNotice()
     QVERIFY(b().boxes.isEmpty());
 
     // The slot itself: nothing is left to repair now.
-    QVERIFY(!VantoryProbe::checkConstantData(b().win()));
+    QVERIFY(!TestAccess::checkConstantData(b().win()));
     // A damaged table in the image is repaired by it, with the notice in Chinese.
-    VantoryProbe::langCn(b().win()) = 1;
-    b().image().image_v2[284] = 9;
-    QVERIFY(VantoryProbe::checkConstantData(b().win()));
+    TestAccess::setLanguageFlag(b().win(), true);
+    TestAccess::editImage(b().win(), [](TagImage& image) { image.image_v2[284] = 9; });
+    QVERIFY(TestAccess::checkConstantData(b().win()));
     QCOMPARE(int(b().image().image_v2[284]), 0);
     QCOMPARE(notice->text(), QStringLiteral("恒流明数据有误， 自动更正"));
 }
@@ -683,7 +683,7 @@ void TestWindowPanels::cct_spinBoxesStoredBigEndian()
 {
     b().child<QSpinBox>("WormestspinBox")->setValue(2700);
     b().child<QSpinBox>("CoolestspinBox")->setValue(6500);
-    VantoryProbe::getCctData(b().win());
+    TestAccess::getCctData(b().win());
     const auto& v2 = b().image().image_v2;
     QCOMPARE(int(v2[302]), 0x19);
     QCOMPARE(int(v2[303]), 0x64);
@@ -702,7 +702,7 @@ void TestWindowPanels::cct_zeroCoolestShownClamped()
     b().openBytes(img);
     QCOMPARE(b().child<QSpinBox>("CoolestspinBox")->value(), 1000);
     QCOMPARE(b().child<QSpinBox>("WormestspinBox")->value(), 1000);
-    QCOMPARE(VantoryProbe::cctSlider(b().win())->getUpperValue(), 1000);
+    QCOMPARE(TestAccess::cctSlider(b().win())->getUpperValue(), 1000);
 
     putU16(img, 302, 20000);
     b().openBytes(img);
@@ -717,9 +717,9 @@ void TestWindowPanels::cct_warmestAboveCoolestHeldAtCoolest()
     b().openBytes(img);
     QCOMPARE(b().child<QSpinBox>("CoolestspinBox")->value(), 3000);
     QCOMPARE(b().child<QSpinBox>("WormestspinBox")->value(), 3000);
-    QCOMPARE(VantoryProbe::cctSlider(b().win())->getLowerValue(), 3000);
-    QCOMPARE(VantoryProbe::cctSlider(b().win())->getUpperValue(), 3000);
-    VantoryProbe::getCctData(b().win());
+    QCOMPARE(TestAccess::cctSlider(b().win())->getLowerValue(), 3000);
+    QCOMPARE(TestAccess::cctSlider(b().win())->getUpperValue(), 3000);
+    TestAccess::getCctData(b().win());
     QCOMPARE(u16(b().image().image_v2, 304), uint16_t(3000));
     QCOMPARE(u16(b().image().image_v2, 302), uint16_t(3000));
 }
@@ -740,7 +740,7 @@ void TestWindowPanels::cct_shownRangeDoesNotDependOnPrevious()
     b().openBytes(second);
     QCOMPARE(b().child<QSpinBox>("CoolestspinBox")->value(), 3000);
     QCOMPARE(b().child<QSpinBox>("WormestspinBox")->value(), 2700);
-    VantoryProbe::getCctData(b().win());
+    TestAccess::getCctData(b().win());
     QCOMPARE(u16(b().image().image_v2, 302), uint16_t(3000));
     QCOMPARE(u16(b().image().image_v2, 304), uint16_t(2700));
 }
@@ -749,7 +749,7 @@ void TestWindowPanels::cct_spinBoxesAndSliderCoupled()
 {
     auto* warm = b().child<QSpinBox>("WormestspinBox");
     auto* cool = b().child<QSpinBox>("CoolestspinBox");
-    RangeSlider* slider = VantoryProbe::cctSlider(b().win());
+    RangeSlider* slider = TestAccess::cctSlider(b().win());
     QCOMPARE(slider->getMinimum(), 1000);
     QCOMPARE(slider->getMaximum(), 12000);
     QCOMPARE(warm->minimum(), 1000);
@@ -779,9 +779,9 @@ void TestWindowPanels::cct_pieChartReplacedInLayout()
     putU16(img, 304, 2700);
     b().openBytes(img);
 
-    QGridLayout* layout = VantoryProbe::chartLayoutCct(b().win());
+    QGridLayout* layout = TestAccess::chartLayoutCct(b().win());
     QCOMPARE(layout->count(), 0); // nothing in the program calls it
-    VantoryProbe::updateCctChart(b().win());
+    TestAccess::updateCctChart(b().win());
     QCOMPARE(layout->count(), 1);
     QPointer<QtCharts::QChartView> first =
         qobject_cast<QtCharts::QChartView*>(layout->itemAt(0)->widget());
@@ -794,8 +794,8 @@ void TestWindowPanels::cct_pieChartReplacedInLayout()
     QCOMPARE(series->slices().at(0)->value(), 2700.0);
     QCOMPARE(series->slices().at(1)->value(), 6500.0);
 
-    VantoryProbe::langCn(b().win()) = 1;
-    VantoryProbe::updateCctChart(b().win());
+    TestAccess::setLanguageFlag(b().win(), true);
+    TestAccess::updateCctChart(b().win());
     QCOMPARE(layout->count(), 1);
     auto* second = qobject_cast<QtCharts::QChartView*>(layout->itemAt(0)->widget());
     QVERIFY(second && second != first.data());
@@ -816,11 +816,11 @@ void TestWindowPanels::deleteAllItems_emptiesNestedLayouts()
     outer->addLayout(inner);
     outer->addStretch();
 
-    QVERIFY(VantoryProbe::deleteAllItems(b().win(), outer));
+    QVERIFY(TestAccess::deleteAllItems(b().win(), outer));
     QCOMPARE(outer->count(), 0);
     QVERIFY(a && a->parent() == nullptr);
     QTRY_VERIFY(a.isNull() && c.isNull());
-    QVERIFY(!VantoryProbe::deleteAllItems(b().win(), nullptr));
+    QVERIFY(!TestAccess::deleteAllItems(b().win(), nullptr));
 }
 
 QTEST_MAIN(TestWindowPanels)
