@@ -11,11 +11,15 @@
 #include "model/tagdocument.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QTimer>
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <functional>
+
+class QLabel;
+class QLayout;
 
 class TestAccess
 {

@@ -1,23 +1,17 @@
 #pragma once
-// A window wired to the simulated readers, and what the engine tests need to drive it.
+// An engine wired to the simulated readers, and what the engine tests need to drive it.
+// No window: the engine tests check what the engine reports and what the tag holds.
 
-#include "app/readerbackends.h"
-#include "app/vantory.h"
+#include "engine/tagengine.h"
 #include "readers/feusbapi.h"
 #include "readers/hidbackend.h"
 #include "readers/sim/readerfield.h"
 #include "readers/sim/simfeig.h"
 #include "readers/sim/simr321.h"
-#include "widgets/noticewidget.h"
 #include "testaccess.h"
 
-#include <QAction>
-#include <QComboBox>
-#include <QDialog>
-#include <QLabel>
 #include <QLoggingCategory>
 #include <QMutex>
-#include <QPushButton>
 #include <QStringList>
 #include <QTimer>
 #include <QtTest>
@@ -115,47 +109,62 @@ class RewritingFeig : public FeusbApi
     FeusbApi* m_inner;
 };
 
-// Field, both simulated readers and the window; the window goes first on destruction.
-struct Bench {
+// Field, both simulated readers and an engine on them, with what the engine reports
+// collected: the engine goes first on destruction.
+class Bench
+{
+  public:
     ReaderField field;
     SimR321 r321{&field};
     SimFeig feig{&field};
     RewritingHid hidProxy{&r321};
     RewritingFeig feigProxy{&feig};
-    QStringList boxes; // texts of the modal boxes the window tried to show
-    std::unique_ptr<Vantory> w;
+    QStringList boxes;   // the warnings (caption|text) a host would show as modal boxes
+    QStringList notices; // the transient notices
+    QVector<ResultTip> tips;
+    QVector<TagEngine::LinkTip> linkTips;
+    QVector<record::Outcome> outcomes;
+    std::unique_ptr<TagEngine> e;
 
     explicit Bench(bool proxies = false)
     {
-        w = std::make_unique<Vantory>(proxies ? ReaderBackends{&hidProxy, &feigProxy, true}
-                                              : ReaderBackends{&r321, &feig, true});
-        w->setModalHook([this](const QString& caption, const QString& text) {
-            boxes << caption + QLatin1Char('|') + text;
+        e = proxies ? std::make_unique<TagEngine>(&hidProxy, &feigProxy)
+                    : std::make_unique<TagEngine>(&r321, &feig);
+        QObject::connect(e.get(), &TagEngine::warning, [this](const QString& c, const QString& t) {
+            boxes << c + QLatin1Char('|') + t;
         });
+        QObject::connect(e.get(), &TagEngine::notice,
+                         [this](const QString& text, int) { notices << text; });
+        QObject::connect(e.get(), &TagEngine::resultTip, [this](ResultTip tip, bool) {
+            tips << tip;
+            m_last_tip = tip;
+        });
+        QObject::connect(e.get(), &TagEngine::linkTip,
+                         [this](TagEngine::LinkTip tip, bool) { linkTips << tip; });
+        QObject::connect(e.get(), &TagEngine::operationFinished,
+                         [this](const record::Outcome& o) { outcomes << o; });
     }
-    ~Bench() { w.reset(); }
+    ~Bench() { e.reset(); }
 
-    Vantory& win() { return *w; }
-    const CommandState& cmd() { return TestAccess::cmd(*w); }
+    TagEngine& engine() { return *e; }
+    TagDocument& document() { return e->document(); }
+    const CommandState& cmd() { return TestAccess::cmd(*e); }
+    /// The code of the last result tip, 0 before any or after an action started.
+    uint8_t lastTip() const { return static_cast<uint8_t>(m_last_tip); }
+    void clearLastTip() { m_last_tip = ResultTip::None; }
     // Read-back verification after writes (on by default); tests of the plain command
     // sequences switch it off.
-    void verify(bool on) { TestAccess::engine(*w).setVerifyAfterWrite(on); }
+    void verify(bool on) { e->setVerifyAfterWrite(on); }
 
-    // Connects through the connection dialog: pick the brand, press OK.
+    // Connects as the connection dialog's OK does: open the reader, then choose it.
     bool connect(int reader)
     {
-        auto* dialog = w->findChild<QDialog*>(QStringLiteral("ConnectionConfig"));
-        auto* combo =
-            dialog ? dialog->findChild<QComboBox*>(QStringLiteral("comboBox_Reader")) : nullptr;
-        auto* ok = dialog ? dialog->findChild<QPushButton*>(QStringLiteral("pushButton_Connect"))
-                          : nullptr;
-        if (!combo || !ok)
-            return false;
-        combo->setCurrentIndex(reader == Feig ? 0 : 1);
-        ok->click();
-        if (TestAccess::readerType(*w) != ReaderType(reader))
-            return false;
-        if (!TestAccess::readerGuard(*w, 0))
+        if (reader == Feig)
+            e->connectFeig();
+        else
+            e->connectR321();
+        e->Set_Reader_Type(ReaderType(reader));
+        if (!e->readerConnected())
             return false;
         if (reader == R321) {
             // The set-up command goes out at once; let its reply pass before the tests.
@@ -163,33 +172,44 @@ struct Bench {
                 return false;
             QTest::qWait(30);
         }
-        // The first clock tick puts the start lumen table into the image; let it pass so
-        // that the image changes only through the engine from here on.
-        if (!QTest::qWaitFor([this] { return TestAccess::cloChartReady(*w); }, 3000))
-            return false;
         field.clearCommandLog();
         return true;
     }
 
-    void trigger(const char* action)
+    // The host's actions; each clears the last tip as the window's result part is cleared.
+    void read()
     {
-        QAction* a = w->findChild<QAction*>(QString::fromLatin1(action));
-        QVERIFY2(a, action);
-        a->trigger();
+        clearLastTip();
+        e->startRead();
     }
+    void write()
+    {
+        clearLastTip();
+        e->startWrite();
+    }
+    void toggleAutoWrite()
+    {
+        clearLastTip();
+        e->toggleAutoWrite();
+    }
+    /// A channel's current setting (1..3), as the current widget passes it on.
+    void setCurrent(int channel, uint16_t mA) { document().setChannelCurrent(channel - 1, mA); }
 
-    // Stopped on purpose: the window must not restart it when a sequence or beep starts.
+    // Stopped on purpose: the engine must not restart it when a sequence or beep starts.
     void stopTimer()
     {
-        TestAccess::cmdTimer(*w)->stop();
-        TestAccess::setTickParked(*w, false);
+        TestAccess::cmdTimer(*e)->stop();
+        TestAccess::setTickParked(*e, false);
     }
-    void startTimer() { TestAccess::cmdTimer(*w)->start(); }
+    void startTimer() { TestAccess::cmdTimer(*e)->start(); }
     void tick(int n = 1)
     {
         for (int i = 0; i < n; ++i)
-            TestAccess::tick(*w);
+            TestAccess::tick(*e);
     }
+
+  private:
+    ResultTip m_last_tip = ResultTip::None;
 };
 
 inline bool isBeeper(const SimCommandRecord& r)

@@ -51,7 +51,7 @@ bool openDemoConfiguration(Bench& b)
         out.write(demodrivers::memory(demodrivers::Kind::Dt8)) != 512)
         return false;
     out.close();
-    b.win().openConfigFile(file);
+    b.engine().openConfigFile(file);
     return true;
 }
 
@@ -63,7 +63,7 @@ bool sameImage(const QIcon& icon, const QString& path)
 // The drive area the configuration puts on a tag, as the window last prepared it.
 QByteArray configuredDriveArea(Bench& b)
 {
-    return bytes(TestAccess::image(b.win()).bank_buffer, 256, 256);
+    return bytes(TestAccess::image(b.engine()).bank_buffer, 256, 256);
 }
 
 // Per tag (R321 UID as sent, least significant byte first), the tag commands addressed to it.
@@ -127,7 +127,7 @@ bool takesDrop(Bench& b)
     mime.setUrls({QUrl::fromLocalFile(QStringLiteral("/tmp/other.bin"))});
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     enter.ignore();
-    QApplication::sendEvent(&b.win(), &enter);
+    QApplication::sendEvent(&b.engine(), &enter);
     return enter.isAccepted();
 }
 
@@ -196,22 +196,22 @@ void TstEngineAutoWrite::toggle_iconsActionsAndState()
     QVERIFY(openDemoConfiguration(b));
     TestAccess::Uid filled{};
     filled.fill(0x11);
-    TestAccess::setUid(b.win(), filled);
+    TestAccess::setUid(b.engine(), filled);
 
-    b.trigger("actionAuto_Write");
-    QCOMPARE(TestAccess::autoMode(b.win()), uint8_t(1));
-    QCOMPARE(TestAccess::autoScan(b.win()), uint8_t(1));
-    QCOMPARE(TestAccess::scanRequest(b.win()), uint8_t(1));
+    b.toggleAutoWrite();
+    QCOMPARE(TestAccess::autoMode(b.engine()), uint8_t(1));
+    QCOMPARE(TestAccess::autoScan(b.engine()), uint8_t(1));
+    QCOMPARE(TestAccess::scanRequest(b.engine()), uint8_t(1));
     QVERIFY(sameImage(action->icon(), kIconStop));
-    QCOMPARE(TestAccess::uid(b.win()), (std::array<uint8_t, 8>{}));
+    QCOMPARE(TestAccess::uid(b.engine()), (std::array<uint8_t, 8>{}));
     QVERIFY(!read->isEnabled());
     QVERIFY(!write->isEnabled());
 
-    b.trigger("actionAuto_Write");
-    QCOMPARE(TestAccess::autoMode(b.win()), uint8_t(0));
-    QCOMPARE(TestAccess::autoScan(b.win()), uint8_t(0));
-    QCOMPARE(TestAccess::scanRequest(b.win()), uint8_t(0));
-    QCOMPARE(TestAccess::uid(b.win()), (std::array<uint8_t, 8>{}));
+    b.toggleAutoWrite();
+    QCOMPARE(TestAccess::autoMode(b.engine()), uint8_t(0));
+    QCOMPARE(TestAccess::autoScan(b.engine()), uint8_t(0));
+    QCOMPARE(TestAccess::scanRequest(b.engine()), uint8_t(0));
+    QCOMPARE(TestAccess::uid(b.engine()), (std::array<uint8_t, 8>{}));
     QVERIFY(sameImage(action->icon(), kIconScan));
     QVERIFY(read->isEnabled());
     QVERIFY(write->isEnabled());
@@ -221,21 +221,21 @@ void TstEngineAutoWrite::toggle_iconsActionsAndState()
 void TstEngineAutoWrite::toggle_needsConnectedReader_bothWays()
 {
     Bench b;
-    b.trigger("actionAuto_Write");
-    QCOMPARE(TestAccess::autoMode(b.win()), uint8_t(0));
+    b.toggleAutoWrite();
+    QCOMPARE(TestAccess::autoMode(b.engine()), uint8_t(0));
     QCOMPARE(b.boxes.size(), 1);
 
     QVERIFY(b.connect(Feig));
     QVERIFY(openDemoConfiguration(b));
-    b.trigger("actionAuto_Write");
-    QCOMPARE(TestAccess::autoMode(b.win()), uint8_t(1));
+    b.toggleAutoWrite();
+    QCOMPARE(TestAccess::autoMode(b.engine()), uint8_t(1));
     // With the reader gone the switch cannot be turned off either.
-    TestAccess::setReaderType(b.win(), ReaderType(0));
-    b.trigger("actionAuto_Write");
-    QCOMPARE(TestAccess::autoMode(b.win()), uint8_t(1));
-    QCOMPARE(TestAccess::autoScan(b.win()), uint8_t(1));
+    TestAccess::setReaderType(b.engine(), ReaderType(0));
+    b.toggleAutoWrite();
+    QCOMPARE(TestAccess::autoMode(b.engine()), uint8_t(1));
+    QCOMPARE(TestAccess::autoScan(b.engine()), uint8_t(1));
     QCOMPARE(b.boxes.size(), 2);
-    TestAccess::setAutoScan(b.win(), 0); // let the window close quietly
+    TestAccess::setAutoScan(b.engine(), 0); // let the window close quietly
 }
 
 void TstEngineAutoWrite::noTag_eachPassShowsNoDeviceAndSendsInventory()
@@ -244,9 +244,9 @@ void TstEngineAutoWrite::noTag_eachPassShowsNoDeviceAndSendsInventory()
     Bench b;
     QVERIFY(b.connect(reader));
     QVERIFY(openDemoConfiguration(b));
-    b.trigger("actionAuto_Write");
+    b.toggleAutoWrite();
     QTRY_COMPARE(resultText(b), QStringLiteral("No device detected"));
-    QCOMPARE(int(TestAccess::lastTip(b.win())), kTipNoDevice);
+    QCOMPARE(int(b.lastTip()), kTipNoDevice);
     QTest::qWait(1300);
     const QVector<SimCommandRecord> log = b.field.commandLog();
     QVERIFY2(log.size() >= 4, qPrintable(QString::number(log.size())));
@@ -258,7 +258,7 @@ void TstEngineAutoWrite::noTag_eachPassShowsNoDeviceAndSendsInventory()
     }
     QCOMPARE(resultText(b), QStringLiteral("No device detected"));
     QVERIFY(b.boxes.isEmpty());
-    b.trigger("actionAuto_Write");
+    b.toggleAutoWrite();
 }
 
 void TstEngineAutoWrite::driverOfLoadedModel_writtenOnceWithOneBeep()
@@ -266,26 +266,26 @@ void TstEngineAutoWrite::driverOfLoadedModel_writtenOnceWithOneBeep()
     QFETCH(int, reader);
     Bench b;
     QVERIFY(loadConfiguration(b, reader));
-    b.trigger("actionAuto_Write");
-    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipNoDevice);
+    b.toggleAutoWrite();
+    QTRY_COMPARE(int(b.lastTip()), kTipNoDevice);
 
     const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 2);
     b.field.layTag(tag);
-    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
+    QTRY_COMPARE(int(b.lastTip()), kTipWriteOk);
     QVERIFY(waitBeeps(b, 2));
 
     // Model check (no beep), then the drive area and its read-back, then one beep.
     const QStringList verified = modelCheckThenDriveWrites() + readBack(false);
     QCOMPARE(describeCommands(b.field, false), verified);
     QCOMPARE(beeperCommands(b.field), 2);
-    const TagImage& image = TestAccess::image(b.win());
+    const TagImage& image = TestAccess::image(b.engine());
     QCOMPARE(bytes(image.image_v2, 260, 4), QByteArray(4, '\0'));
     QCOMPARE(tag->memory().mid(256, 256), configuredDriveArea(b));
     QCOMPARE(tag->memory().mid(264, 2), QByteArray::fromHex("01E0"));
     QCOMPARE(tag->memory().mid(260, 4), QByteArray(4, '\0'));
 
     // Left on the reader: polled, not written again; the last result is shown again.
-    TestAccess::statusResult(b.win())->setText(QStringLiteral("-"));
+    TestAccess::statusResult(b.engine())->setText(QStringLiteral("-"));
     QTRY_COMPARE(resultText(b), QStringLiteral("Write successfully"));
     QTest::qWait(1000);
     QCOMPARE(describeCommands(b.field, false), verified);
@@ -302,7 +302,7 @@ void TstEngineAutoWrite::driverOfLoadedModel_writtenOnceWithOneBeep()
     QCOMPARE(describeCommands(b.field, false), verified + verified);
     QCOMPARE(tag->memory().mid(256, 256), configuredDriveArea(b));
     QVERIFY(b.boxes.isEmpty());
-    b.trigger("actionAuto_Write");
+    b.toggleAutoWrite();
 }
 
 void TstEngineAutoWrite::otherModel_refusedOnceWithTwoBeeps()
@@ -310,8 +310,8 @@ void TstEngineAutoWrite::otherModel_refusedOnceWithTwoBeeps()
     QFETCH(int, reader);
     Bench b;
     QVERIFY(loadConfiguration(b, reader));
-    b.trigger("actionAuto_Write");
-    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipNoDevice);
+    b.toggleAutoWrite();
+    QTRY_COMPARE(int(b.lastTip()), kTipNoDevice);
 
     const auto other = demodrivers::makeTag(demodrivers::Kind::OtherModel, 3);
     const QByteArray before = other->memory();
@@ -329,10 +329,10 @@ void TstEngineAutoWrite::otherModel_refusedOnceWithTwoBeeps()
     QTRY_COMPARE(resultText(b), QStringLiteral("No device detected"));
     const auto good = demodrivers::makeTag(demodrivers::Kind::Dt8, 4);
     b.field.layTag(good);
-    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
+    QTRY_COMPARE(int(b.lastTip()), kTipWriteOk);
     QVERIFY(waitBeeps(b, 6));
     QCOMPARE(good->memory().mid(256, 256), configuredDriveArea(b));
-    b.trigger("actionAuto_Write");
+    b.toggleAutoWrite();
 }
 
 void TstEngineAutoWrite::fiveDrivers_swappedDuringBeep_eachWrittenOnce()
@@ -341,7 +341,7 @@ void TstEngineAutoWrite::fiveDrivers_swappedDuringBeep_eachWrittenOnce()
     Bench b;
     b.verify(false); // the described command sequence, nothing read back
     QVERIFY(loadConfiguration(b, reader, 520));
-    b.trigger("actionAuto_Write");
+    b.toggleAutoWrite();
 
     QVector<std::shared_ptr<VirtualTag>> tags;
     for (int i = 0; i < 5; ++i)
@@ -366,11 +366,11 @@ void TstEngineAutoWrite::fiveDrivers_swappedDuringBeep_eachWrittenOnce()
         QCOMPARE(tag->memory().mid(256, 256), configuredDriveArea(b));
     // The reader was never reported lost.
     QVERIFY(b.boxes.isEmpty());
-    QVERIFY(TestAccess::readerGuard(b.win(), 0));
-    QCOMPARE(TestAccess::statusLink(b.win())->text(),
+    QVERIFY(TestAccess::readerGuard(b.engine(), 0));
+    QCOMPARE(TestAccess::statusLink(b.engine())->text(),
              reader == R321 ? QStringLiteral("Connected: R321")
                             : QStringLiteral("Connected: Feig Reader"));
-    b.trigger("actionAuto_Write");
+    b.toggleAutoWrite();
 }
 
 void TstEngineAutoWrite::threeTagsInOneInventory_eachWrittenOnce()
@@ -383,12 +383,12 @@ void TstEngineAutoWrite::threeTagsInOneInventory_eachWrittenOnce()
         tags << demodrivers::makeTag(demodrivers::Kind::Dt8, 60 + i);
         b.field.layTag(tags.last());
     }
-    b.trigger("actionAuto_Write");
+    b.toggleAutoWrite();
     QTRY_VERIFY_WITH_TIMEOUT(
-        beeperCommands(b.field) == 6 && TestAccess::beepPattern(b.win()) == 0, 8000);
+        beeperCommands(b.field) == 6 && TestAccess::beepPattern(b.engine()) == 0, 8000);
     QTest::qWait(1000);
     QCOMPARE(beeperCommands(b.field), 6);
-    QCOMPARE(TestAccess::foundCount(b.win()), uint8_t(3));
+    QCOMPARE(TestAccess::foundCount(b.engine()), uint8_t(3));
 
     const QHash<QByteArray, QStringList> perTag = commandsPerTag(b.field);
     QCOMPARE(perTag.size(), 3);
@@ -403,13 +403,13 @@ void TstEngineAutoWrite::threeTagsInOneInventory_eachWrittenOnce()
     const auto fourth = demodrivers::makeTag(demodrivers::Kind::Dt8, 63);
     b.field.layTag(fourth);
     QTRY_VERIFY_WITH_TIMEOUT(
-        beeperCommands(b.field) == 2 && TestAccess::beepPattern(b.win()) == 0, 5000);
+        beeperCommands(b.field) == 2 && TestAccess::beepPattern(b.engine()) == 0, 5000);
     QTest::qWait(800);
     const QHash<QByteArray, QStringList> later = commandsPerTag(b.field);
     QCOMPARE(later.keys(), QList<QByteArray>{fourth->uidLsbFirst()});
     QCOMPARE(later.value(fourth->uidLsbFirst()), modelCheckThenDriveWrites());
     QCOMPARE(fourth->memory().mid(256, 256), configuredDriveArea(b));
-    b.trigger("actionAuto_Write");
+    b.toggleAutoWrite();
 }
 
 void TstEngineAutoWrite::pwmTag_writesProductArea()
@@ -420,48 +420,48 @@ void TstEngineAutoWrite::pwmTag_writesProductArea()
     QVERIFY(readTag(b, source));
     b.field.removeTag(source->uidMsbFirst());
     // something of this configuration
-    TestAccess::editImage(b.win(), [](TagImage& image) { image.image_v2[100] = 0x77; });
+    TestAccess::editImage(b.engine(), [](TagImage& image) { image.image_v2[100] = 0x77; });
     b.field.clearCommandLog();
-    b.trigger("actionAuto_Write");
-    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipNoDevice);
+    b.toggleAutoWrite();
+    QTRY_COMPARE(int(b.lastTip()), kTipNoDevice);
 
     const auto tag = demodrivers::makeTag(demodrivers::Kind::Pwm, 71);
     b.field.layTag(tag);
-    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
+    QTRY_COMPARE(int(b.lastTip()), kTipWriteOk);
     QVERIFY(waitBeeps(b, 2));
-    QCOMPARE(TestAccess::autoWriteIndex(b.win()), uint8_t(2));
+    QCOMPARE(TestAccess::autoWriteIndex(b.engine()), uint8_t(2));
     // The product area only, read back like a Read reads it.
     QCOMPARE(describeCommands(b.field, false), QStringList{QStringLiteral("read 48+9")} +
                                                    bankWrites(0) + bankWrites(32) +
                                                    readBack(true).mid(0, 6));
-    QCOMPARE(tag->memory(), bytes(TestAccess::image(b.win()).bank_buffer, 0, 256));
+    QCOMPARE(tag->memory(), bytes(TestAccess::image(b.engine()).bank_buffer, 0, 256));
     QCOMPARE(uint8_t(tag->memory().at(100)), uint8_t(0x77));
-    b.trigger("actionAuto_Write");
+    b.toggleAutoWrite();
 }
 
 void TstEngineAutoWrite::rejectedModelRead_notRetriedUntilRemoved()
 {
     Bench b;
     QVERIFY(loadConfiguration(b, R321));
-    b.trigger("actionAuto_Write");
-    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipNoDevice);
+    b.toggleAutoWrite();
+    QTRY_COMPARE(int(b.lastTip()), kTipNoDevice);
     b.field.armReplyFault(SimReplyFault::FailingStatus, 1, 0, 0x22);
     const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 80);
     b.field.layTag(tag);
-    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipNoTag);
+    QTRY_COMPARE(int(b.lastTip()), kTipNoTag);
     QVERIFY(waitBeeps(b, 4));
     QTest::qWait(1000);
     QCOMPARE(describeCommands(b.field, false), QStringList{QStringLiteral("read 48+9")});
     // The failed model read left no suppression behind: the next success beeps.
-    QCOMPARE(TestAccess::suppressSuccessBeep(b.win()), uint8_t(0));
+    QCOMPARE(TestAccess::suppressSuccessBeep(b.engine()), uint8_t(0));
 
     b.field.removeTag(tag->uidMsbFirst());
-    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipNoDevice);
+    QTRY_COMPARE(int(b.lastTip()), kTipNoDevice);
     b.field.layTag(tag);
-    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
+    QTRY_COMPARE(int(b.lastTip()), kTipWriteOk);
     QVERIFY(waitBeeps(b, 6));
     QCOMPARE(tag->memory().mid(256, 256), configuredDriveArea(b));
-    b.trigger("actionAuto_Write");
+    b.toggleAutoWrite();
 }
 
 void TstEngineAutoWrite::onePass_data()
@@ -494,7 +494,7 @@ void TstEngineAutoWrite::onePass()
     Bench b;
     QVERIFY(b.connect(R321));
     b.stopTimer();
-    Vantory& w = b.win();
+    TagEngine& w = b.engine();
     TestAccess::setAutoScan(w, 1);
     if (is("done")) {
         // The last result was a write; something else has been shown since.
@@ -558,17 +558,17 @@ void TstEngineAutoWrite::failureClearsBeepSuppression()
     Bench b;
     QVERIFY(b.connect(R321));
     b.stopTimer();
-    TestAccess::setSuppressSuccessBeep(b.win(), 1);
-    TestAccess::succeeded(b.win(), QStringLiteral("<读取成功>"));
-    QCOMPARE(TestAccess::beepPattern(b.win()), uint8_t(0)); // suppressed, and used up
-    QCOMPARE(TestAccess::suppressSuccessBeep(b.win()), uint8_t(0));
+    TestAccess::setSuppressSuccessBeep(b.engine(), 1);
+    TestAccess::succeeded(b.engine(), QStringLiteral("<读取成功>"));
+    QCOMPARE(TestAccess::beepPattern(b.engine()), uint8_t(0)); // suppressed, and used up
+    QCOMPARE(TestAccess::suppressSuccessBeep(b.engine()), uint8_t(0));
 
-    TestAccess::setSuppressSuccessBeep(b.win(), 1);
-    TestAccess::failed(b.win(), QStringLiteral("<读取失败>"));
-    QCOMPARE(TestAccess::beepPattern(b.win()), uint8_t(2));
-    QCOMPARE(TestAccess::suppressSuccessBeep(b.win()), uint8_t(0));
-    TestAccess::succeeded(b.win(), QStringLiteral("<写入成功>"));
-    QCOMPARE(TestAccess::beepPattern(b.win()), uint8_t(1));
+    TestAccess::setSuppressSuccessBeep(b.engine(), 1);
+    TestAccess::failed(b.engine(), QStringLiteral("<读取失败>"));
+    QCOMPARE(TestAccess::beepPattern(b.engine()), uint8_t(2));
+    QCOMPARE(TestAccess::suppressSuccessBeep(b.engine()), uint8_t(0));
+    TestAccess::succeeded(b.engine(), QStringLiteral("<写入成功>"));
+    QCOMPARE(TestAccess::beepPattern(b.engine()), uint8_t(1));
 }
 
 void TstEngineAutoWrite::lastBeeperCommandFails_nextDriverWritten_data()
@@ -588,10 +588,10 @@ void TstEngineAutoWrite::lastBeeperCommandFails_nextDriverWritten()
     QFETCH(int, fault);
     Bench b;
     b.verify(false); // the described command sequence, nothing read back
-    b.win().setReplyTimeout(300);
+    b.engine().setReplyTimeout(300);
     QVERIFY(loadConfiguration(b, reader));
-    b.trigger("actionAuto_Write");
-    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipNoDevice);
+    b.toggleAutoWrite();
+    QTRY_COMPARE(int(b.lastTip()), kTipNoDevice);
     // The switch-off that ends the first driver's beep.
     b.field.armReplyFault(SimReplyFault(fault), 1, 1, reader == R321 ? 0xE9 : 0x72);
     const auto first = demodrivers::makeTag(demodrivers::Kind::Dt8, 7);
@@ -605,7 +605,7 @@ void TstEngineAutoWrite::lastBeeperCommandFails_nextDriverWritten()
     QVERIFY(waitBeeps(b, 4));
     QCOMPARE(describeCommands(b.field, false),
              modelCheckThenDriveWrites() + modelCheckThenDriveWrites());
-    b.trigger("actionAuto_Write");
+    b.toggleAutoWrite();
 }
 
 void TstEngineAutoWrite::timeFromLayingToBeep_withLatency()
@@ -614,7 +614,7 @@ void TstEngineAutoWrite::timeFromLayingToBeep_withLatency()
     Bench b;
     QVERIFY(loadConfiguration(b, reader));
     b.field.setLatencyEnabled(true);
-    b.trigger("actionAuto_Write");
+    b.toggleAutoWrite();
 
     // The least the air allows: inventory, model-name read, eight writes of the drive area
     // (the counter blocks left out), and the drive area's read-back.
@@ -624,7 +624,7 @@ void TstEngineAutoWrite::timeFromLayingToBeep_withLatency()
                          2 * (2 * ReaderField::readAirTimeUs(12) + ReaderField::readAirTimeUs(8));
     QVector<double> times;
     for (int i = 0; i < 4; ++i) {
-        QTRY_COMPARE_WITH_TIMEOUT(int(TestAccess::lastTip(b.win())), kTipNoDevice, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(int(b.lastTip()), kTipNoDevice, 5000);
         // Laid at different moments of the 300 ms clock.
         QTest::qWait(i * 75);
         const int beepsBefore = beeperCommands(b.field);
@@ -653,7 +653,7 @@ void TstEngineAutoWrite::timeFromLayingToBeep_withLatency()
     std::sort(times.begin(), times.end());
     qInfo().noquote() << readerName(reader) << "laying a driver to its beep, ms:" << times
                       << "(air time alone" << airUs / 1000.0 << "ms)";
-    b.trigger("actionAuto_Write");
+    b.toggleAutoWrite();
 }
 
 // Reads a driver of the kind to load its configuration and takes it away.
@@ -693,15 +693,15 @@ void TstEngineAutoWrite::droppedBlock_verifyFailed_nextDriverVerified()
     QVERIFY(loadKind(b, reader, pwm));
     // Auto write sends the product area of an '8' tag, the drive area of a P tag.
     const int dropped = pwm ? 40 : 101;
-    TestAccess::editImage(b.win(), [dropped](TagImage& image) {
+    TestAccess::editImage(b.engine(), [dropped](TagImage& image) {
         image.image_v2[dropped * 4] ^= 0x5A;
         image.image_legacy[dropped * 4] ^= 0x5A;
     });
     QVector<record::Outcome> outcomes;
-    QObject::connect(&TestAccess::engine(b.win()), &TagEngine::operationFinished,
+    QObject::connect(&b.engine(), &TagEngine::operationFinished,
                      [&outcomes](const record::Outcome& o) { outcomes << o; });
-    b.trigger("actionAuto_Write");
-    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipNoDevice);
+    b.toggleAutoWrite();
+    QTRY_COMPARE(int(b.lastTip()), kTipNoDevice);
     const int beeps = beeperCommands(b.field);
 
     const auto faulty = demodrivers::makeTag(kind, 91);
@@ -720,7 +720,7 @@ void TstEngineAutoWrite::droppedBlock_verifyFailed_nextDriverVerified()
     QCOMPARE(ok.verified, QStringLiteral("yes"));
     QVERIFY(ok.writtenCrc != bad.writtenCrc);
     QCOMPARE(outcomes.size(), 2);
-    b.trigger("actionAuto_Write");
+    b.toggleAutoWrite();
 }
 
 void TstEngineAutoWrite::strictSt25dv_everyDriverVerified_switchOnce()
@@ -732,10 +732,10 @@ void TstEngineAutoWrite::strictSt25dv_everyDriverVerified_switchOnce()
     b.field.setStrictSt25dv(true);
     QVERIFY(loadKind(b, reader, pwm));
     QVector<record::Outcome> outcomes;
-    QObject::connect(&TestAccess::engine(b.win()), &TagEngine::operationFinished,
+    QObject::connect(&b.engine(), &TagEngine::operationFinished,
                      [&outcomes](const record::Outcome& o) { outcomes << o; });
-    b.trigger("actionAuto_Write");
-    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipNoDevice);
+    b.toggleAutoWrite();
+    QTRY_COMPARE(int(b.lastTip()), kTipNoDevice);
     const int beeps = beeperCommands(b.field);
     for (int i = 0; i < 3; ++i) {
         const auto tag =
@@ -754,10 +754,10 @@ void TstEngineAutoWrite::strictSt25dv_everyDriverVerified_switchOnce()
         longWrites += r.isoCommand == 0x24 && r.blockCount > 4 ? 1 : 0;
     QCOMPARE(longWrites, 1);
     QCOMPARE(log.count(QStringLiteral("pieces of four from now on")), 1);
-    b.trigger("actionAuto_Write");
+    b.toggleAutoWrite();
 }
 
-QTEST_MAIN(TstEngineAutoWrite)
+QTEST_GUILESS_MAIN(TstEngineAutoWrite)
 #include "tst_engine_autowrite.moc"
 
 void TstEngineAutoWrite::batchOfFive_recordedAndCounted_data()
@@ -783,15 +783,15 @@ void TstEngineAutoWrite::batchOfFive_recordedAndCounted()
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     // Below a plain file no folder can be made, whoever runs the test.
     const QString folder = writable ? dir.path() : blocker.fileName() + QStringLiteral("/records");
-    b.win().setRecordFolder(folder);
+    b.engine().setRecordFolder(folder);
     int failures = 0;
-    QObject::connect(TestAccess::recordWriter(b.win()), &record::Journal::failed,
+    QObject::connect(TestAccess::recordWriter(b.engine()), &record::Journal::failed,
                      [&failures] { ++failures; });
     QVector<record::Outcome> outcomes;
-    QObject::connect(&TestAccess::engine(b.win()), &TagEngine::operationFinished,
+    QObject::connect(&b.engine(), &TagEngine::operationFinished,
                      [&outcomes](const record::Outcome& o) { outcomes << o; });
-    b.trigger("actionAuto_Write");
-    QTRY_COMPARE(TestAccess::statusBatch(b.win())->text(),
+    b.toggleAutoWrite();
+    QTRY_COMPARE(TestAccess::statusBatch(b.engine())->text(),
                  QStringLiteral("Batch: 0 written, 0 failed, 0 other model"));
 
     using demodrivers::Kind;
@@ -799,7 +799,7 @@ void TstEngineAutoWrite::batchOfFive_recordedAndCounted()
     QVector<std::shared_ptr<VirtualTag>> tags;
     for (int i = 0; i < kinds.size(); ++i) {
         tags << demodrivers::makeTag(kinds.at(i), 90 + i);
-        QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipNoDevice);
+        QTRY_COMPARE(int(b.lastTip()), kTipNoDevice);
         b.field.layTag(tags.last());
         if (i == 3)
             b.field.removeTagsAfter(5); // inventory, model read, then part of the writes
@@ -809,31 +809,31 @@ void TstEngineAutoWrite::batchOfFive_recordedAndCounted()
         // VANTORY_SHOTS_DIR keeps the status bar in the middle of the batch, both languages.
         const QString shots = qEnvironmentVariable("VANTORY_SHOTS_DIR");
         if (i == 2 && !shots.isEmpty() && reader == R321 && writable) {
-            b.win().show();
+            b.engine().show();
             for (const char* name : {"batch-en.png", "batch-zh.png"}) {
                 QTest::qWait(100);
-                b.win().grab().save(QDir(shots).filePath(QString::fromLatin1(name)));
+                b.engine().grab().save(QDir(shots).filePath(QString::fromLatin1(name)));
                 b.trigger("actionLanguage");
             }
         }
     }
-    QCOMPARE(TestAccess::statusBatch(b.win())->text(),
+    QCOMPARE(TestAccess::statusBatch(b.engine())->text(),
              QStringLiteral("Batch: 3 written, 1 failed, 1 other model"));
     // Switched off, the counts stay until the next Read or Write, in the chosen language.
-    b.trigger("actionAuto_Write");
+    b.toggleAutoWrite();
     b.trigger("actionLanguage");
-    QCOMPARE(TestAccess::statusBatch(b.win())->text(),
+    QCOMPARE(TestAccess::statusBatch(b.engine())->text(),
              QStringLiteral("本批：已写入 3，失败 1，其他机型 1"));
     b.trigger("actionLanguage");
     for (const record::Outcome& o : outcomes)
         QVERIFY2(o.durationMs < 3000, qPrintable(QString::number(o.durationMs)));
 
-    TestAccess::recordWriter(b.win())->drain();
+    TestAccess::recordWriter(b.engine())->drain();
     QFile file(QDir(folder).filePath(record::fileName(QDate::currentDate())));
     if (!writable) {
         QCOMPARE(failures, 1);
-        QVERIFY(!TestAccess::statusRecord(b.win())->isHidden());
-        QVERIFY(TestAccess::statusRecord(b.win())->text().contains(QStringLiteral("records")));
+        QVERIFY(!TestAccess::statusRecord(b.engine())->isHidden());
+        QVERIFY(TestAccess::statusRecord(b.engine())->text().contains(QStringLiteral("records")));
         QVERIFY(!file.exists());
         return;
     }
@@ -858,7 +858,7 @@ void TstEngineAutoWrite::batchOfFive_recordedAndCounted()
             TagImage t;
             std::copy_n(tags.at(1)->memory().constBegin(), 512, t.image_v2.begin());
             return t;
-        }() : TestAccess::image(b.win()))));
+        }() : TestAccess::image(b.engine()))));
     }
 }
 
@@ -870,13 +870,13 @@ void TstEngineAutoWrite::wheelDuringBatch_changesNothing()
     QFETCH(int, reader);
     Bench b;
     QVERIFY(loadConfiguration(b, reader, 480));
-    b.win().resize(900, 420); // small enough that the settings pane scrolls
-    b.win().show();
-    QVERIFY(QTest::qWaitForWindowExposed(&b.win()));
+    b.engine().resize(900, 420); // small enough that the settings pane scrolls
+    b.engine().show();
+    QVERIFY(QTest::qWaitForWindowExposed(&b.engine()));
     const QStringList before = editable(b);
     QVERIFY(before.contains(QStringLiteral("Currentwidget_ch1")));
     QVERIFY(takesDrop(b));
-    b.trigger("actionAuto_Write");
+    b.toggleAutoWrite();
     QCOMPARE(editable(b), QStringList());
     QVERIFY(!takesDrop(b));
 
@@ -891,11 +891,11 @@ void TstEngineAutoWrite::wheelDuringBatch_changesNothing()
 
     const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 7);
     b.field.layTag(tag);
-    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
+    QTRY_COMPARE(int(b.lastTip()), kTipWriteOk);
     QCOMPARE(tag->memory().mid(264, 2), QByteArray::fromHex("01E0"));
     QVERIFY(waitBeeps(b, 2));
 
-    b.trigger("actionAuto_Write");
+    b.toggleAutoWrite();
     QCOMPARE(editable(b), before);
     QVERIFY(takesDrop(b));
 }
@@ -904,8 +904,8 @@ void TstEngineAutoWrite::wheelDuringBatch_changesNothing()
 void TstEngineAutoWrite::wheelOverPane_editsOnlyFocusedControl()
 {
     Bench b;
-    b.win().show();
-    QVERIFY(QTest::qWaitForWindowExposed(&b.win()));
+    b.engine().show();
+    QVERIFY(QTest::qWaitForWindowExposed(&b.engine()));
     auto* slider = currentWidget(b, 1)->findChild<QSlider*>(QStringLiteral("CurrentSlider"));
     auto* box = b.w->findChild<QSpinBox*>(QStringLiteral("WormestspinBox"));
     const int current = currentWidget(b, 1)->value();
@@ -930,8 +930,8 @@ void TstEngineAutoWrite::failedDriver_staysInResultFieldUntilNext()
 {
     Bench b;
     QVERIFY(loadConfiguration(b, R321));
-    b.trigger("actionAuto_Write");
-    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipNoDevice);
+    b.toggleAutoWrite();
+    QTRY_COMPARE(int(b.lastTip()), kTipNoDevice);
     QCOMPARE(lastDriverText(b), QString());
 
     const auto bad = demodrivers::makeTag(demodrivers::Kind::Dt8, 0x51);
@@ -954,12 +954,12 @@ void TstEngineAutoWrite::failedDriver_staysInResultFieldUntilNext()
     if (!shots.isEmpty()) {
         QFont font(QStringLiteral("Tahoma"));
         font.setPixelSize(12);
-        b.win().setFont(font);
-        b.win().placeOnScreen(QRect(0, 0, 1366, 728), QRect(0, 0, 1366, 768));
-        b.win().show();
+        b.engine().setFont(font);
+        b.engine().placeOnScreen(QRect(0, 0, 1366, 728), QRect(0, 0, 1366, 768));
+        b.engine().show();
         for (const char* lang : {"en", "zh"}) {
             QTest::qWait(100);
-            b.win().grab().save(
+            b.engine().grab().save(
                 QDir(shots).filePath(QStringLiteral("batch-failed-driver-%1.png").arg(lang)));
             b.trigger("actionLanguage");
         }
@@ -975,9 +975,9 @@ void TstEngineAutoWrite::failedDriver_staysInResultFieldUntilNext()
                      .arg(QString::fromLatin1(good->uidMsbFirst().right(4).toHex().toUpper())));
     QCOMPARE(lastDriverColour(b), QColor(Qt::darkGreen));
     QVERIFY(waitBeeps(b, 6));
-    b.trigger("actionAuto_Write");
+    b.toggleAutoWrite();
     // Like the counts, it goes with the next Read.
-    b.trigger("actionRead");
+    b.read();
     QCOMPARE(lastDriverText(b), QString());
     QCOMPARE(resultText(b), QString()); // the Read's own result is still to come
 }
@@ -989,12 +989,12 @@ void TstEngineAutoWrite::autoScanAtStart_refusedUntilConfiguration()
     Bench b;
     QVERIFY(b.connect(R321));
     b.field.layTag(demodrivers::makeTag(demodrivers::Kind::Dt8, 5));
-    b.trigger("actionAuto_Write");
-    QCOMPARE(TestAccess::autoMode(b.win()), uint8_t(0));
+    b.toggleAutoWrite();
+    QCOMPARE(TestAccess::autoMode(b.engine()), uint8_t(0));
     const QString refusal =
         QStringLiteral("Read a driver or open a configuration file before Auto Scan");
     QCOMPARE(resultText(b), refusal);
-    QCOMPARE(TestAccess::notice(b.win())->text(), refusal);
+    QCOMPARE(TestAccess::notice(b.engine())->text(), refusal);
     QTest::qWait(700);
     QCOMPARE(tagCommands(b.field), QStringList());
     b.trigger("actionLanguage");
@@ -1002,11 +1002,11 @@ void TstEngineAutoWrite::autoScanAtStart_refusedUntilConfiguration()
     b.trigger("actionLanguage");
 
     QVERIFY(openDemoConfiguration(b));
-    b.trigger("actionAuto_Write");
-    QCOMPARE(TestAccess::autoMode(b.win()), uint8_t(1));
-    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
+    b.toggleAutoWrite();
+    QCOMPARE(TestAccess::autoMode(b.engine()), uint8_t(1));
+    QTRY_COMPARE(int(b.lastTip()), kTipWriteOk);
     QVERIFY(waitBeeps(b, 2));
-    b.trigger("actionAuto_Write");
+    b.toggleAutoWrite();
     QVERIFY(b.boxes.isEmpty());
 }
 
@@ -1021,10 +1021,10 @@ void TstEngineAutoWrite::recordFolderBack_problemCleared()
     QFile blocker(folder);
     QVERIFY(blocker.open(QIODevice::WriteOnly)); // a file where the folder should be
     blocker.close();
-    b.win().setRecordFolder(folder);
-    QLabel* problem = TestAccess::statusRecord(b.win());
-    b.trigger("actionAuto_Write");
-    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipNoDevice);
+    b.engine().setRecordFolder(folder);
+    QLabel* problem = TestAccess::statusRecord(b.engine());
+    b.toggleAutoWrite();
+    QTRY_COMPARE(int(b.lastTip()), kTipNoDevice);
     int n = 0;
     for (bool writable : {false, true}) {
         if (writable) {
@@ -1038,11 +1038,11 @@ void TstEngineAutoWrite::recordFolderBack_problemCleared()
                         QString::fromLatin1(tag->uidMsbFirst().right(4).toHex().toUpper())));
         n += 2;
         QVERIFY(waitBeeps(b, n));
-        TestAccess::recordWriter(b.win())->drain();
+        TestAccess::recordWriter(b.engine())->drain();
         QCoreApplication::processEvents();
         QCOMPARE(problem->isHidden(), writable);
         b.field.removeTag(tag->uidMsbFirst());
-        QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipNoDevice);
+        QTRY_COMPARE(int(b.lastTip()), kTipNoDevice);
     }
-    b.trigger("actionAuto_Write");
+    b.toggleAutoWrite();
 }

@@ -37,7 +37,7 @@ char* toString(const QVector<Switch>& switches)
 QVector<Switch> runTicks(Bench& b, int from, int to, const std::function<void(int)>& atTick = {})
 {
     QVector<Switch> out;
-    Vantory& w = b.win();
+    TagEngine& w = b.engine();
     for (int t = from; t <= to; ++t) {
         const auto before =
             std::make_tuple(TestAccess::beepStep(w), TestAccess::beepTwiceStep(w),
@@ -86,9 +86,9 @@ void TstEngineBeeper::oneBeep_onAtTick1_offAt101()
     Bench b;
     QVERIFY(b.connect(reader));
     b.stopTimer();
-    TestAccess::succeeded(b.win(), QStringLiteral("<读取成功>"));
+    TestAccess::succeeded(b.engine(), QStringLiteral("<读取成功>"));
     QCOMPARE(runTicks(b, 1, 400), (QVector<Switch>{{1, 1}, {101, 0}}));
-    QCOMPARE(TestAccess::beepPattern(b.win()), uint8_t(0));
+    QCOMPARE(TestAccess::beepPattern(b.engine()), uint8_t(0));
     QTRY_COMPARE(beeperCommands(b.field), 2);
     QCOMPARE(beeperOn(b, reader), false);
 }
@@ -99,11 +99,11 @@ void TstEngineBeeper::twoBeeps_onOffOnOff()
     Bench b;
     QVERIFY(b.connect(reader));
     b.stopTimer();
-    TestAccess::failed(b.win(), QStringLiteral("<操作失败>"));
+    TestAccess::failed(b.engine(), QStringLiteral("<操作失败>"));
     bool onAt150 = false;
     const QVector<Switch> switches = runTicks(b, 1, 500, [&](int t) {
         if (t == 150)
-            onAt150 = TestAccess::beepState(b.win()) == 1;
+            onAt150 = TestAccess::beepState(b.engine()) == 1;
     });
     QCOMPARE(switches, (QVector<Switch>{{1, 1}, {101, 0}, {201, 1}, {301, 0}}));
     QVERIFY(!onAt150);
@@ -117,9 +117,9 @@ void TstEngineBeeper::failureDuringOneBeep_switchesToTwo()
     Bench b;
     QVERIFY(b.connect(reader));
     b.stopTimer();
-    TestAccess::succeeded(b.win(), QStringLiteral("<写入成功>"));
+    TestAccess::succeeded(b.engine(), QStringLiteral("<写入成功>"));
     QVector<Switch> switches = runTicks(b, 1, 50);
-    TestAccess::failed(b.win(), QStringLiteral("<操作失败>"));
+    TestAccess::failed(b.engine(), QStringLiteral("<操作失败>"));
     switches += runTicks(b, 51, 600);
     // The two-beep pattern starts over with a switch-on on the next tick.
     QCOMPARE(switches, (QVector<Switch>{{1, 1}, {51, 1}, {151, 0}, {251, 1}, {351, 0}}));
@@ -134,7 +134,7 @@ void TstEngineBeeper::lastSwitchOffReply_endsTheBeep()
     Bench b;
     QVERIFY(b.connect(reader));
     b.stopTimer();
-    TestAccess::failed(b.win(), QStringLiteral("<操作失败>"));
+    TestAccess::failed(b.engine(), QStringLiteral("<操作失败>"));
     runTicks(b, 1, 300);
     // The replies to the first three commands come while the pattern runs: ignored.
     QTRY_COMPARE(beeperCommands(b.field), 3);
@@ -153,15 +153,15 @@ void TstEngineBeeper::suppressedSuccess_noBeep()
     EngineLogCapture log;
     Bench b;
     QVERIFY(b.connect(reader));
-    TestAccess::setSuppressSuccessBeep(b.win(), 1);
-    TestAccess::succeeded(b.win(), QStringLiteral("<读取成功>"));
-    QCOMPARE(TestAccess::suppressSuccessBeep(b.win()), uint8_t(0));
-    QCOMPARE(TestAccess::beepPattern(b.win()), uint8_t(0));
+    TestAccess::setSuppressSuccessBeep(b.engine(), 1);
+    TestAccess::succeeded(b.engine(), QStringLiteral("<读取成功>"));
+    QCOMPARE(TestAccess::suppressSuccessBeep(b.engine()), uint8_t(0));
+    QCOMPARE(TestAccess::beepPattern(b.engine()), uint8_t(0));
     QTest::qWait(250);
     QCOMPARE(beeperCommands(b.field), 0);
     QCOMPARE(log.count(QStringLiteral("Beep_Recevie")), 0);
     // The next success beeps again.
-    TestAccess::succeeded(b.win(), QStringLiteral("<写入成功>"));
+    TestAccess::succeeded(b.engine(), QStringLiteral("<写入成功>"));
     QTRY_COMPARE(beeperCommands(b.field), 2);
 }
 
@@ -172,14 +172,14 @@ void TstEngineBeeper::feigRefusingOutput_reportsOnce_noEndlessBeeps()
     QVERIFY(b.connect(Feig));
     b.field.armReplyFault(SimReplyFault::FailingStatus, -1, 0, 0x72);
     // A read with no tag on the reader fails and sounds two beeps, all of them refused.
-    b.trigger("actionRead");
+    b.read();
     QTRY_COMPARE(beeperCommands(b.field), 4);
     QTRY_COMPARE(log.count(QStringLiteral("Beep_Recevie")), 1);
     QTest::qWait(500);
     QCOMPARE(beeperCommands(b.field), 4);
-    QCOMPARE(TestAccess::beepPattern(b.win()), uint8_t(0));
+    QCOMPARE(TestAccess::beepPattern(b.engine()), uint8_t(0));
     QCOMPARE(log.count(QStringLiteral("SET IO Failure")), 1);
-    QCOMPARE(int(TestAccess::lastTip(b.win())), 9); // the read's own failure tip stays
+    QCOMPARE(int(b.lastTip()), 9); // the read's own failure tip stays
 }
 
 void TstEngineBeeper::r321RefusedBeeper_tracedOnce_patternEnds()
@@ -188,11 +188,11 @@ void TstEngineBeeper::r321RefusedBeeper_tracedOnce_patternEnds()
     Bench b;
     QVERIFY(b.connect(R321));
     b.field.armReplyFault(SimReplyFault::FailingStatus, -1, 0, 0xE9);
-    TestAccess::succeeded(b.win(), QStringLiteral("<读取成功>"));
+    TestAccess::succeeded(b.engine(), QStringLiteral("<读取成功>"));
     QTRY_COMPARE(beeperCommands(b.field), 2);
     QTest::qWait(300);
     QCOMPARE(beeperCommands(b.field), 2);
-    QCOMPARE(TestAccess::beepPattern(b.win()), uint8_t(0));
+    QCOMPARE(TestAccess::beepPattern(b.engine()), uint8_t(0));
     QCOMPARE(log.count(QStringLiteral("Beep_Recevie")), 1);
     QCOMPARE(log.count(QStringLiteral("SET IO Failure")), 1);
 }
@@ -201,11 +201,11 @@ void TstEngineBeeper::noReaderChosen_beepSendsNothing()
 {
     Bench b;
     b.stopTimer();
-    TestAccess::failed(b.win(), QStringLiteral("<操作失败>"));
+    TestAccess::failed(b.engine(), QStringLiteral("<操作失败>"));
     QCOMPARE(runTicks(b, 1, 400).size(), 4);
     QTest::qWait(50);
     QVERIFY(b.field.commandLog().isEmpty());
 }
 
-QTEST_MAIN(TstEngineBeeper)
+QTEST_GUILESS_MAIN(TstEngineBeeper)
 #include "tst_engine_beeper.moc"

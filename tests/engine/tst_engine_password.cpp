@@ -53,21 +53,21 @@ void runConfigureThenWrite(Bench& b, int maxTicks = 4000)
     b.stopTimer();
     QTest::qWait(5);
     b.field.clearCommandLog();
-    TestAccess::controlRw(b.win(), 0x01, 0); // a code the dispatcher leaves alone
-    TestAccess::editCmd(b.win(), [&](CommandState& c) { c.send_cnt = 4; });                      // one bank: four write replies
-    TestAccess::editCmd(b.win(), [&](CommandState& c) { c.set_current_block = 64; });
+    TestAccess::controlRw(b.engine(), 0x01, 0); // a code the dispatcher leaves alone
+    TestAccess::editCmd(b.engine(), [&](CommandState& c) { c.send_cnt = 4; });                      // one bank: four write replies
+    TestAccess::editCmd(b.engine(), [&](CommandState& c) { c.set_current_block = 64; });
     int idle = 0;
     for (int t = 0; t < maxTicks && idle < 200; ++t) {
         const int before = b.field.commandLog().size();
         // The read-back that follows a good write has a sequence code of its own.
         if (b.cmd().cmd_type == SeqCode::VerifyRead)
-            TestAccess::verifyReadBack(b.win());
+            TestAccess::verifyReadBack(b.engine());
         else if (b.cmd().cmd_type != 0)
-            TestAccess::writeOnceBankPswd1(b.win());
-        TestAccess::beepProcess(b.win());
+            TestAccess::writeOnceBankPswd1(b.engine());
+        TestAccess::beepProcess(b.engine());
         QTest::qWait(1);
         const bool quiet = b.field.commandLog().size() == before && b.cmd().send_enable == 0 &&
-                           TestAccess::beepPattern(b.win()) == 0;
+                           TestAccess::beepPattern(b.engine()) == 0;
         idle = quiet ? idle + 1 : 0;
     }
 }
@@ -97,7 +97,7 @@ void TstEnginePassword::factoryTag_configuredAndWritten()
     const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 31);
     QVERIFY(b.connect(reader));
     QVERIFY(readTag(b, tag));
-    TestAccess::editImage(b.win(), [](TagImage& image) {
+    TestAccess::editImage(b.engine(), [](TagImage& image) {
         image.bank_buffer[264] = 0x02;
         image.bank_buffer[265] = 0x2B;
     });
@@ -107,13 +107,13 @@ void TstEnginePassword::factoryTag_configuredAndWritten()
     QCOMPARE(tag->password(0), kFixedBytes);
     QCOMPARE(tag->password(1), kFixedBytes);
     QCOMPARE(tag->rfa1ss(), uint8_t(0x05));
-    QCOMPARE(TestAccess::pwdFirstFailed(b.win()), uint8_t(0));
+    QCOMPARE(TestAccess::pwdFirstFailed(b.engine()), uint8_t(0));
     // The bank went to its own blocks, under the password just set.
     QCOMPARE(tag->memory().mid(256, 128),
-             bytes(TestAccess::image(b.win()).bank_buffer, 256, 128));
+             bytes(TestAccess::image(b.engine()).bank_buffer, 256, 128));
     QCOMPARE(tag->memory().mid(264, 2), QByteArray::fromHex("022B"));
     QCOMPARE(tag->memory().left(256), demodrivers::memory(demodrivers::Kind::Dt8).left(256));
-    QCOMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
+    QCOMPARE(int(b.lastTip()), kTipWriteOk);
     // The last sequence is the read-back: three reads, all answered.
     QCOMPARE(b.cmd().reply_cnt, uint8_t(bankReadBack().size()));
     QCOMPARE(beeperCommands(b.field), 2);
@@ -138,10 +138,10 @@ void TstEnginePassword::configuredTag_fixedPasswordsUsed()
     QCOMPARE(tag->password(0), kFixedBytes);
     QCOMPARE(tag->password(1), kFixedBytes);
     QCOMPARE(tag->rfa1ss(), uint8_t(0x05));
-    QCOMPARE(TestAccess::pwdFirstFailed(b.win()), uint8_t(1));
+    QCOMPARE(TestAccess::pwdFirstFailed(b.engine()), uint8_t(1));
     QCOMPARE(tag->memory().mid(256, 128),
-             bytes(TestAccess::image(b.win()).bank_buffer, 256, 128));
-    QCOMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
+             bytes(TestAccess::image(b.engine()).bank_buffer, 256, 128));
+    QCOMPARE(int(b.lastTip()), kTipWriteOk);
     QCOMPARE(beeperCommands(b.field), 2);
 }
 
@@ -155,7 +155,7 @@ void TstEnginePassword::configuredThenFactory_sameWindow_eachTakesItsPath()
     configure(*configured);
     runConfigureThenWrite(b);
     QCOMPARE(describeCommands(b.field), configuredCommands());
-    QCOMPARE(TestAccess::pwdFirstFailed(b.win()), uint8_t(1));
+    QCOMPARE(TestAccess::pwdFirstFailed(b.engine()), uint8_t(1));
 
     // The next tag is factory-fresh; the earlier result must not decide its path.
     b.field.clear();
@@ -167,7 +167,7 @@ void TstEnginePassword::configuredThenFactory_sameWindow_eachTakesItsPath()
     QCOMPARE(fresh->password(0), kFixedBytes);
     QCOMPARE(fresh->password(1), kFixedBytes);
     QCOMPARE(fresh->rfa1ss(), uint8_t(0x05));
-    QCOMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
+    QCOMPARE(int(b.lastTip()), kTipWriteOk);
 }
 
 void TstEnginePassword::feigRefusedPresent_repeatsSavedStep()
@@ -185,7 +185,7 @@ void TstEnginePassword::feigRefusedPresent_repeatsSavedStep()
     QCOMPARE(b.cmd().config_step_saved, uint8_t(5));
     QCOMPARE(tag->password(1), kFixedBytes);
     QCOMPARE(tag->rfa1ss(), uint8_t(0x05));
-    QCOMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
+    QCOMPARE(int(b.lastTip()), kTipWriteOk);
 }
 
 void TstEnginePassword::r321RefusedPresent_stopsEvenAfterAnEarlierWrite()
@@ -196,14 +196,14 @@ void TstEnginePassword::r321RefusedPresent_stopsEvenAfterAnEarlierWrite()
     QVERIFY(b.connect(R321));
     QVERIFY(readTag(b, tag));
     // A configuration write of an earlier run was accepted and left its flag behind.
-    TestAccess::setConfigWritePending(b.win(), 1);
+    TestAccess::setConfigWritePending(b.engine(), 1);
     const uint8_t rfa1ss = tag->rfa1ss();
     b.field.armReplyFault(SimReplyFault::FailingStatus, 1, 0, 0x2F);
     runConfigureThenWrite(b);
     QCOMPARE(describeCommands(b.field), QStringList{QStringLiteral("present 0 ") + kZero});
     QCOMPARE(log.count(QStringLiteral("<操作失败4：标签无响应>")), 1);
     QCOMPARE(beeperCommands(b.field), 4);                      // the double beep
-    QCOMPARE(int(TestAccess::lastTip(b.win())), kTipReadOk); // no tip of its own
+    QCOMPARE(int(b.lastTip()), kTipReadOk); // no tip of its own
     QCOMPARE(tag->rfa1ss(), rfa1ss);
     QCOMPARE(tag->password(0), QByteArray(8, '\0'));
 }
@@ -218,9 +218,9 @@ void TstEnginePassword::r321RefusedConfigWrite_countsAsDone()
     b.field.armReplyFault(SimReplyFault::FailingStatus, 1, 1, 0x2F);
     runConfigureThenWrite(b);
     QCOMPARE(describeCommands(b.field), factoryCommands());
-    QCOMPARE(TestAccess::configWritePending(b.win()), uint8_t(0));
+    QCOMPARE(TestAccess::configWritePending(b.engine()), uint8_t(0));
     QCOMPARE(tag->rfa1ss(), uint8_t(0x05));
-    QCOMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
+    QCOMPARE(int(b.lastTip()), kTipWriteOk);
 }
 
 void TstEnginePassword::feigRefusedPasswordWrite_stopsQuietly()
@@ -234,9 +234,9 @@ void TstEnginePassword::feigRefusedPasswordWrite_stopsQuietly()
     runConfigureThenWrite(b);
     QCOMPARE(describeCommands(b.field), factoryCommands().mid(0, 3));
     QCOMPARE(beeperCommands(b.field), 0);
-    QCOMPARE(int(TestAccess::lastTip(b.win())), kTipReadOk);
+    QCOMPARE(int(b.lastTip()), kTipReadOk);
     QCOMPARE(b.cmd().ack, uint8_t(0));
 }
 
-QTEST_MAIN(TstEnginePassword)
+QTEST_GUILESS_MAIN(TstEnginePassword)
 #include "tst_engine_password.moc"

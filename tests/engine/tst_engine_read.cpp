@@ -140,12 +140,12 @@ void TstEngineRead::readPTag_inventoryAndTwelveReads_fillsImageAndPanel()
     b.field.layTag(tag);
     QVERIFY(b.connect(reader));
 
-    b.trigger("actionRead");
-    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipReadOk);
+    b.read();
+    QTRY_COMPARE(int(b.lastTip()), kTipReadOk);
 
     QCOMPARE(tagCommands(b.field), pTagReadCommands());
     const TagImage expected = expectedImageAfterPRead(tag->memory());
-    const TagImage& image = TestAccess::image(b.win());
+    const TagImage& image = TestAccess::image(b.engine());
     QCOMPARE(bytes(image.image_legacy, 0, 512), tag->memory());
     QCOMPARE(bytes(image.image_v2, 0, 512), bytes(expected.image_v2, 0, 512));
     QCOMPARE(bytes(image.bank_buffer, 0, 512), bytes(expected.bank_buffer, 0, 512));
@@ -165,11 +165,11 @@ void TstEngineRead::readPTag_inventoryAndTwelveReads_fillsImageAndPanel()
     const tagfields::DriveInfo drive = tagfields::driveInfo(expected);
     QCOMPARE(b.w->findChild<QLabel*>("label_GearOperatingTime")->text(), drive.gearTimeText);
     QCOMPARE(b.w->findChild<QLabel*>("label_LoadOperatingTime")->text(), drive.loadTimeText);
-    QCOMPARE(TestAccess::statusResult(b.win())->text(), QStringLiteral("Read successfully"));
+    QCOMPARE(TestAccess::statusResult(b.engine())->text(), QStringLiteral("Read successfully"));
 
     // The manual read keeps the model for the next Write.
-    QCOMPARE(TestAccess::manualRead(b.win()), uint8_t(0));
-    const auto& snapshot = TestAccess::modelSnapshot(b.win());
+    QCOMPARE(TestAccess::manualRead(b.engine()), uint8_t(0));
+    const auto& snapshot = TestAccess::modelSnapshot(b.engine());
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(snapshot.data()), 32),
              tag->memory().mid(195, 32));
 
@@ -190,17 +190,17 @@ void TstEngineRead::readPwmTag_sevenReadsEndingWithBlock248_storedSwapped()
     b.field.layTag(tag);
     QVERIFY(b.connect(reader));
     // The drive area of an '8' tag is not read; whatever the image held there stays.
-    TestAccess::editImage(b.win(), [](TagImage& image) {
+    TestAccess::editImage(b.engine(), [](TagImage& image) {
         image.image_v2[300] = 0xAB;
         image.image_legacy[400] = 0xCD;
     });
-    const TagImage& image = TestAccess::image(b.win());
+    const TagImage& image = TestAccess::image(b.engine());
 
-    b.trigger("actionRead");
-    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipReadOk);
+    b.read();
+    QTRY_COMPARE(int(b.lastTip()), kTipReadOk);
 
     QCOMPARE(tagCommands(b.field), pwmTagReadCommands());
-    QCOMPARE(TestAccess::chipCode(b.win()), uint8_t(0x38));
+    QCOMPARE(TestAccess::chipCode(b.engine()), uint8_t(0x38));
     QCOMPARE(b.cmd().readcnt, uint8_t(7));
     QCOMPARE(bytes(image.image_v2, 248, 4), QByteArray::fromHex("32107654"));
     QCOMPARE(bytes(image.image_v2, 0, 248), tag->memory().left(248));
@@ -218,16 +218,16 @@ void TstEngineRead::readOtherChip_readsFourBanks_endsFailed()
     disguiseChip(b);
     b.field.layTag(demodrivers::makeTag(demodrivers::Kind::Dt8, 3));
     QVERIFY(b.connect(reader));
-    const TagImage before = TestAccess::image(b.win());
+    const TagImage before = TestAccess::image(b.engine());
 
-    b.trigger("actionRead");
-    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipReadFailed);
+    b.read();
+    QTRY_COMPARE(int(b.lastTip()), kTipReadFailed);
 
-    QCOMPARE(TestAccess::chipCode(b.win()), kOtherChip);
+    QCOMPARE(TestAccess::chipCode(b.engine()), kOtherChip);
     QCOMPARE(tagCommands(b.field), pTagReadCommands());
     QCOMPARE(b.cmd().readcnt, uint8_t(7));
     QCOMPARE(b.cmd().reply_cnt, uint8_t(12));
-    const TagImage& after = TestAccess::image(b.win());
+    const TagImage& after = TestAccess::image(b.engine());
     QVERIFY(after.image_v2 == before.image_v2);
     QVERIFY(after.image_legacy == before.image_legacy);
     QTRY_COMPARE(beeperCommands(b.field), 4); // two beeps
@@ -241,21 +241,21 @@ void TstEngineRead::readShortData_countRight_endsFailed_imageUnchanged()
     const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 4);
     b.field.layTag(tag);
     QVERIFY(b.connect(reader));
-    const TagImage before = TestAccess::image(b.win());
+    const TagImage before = TestAccess::image(b.engine());
     const QString productBefore = b.w->findChild<QLabel*>("Productlabel")->text();
 
-    b.trigger("actionRead");
-    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipReadFailed);
+    b.read();
+    QTRY_COMPARE(int(b.lastTip()), kTipReadFailed);
 
     QCOMPARE(tagCommands(b.field), pTagReadCommands());
     QCOMPARE(b.cmd().reply_cnt, uint8_t(12));
     QCOMPARE(b.cmd().read_data.size(), 508);
-    const TagImage& after = TestAccess::image(b.win());
+    const TagImage& after = TestAccess::image(b.engine());
     QVERIFY(after.image_v2 == before.image_v2);
     QVERIFY(after.image_legacy == before.image_legacy);
     QVERIFY(after.bank_buffer == before.bank_buffer);
     QCOMPARE(b.w->findChild<QLabel*>("Productlabel")->text(), productBefore);
-    QCOMPARE(TestAccess::manualRead(b.win()), uint8_t(1));
+    QCOMPARE(TestAccess::manualRead(b.engine()), uint8_t(1));
     QTRY_COMPARE(beeperCommands(b.field), 4);
     QTest::qWait(150);
     QCOMPARE(beeperCommands(b.field), 4); // a failure, and no success beep after it
@@ -270,7 +270,7 @@ void TstEngineRead::newActionDuringSequence_restartsCleanly()
     QVERIFY(b.connect(reader));
     b.stopTimer();
 
-    b.trigger("actionRead");
+    b.read();
     b.tick(); // inventory out
     QTRY_COMPARE(b.cmd().ack, uint8_t(1));
     b.tick(); // re-armed
@@ -278,7 +278,7 @@ void TstEngineRead::newActionDuringSequence_restartsCleanly()
     QCOMPARE(b.cmd().send_enable, uint8_t(0));
     QCOMPARE(b.cmd().block_step, uint8_t(2));
     // The reply to blocks 0-11 is on its way while the user presses Read again.
-    b.trigger("actionRead");
+    b.read();
     QCOMPARE(b.cmd().cmd_type, uint8_t(0xFE));
     QCOMPARE(b.cmd().readcnt, uint8_t(7));
     QCOMPARE(b.cmd().reply_cnt, uint8_t(0));
@@ -289,12 +289,12 @@ void TstEngineRead::newActionDuringSequence_restartsCleanly()
     QVERIFY(b.cmd().read_data.isEmpty());
 
     b.startTimer();
-    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipReadOk);
+    QTRY_COMPARE(int(b.lastTip()), kTipReadOk);
     QStringList expected{QStringLiteral("inv"), QStringLiteral("read 0+12")};
     expected << pTagReadCommands();
     QCOMPARE(tagCommands(b.field), expected);
     QCOMPARE(b.cmd().reply_cnt, uint8_t(12));
-    QCOMPARE(bytes(TestAccess::image(b.win()).image_legacy, 0, 512), tag->memory());
+    QCOMPARE(bytes(TestAccess::image(b.engine()).image_legacy, 0, 512), tag->memory());
     QTRY_COMPARE(beeperCommands(b.field), 2);
     QTest::qWait(150);
     QCOMPARE(beeperCommands(b.field), 2); // one ending only
@@ -311,23 +311,23 @@ void TstEngineRead::rejectedReplyMidSequence_oneFailureNoFurtherCommand()
         b.field.armReplyFault(SimReplyFault::FailingStatus, 1, 2, r321::CmdReadBlocks);
     else
         b.field.armReplyFault(SimReplyFault::FailingStatus, 1, 3, 0xB0);
-    const TagImage before = TestAccess::image(b.win());
+    const TagImage before = TestAccess::image(b.engine());
 
-    b.trigger("actionRead");
-    QTRY_VERIFY(TestAccess::lastTip(b.win()) != 0 && TestAccess::lastTip(b.win()) != kTipUidOk);
+    b.read();
+    QTRY_VERIFY(b.lastTip() != 0 && b.lastTip() != kTipUidOk);
     // The R321 reports a failed read as "no tag"; the FEIG's failing reply carries no
     // read marker, so it is the reply of no tag as well.
-    QCOMPARE(int(TestAccess::lastTip(b.win())), kTipNoTag);
+    QCOMPARE(int(b.lastTip()), kTipNoTag);
     QTRY_COMPARE(beeperCommands(b.field), 4);
     QTest::qWait(200);
     QCOMPARE(tagCommands(b.field),
              (QStringList{QStringLiteral("inv"), QStringLiteral("read 0+12"),
                           QStringLiteral("read 12+12"), QStringLiteral("read 24+8")}));
     QCOMPARE(beeperCommands(b.field), 4);
-    QCOMPARE(TestAccess::beepPattern(b.win()), uint8_t(0));
+    QCOMPARE(TestAccess::beepPattern(b.engine()), uint8_t(0));
     QCOMPARE(b.cmd().cmd_type, uint8_t(0xFE)); // stalled until the next action
     QCOMPARE(b.cmd().reply_cnt, uint8_t(2));
-    QVERIFY(TestAccess::image(b.win()).image_v2 == before.image_v2);
+    QVERIFY(TestAccess::image(b.engine()).image_v2 == before.image_v2);
 }
 
 void TstEngineRead::modelNameRead_needsThirtyFiveBytes_data()
@@ -354,21 +354,21 @@ void TstEngineRead::modelNameRead_needsThirtyFiveBytes()
     const QByteArray id = reader == R321 ? tag->uidLsbFirst() : tag->uidMsbFirst();
     TestAccess::Uid uid{};
     std::copy_n(id.constBegin(), 8, uid.begin());
-    TestAccess::setUid(b.win(), uid);
-    TestAccess::setSpecialNum(b.win(), uint8_t(blocks));
-    TestAccess::controlRw(b.win(), 0xF7, 1);
+    TestAccess::setUid(b.engine(), uid);
+    TestAccess::setSpecialNum(b.engine(), uint8_t(blocks));
+    TestAccess::controlRw(b.engine(), 0xF7, 1);
 
-    QTRY_VERIFY(TestAccess::lastTip(b.win()) != 0);
+    QTRY_VERIFY(b.lastTip() != 0);
     QCOMPARE(tagCommands(b.field), QStringList{QStringLiteral("read 48+%1").arg(blocks)});
     if (ok) {
-        QCOMPARE(int(TestAccess::lastTip(b.win())), kTipReadOk);
-        QCOMPARE(TestAccess::modelReady(b.win()), uint8_t(1));
-        const auto& model = TestAccess::tagModel(b.win());
+        QCOMPARE(int(b.lastTip()), kTipReadOk);
+        QCOMPARE(TestAccess::modelReady(b.engine()), uint8_t(1));
+        const auto& model = TestAccess::tagModel(b.engine());
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(model.data()), 32),
                  tag->memory().mid(195, 32));
     } else {
-        QCOMPARE(int(TestAccess::lastTip(b.win())), kTipReadFailed);
-        QCOMPARE(TestAccess::modelReady(b.win()), uint8_t(0));
+        QCOMPARE(int(b.lastTip()), kTipReadFailed);
+        QCOMPARE(TestAccess::modelReady(b.engine()), uint8_t(0));
     }
 }
 
@@ -383,23 +383,23 @@ void TstEngineRead::r321InventoryOfThreeTags_countsThree_readsFirst()
     b.field.layTag(third);
     QVERIFY(b.connect(R321));
 
-    b.trigger("actionRead");
-    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipReadOk);
-    QCOMPARE(TestAccess::tagCount(b.win()), uint8_t(3));
-    QCOMPARE(TestAccess::foundCount(b.win()), uint8_t(3));
-    const QByteArray inventory = TestAccess::inventoryReply(b.win());
+    b.read();
+    QTRY_COMPARE(int(b.lastTip()), kTipReadOk);
+    QCOMPARE(TestAccess::tagCount(b.engine()), uint8_t(3));
+    QCOMPARE(TestAccess::foundCount(b.engine()), uint8_t(3));
+    const QByteArray inventory = TestAccess::inventoryReply(b.engine());
     QCOMPARE(inventory.size(), 11 + 27 + 4);
     // The whole reply is kept for auto scan; the first UID is used at once.
     const QByteArray uid0 = replies::r321InventoryUid(inventory, 0);
-    const auto& uid = TestAccess::uid(b.win());
+    const auto& uid = TestAccess::uid(b.engine());
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(uid.data()), 8), uid0);
-    const auto& reversed = TestAccess::uidReversed(b.win());
+    const auto& reversed = TestAccess::uidReversed(b.engine());
     QByteArray msbFirst = uid0;
     std::reverse(msbFirst.begin(), msbFirst.end());
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(reversed.data()), 8), msbFirst);
     const auto read = b.field.findByUidLsbFirst(uid0);
     QVERIFY(read);
-    QCOMPARE(bytes(TestAccess::image(b.win()).image_legacy, 0, 512), read->memory());
+    QCOMPARE(bytes(TestAccess::image(b.engine()).image_legacy, 0, 512), read->memory());
     QSet<QByteArray> all;
     for (int i = 0; i < 3; ++i)
         all.insert(replies::r321InventoryUid(inventory, i));
@@ -411,22 +411,22 @@ void TstEngineRead::readWithoutReader_warnsAndSendsNothing()
 {
     Bench b;
     b.field.layTag(demodrivers::makeTag(demodrivers::Kind::Dt8, 1));
-    b.trigger("actionRead");
+    b.read();
     QCOMPARE(b.boxes, QStringList{QStringLiteral(
                           "Warning！|The reader is not connected, please connect the reader!")});
-    QCOMPARE(TestAccess::statusLink(b.win())->text(), QStringLiteral("Please selcet usb device"));
+    QCOMPARE(TestAccess::statusLink(b.engine())->text(), QStringLiteral("Please selcet usb device"));
     QCOMPARE(b.cmd().cmd_type, uint8_t(0));
 
     // Chosen but not open: the same guard, now in Chinese.
-    TestAccess::setLanguageFlag(b.win(), true);
+    TestAccess::setLanguageFlag(b.engine(), true);
     b.w->Set_Reader_Type(ReaderType::R321);
-    b.trigger("actionRead");
+    b.read();
     QCOMPARE(b.boxes.size(), 2);
     QCOMPARE(b.boxes.at(1), QStringLiteral("警告！|阅读器未连接，请连接阅读器！"));
-    QCOMPARE(TestAccess::statusLink(b.win())->text(), QStringLiteral("请选择USB设备"));
+    QCOMPARE(TestAccess::statusLink(b.engine())->text(), QStringLiteral("请选择USB设备"));
     QCOMPARE(b.cmd().cmd_type, uint8_t(0));
     // A silent check shows nothing.
-    QVERIFY(!TestAccess::readerGuard(b.win(), 0));
+    QVERIFY(!TestAccess::readerGuard(b.engine(), 0));
     QCOMPARE(b.boxes.size(), 2);
     QTest::qWait(50);
     QVERIFY(b.field.commandLog().isEmpty());
@@ -437,9 +437,9 @@ void TstEngineRead::noTagOnReader_failsWithNoTagTip()
     QFETCH(int, reader);
     Bench b;
     QVERIFY(b.connect(reader));
-    b.trigger("actionRead");
-    QTRY_VERIFY(TestAccess::lastTip(b.win()) != 0);
-    QCOMPARE(int(TestAccess::lastTip(b.win())), kTipNoTag);
+    b.read();
+    QTRY_VERIFY(b.lastTip() != 0);
+    QCOMPARE(int(b.lastTip()), kTipNoTag);
     QTRY_COMPARE(beeperCommands(b.field), 4);
     QCOMPARE(tagCommands(b.field), QStringList{QStringLiteral("inv")});
 }
@@ -451,14 +451,14 @@ void TstEngineRead::continueReadOneBank_outsideSteps_sendsNothing()
     QVERIFY(b.connect(Feig));
     b.stopTimer();
     for (uint8_t step : {uint8_t(0), uint8_t(4), uint8_t(200)}) {
-        TestAccess::editCmd(b.win(), [&](CommandState& c) { c.block_step = step; });
-        TestAccess::continueReadOneBank(b.win(), 96, 0);
+        TestAccess::editCmd(b.engine(), [&](CommandState& c) { c.block_step = step; });
+        TestAccess::continueReadOneBank(b.engine(), 96, 0);
         QCOMPARE(b.cmd().block_step, step);
     }
     // Block numbers are 8 bits: the last piece of bank 96 ends at block 127.
-    TestAccess::editCmd(b.win(), [&](CommandState& c) { c.block_step = 3; });
-    TestAccess::editCmd(b.win(), [&](CommandState& c) { c.cmd_type = 0xFE; });
-    TestAccess::continueReadOneBank(b.win(), 96, 0);
+    TestAccess::editCmd(b.engine(), [&](CommandState& c) { c.block_step = 3; });
+    TestAccess::editCmd(b.engine(), [&](CommandState& c) { c.cmd_type = 0xFE; });
+    TestAccess::continueReadOneBank(b.engine(), 96, 0);
     QCOMPARE(b.cmd().cmd_type, uint8_t(0));
     QTRY_COMPARE(tagCommands(b.field), QStringList{QStringLiteral("read 120+8")});
 }
@@ -474,27 +474,27 @@ void TstEngineRead::connectR321_showsTipSendsInit_rewiresOnce()
     b.w->findChild<QDialog*>(QStringLiteral("ConnectionConfig"))
         ->findChild<QPushButton*>(QStringLiteral("pushButton_Connect"))
         ->click();
-    QCOMPARE(TestAccess::statusLink(b.win())->text(), QStringLiteral("Connected: R321"));
-    QCOMPARE(TestAccess::statusLink(b.win())->palette().color(QPalette::WindowText),
+    QCOMPARE(TestAccess::statusLink(b.engine())->text(), QStringLiteral("Connected: R321"));
+    QCOMPARE(TestAccess::statusLink(b.engine())->palette().color(QPalette::WindowText),
              QColor(Qt::blue));
-    QCOMPARE(TestAccess::deviceName(b.win()), QStringLiteral("R321"));
+    QCOMPARE(TestAccess::deviceName(b.engine()), QStringLiteral("R321"));
     QTRY_COMPARE(b.field.commandLog().size(), 1);
     QCOMPARE(b.field.commandLog().at(0).command, 0xF4);
 
     // A second report of the link replaces the wiring instead of adding to it.
-    TestAccess::usbConnect(b.win(), QStringLiteral("Connected: R321"));
+    TestAccess::usbConnect(b.engine(), QStringLiteral("Connected: R321"));
     QTRY_COMPARE(b.field.commandLog().size(), 2);
     QTest::qWait(50);
     b.field.clearCommandLog();
-    b.trigger("actionRead");
-    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipReadOk);
+    b.read();
+    QTRY_COMPARE(int(b.lastTip()), kTipReadOk);
     QCOMPARE(b.cmd().reply_cnt, uint8_t(12));
     QCOMPARE(tagCommands(b.field), pTagReadCommands());
 
     // An empty report clears the device name and the link label.
-    TestAccess::usbConnect(b.win(), QString());
-    QCOMPARE(TestAccess::deviceName(b.win()), QString());
-    QCOMPARE(TestAccess::statusLink(b.win())->text(), QString());
+    TestAccess::usbConnect(b.engine(), QString());
+    QCOMPARE(TestAccess::deviceName(b.engine()), QString());
+    QCOMPARE(TestAccess::statusLink(b.engine())->text(), QString());
 }
 
 void TstEngineRead::connectFeigTwice_eachReplyAnalysedOnce()
@@ -503,10 +503,10 @@ void TstEngineRead::connectFeigTwice_eachReplyAnalysedOnce()
     const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 32);
     b.field.layTag(tag);
     QVERIFY(b.connect(Feig));
-    QCOMPARE(TestAccess::statusLink(b.win())->text(), QStringLiteral("Connected: Feig Reader"));
+    QCOMPARE(TestAccess::statusLink(b.engine())->text(), QStringLiteral("Connected: Feig Reader"));
     QVERIFY(b.connect(Feig));
-    b.trigger("actionRead");
-    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipReadOk);
+    b.read();
+    QTRY_COMPARE(int(b.lastTip()), kTipReadOk);
     QCOMPARE(b.cmd().reply_cnt, uint8_t(12));
     QCOMPARE(tagCommands(b.field), pTagReadCommands());
 }
@@ -521,7 +521,7 @@ void TstEngineRead::idleTick_changesNothing()
     QCOMPARE(b.cmd().send_enable, before.send_enable);
     QCOMPARE(b.cmd().ack, before.ack);
     QCOMPARE(b.cmd().send_cnt, uint8_t(16));
-    QCOMPARE(TestAccess::beepPattern(b.win()), uint8_t(0));
+    QCOMPARE(TestAccess::beepPattern(b.engine()), uint8_t(0));
 }
 
 void TstEngineRead::readDemoDriver_shownWindow()
@@ -532,8 +532,8 @@ void TstEngineRead::readDemoDriver_shownWindow()
     b.w->show();
     QVERIFY(QTest::qWaitForWindowExposed(b.w.get()));
     QVERIFY(b.connect(R321));
-    b.trigger("actionRead");
-    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipReadOk);
+    b.read();
+    QTRY_COMPARE(int(b.lastTip()), kTipReadOk);
     QCOMPARE(b.w->findChild<QLabel*>("Productlabel")->text(),
              demodrivers::info(demodrivers::Kind::Dt8).model);
     QVERIFY(b.w->findChild<QLabel*>("Productlabel")->isVisible());
@@ -547,5 +547,5 @@ void TstEngineRead::readDemoDriver_shownWindow()
     }
 }
 
-QTEST_MAIN(TstEngineRead)
+QTEST_GUILESS_MAIN(TstEngineRead)
 #include "tst_engine_read.moc"

@@ -84,14 +84,14 @@ void TstEngineReplies::emptyReply_ignored()
 {
     QFETCH(int, reader);
     Quiet b(reader);
-    TestAccess::setLastRx(b.win(), "before");
+    TestAccess::setLastRx(b.engine(), "before");
     if (reader == R321)
-        TestAccess::r321Rx(b.win(), QByteArray());
+        TestAccess::r321Rx(b.engine(), QByteArray());
     else
-        TestAccess::feigRx(b.win(), QByteArray());
-    QCOMPARE(TestAccess::lastRx(b.win()), QByteArray("before"));
-    QCOMPARE(TestAccess::beepPattern(b.win()), uint8_t(0));
-    QCOMPARE(int(TestAccess::lastTip(b.win())), 0);
+        TestAccess::feigRx(b.engine(), QByteArray());
+    QCOMPARE(TestAccess::lastRx(b.engine()), QByteArray("before"));
+    QCOMPARE(TestAccess::beepPattern(b.engine()), uint8_t(0));
+    QCOMPARE(int(b.lastTip()), 0);
 }
 
 void TstEngineReplies::unusableReply_changesNothing_data()
@@ -116,18 +116,18 @@ void TstEngineReplies::unusableReply_changesNothing()
     QFETCH(int, reader);
     QFETCH(QByteArray, rx);
     Quiet b(reader);
-    TestAccess::controlRw(b.win(), 0xFE, 7);
-    TestAccess::editCmd(b.win(), [&](CommandState& c) { c.cmd_type = 0; }); // as if this were the reply to the last command
+    TestAccess::controlRw(b.engine(), 0xFE, 7);
+    TestAccess::editCmd(b.engine(), [&](CommandState& c) { c.cmd_type = 0; }); // as if this were the reply to the last command
     if (reader == R321)
-        TestAccess::r321Rx(b.win(), rx);
+        TestAccess::r321Rx(b.engine(), rx);
     else
-        TestAccess::feigRx(b.win(), rx);
-    QCOMPARE(TestAccess::lastRx(b.win()), rx);
+        TestAccess::feigRx(b.engine(), rx);
+    QCOMPARE(TestAccess::lastRx(b.engine()), rx);
     QCOMPARE(b.cmd().ack, uint8_t(0));
     QCOMPARE(b.cmd().reply_cnt, uint8_t(0));
     QVERIFY(b.cmd().read_data.isEmpty());
-    QCOMPARE(TestAccess::beepPattern(b.win()), uint8_t(0));
-    QCOMPARE(int(TestAccess::lastTip(b.win())), 0);
+    QCOMPARE(TestAccess::beepPattern(b.engine()), uint8_t(0));
+    QCOMPARE(int(b.lastTip()), 0);
 }
 
 void TstEngineReplies::r321Foreign_failsWithTip_quietInAutoScan()
@@ -135,16 +135,16 @@ void TstEngineReplies::r321Foreign_failsWithTip_quietInAutoScan()
     Quiet b(R321);
     QByteArray rx = r321(0x22, 0x00, QByteArray(8, 'z'));
     rx[8] = char(0x10);
-    TestAccess::setAutoScan(b.win(), 1);
-    TestAccess::r321Rx(b.win(), rx);
-    QCOMPARE(TestAccess::beepPattern(b.win()), uint8_t(0));
-    QCOMPARE(int(TestAccess::lastTip(b.win())), 0);
+    TestAccess::setAutoScan(b.engine(), 1);
+    TestAccess::r321Rx(b.engine(), rx);
+    QCOMPARE(TestAccess::beepPattern(b.engine()), uint8_t(0));
+    QCOMPARE(int(b.lastTip()), 0);
 
-    TestAccess::setAutoScan(b.win(), 0);
-    TestAccess::r321Rx(b.win(), rx);
-    QCOMPARE(TestAccess::beepPattern(b.win()), uint8_t(2));
-    QCOMPARE(int(TestAccess::lastTip(b.win())), kTipNoIso);
-    QCOMPARE(TestAccess::statusResult(b.win())->text(), QStringLiteral("It's not ISO15693"));
+    TestAccess::setAutoScan(b.engine(), 0);
+    TestAccess::r321Rx(b.engine(), rx);
+    QCOMPARE(TestAccess::beepPattern(b.engine()), uint8_t(2));
+    QCOMPARE(int(b.lastTip()), kTipNoIso);
+    QCOMPARE(TestAccess::statusResult(b.engine())->text(), QStringLiteral("It's not ISO15693"));
     QCOMPARE(b.cmd().reply_cnt, uint8_t(0));
 }
 
@@ -153,9 +153,9 @@ void TstEngineReplies::feigForeign_failsWithoutTip()
     Quiet b(Feig);
     QByteArray rx = feig(0xB0, 0x00, QByteArray::fromHex("0104") + QByteArray(5, 'a'));
     rx[0] = char(0x03);
-    TestAccess::feigRx(b.win(), rx);
-    QCOMPARE(TestAccess::beepPattern(b.win()), uint8_t(2));
-    QCOMPARE(int(TestAccess::lastTip(b.win())), 0);
+    TestAccess::feigRx(b.engine(), rx);
+    QCOMPARE(TestAccess::beepPattern(b.engine()), uint8_t(2));
+    QCOMPARE(int(b.lastTip()), 0);
     QCOMPARE(b.cmd().reply_cnt, uint8_t(0));
 }
 
@@ -193,19 +193,19 @@ void TstEngineReplies::feigTransparent()
     QFETCH(int, pwdFirstFailed);
     QFETCH(int, blockStep);
     Quiet b(Feig);
-    TestAccess::controlRw(b.win(), 0xFA, 0);
-    TestAccess::editCmd(b.win(), [&](CommandState& c) { c.block_step = 3; });
-    TestAccess::editCmd(b.win(), [&](CommandState& c) { c.config_step_saved = 6; });
-    TestAccess::setPwdFirstFailed(b.win(), 9);
-    TestAccess::setPwdWritePending(b.win(), pwdPending ? 1 : 0);
+    TestAccess::controlRw(b.engine(), 0xFA, 0);
+    TestAccess::editCmd(b.engine(), [&](CommandState& c) { c.block_step = 3; });
+    TestAccess::editCmd(b.engine(), [&](CommandState& c) { c.config_step_saved = 6; });
+    TestAccess::setPwdFirstFailed(b.engine(), 9);
+    TestAccess::setPwdWritePending(b.engine(), pwdPending ? 1 : 0);
 
-    TestAccess::feigRx(b.win(), feig(0xBF, uint8_t(status), response));
+    TestAccess::feigRx(b.engine(), feig(0xBF, uint8_t(status), response));
     QCOMPARE(int(b.cmd().ack), ack);
     QCOMPARE(int(b.cmd().first_transparent_check), firstCheck);
-    QCOMPARE(int(TestAccess::pwdFirstFailed(b.win())), pwdFirstFailed);
+    QCOMPARE(int(TestAccess::pwdFirstFailed(b.engine())), pwdFirstFailed);
     QCOMPARE(int(b.cmd().block_step), blockStep);
-    QCOMPARE(TestAccess::pwdWritePending(b.win()), uint8_t(0));
-    QCOMPARE(TestAccess::beepPattern(b.win()), uint8_t(0));
+    QCOMPARE(TestAccess::pwdWritePending(b.engine()), uint8_t(0));
+    QCOMPARE(TestAccess::beepPattern(b.engine()), uint8_t(0));
 }
 
 void TstEngineReplies::r321Transparent_data()
@@ -235,16 +235,16 @@ void TstEngineReplies::r321Transparent()
     QFETCH(int, pwdFirstFailed);
     QFETCH(int, beep);
     Quiet b(R321);
-    TestAccess::controlRw(b.win(), 0xFA, 0);
-    TestAccess::setPwdFirstFailed(b.win(), 9);
-    TestAccess::setConfigWritePending(b.win(), pending ? 1 : 0);
+    TestAccess::controlRw(b.engine(), 0xFA, 0);
+    TestAccess::setPwdFirstFailed(b.engine(), 9);
+    TestAccess::setConfigWritePending(b.engine(), pending ? 1 : 0);
 
-    TestAccess::r321Rx(b.win(), r321(0x2F, uint8_t(status), payload));
+    TestAccess::r321Rx(b.engine(), r321(0x2F, uint8_t(status), payload));
     QCOMPARE(int(b.cmd().ack), ack);
-    QCOMPARE(int(TestAccess::pwdFirstFailed(b.win())), pwdFirstFailed);
-    QCOMPARE(int(TestAccess::beepPattern(b.win())), beep);
-    QCOMPARE(TestAccess::configWritePending(b.win()), uint8_t(0));
-    QCOMPARE(int(TestAccess::lastTip(b.win())), 0); // never a tip for a transparent reply
+    QCOMPARE(int(TestAccess::pwdFirstFailed(b.engine())), pwdFirstFailed);
+    QCOMPARE(int(TestAccess::beepPattern(b.engine())), beep);
+    QCOMPARE(TestAccess::configWritePending(b.engine()), uint8_t(0));
+    QCOMPARE(int(b.lastTip()), 0); // never a tip for a transparent reply
     if (pwdFirstFailed == 1)
         QCOMPARE(b.cmd().block_step, uint8_t(2));
 }
@@ -265,22 +265,22 @@ void TstEngineReplies::feigInventory_setsChipAndCounts()
     QFETCH(int, readcnt);
     QFETCH(int, writeIndex);
     Quiet b(Feig);
-    TestAccess::controlRw(b.win(), 0xFE, 7);
+    TestAccess::controlRw(b.engine(), 0xFE, 7);
     QByteArray uid = kUidMsb;
     uid[2] = char(chip);
-    TestAccess::feigRx(b.win(), feig(0xB0, 0x00, QByteArray::fromHex("010300") + uid));
-    QCOMPARE(TestAccess::chipCode(b.win()), chip);
+    TestAccess::feigRx(b.engine(), feig(0xB0, 0x00, QByteArray::fromHex("010300") + uid));
+    QCOMPARE(TestAccess::chipCode(b.engine()), chip);
     QCOMPARE(int(b.cmd().readcnt), readcnt);
-    QCOMPARE(int(TestAccess::autoWriteIndex(b.win())), writeIndex);
+    QCOMPARE(int(TestAccess::autoWriteIndex(b.engine())), writeIndex);
     QCOMPARE(b.cmd().ack, uint8_t(1));
-    QCOMPARE(TestAccess::tagCount(b.win()), uint8_t(1));
-    const auto& stored = TestAccess::uid(b.win());
+    QCOMPARE(TestAccess::tagCount(b.engine()), uint8_t(1));
+    const auto& stored = TestAccess::uid(b.engine());
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(stored.data()), 8), uid);
-    const auto& reversed = TestAccess::uidReversed(b.win());
+    const auto& reversed = TestAccess::uidReversed(b.engine());
     QByteArray expected = uid;
     std::reverse(expected.begin(), expected.end());
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(reversed.data()), 8), expected);
-    QCOMPARE(int(TestAccess::lastTip(b.win())), kTipUidOk);
+    QCOMPARE(int(b.lastTip()), kTipUidOk);
     QCOMPARE(b.cmd().reply_cnt, uint8_t(0)); // an inventory is not a read reply
 }
 
@@ -298,29 +298,29 @@ void TstEngineReplies::r321Crc_checkedOnceRepliesKeepMatching()
     // Taken unchecked: before any match, and after a single chance match.
     const QList<QByteArray> taken = {otherCrc, good, otherCrc};
     for (const QByteArray& rx : taken) {
-        TestAccess::controlRw(b.win(), 0xFE, 7);
-        TestAccess::r321Rx(b.win(), rx);
+        TestAccess::controlRw(b.engine(), 0xFE, 7);
+        TestAccess::r321Rx(b.engine(), rx);
         QCOMPARE(b.cmd().ack, uint8_t(1));
     }
     for (int i = 0; i < replies::R321CrcCheck::kConfirmAfter; ++i) {
-        TestAccess::controlRw(b.win(), 0xFE, 7);
-        TestAccess::r321Rx(b.win(), good);
+        TestAccess::controlRw(b.engine(), 0xFE, 7);
+        TestAccess::r321Rx(b.engine(), good);
     }
-    TestAccess::controlRw(b.win(), 0xFE, 7);
-    TestAccess::r321Rx(b.win(), otherCrc);
+    TestAccess::controlRw(b.engine(), 0xFE, 7);
+    TestAccess::r321Rx(b.engine(), otherCrc);
     QCOMPARE(b.cmd().ack, uint8_t(0));
 }
 
 void TstEngineReplies::feigInventory_truncatedUid_waits()
 {
     Quiet b(Feig);
-    TestAccess::controlRw(b.win(), 0xFE, 7);
-    TestAccess::feigRx(b.win(),
+    TestAccess::controlRw(b.engine(), 0xFE, 7);
+    TestAccess::feigRx(b.engine(),
                          feig(0xB0, 0x00, QByteArray::fromHex("010300") + kUidMsb.left(5)));
     QCOMPARE(b.cmd().ack, uint8_t(0));
-    QCOMPARE(TestAccess::chipCode(b.win()), uint8_t(0x50));
-    QCOMPARE(TestAccess::uid(b.win()), (std::array<uint8_t, 8>{}));
-    QCOMPARE(int(TestAccess::lastTip(b.win())), 0);
+    QCOMPARE(TestAccess::chipCode(b.engine()), uint8_t(0x50));
+    QCOMPARE(TestAccess::uid(b.engine()), (std::array<uint8_t, 8>{}));
+    QCOMPARE(int(b.lastTip()), 0);
 }
 
 void TstEngineReplies::inventoryFailure_clearsUid_quietInAutoScan_data()
@@ -344,37 +344,37 @@ void TstEngineReplies::inventoryFailure_clearsUid_quietInAutoScan()
     Quiet b(reader);
     TestAccess::Uid filled{};
     filled.fill(0x11);
-    TestAccess::setUid(b.win(), filled);
-    TestAccess::setTagIndex(b.win(), 3);
-    TestAccess::setAutoScan(b.win(), autoScan ? 1 : 0);
+    TestAccess::setUid(b.engine(), filled);
+    TestAccess::setTagIndex(b.engine(), 3);
+    TestAccess::setAutoScan(b.engine(), autoScan ? 1 : 0);
     if (reader == R321)
-        TestAccess::r321Rx(b.win(), r321(0x11, 0x01));
+        TestAccess::r321Rx(b.engine(), r321(0x11, 0x01));
     else
-        TestAccess::feigRx(b.win(), feig(0xB0, 0x84, QByteArray::fromHex("0103")));
-    QCOMPARE(TestAccess::uid(b.win()), (std::array<uint8_t, 8>{}));
-    QCOMPARE(TestAccess::tagIndex(b.win()), uint8_t(0));
-    QCOMPARE(int(TestAccess::lastTip(b.win())), tip);
-    QCOMPARE(int(TestAccess::beepPattern(b.win())), beep);
+        TestAccess::feigRx(b.engine(), feig(0xB0, 0x84, QByteArray::fromHex("0103")));
+    QCOMPARE(TestAccess::uid(b.engine()), (std::array<uint8_t, 8>{}));
+    QCOMPARE(TestAccess::tagIndex(b.engine()), uint8_t(0));
+    QCOMPARE(int(b.lastTip()), tip);
+    QCOMPARE(int(TestAccess::beepPattern(b.engine())), beep);
 }
 
 void TstEngineReplies::feigNoTag_autoScanRequestsScan()
 {
     Quiet b(Feig);
-    TestAccess::setAutoScan(b.win(), 1);
+    TestAccess::setAutoScan(b.engine(), 1);
     TestAccess::Uid refilled{};
     refilled.fill(0x22);
-    TestAccess::setUid(b.win(), refilled);
-    TestAccess::setTagIndex(b.win(), 1);
-    TestAccess::feigRx(b.win(), feig(0xB0, 0x01));
-    QCOMPARE(TestAccess::uid(b.win()), (std::array<uint8_t, 8>{}));
-    QCOMPARE(TestAccess::tagIndex(b.win()), uint8_t(0));
-    QCOMPARE(TestAccess::scanRequest(b.win()), uint8_t(1));
-    QCOMPARE(TestAccess::beepPattern(b.win()), uint8_t(0));
+    TestAccess::setUid(b.engine(), refilled);
+    TestAccess::setTagIndex(b.engine(), 1);
+    TestAccess::feigRx(b.engine(), feig(0xB0, 0x01));
+    QCOMPARE(TestAccess::uid(b.engine()), (std::array<uint8_t, 8>{}));
+    QCOMPARE(TestAccess::tagIndex(b.engine()), uint8_t(0));
+    QCOMPARE(TestAccess::scanRequest(b.engine()), uint8_t(1));
+    QCOMPARE(TestAccess::beepPattern(b.engine()), uint8_t(0));
 
-    TestAccess::setAutoScan(b.win(), 0);
-    TestAccess::feigRx(b.win(), feig(0xB0, 0x01));
-    QCOMPARE(int(TestAccess::lastTip(b.win())), kTipNoTag);
-    QCOMPARE(TestAccess::beepPattern(b.win()), uint8_t(2));
+    TestAccess::setAutoScan(b.engine(), 0);
+    TestAccess::feigRx(b.engine(), feig(0xB0, 0x01));
+    QCOMPARE(int(b.lastTip()), kTipNoTag);
+    QCOMPARE(TestAccess::beepPattern(b.engine()), uint8_t(2));
 }
 
 void TstEngineReplies::feigWriteReply_onlyExactFrame_data()
@@ -396,11 +396,11 @@ void TstEngineReplies::feigWriteReply_onlyExactFrame()
     QFETCH(int, replyCnt);
     QFETCH(int, tip);
     Quiet b(Feig);
-    TestAccess::controlRw(b.win(), 0xFD, 0);
-    TestAccess::feigRx(b.win(), rx);
+    TestAccess::controlRw(b.engine(), 0xFD, 0);
+    TestAccess::feigRx(b.engine(), rx);
     QCOMPARE(int(b.cmd().reply_cnt), replyCnt);
     QCOMPARE(int(b.cmd().ack), replyCnt);
-    QCOMPARE(int(TestAccess::lastTip(b.win())), tip);
+    QCOMPARE(int(b.lastTip()), tip);
 }
 
 void TstEngineReplies::writeAcks_countedAndJudged_data()
@@ -425,35 +425,35 @@ void TstEngineReplies::writeAcks_countedAndJudged()
     QFETCH(int, tip);
     QFETCH(int, beep);
     Quiet b(reader);
-    TestAccess::controlRw(b.win(), 0xFD, 0);
-    TestAccess::editCmd(b.win(), [&](CommandState& c) { c.send_cnt = uint8_t(sendCnt); });
+    TestAccess::controlRw(b.engine(), 0xFD, 0);
+    TestAccess::editCmd(b.engine(), [&](CommandState& c) { c.send_cnt = uint8_t(sendCnt); });
     const QByteArray rx =
         reader == R321 ? r321(0x23, 0x00) : QByteArray::fromHex("02000800B00090DF");
     for (int i = 0; i < replies; ++i) {
         if (i == replies - 1)
-            TestAccess::editCmd(b.win(), [&](CommandState& c) { c.cmd_type = 0; }); // the last command has gone out
+            TestAccess::editCmd(b.engine(), [&](CommandState& c) { c.cmd_type = 0; }); // the last command has gone out
         if (reader == R321)
-            TestAccess::r321Rx(b.win(), rx);
+            TestAccess::r321Rx(b.engine(), rx);
         else
-            TestAccess::feigRx(b.win(), rx);
+            TestAccess::feigRx(b.engine(), rx);
         QCOMPARE(b.cmd().ack, uint8_t(1));
         if (i < replies - 1) {
-            QCOMPARE(int(TestAccess::lastTip(b.win())), 0);
-            TestAccess::editCmd(b.win(), [&](CommandState& c) { c.ack = 0; });
+            QCOMPARE(int(b.lastTip()), 0);
+            TestAccess::editCmd(b.engine(), [&](CommandState& c) { c.ack = 0; });
         }
     }
     QCOMPARE(int(b.cmd().reply_cnt), replies);
-    QCOMPARE(int(TestAccess::lastTip(b.win())), tip);
-    QCOMPARE(int(TestAccess::beepPattern(b.win())), beep);
+    QCOMPARE(int(b.lastTip()), tip);
+    QCOMPARE(int(TestAccess::beepPattern(b.engine())), beep);
 }
 
 void TstEngineReplies::feigReadFailure_readFailedTip()
 {
     Quiet b(Feig);
-    TestAccess::controlRw(b.win(), 0xFE, 7);
-    TestAccess::feigRx(b.win(), feig(0xB0, 0x83, QByteArray::fromHex("0004")));
-    QCOMPARE(int(TestAccess::lastTip(b.win())), kTipReadFailed);
-    QCOMPARE(TestAccess::beepPattern(b.win()), uint8_t(2));
+    TestAccess::controlRw(b.engine(), 0xFE, 7);
+    TestAccess::feigRx(b.engine(), feig(0xB0, 0x83, QByteArray::fromHex("0004")));
+    QCOMPARE(int(b.lastTip()), kTipReadFailed);
+    QCOMPARE(TestAccess::beepPattern(b.engine()), uint8_t(2));
     QCOMPARE(b.cmd().ack, uint8_t(0));
     QCOMPARE(b.cmd().reply_cnt, uint8_t(0));
 }
@@ -461,9 +461,9 @@ void TstEngineReplies::feigReadFailure_readFailedTip()
 void TstEngineReplies::feInverted_reversesUid()
 {
     Quiet b(Feig);
-    QCOMPARE(TestAccess::feInverted(b.win(), kUidMsb), QByteArray::fromHex("44332211005002E0"));
-    QCOMPARE(TestAccess::feInverted(b.win(), QByteArray()), QByteArray());
+    QCOMPARE(TestAccess::feInverted(b.engine(), kUidMsb), QByteArray::fromHex("44332211005002E0"));
+    QCOMPARE(TestAccess::feInverted(b.engine(), QByteArray()), QByteArray());
 }
 
-QTEST_MAIN(TstEngineReplies)
+QTEST_GUILESS_MAIN(TstEngineReplies)
 #include "tst_engine_replies.moc"

@@ -33,7 +33,7 @@ class TstEngineSequencer : public QObject
 void TstEngineSequencer::controlRw_setsStartState()
 {
     Idle b;
-    TestAccess::editCmd(b.win(), [](CommandState& c) {
+    TestAccess::editCmd(b.engine(), [](CommandState& c) {
         c.send_cnt = 9;
         c.block_step = c.read_bank_step = c.write_part_step = c.write_bank_step = 7;
         c.reply_cnt = 5;
@@ -42,7 +42,7 @@ void TstEngineSequencer::controlRw_setsStartState()
         c.read_data = "old";
     });
     const CommandState& c = b.cmd();
-    TestAccess::controlRw(b.win(), 0xF9, 3);
+    TestAccess::controlRw(b.engine(), 0xF9, 3);
     QCOMPARE(c.cmd_type, uint8_t(0xF9));
     QCOMPARE(c.readcnt, uint8_t(3));
     QCOMPARE(c.send_cnt, uint8_t(9)); // set by the write preparation, not here
@@ -61,7 +61,7 @@ void TstEngineSequencer::handshake_sendOneThenWaitForAck()
 {
     Idle b;
     const CommandState& c = b.cmd();
-    TestAccess::controlRw(b.win(), 0xFE, 7);
+    TestAccess::controlRw(b.engine(), 0xFE, 7);
     b.tick(); // the inventory step (nothing goes out without a reader)
     QCOMPARE(c.read_bank_step, uint8_t(2));
     QCOMPARE(c.send_enable, uint8_t(0));
@@ -69,7 +69,7 @@ void TstEngineSequencer::handshake_sendOneThenWaitForAck()
     QCOMPARE(c.read_bank_step, uint8_t(2));
     QCOMPARE(c.block_step, uint8_t(1));
 
-    TestAccess::editCmd(b.win(), [](CommandState& s) { s.ack = 1; }); // a reply was accepted
+    TestAccess::editCmd(b.engine(), [](CommandState& s) { s.ack = 1; }); // a reply was accepted
     b.tick();
     QCOMPARE(c.send_enable, uint8_t(1));
     QCOMPARE(c.ack, uint8_t(0));
@@ -83,10 +83,10 @@ void TstEngineSequencer::lastCommandSent_nothingMoreUntilNextAction()
 {
     Idle b;
     const CommandState& c = b.cmd();
-    TestAccess::controlRw(b.win(), 0xF7, 1);
+    TestAccess::controlRw(b.engine(), 0xF7, 1);
     b.tick();
     QCOMPARE(c.cmd_type, uint8_t(0));
-    TestAccess::editCmd(b.win(), [](CommandState& s) { s.ack = 1; }); // the last reply
+    TestAccess::editCmd(b.engine(), [](CommandState& s) { s.ack = 1; }); // the last reply
     b.tick(10);
     QCOMPARE(c.ack, uint8_t(1));
     QCOMPARE(c.send_enable, uint8_t(0));
@@ -113,12 +113,12 @@ void TstEngineSequencer::selectAutoWrite()
     QFETCH(int, cmdType);
     QFETCH(int, setCurrentBlock);
     Idle b;
-    TestAccess::controlRw(b.win(), 0xFC, 0);
-    TestAccess::editCmd(b.win(), [&](CommandState& c) { c.send_cnt = 3; });
-    TestAccess::editImage(b.win(), [](TagImage& image) { image.bank_buffer.fill(0xEE); });
-    const TagImage& image = TestAccess::image(b.win());
+    TestAccess::controlRw(b.engine(), 0xFC, 0);
+    TestAccess::editCmd(b.engine(), [&](CommandState& c) { c.send_cnt = 3; });
+    TestAccess::editImage(b.engine(), [](TagImage& image) { image.bank_buffer.fill(0xEE); });
+    const TagImage& image = TestAccess::image(b.engine());
 
-    QMetaObject::invokeMethod(&TestAccess::engine(b.win()), "Select_Auto_Write", Qt::DirectConnection,
+    QMetaObject::invokeMethod(&b.engine(), "Select_Auto_Write", Qt::DirectConnection,
                               Q_ARG(uint8_t, uint8_t(index)));
     QCOMPARE(int(b.cmd().send_cnt), sendCnt);
     QCOMPARE(int(b.cmd().cmd_type), cmdType);
@@ -131,77 +131,77 @@ void TstEngineSequencer::selectAutoWrite()
 void TstEngineSequencer::namedReplySlots_decodeByReaderType()
 {
     Idle b;
-    TestAccess::setReaderType(b.win(), ReaderType(Feig));
-    TestAccess::controlRw(b.win(), 0xFE, 7);
+    TestAccess::setReaderType(b.engine(), ReaderType(Feig));
+    TestAccess::controlRw(b.engine(), 0xFE, 7);
     // A FEIG read reply of one block: the block comes back in tag order.
     const QByteArray read = SimFeig::buildReply(0xB0, 0x00, QByteArray::fromHex("010400DDCCBBAA"));
-    QVERIFY(QMetaObject::invokeMethod(&TestAccess::engine(b.win()), "Get_BLOCK_Data", Qt::DirectConnection,
+    QVERIFY(QMetaObject::invokeMethod(&b.engine(), "Get_BLOCK_Data", Qt::DirectConnection,
                                       Q_ARG(QByteArray, read)));
     QCOMPARE(b.cmd().reply_cnt, uint8_t(1));
     QCOMPARE(b.cmd().read_data, QByteArray::fromHex("AABBCCDD"));
 
     // The same bytes read as an R321 reply are no read reply at all.
-    TestAccess::setReaderType(b.win(), ReaderType(R321));
-    QVERIFY(QMetaObject::invokeMethod(&TestAccess::engine(b.win()), "Get_BLOCK_Data", Qt::DirectConnection,
+    TestAccess::setReaderType(b.engine(), ReaderType(R321));
+    QVERIFY(QMetaObject::invokeMethod(&b.engine(), "Get_BLOCK_Data", Qt::DirectConnection,
                                       Q_ARG(QByteArray, read)));
     QCOMPARE(b.cmd().reply_cnt, uint8_t(1));
 
     QByteArray inventory =
         SimR321::buildReply(0x11, 0x00, QByteArray::fromHex("08070605043802E000"));
-    QVERIFY(QMetaObject::invokeMethod(&TestAccess::engine(b.win()), "Get_Recevie_UID", Qt::DirectConnection,
+    QVERIFY(QMetaObject::invokeMethod(&b.engine(), "Get_Recevie_UID", Qt::DirectConnection,
                                       Q_ARG(QByteArray, inventory)));
-    QCOMPARE(TestAccess::chipCode(b.win()), uint8_t(0x38));
+    QCOMPARE(TestAccess::chipCode(b.engine()), uint8_t(0x38));
     QCOMPARE(b.cmd().readcnt, uint8_t(7));
-    QCOMPARE(TestAccess::uid(b.win()),
+    QCOMPARE(TestAccess::uid(b.engine()),
              (std::array<uint8_t, 8>{0x08, 0x07, 0x06, 0x05, 0x04, 0x38, 0x02, 0xE0}));
 }
 
 void TstEngineSequencer::presentPasswordCheck_withoutReader_takesOtherPassword()
 {
     Idle b;
-    TestAccess::controlRw(b.win(), 0xFA, 0);
-    TestAccess::editCmd(b.win(), [&](CommandState& c) { c.block_step = 5; });
-    TestAccess::setPwdFirstFailed(b.win(), 0);
+    TestAccess::controlRw(b.engine(), 0xFA, 0);
+    TestAccess::editCmd(b.engine(), [&](CommandState& c) { c.block_step = 5; });
+    TestAccess::setPwdFirstFailed(b.engine(), 0);
     const QByteArray ok = SimFeig::buildReply(0xBF, 0x00, QByteArray::fromHex("0078F0"));
-    QVERIFY(QMetaObject::invokeMethod(&TestAccess::engine(b.win()), "Serianet_Recevie", Qt::DirectConnection,
+    QVERIFY(QMetaObject::invokeMethod(&b.engine(), "Serianet_Recevie", Qt::DirectConnection,
                                       Q_ARG(QByteArray, ok)));
-    QCOMPARE(TestAccess::pwdFirstFailed(b.win()), uint8_t(1));
+    QCOMPARE(TestAccess::pwdFirstFailed(b.engine()), uint8_t(1));
     QCOMPARE(b.cmd().block_step, uint8_t(2));
     QCOMPARE(b.cmd().first_transparent_check, uint8_t(0));
     // Only the first transparent reply of a sequence is examined.
-    TestAccess::setPwdFirstFailed(b.win(), 7);
-    QVERIFY(QMetaObject::invokeMethod(&TestAccess::engine(b.win()), "Serianet_Recevie", Qt::DirectConnection,
+    TestAccess::setPwdFirstFailed(b.engine(), 7);
+    QVERIFY(QMetaObject::invokeMethod(&b.engine(), "Serianet_Recevie", Qt::DirectConnection,
                                       Q_ARG(QByteArray, ok)));
-    QCOMPARE(TestAccess::pwdFirstFailed(b.win()), uint8_t(7));
+    QCOMPARE(TestAccess::pwdFirstFailed(b.engine()), uint8_t(7));
 }
 
 
 void TstEngineSequencer::idleTick_parksAndWakesForSequenceOrBeep()
 {
     Bench b;
-    QTimer* timer = TestAccess::cmdTimer(b.win());
+    QTimer* timer = TestAccess::cmdTimer(b.engine());
     // Nothing runs: the tick parks instead of waking the process every millisecond.
     QTRY_VERIFY(!timer->isActive());
-    QVERIFY(TestAccess::tickParked(b.win()));
+    QVERIFY(TestAccess::tickParked(b.engine()));
 
-    TestAccess::controlRw(b.win(), 0xFE, 7);
+    TestAccess::controlRw(b.engine(), 0xFE, 7);
     QVERIFY(timer->isActive());
     // No reader: the read sends nothing, but the sequence stays open and keeps the tick.
     QTest::qWait(20);
     QVERIFY(timer->isActive());
 
-    TestAccess::editCmd(b.win(), [&](CommandState& c) { c.cmd_type = 0; });
+    TestAccess::editCmd(b.engine(), [&](CommandState& c) { c.cmd_type = 0; });
     QTRY_VERIFY(!timer->isActive());
-    TestAccess::startBeep(b.win(), 1);
+    TestAccess::startBeep(b.engine(), 1);
     QVERIFY(timer->isActive());
-    QTRY_COMPARE(TestAccess::beepPattern(b.win()), uint8_t(0)); // on at 1, off at 101
+    QTRY_COMPARE(TestAccess::beepPattern(b.engine()), uint8_t(0)); // on at 1, off at 101
     QTRY_VERIFY(!timer->isActive());
 
     // A tick stopped on purpose (tests stepping by hand) is never restarted.
     b.stopTimer();
-    TestAccess::controlRw(b.win(), 0xFE, 7);
+    TestAccess::controlRw(b.engine(), 0xFE, 7);
     QVERIFY(!timer->isActive());
 }
 
-QTEST_MAIN(TstEngineSequencer)
+QTEST_GUILESS_MAIN(TstEngineSequencer)
 #include "tst_engine_sequencer.moc"

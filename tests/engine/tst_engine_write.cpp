@@ -38,9 +38,9 @@ struct TickSnapshot {
         return {c.cmd_type,
                 c.write_part_step,
                 c.write_bank_step,
-                TestAccess::beepStep(b.win()),
-                TestAccess::beepTwiceStep(b.win()),
-                TestAccess::beepPattern(b.win())};
+                TestAccess::beepStep(b.engine()),
+                TestAccess::beepTwiceStep(b.engine()),
+                TestAccess::beepPattern(b.engine())};
     }
     bool sequenceMoved(const TickSnapshot& o) const
     {
@@ -152,10 +152,10 @@ void TstEngineWrite::writePTag_eightCommands_tagHoldsDriveArea()
 
     currentWidget(b, 1)->setValue(420);
     QVector<record::Outcome> outcomes;
-    QObject::connect(&TestAccess::engine(b.win()), &TagEngine::operationFinished,
+    QObject::connect(&b.engine(), &TagEngine::operationFinished,
                      [&outcomes](const record::Outcome& o) { outcomes << o; });
-    b.trigger("actionWrite");
-    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
+    b.write();
+    QTRY_COMPARE(int(b.lastTip()), kTipWriteOk);
     // One outcome for the record: the driver read is the template, the UID most
     // significant byte first whatever the reader's order.
     QCOMPARE(outcomes.size(), 1);
@@ -176,7 +176,7 @@ void TstEngineWrite::writePTag_eightCommands_tagHoldsDriveArea()
 
     QCOMPARE(describeCommands(b.field),
              driveAreaWrites() + (verify ? readBack(false) : QStringList()));
-    const TagImage& image = TestAccess::image(b.win());
+    const TagImage& image = TestAccess::image(b.engine());
     // Every block arrived in tag order (the FEIG frames carry each block reversed).
     QCOMPARE(tag->memory().mid(256, 256), bytes(image.bank_buffer, 256, 256));
     QCOMPARE(tag->memory().mid(264, 2), u16(420));
@@ -224,8 +224,8 @@ void TstEngineWrite::driveWrites_driverKeepsItsCounters()
     if (autoWrite) {
         b.field.removeTag(source->uidMsbFirst());
         target = demodrivers::makeTag(kind, 31);
-        b.trigger("actionAuto_Write");
-        QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipNoDevice);
+        b.toggleAutoWrite();
+        QTRY_COMPARE(int(b.lastTip()), kTipNoDevice);
     }
     // The driver has counted on since it was read, or is another driver altogether.
     const QByteArray own = QByteArray::fromHex("0000222200003333");
@@ -234,14 +234,14 @@ void TstEngineWrite::driveWrites_driverKeepsItsCounters()
     if (autoWrite)
         b.field.layTag(target);
     else
-        b.trigger("actionWrite");
-    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
+        b.write();
+    QTRY_COMPARE(int(b.lastTip()), kTipWriteOk);
     if (autoWrite)
-        b.trigger("actionAuto_Write");
+        b.toggleAutoWrite();
 
     QCOMPARE(describeCommands(b.field, false).filter(QStringLiteral("write")), writes);
     QCOMPARE(target->memory().mid(counters, 8), own);
-    QByteArray expected = bytes(TestAccess::image(b.win()).bank_buffer, 256, 256);
+    QByteArray expected = bytes(TestAccess::image(b.engine()).bank_buffer, 256, 256);
     expected.replace(counters - 256, 8, own);
     QCOMPARE(target->memory().mid(256, 256), expected);
     QCOMPARE(target->memory().mid(264, 2), u16(320));
@@ -258,19 +258,19 @@ void TstEngineWrite::writePwmTag_nineCommands_block248Composed()
     tag->setBlock(248, QByteArray::fromHex("E8031D81"));
     QVERIFY(b.connect(reader));
     QVERIFY(readTag(b, tag));
-    QCOMPARE(TestAccess::pwmPeriod(b.win()), uint16_t(1000));
+    QCOMPARE(TestAccess::pwmPeriod(b.engine()), uint16_t(1000));
     QVERIFY(qAbs(currentWidget(b, 1)->value() - 200) <= 1);
 
     currentWidget(b, 1)->setValue(350);
-    b.trigger("actionWrite");
-    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
+    b.write();
+    QTRY_COMPARE(int(b.lastTip()), kTipWriteOk);
 
     QCOMPARE(describeCommands(b.field), bankWrites(0) + bankWrites(32) +
                                             QStringList{QStringLiteral("write 248+1")} +
                                             (verify ? readBack(true) : QStringList()));
     // 350 of 700 mA at period 1000: ratio 5000, pulse 500 | 0x8000, both words low byte first.
     QCOMPARE(tag->block(248), QByteArray::fromHex("E803F481"));
-    const TagImage& image = TestAccess::image(b.win());
+    const TagImage& image = TestAccess::image(b.engine());
     QCOMPARE(bytes(image.image_v2, 248, 4), QByteArray::fromHex("03E881F4")); // as read back
     QCOMPARE(tag->memory(), bytes(image.bank_buffer, 0, 256));
     QCOMPARE(b.cmd().reply_cnt, uint8_t(verify ? readBack(true).size() : 9));
@@ -292,20 +292,20 @@ void TstEngineWrite::pwmTag_writeSaveOpenWriteAnother_sameBlock()
     QVERIFY(b.connect(reader));
     QVERIFY(readTag(b, first));
     currentWidget(b, 1)->setValue(350);
-    b.trigger("actionWrite");
-    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
+    b.write();
+    QTRY_COMPARE(int(b.lastTip()), kTipWriteOk);
     QVERIFY(waitBeeps(b, 2));
     QCOMPARE(currentWidget(b, 1)->value(), 350);
     b.trigger("actionSave_BIN_configure");
     b.field.removeTag(first->uidMsbFirst());
     QVERIFY(readTag(b, second));
-    QCOMPARE(TestAccess::pwmPeriod(b.win()), uint16_t(2000));
+    QCOMPARE(TestAccess::pwmPeriod(b.engine()), uint16_t(2000));
 
     b.trigger("actionOpen_BIN_configure");
-    QCOMPARE(TestAccess::pwmPeriod(b.win()), uint16_t(1000));
+    QCOMPARE(TestAccess::pwmPeriod(b.engine()), uint16_t(1000));
     QCOMPARE(currentWidget(b, 1)->value(), 350);
-    b.trigger("actionWrite");
-    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
+    b.write();
+    QTRY_COMPARE(int(b.lastTip()), kTipWriteOk);
     QCOMPARE(currentWidget(b, 1)->value(), 350);
     QCOMPARE(first->block(248), QByteArray::fromHex("E803F481"));
     QCOMPARE(second->block(248), first->block(248));
@@ -333,18 +333,18 @@ void TstEngineWrite::writeModelDiffers_refusedWithNotice()
     QVERIFY(b.connect(R321));
     QVERIFY(readTag(b, tag));
     // A configuration of another model was loaded since the read (its last name byte).
-    TestAccess::editImage(b.win(), [](TagImage& image) { image.image_v2[226] = 'X'; });
-    TestAccess::setLanguageFlag(b.win(), chinese != 0);
+    TestAccess::editImage(b.engine(), [](TagImage& image) { image.image_v2[226] = 'X'; });
+    TestAccess::setLanguageFlag(b.engine(), chinese != 0);
     const QByteArray before = tag->memory();
 
-    b.trigger("actionWrite");
-    NoticeWidget* notice = TestAccess::notice(b.win());
+    b.write();
+    NoticeWidget* notice = TestAccess::notice(b.engine());
     QCOMPARE(notice->text(), text);
     QVERIFY(notice->isTicking());
     QCOMPARE(notice->ticks(), NoticeWidget::ticksFor(3000));
     // The status bar no longer says "Read successfully" but that the write failed.
     QCOMPARE(resultText(b), status);
-    QCOMPARE(TestAccess::statusResult(b.win())->palette().color(QPalette::WindowText),
+    QCOMPARE(TestAccess::statusResult(b.engine())->palette().color(QPalette::WindowText),
              QColor(Qt::red));
     QTest::qWait(100);
     QVERIFY(b.field.commandLog().isEmpty());
@@ -352,11 +352,11 @@ void TstEngineWrite::writeModelDiffers_refusedWithNotice()
     QCOMPARE(tag->memory(), before);
 
     // The same model again: the write goes out, and until its result the status is empty.
-    TestAccess::editImage(b.win(),
+    TestAccess::editImage(b.engine(),
                           [&before](TagImage& image) { image.image_v2[226] = uint8_t(before.at(226)); });
-    b.trigger("actionWrite");
+    b.write();
     QCOMPARE(resultText(b), QString());
-    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
+    QTRY_COMPARE(int(b.lastTip()), kTipWriteOk);
     QCOMPARE(describeCommands(b.field), driveAreaWrites());
 }
 
@@ -370,7 +370,7 @@ struct Records {
     QStringList models;
     explicit Records(Bench& b)
     {
-        QObject::connect(&TestAccess::engine(b.win()), &TagEngine::operationFinished,
+        QObject::connect(&b.engine(), &TagEngine::operationFinished,
                          [this](const record::Outcome& o) {
                              results << record::resultText(o.result);
                              sources << o.templateSource;
@@ -448,12 +448,12 @@ void TstEngineWrite::writeFileOfOtherLayout_refused_driverKeepsCounters()
     b.w->setFileDialogHook([&](Vantory::FileDialogMode, const QString&, const QString&,
                                const QString&) { return path; });
     b.trigger("actionOpen_BIN_configure");
-    QCOMPARE(int(TestAccess::image(b.win()).image_v2[183]), legacyDriver ? 2 : 3);
-    TestAccess::setLanguageFlag(b.win(), chinese != 0);
+    QCOMPARE(int(TestAccess::image(b.engine()).image_v2[183]), legacyDriver ? 2 : 3);
+    TestAccess::setLanguageFlag(b.engine(), chinese != 0);
     const QByteArray before = driver->memory();
 
-    b.trigger("actionWrite");
-    NoticeWidget* notice = TestAccess::notice(b.win());
+    b.write();
+    NoticeWidget* notice = TestAccess::notice(b.engine());
     QCOMPARE(notice->text(), text);
     QTest::qWait(100);
     QVERIFY(b.field.commandLog().isEmpty());
@@ -465,8 +465,8 @@ void TstEngineWrite::writeFileOfOtherLayout_refused_driverKeepsCounters()
     file[183] = char(legacyDriver ? 3 : 2);
     QVERIFY(!writeConfig(dir, QStringLiteral("other.bin"), file).isEmpty());
     b.trigger("actionOpen_BIN_configure");
-    b.trigger("actionWrite");
-    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
+    b.write();
+    QTRY_COMPARE(int(b.lastTip()), kTipWriteOk);
     QCOMPARE(describeCommands(b.field, false).filter(QStringLiteral("write")),
              driveAreaWrites(legacyDriver));
     QCOMPARE(driver->memory().mid(counters, 4), QByteArray::fromHex("00004444"));
@@ -495,44 +495,44 @@ void TstEngineWrite::openOrDropDuringWrite_refused_writeSendsWhatItStartedWith()
     QVERIFY(b.connect(reader));
     const auto driver = demodrivers::makeTag(demodrivers::Kind::Dt8, 33);
     QVERIFY(readTag(b, driver));
-    const QByteArray started = bytes(TestAccess::image(b.win()).bank_buffer, 0, 512);
+    const QByteArray started = bytes(TestAccess::image(b.engine()).bank_buffer, 0, 512);
     // Another model with other drive settings.
     const QString path =
         writeConfig(dir, QStringLiteral("other.bin"),
                     demodrivers::makeTag(demodrivers::Kind::OtherModel, 34)->memory());
     b.w->setFileDialogHook([&](Vantory::FileDialogMode, const QString&, const QString&,
                                const QString&) { return path; });
-    TestAccess::setLanguageFlag(b.win(), chinese != 0);
+    TestAccess::setLanguageFlag(b.engine(), chinese != 0);
     Records records(b);
     driver->setMemory(driver->memory().left(256) + QByteArray(256, '\0'));
     b.field.setLatencyEnabled(true);
 
-    b.trigger("actionWrite");
+    b.write();
     QTest::qWait(60);
     QVERIFY(b.cmd().cmd_type != 0);
     if (drop)
-        dropFile(b.win(), path);
+        dropFile(b.engine(), path);
     else
         b.trigger("actionOpen_BIN_configure");
-    QCOMPARE(TestAccess::notice(b.win())->text(),
+    QCOMPARE(TestAccess::notice(b.engine())->text(),
              chinese ? QStringLiteral("正在读写标签，配置文件未打开。请在操作结束后再打开。")
                      : QStringLiteral("A tag operation is running: the configuration file was "
                                       "not opened. Open it when the operation has ended."));
-    QCOMPARE(bytes(TestAccess::image(b.win()).bank_buffer, 0, 512), started);
-    QTRY_COMPARE_WITH_TIMEOUT(int(TestAccess::lastTip(b.win())), kTipWriteOk, 10000);
+    QCOMPARE(bytes(TestAccess::image(b.engine()).bank_buffer, 0, 512), started);
+    QTRY_COMPARE_WITH_TIMEOUT(int(b.lastTip()), kTipWriteOk, 10000);
     QCOMPARE(driver->memory().mid(256, 76), started.mid(256, 76));
     const QString uid = QString::fromLatin1(driver->uidMsbFirst().toHex().toUpper());
     QCOMPARE(records.results, QStringList{QStringLiteral("Written")});
     QCOMPARE(records.sources, QStringList{uid});
-    QCOMPARE(records.models.first(), tagfields::productInfo(TestAccess::image(b.win())).model);
+    QCOMPARE(records.models.first(), tagfields::productInfo(TestAccess::image(b.engine())).model);
 
     // Once the write is over, the file opens.
-    QTRY_VERIFY_WITH_TIMEOUT(TestAccess::engine(b.win()).idle(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(b.engine().idle(), 5000);
     if (drop)
-        dropFile(b.win(), path);
+        dropFile(b.engine(), path);
     else
         b.trigger("actionOpen_BIN_configure");
-    QVERIFY(bytes(TestAccess::image(b.win()).bank_buffer, 0, 512) != started);
+    QVERIFY(bytes(TestAccess::image(b.engine()).bank_buffer, 0, 512) != started);
 }
 
 void TstEngineWrite::autoWrite_fileOpenedBetweenDrivers_isNextTemplate()
@@ -552,19 +552,19 @@ void TstEngineWrite::autoWrite_fileOpenedBetweenDrivers_isNextTemplate()
     b.w->setFileDialogHook([&](Vantory::FileDialogMode, const QString&, const QString&,
                                const QString&) { return path; });
     Records records(b);
-    b.trigger("actionAuto_Write");
+    b.toggleAutoWrite();
     const auto first = demodrivers::makeTag(demodrivers::Kind::Dt8, 36);
     b.field.layTag(first);
     QTRY_COMPARE_WITH_TIMEOUT(records.results.size(), 1, 5000);
-    QTRY_VERIFY_WITH_TIMEOUT(!TestAccess::engine(b.win()).sequenceRunning() &&
-                                 TestAccess::engine(b.win()).idle(),
+    QTRY_VERIFY_WITH_TIMEOUT(!b.engine().sequenceRunning() &&
+                                 b.engine().idle(),
                              5000);
     b.trigger("actionOpen_BIN_configure");
     b.field.removeTag(first->uidMsbFirst());
     const auto second = demodrivers::makeTag(demodrivers::Kind::Dt8, 37);
     b.field.layTag(second);
     QTRY_COMPARE_WITH_TIMEOUT(records.results.size(), 2, 5000);
-    b.trigger("actionAuto_Write");
+    b.toggleAutoWrite();
     const QString read = QString::fromLatin1(source->uidMsbFirst().toHex().toUpper());
     QCOMPARE(records.results, (QStringList{QStringLiteral("Written"), QStringLiteral("Written")}));
     QCOMPARE(records.sources, (QStringList{read, QStringLiteral("batch.bin")}));
@@ -576,10 +576,10 @@ void TstEngineWrite::writeWithoutReader_warnsSendsNothing()
 {
     Bench b;
     b.field.layTag(demodrivers::makeTag(demodrivers::Kind::Dt8, 14));
-    b.trigger("actionWrite");
+    b.write();
     QCOMPARE(b.boxes, QStringList{QStringLiteral(
                           "Warning！|The reader is not connected, please connect the reader!")});
-    QCOMPARE(TestAccess::statusLink(b.win())->text(), QStringLiteral("Please selcet usb device"));
+    QCOMPARE(TestAccess::statusLink(b.engine())->text(), QStringLiteral("Please selcet usb device"));
     QTest::qWait(50);
     QVERIFY(b.field.commandLog().isEmpty());
     QCOMPARE(b.cmd().cmd_type, uint8_t(0));
@@ -595,26 +595,26 @@ void TstEngineWrite::writeWithoutRead_saysReadFirst_recordsNothing()
     b.field.layTag(tag);
     const QByteArray before = tag->memory();
     int outcomes = 0;
-    QObject::connect(&TestAccess::engine(b.win()), &TagEngine::operationFinished,
+    QObject::connect(&b.engine(), &TagEngine::operationFinished,
                      [&outcomes] { ++outcomes; });
-    b.trigger("actionWrite");
+    b.write();
     const QString text = QStringLiteral("Read the driver first, then write");
     QCOMPARE(resultText(b), text);
-    QCOMPARE(TestAccess::notice(b.win())->text(), text);
+    QCOMPARE(TestAccess::notice(b.engine())->text(), text);
     QTest::qWait(300);
     QVERIFY(b.field.commandLog().isEmpty());
     QCOMPARE(outcomes, 0);
     QCOMPARE(tag->memory(), before);
     QVERIFY(b.boxes.isEmpty());
-    TestAccess::setLanguageFlag(b.win(), true);
-    b.trigger("actionWrite");
+    TestAccess::setLanguageFlag(b.engine(), true);
+    b.write();
     QCOMPARE(resultText(b), QStringLiteral("请先读取驱动，再写入"));
-    TestAccess::setLanguageFlag(b.win(), false);
+    TestAccess::setLanguageFlag(b.engine(), false);
 
     // Read, then Write: written.
     QVERIFY(readTag(b, nullptr));
-    b.trigger("actionWrite");
-    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
+    b.write();
+    QTRY_COMPARE(int(b.lastTip()), kTipWriteOk);
     QCOMPARE(outcomes, 1);
 }
 
@@ -625,13 +625,13 @@ void TstEngineWrite::writeOtherChip_sendsBufferAsItIs_endsFailed()
     QVERIFY(b.connect(R321));
     QVERIFY(readTag(b, tag));
     // A chip code that is neither 'P' nor '8': no preparation, send_cnt stays as it was.
-    TestAccess::setChipCode(b.win(), 0x45);
-    TestAccess::editCmd(b.win(), [&](CommandState& c) { c.send_cnt = 16; });
-    TestAccess::editImage(b.win(), [](TagImage& image) { image.bank_buffer.fill(0x5A); });
+    TestAccess::setChipCode(b.engine(), 0x45);
+    TestAccess::editCmd(b.engine(), [&](CommandState& c) { c.send_cnt = 16; });
+    TestAccess::editImage(b.engine(), [](TagImage& image) { image.bank_buffer.fill(0x5A); });
     currentWidget(b, 1)->setValue(400);
 
-    b.trigger("actionWrite");
-    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipWriteFailed);
+    b.write();
+    QTRY_COMPARE(int(b.lastTip()), kTipWriteFailed);
     QCOMPARE(describeCommands(b.field), driveAreaWrites());
     QByteArray expected(256, '\x5A'); // not refreshed; the counters are never written
     expected.replace(332 - 256, 8, demodrivers::memory(demodrivers::Kind::Dt8).mid(332, 8));
@@ -649,12 +649,12 @@ void TstEngineWrite::writeRejectedMidSequence_oneFailureNoMore()
     // The fourth command, one block: a long one would first be tried again in pieces.
     b.field.armReplyFault(SimReplyFault::FailingStatus, 1, 3, reader == R321 ? 0x23 : 0xB0);
 
-    b.trigger("actionWrite");
+    b.write();
     // The read's tip went when the write started; wait for the write's own.
-    QTRY_VERIFY(TestAccess::lastTip(b.win()) != 0);
+    QTRY_VERIFY(b.lastTip() != 0);
     // Both report it as no tag response: the FEIG reply is taken as a write reply only in
     // its exact success form, so a refusal reads as a reply without a tag.
-    QCOMPARE(int(TestAccess::lastTip(b.win())), kTipNoTag);
+    QCOMPARE(int(b.lastTip()), kTipNoTag);
     QVERIFY(waitBeeps(b, 4));
     QTest::qWait(100);
     QCOMPARE(describeCommands(b.field), driveAreaWrites().mid(0, 4));
@@ -671,15 +671,15 @@ void TstEngineWrite::writeAllBanks_sixteenCommands()
     QVERIFY(b.connect(reader));
     QVERIFY(readTag(b, tag));
     // something to see in the product area
-    TestAccess::editImage(b.win(), [](TagImage& image) { image.image_v2[200] = 'Q'; });
-    const TagImage& image = TestAccess::image(b.win());
+    TestAccess::editImage(b.engine(), [](TagImage& image) { image.image_v2[200] = 'Q'; });
+    const TagImage& image = TestAccess::image(b.engine());
     currentWidget(b, 1)->setValue(600);
 
     // Sequence 0xFC runs as it is with preparation 0: its first step sends nothing.
-    TestAccess::controlRw(b.win(), 0xFC, 0);
-    TestAccess::selectAutoWrite(b.win(), 0);
+    TestAccess::controlRw(b.engine(), 0xFC, 0);
+    TestAccess::selectAutoWrite(b.engine(), 0);
     QCOMPARE(b.cmd().cmd_type, uint8_t(0xFC));
-    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
+    QTRY_COMPARE(int(b.lastTip()), kTipWriteOk);
     QCOMPARE(describeCommands(b.field), bankWrites(0) + bankWrites(32) + driveAreaWrites());
     QCOMPARE(tag->memory(), bytes(image.bank_buffer, 0, 512));
     QCOMPARE(tag->memory().at(200), 'Q');
@@ -701,10 +701,10 @@ void TstEngineWrite::setCurrent_presentsPasswordThenWritesBlock66()
     tag->leaveField();
 
     currentWidget(b, 1)->setValue(480);
-    TestAccess::controlRw(b.win(), 0xFD, 0);
-    TestAccess::selectAutoWrite(b.win(), 3);
+    TestAccess::controlRw(b.engine(), 0xFD, 0);
+    TestAccess::selectAutoWrite(b.engine(), 3);
     QCOMPARE(b.cmd().cmd_type, uint8_t(0xFA));
-    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
+    QTRY_COMPARE(int(b.lastTip()), kTipWriteOk);
     QCOMPARE(describeCommands(b.field), (QStringList{QStringLiteral("present 1 7130458269154038"),
                                                      QStringLiteral("write 66+1")}));
     QCOMPARE(tag->memory().mid(264, 2), u16(480));
@@ -727,9 +727,9 @@ void TstEngineWrite::setCurrent_wrongPassword_tagRefusesWrite()
     const QByteArray before = tag->memory();
 
     currentWidget(b, 1)->setValue(480);
-    TestAccess::controlRw(b.win(), 0xFD, 0);
-    TestAccess::selectAutoWrite(b.win(), 3);
-    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipNoTag);
+    TestAccess::controlRw(b.engine(), 0xFD, 0);
+    TestAccess::selectAutoWrite(b.engine(), 3);
+    QTRY_COMPARE(int(b.lastTip()), kTipNoTag);
     QCOMPARE(describeCommands(b.field), (QStringList{QStringLiteral("present 1 7130458269154038"),
                                                      QStringLiteral("write 66+1")}));
     QCOMPARE(tag->memory(), before);
@@ -742,17 +742,17 @@ void TstEngineWrite::writeBlockNum_refusesBytesOutsideTheImage()
     const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 20);
     QVERIFY(b.connect(R321));
     QVERIFY(readTag(b, tag));
-    uint8_t* image = TestAccess::ownImageBytes(b.win());
-    uint8_t* id = TestAccess::ownUidBytes(b.win());
+    uint8_t* image = TestAccess::ownImageBytes(b.engine());
+    uint8_t* id = TestAccess::ownUidBytes(b.engine());
     std::array<uint8_t, 16> foreign{};
     // Data running past the end of the image, and a UID that is not one of the window's.
-    TestAccess::writeBlockNum(b.win(), id, 127, image + 508, 2);
-    TestAccess::writeBlockNum(b.win(), foreign.data(), 64, image, 1);
-    TestAccess::writeBlockNum(b.win(), id, 64, foreign.data(), 1);
+    TestAccess::writeBlockNum(b.engine(), id, 127, image + 508, 2);
+    TestAccess::writeBlockNum(b.engine(), foreign.data(), 64, image, 1);
+    TestAccess::writeBlockNum(b.engine(), id, 64, foreign.data(), 1);
     QTest::qWait(50);
     QVERIFY(b.field.commandLog().isEmpty());
     // The last block of the image is fine.
-    TestAccess::writeBlockNum(b.win(), id, 127, image + 508, 1);
+    TestAccess::writeBlockNum(b.engine(), id, 127, image + 508, 1);
     QTRY_COMPARE(describeCommands(b.field), QStringList{QStringLiteral("write 127+1")});
 }
 
@@ -767,22 +767,22 @@ void TstEngineWrite::writeDuringFailedReadBeep_completesInTickOrder_r321Stays()
 
     // A read that fails on its third block read: a double beep starts.
     b.field.armReplyFault(SimReplyFault::FailingStatus, 1, 2, 0x22);
-    b.trigger("actionRead");
-    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipNoTag);
+    b.read();
+    QTRY_COMPARE(int(b.lastTip()), kTipNoTag);
     b.stopTimer();
-    QCOMPARE(TestAccess::beepPattern(b.win()), uint8_t(2));
+    QCOMPARE(TestAccess::beepPattern(b.engine()), uint8_t(2));
     // The model is that of the successful read before.
     b.field.clearCommandLog();
     QTest::qWait(5);
     b.field.clearCommandLog();
 
-    b.trigger("actionWrite");
+    b.write();
     const QStringList sent = runTicksNotingSends(b, 3000, [&] {
-        return TestAccess::lastTip(b.win()) == kTipWriteOk &&
-               TestAccess::beepPattern(b.win()) == 0 && b.cmd().cmd_type == 0;
+        return b.lastTip() == kTipWriteOk &&
+               TestAccess::beepPattern(b.engine()) == 0 && b.cmd().cmd_type == 0;
     });
     QTest::qWait(50);
-    QCOMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
+    QCOMPARE(int(b.lastTip()), kTipWriteOk);
 
     // Everything issued reached the reader, in the order of the ticks.
     QCOMPARE(readerTokens(b.field), sent);
@@ -795,9 +795,9 @@ void TstEngineWrite::writeDuringFailedReadBeep_completesInTickOrder_r321Stays()
     QVERIFY(!b.r321.beeperOn());
 
     // The reader stays connected; nobody was told otherwise.
-    QVERIFY(TestAccess::readerGuard(b.win(), 0));
+    QVERIFY(TestAccess::readerGuard(b.engine(), 0));
     QVERIFY(b.boxes.isEmpty());
-    QCOMPARE(TestAccess::statusLink(b.win())->text(), QStringLiteral("Connected: R321"));
+    QCOMPARE(TestAccess::statusLink(b.engine())->text(), QStringLiteral("Connected: R321"));
 }
 
 void TstEngineWrite::beeperAndSequenceInSameTick_bothReachReader()
@@ -812,23 +812,23 @@ void TstEngineWrite::beeperAndSequenceInSameTick_bothReachReader()
     QTest::qWait(5);
     b.field.clearCommandLog();
 
-    TestAccess::controlRw(b.win(), 0xFD, 0);
-    TestAccess::selectAutoWrite(b.win(), 1);
-    TestAccess::startBeep(b.win(), 1); // the beeper switches on in the next tick
+    TestAccess::controlRw(b.engine(), 0xFD, 0);
+    TestAccess::selectAutoWrite(b.engine(), 1);
+    TestAccess::startBeep(b.engine(), 1); // the beeper switches on in the next tick
     b.tick();
     QTRY_COMPARE(b.field.commandLog().size(), 2);
     QCOMPARE(readerTokens(b.field), (QStringList{QStringLiteral("S"), QStringLiteral("B")}));
     QCOMPARE(describeCommands(b.field), QStringList{QStringLiteral("write 64+10")});
 
     const QStringList sent = runTicksNotingSends(b, 3000, [&] {
-        return TestAccess::lastTip(b.win()) == kTipWriteOk &&
-               TestAccess::beepPattern(b.win()) == 0;
+        return b.lastTip() == kTipWriteOk &&
+               TestAccess::beepPattern(b.engine()) == 0;
     });
     QTest::qWait(50);
     QCOMPARE(readerTokens(b.field), QStringList({QStringLiteral("S"), QStringLiteral("B")}) + sent);
     QCOMPARE(describeCommands(b.field), driveAreaWrites());
     QCOMPARE(tag->memory().mid(256, 256),
-             bytes(TestAccess::image(b.win()).bank_buffer, 256, 256));
+             bytes(TestAccess::image(b.engine()).bank_buffer, 256, 256));
 }
 
 void TstEngineWrite::connectR321Again_linkStaysBlue()
@@ -839,14 +839,14 @@ void TstEngineWrite::connectR321Again_linkStaysBlue()
     auto* dialog = b.w->findChild<QDialog*>(QStringLiteral("ConnectionConfig"));
     dialog->findChild<QComboBox*>(QStringLiteral("comboBox_Reader"))->setCurrentIndex(1);
     dialog->findChild<QPushButton*>(QStringLiteral("pushButton_Connect"))->click();
-    QVERIFY(TestAccess::readerGuard(b.win(), 0));
-    QCOMPARE(TestAccess::statusLink(b.win())->text(), QStringLiteral("Connected: R321"));
-    QCOMPARE(TestAccess::statusLink(b.win())->palette().color(QPalette::WindowText),
+    QVERIFY(TestAccess::readerGuard(b.engine(), 0));
+    QCOMPARE(TestAccess::statusLink(b.engine())->text(), QStringLiteral("Connected: R321"));
+    QCOMPARE(TestAccess::statusLink(b.engine())->palette().color(QPalette::WindowText),
              QColor(Qt::blue));
     QCOMPARE(b.r321.openCount(), 1);
-    TestAccess::setLanguageFlag(b.win(), true);
-    b.win().connectR321();
-    QCOMPARE(TestAccess::statusLink(b.win())->text(), QStringLiteral("连接成功: R321 阅读器"));
+    TestAccess::setLanguageFlag(b.engine(), true);
+    b.engine().connectR321();
+    QCOMPARE(TestAccess::statusLink(b.engine())->text(), QStringLiteral("连接成功: R321 阅读器"));
     QCOMPARE(b.r321.openCount(), 1);
 }
 
@@ -874,12 +874,12 @@ void TstEngineWrite::closeDuringWrite_asksThenRecordsOnce()
     QFETCH(QString, result);
     Bench b;
     QTemporaryDir dir;
-    b.win().setRecordFolder(dir.path());
+    b.engine().setRecordFolder(dir.path());
     const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 31);
     QVERIFY(b.connect(reader));
     QVERIFY(readTag(b, tag));
     b.field.setLatencyEnabled(true);
-    b.trigger("actionWrite");
+    b.write();
     QTRY_VERIFY(b.field.commandLog().size() > 2);
     // The reader takes every command and answers none (a reader that hangs outright is
     // reported lost by its own watchdog before the second is up).
@@ -896,13 +896,13 @@ void TstEngineWrite::closeDuringWrite_asksThenRecordsOnce()
     QElapsedTimer clock;
     clock.start();
     QCloseEvent close;
-    QApplication::sendEvent(&b.win(), &close);
+    QApplication::sendEvent(&b.engine(), &close);
     QCOMPARE(asked, QStringLiteral("quitDuringOperation"));
     QCOMPARE(close.isAccepted(), quit);
     if (quit)
         QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
     else
-        QTRY_VERIFY(!TestAccess::engine(b.win()).operationPending());
+        QTRY_VERIFY(!b.engine().operationPending());
     b.field.clearFaults();
     b.w.reset(); // the program leaves: nothing more may be added to the record
     QFile file(QDir(dir.path()).filePath(record::fileName(QDate::currentDate())));
@@ -932,7 +932,7 @@ void TstEngineWrite::lastRecordedWrite_shownAfterRead()
     qputenv("VANTORY_STATION", "line-7");
     Bench b;
     QTemporaryDir dir;
-    b.win().setRecordFolder(dir.path());
+    b.engine().setRecordFolder(dir.path());
     qunsetenv("VANTORY_STATION");
     if (chinese)
         b.trigger("actionLanguage");
@@ -940,12 +940,12 @@ void TstEngineWrite::lastRecordedWrite_shownAfterRead()
     QVERIFY(b.connect(R321));
     QVERIFY(readTag(b, first));
     const auto label = [&] {
-        return b.win().findChild<QLabel*>(QStringLiteral("label_LastWrite"));
+        return b.engine().findChild<QLabel*>(QStringLiteral("label_LastWrite"));
     };
     QTest::qWait(100);
     QVERIFY(!label() || label()->isHidden());
-    b.trigger("actionWrite");
-    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
+    b.write();
+    QTRY_COMPARE(int(b.lastTip()), kTipWriteOk);
     QVERIFY(waitBeeps(b, 2));
 
     QVERIFY(readTag(b, nullptr));
@@ -958,9 +958,9 @@ void TstEngineWrite::lastRecordedWrite_shownAfterRead()
     QVERIFY2(label()->text().endsWith(around.last()), qPrintable(label()->text()));
     const QString shots = qEnvironmentVariable("VANTORY_SHOTS_DIR");
     if (!shots.isEmpty()) {
-        b.win().show();
+        b.engine().show();
         QTest::qWait(200);
-        b.win().grab().save(QDir(shots).filePath(chinese ? QStringLiteral("last-write-zh.png")
+        b.engine().grab().save(QDir(shots).filePath(chinese ? QStringLiteral("last-write-zh.png")
                                                          : QStringLiteral("last-write-en.png")));
     }
 
@@ -977,13 +977,13 @@ void TstEngineWrite::recordServerAway_statusSaysHeldLocally()
     qputenv("VANTORY_RECORD_DB", "postgresql://127.0.0.1:1/record?connect_timeout=1");
     Bench b;
     QTemporaryDir dir;
-    b.win().setRecordFolder(dir.path());
+    b.engine().setRecordFolder(dir.path());
     qunsetenv("VANTORY_RECORD_DB");
     QVERIFY(b.connect(R321));
     QVERIFY(readTag(b, demodrivers::makeTag(demodrivers::Kind::Dt8, 43)));
-    b.trigger("actionWrite");
-    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
-    auto* status = b.win().findChild<QLabel*>(QStringLiteral("status_record"));
+    b.write();
+    QTRY_COMPARE(int(b.lastTip()), kTipWriteOk);
+    auto* status = b.engine().findChild<QLabel*>(QStringLiteral("status_record"));
     QTRY_VERIFY(!status->isHidden());
     QCOMPARE(status->text(), QStringLiteral("Record server not reachable: the production record is "
                                             "held locally and sent when it is back"));
@@ -1004,17 +1004,17 @@ void TstEngineWrite::tagDropsOneBlock_verifyFailedNamesIt()
     // Something that differs from what the tag holds, in the block it will drop.
     const int dropped = pwm ? 40 : 101;
     const int beeps = beeperCommands(b.field);
-    TestAccess::editImage(b.win(), [dropped](TagImage& image) {
+    TestAccess::editImage(b.engine(), [dropped](TagImage& image) {
         image.image_v2[dropped * 4] ^= 0x5A;
         image.image_legacy[dropped * 4] ^= 0x5A;
     });
     const QByteArray before = tag->block(dropped);
     tag->dropNextWriteOf(dropped);
     QVector<record::Outcome> outcomes;
-    QObject::connect(&TestAccess::engine(b.win()), &TagEngine::operationFinished,
+    QObject::connect(&b.engine(), &TagEngine::operationFinished,
                      [&outcomes](const record::Outcome& o) { outcomes << o; });
-    b.trigger("actionWrite");
-    QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipVerifyFailed);
+    b.write();
+    QTRY_COMPARE(int(b.lastTip()), kTipVerifyFailed);
     QCOMPARE(resultText(b), QStringLiteral("Verify failed at block %1").arg(dropped));
     QCOMPARE(tag->block(dropped), before); // the reader said yes all the same
     QVERIFY(waitBeeps(b, beeps + 4));      // the failure's double beep
@@ -1049,8 +1049,8 @@ void TstEngineWrite::strictSt25dv_longWritesInPieces_switchOncePerConnection()
     for (int current : {300, 310}) {
         currentWidget(b, 1)->setValue(current);
         b.field.clearCommandLog();
-        b.trigger("actionWrite");
-        QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
+        b.write();
+        QTRY_COMPARE(int(b.lastTip()), kTipWriteOk);
         QVERIFY(waitBeeps(b, 2));
         // The first write of the connection is refused whole and sent again in pieces;
         // from then on every long write goes out in pieces from the start.
@@ -1060,13 +1060,13 @@ void TstEngineWrite::strictSt25dv_longWritesInPieces_switchOncePerConnection()
         QCOMPARE(describeCommands(b.field).filter(QStringLiteral("write")), expected);
         QCOMPARE(describeCommands(b.field).filter(QStringLiteral("read")), readBack(pwm));
         if (pwm)
-            QCOMPARE(tag->memory(), bytes(TestAccess::image(b.win()).bank_buffer, 0, 256));
+            QCOMPARE(tag->memory(), bytes(TestAccess::image(b.engine()).bank_buffer, 0, 256));
         else
             QCOMPARE(tag->memory().mid(264, 2), u16(current));
     }
-    QVERIFY(TestAccess::engine(b.win()).fourBlockLink());
+    QVERIFY(b.engine().fourBlockLink());
     QCOMPARE(log.count(QStringLiteral("pieces of four from now on")), 1);
 }
 
-QTEST_MAIN(TstEngineWrite)
+QTEST_GUILESS_MAIN(TstEngineWrite)
 #include "tst_engine_write.moc"
