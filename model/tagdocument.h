@@ -23,6 +23,7 @@ class TagDocument : public QObject
   public:
     /// Where the image shown last came from.
     enum class Source : uint8_t { Read, DriveBankRead, File };
+    Q_ENUM(Source)
 
     explicit TagDocument(QObject* parent = nullptr);
 

@@ -34,8 +34,7 @@ class TestAccess
     template <class H> static const CommandState& cmd(H& h) { return engine(h).m_cmd; }
     template <class H> static void setCmd(H& h, const CommandState& c) { engine(h).m_cmd = c; }
     /// Changes the command state in place, as a test or fuzz input sets a step up.
-    template <class H>
-    static void editCmd(H& h, const std::function<void(CommandState&)>& edit)
+    template <class H> static void editCmd(H& h, const std::function<void(CommandState&)>& edit)
     {
         edit(engine(h).m_cmd);
     }
@@ -76,7 +75,10 @@ class TestAccess
     template <class H> static Uid uid(H& h) { return engine(h).uid; }
     template <class H> static void setUid(H& h, const Uid& v) { engine(h).uid = v; }
     template <class H> static Uid uidReversed(H& h) { return engine(h).uid_reversed; }
-    template <class H> static void setUidReversed(H& h, const Uid& v) { engine(h).uid_reversed = v; }
+    template <class H> static void setUidReversed(H& h, const Uid& v)
+    {
+        engine(h).uid_reversed = v;
+    }
     template <class H> static bool uidEmpty(H& h) { return isZero(engine(h).uid); }
     template <class H> static QByteArray lastRx(H& h) { return engine(h).last_rx; }
     template <class H> static void setLastRx(H& h, const QByteArray& v) { engine(h).last_rx = v; }
@@ -104,7 +106,10 @@ class TestAccess
     template <class H> static Uid modelUid(H& h) { return engine(h).m_model_uid; }
     template <class H> static void setModelUid(H& h, const Uid& v) { engine(h).m_model_uid = v; }
     template <class H> static ModelName tagModel(H& h) { return engine(h).tag_model; }
-    template <class H> static void setTagModel(H& h, const ModelName& v) { engine(h).tag_model = v; }
+    template <class H> static void setTagModel(H& h, const ModelName& v)
+    {
+        engine(h).tag_model = v;
+    }
     template <class H> static ModelName modelSnapshot(H& h) { return engine(h).model_snapshot; }
     template <class H> static void setModelSnapshot(H& h, const ModelName& v)
     {
@@ -113,7 +118,10 @@ class TestAccess
 
     // passwords
     template <class H> static uint8_t pwdFirstFailed(H& h) { return engine(h).pwd_first_failed; }
-    template <class H> static void setPwdFirstFailed(H& h, uint8_t v) { engine(h).pwd_first_failed = v; }
+    template <class H> static void setPwdFirstFailed(H& h, uint8_t v)
+    {
+        engine(h).pwd_first_failed = v;
+    }
     template <class H> static uint8_t pwdWritePending(H& h) { return engine(h).pwd_write_pending; }
     template <class H> static void setPwdWritePending(H& h, uint8_t v)
     {
@@ -213,7 +221,10 @@ class TestAccess
     // itself, one call per tick, as CheckCmdSequence would.
     template <class H> static void writeOnceBankPswd1(H& h) { engine(h).Write_Once_BANK_Pswd1(); }
     template <class H> static void autoWriteProcess(H& h) { engine(h).AutoWriteProcess(); }
-    template <class H> static bool uidValue(H& h, uint8_t* id) { return engine(h).Detection_UID_Value(id); }
+    template <class H> static bool uidValue(H& h, uint8_t* id)
+    {
+        return engine(h).Detection_UID_Value(id);
+    }
     template <class H> static bool compare(H& h, uint8_t* a, uint8_t* b, uint8_t n)
     {
         return engine(h).My_Compare(a, b, n);
@@ -330,7 +341,10 @@ class TestAccess
     template <class W> static void openUseFunction(W& w, uint8_t f) { w.Open_Use_Function(f); }
     template <class W> static bool checkConstantData(W& w) { return w.Check_ConstantData(); }
     template <class W> static void switchStatus(W& w, bool on) { w.switchButton_Status(on); }
-    template <class W> static void liveUpdate(W& w, uint8_t state) { w.LiveUpdate_StatusBar(state); }
+    template <class W> static void liveUpdate(W& w, uint8_t state)
+    {
+        w.LiveUpdate_StatusBar(state);
+    }
     template <class W> static void clickCopy(W& w) { w.in_clickCopy(); }
     template <class W> static void clock(W& w) { w.SetTime(); }
     template <class W> static void openConfig(W& w) { w.on_actionOpen_BIN_configure_triggered(); }
