@@ -44,8 +44,10 @@ void ConnectionConfig::Set_Language(bool chinese)
     dlg_lang_cn = chinese ? 1 : 0;
 }
 
-void ConnectionConfig::setReaderChoice(int index)
+void ConnectionConfig::setReaderChoice(ReaderType reader)
 {
+    // The list holds FEIG first, then the R321.
+    const int index = reader == ReaderType::Feig ? 0 : reader == ReaderType::R321 ? 1 : -1;
     if (index >= 0 && index < ui->comboBox_Reader->count())
         ui->comboBox_Reader->setCurrentIndex(index);
 }

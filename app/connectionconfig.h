@@ -22,8 +22,8 @@ class ConnectionConfig : public QDialog
 
     /// Sets the dialog's texts and the language of its next status message.
     void Set_Language(bool chinese);
-    /// Pre-selects a reader brand: 0 FEIG, 1 CHENKON; other values are ignored.
-    void setReaderChoice(int index);
+    /// Pre-selects a reader; any other value leaves the choice as it is.
+    void setReaderChoice(ReaderType reader);
     /// The language of the dialog's texts and of the status message its OK leads to.
     bool chinese() const { return dlg_lang_cn != 0; }
     /// Shows whether verification after write is on, without telling the window.

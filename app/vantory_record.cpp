@@ -193,9 +193,8 @@ void Vantory::useSettings(std::unique_ptr<QSettings> settings)
     if (!m_settings)
         return;
     m_config_folder = m_settings->value(QStringLiteral("configFolder")).toString();
-    const int reader = m_settings->value(QStringLiteral("reader"), 0).toInt();
-    if (reader == 1 || reader == 2)
-        m_connection_dialog->setReaderChoice(reader - 1);
+    m_connection_dialog->setReaderChoice(
+        ReaderType(m_settings->value(QStringLiteral("reader"), 0).toInt()));
     const bool verify = m_settings->value(QStringLiteral("verifyAfterWrite"), true).toBool();
     m_connection_dialog->setVerifyChoice(verify);
     m_engine->setVerifyAfterWrite(verify);
