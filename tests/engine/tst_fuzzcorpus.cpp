@@ -43,6 +43,8 @@ class TstFuzzCorpus : public QObject
     void configFiles_keepInvariants();
     void wholeReadSeeds_completeTheRead_data();
     void wholeReadSeeds_completeTheRead();
+    void autoScanSeeds_runTheAutoWritePass_data();
+    void autoScanSeeds_runTheAutoWritePass();
     void configSeed_repairsTheLumenTimes();
     void harnessNoticesDamage();
     void harnessNoticesBadConfigurations();
@@ -111,6 +113,29 @@ void TstFuzzCorpus::wholeReadSeeds_completeTheRead()
     const QByteArray memory = demodrivers::memory(demodrivers::Kind::Dt8);
     QCOMPARE(fuzzharness::bytesOf(TestAccess::image(m_harness->engine()).image_legacy, 0, 512),
              memory);
+}
+
+void TstFuzzCorpus::autoScanSeeds_runTheAutoWritePass_data()
+{
+    QTest::addColumn<int>("reader");
+    QTest::addColumn<QString>("target");
+    QTest::newRow("R321") << int(fuzzharness::Reader::R321) << QStringLiteral("fuzz_r321_reply");
+    QTest::newRow("FEIG") << int(fuzzharness::Reader::Feig) << QStringLiteral("fuzz_feig_reply");
+}
+
+void TstFuzzCorpus::autoScanSeeds_runTheAutoWritePass()
+{
+    // The pause after a frame runs the engine's auto-write pass: after the inventory of
+    // three tags it starts the model-name read of the first, which only that pass does.
+    QFETCH(int, reader);
+    QFETCH(QString, target);
+    const QByteArray seed =
+        readAll(kCorpus + QLatin1Char('/') + target + QStringLiteral("/autoscan_three_tags"));
+    QVERIFY(m_harness->runReplies(static_cast<fuzzharness::Reader>(reader), seed).isEmpty());
+    TagEngine& e = m_harness->engine();
+    QVERIFY(e.autoScanning());
+    QCOMPARE(int(TestAccess::cmd(e).cmd_type), int(SeqCode::ReadModel));
+    QVERIFY(e.operationPending());
 }
 
 void TstFuzzCorpus::configSeed_repairsTheLumenTimes()
