@@ -1,4 +1,4 @@
-// Any file through the window's Open action (and the Save that follows it).
+// Any file opened as a configuration through the engine (and the save that follows it).
 #include "fuzz/fuzzharness.h"
 #include "fuzz/fuzzmain.h"
 

@@ -1,4 +1,4 @@
-// R321 replies into the window's own reply slot, in every engine state.
+// R321 replies into the engine's own reply slot, in every engine state.
 #include "fuzz/fuzzharness.h"
 #include "fuzz/fuzzmain.h"
 

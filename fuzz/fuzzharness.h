@@ -1,35 +1,32 @@
 #pragma once
-// One real Vantory window behind simulated readers, fed with arbitrary reader replies or
-// configuration files through the window's own slots. The fuzz targets and the corpus
-// replay test share it; every run reports the invariants it found broken.
+// A bare tag engine behind simulated readers, fed with arbitrary reader replies or
+// configuration files through its own reply slots and its openConfiguration. No window
+// and no GUI library: the fuzz targets and the corpus replay test share it, and every run
+// reports the invariants it found broken.
 
-#include "app/readerbackends.h"
-#include "app/vantory.h"
 #include "engine/commandstate.h"
+#include "engine/resulttip.h"
+#include "engine/tagengine.h"
 #include "fuzz/fuzzstates.h"
+#include "model/configfile.h"
+#include "model/tagdocument.h"
 #include "model/tagfields.h"
 #include "model/tagimage.h"
 #include "readers/sim/demodrivers.h"
 #include "readers/sim/readerfield.h"
 #include "readers/sim/simfeig.h"
 #include "readers/sim/simr321.h"
-#include "widgets/colorwidget.h"
 #include "testaccess.h"
 
-#include <QApplication>
 #include <QByteArray>
-#include <QDir>
-#include <QFile>
-#include <QLabel>
+#include <QCoreApplication>
 #include <QLoggingCategory>
 #include <QStringList>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
-
 
 namespace fuzzharness
 {
@@ -37,9 +34,9 @@ namespace fuzzharness
 enum class Reader : uint8_t { Feig = 1, R321 = 2 };
 
 // Tip code of a successful read and of an auto write that starts writing.
-constexpr uint8_t kTipReadOk = 3;
-constexpr uint8_t kTipOpenScan = 10;
-constexpr uint8_t kLastTipCode = 11; // 11: verify failed
+constexpr uint8_t kTipReadOk = static_cast<uint8_t>(ResultTip::ReadSucceed);
+constexpr uint8_t kTipOpenScan = static_cast<uint8_t>(ResultTip::OpenScan);
+constexpr uint8_t kLastTipCode = static_cast<uint8_t>(ResultTip::VerifyFailed);
 
 inline QByteArray bytesOf(const TagImage::Bytes& b, int from, int n)
 {
@@ -52,10 +49,13 @@ inline bool sameImage(const TagImage& a, const TagImage& b)
            a.bank_buffer == b.bank_buffer;
 }
 
-/// The window and its simulated readers, made once per process.
+/// The engine and its simulated readers, made once per process.
 class Harness
 {
   public:
+    /// The name a configuration-file input is opened under.
+    static QString fileName() { return QStringLiteral("input.bin"); }
+
     /// The process-wide harness of a fuzz target; never destroyed, since libFuzzer ends
     /// the process from inside a run.
     static Harness& instance()
@@ -68,50 +68,52 @@ class Harness
     Harness()
     {
         if (!QCoreApplication::instance()) {
-            qputenv("QT_QPA_PLATFORM", "offscreen");
             static int argc = 1;
             static char name[] = "vantory-fuzz";
             static char* argv[] = {name, nullptr};
-            m_app = std::make_unique<QApplication>(argc, argv);
+            m_app = std::make_unique<QCoreApplication>(argc, argv);
         }
         QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.warning=false"));
         // The FEIG reader is away for good and the R321 is never connected, so every
         // command the engine sends goes nowhere and only the fuzz input answers.
         m_field.setUnplugged(SimReaderKind::Feig, true);
-        m_window = std::make_unique<Vantory>(ReaderBackends{&m_r321, &m_feig, true});
-        m_window->setModalHook([this](const QString&, const QString&) { ++m_boxes; });
-        m_window->setFileDialogHook([this](Vantory::FileDialogMode, const QString&, const QString&,
-                                           const QString&) { return m_dialogPath; });
-        ColorWidget::setWarningHook([this](const QString&, const QString&) { ++m_boxes; });
-        Vantory& w = *m_window;
+        m_engine = std::make_unique<TagEngine>(&m_r321, &m_feig);
+        TagEngine& e = *m_engine;
+        // What a host would show: the last result tip (raw, so that a code out of range
+        // shows), the warnings it would open as boxes, the loads of the document.
+        QObject::connect(&e, &TagEngine::resultTip,
+                         [this](ResultTip tip, bool) { m_last_tip = static_cast<uint8_t>(tip); });
+        QObject::connect(&e, &TagEngine::warning,
+                         [this](const QString&, const QString&) { ++m_warnings; });
+        QObject::connect(&e.document(), &TagDocument::loaded,
+                         [this](TagDocument::Source) { ++m_loads; });
         // Runs must not depend on the clock: no reply is ever overdue here.
-        w.setReplyTimeout(24 * 3600 * 1000);
-        TestAccess::stopTimers(w);
-        TestAccess::clock(w); // the first clock pass puts the start lumen table in place
+        e.setReplyTimeout(24 * 3600 * 1000);
+        TestAccess::stopTimers(e);
 
-        // A complete driver in the window, as after a read.
+        // A complete driver in the document, as after a read.
         const QByteArray memory = demodrivers::memory(demodrivers::Kind::Dt8);
-        TestAccess::editImage(w, [&memory](TagImage& image) {
-            std::copy_n(memory.constBegin(), TagImage::Size, image.image_v2.begin());
-            std::copy_n(memory.constBegin(), TagImage::Size, image.image_legacy.begin());
-        });
-        TestAccess::refreshPanels(w);
-        m_baseline = TestAccess::image(w);
+        TagImage image;
+        std::copy_n(memory.constBegin(), TagImage::Size, image.image_v2.begin());
+        std::copy_n(memory.constBegin(), TagImage::Size, image.image_legacy.begin());
+        e.document().loadImage(image);
+        m_baseline = e.document().image();
         m_memory = memory;
     }
-    ~Harness() { ColorWidget::setWarningHook(nullptr); }
 
     Harness(const Harness&) = delete;
     Harness& operator=(const Harness&) = delete;
 
-    Vantory& win() { return *m_window; }
-    int modalBoxes() const { return m_boxes; }
+    TagEngine& engine() { return *m_engine; }
+    /// Code of the last result tip the engine gave (0: none since the last reply).
+    uint8_t lastTip() const { return m_last_tip; }
+    int warnings() const { return m_warnings; }
 
-    /// Runs after each reply or file has been handed to the window, before the checks;
+    /// Runs after each reply or file has been handed to the engine, before the checks;
     /// the harness's own test uses it to show that the checks can fail.
-    std::function<void(Vantory&)> tamper;
+    std::function<void(TagEngine&)> tamper;
 
-    /// Feeds one reply input (layout in fuzz/fuzzstates.h) to the window.
+    /// Feeds one reply input (layout in fuzz/fuzzstates.h) to the engine.
     QStringList runReplies(Reader reader, const QByteArray& input)
     {
         QStringList failures;
@@ -120,9 +122,9 @@ class Harness
         const uint8_t selector = static_cast<uint8_t>(input.at(0));
         const uint8_t variant = static_cast<uint8_t>(input.at(1));
         prepare(reader, selector, variant);
-        Vantory& w = win();
-        const int boxesBefore = m_boxes;
-        int fed = TestAccess::cmd(w).read_data.size();
+        TagEngine& e = engine();
+        const int warningsBefore = m_warnings;
+        int fed = TestAccess::cmd(e).read_data.size();
 
         int pos = 2;
         while (pos < input.size()) {
@@ -132,124 +134,161 @@ class Harness
             pos += len;
             fed += frame.size();
 
-            const TagImage before = TestAccess::image(w);
-            TestAccess::setLastTip(w, 0);
+            const TagImage before = TestAccess::image(e);
+            m_last_tip = 0;
             if (reader == Reader::R321)
-                TestAccess::r321Rx(w, frame);
+                TestAccess::r321Rx(e, frame);
             else
-                TestAccess::feigRx(w, frame);
+                TestAccess::feigRx(e, frame);
             if (tamper)
-                tamper(w);
+                tamper(e);
             checkAfterReply(before, fed, &failures);
 
             // The ticks that follow a reply: the sequence goes on (its commands go to a
             // link that never answers) and the beeper runs.
-            const TagImage beforeTicks = TestAccess::image(w);
+            const TagImage beforeTicks = TestAccess::image(e);
             const int ticks = (header & kPauseFlag) ? 310 : 3;
             for (int i = 0; i < ticks; ++i)
-                TestAccess::tick(w);
-            if (!sameImage(beforeTicks, TestAccess::image(w)))
+                TestAccess::tick(e);
+            if (!sameImage(beforeTicks, TestAccess::image(e)))
                 failures << QStringLiteral("the image changed on a tick");
             if (header & kPauseFlag) {
-                const TagImage beforeClock = TestAccess::image(w);
-                TestAccess::setLastTip(w, 0);
-                TestAccess::clock(w);
-                if (!sameImage(beforeClock, TestAccess::image(w)) &&
-                    TestAccess::lastTip(w) != kTipOpenScan)
-                    failures << QStringLiteral("the image changed on a clock pass without a write");
+                const TagImage beforePass = TestAccess::image(e);
+                m_last_tip = 0;
+                autoWritePass();
+                if (!sameImage(beforePass, TestAccess::image(e)) && m_last_tip != kTipOpenScan)
+                    failures << QStringLiteral(
+                        "the image changed on an auto-write pass without a write");
             }
             checkCounters(&failures);
             if (!failures.isEmpty())
                 break;
         }
-        // Replies never open a message box; only user actions do.
-        if (m_boxes != boxesBefore)
-            failures << QStringLiteral("a reply opened a message box");
+        // Replies never raise a warning box; only user actions do.
+        if (m_warnings != warningsBefore)
+            failures << QStringLiteral("a reply raised a warning");
         QCoreApplication::processEvents();
         return failures;
     }
 
-    /// Opens `input` as a configuration file through the window's Open action, then
-    /// saves the result through the Save action.
+    /// Opens `input` as a configuration file through the engine, then takes the
+    /// configuration a save would write and opens that again.
     QStringList runConfigFile(const QByteArray& input)
     {
         QStringList failures;
-        Vantory& w = win();
-        TestAccess::resetEngine(w);
-        TestAccess::putImage(w, m_baseline);
-        TestAccess::refreshPanels(w);
-        const TagImage before = TestAccess::image(w);
+        TagEngine& e = engine();
+        TestAccess::resetEngine(e);
+        restoreDocument();
+        const QString previousSource = QStringLiteral("the template before");
+        e.setTemplateSource(previousSource);
+        const TagImage before = TestAccess::image(e);
+        const int warningsBefore = m_warnings;
+        const int loadsBefore = m_loads;
 
-        const QString openPath = m_dir.filePath(QStringLiteral("input.bin"));
-        const QString savePath = m_dir.filePath(QStringLiteral("saved.bin"));
-        {
-            QFile f(openPath);
-            if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-                f.write(input) != input.size())
-                return {QStringLiteral("cannot write the temporary file")};
-        }
-        QFile::remove(savePath);
-        m_dialogPath = openPath;
-        const int boxesBefore = m_boxes;
-        TestAccess::openConfig(w);
+        const configfile::LoadResult result = e.openConfiguration(input, fileName());
         if (tamper)
-            tamper(w);
-        const TagImage& after = TestAccess::image(w);
+            tamper(e);
+        const TagImage& after = TestAccess::image(e);
 
         if (input.size() < TagImage::Size) {
             if (!sameImage(before, after))
                 failures << QStringLiteral("a short file changed the image");
-            if (m_boxes != boxesBefore + 1)
-                failures << QStringLiteral("a short file was not reported exactly once");
+            if (result.error != configfile::LoadError::TooShort)
+                failures << QStringLiteral("a short file was not refused");
+            if (m_loads != loadsBefore || e.templateSource() != previousSource)
+                failures << QStringLiteral("a short file became the template");
         } else {
-            const QByteArray product = input.left(256);
-            if (bytesOf(after.image_v2, 0, 256) != product ||
-                bytesOf(after.image_legacy, 0, 256) != product)
+            if (!result.ok())
+                failures << QStringLiteral("a complete file was refused");
+            if (m_loads != loadsBefore + 1)
+                failures << QStringLiteral("the document did not announce the file once");
+            if (e.templateSource() != fileName())
+                failures << QStringLiteral("the template is not named after the file");
+            const QByteArray product = input.left(tagoffset::ProductAreaSize);
+            if (bytesOf(after.image_v2, 0, tagoffset::ProductAreaSize) != product ||
+                bytesOf(after.image_legacy, 0, tagoffset::ProductAreaSize) != product)
                 failures << QStringLiteral("the product area is not the file's");
             // Both copies are equal again after Open, but for the last-current word that
             // the bank-buffer refresh keeps in image_v2 alone.
-            for (int i = 256; i < TagImage::Size; ++i) {
-                if (i != 490 && i != 491 && after.image_v2[i] != after.image_legacy[i]) {
+            for (int i = tagoffset::DriveArea; i < TagImage::Size; ++i) {
+                if (!isLastCurrent(i) && after.image_v2[i] != after.image_legacy[i]) {
                     failures << QStringLiteral("the two copies differ at drive byte %1").arg(i);
                     break;
                 }
             }
-            // Only the constant-lumen table (bytes 267..299) and the last-current word
-            // may differ from the file.
-            for (int i = 256; i < TagImage::Size; ++i) {
-                const bool repairable = (i >= 267 && i <= 299) || i == 490 || i == 491;
-                if (!repairable && after.image_legacy[i] != static_cast<uint8_t>(input.at(i))) {
+            // Only the constant-lumen times (when repaired) and the last-current word may
+            // differ from the file.
+            bool timesDiffer = false;
+            for (int i = tagoffset::DriveArea; i < TagImage::Size; ++i) {
+                if (after.image_legacy[i] == static_cast<uint8_t>(input.at(i)) || isLastCurrent(i))
+                    continue;
+                if (!isCloTime(i)) {
                     failures << QStringLiteral("drive byte %1 is not the file's").arg(i);
                     break;
                 }
+                timesDiffer = true;
             }
-            if (m_boxes != boxesBefore)
-                failures << QStringLiteral("a complete file opened a message box");
+            if (timesDiffer != result.repaired)
+                failures << QStringLiteral(
+                    "the constant-lumen repair does not match what changed in the times");
+            if (m_warnings != warningsBefore)
+                failures << QStringLiteral("a complete file raised a warning");
 
-            m_dialogPath = savePath;
-            TestAccess::saveConfig(w);
-            QFile saved(savePath);
-            if (!saved.open(QIODevice::ReadOnly) || saved.size() != TagImage::Size)
-                failures << QStringLiteral("the saved file does not hold 512 bytes");
+            // Saving and opening again gives back the same 512 bytes with nothing left to
+            // repair.
+            const QByteArray saved = e.configurationToSave();
+            if (saved.size() != configfile::FileSize) {
+                failures << QStringLiteral("the saved configuration does not hold 512 bytes");
+            } else {
+                TagImage again;
+                const configfile::LoadResult reopened = configfile::loadConfig(saved, again);
+                if (!reopened.ok() || reopened.repaired)
+                    failures << QStringLiteral("the saved configuration needs another repair");
+                else if (configfile::saveBytes(again) != saved)
+                    failures << QStringLiteral("the saved configuration does not open as saved");
+            }
         }
-        m_dialogPath.clear();
         QCoreApplication::processEvents();
         return failures;
     }
 
   private:
+    static bool isLastCurrent(int i)
+    {
+        return i == tagoffset::LastCurrent || i == tagoffset::LastCurrent + 1;
+    }
+    static bool isCloTime(int i)
+    {
+        return i >= tagoffset::CloTimes && i < tagoffset::CloTimes + tagoffset::CloPoints;
+    }
+
+    // The document as after the read of the baseline driver: image and panels.
+    void restoreDocument()
+    {
+        TagDocument& d = engine().document();
+        d.setChipCode(tagfields::ChipP);
+        d.loadImage(m_baseline);
+    }
+
+    // One pass of the engine's auto-write clock, as its 300 ms timer runs it.
+    void autoWritePass()
+    {
+        if (engine().autoScanning())
+            TestAccess::autoWriteProcess(engine());
+    }
+
     void setUid(uint8_t chip)
     {
-        Vantory& w = win();
+        TagEngine& e = engine();
         // R321 order: least significant first, the product byte at index 5.
         std::array<uint8_t, 8> id{0x11, 0x22, 0x33, 0x44, 0x55, chip, 0x02, 0xE0};
-        if (TestAccess::readerType(w) == ReaderType::Feig)
+        if (TestAccess::readerType(e) == ReaderType::Feig)
             std::reverse(id.begin(), id.end());
-        TestAccess::setUid(w, id);
+        TestAccess::setUid(e, id);
         std::array<uint8_t, 8> rev = id;
         std::reverse(rev.begin(), rev.end());
-        TestAccess::setUidReversed(w, rev);
-        TestAccess::setChipCode(w, chip);
+        TestAccess::setUidReversed(e, rev);
+        TestAccess::setChipCode(e, chip);
     }
 
     static uint8_t chipOf(uint8_t variant)
@@ -266,12 +305,13 @@ class Harness
 
     void prepare(Reader reader, uint8_t selector, uint8_t variant)
     {
-        Vantory& w = win();
-        TestAccess::resetEngine(w);
-        TestAccess::putImage(w, m_baseline);
+        TagEngine& e = engine();
+        TestAccess::resetEngine(e);
+        restoreDocument();
         // A few inputs arrive with no reader chosen, as after the dialog was cancelled.
-        TestAccess::setReaderType(w, ReaderType((selector & 0xE0) == 0xE0 ? 0 : static_cast<uint8_t>(reader)));
-        TestAccess::setLanguageFlag(w, ((selector & 0x10) ? 1 : 0) != 0);
+        TestAccess::setReaderType(
+            e, ReaderType((selector & 0xE0) == 0xE0 ? 0 : static_cast<uint8_t>(reader)));
+        e.setChinese((selector & 0x10) != 0);
         const auto state = static_cast<State>((selector & 0x0F) % static_cast<int>(State::Count));
         const uint8_t chip = chipOf(variant);
         const uint8_t rest = variant >> 2;
@@ -281,14 +321,14 @@ class Harness
         case State::Idle:
             break;
         case State::ReadInventoryOut:
-            TestAccess::controlRw(w, SeqCode::Read, 7);
-            TestAccess::setManualRead(w, 1);
-            TestAccess::tick(w);
+            TestAccess::controlRw(e, SeqCode::Read, 7);
+            TestAccess::setManualRead(e, 1);
+            TestAccess::tick(e);
             break;
         case State::ReadMid: {
-            TestAccess::controlRw(w, SeqCode::Read, chip == 0x38 ? 7 : 12);
-            TestAccess::setManualRead(w, 1);
-            TestAccess::editCmd(w, [&](CommandState& c) {
+            TestAccess::controlRw(e, SeqCode::Read, chip == 0x38 ? 7 : 12);
+            TestAccess::setManualRead(e, 1);
+            TestAccess::editCmd(e, [&](CommandState& c) {
                 c.read_bank_step = static_cast<uint8_t>(2 + (rest & 3));
                 c.block_step = static_cast<uint8_t>(1 + (rest >> 2) % 3);
                 const int done = (c.read_bank_step - 2) * 3 + (c.block_step - 1);
@@ -296,14 +336,14 @@ class Harness
                 c.read_data = m_memory.left(done / 3 * 128 + (done % 3) * 48);
                 c.send_enable = 0;
             });
-            TestAccess::commandSent(w, replies::Kind::ReadBlocks);
+            TestAccess::commandSent(e, replies::Kind::ReadBlocks);
             break;
         }
         case State::ReadLastOut: {
             const uint8_t readcnt = chip == 0x38 ? 7 : 12;
-            TestAccess::controlRw(w, SeqCode::Read, readcnt);
-            TestAccess::setManualRead(w, 1);
-            TestAccess::editCmd(w, [&](CommandState& c) {
+            TestAccess::controlRw(e, SeqCode::Read, readcnt);
+            TestAccess::setManualRead(e, 1);
+            TestAccess::editCmd(e, [&](CommandState& c) {
                 c.read_bank_step = chip == 0x38 ? 4 : 5;
                 c.block_step = 3;
                 c.reply_cnt = static_cast<uint8_t>(readcnt - 1);
@@ -311,27 +351,27 @@ class Harness
                 c.cmd_type = 0;
                 c.send_enable = 0;
             });
-            TestAccess::commandSent(w, replies::Kind::ReadBlocks);
+            TestAccess::commandSent(e, replies::Kind::ReadBlocks);
             break;
         }
         case State::ModelReadOut:
-            TestAccess::setAutoMode(w, 1);
-            TestAccess::setAutoScan(w, 1);
-            TestAccess::setTagCount(w, 1);
-            TestAccess::setFoundCount(w, 1);
-            TestAccess::controlRw(w, SeqCode::ReadModel, 1);
-            TestAccess::setSuppressSuccessBeep(w, 1);
-            TestAccess::tick(w);
+            TestAccess::setAutoMode(e, 1);
+            TestAccess::setAutoScan(e, 1);
+            TestAccess::setTagCount(e, 1);
+            TestAccess::setFoundCount(e, 1);
+            TestAccess::controlRw(e, SeqCode::ReadModel, 1);
+            TestAccess::setSuppressSuccessBeep(e, 1);
+            TestAccess::tick(e);
             break;
         case State::WriteMid:
         case State::WriteLastOut: {
             const bool autoWrite = rest & 0x10;
-            TestAccess::controlRw(w, autoWrite ? SeqCode::WriteAll : SeqCode::WriteDrive, 0);
+            TestAccess::controlRw(e, autoWrite ? SeqCode::WriteAll : SeqCode::WriteDrive, 0);
             if (autoWrite)
-                TestAccess::selectAutoWrite(w, chip == 0x38 ? 2 : 1);
+                TestAccess::selectAutoWrite(e, chip == 0x38 ? 2 : 1);
             else
-                TestAccess::selectAutoWrite(w, chip == 0x38 ? 4 : 1);
-            TestAccess::editCmd(w, [&](CommandState& c) {
+                TestAccess::selectAutoWrite(e, chip == 0x38 ? 4 : 1);
+            TestAccess::editCmd(e, [&](CommandState& c) {
                 if (state == State::WriteMid) {
                     c.write_bank_step = static_cast<uint8_t>(1 + (rest & 1));
                     c.write_part_step = static_cast<uint8_t>(1 + ((rest >> 1) & 3));
@@ -343,20 +383,20 @@ class Harness
                 }
                 c.send_enable = 0;
             });
-            TestAccess::commandSent(w, replies::Kind::WriteBlocks);
+            TestAccess::commandSent(e, replies::Kind::WriteBlocks);
             break;
         }
         case State::AutoScanPolling:
-            TestAccess::setAutoMode(w, 1);
-            TestAccess::setAutoScan(w, 1);
-            TestAccess::setScanRequest(w, 1);
-            TestAccess::setUid(w, {});
-            TestAccess::clock(w);
+            TestAccess::setAutoMode(e, 1);
+            TestAccess::setAutoScan(e, 1);
+            TestAccess::setScanRequest(e, 1);
+            TestAccess::setUid(e, {});
+            autoWritePass();
             break;
         case State::AutoScanBatch: {
-            TestAccess::setAutoMode(w, 1);
-            TestAccess::setAutoScan(w, 1);
-            TestAccess::setScanRequest(w, (rest & 1) ? 1 : 0);
+            TestAccess::setAutoMode(e, 1);
+            TestAccess::setAutoScan(e, 1);
+            TestAccess::setScanRequest(e, (rest & 1) ? 1 : 0);
             QByteArray records;
             QVector<QByteArray> uids;
             for (uint8_t t = 0; t < 3; ++t) {
@@ -366,38 +406,38 @@ class Harness
                 uids << id;
                 records += id + char(0); // UID, DSFID
             }
-            TestAccess::setInventoryReply(w, SimR321::buildReply(0x11, 0, records));
-            TestAccess::setScanUids(w, uids);
+            TestAccess::setInventoryReply(e, SimR321::buildReply(0x11, 0, records));
+            TestAccess::setScanUids(e, uids);
             const uint8_t index = (rest >> 2) & 3;
-            TestAccess::setTagCount(w, static_cast<uint8_t>(3 - index));
-            TestAccess::setFoundCount(w, 3);
-            TestAccess::setTagIndex(w, index);
+            TestAccess::setTagCount(e, static_cast<uint8_t>(3 - index));
+            TestAccess::setFoundCount(e, 3);
+            TestAccess::setTagIndex(e, index);
             if (rest & 2)
-                TestAccess::setLastUid(w, TestAccess::uid(w));
+                TestAccess::setLastUid(e, TestAccess::uid(e));
             break;
         }
         case State::Password:
-            TestAccess::controlRw(w, SeqCode::SetCurrent, 0);
-            TestAccess::selectAutoWrite(w, 3);
-            TestAccess::editCmd(w, [&](CommandState& c) {
+            TestAccess::controlRw(e, SeqCode::SetCurrent, 0);
+            TestAccess::selectAutoWrite(e, 3);
+            TestAccess::editCmd(e, [&](CommandState& c) {
                 c.block_step = static_cast<uint8_t>(rest & 7);
                 c.config_step_saved = static_cast<uint8_t>(5 + ((rest >> 5) & 1));
             });
-            TestAccess::setPwdWritePending(w, (rest & 0x08) ? 1 : 0);
-            TestAccess::setConfigWritePending(w, (rest & 0x10) ? 1 : 0);
-            TestAccess::tick(w);
+            TestAccess::setPwdWritePending(e, (rest & 0x08) ? 1 : 0);
+            TestAccess::setConfigWritePending(e, (rest & 0x10) ? 1 : 0);
+            TestAccess::tick(e);
             break;
         case State::Beeping:
-            TestAccess::setAutoScan(w, (rest & 2) ? 1 : 0);
-            TestAccess::setTagCount(w, 1);
-            TestAccess::setFoundCount(w, 1);
-            TestAccess::startBeep(w, static_cast<uint8_t>(1 + (rest & 1)));
+            TestAccess::setAutoScan(e, (rest & 2) ? 1 : 0);
+            TestAccess::setTagCount(e, 1);
+            TestAccess::setFoundCount(e, 1);
+            TestAccess::startBeep(e, static_cast<uint8_t>(1 + (rest & 1)));
             for (int i = 0; i < (rest >> 2) * 25; ++i)
-                TestAccess::tick(w);
+                TestAccess::tick(e);
             break;
         case State::ReadDriveInfo:
-            TestAccess::controlRw(w, SeqCode::ReadDrive, 3);
-            TestAccess::tick(w);
+            TestAccess::controlRw(e, SeqCode::ReadDrive, 3);
+            TestAccess::tick(e);
             break;
         case State::Count:
             break;
@@ -406,11 +446,11 @@ class Harness
 
     void checkAfterReply(const TagImage& before, int fed, QStringList* failures)
     {
-        Vantory& w = win();
-        const TagImage& after = TestAccess::image(w);
-        const CommandState& c = TestAccess::cmd(w);
+        TagEngine& e = engine();
+        const TagImage& after = TestAccess::image(e);
+        const CommandState& c = TestAccess::cmd(e);
         if (!sameImage(before, after)) {
-            if (TestAccess::lastTip(w) != kTipReadOk) {
+            if (m_last_tip != kTipReadOk) {
                 *failures << QStringLiteral("the image changed without a completed read");
             } else if ((c.readcnt == 7 || c.readcnt == 12) &&
                        bytesOf(after.image_legacy, 0, 256) != c.read_data.left(256)) {
@@ -423,8 +463,8 @@ class Harness
 
     void checkCounters(QStringList* failures)
     {
-        Vantory& w = win();
-        const CommandState& c = TestAccess::cmd(w);
+        TagEngine& e = engine();
+        const CommandState& c = TestAccess::cmd(e);
         if (c.read_bank_step > 5 || c.block_step > 7 || c.write_part_step > 4 ||
             c.write_bank_step > 5 || c.config_step_saved > 7)
             *failures << QStringLiteral(
@@ -434,23 +474,23 @@ class Harness
                              .arg(c.write_bank_step)
                              .arg(c.write_part_step)
                              .arg(c.config_step_saved);
-        if (TestAccess::lastTip(w) > kLastTipCode)
+        if (m_last_tip > kLastTipCode)
             *failures << QStringLiteral("tip code out of range");
-        if (TestAccess::beepPattern(w) > 2 || TestAccess::beepStep(w) > 2 ||
-            TestAccess::beepTwiceStep(w) > 2)
+        if (TestAccess::beepPattern(e) > 2 || TestAccess::beepStep(e) > 2 ||
+            TestAccess::beepTwiceStep(e) > 2)
             *failures << QStringLiteral("beeper state out of range");
     }
 
-    std::unique_ptr<QApplication> m_app;
+    std::unique_ptr<QCoreApplication> m_app;
     ReaderField m_field;
     SimR321 m_r321{&m_field};
     SimFeig m_feig{&m_field};
-    std::unique_ptr<Vantory> m_window;
+    std::unique_ptr<TagEngine> m_engine;
     TagImage m_baseline;
     QByteArray m_memory;
-    QTemporaryDir m_dir;
-    QString m_dialogPath;
-    int m_boxes = 0;
+    uint8_t m_last_tip = 0;
+    int m_warnings = 0;
+    int m_loads = 0;
 };
 
 } // namespace fuzzharness

@@ -290,11 +290,13 @@ bool writeConfigCorpus(const QString& dir)
         ok = writeFile(dir + QStringLiteral("/driver_") + name, demodrivers::memory(info.kind)) &&
              ok;
     }
-    // A layout-2 DT8 file whose constant-lumen times need repair, one that is too
-    // long, and one that is too short.
+    // A layout-2 DT8 file whose constant-lumen times need repair (point 0 not at 0, and
+    // an enable byte that is neither 0xAA nor 0), one that is too long, and one that is
+    // too short.
     QByteArray dt8 = demodrivers::memory(demodrivers::Kind::Dt8);
     QByteArray bent = dt8;
     bent[267] = char(5);
+    bent[284] = char(5);
     ok = writeFile(dir + QStringLiteral("/clo_times_repaired"), bent) && ok;
     ok = writeFile(dir + QStringLiteral("/longer_than_image"), dt8 + QByteArray(100, '\x5A')) && ok;
     ok = writeFile(dir + QStringLiteral("/shorter_than_image"), dt8.left(300)) && ok;

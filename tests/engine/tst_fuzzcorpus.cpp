@@ -1,5 +1,5 @@
 // Replays the committed fuzz corpora (seeds and the inputs of fixed crashes) through
-// the fuzz harness: the real window fed with reader replies and configuration files,
+// the fuzz harness: the bare engine fed with reader replies and configuration files,
 // every invariant checked. Runs in every build, not only with clang.
 #include "fuzz/fuzzharness.h"
 
@@ -43,7 +43,11 @@ class TstFuzzCorpus : public QObject
     void configFiles_keepInvariants();
     void wholeReadSeeds_completeTheRead_data();
     void wholeReadSeeds_completeTheRead();
+    void autoScanSeeds_runTheAutoWritePass_data();
+    void autoScanSeeds_runTheAutoWritePass();
+    void configSeed_repairsTheLumenTimes();
     void harnessNoticesDamage();
+    void harnessNoticesBadConfigurations();
 
   private:
     std::unique_ptr<fuzzharness::Harness> m_harness;
@@ -98,17 +102,55 @@ void TstFuzzCorpus::wholeReadSeeds_completeTheRead_data()
 
 void TstFuzzCorpus::wholeReadSeeds_completeTheRead()
 {
-    // The seeds are real exchanges: the whole-tag seed takes the window through a Read to
+    // The seeds are real exchanges: the whole-tag seed takes the engine through a Read to
     // its successful end, with the tag's memory in the image.
     QFETCH(int, reader);
     QFETCH(QString, target);
     const QByteArray seed =
         readAll(kCorpus + QLatin1Char('/') + target + QStringLiteral("/read_whole_p_tag"));
     QVERIFY(m_harness->runReplies(static_cast<fuzzharness::Reader>(reader), seed).isEmpty());
-    Vantory& w = m_harness->win();
-    QCOMPARE(int(TestAccess::lastTip(w)), int(fuzzharness::kTipReadOk));
+    QCOMPARE(int(m_harness->lastTip()), int(fuzzharness::kTipReadOk));
     const QByteArray memory = demodrivers::memory(demodrivers::Kind::Dt8);
-    QCOMPARE(fuzzharness::bytesOf(TestAccess::image(w).image_legacy, 0, 512), memory);
+    QCOMPARE(fuzzharness::bytesOf(TestAccess::image(m_harness->engine()).image_legacy, 0, 512),
+             memory);
+}
+
+void TstFuzzCorpus::autoScanSeeds_runTheAutoWritePass_data()
+{
+    QTest::addColumn<int>("reader");
+    QTest::addColumn<QString>("target");
+    QTest::newRow("R321") << int(fuzzharness::Reader::R321) << QStringLiteral("fuzz_r321_reply");
+    QTest::newRow("FEIG") << int(fuzzharness::Reader::Feig) << QStringLiteral("fuzz_feig_reply");
+}
+
+void TstFuzzCorpus::autoScanSeeds_runTheAutoWritePass()
+{
+    // The pause after a frame runs the engine's auto-write pass: after the inventory of
+    // three tags it starts the model-name read of the first, which only that pass does.
+    QFETCH(int, reader);
+    QFETCH(QString, target);
+    const QByteArray seed =
+        readAll(kCorpus + QLatin1Char('/') + target + QStringLiteral("/autoscan_three_tags"));
+    QVERIFY(m_harness->runReplies(static_cast<fuzzharness::Reader>(reader), seed).isEmpty());
+    TagEngine& e = m_harness->engine();
+    QVERIFY(e.autoScanning());
+    QCOMPARE(int(TestAccess::cmd(e).cmd_type), int(SeqCode::ReadModel));
+    QVERIFY(e.operationPending());
+}
+
+void TstFuzzCorpus::configSeed_repairsTheLumenTimes()
+{
+    // The repair seed reaches the repair: its point 0 is not at 0, and the document holds
+    // the repaired times.
+    const QByteArray file =
+        readAll(kCorpus + QStringLiteral("/fuzz_config_open/clo_times_repaired"));
+    QCOMPARE(file.size(), 512);
+    QCOMPARE(int(uint8_t(file.at(tagoffset::CloTimes))), 5);
+    QVERIFY(m_harness->runConfigFile(file).isEmpty());
+    const TagImage& image = m_harness->engine().document().image();
+    QCOMPARE(int(image.image_v2[tagoffset::CloTimes]), 0);
+    QCOMPARE(int(image.image_legacy[tagoffset::CloTimes]), 0);
+    QCOMPARE(m_harness->engine().templateSource(), fuzzharness::Harness::fileName());
 }
 
 void TstFuzzCorpus::harnessNoticesDamage()
@@ -123,16 +165,16 @@ void TstFuzzCorpus::harnessNoticesDamage()
     QVERIFY(m_harness->runReplies(fuzzharness::Reader::R321, reply).isEmpty());
     QVERIFY(m_harness->runConfigFile(file).isEmpty());
 
-    m_harness->tamper = [](Vantory& w) {
-        TestAccess::editImage(w, [](TagImage& image) { image.image_v2[10] ^= 0xFF; });
+    m_harness->tamper = [](TagEngine& e) {
+        TestAccess::editImage(e, [](TagImage& image) { image.image_v2[10] ^= 0xFF; });
     };
     QStringList failures = m_harness->runReplies(fuzzharness::Reader::R321, reply);
     QVERIFY(failures.contains(QStringLiteral("the image changed without a completed read")));
     failures = m_harness->runConfigFile(file);
     QVERIFY(failures.contains(QStringLiteral("the product area is not the file's")));
 
-    m_harness->tamper = [](Vantory& w) {
-        TestAccess::editCmd(w, [](CommandState& c) { c.write_part_step = 5; });
+    m_harness->tamper = [](TagEngine& e) {
+        TestAccess::editCmd(e, [](CommandState& c) { c.write_part_step = 5; });
     };
     failures = m_harness->runReplies(fuzzharness::Reader::Feig, reply);
     QVERIFY(!failures.isEmpty());
@@ -140,5 +182,42 @@ void TstFuzzCorpus::harnessNoticesDamage()
     m_harness->tamper = nullptr;
 }
 
-QTEST_MAIN(TstFuzzCorpus)
+void TstFuzzCorpus::harnessNoticesBadConfigurations()
+{
+    // The configuration checks must be able to fail too: times changed though nothing was
+    // repaired, a saved table that needs a repair of its own, a refused file taken as the
+    // template.
+    const QByteArray file =
+        readAll(kCorpus + QStringLiteral("/fuzz_config_open/driver_dt8_tunable_white_layout_2_"));
+    const QByteArray shortFile =
+        readAll(kCorpus + QStringLiteral("/fuzz_config_open/shorter_than_image"));
+    QCOMPARE(file.size(), 512);
+    QVERIFY(shortFile.size() < 512);
+    QVERIFY(m_harness->runConfigFile(shortFile).isEmpty());
+
+    m_harness->tamper = [](TagEngine& e) {
+        TestAccess::editImage(e, [](TagImage& image) {
+            image.image_v2[tagoffset::CloTimes + 3] ^= 0x01;
+            image.image_legacy[tagoffset::CloTimes + 3] ^= 0x01;
+        });
+    };
+    QStringList failures = m_harness->runConfigFile(file);
+    QVERIFY2(failures.contains(QStringLiteral(
+                 "the constant-lumen repair does not match what changed in the times")),
+             qPrintable(failures.join(QLatin1String("; "))));
+
+    m_harness->tamper = [](TagEngine& e) {
+        TestAccess::editImage(e, [](TagImage& image) { image.image_v2[tagoffset::CloTimes] = 5; });
+    };
+    failures = m_harness->runConfigFile(file);
+    QVERIFY2(failures.contains(QStringLiteral("the saved configuration needs another repair")),
+             qPrintable(failures.join(QLatin1String("; "))));
+
+    m_harness->tamper = [](TagEngine& e) { e.setTemplateSource(QStringLiteral("short.bin")); };
+    failures = m_harness->runConfigFile(shortFile);
+    QCOMPARE(failures, QStringList{QStringLiteral("a short file became the template")});
+    m_harness->tamper = nullptr;
+}
+
+QTEST_GUILESS_MAIN(TstFuzzCorpus)
 #include "tst_fuzzcorpus.moc"
