@@ -54,7 +54,8 @@ void runConfigureThenWrite(Bench& b, int maxTicks = 4000)
     QTest::qWait(5);
     b.field.clearCommandLog();
     TestAccess::controlRw(b.engine(), 0x01, 0); // a code the dispatcher leaves alone
-    TestAccess::editCmd(b.engine(), [&](CommandState& c) { c.send_cnt = 4; });                      // one bank: four write replies
+    TestAccess::editCmd(b.engine(),
+                        [&](CommandState& c) { c.send_cnt = 4; }); // one bank: four write replies
     TestAccess::editCmd(b.engine(), [&](CommandState& c) { c.set_current_block = 64; });
     int idle = 0;
     for (int t = 0; t < maxTicks && idle < 200; ++t) {
@@ -82,8 +83,8 @@ class TstEnginePassword : public QObject
     void factoryTag_configuredAndWritten();
     void configuredTag_fixedPasswordsUsed_data() { addReaders(); }
     void configuredTag_fixedPasswordsUsed();
-    void configuredThenFactory_sameWindow_eachTakesItsPath_data() { addReaders(); }
-    void configuredThenFactory_sameWindow_eachTakesItsPath();
+    void configuredThenFactory_sameEngine_eachTakesItsPath_data() { addReaders(); }
+    void configuredThenFactory_sameEngine_eachTakesItsPath();
     void feigRefusedPresent_repeatsSavedStep();
     void r321RefusedPresent_stopsEvenAfterAnEarlierWrite();
     void r321RefusedConfigWrite_countsAsDone();
@@ -145,7 +146,7 @@ void TstEnginePassword::configuredTag_fixedPasswordsUsed()
     QCOMPARE(beeperCommands(b.field), 2);
 }
 
-void TstEnginePassword::configuredThenFactory_sameWindow_eachTakesItsPath()
+void TstEnginePassword::configuredThenFactory_sameEngine_eachTakesItsPath()
 {
     QFETCH(int, reader);
     Bench b;
@@ -202,7 +203,7 @@ void TstEnginePassword::r321RefusedPresent_stopsEvenAfterAnEarlierWrite()
     runConfigureThenWrite(b);
     QCOMPARE(describeCommands(b.field), QStringList{QStringLiteral("present 0 ") + kZero});
     QCOMPARE(log.count(QStringLiteral("<操作失败4：标签无响应>")), 1);
-    QCOMPARE(beeperCommands(b.field), 4);                      // the double beep
+    QCOMPARE(beeperCommands(b.field), 4);   // the double beep
     QCOMPARE(int(b.lastTip()), kTipReadOk); // no tip of its own
     QCOMPARE(tag->rfa1ss(), rfa1ss);
     QCOMPARE(tag->password(0), QByteArray(8, '\0'));

@@ -1,4 +1,4 @@
-// Reply analysis in the window: replies of both readers are handed to the reply slots
+// Reply analysis in the engine: replies of both readers are handed to the reply slots
 // directly (as the reader threads would), and the engine state, tips and beeps checked.
 #include "enginebench.h"
 
@@ -33,12 +33,15 @@ QByteArray feig(uint8_t command, uint8_t status, const QByteArray& data = {}, ui
     return feigframe::build(address, command, body);
 }
 
-// A bench whose window runs no tick: the tests step the engine themselves.
+// A bench whose engine runs no tick: the tests step the engine themselves.
 struct Quiet : Bench {
+    QVector<bool> tipChinese; // the language of each result tip, in order
     explicit Quiet(int reader)
     {
         stopTimer();
-        TestAccess::setReaderType(win(), ReaderType(uint8_t(reader)));
+        TestAccess::setReaderType(engine(), ReaderType(uint8_t(reader)));
+        QObject::connect(&engine(), &TagEngine::resultTip,
+                         [this](ResultTip, bool chinese) { tipChinese << chinese; });
     }
 };
 
@@ -117,7 +120,9 @@ void TstEngineReplies::unusableReply_changesNothing()
     QFETCH(QByteArray, rx);
     Quiet b(reader);
     TestAccess::controlRw(b.engine(), 0xFE, 7);
-    TestAccess::editCmd(b.engine(), [&](CommandState& c) { c.cmd_type = 0; }); // as if this were the reply to the last command
+    TestAccess::editCmd(b.engine(), [&](CommandState& c) {
+        c.cmd_type = 0;
+    }); // as if this were the reply to the last command
     if (reader == R321)
         TestAccess::r321Rx(b.engine(), rx);
     else
@@ -144,7 +149,9 @@ void TstEngineReplies::r321Foreign_failsWithTip_quietInAutoScan()
     TestAccess::r321Rx(b.engine(), rx);
     QCOMPARE(TestAccess::beepPattern(b.engine()), uint8_t(2));
     QCOMPARE(int(b.lastTip()), kTipNoIso);
-    QCOMPARE(TestAccess::statusResult(b.engine())->text(), QStringLiteral("It's not ISO15693"));
+    // One tip, in English: the status bar shows "It's not ISO15693".
+    QCOMPARE(b.tips, QVector<ResultTip>{ResultTip::NoIso15693});
+    QCOMPARE(b.tipChinese, QVector<bool>{false});
     QCOMPARE(b.cmd().reply_cnt, uint8_t(0));
 }
 
@@ -316,7 +323,7 @@ void TstEngineReplies::feigInventory_truncatedUid_waits()
     Quiet b(Feig);
     TestAccess::controlRw(b.engine(), 0xFE, 7);
     TestAccess::feigRx(b.engine(),
-                         feig(0xB0, 0x00, QByteArray::fromHex("010300") + kUidMsb.left(5)));
+                       feig(0xB0, 0x00, QByteArray::fromHex("010300") + kUidMsb.left(5)));
     QCOMPARE(b.cmd().ack, uint8_t(0));
     QCOMPARE(TestAccess::chipCode(b.engine()), uint8_t(0x50));
     QCOMPARE(TestAccess::uid(b.engine()), (std::array<uint8_t, 8>{}));
@@ -431,7 +438,9 @@ void TstEngineReplies::writeAcks_countedAndJudged()
         reader == R321 ? r321(0x23, 0x00) : QByteArray::fromHex("02000800B00090DF");
     for (int i = 0; i < replies; ++i) {
         if (i == replies - 1)
-            TestAccess::editCmd(b.engine(), [&](CommandState& c) { c.cmd_type = 0; }); // the last command has gone out
+            TestAccess::editCmd(b.engine(), [&](CommandState& c) {
+                c.cmd_type = 0;
+            }); // the last command has gone out
         if (reader == R321)
             TestAccess::r321Rx(b.engine(), rx);
         else

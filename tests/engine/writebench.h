@@ -5,7 +5,6 @@
 
 #include "engine/writeplan.h"
 #include "readers/sim/demodrivers.h"
-#include "widgets/myslider.h"
 
 namespace enginetest
 {
@@ -68,11 +67,6 @@ inline void addReaders()
     QTest::addColumn<int>("reader");
     QTest::newRow("R321") << int(R321);
     QTest::newRow("FEIG") << int(Feig);
-}
-
-inline myslider* currentWidget(Bench& b, int channel)
-{
-    return b.w->findChild<myslider*>(QStringLiteral("Currentwidget_ch%1").arg(channel));
 }
 
 // The parameter bytes of a transparent request after the UID, as either reader carries them.
@@ -162,13 +156,13 @@ inline bool readTag(Bench& b, const std::shared_ptr<VirtualTag>& tag)
     if (tag)
         b.field.layTag(tag);
     const int beeps = beeperCommands(b.field);
-    b.trigger("actionRead");
-    if (!QTest::qWaitFor([&] { return TestAccess::lastTip(b.win()) == kTipReadOk; }, 5000))
+    b.read();
+    if (!QTest::qWaitFor([&] { return b.lastTip() == kTipReadOk; }, 5000))
         return false;
     if (!QTest::qWaitFor(
             [&] {
                 return beeperCommands(b.field) == beeps + 2 &&
-                       TestAccess::beepPattern(b.win()) == 0;
+                       TestAccess::beepPattern(b.engine()) == 0;
             },
             5000))
         return false;
@@ -183,14 +177,9 @@ inline bool waitBeeps(Bench& b, int commands, int timeoutMs = 5000)
 {
     return QTest::qWaitFor(
         [&] {
-            return beeperCommands(b.field) >= commands && TestAccess::beepPattern(b.win()) == 0;
+            return beeperCommands(b.field) >= commands && TestAccess::beepPattern(b.engine()) == 0;
         },
         timeoutMs);
-}
-
-inline QString resultText(Bench& b)
-{
-    return TestAccess::statusResult(b.win())->text();
 }
 
 } // namespace enginetest
