@@ -329,7 +329,7 @@ void TstEngineWrite::writeModelDiffers_refusedWithNotice()
     QCOMPARE(b.cmd().cmd_type, uint8_t(0));
     QCOMPARE(tag->memory(), before);
 
-    // The same model again: the write goes out, and until its result the status is empty.
+    // The same model again: the write goes out, and no tip until its result.
     TestAccess::editImage(
         b.engine(), [&before](TagImage& image) { image.image_v2[226] = uint8_t(before.at(226)); });
     b.write();
@@ -598,7 +598,7 @@ void TstEngineWrite::writeBlockNum_refusesBytesOutsideTheImage()
     uint8_t* image = TestAccess::ownImageBytes(b.engine());
     uint8_t* id = TestAccess::ownUidBytes(b.engine());
     std::array<uint8_t, 16> foreign{};
-    // Data running past the end of the image, and a UID that is not one of the window's.
+    // Data running past the end of the image, and a UID that is not one of the engine's.
     TestAccess::writeBlockNum(b.engine(), id, 127, image + 508, 2);
     TestAccess::writeBlockNum(b.engine(), foreign.data(), 64, image, 1);
     TestAccess::writeBlockNum(b.engine(), id, 64, foreign.data(), 1);
