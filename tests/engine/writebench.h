@@ -1,5 +1,7 @@
 #pragma once
-// Helpers of the write, password and auto-write tests on top of the engine bench.
+// Helpers of the write, password and auto-write tests. The helpers that drive an action
+// take either bench: the engine's, or the window's in the app tests (both have read(),
+// lastTip() and engine()).
 
 #include "enginebench.h"
 
@@ -151,7 +153,7 @@ inline int countOf(const QStringList& list, const QString& item)
 
 // Lays the tag, reads it with the Read action and waits until its beep has ended; the
 // command log is emptied afterwards.
-inline bool readTag(Bench& b, const std::shared_ptr<VirtualTag>& tag)
+template <class B> bool readTag(B& b, const std::shared_ptr<VirtualTag>& tag)
 {
     if (tag)
         b.field.layTag(tag);
@@ -173,7 +175,7 @@ inline bool readTag(Bench& b, const std::shared_ptr<VirtualTag>& tag)
 
 // Waits until a beep pattern has ended and the reader has received `commands` beeper
 // commands in all.
-inline bool waitBeeps(Bench& b, int commands, int timeoutMs = 5000)
+template <class B> bool waitBeeps(B& b, int commands, int timeoutMs = 5000)
 {
     return QTest::qWaitFor(
         [&] {
