@@ -38,6 +38,9 @@ struct WindowBench {
     ~WindowBench() { w.reset(); }
 
     Vantory& win() { return *w; }
+    TagEngine& engine() { return TestAccess::engine(*w); }
+    /// The tip the result label shows, 0 when none (cleared as each action starts).
+    uint8_t lastTip() { return TestAccess::lastTip(*w); }
     const CommandState& cmd() { return TestAccess::cmd(*w); }
     // Read-back verification after writes (on by default); tests of the plain command
     // sequences switch it off.
@@ -79,6 +82,10 @@ struct WindowBench {
         QVERIFY2(a, action);
         a->trigger();
     }
+    // The toolbar's actions, named as the engine bench names them.
+    void read() { trigger("actionRead"); }
+    void write() { trigger("actionWrite"); }
+    void toggleAutoWrite() { trigger("actionAuto_Write"); }
 
     // Stopped on purpose: the window must not restart it when a sequence or beep starts.
     void stopTimer()

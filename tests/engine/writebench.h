@@ -1,11 +1,12 @@
 #pragma once
-// Helpers of the write, password and auto-write tests on top of the engine bench.
+// Helpers of the write, password and auto-write tests. The helpers that drive an action
+// take either bench: the engine's, or the window's in the app tests (both have read(),
+// lastTip() and engine()).
 
 #include "enginebench.h"
 
 #include "engine/writeplan.h"
 #include "readers/sim/demodrivers.h"
-#include "widgets/myslider.h"
 
 namespace enginetest
 {
@@ -68,11 +69,6 @@ inline void addReaders()
     QTest::addColumn<int>("reader");
     QTest::newRow("R321") << int(R321);
     QTest::newRow("FEIG") << int(Feig);
-}
-
-inline myslider* currentWidget(Bench& b, int channel)
-{
-    return b.w->findChild<myslider*>(QStringLiteral("Currentwidget_ch%1").arg(channel));
 }
 
 // The parameter bytes of a transparent request after the UID, as either reader carries them.
@@ -157,18 +153,18 @@ inline int countOf(const QStringList& list, const QString& item)
 
 // Lays the tag, reads it with the Read action and waits until its beep has ended; the
 // command log is emptied afterwards.
-inline bool readTag(Bench& b, const std::shared_ptr<VirtualTag>& tag)
+template <class B> bool readTag(B& b, const std::shared_ptr<VirtualTag>& tag)
 {
     if (tag)
         b.field.layTag(tag);
     const int beeps = beeperCommands(b.field);
-    b.trigger("actionRead");
-    if (!QTest::qWaitFor([&] { return TestAccess::lastTip(b.win()) == kTipReadOk; }, 5000))
+    b.read();
+    if (!QTest::qWaitFor([&] { return b.lastTip() == kTipReadOk; }, 5000))
         return false;
     if (!QTest::qWaitFor(
             [&] {
                 return beeperCommands(b.field) == beeps + 2 &&
-                       TestAccess::beepPattern(b.win()) == 0;
+                       TestAccess::beepPattern(b.engine()) == 0;
             },
             5000))
         return false;
@@ -179,18 +175,13 @@ inline bool readTag(Bench& b, const std::shared_ptr<VirtualTag>& tag)
 
 // Waits until a beep pattern has ended and the reader has received `commands` beeper
 // commands in all.
-inline bool waitBeeps(Bench& b, int commands, int timeoutMs = 5000)
+template <class B> bool waitBeeps(B& b, int commands, int timeoutMs = 5000)
 {
     return QTest::qWaitFor(
         [&] {
-            return beeperCommands(b.field) >= commands && TestAccess::beepPattern(b.win()) == 0;
+            return beeperCommands(b.field) >= commands && TestAccess::beepPattern(b.engine()) == 0;
         },
         timeoutMs);
-}
-
-inline QString resultText(Bench& b)
-{
-    return TestAccess::statusResult(b.win())->text();
 }
 
 } // namespace enginetest
