@@ -1,10 +1,11 @@
 #pragma once
-// Reader faults end to end: the real window with both simulated readers, and a fault put
-// on the transport in the middle of a Read or a Write (reader unplugged, tag taken away,
+// Reader faults end to end: the engine with both simulated readers, and a fault put on the
+// transport in the middle of a Read or a Write (reader unplugged, tag taken away,
 // corrupted reply, no reply, a hung reader, duplicated or late reply, a reply of the
 // other protocol, a failing status). For each: no crash, the event loop keeps running,
-// the user is told once, a failed read leaves the image as it was, and the next action
-// works once the fault is gone.
+// the engine tells the user once (its tips, warnings, notices and link tips counted), a
+// failed read leaves the document's image as it was, and the next action works once the
+// fault is gone.
 
 #include "enginebench.h"
 
@@ -15,7 +16,9 @@
 #include <QElapsedTimer>
 #include <QMutex>
 #include <QMutexLocker>
+#include <algorithm>
 #include <atomic>
+#include <iterator>
 
 namespace faulttest
 {
@@ -36,7 +39,7 @@ enum class Fault {
 };
 
 // The tag command (1 = the first of the action) whose exchange the fault hits.
-constexpr int kReadTarget = 4;  // inventory, then the third block read
+constexpr int kReadTarget = 4; // inventory, then the third block read
 // The fourth write command, one block: a long one would first be sent again in pieces.
 constexpr int kWriteTarget = 4;
 
@@ -44,12 +47,8 @@ constexpr int kWriteTarget = 4;
 constexpr int kReplyTimeoutMs = 300;
 // A request a hung FEIG reader holds is given up only after the library's own 5 s.
 constexpr int kFailureWithinMs = 8000;
-
-const QStringList kFailureTips = {
-    QStringLiteral("Read failure"),       QStringLiteral("Write failure"),
-    QStringLiteral("No tag response"),    QStringLiteral("It's not ISO15693"),
-    QStringLiteral("No device detected"),
-};
+// The engine looks at the reader link once a second.
+constexpr int kLinkLossShownWithinMs = 2500;
 
 // True for the request frames of tag commands (not the beeper, not the R321 set-up).
 inline bool isTagRequest(SimReaderKind reader, const QByteArray& frame)
@@ -217,7 +216,7 @@ class FaultHid : public HidBackend
 };
 
 // The FEUSB transport of the FEIG reader with the fault plan in between. A transceive
-// gives one reply; replies ahead of it reach the window through `deliverEarly`, posted
+// gives one reply; replies ahead of it reach the engine through `deliverEarly`, posted
 // before the worker emits its own.
 class FaultFeig : public FeusbApi
 {
@@ -255,15 +254,60 @@ class FaultFeig : public FeusbApi
     FaultPlan* const m_plan;
 };
 
-// Watches the window every millisecond while it runs: the texts the result label takes,
-// the failure beep patterns that start, and the longest pause of the event loop.
+// English names of the result tips, for the record of each case.
+inline QString tipName(ResultTip tip)
+{
+    static const char* const names[] = {
+        "",
+        "No device detected",
+        "The model number is different",
+        "Read successfully",
+        "Read failure",
+        "Write successfully",
+        "Write failure",
+        "Succeeded in obtaining UID",
+        "It's not ISO15693",
+        "No tag response",
+        "Autowrite on",
+        "Verify failed",
+    };
+    const auto code = static_cast<size_t>(tip);
+    return code < std::size(names) ? QString::fromLatin1(names[code])
+                                   : QStringLiteral("tip %1").arg(code);
+}
+
+// The tips that tell the user an action failed.
+inline bool isFailureTip(ResultTip tip)
+{
+    return tip == ResultTip::ReadFailed || tip == ResultTip::WriteFailed ||
+           tip == ResultTip::NoLabel || tip == ResultTip::NoIso15693 || tip == ResultTip::NoDevice;
+}
+
+// Watches the engine while it runs: every report it gives (result tips, warnings, notices,
+// link tips), polled every millisecond for the failure beep patterns that start and the
+// longest pause of the event loop.
 class Watch : public QObject
 {
   public:
-    explicit Watch(Vantory& w) : m_w(w)
+    explicit Watch(TagEngine& e) : m_e(e)
     {
-        m_label = TestAccess::statusResult(w);
-        m_lastText = m_label->text();
+        QObject::connect(&e, &TagEngine::resultTip, this, [this](ResultTip tip, bool) {
+            m_tips << tip;
+            m_events << tipName(tip);
+        });
+        QObject::connect(&e, &TagEngine::warning, this,
+                         [this](const QString& caption, const QString& text) {
+                             m_boxes << caption + QLatin1Char('|') + text;
+                             m_events << QStringLiteral("box: ") + m_boxes.last();
+                         });
+        QObject::connect(&e, &TagEngine::notice, this, [this](const QString& text, int) {
+            m_notices << text;
+            m_events << QStringLiteral("notice: ") + text;
+        });
+        QObject::connect(&e, &TagEngine::linkTip, this, [this](TagEngine::LinkTip tip, bool) {
+            ++m_linkTips;
+            m_events << QStringLiteral("link %1").arg(int(tip));
+        });
         m_timer.setTimerType(Qt::PreciseTimer);
         m_timer.setInterval(1);
         QObject::connect(&m_timer, &QTimer::timeout, this, [this] { poll(); });
@@ -271,14 +315,18 @@ class Watch : public QObject
         m_timer.start();
     }
 
-    QStringList texts() const { return m_texts; }
+    QVector<ResultTip> tips() const { return m_tips; }
+    int count(ResultTip tip) const { return int(m_tips.count(tip)); }
+    bool contains(ResultTip tip) const { return m_tips.contains(tip); }
     int failureTips() const
     {
-        int n = 0;
-        for (const QString& t : m_texts)
-            n += kFailureTips.contains(t) ? 1 : 0;
-        return n;
+        return int(std::count_if(m_tips.begin(), m_tips.end(), isFailureTip));
     }
+    QStringList notices() const { return m_notices; }
+    QStringList boxes() const { return m_boxes; }
+    int linkTips() const { return m_linkTips; }
+    // Every report in the order it came, as text.
+    QStringList events() const { return m_events; }
     int failureBeeps() const { return m_failureBeeps; }
     qint64 firstFailureBeepMs() const { return m_firstFailureBeep; }
     qint64 longestPauseMs() const { return m_longestPause; }
@@ -291,13 +339,8 @@ class Watch : public QObject
         m_longestPause = std::max(m_longestPause, now - m_lastPoll);
         m_lastPoll = now;
         ++m_polls;
-        const QString text = m_label->text();
-        if (text != m_lastText) {
-            m_texts << text;
-            m_lastText = text;
-        }
-        const uint8_t pattern = TestAccess::beepPattern(m_w);
-        const uint8_t twice = TestAccess::beepTwiceStep(m_w);
+        const uint8_t pattern = TestAccess::beepPattern(m_e);
+        const uint8_t twice = TestAccess::beepTwiceStep(m_e);
         // A double beep starts, or restarts from its first beep.
         if (pattern == 2 && (m_lastPattern != 2 || (m_lastTwice == 2 && twice == 1))) {
             if (++m_failureBeeps == 1)
@@ -307,12 +350,14 @@ class Watch : public QObject
         m_lastTwice = twice;
     }
 
-    Vantory& m_w;
-    QLabel* m_label = nullptr;
+    TagEngine& m_e;
     QTimer m_timer;
     QElapsedTimer m_clock;
-    QString m_lastText;
-    QStringList m_texts;
+    QVector<ResultTip> m_tips;
+    QStringList m_boxes;
+    QStringList m_notices;
+    int m_linkTips = 0;
+    QStringList m_events;
     int m_failureBeeps = 0;
     qint64 m_firstFailureBeep = -1;
     uint8_t m_lastPattern = 0;
@@ -322,7 +367,7 @@ class Watch : public QObject
     int m_polls = 0;
 };
 
-// The window behind both simulated readers with the fault transports in between.
+// The engine behind both simulated readers with the fault transports in between.
 struct FaultBench {
     ReaderField field;
     SimR321 r321{&field};
@@ -330,42 +375,42 @@ struct FaultBench {
     FaultPlan plan;
     FaultHid hid{&r321, &plan};
     FaultFeig feigApi{&feig, &plan};
-    QStringList boxes;
-    std::unique_ptr<Vantory> w;
+    QStringList boxes; // every warning since the start (caption|text)
+    std::unique_ptr<TagEngine> e;
 
     FaultBench(Fault fault, int reader)
     {
         plan.fault = fault;
         plan.reader = reader == R321 ? SimReaderKind::R321 : SimReaderKind::Feig;
         plan.field = &field;
-        w = std::make_unique<Vantory>(ReaderBackends{&hid, &feigApi, true});
-        Vantory* window = w.get();
-        feigApi.deliverEarly = [window](const QByteArray& rx) {
+        e = std::make_unique<TagEngine>(&hid, &feigApi);
+        TagEngine* engine = e.get();
+        feigApi.deliverEarly = [engine](const QByteArray& rx) {
             QMetaObject::invokeMethod(
-                window, [window, rx] { TestAccess::feigRx(*window, rx); }, Qt::QueuedConnection);
+                engine, [engine, rx] { TestAccess::feigRx(*engine, rx); }, Qt::QueuedConnection);
         };
-        w->setModalHook([this](const QString& caption, const QString& text) {
-            boxes << caption + QLatin1Char('|') + text;
-        });
+        QObject::connect(engine, &TagEngine::warning,
+                         [this](const QString& caption, const QString& text) {
+                             boxes << caption + QLatin1Char('|') + text;
+                         });
+        QObject::connect(engine, &TagEngine::resultTip,
+                         [this](ResultTip tip, bool) { m_lastTip = tip; });
     }
-    ~FaultBench() { w.reset(); }
+    ~FaultBench() { e.reset(); }
 
-    Vantory& win() { return *w; }
-    TagImage image() { return TestAccess::image(*w); }
+    TagEngine& engine() { return *e; }
+    TagImage image() { return TestAccess::image(*e); }
+    ResultTip lastTip() const { return m_lastTip; }
 
-    // Connects through the connection dialog, as the user does.
+    // Opens the reader and chooses it, as the connection dialog's OK does.
     bool connect(int reader)
     {
-        auto* dialog = w->findChild<QDialog*>(QStringLiteral("ConnectionConfig"));
-        auto* combo =
-            dialog ? dialog->findChild<QComboBox*>(QStringLiteral("comboBox_Reader")) : nullptr;
-        auto* ok = dialog ? dialog->findChild<QPushButton*>(QStringLiteral("pushButton_Connect"))
-                          : nullptr;
-        if (!combo || !ok)
-            return false;
-        combo->setCurrentIndex(reader == Feig ? 0 : 1);
-        ok->click();
-        if (TestAccess::readerType(*w) != ReaderType(reader) || !TestAccess::readerGuard(*w, 0))
+        if (reader == Feig)
+            e->connectFeig();
+        else
+            e->connectR321();
+        e->Set_Reader_Type(ReaderType(reader));
+        if (TestAccess::readerType(*e) != ReaderType(reader) || !e->readerConnected())
             return false;
         if (reader == R321) {
             // The set-up command goes out at once; let its reply pass.
@@ -373,28 +418,38 @@ struct FaultBench {
                 return false;
             QTest::qWait(30);
         }
-        return QTest::qWaitFor([this] { return TestAccess::cloChartReady(*w); }, 3000);
+        return true;
     }
 
-    void trigger(const char* action)
+    // The host's actions; each forgets the last tip, as the window empties its result part.
+    void read()
     {
-        QAction* a = w->findChild<QAction*>(QString::fromLatin1(action));
-        QVERIFY2(a, action);
-        a->trigger();
+        m_lastTip = ResultTip::None;
+        e->startRead();
+    }
+    void write()
+    {
+        m_lastTip = ResultTip::None;
+        e->startWrite();
+    }
+    void toggleAutoWrite()
+    {
+        m_lastTip = ResultTip::None;
+        e->toggleAutoWrite();
     }
 
     // Runs an action to its end without faults; false when it did not succeed.
-    bool runClean(const char* action, const QString& okText)
+    bool runClean(void (FaultBench::*action)(), ResultTip ok)
     {
-        QLabel* result = TestAccess::statusResult(*w);
-        result->clear();
-        trigger(action);
-        if (!QTest::qWaitFor([&] { return result->text() == okText; }, 5000))
+        (this->*action)();
+        if (!QTest::qWaitFor([&] { return m_lastTip == ok; }, 5000))
             return false;
         // Let the success beep run out.
-        return QTest::qWaitFor([&] { return TestAccess::beepPattern(*w) == 0; }, 5000) &&
-               QTest::qWaitFor([&] { return TestAccess::cmd(*w).cmd_type == 0; }, 1000);
+        return QTest::qWaitFor([&] { return TestAccess::beepPattern(*e) == 0; }, 5000) &&
+               QTest::qWaitFor([&] { return TestAccess::cmd(*e).cmd_type == 0; }, 1000);
     }
+    bool readClean() { return runClean(&FaultBench::read, ResultTip::ReadSucceed); }
+    bool writeClean() { return runClean(&FaultBench::write, ResultTip::WriteSucceed); }
 
     // Takes the fault away again; an unplugged reader is plugged in and connected anew.
     bool recover(int reader, const std::shared_ptr<VirtualTag>& tag)
@@ -410,12 +465,14 @@ struct FaultBench {
         if (field.tagCount() == 0)
             field.layTag(tag);
         // A reader that went away, or whose link gave up on a report that never
-        // completed, is connected anew through the dialog.
-        if (plan.fault == Fault::Unplugged || plan.fault == Fault::Hung ||
-            !TestAccess::readerGuard(*w, 0))
+        // completed, is connected anew.
+        if (plan.fault == Fault::Unplugged || plan.fault == Fault::Hung || !e->readerConnected())
             return connect(reader);
         return true;
     }
+
+  private:
+    ResultTip m_lastTip = ResultTip::None;
 };
 
 inline void addMatrix()
@@ -440,9 +497,6 @@ inline void addMatrix()
                 << reader << int(fault);
 }
 
-const QString kReadOk = QStringLiteral("Read successfully");
-const QString kWriteOk = QStringLiteral("Write successfully");
-
 inline QByteArray imageBytes(const TagImage& image)
 {
     return bytes(image.image_v2, 0, 512) + bytes(image.image_legacy, 0, 512) +
@@ -450,24 +504,40 @@ inline QByteArray imageBytes(const TagImage& image)
 }
 
 // Waits for the failure report and then a while longer: one failure beep and `tips`
-// failure tips, nothing after them, no message box.
+// failure tips, nothing after them, no warning box, no notice and the link as it was.
 #define VERIFY_TOLD_ONCE(watch, tips)                                                              \
     do {                                                                                           \
         QTRY_VERIFY_WITH_TIMEOUT((watch).failureBeeps() >= 1, kFailureWithinMs);                   \
         QTest::qWait(kReplyTimeoutMs * 2);                                                         \
         QVERIFY2((watch).failureTips() == (tips),                                                  \
-                 qPrintable((watch).texts().join(QLatin1String(" / "))));                          \
+                 qPrintable((watch).events().join(QLatin1String(" / "))));                         \
         QCOMPARE((watch).failureBeeps(), 1);                                                       \
         QCOMPARE(b.boxes, QStringList());                                                          \
+        QCOMPARE((watch).notices(), QStringList());                                                \
+        QCOMPARE((watch).linkTips(), 0);                                                           \
     } while (false)
 
-// One line per case for the record: what the user saw, when the failure beep started, and
-// the longest stall of the event loop.
+// A reader unplugged mid-action: one failure tip at once, the failure beep waits for the
+// reader to come back; the link is shown as lost once (the FEIG link by the engine's link
+// check, once a second); no warning box, no notice.
+#define VERIFY_TOLD_UNPLUGGED(watch)                                                               \
+    do {                                                                                           \
+        QTRY_VERIFY_WITH_TIMEOUT((watch).failureTips() >= 1, kFailureWithinMs);                    \
+        QTest::qWait(kReplyTimeoutMs * 2);                                                         \
+        QCOMPARE((watch).failureTips(), 1);                                                        \
+        QCOMPARE((watch).failureBeeps(), 0);                                                       \
+        QTRY_COMPARE_WITH_TIMEOUT((watch).linkTips(), 1, kLinkLossShownWithinMs);                  \
+        QCOMPARE(b.boxes, QStringList());                                                          \
+        QCOMPARE((watch).notices(), QStringList());                                                \
+    } while (false)
+
+// One line per case for the record: what the engine reported, when the failure beep
+// started, and the longest stall of the event loop.
 inline void reportCase(const Watch& watch)
 {
     qInfo().noquote() << QStringLiteral("case | %1 | %2 | beep at %3 ms | longest pause %4 ms")
                              .arg(QString::fromLatin1(QTest::currentDataTag()),
-                                  watch.texts().join(QLatin1String(" -> ")))
+                                  watch.events().join(QLatin1String(" -> ")))
                              .arg(watch.firstFailureBeepMs())
                              .arg(watch.longestPauseMs());
 }
@@ -486,6 +556,76 @@ inline void reportCase(const Watch& watch)
 inline int failureTipsFor(Fault fault, int reader)
 {
     return fault == Fault::WrongProtocol && reader == Feig ? 0 : 1;
+}
+
+// The block writes of the command log as "write <first>+<count>", password writes as
+// "writepwd": what a long write sent.
+inline QStringList writeCommands(const ReaderField& field)
+{
+    QStringList out;
+    for (const SimCommandRecord& r : field.commandLog()) {
+        if (isBeeper(r))
+            continue;
+        if (r.isoCommand == 0x24)
+            out << QStringLiteral("write %1+%2").arg(r.firstBlock).arg(r.blockCount);
+        else if (r.isoCommand == 0xB1)
+            out << QStringLiteral("writepwd");
+    }
+    return out;
+}
+
+// Block writes as a tag that takes at most four blocks per write gets them.
+inline QStringList inFourBlockPieces(const QVector<std::pair<int, int>>& writes)
+{
+    QStringList out;
+    for (const auto& [first, count] : writes)
+        for (int done = 0; done < count; done += 4)
+            out << QStringLiteral("write %1+%2").arg(first + done).arg(std::min(4, count - done));
+    return out;
+}
+
+// The drive area of a layout-2 driver as a Write sends it: the bank with the operating-time
+// counters (blocks 83-84) around them, then the next bank.
+const QVector<std::pair<int, int>> kDriveAreaWrites = {{64, 10}, {74, 9},   {85, 10},  {95, 1},
+                                                       {96, 10}, {106, 10}, {116, 10}, {126, 2}};
+
+inline void addReaders()
+{
+    QTest::addColumn<int>("reader");
+    QTest::newRow("R321") << int(R321);
+    QTest::newRow("FEIG") << int(Feig);
+}
+
+// Lays the tag, reads it and waits until the read's beep has ended; the command log is
+// emptied afterwards.
+inline bool readDriver(Bench& b, const std::shared_ptr<VirtualTag>& tag)
+{
+    b.field.layTag(tag);
+    const int beeps = beeperCommands(b.field);
+    b.read();
+    if (!QTest::qWaitFor([&] { return b.lastTip() == uint8_t(ResultTip::ReadSucceed); }, 5000))
+        return false;
+    if (!QTest::qWaitFor(
+            [&] {
+                return beeperCommands(b.field) == beeps + 2 &&
+                       TestAccess::beepPattern(b.engine()) == 0;
+            },
+            5000))
+        return false;
+    QTest::qWait(20);
+    b.field.clearCommandLog();
+    return true;
+}
+
+// Waits until a beep pattern has ended and the reader has received `commands` beeper
+// commands in all.
+inline bool waitBeeps(Bench& b, int commands, int timeoutMs = 5000)
+{
+    return QTest::qWaitFor(
+        [&] {
+            return beeperCommands(b.field) >= commands && TestAccess::beepPattern(b.engine()) == 0;
+        },
+        timeoutMs);
 }
 
 } // namespace faulttest

@@ -1,7 +1,6 @@
 // The fault matrix of the Write action, through both simulated readers (faultbench.h),
 // and the FEIG link's report that the library is done with a request.
 #include "faultbench.h"
-#include "writebench.h"
 
 using namespace faulttest;
 
@@ -13,7 +12,7 @@ class TstFaultsWrite : public QObject
     void faultMidWrite_toldOnce_nextWriteWorks();
     void longWriteRefused_sentOnceMoreInPieces_data();
     void longWriteRefused_sentOnceMoreInPieces();
-    void readBackUnanswered_verifyFailed_data() { enginetest::addReaders(); }
+    void readBackUnanswered_verifyFailed_data() { addReaders(); }
     void readBackUnanswered_verifyFailed();
     void feigWorker_reportsEveryRequestDone_afterItsReply();
     void autoWrite_modelReadUnanswered_toldOnce_batchGoesOn_data();
@@ -30,47 +29,44 @@ void TstFaultsWrite::faultMidWrite_toldOnce_nextWriteWorks()
     QFETCH(int, fault);
     const auto kind = static_cast<Fault>(fault);
     FaultBench b(kind, reader);
-    b.win().setReplyTimeout(kReplyTimeoutMs);
+    b.engine().setReplyTimeout(kReplyTimeoutMs);
 
     const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 21);
     b.field.layTag(tag);
     QVERIFY(b.connect(reader));
-    QVERIFY(b.runClean("actionRead", kReadOk));
+    QVERIFY(b.readClean());
     // Something to write: the drive area of the tag is blanked, so that only a complete
     // write brings it back.
     const QByteArray original = tag->memory();
     tag->setMemory(original.left(256) + QByteArray(256, '\0'));
 
-    Watch watch(b.win());
+    Watch watch(b.engine());
     QStringList recorded; // the production record's result of each operation
-    QObject::connect(&TestAccess::engine(b.win()), &TagEngine::operationFinished,
+    QObject::connect(&b.engine(), &TagEngine::operationFinished,
                      [&](const record::Outcome& o) { recorded << record::resultText(o.result); });
     b.plan.arm(kWriteTarget);
-    b.trigger("actionWrite");
+    b.write();
     const QByteArray prepared = imageBytes(b.image());
     QTRY_VERIFY_WITH_TIMEOUT(b.plan.hit.load(), 5000);
 
     bool retry = true;
     if (kind == Fault::LateAfterNewAction) {
         QTest::qWait(50);
-        QVERIFY(b.runClean("actionWrite", kWriteOk));
+        QVERIFY(b.writeClean());
         QVERIFY2(b.plan.held.isEmpty(), "the late reply was delivered");
         QCOMPARE(watch.failureTips(), 0);
         QCOMPARE(watch.failureBeeps(), 0);
         retry = false;
     } else if (kind == Fault::Duplicated) {
         // A write acknowledged twice still wrote every piece: it ends as done.
-        QTRY_VERIFY_WITH_TIMEOUT(watch.texts().contains(kWriteOk), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(watch.contains(ResultTip::WriteSucceed), 5000);
         QTest::qWait(kReplyTimeoutMs * 2);
         QCOMPARE(watch.failureTips(), 0);
         QCOMPARE(watch.failureBeeps(), 0);
         retry = false;
     } else if (kind == Fault::Unplugged) {
         // Told at once; the failure beep waits for the reader to come back.
-        QTRY_VERIFY_WITH_TIMEOUT(watch.failureTips() >= 1, kFailureWithinMs);
-        QTest::qWait(kReplyTimeoutMs * 2);
-        QCOMPARE(watch.failureTips(), 1);
-        QCOMPARE(watch.failureBeeps(), 0);
+        VERIFY_TOLD_UNPLUGGED(watch);
         QCOMPARE(recorded, QStringList{QStringLiteral("Reader lost")});
         QCOMPARE(imageBytes(b.image()), prepared);
     } else {
@@ -84,7 +80,7 @@ void TstFaultsWrite::faultMidWrite_toldOnce_nextWriteWorks()
         QVERIFY(b.recover(reader, tag));
         if (kind == Fault::Unplugged)
             QTRY_COMPARE_WITH_TIMEOUT(watch.failureBeeps(), 1, 5000);
-        QVERIFY(b.runClean("actionWrite", kWriteOk));
+        QVERIFY(b.writeClean());
     }
     // Everything but the driver's own operating-time counters (left blank above).
     QCOMPARE(tag->memory().mid(256),
@@ -127,30 +123,30 @@ void TstFaultsWrite::longWriteRefused_sentOnceMoreInPieces()
     QFETCH(int, fault);
     QFETCH(int, times);
     Bench b;
-    b.win().setReplyTimeout(kReplyTimeoutMs);
+    b.engine().setReplyTimeout(kReplyTimeoutMs);
     QVERIFY(b.connect(reader));
-    QVERIFY(readTag(b, demodrivers::makeTag(demodrivers::Kind::Dt8, 41)));
+    QVERIFY(readDriver(b, demodrivers::makeTag(demodrivers::Kind::Dt8, 41)));
     QStringList recorded;
-    QObject::connect(&TestAccess::engine(b.win()), &TagEngine::operationFinished,
+    QObject::connect(&b.engine(), &TagEngine::operationFinished,
                      [&](const record::Outcome& o) { recorded << record::resultText(o.result); });
     // The first command of the Write: blocks 64-73.
     b.field.armReplyFault(SimReplyFault(fault), times, 0, reader == R321 ? 0x23 : 0xB0);
-    b.trigger("actionWrite");
+    b.write();
     QTRY_COMPARE_WITH_TIMEOUT(recorded.size(), 1, kFailureWithinMs);
-    const QStringList writes = describeCommands(b.field).filter(QStringLiteral("write"));
+    const QStringList writes = writeCommands(b.field);
     if (times == 1) {
         // Sent again once in pieces, then pieces of four for the rest of the connection.
         QCOMPARE(recorded, QStringList{QStringLiteral("Written")});
         QCOMPARE(writes,
-                 QStringList{QStringLiteral("write 64+10")} + inFourBlockPieces(driveAreaWrites()));
-        QVERIFY(TestAccess::engine(b.win()).fourBlockLink());
+                 QStringList{QStringLiteral("write 64+10")} + inFourBlockPieces(kDriveAreaWrites));
+        QVERIFY(b.engine().fourBlockLink());
     } else {
         // The pieces failing too is the write's failure; nothing more goes out.
         QVERIFY(recorded.first() != QLatin1String("Written"));
         QTest::qWait(kReplyTimeoutMs * 2);
-        QCOMPARE(describeCommands(b.field).filter(QStringLiteral("write")),
+        QCOMPARE(writeCommands(b.field),
                  (QStringList{QStringLiteral("write 64+10"), QStringLiteral("write 64+4")}));
-        QVERIFY(!TestAccess::engine(b.win()).fourBlockLink());
+        QVERIFY(!b.engine().fourBlockLink());
     }
 }
 
@@ -159,11 +155,11 @@ void TstFaultsWrite::readBackUnanswered_verifyFailed()
     using namespace enginetest;
     QFETCH(int, reader);
     Bench b;
-    b.win().setReplyTimeout(kReplyTimeoutMs);
+    b.engine().setReplyTimeout(kReplyTimeoutMs);
     QVERIFY(b.connect(reader));
-    QVERIFY(readTag(b, demodrivers::makeTag(demodrivers::Kind::Dt8, 42)));
+    QVERIFY(readDriver(b, demodrivers::makeTag(demodrivers::Kind::Dt8, 42)));
     QVector<record::Outcome> outcomes;
-    QObject::connect(&TestAccess::engine(b.win()), &TagEngine::operationFinished,
+    QObject::connect(&b.engine(), &TagEngine::operationFinished,
                      [&](const record::Outcome& o) { outcomes << o; });
     // The first read of the read-back, after the eight writes, is never answered.
     if (reader == R321)
@@ -171,17 +167,17 @@ void TstFaultsWrite::readBackUnanswered_verifyFailed()
     else
         b.field.armReplyFault(SimReplyFault::NoReply, 1, 8, 0xB0);
     const int beeps = beeperCommands(b.field);
-    b.trigger("actionWrite");
+    b.write();
     QTRY_COMPARE_WITH_TIMEOUT(outcomes.size(), 1, kFailureWithinMs);
     QVERIFY(waitBeeps(b, beeps + 4));
-    // Never a success: the blocks are not proven.
-    QCOMPARE(int(TestAccess::lastTip(b.win())), kTipVerifyFailed);
-    QCOMPARE(resultText(b), QStringLiteral("Verify failed at block 64"));
+    // Never a success: the blocks are not proven, the first of them is named.
+    QCOMPARE(b.lastTip(), uint8_t(ResultTip::VerifyFailed));
+    QCOMPARE(b.engine().verifyFailedBlock(), 64);
     const record::Entry line = record::entryFor(outcomes.first(), QStringLiteral("Vantory"));
     QCOMPARE(line.result, QStringLiteral("Verify failed (block 64)"));
     QCOMPARE(line.verified, QStringLiteral("no"));
     QCOMPARE(line.writtenCrc, QString());
-    QCOMPARE(describeCommands(b.field).filter(QStringLiteral("read")),
+    QCOMPARE(tagCommands(b.field).filter(QStringLiteral("read")),
              QStringList{QStringLiteral("read 64+12")});
 }
 
@@ -232,23 +228,23 @@ void TstFaultsWrite::autoWrite_modelReadUnanswered_toldOnce_batchGoesOn()
     // the next driver laid on the reader is written.
     QFETCH(int, reader);
     FaultBench b(Fault::NoReply, reader);
-    b.win().setReplyTimeout(kReplyTimeoutMs);
+    b.engine().setReplyTimeout(kReplyTimeoutMs);
     const auto source = demodrivers::makeTag(demodrivers::Kind::Dt8, 41);
     b.field.layTag(source);
     QVERIFY(b.connect(reader));
-    QVERIFY(b.runClean("actionRead", kReadOk));
+    QVERIFY(b.readClean());
     b.field.clear();
     const QByteArray configured = bytes(b.image().bank_buffer, 256, 256);
 
     const auto silent = demodrivers::makeTag(demodrivers::Kind::Dt8, 42);
     b.field.layTag(silent);
-    Watch watch(b.win());
+    Watch watch(b.engine());
     b.plan.arm(2); // the auto scan's inventory, then the model-name read
-    b.trigger("actionAuto_Write");
+    b.toggleAutoWrite();
     QTRY_VERIFY_WITH_TIMEOUT(b.plan.hit.load(), 5000);
     QTRY_VERIFY_WITH_TIMEOUT(watch.failureBeeps() >= 1, kFailureWithinMs);
     QTest::qWait(kReplyTimeoutMs * 2);
-    QCOMPARE(watch.texts().count(QStringLiteral("Read failure")), 1);
+    QCOMPARE(watch.count(ResultTip::ReadFailed), 1);
     QCOMPARE(watch.failureBeeps(), 1);
 
     // The silent driver is taken away and the next one is laid: it is written.
@@ -256,11 +252,11 @@ void TstFaultsWrite::autoWrite_modelReadUnanswered_toldOnce_batchGoesOn()
     const auto next = demodrivers::makeTag(demodrivers::Kind::Dt8, 43);
     next->setMemory(next->memory().left(256) + QByteArray(256, '\0'));
     b.field.layTag(next);
-    QTRY_VERIFY_WITH_TIMEOUT(watch.texts().contains(kWriteOk), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(watch.contains(ResultTip::WriteSucceed), 10000);
     QCOMPARE(next->memory().mid(256, 4), configured.left(4));
     QCOMPARE(watch.failureBeeps(), 1);
     VERIFY_RESPONSIVE(watch);
-    b.trigger("actionAuto_Write");
+    b.toggleAutoWrite();
 }
 
 void TstFaultsWrite::linkDropsForASecond_failsAtOnce_nextDriverWritten_data()
@@ -282,11 +278,11 @@ void TstFaultsWrite::linkDropsForASecond_failsAtOnce_nextDriverWritten()
     QFETCH(int, reader);
     QFETCH(bool, autoWrite);
     FaultBench b(Fault::Unplugged, reader);
-    b.win().setReplyTimeout(3000); // the usual time-out: the loss must not wait for it
+    b.engine().setReplyTimeout(3000); // the usual time-out: the loss must not wait for it
     const auto source = demodrivers::makeTag(demodrivers::Kind::Dt8, 51);
     b.field.layTag(source);
     QVERIFY(b.connect(reader));
-    QVERIFY(b.runClean("actionRead", kReadOk));
+    QVERIFY(b.readClean());
     const QByteArray configured = bytes(b.image().bank_buffer, 256, 256);
     b.field.setLatencyEnabled(true); // a write of some 100 ms per command, as on the air
     const auto blank = [](int serial) {
@@ -296,45 +292,45 @@ void TstFaultsWrite::linkDropsForASecond_failsAtOnce_nextDriverWritten()
     };
     const SimReaderKind kind = b.plan.reader;
 
-    Watch watch(b.win());
+    Watch watch(b.engine());
     QStringList recorded;
-    QObject::connect(&TestAccess::engine(b.win()), &TagEngine::operationFinished,
+    QObject::connect(&b.engine(), &TagEngine::operationFinished,
                      [&](const record::Outcome& o) { recorded << record::resultText(o.result); });
     if (autoWrite) {
         b.field.clear();
         b.field.layTag(blank(52));
-        b.trigger("actionAuto_Write");
-        QTRY_VERIFY_WITH_TIMEOUT(TestAccess::cmd(b.win()).cmd_type == SeqCode::WriteDrive, 5000);
+        b.toggleAutoWrite();
+        QTRY_VERIFY_WITH_TIMEOUT(TestAccess::cmd(b.engine()).cmd_type == SeqCode::WriteDrive, 5000);
     } else {
         source->setMemory(source->memory().left(256) + QByteArray(256, '\0'));
-        b.trigger("actionWrite");
+        b.write();
     }
     QElapsedTimer clock;
     clock.start();
     QTest::qWait(120);
     b.field.setUnplugged(kind, true);
-    const QString failure = QStringLiteral("Write failure");
-    QTRY_VERIFY_WITH_TIMEOUT(watch.texts().contains(failure), 1000 - int(clock.elapsed()));
+    const ResultTip failure = ResultTip::WriteFailed;
+    QTRY_VERIFY_WITH_TIMEOUT(watch.contains(failure), 1000 - int(clock.elapsed()));
     QCOMPARE(recorded, QStringList{QStringLiteral("Reader lost")});
     QTest::qWait(std::max<int>(0, 1000 - int(clock.elapsed())));
     b.field.setUnplugged(kind, false);
     // The watch connects it again within its second; then the beep.
     QTRY_COMPARE_WITH_TIMEOUT(watch.failureBeeps(), 1, 4000);
-    QTRY_VERIFY_WITH_TIMEOUT(TestAccess::readerGuard(b.win(), 0), 3000);
-    QTRY_VERIFY_WITH_TIMEOUT(TestAccess::beepPattern(b.win()) == 0, 6000);
+    QTRY_VERIFY_WITH_TIMEOUT(b.engine().readerConnected(), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(TestAccess::beepPattern(b.engine()) == 0, 6000);
 
     // The next driver laid in auto write; the same driver written again with Write.
     const auto next = autoWrite ? blank(53) : source;
     if (autoWrite) {
         b.field.clear();
         b.field.layTag(next);
-        QTRY_VERIFY_WITH_TIMEOUT(watch.texts().contains(kWriteOk), 15000);
-        b.trigger("actionAuto_Write");
+        QTRY_VERIFY_WITH_TIMEOUT(watch.contains(ResultTip::WriteSucceed), 15000);
+        b.toggleAutoWrite();
     } else {
-        QVERIFY(b.runClean("actionWrite", kWriteOk));
+        QVERIFY(b.writeClean());
     }
     QCOMPARE(next->memory().mid(256, 76), configured.left(76));
-    QCOMPARE(watch.texts().count(failure), 1);
+    QCOMPARE(watch.count(failure), 1);
     QCOMPARE(watch.failureBeeps(), 1);
     QCOMPARE(recorded, (QStringList{QStringLiteral("Reader lost"), QStringLiteral("Written")}));
 }
@@ -357,30 +353,29 @@ void TstFaultsWrite::autoWrite_lateModelReply_otherModelNotWritten()
     QFETCH(int, reader);
     QFETCH(bool, toggled);
     FaultBench b(Fault::LateAfterNewAction, reader);
-    b.win().setReplyTimeout(kReplyTimeoutMs);
+    b.engine().setReplyTimeout(kReplyTimeoutMs);
     b.field.layTag(demodrivers::makeTag(demodrivers::Kind::Dt8, 44));
     QVERIFY(b.connect(reader));
-    QVERIFY(b.runClean("actionRead", kReadOk));
+    QVERIFY(b.readClean());
     b.plan.arm(2); // the auto scan's inventory, then the model-name read
-    b.trigger("actionAuto_Write");
+    b.toggleAutoWrite();
     QTRY_VERIFY_WITH_TIMEOUT(b.plan.hit.load(), 5000);
     b.field.clear();
     const auto other = demodrivers::makeTag(demodrivers::Kind::OtherModel, 45);
     const QByteArray before = other->memory();
     b.field.layTag(other);
-    Watch watch(b.win());
+    Watch watch(b.engine());
     if (toggled) {
-        b.trigger("actionAuto_Write");
-        b.trigger("actionAuto_Write");
+        b.toggleAutoWrite();
+        b.toggleAutoWrite();
     }
     QTRY_VERIFY_WITH_TIMEOUT(b.plan.held.isEmpty(), 5000);
-    QTRY_VERIFY_WITH_TIMEOUT(
-        watch.texts().contains(QStringLiteral("The model number is different")), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(watch.contains(ResultTip::DeviceDifferent), 5000);
     QTest::qWait(600);
-    QVERIFY(!watch.texts().contains(kWriteOk));
+    QVERIFY(!watch.contains(ResultTip::WriteSucceed));
     QCOMPARE(other->memory(), before);
-    b.trigger("actionAuto_Write");
+    b.toggleAutoWrite();
 }
 
-QTEST_MAIN(TstFaultsWrite)
+QTEST_GUILESS_MAIN(TstFaultsWrite)
 #include "tst_faults_write.moc"
