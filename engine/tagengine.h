@@ -420,6 +420,7 @@ class TagEngine : public QObject
     QTimer* m_beep_end_timer = nullptr;   // the time-out of a beep's last switch-off
     bool m_beep_end_pending = false;      // the last switch-off of a pattern is unanswered
     bool m_failure_beep_owed = false;     // a link loss ended a sequence; beep when back
+    bool m_sequence_failed = false;       // the running sequence was reported as failed
     replies::R321CrcCheck m_r321_crc;     // whether this R321's reply CRC is enforced
     QTimer* m_link_timer = nullptr;
     HidInterfaceInfo m_r321_wanted; // the R321 connected last (vendor ID 0: none yet)

@@ -39,6 +39,7 @@ void TagEngine::Control_RW(uint8_t type, uint8_t readcnt)
     m_cmd.ack = 0;
     m_cmd.readcnt = readcnt;
     m_cmd.read_data.clear();
+    m_sequence_failed = false;
     m_write_layout = -1; // the image's, unless the write that starts says otherwise
     noteSequenceStart(type);
     // Only the model-name read started here may set model_ready, for the tag it is sent
@@ -121,6 +122,7 @@ void TagEngine::Succeed_End_State(QString str)
 void TagEngine::Failed_State(QString str)
 {
     qCDebug(lcEngine).noquote() << str;
+    m_sequence_failed = true;
     verificationInterrupted();
     // The suppression belongs to the success of the sequence that failed; left set, it
     // would silence the next operation's success beep.
@@ -268,6 +270,10 @@ void TagEngine::endSequenceOnLinkLoss()
     const uint8_t running = m_cmd.cmd_type;
     replies::Kind awaited = m_reply_guard.inFlightKind();
     if (running == 0 && awaited == replies::Kind::Unusable && !m_op_pending)
+        return;
+    // A sequence already reported as failed stays where it stopped until the next action;
+    // losing the reader now (its failure beep may be what hangs) ends nothing new.
+    if (m_sequence_failed && !m_op_pending)
         return;
     if (awaited == replies::Kind::Unusable) {
         // Between two commands: the tip follows what the sequence was doing.

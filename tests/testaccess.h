@@ -285,6 +285,7 @@ class TestAccess
         e.m_reply_guard.reset();
         e.m_last_send_ok = false;
         e.m_beep_failure_reported = false;
+        e.m_sequence_failed = false;
     }
 
     // ------------------------------------------------------------------ the window
