@@ -30,15 +30,6 @@ QLabel* label(WindowBench& b, const char* name)
     return b.w->findChild<QLabel*>(QString::fromLatin1(name));
 }
 
-TagImage expectedImageAfterPRead(const QByteArray& memory)
-{
-    TagImage image;
-    std::copy_n(memory.constBegin(), 512, image.image_v2.begin());
-    std::copy_n(memory.constBegin(), 512, image.image_legacy.begin());
-    tagfields::updateBankBuff(image); // a layout-2 image gets its last-current word
-    return image;
-}
-
 } // namespace
 
 class TstWindowRead : public QObject

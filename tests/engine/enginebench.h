@@ -3,6 +3,7 @@
 // No window: the engine tests check what the engine reports and what the tag holds.
 
 #include "engine/tagengine.h"
+#include "model/tagfields.h"
 #include "readers/feusbapi.h"
 #include "readers/hidbackend.h"
 #include "readers/sim/readerfield.h"
@@ -18,7 +19,6 @@
 #include <cstring>
 #include <functional>
 #include <memory>
-
 
 namespace enginetest
 {
@@ -259,6 +259,17 @@ inline QStringList pwmTagReadCommands()
     QStringList out = pTagReadCommands().mid(0, 7);
     out << QStringLiteral("read 248+1");
     return out;
+}
+
+// The image a Read of a P tag holding `memory` leaves: both copies, and the bank buffer
+// (a layout-2 image gets its last-current word).
+inline TagImage expectedImageAfterPRead(const QByteArray& memory)
+{
+    TagImage image;
+    std::copy_n(memory.constBegin(), 512, image.image_v2.begin());
+    std::copy_n(memory.constBegin(), 512, image.image_legacy.begin());
+    tagfields::updateBankBuff(image);
+    return image;
 }
 
 inline QByteArray bytes(const TagImage::Bytes& b, int from, int n)

@@ -8,6 +8,7 @@
 // fault is gone.
 
 #include "enginebench.h"
+#include "writebench.h"
 
 #include "readers/feigworker.h"
 #include "readers/r321frames.h"
@@ -572,60 +573,6 @@ inline QStringList writeCommands(const ReaderField& field)
             out << QStringLiteral("writepwd");
     }
     return out;
-}
-
-// Block writes as a tag that takes at most four blocks per write gets them.
-inline QStringList inFourBlockPieces(const QVector<std::pair<int, int>>& writes)
-{
-    QStringList out;
-    for (const auto& [first, count] : writes)
-        for (int done = 0; done < count; done += 4)
-            out << QStringLiteral("write %1+%2").arg(first + done).arg(std::min(4, count - done));
-    return out;
-}
-
-// The drive area of a layout-2 driver as a Write sends it: the bank with the operating-time
-// counters (blocks 83-84) around them, then the next bank.
-const QVector<std::pair<int, int>> kDriveAreaWrites = {{64, 10}, {74, 9},   {85, 10},  {95, 1},
-                                                       {96, 10}, {106, 10}, {116, 10}, {126, 2}};
-
-inline void addReaders()
-{
-    QTest::addColumn<int>("reader");
-    QTest::newRow("R321") << int(R321);
-    QTest::newRow("FEIG") << int(Feig);
-}
-
-// Lays the tag, reads it and waits until the read's beep has ended; the command log is
-// emptied afterwards.
-inline bool readDriver(Bench& b, const std::shared_ptr<VirtualTag>& tag)
-{
-    b.field.layTag(tag);
-    const int beeps = beeperCommands(b.field);
-    b.read();
-    if (!QTest::qWaitFor([&] { return b.lastTip() == uint8_t(ResultTip::ReadSucceed); }, 5000))
-        return false;
-    if (!QTest::qWaitFor(
-            [&] {
-                return beeperCommands(b.field) == beeps + 2 &&
-                       TestAccess::beepPattern(b.engine()) == 0;
-            },
-            5000))
-        return false;
-    QTest::qWait(20);
-    b.field.clearCommandLog();
-    return true;
-}
-
-// Waits until a beep pattern has ended and the reader has received `commands` beeper
-// commands in all.
-inline bool waitBeeps(Bench& b, int commands, int timeoutMs = 5000)
-{
-    return QTest::qWaitFor(
-        [&] {
-            return beeperCommands(b.field) >= commands && TestAccess::beepPattern(b.engine()) == 0;
-        },
-        timeoutMs);
 }
 
 } // namespace faulttest

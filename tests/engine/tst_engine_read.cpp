@@ -113,15 +113,6 @@ struct Announcements {
     }
 };
 
-TagImage expectedImageAfterPRead(const QByteArray& memory)
-{
-    TagImage image;
-    std::copy_n(memory.constBegin(), 512, image.image_v2.begin());
-    std::copy_n(memory.constBegin(), 512, image.image_legacy.begin());
-    tagfields::updateBankBuff(image); // a layout-2 image gets its last-current word
-    return image;
-}
-
 } // namespace
 
 class TstEngineRead : public QObject

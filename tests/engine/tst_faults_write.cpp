@@ -125,7 +125,7 @@ void TstFaultsWrite::longWriteRefused_sentOnceMoreInPieces()
     Bench b;
     b.engine().setReplyTimeout(kReplyTimeoutMs);
     QVERIFY(b.connect(reader));
-    QVERIFY(readDriver(b, demodrivers::makeTag(demodrivers::Kind::Dt8, 41)));
+    QVERIFY(readTag(b, demodrivers::makeTag(demodrivers::Kind::Dt8, 41)));
     QStringList recorded;
     QObject::connect(&b.engine(), &TagEngine::operationFinished,
                      [&](const record::Outcome& o) { recorded << record::resultText(o.result); });
@@ -138,7 +138,7 @@ void TstFaultsWrite::longWriteRefused_sentOnceMoreInPieces()
         // Sent again once in pieces, then pieces of four for the rest of the connection.
         QCOMPARE(recorded, QStringList{QStringLiteral("Written")});
         QCOMPARE(writes,
-                 QStringList{QStringLiteral("write 64+10")} + inFourBlockPieces(kDriveAreaWrites));
+                 QStringList{QStringLiteral("write 64+10")} + inFourBlockPieces(driveAreaWrites()));
         QVERIFY(b.engine().fourBlockLink());
     } else {
         // The pieces failing too is the write's failure; nothing more goes out.
@@ -157,7 +157,7 @@ void TstFaultsWrite::readBackUnanswered_verifyFailed()
     Bench b;
     b.engine().setReplyTimeout(kReplyTimeoutMs);
     QVERIFY(b.connect(reader));
-    QVERIFY(readDriver(b, demodrivers::makeTag(demodrivers::Kind::Dt8, 42)));
+    QVERIFY(readTag(b, demodrivers::makeTag(demodrivers::Kind::Dt8, 42)));
     QVector<record::Outcome> outcomes;
     QObject::connect(&b.engine(), &TagEngine::operationFinished,
                      [&](const record::Outcome& o) { outcomes << o; });

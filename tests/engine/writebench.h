@@ -159,7 +159,7 @@ template <class B> bool readTag(B& b, const std::shared_ptr<VirtualTag>& tag)
         b.field.layTag(tag);
     const int beeps = beeperCommands(b.field);
     b.read();
-    if (!QTest::qWaitFor([&] { return b.lastTip() == kTipReadOk; }, 5000))
+    if (!QTest::qWaitFor([&] { return uint8_t(b.lastTip()) == kTipReadOk; }, 5000))
         return false;
     if (!QTest::qWaitFor(
             [&] {
