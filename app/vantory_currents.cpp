@@ -26,7 +26,6 @@ void Vantory::ChangeParamEnable(uint8_t device_type)
 
 void Vantory::Display_Current_Channel(uint8_t nums)
 {
-    doc().setChipCode(m_engine->chipCode());
     doc().showChannels(nums);
     const currents::ChannelDisplay display = doc().channelDisplay();
     if (display.widgets == 0)

@@ -964,6 +964,8 @@ int cmdAutoWrite(Environment& env, Parsed& p)
     // JSON Lines on standard output; the words for the operator go to standard error.
     QTextStream& talk = json ? *env.err : *env.out;
     TagEngine& engine = s.engine();
+    // The tag kind the channel display was made for; a driver of another kind remakes it.
+    uint8_t shownChip = s.document().chipCode();
     int handled = 0;
     Batch batch;
     bool writing = false;
@@ -1029,10 +1031,9 @@ int cmdAutoWrite(Environment& env, Parsed& p)
             writing = true;
             readerLostOutcome.reset();
             // The tag kind decides the channel display and the PWM period.
-            TagDocument& document = s.document();
-            if (document.chipCode() != engine.chipCode()) {
-                document.setChipCode(engine.chipCode());
-                document.showChannels(document.channelCount());
+            if (shownChip != engine.chipCode()) {
+                shownChip = engine.chipCode();
+                s.document().showChannels(s.document().channelCount());
                 config.applyCurrents(s);
             }
         } else if (writing && code == ResultTip::WriteSucceed) {

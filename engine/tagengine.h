@@ -255,6 +255,12 @@ class TagEngine : public QObject
     void storeFeigInventory(const replies::FeigReply& reply);
     void storeR321Inventory(const QByteArray& rxArray, const replies::R321Reply& reply);
     void storeInventoryUid(const QByteArray& id);
+    // The tag kind of the last inventory; the document's channel display follows it.
+    void setChipCode(uint8_t code)
+    {
+        chip_code = code;
+        m_doc->setChipCode(code);
+    }
     void takeReadData(const QByteArray& blocks);
     void endReadAsFailed(const QString& reason);
     void reportBeeperFailure();

@@ -181,7 +181,7 @@ void TagEngine::selectScanTag(const QByteArray& id)
     const QByteArray reversed = replies::feInverted(id);
     std::copy_n(reversed.constBegin(), uid_reversed.size(), uid_reversed.begin());
     // The product byte is the third in most-significant-first order.
-    chip_code = static_cast<uint8_t>(reader_type == ReaderType::Feig ? id.at(2) : id.at(5));
+    setChipCode(static_cast<uint8_t>(reader_type == ReaderType::Feig ? id.at(2) : id.at(5)));
     if (chip_code == tagfields::ChipP) {
         m_cmd.readcnt = 12;
         auto_write_index = 1;

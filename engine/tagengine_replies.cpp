@@ -322,7 +322,7 @@ void TagEngine::storeFeigInventory(const replies::FeigReply& reply)
 {
     tag_count = 1;
     found_count = 1;
-    chip_code = reply.uid.size() >= 3 ? static_cast<uint8_t>(reply.uid.at(2)) : 0;
+    setChipCode(reply.uid.size() >= 3 ? static_cast<uint8_t>(reply.uid.at(2)) : 0);
     storeInventoryUid(reply.uid);
 }
 
@@ -334,7 +334,7 @@ void TagEngine::storeR321Inventory(const QByteArray& rxArray, const replies::R32
     found_count = tag_count;
     // Only a UID that lies inside the reply's payload is taken.
     const QByteArray first = replies::r321InventoryUid(inventory_reply, 0);
-    chip_code = first.size() >= 6 ? static_cast<uint8_t>(first.at(5)) : 0;
+    setChipCode(first.size() >= 6 ? static_cast<uint8_t>(first.at(5)) : 0);
     storeInventoryUid(first);
 }
 

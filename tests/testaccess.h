@@ -69,7 +69,7 @@ class TestAccess
 
     // identity and sequence state
     template <class H> static uint8_t chipCode(H& h) { return engine(h).chip_code; }
-    template <class H> static void setChipCode(H& h, uint8_t v) { engine(h).chip_code = v; }
+    template <class H> static void setChipCode(H& h, uint8_t v) { engine(h).setChipCode(v); }
     template <class H> static ReaderType readerType(H& h) { return engine(h).reader_type; }
     template <class H> static void setReaderType(H& h, ReaderType v) { engine(h).reader_type = v; }
     template <class H> static Uid uid(H& h) { return engine(h).uid; }
@@ -247,7 +247,7 @@ class TestAccess
     {
         TagEngine& e = engine(h);
         e.m_cmd = CommandState{};
-        e.chip_code = 0x50;
+        e.setChipCode(0x50);
         e.manual_read = 0;
         e.model_snapshot.fill(0);
         e.last_rx.clear();
