@@ -91,8 +91,7 @@ QString modelOf(const TagImage& image)
 class Session
 {
   public:
-    explicit Session(Environment& env)
-        : m_env(env), m_engine(env.hid, env.feusb)
+    explicit Session(Environment& env) : m_env(env), m_engine(env.hid, env.feusb)
     {
         m_engine.setReplyTimeout(3000);
         QObject::connect(&m_engine, &TagEngine::resultTip, [this](ResultTip code, bool) {
@@ -275,9 +274,10 @@ class Session
         m_beepDone = false;
         m_lastOutcome.reset();
         start();
-        const QVector<ResultTip> endings = {ResultTip::ReadSucceed,      ResultTip::ReadFailed, ResultTip::WriteSucceed,
-                                          ResultTip::WriteFailed, ResultTip::NoIso15693,     ResultTip::NoLabel,
-                                          ResultTip::VerifyFailed};
+        const QVector<ResultTip> endings = {ResultTip::ReadSucceed,  ResultTip::ReadFailed,
+                                            ResultTip::WriteSucceed, ResultTip::WriteFailed,
+                                            ResultTip::NoIso15693,   ResultTip::NoLabel,
+                                            ResultTip::VerifyFailed};
         const bool ended = waitFor(
             [&] {
                 if (m_noReader || !m_notices.isEmpty())
@@ -333,9 +333,11 @@ class Session
                            << "\n";
                 return TagError;
             }
-            if (t == ResultTip::ReadFailed || t == ResultTip::WriteFailed || t == ResultTip::NoIso15693) {
+            if (t == ResultTip::ReadFailed || t == ResultTip::WriteFailed ||
+                t == ResultTip::NoIso15693) {
                 *m_env.err << "vantory-cli: "
-                           << (t == ResultTip::WriteFailed ? "write failure" : "read failure") << "\n";
+                           << (t == ResultTip::WriteFailed ? "write failure" : "read failure")
+                           << "\n";
                 return TagError;
             }
         }
@@ -1044,7 +1046,7 @@ int cmdAutoWrite(Environment& env, Parsed& p)
             writing = false;
             ++batch.failed;
             handle(code == ResultTip::NoLabel ? QStringLiteral("write failed: no tag response")
-                                     : QStringLiteral("write failed"));
+                                              : QStringLiteral("write failed"));
         } else if (writing && code == ResultTip::VerifyFailed) {
             writing = false;
             ++batch.failed;
