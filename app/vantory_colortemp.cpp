@@ -13,15 +13,13 @@
 
 void Vantory::Get_CCT_Data()
 {
-    // A hidden panel is not the user's word: the bytes keep what was read or opened.
-    if (ui->CctBoxwidget->isHidden())
-        return;
     pushCctToDocument();
     doc().applyColourTemperature();
 }
 
 void Vantory::pushCctToDocument()
 {
+    // A hidden panel is not the user's word: the bytes keep what was read or opened.
     const bool shown = !ui->CctBoxwidget->isHidden();
     doc().setColourTemperatureShown(shown);
     if (!shown)

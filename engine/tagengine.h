@@ -30,8 +30,8 @@ class writeThreadFEIG1;
 
 /// The tag command engine: the sequencer and its 1 ms tick, reply analysis, the read,
 /// write, password, auto-write and beeper operations, the tag identity and sequence state,
-/// and the two reader links. It works on a tag image it shares with its host and reports
-/// through signals; it knows nothing of widgets.
+/// and the two reader links. It owns the tag document its operations load and write, and
+/// reports through signals; it knows nothing of widgets.
 class TagEngine : public QObject
 {
     Q_OBJECT
@@ -51,7 +51,6 @@ class TagEngine : public QObject
     const TagDocument& document() const { return *m_doc; }
     /// The language of the texts the engine hands out (tips, warnings, notices).
     void setChinese(bool chinese) { m_chinese = chinese; }
-    bool chinese() const { return m_chinese; }
     /// Stores the chosen reader.
     void Set_Reader_Type(ReaderType value);
     ReaderType readerType() const { return reader_type; }

@@ -67,8 +67,6 @@ class TagDocument : public QObject
     /// decides it on every load.
     void setColourTemperatureShown(bool shown) { m_cct_offered = shown; }
     bool colourTemperatureShown() const { return m_cct_offered; }
-    uint16_t warmestSetting() const { return m_cct_warmest; }
-    uint16_t coolestSetting() const { return m_cct_coolest; }
 
     /// The constant-lumen table and its switch go into the image at once.
     void setLumenTable(const constlumen::Points& times, const constlumen::Points& levels);

@@ -59,12 +59,7 @@ void TstWindowWrite::verifyFailed_statusNamesBlock()
         demodrivers::makeTag(pwm ? demodrivers::Kind::Pwm : demodrivers::Kind::Dt8, 13);
     QVERIFY(b.connect(reader));
     QVERIFY(readTag(b, tag));
-    // Something that differs from what the tag holds, in the block it will drop.
-    const int dropped = pwm ? 40 : 101;
-    TestAccess::editImage(b.win(), [dropped](TagImage& image) {
-        image.image_v2[dropped * 4] ^= 0x5A;
-        image.image_legacy[dropped * 4] ^= 0x5A;
-    });
+    const int dropped = changeBlockToDrop(b, pwm);
     tag->dropNextWriteOf(dropped);
     b.write();
     QTRY_COMPARE(int(b.lastTip()), kTipVerifyFailed);

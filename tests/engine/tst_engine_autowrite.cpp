@@ -606,15 +606,9 @@ void TstEngineAutoWrite::droppedBlock_verifyFailed_nextDriverVerified()
     const auto kind = pwm ? demodrivers::Kind::Pwm : demodrivers::Kind::Dt8;
     Bench b;
     QVERIFY(loadKind(b, reader, pwm));
-    // Auto write sends the product area of an '8' tag, the drive area of a P tag.
-    const int dropped = pwm ? 40 : 101;
-    TestAccess::editImage(b.engine(), [dropped](TagImage& image) {
-        image.image_v2[dropped * 4] ^= 0x5A;
-        image.image_legacy[dropped * 4] ^= 0x5A;
-    });
-    QVector<record::Outcome> outcomes;
-    QObject::connect(&b.engine(), &TagEngine::operationFinished,
-                     [&outcomes](const record::Outcome& o) { outcomes << o; });
+    const int dropped = changeBlockToDrop(b, pwm);
+    b.outcomes.clear();
+    const QVector<record::Outcome>& outcomes = b.outcomes;
     b.toggleAutoWrite();
     QTRY_COMPARE(int(b.lastTip()), kTipNoDevice);
     const int beeps = beeperCommands(b.field);
@@ -646,9 +640,8 @@ void TstEngineAutoWrite::strictSt25dv_everyDriverVerified_switchOnce()
     Bench b;
     b.field.setStrictSt25dv(true);
     QVERIFY(loadKind(b, reader, pwm));
-    QVector<record::Outcome> outcomes;
-    QObject::connect(&b.engine(), &TagEngine::operationFinished,
-                     [&outcomes](const record::Outcome& o) { outcomes << o; });
+    b.outcomes.clear();
+    const QVector<record::Outcome>& outcomes = b.outcomes;
     b.toggleAutoWrite();
     QTRY_COMPARE(int(b.lastTip()), kTipNoDevice);
     const int beeps = beeperCommands(b.field);

@@ -132,9 +132,8 @@ void TstEngineWrite::writePTag_eightCommands_tagHoldsDriveArea()
     QVERIFY(readTag(b, tag));
 
     b.setCurrent(1, 420);
-    QVector<record::Outcome> outcomes;
-    QObject::connect(&b.engine(), &TagEngine::operationFinished,
-                     [&outcomes](const record::Outcome& o) { outcomes << o; });
+    b.outcomes.clear();
+    const QVector<record::Outcome>& outcomes = b.outcomes;
     b.write();
     QTRY_COMPARE(int(b.lastTip()), kTipWriteOk);
     // One outcome for the record: the driver read is the template, the UID most
@@ -699,18 +698,12 @@ void TstEngineWrite::tagDropsOneBlock_verifyFailedNamesIt()
         demodrivers::makeTag(pwm ? demodrivers::Kind::Pwm : demodrivers::Kind::Dt8, 13);
     QVERIFY(b.connect(reader));
     QVERIFY(readTag(b, tag));
-    // Something that differs from what the tag holds, in the block it will drop.
-    const int dropped = pwm ? 40 : 101;
     const int beeps = beeperCommands(b.field);
-    TestAccess::editImage(b.engine(), [dropped](TagImage& image) {
-        image.image_v2[dropped * 4] ^= 0x5A;
-        image.image_legacy[dropped * 4] ^= 0x5A;
-    });
+    const int dropped = changeBlockToDrop(b, pwm);
     const QByteArray before = tag->block(dropped);
     tag->dropNextWriteOf(dropped);
-    QVector<record::Outcome> outcomes;
-    QObject::connect(&b.engine(), &TagEngine::operationFinished,
-                     [&outcomes](const record::Outcome& o) { outcomes << o; });
+    b.outcomes.clear();
+    const QVector<record::Outcome>& outcomes = b.outcomes;
     b.write();
     QTRY_COMPARE(int(b.lastTip()), kTipVerifyFailed);
     QCOMPARE(b.engine().verifyFailedBlock(), dropped);

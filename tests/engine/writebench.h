@@ -173,6 +173,19 @@ template <class B> bool readTag(B& b, const std::shared_ptr<VirtualTag>& tag)
     return true;
 }
 
+// Changes, in the configuration, the block a tag will be made to drop, so that the tag then
+// holds something else there: a block of the drive area of a P tag, of the product area of
+// an '8' tag (what auto write sends of each). Returns the block.
+template <class B> int changeBlockToDrop(B& b, bool pwm)
+{
+    const int dropped = pwm ? 40 : 101;
+    TestAccess::editImage(b.engine(), [dropped](TagImage& image) {
+        image.image_v2[dropped * 4] ^= 0x5A;
+        image.image_legacy[dropped * 4] ^= 0x5A;
+    });
+    return dropped;
+}
+
 // Waits until a beep pattern has ended and the reader has received `commands` beeper
 // commands in all.
 template <class B> bool waitBeeps(B& b, int commands, int timeoutMs = 5000)
