@@ -138,7 +138,7 @@ QVector<QPointF> CurveChart::curvePoints(const QRectF& plot) const
     const int n = qMin(m_values.size(), m_timeValues.size());
     for (int i = 0; i < n; ++i)
         points.append(QPointF(xOf(m_timeValues.at(i)), yOf(m_values.at(i))));
-    if (m_showPointBg) {
+    if (m_showPointBg && !points.isEmpty()) {
         // The fill is the area under the curve: down to the time axis under the last
         // point, then back along the axis to the first base point.
         points.append(QPointF(points.last().x(), plot.bottom()));

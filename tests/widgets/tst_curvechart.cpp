@@ -361,6 +361,9 @@ void TstCurveChart::curvePoints_fillWithoutValues_isEmpty()
     chart.setData(seq({}), times16()); // before a paint, every value is trimmed away
     QVERIFY(chart.values().isEmpty());
     QVERIFY(chart.curvePoints(QRectF(40, 40, 440, 240)).isEmpty());
+    // Values without time points: nothing to fill (an assertion in a Debug build once).
+    chart.setData(seq({80, 90}), {});
+    QVERIFY(chart.curvePoints(QRectF(40, 40, 440, 240)).isEmpty());
 }
 
 void TstCurveChart::curvePoints_withoutFill_onlyDataPoints()
