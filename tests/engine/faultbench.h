@@ -35,6 +35,7 @@ enum class Fault {
     Hung,
     Duplicated,
     LateAfterNewAction,
+    LateReply, // the reply comes lateMs after its request, after the reply time-out
     WrongProtocol,
     FailingStatus,
 };
@@ -77,6 +78,8 @@ struct FaultPlan {
     std::atomic<bool> hit{false}; // the fault has been applied
     QMutex mutex;
     QByteArray held; // a withheld reply, delivered late
+    int lateMs = 0;  // LateReply: how long after its request the reply comes
+    QElapsedTimer heldSince;
 
     void arm(int command)
     {
@@ -124,6 +127,17 @@ struct FaultPlan {
         }
     }
 
+    // LateReply: the withheld reply once its time has come (empty before and after).
+    QByteArray takeDue()
+    {
+        QMutexLocker lock(&mutex);
+        if (fault != Fault::LateReply || held.isEmpty() || heldSince.elapsed() < lateMs)
+            return {};
+        const QByteArray late = held;
+        held.clear();
+        return late;
+    }
+
     // Called with each reply; returns the replies to deliver in its place, in order.
     QList<QByteArray> reply(const QByteArray& rx)
     {
@@ -148,10 +162,12 @@ struct FaultPlan {
         case Fault::Duplicated:
             hit = true;
             return {rx, rx};
-        case Fault::LateAfterNewAction: {
+        case Fault::LateAfterNewAction:
+        case Fault::LateReply: {
             hit = true;
             QMutexLocker lock(&mutex);
             held = rx;
+            heldSince.start();
             return {};
         }
         case Fault::WrongProtocol:
@@ -190,6 +206,10 @@ class FaultHid : public HidBackend
     }
     int read(QByteArray* report, int timeoutMs) override
     {
+        if (const QByteArray late = m_plan->takeDue(); !late.isEmpty()) {
+            *report = late;
+            return report->size();
+        }
         {
             QMutexLocker lock(&m_mutex);
             if (!m_queue.isEmpty()) {
@@ -240,6 +260,11 @@ class FaultFeig : public FeusbApi
         if (n <= 0)
             return n;
         QList<QByteArray> out = m_plan->reply(buffer.left(n));
+        if (out.isEmpty() && m_plan->fault == Fault::LateReply) {
+            // The library holds the request until the reply comes.
+            QThread::msleep(static_cast<unsigned long>(m_plan->lateMs));
+            out << m_plan->takeDue();
+        }
         if (out.isEmpty())
             return 0;
         const QByteArray last = out.takeLast();

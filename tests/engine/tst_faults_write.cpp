@@ -21,7 +21,50 @@ class TstFaultsWrite : public QObject
     void linkDropsForASecond_failsAtOnce_nextDriverWritten();
     void autoWrite_lateModelReply_otherModelNotWritten_data();
     void autoWrite_lateModelReply_otherModelNotWritten();
+    void duplicatedReply_dropped_everyBlockSent_data();
+    void duplicatedReply_dropped_everyBlockSent();
+    void lateReplyAfterTimeOut_dropped_everyBlockSent_data() { addReadersAndVerification(); }
+    void lateReplyAfterTimeOut_dropped_everyBlockSent();
+    void readerLostDuringReadBack_readerLost_data() { addReaders(); }
+    void readerLostDuringReadBack_readerLost();
 };
+
+namespace
+{
+
+// A driver read, then its drive area blanked on the tag: only a write that sends every
+// block brings it back.
+void readAndBlank(FaultBench& b, const std::shared_ptr<VirtualTag>& tag, int reader)
+{
+    b.field.layTag(tag);
+    QVERIFY(b.connect(reader));
+    QVERIFY(b.readClean());
+    tag->setMemory(tag->memory().left(256) + QByteArray(256, '\0'));
+}
+
+// The record results of every operation from now on.
+QStringList* recordResults(FaultBench& b)
+{
+    auto* results = new QStringList;
+    QObject::connect(&b.engine(), &TagEngine::operationFinished, &b.engine(),
+                     [results](const record::Outcome& o) {
+                         *results << record::resultText(o.result) +
+                                         (o.verification == record::Verification::Proven
+                                              ? QStringLiteral(" verified")
+                                              : QString());
+                     });
+    QObject::connect(&b.engine(), &QObject::destroyed, [results] { delete results; });
+    return results;
+}
+
+// The tag holds what the write sent: the bank buffer's drive area but for the driver's own
+// counters (left blank).
+QByteArray writtenDriveArea(FaultBench& b)
+{
+    return bytes(b.image().bank_buffer, 256, 256).replace(332 - 256, 8, QByteArray(8, '\0'));
+}
+
+} // namespace
 
 void TstFaultsWrite::faultMidWrite_toldOnce_nextWriteWorks()
 {
@@ -375,6 +418,108 @@ void TstFaultsWrite::autoWrite_lateModelReply_otherModelNotWritten()
     QVERIFY(!watch.contains(ResultTip::WriteSucceed));
     QCOMPARE(other->memory(), before);
     b.toggleAutoWrite();
+}
+
+void TstFaultsWrite::duplicatedReply_dropped_everyBlockSent_data()
+{
+    QTest::addColumn<int>("reader");
+    QTest::addColumn<bool>("strict"); // a tag that takes four blocks per write at most
+    QTest::addColumn<bool>("verify");
+    QTest::addColumn<int>("target");
+    for (int reader : {R321, Feig}) {
+        for (bool verify : {true, false})
+            QTest::addRow("%s four-block piece %s", readerName(reader),
+                          verify ? "verified" : "unverified")
+                << reader << true << verify << 2;
+        QTest::addRow("%s last command", readerName(reader)) << reader << false << true << 8;
+    }
+}
+
+void TstFaultsWrite::duplicatedReply_dropped_everyBlockSent()
+{
+    // A reply that comes twice answers one command only: every block still goes out once,
+    // in order, and the write ends as it would without the duplicate.
+    QFETCH(int, reader);
+    QFETCH(bool, strict);
+    QFETCH(bool, verify);
+    QFETCH(int, target);
+    FaultBench b(Fault::Duplicated, reader);
+    b.engine().setReplyTimeout(kReplyTimeoutMs);
+    b.engine().setVerifyAfterWrite(verify);
+    b.field.setStrictSt25dv(strict);
+    const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 61);
+    readAndBlank(b, tag, reader);
+    if (strict)
+        QVERIFY(b.writeClean()); // the connection learns to write in pieces of four
+    const QStringList* results = recordResults(b);
+    b.field.clearCommandLog();
+    tag->setMemory(tag->memory().left(256) + QByteArray(256, '\0'));
+
+    b.plan.arm(target);
+    b.write();
+    QTRY_COMPARE_WITH_TIMEOUT(results->size(), 1, kFailureWithinMs);
+    QVERIFY(b.plan.hit.load());
+    QTest::qWait(kReplyTimeoutMs);
+    QCOMPARE(*results, QStringList{verify ? QStringLiteral("Written verified")
+                                          : QStringLiteral("Written")});
+    QCOMPARE(writeCommands(b.field),
+             strict ? inFourBlockPieces(driveAreaWrites()) : driveAreaWrites());
+    QCOMPARE(tag->memory().mid(256), writtenDriveArea(b));
+}
+
+void TstFaultsWrite::lateReplyAfterTimeOut_dropped_everyBlockSent()
+{
+    // A tag that takes four blocks per write refuses the first write command, and the
+    // reader's refusal comes after the reply time-out. The R321 has by then sent the command
+    // again in pieces; the late refusal must not answer one of them. A FEIG request stays
+    // with the library until its reply comes, and that reply is taken.
+    QFETCH(int, reader);
+    QFETCH(bool, verify);
+    FaultBench b(Fault::LateReply, reader);
+    b.engine().setReplyTimeout(kReplyTimeoutMs);
+    b.engine().setVerifyAfterWrite(verify);
+    const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 62);
+    readAndBlank(b, tag, reader);
+    b.field.setStrictSt25dv(true);
+    b.field.setLatencyEnabled(true); // the commands take their air time
+    const QStringList* results = recordResults(b);
+    b.field.clearCommandLog();
+
+    b.plan.lateMs = kReplyTimeoutMs + 60;
+    b.plan.arm(1);
+    b.write();
+    QTRY_COMPARE_WITH_TIMEOUT(results->size(), 1, kFailureWithinMs);
+    QTest::qWait(kReplyTimeoutMs * 2);
+    QVERIFY(b.plan.held.isEmpty());
+    QCOMPARE(*results, QStringList{verify ? QStringLiteral("Written verified")
+                                          : QStringLiteral("Written")});
+    QCOMPARE(writeCommands(b.field),
+             QStringList{QStringLiteral("write 64+10")} + inFourBlockPieces(driveAreaWrites()));
+    QCOMPARE(tag->memory().mid(256), writtenDriveArea(b));
+}
+
+void TstFaultsWrite::readerLostDuringReadBack_readerLost()
+{
+    // The reader goes away while the written blocks are read back: the write is not proven
+    // wrong, the reader is gone ("Reader lost", the command line's exit 3).
+    QFETCH(int, reader);
+    FaultBench b(Fault::Unplugged, reader);
+    b.engine().setReplyTimeout(kReplyTimeoutMs);
+    const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 63);
+    readAndBlank(b, tag, reader);
+    const QStringList* results = recordResults(b);
+    Watch watch(b.engine());
+
+    b.plan.arm(9); // eight writes, then the first read of the read-back
+    b.write();
+    QTRY_VERIFY_WITH_TIMEOUT(b.plan.hit.load(), 5000);
+    VERIFY_TOLD_UNPLUGGED(watch);
+    QCOMPARE(*results, QStringList{QStringLiteral("Reader lost")});
+    QCOMPARE(watch.count(ResultTip::WriteFailed), 1);
+    QVERIFY(!watch.contains(ResultTip::VerifyFailed));
+    QVERIFY(b.recover(reader, tag));
+    QVERIFY(b.writeClean());
+    QCOMPARE(results->last(), QStringLiteral("Written verified"));
 }
 
 QTEST_GUILESS_MAIN(TstFaultsWrite)
