@@ -3,7 +3,7 @@
 
 #include "app/apptexts.h"
 #include "app/branding.h"
-#include "app/vantory.h"
+#include "app/uilog.h"
 
 #include <QDir>
 #include <QFont>

@@ -9,7 +9,6 @@
 #include "model/displayscale.h"
 #include "readers/feusblibrary.h"
 #include "readers/hidapibackend.h"
-#include "readers/myhid.h"
 #include "readers/readeraccess.h"
 #include "widgets/customitemdelegrate.h"
 #include "widgets/mychart.h"
@@ -255,9 +254,8 @@ void Vantory::Init_Connections()
     connect(m_engine, &TagEngine::aboutToWrite, this, &Vantory::pushPanelsToDocument);
     connect(m_engine, &TagEngine::autoWriteSwitched, this, &Vantory::onAutoWriteSwitched);
     // The link's own messages, with what to do about a reader that cannot be opened.
-    myhid* hid = m_engine->hidLink();
-    hid->setMessageHook([this, hid](const QString& text) {
-        const QString path = hid->openFailedPath();
+    connect(m_engine, &TagEngine::readerOpenFailed, this, [this](const QString& text,
+                                                                  const QString& path) {
         const QString hint =
             path.isEmpty()
                 ? QString()

@@ -17,12 +17,13 @@
 #include <QString>
 #include <QVariant>
 #include <QVector>
+#include "app/uilog.h"
+
 #include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
 
-Q_DECLARE_LOGGING_CATEGORY(lcUi)
 
 QT_BEGIN_NAMESPACE
 namespace Ui {
@@ -240,10 +241,9 @@ public:
     /// QMessageBox; headless runs and tests install one.
     using ModalHook = std::function<void(const QString& caption, const QString& text)>;
     void setModalHook(ModalHook hook);
-    /// R321 connect step: opens the HID link unless it is open.
-    void connectR321();
-    /// FEIG connect step: opens the reader; false (and no message) when it cannot be opened.
-    bool connectFeig();
+    /// The connect step of the connection dialog: chooses `reader` and opens it unless it
+    /// is open; false (and no message) when it cannot be opened.
+    bool connectReader(ReaderType reader);
     /// How long a sequence command waits for its reply (3000 ms unless changed).
     void setReplyTimeout(int ms);
 

@@ -15,10 +15,7 @@ void Vantory::onReaderChosen(ReaderType reader)
 {
     // Red until a connection reports success, in the dialog's language.
     Show_Link_Status(false, apptext::SelectDevice.pick(m_connection_dialog->chinese()));
-    if (reader == ReaderType::Feig)
-        connectFeig();
-    else if (reader == ReaderType::R321)
-        connectR321();
+    connectReader(reader);
     Set_Reader_Type(reader);
 }
 

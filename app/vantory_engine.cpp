@@ -81,14 +81,9 @@ void Vantory::closeEvent(QCloseEvent* event)
     event->accept();
 }
 
-void Vantory::connectR321()
+bool Vantory::connectReader(ReaderType reader)
 {
-    m_engine->connectR321();
-}
-
-bool Vantory::connectFeig()
-{
-    return m_engine->connectFeig();
+    return m_engine->connectReader(reader);
 }
 
 void Vantory::setReplyTimeout(int ms)

@@ -122,10 +122,7 @@ void Vantory::Switch_Language_Text(bool chinese)
         Show_Result_Status(false, QString());
         return;
     }
-    if (m_engine->readerType() == ReaderType::Feig)
-        Tip_Feig_Connect_Succeed(chinese);
-    else if (m_engine->readerType() == ReaderType::R321)
-        Tip_R321_Conncect_Succeed(chinese);
+    onEngineLinkTip(m_engine->connectedLinkTip(), chinese);
     LiveUpdate_StatusBar(last_tip);
     if (m_refusal)
         Show_Result_Status(false, m_refusal->pick(chinese));

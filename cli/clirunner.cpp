@@ -144,19 +144,11 @@ class Session
                                       ? QStringList{QStringLiteral("r321"), QStringLiteral("feig")}
                                       : QStringList{reader};
         for (const QString& r : order) {
-            if (r == QLatin1String("r321")) {
-                m_engine.Set_Reader_Type(ReaderType::R321);
-                m_engine.connectR321();
-                if (m_engine.readerConnected()) {
-                    // Let the reader's answer to its set-up command pass first.
-                    waitFor([] { return false; }, 50);
-                    return Ok;
-                }
-            } else if (r == QLatin1String("feig")) {
-                m_engine.Set_Reader_Type(ReaderType::Feig);
-                if (m_engine.connectFeig() && m_engine.readerConnected())
-                    return Ok;
-            }
+            const ReaderType type =
+                r == QLatin1String("r321") ? ReaderType::R321
+                : r == QLatin1String("feig") ? ReaderType::Feig : ReaderType::None;
+            if (m_engine.connectReader(type) && m_engine.readerConnected())
+                return Ok;
         }
         *m_env.err << "vantory-cli: no reader"
                    << (reader.isEmpty() ? QString() : QLatin1String(" ") + reader)

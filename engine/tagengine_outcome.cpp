@@ -5,62 +5,63 @@
 
 #include "model/tagfields.h"
 
-#include <QTimer>
-#include <algorithm>
+QByteArray TagEngine::bankBytes() const
+{
+    return QByteArray(reinterpret_cast<const char*>(m_doc->image().bank_buffer.data()),
+                      static_cast<int>(m_doc->image().bank_buffer.size()));
+}
 
 void TagEngine::beginOperation(record::Operation operation)
 {
     // One left open was abandoned by a new sequence before it could end.
     finishOperation(record::Result::WriteFailed);
-    m_op = record::Outcome{};
-    m_op.operation = operation;
-    m_op.started = QDateTime::currentDateTime();
-    m_op.readerType = reader_type;
-    // The R321 reports the UID least significant byte first.
-    m_op.uidMsbFirst = reader_type == ReaderType::R321 ? uidReversedBytes() : uidBytes();
-    m_op.chipCode = chip_code;
-    m_op.templateSource = m_template_source;
-    m_op.image.clear();
-    m_op_clock.start();
-    m_op_pending = true;
+    m_record = record::Outcome{};
+    m_record.operation = operation;
+    m_record.started = QDateTime::currentDateTime();
+    m_record.readerType = readerType();
+    m_record.uidMsbFirst = uidMsbFirst();
+    m_record.chipCode = chip_code;
+    m_record.templateSource = m_template_source;
+    m_record.image.clear();
+    m_record_clock.start();
+    m_record_pending = true;
 }
 
 void TagEngine::noteWriteTemplate()
 {
     // Taken when the write starts: the record names what was sent, whatever is opened
     // later.
-    m_op.templateSource = m_template_source;
-    m_op.image = bankBytes();
+    m_record.templateSource = m_template_source;
+    m_record.image = bankBytes();
 }
 
-void TagEngine::finishOperation(record::Result result)
+void TagEngine::finishOperation(record::Result result, bool readerGone)
 {
-    if (!m_op_pending)
+    if (!m_record_pending)
         return;
-    result = verifiedResult(result);
-    m_op_pending = false;
-    m_op.result = result;
-    m_op.durationMs = m_op_clock.elapsed();
-    if (m_op.image.isEmpty()) // no write started: the template it was checked against
-        m_op.image = bankBytes();
-    m_op.channels = m_doc->channelCount();
-    m_op.driveAreaSent = m_op.chipCode == tagfields::ChipP &&
-                         result != record::Result::OtherModel &&
-                         result != record::Result::OtherLayout;
-    if (result == record::Result::OtherModel && m_op.operation == record::Operation::AutoWrite)
-        m_op.foundModel =
-            QByteArray(reinterpret_cast<const char*>(tag_model.data()), int(tag_model.size()));
-    emit operationFinished(m_op);
+    if (!m_verify_on)
+        m_record.verification = record::Verification::Off;
+    if (Operation* op = m_seq.operation())
+        result = op->recordResult(result, readerGone);
+    m_record_pending = false;
+    m_record.result = result;
+    m_record.durationMs = m_record_clock.elapsed();
+    if (m_record.image.isEmpty()) // no write started: the template it was checked against
+        m_record.image = bankBytes();
+    m_record.channels = m_doc->channelCount();
+    m_record.driveAreaSent = m_record.chipCode == tagfields::ChipP &&
+                             result != record::Result::OtherModel &&
+                             result != record::Result::OtherLayout;
+    emit operationFinished(m_record);
 }
 
 bool TagEngine::interruptOperation(const QString& cause)
 {
-    if (!m_op_pending)
+    if (!m_record_pending)
         return false;
-    m_op.cause = cause;
+    m_record.cause = cause;
     finishOperation(record::Result::Interrupted);
     // Nothing more goes out for it: the program is leaving.
-    m_reply_timer->stop();
-    m_cmd = CommandState{};
+    m_seq.stop();
     return true;
 }

@@ -1,491 +1,204 @@
-// Reply wiring and analysis: every reply of either reader is decoded (bounds-checked)
-// in vantory_core and then accepted or rejected here, which drives the handshake.
+// The reply analysis of both readers: every reply comes decoded from the link, is matched
+// to the command it answers, and goes to whoever sent that command. Failures are reported
+// here as the reader words them; replies that never come, or a reader that goes away,
+// end the operation that waited.
 #include "engine/tagengine.h"
 
 #include "engine/enginelog.h"
-#include "engine/replies.h"
-#include "model/tagfields.h"
-#include "readers/feigworker.h"
-#include "readers/myfeigusb.h"
-#include "readers/myhid.h"
-#include "readers/myreader.h"
 
-#include <algorithm>
-
+using replies::Failure;
 using replies::Kind;
 
-namespace
+void TagEngine::Analyse_Receive_Data(const replies::Reply& reply)
 {
-
-constexpr int kDeviceNameFrom = 11;
-constexpr int kDeviceNameLength = 17;
-
-} // namespace
-
-void TagEngine::connectR321()
-{
-    // The outcome arrives through myhid::usbConnect, wired to in_usbConnect at construction.
-    // An open link is not opened again, but the dialog has just painted the label red.
-    if (m_myhid->Is_Connected() == 0)
-        m_myhid->Connect();
-    else
-        Tip_R321_Conncect_Succeed(lang_cn());
-}
-
-bool TagEngine::connectFeig()
-{
-    // Always ask the library: a handle kept from before may belong to a reader that has
-    // been pulled out since.
-    if (m_feig_thread->Feig_Reopen() == 0)
-        return false;
-    m_feig_wanted = true;
-    Tip_Feig_Connect_Succeed(lang_cn());
-    // Unique rather than disconnect-then-connect: the worker thread may emit in between.
-    connect(m_feig_thread, &writeThreadFEIG1::FeigDevReceive, this,
-            &TagEngine::in_FeigDevReceive_Debug, Qt::UniqueConnection);
-    // Tells the reply time-out whether the library still holds a request.
-    disconnect(m_feig_thread, &writeThreadFEIG1::transceiveDone, this, nullptr);
-    connect(m_feig_thread, &writeThreadFEIG1::transceiveDone, this, [this] {
-        if (m_feig_outstanding > 0)
-            --m_feig_outstanding;
-    });
-    m_feig_outstanding = 0;
-    // A sequence still waiting waits for a request of the old connection: it is over.
-    endSequenceOnLinkLoss();
-    m_reply_guard.reset();
-    forgetFourBlockLink();
-    soundOwedFailureBeep();
-    return true;
-}
-
-void TagEngine::in_usbConnect(QString curUSBInfo)
-{
-    if (curUSBInfo.isEmpty()) {
-        m_device_name.clear();
-        emit linkCleared();
-        return;
-    }
-    readThreadEP1* reader = m_myhid->readThread();
-    writeThreadEP1* writer = m_myhid->writeThread();
-    // Wired once, uniquely: a disconnect-then-connect leaves a gap in which the link
-    // threads can emit, and a lost write completion would hold back every later frame.
-    connect(reader, &readThreadEP1::hidDevReceive, this, &TagEngine::in_hidDevReceive_usbDebug,
-            Qt::UniqueConnection);
-    connect(writer, &writeThreadEP1::hidDevSend, m_myreader, &myreader::in_hidDevSend_Myreader,
-            Qt::UniqueConnection);
-    // A sequence still waiting waits for a reply of the old connection: it is over.
-    endSequenceOnLinkLoss();
-    m_reply_guard.reset();
-    m_r321_crc.reset(); // a new reader: learn its CRC anew
-    forgetFourBlockLink();
-    m_r321_wanted = m_myhid->connectedInterface();
-    Tip_R321_Conncect_Succeed(lang_cn());
-    m_device_name = curUSBInfo.mid(kDeviceNameFrom, kDeviceNameLength);
-    m_last_send_ok = m_myreader->Send_Frame(m_myreader->Cmd_Init()) != 0;
-    soundOwedFailureBeep();
-}
-
-void TagEngine::in_hidDevReceive_usbDebug(QByteArray rxArray)
-{
-    if (rxArray.isEmpty())
-        return;
-    last_rx = rxArray;
-    Analyse_Receive_Data(last_rx);
-}
-
-void TagEngine::in_FeigDevReceive_Debug(QByteArray rxArray)
-{
-    if (rxArray.isEmpty()) {
-        // The library could not reach the reader: the request's answer is lost.
-        endSequenceOnLinkLoss();
-        return;
-    }
-    last_rx = rxArray;
-    FE_Analyse_Receive_Data(last_rx);
-}
-
-void TagEngine::Analyse_Receive_Data(QByteArray rxArray)
-{
-    const replies::R321Reply reply = replies::decodeR321(rxArray);
-    if (!reply.usable) {
+    last_rx = reply.raw;
+    if (reply.kind == Kind::Unusable) {
         qCDebug(lcEngine) << "rxArray数据越界";
         return;
     }
-    if (!reply.iso) {
-        if (auto_scan)
+    if (reply.kind == Kind::Foreign) {
+        // An R321 reply to no ISO15693 command is not for the auto-write loop.
+        if (reply.failure == Failure::NotIso15693 && autoScanning())
             return;
         // It answered the command in flight, which now waits for nothing more.
-        m_reply_guard.unreadableReply();
+        m_seq.matcher().unreadableReply(reply.receivedAt);
+        reportFailure(reply);
+        return;
+    }
+    if (reply.damaged) {
+        // Damaged on the way: its data, its status, even its command may be wrong.
+        qCDebug(lcEngine) << "reply with a wrong CRC";
+        dropUnreadableReply(reply);
+        return;
+    }
+    const ReplyMatcher::Verdict verdict = m_seq.matcher().take(reply);
+    switch (verdict.to) {
+    case ReplyMatcher::To::Drop:
+        if (ReplyMatcher::isSequenceReply(reply.kind))
+            qCDebug(lcEngine) << "reply to no command in flight dropped (a duplicate or late)";
+        return;
+    case ReplyMatcher::To::Beeper:
+        m_beeper.reply(reply);
+        return;
+    case ReplyMatcher::To::Scan:
+        scanReply(reply);
+        return;
+    case ReplyMatcher::To::Sequence:
+        break;
+    }
+    // An inventory without a tag: every tag has left the reader.
+    if (reply.kind == Kind::Inventory && !reply.ok)
+        m_auto.inventoryFailed();
+    if (Operation* op = m_seq.operation())
+        op->reply(reply);
+}
+
+void TagEngine::scanReply(const replies::Reply& reply)
+{
+    // Quiet: the loop polls the reader whether a tag lies on it or not.
+    if (!autoScanning())
+        return;
+    if (reply.kind == Kind::NoTag || !reply.ok) {
+        m_auto.inventoryFailed();
+        if (reply.kind == Kind::NoTag)
+            m_auto.scan_request = 1;
+        return;
+    }
+    qCDebug(lcEngine) << "获取标签";
+    storeInventory(reply);
+    if (reply.uids.value(0).size() == static_cast<int>(uid.size()))
+        m_auto.takeAutoScanInventory(reply);
+}
+
+void TagEngine::reportFailure(const replies::Reply& reply)
+{
+    switch (reply.failure) {
+    case Failure::TagNoResponse: {
+        // The R321 says the same of every command; an inventory of the auto-write loop
+        // finding no tag is no failure.
+        if (reply.kind == Kind::Inventory && autoScanning())
+            return;
+        const int number = reply.kind == Kind::Inventory     ? 1
+                           : reply.kind == Kind::ReadBlocks  ? 2
+                           : reply.kind == Kind::WriteBlocks ? 3
+                                                             : 4;
+        Failed_State(QStringLiteral("<操作失败%1：标签无响应>\r\n").arg(number));
+        if (reply.kind != Kind::Transparent)
+            endWith(ResultTip::NoLabel, record::Result::NoTagResponse);
+        return;
+    }
+    case Failure::ReadFailure:
+        Failed_State(QStringLiteral("<操作失败1：读取失败>"));
+        endWith(ResultTip::ReadFailed, record::Result::NoTagResponse);
+        return;
+    case Failure::WriteFailure:
+        Failed_State(QStringLiteral("<操作失败2：写入失败>"));
+        endWith(ResultTip::WriteFailed, record::Result::WriteFailed);
+        return;
+    case Failure::NoTagAnswered:
+        Failed_State(QStringLiteral("<操作失败3：标签无应答>"));
+        endWith(ResultTip::NoLabel, record::Result::NoTagResponse);
+        return;
+    case Failure::NotIso15693:
         Failed_State(QStringLiteral("<不是ISO15693协议>"));
         endWith(ResultTip::NoIso15693, record::Result::WriteFailed);
         return;
-    }
-    if (!m_r321_crc.accept(reply.crcOk)) {
-        // Damaged on the way: its data, its status, even its command may be wrong.
-        qCDebug(lcEngine) << "R321 reply with a wrong CRC";
-        dropUnreadableReply(reply.kind);
-        return;
-    }
-    if (m_reply_guard.dropReply(reply.kind)) {
-        qCDebug(lcEngine) << "late reply of an abandoned sequence dropped";
-        return;
-    }
-
-    switch (reply.kind) {
-    case Kind::Inventory:
-        if (reply.ok()) {
-            qCDebug(lcEngine) << "获取标签";
-            storeR321Inventory(rxArray, reply);
-        } else {
-            uid.fill(0);
-            tag_index = 0;
-            m_handled_tags.clear(); // no tag on the reader any more
-            if (!auto_scan) {
-                Failed_State(QStringLiteral("<操作失败1：标签无响应>\r\n"));
-                endWith(ResultTip::NoLabel, record::Result::NoTagResponse);
-            }
-        }
-        break;
-    case Kind::ReadBlocks:
-        if (reply.ok()) {
-            qCDebug(lcEngine) << "读取成功";
-            takeReadData(reply.payload);
-        } else {
-            Failed_State(QStringLiteral("<操作失败2：标签无响应>\r\n"));
-            endWith(ResultTip::NoLabel, record::Result::NoTagResponse);
-        }
-        break;
-    case Kind::WriteBlocks:
-        if (reply.ok()) {
-            qCDebug(lcEngine) << "写入成功";
-            if (!sendNextWritePiece())
-                Display_Recevie(rxArray);
-        } else if (!retryWriteInPieces()) {
-            Failed_State(QStringLiteral("<操作失败3：标签无响应>\r\n"));
-            endWith(ResultTip::NoLabel, record::Result::NoTagResponse);
-        }
-        break;
-    case Kind::Transparent:
-        if (reply.ok()) {
-            qCDebug(lcEngine) << "透传成功";
-            m_cmd.ack = 1;
-            Serianet_Recevie(rxArray);
-        } else if (config_write_pending || pwd_write_pending) {
-            // The tag does not answer a configuration or password write in time for the
-            // reader; the command is taken as done.
-            qCDebug(lcEngine) << "写密码或更改配置时透传成功";
-            config_write_pending = 0;
-            pwd_write_pending = 0;
-            m_cmd.ack = 1;
-        } else {
-            Failed_State(QStringLiteral("<操作失败4：标签无响应>\r\n"));
-        }
-        break;
-    case Kind::Beeper:
-        if (!reply.ok()) {
-            // Traced only: a failure beep would be refused as well. The pattern is over
-            // all the same, and the batch must not wait for a reply that will not come.
-            reportBeeperFailure();
-            Beep_Recevie();
-        } else if (beep_pattern == 0) {
-            qCDebug(lcEngine) << "蜂鸣器响应";
-            Beep_Recevie();
-        }
-        break;
-    default:
-        break;
-    }
-}
-
-void TagEngine::FE_Analyse_Receive_Data(QByteArray data)
-{
-    const replies::FeigReply reply = replies::decodeFeig(data);
-    if (!reply.usable) {
-        qCDebug(lcEngine) << "data数据越界";
-        return;
-    }
-    if (!reply.feig) {
-        m_reply_guard.unreadableReply();
+    case Failure::NotFeig:
         Failed_State(QStringLiteral("<操作失败0：不是FEIG协议>"));
         return;
-    }
-    if (!reply.crcOk) {
-        qCDebug(lcEngine) << "FEIG reply with a wrong CRC";
-        dropUnreadableReply(reply.kind);
+    case Failure::Unreported:
+    case Failure::None:
         return;
-    }
-    // Taken before the guard lets the reply answer the command.
-    const bool sequenceWaited = m_reply_guard.inFlight();
-    const Kind awaited = m_reply_guard.inFlightKind();
-    if (m_reply_guard.dropReply(reply.kind)) {
-        qCDebug(lcEngine) << "late reply of an abandoned sequence dropped";
-        return;
-    }
-
-    switch (reply.kind) {
-    case Kind::ReadBlocks:
-        if (reply.ok()) {
-            qCDebug(lcEngine) << "读取成功";
-            takeReadData(reply.blockData);
-        } else {
-            Failed_State(QStringLiteral("<操作失败1：读取失败>"));
-            endWith(ResultTip::ReadFailed, record::Result::NoTagResponse);
-        }
-        break;
-    case Kind::WriteBlocks:
-        if (reply.ok()) {
-            qCDebug(lcEngine) << "写入成功";
-            if (!sendNextWritePiece())
-                Display_Recevie(data);
-        } else if (!retryWriteInPieces()) {
-            Failed_State(QStringLiteral("<操作失败2：写入失败>"));
-            endWith(ResultTip::WriteFailed, record::Result::WriteFailed);
-        }
-        break;
-    case Kind::Inventory:
-        if (reply.ok()) {
-            qCDebug(lcEngine) << "获取标签";
-            storeFeigInventory(reply);
-        } else {
-            uid.fill(0);
-            tag_index = 0;
-            m_handled_tags.clear();
-        }
-        break;
-    case Kind::NoTag:
-        // Quiet only for the loop's own inventory: a driver taken away in the middle of
-        // its model read or write is a failure the operator must hear about.
-        if (auto_scan && !sequenceWaited) {
-            uid.fill(0);
-            tag_index = 0;
-            m_handled_tags.clear();
-            scan_request = 1;
-        } else if (awaited != Kind::WriteBlocks || !retryWriteInPieces()) {
-            // A refused write reads as a reply without a tag: a long one is tried in pieces.
-            Failed_State(QStringLiteral("<操作失败3：标签无应答>"));
-            endWith(ResultTip::NoLabel, record::Result::NoTagResponse);
-        }
-        break;
-    case Kind::Transparent:
-        if (reply.ok()) {
-            qCDebug(lcEngine) << "透传成功";
-            m_cmd.ack = 1;
-        } else if (pwd_write_pending) {
-            pwd_write_pending = 0;
-            // The reader reports the written password with status 1; anything else is a
-            // failed password write and stops the sequence without a word.
-            if (reply.status == replies::kFeigStatusNoTransponder) {
-                qCDebug(lcEngine) << "<写密码成功>";
-                m_cmd.ack = 1;
-            } else {
-                qCDebug(lcEngine) << "<操作失败4：写密码失败>";
-            }
-        } else if (reply.status == replies::kFeigStatusIsoError) {
-            m_cmd.ack = 1;
-            Serianet_Recevie(data);
-        } else {
-            m_cmd.ack = 1;
-            m_cmd.block_step = m_cmd.config_step_saved;
-        }
-        break;
-    case Kind::Beeper:
-        if (!reply.ok()) {
-            reportBeeperFailure();
-            // The pattern is over even though the reader refused to switch off; the
-            // waiting batch must not hang on it.
-            if (beep_pattern == 0)
-                Beep_Recevie();
-        } else if (beep_pattern == 0) {
-            qCDebug(lcEngine) << "蜂鸣器响应";
-            Beep_Recevie();
-        }
-        break;
-    default:
-        break;
     }
 }
 
-void TagEngine::Get_Recevie_UID(QByteArray rxArray)
+void TagEngine::dropUnreadableReply(const replies::Reply& reply)
 {
-    if (reader_type == ReaderType::Feig) {
-        const replies::FeigReply reply = replies::decodeFeig(rxArray);
-        if (reply.usable && reply.kind == Kind::Inventory)
-            storeFeigInventory(reply);
-    } else if (reader_type == ReaderType::R321) {
-        const replies::R321Reply reply = replies::decodeR321(rxArray);
-        if (reply.usable && reply.kind == Kind::Inventory)
-            storeR321Inventory(rxArray, reply);
+    // Nothing waits for a beeper answer; a damaged one is simply not taken.
+    if (reply.kind == Kind::Beeper)
+        return;
+    const Kind awaited = m_seq.matcher().unreadableReply(reply.receivedAt);
+    if (awaited == Kind::Unusable) {
+        qCDebug(lcEngine) << "damaged reply to no command of the sequence dropped";
+        return;
     }
+    // The command's answer is lost: the sequence stops there, as on a refused reply.
+    Failed_State(QStringLiteral("<操作失败：回复校验错误>"));
+    showFailureTip(awaited);
 }
 
-void TagEngine::storeFeigInventory(const replies::FeigReply& reply)
+void TagEngine::onReplyOverdue(replies::Kind awaited)
 {
-    tag_count = 1;
-    found_count = 1;
-    setChipCode(reply.uid.size() >= 3 ? static_cast<uint8_t>(reply.uid.at(2)) : 0);
-    storeInventoryUid(reply.uid);
+    Operation* op = m_seq.operation();
+    if (op && op->overdue(awaited))
+        return;
+    m_seq.handshake().send_enable = 0;
+    m_seq.handshake().ack = 0;
+    finishOperation(record::Result::ReaderLost);
+    Failed_State(QStringLiteral("<操作失败：阅读器无回复>"));
+    showFailureTip(awaited);
 }
 
-void TagEngine::storeR321Inventory(const QByteArray& rxArray, const replies::R321Reply& reply)
+void TagEngine::endSequenceOnLinkLoss()
 {
-    inventory_reply = rxArray.left(reply.length + 4);
-    const int records = (inventory_reply.size() - 15) / replies::kR321InventoryRecordSize;
-    tag_count = static_cast<uint8_t>(std::max(0, records));
-    found_count = tag_count;
-    // Only a UID that lies inside the reply's payload is taken.
-    const QByteArray first = replies::r321InventoryUid(inventory_reply, 0);
-    setChipCode(first.size() >= 6 ? static_cast<uint8_t>(first.at(5)) : 0);
-    storeInventoryUid(first);
+    Operation* op = m_seq.operation();
+    const bool running = op && op->running();
+    const Kind awaited = m_seq.matcher().inFlightKind();
+    if (!running && awaited == Kind::Unusable && !m_record_pending)
+        return;
+    // A sequence already reported as failed stays where it stopped until the next action;
+    // losing the reader now (its failure beep may be what hangs) ends nothing new.
+    if (m_sequence_failed && !m_record_pending)
+        return;
+    // Whatever the reader says after coming back, it is no answer to this sequence.
+    m_seq.stop();
+    m_auto.model_ready = 0;
+    finishOperation(record::Result::ReaderLost, true);
+    if (Detection_Usb_Statue(0)) {
+        Failed_State(QStringLiteral("<操作失败：阅读器连接中断>"));
+    } else {
+        qCDebug(lcEngine) << "<操作失败：阅读器连接中断> beep when the reader is back";
+        suppress_success_beep = 0;
+        m_failure_beep_owed = true;
+    }
+    showFailureTip(running || awaited != Kind::Unusable ? Kind::Other : Kind::Unusable);
 }
 
-void TagEngine::storeInventoryUid(const QByteArray& id)
+void TagEngine::soundOwedFailureBeep()
 {
-    if (id.size() < static_cast<int>(uid.size()))
+    if (!m_failure_beep_owed)
         return;
-    std::copy_n(id.constBegin(), uid.size(), uid.begin());
-    const QByteArray reversed = FEInverted(id.left(static_cast<int>(uid.size())));
-    std::copy_n(reversed.constBegin(), uid_reversed.size(), uid_reversed.begin());
-
-    if (chip_code == tagfields::ChipP) {
-        m_cmd.readcnt = 12;
-        auto_write_index = 1;
-    } else if (chip_code == tagfields::ChipPwm) {
-        m_cmd.readcnt = 7;
-        auto_write_index = 2;
-    }
-    if (auto_scan) {
-        qCDebug(lcEngine) << "<自动扫描获取UID成功>\r\n";
-        takeAutoScanInventory();
-        return;
-    }
-    qCDebug(lcEngine) << "<UID获取成功>\r\n";
-    m_cmd.ack = 1;
-    Tip_GetUID_Succeed(lang_cn());
+    m_failure_beep_owed = false;
+    Failed_State(QStringLiteral("<操作失败：阅读器连接中断>"));
 }
 
-void TagEngine::Get_BLOCK_Data(QByteArray rxArray)
+void TagEngine::showFailureTip(replies::Kind awaited)
 {
-    if (reader_type == ReaderType::Feig) {
-        const replies::FeigReply reply = replies::decodeFeig(rxArray);
-        if (reply.usable && reply.kind == Kind::ReadBlocks && reply.ok())
-            takeReadData(reply.blockData);
-    } else if (reader_type == ReaderType::R321) {
-        const replies::R321Reply reply = replies::decodeR321(rxArray);
-        if (reply.usable && reply.kind == Kind::ReadBlocks && reply.ok())
-            takeReadData(reply.payload);
-    }
-}
-
-void TagEngine::takeReadData(const QByteArray& blocks)
-{
-    ++m_cmd.reply_cnt;
-    m_cmd.ack = 1;
-    m_cmd.read_data.append(blocks);
-    if (m_cmd.cmd_type != 0)
-        return;
-    if (m_verifying) {
-        finishVerification();
-        return;
-    }
-
-    if (m_cmd.reply_cnt != m_cmd.readcnt) {
-        endReadAsFailed(QStringLiteral("<读取失败：回复数不符>"));
-        return;
-    }
-
-    const QByteArray& data = m_cmd.read_data;
-    if (m_cmd.readcnt == 1) {
-        // The model-name read: model_len bytes from model_offset.
-        if (!m_model_read_open) {
-            qCDebug(lcEngine) << "model-name reply of an abandoned read dropped";
-            return;
-        }
-        const int len = std::min<int>(model_len, static_cast<int>(tag_model.size()));
-        if (data.size() < model_offset + len) {
-            endReadAsFailed(QStringLiteral("<读取失败：数据不足>"));
-            return;
-        }
-        Succeed_End_State(QStringLiteral("<读取成功>"));
-        Tip_Read_Succeed(lang_cn());
-        tag_model.fill(0);
-        std::copy_n(data.constBegin() + model_offset, len, tag_model.begin());
-        m_model_read_open = false;
-        model_ready = 1;
-        return;
-    }
-
-    // A reply count that is right is not enough: the image is filled only from
-    // complete data, otherwise the read ends as failed and the image stays as it was.
-    if (data.size() < tagfields::requiredReadSize(m_cmd.readcnt, chip_code)) {
-        endReadAsFailed(QStringLiteral("<读取失败：数据不足>"));
-        return;
-    }
-
-    Succeed_End_State(QStringLiteral("<读取成功>"));
-    Tip_Read_Succeed(lang_cn());
-    // The document takes the data (and rebuilds the bank buffer) before the template and
-    // layout below are taken from it.
-    m_doc->loadRead(data, m_cmd.readcnt, chip_code);
-    if (manual_read) {
-        manual_read = 0;
-        // The template of later writes is this driver's configuration.
-        m_template_source = QString::fromLatin1(
-            (reader_type == ReaderType::R321 ? uidReversedBytes() : uidBytes()).toHex().toUpper());
-        const QByteArray field = tagfields::modelNameField(m_doc->image());
-        model_snapshot.fill(0);
-        std::copy_n(field.constBegin(), std::min<int>(field.size(), model_snapshot.size()),
-                    model_snapshot.begin());
-        // Write keeps the driver's counters where this driver keeps them.
-        m_read_layout =
-            chip_code == tagfields::ChipP ? m_doc->image().image_v2[tagoffset::LayoutCode] : -1;
-    }
-    emit driverRead(devicereport::TagIdentity{uidMsbFirst(), chip_code});
-}
-
-void TagEngine::endReadAsFailed(const QString& reason)
-{
-    Failed_State(reason);
-    endWith(ResultTip::ReadFailed, record::Result::NoTagResponse);
-}
-
-void TagEngine::Display_Recevie(QByteArray rxArray)
-{
-    if (!rxArray.isEmpty())
-        ++m_cmd.reply_cnt;
-    m_cmd.ack = 1;
-    if (m_cmd.cmd_type != 0)
-        return;
-    if (m_cmd.reply_cnt < m_cmd.send_cnt) {
-        Failed_State(QStringLiteral("<写入失败：回复数不足>"));
+    // A command of the operation was under way: a read that failed, or a write. With none
+    // (an auto-write driver between its model check and its write) the write failed.
+    const Operation* op = m_seq.operation();
+    const bool reading = awaited != Kind::Unusable && op && op->reads();
+    if (reading)
+        endWith(ResultTip::ReadFailed, record::Result::NoTagResponse);
+    else
         endWith(ResultTip::WriteFailed, record::Result::WriteFailed);
-    } else if (!startVerification()) {
-        Succeed_End_State(QStringLiteral("<写入成功>"));
-        endWith(ResultTip::WriteSucceed, record::Result::Written);
-    }
 }
 
-void TagEngine::Serianet_Recevie(QByteArray rxArray)
+bool TagEngine::showTip(ResultTip tip)
 {
-    if (!m_cmd.first_transparent_check)
-        return;
-    m_cmd.first_transparent_check = 0;
-
-    int byte1 = -1;
-    if (reader_type == ReaderType::Feig)
-        byte1 = replies::transparentResponseByte1(replies::decodeFeig(rxArray));
-    else if (reader_type == ReaderType::R321)
-        byte1 = replies::transparentResponseByte1(replies::decodeR321(rxArray));
-
-    if (byte1 == replies::kPresentPasswordOkByte) {
-        pwd_first_failed = 0;
-        return;
+    // A failure tip that a read-back's own tip has replaced is not shown.
+    if (m_verify_tip_shown &&
+        (tip == ResultTip::ReadFailed || tip == ResultTip::WriteFailed ||
+         tip == ResultTip::NoIso15693 || tip == ResultTip::NoLabel)) {
+        m_verify_tip_shown = false;
+        return false;
     }
-    qCDebug(lcEngine) << "第一次密码输入错误";
-    pwd_first_failed = 1;
-    m_cmd.block_step = 2;
+    emit resultTip(tip, m_chinese);
+    return true;
 }
 
-QByteArray TagEngine::FEInverted(QByteArray data)
+void TagEngine::endWith(ResultTip tip, record::Result result)
 {
-    return replies::feInverted(data);
+    if (showTip(tip))
+        finishOperation(result);
 }

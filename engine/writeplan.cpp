@@ -92,16 +92,6 @@ int bytesUsed(const std::vector<Piece>& pieces)
     return used;
 }
 
-QByteArray reverseEachBlock(const QByteArray& data)
-{
-    QByteArray out = data;
-    for (int i = 0; i < out.size(); i += kBlockBytes) {
-        const int n = std::min(kBlockBytes, out.size() - i);
-        std::reverse(out.begin() + i, out.begin() + i + n);
-    }
-    return out;
-}
-
 QByteArray passwordBytes(const QString& hex)
 {
     QByteArray bytes = QByteArray::fromHex(hex.toLatin1()).left(kPasswordBytes);

@@ -7,7 +7,7 @@
 #include <vector>
 
 // What the write and password operations send: how a bank is cut into write commands,
-// the byte order the FEIG reader wants, and the tag passwords.
+// and the tag passwords.
 namespace writeplan
 {
 
@@ -55,10 +55,6 @@ std::vector<Piece> bankPieces(uint8_t bankFirstBlock, uint8_t offset, BlockRun s
 
 /// Bytes of bank data that `pieces` read.
 int bytesUsed(const std::vector<Piece>& pieces);
-
-/// `data` with every 4-byte block in reverse byte order (the FEIG reader's order); a
-/// trailing part shorter than a block is reversed on its own.
-QByteArray reverseEachBlock(const QByteArray& data);
 
 /// The program's fixed password, 16 hexadecimal digits.
 inline const QString& fixedPasswordHex()

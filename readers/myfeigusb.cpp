@@ -35,6 +35,16 @@ char byte(int value)
 namespace feigframe
 {
 
+QByteArray reverseEachBlock(const QByteArray& data)
+{
+    QByteArray out = data;
+    for (int i = 0; i < out.size(); i += kBlockSize) {
+        const int n = std::min<int>(kBlockSize, out.size() - i);
+        std::reverse(out.begin() + i, out.begin() + i + n);
+    }
+    return out;
+}
+
 QByteArray build(uint8_t address, uint8_t command, const QByteArray& body)
 {
     const int total = kMinFrameSize + body.size();

@@ -31,6 +31,10 @@ QByteArray build(uint8_t address, uint8_t command, const QByteArray& body);
 /// True when `frame` starts with 0x02, its length field equals its size and its CRC is right.
 bool isValid(const QByteArray& frame);
 
+/// `data` with every 4-byte block in reverse byte order, as the reader carries blocks; a
+/// trailing part shorter than a block is reversed on its own.
+QByteArray reverseEachBlock(const QByteArray& data);
+
 } // namespace feigframe
 
 /// Builds the FEIG reader's OBID-RCI2 request frames for the tag commands the engine needs.

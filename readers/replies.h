@@ -1,11 +1,14 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMetaType>
+#include <QVector>
 #include <cstdint>
 
 // Decoding of the replies of both readers. Every byte is read only after the offsets
 // it sits at have been checked against the reply's size; a reply that is too short for
-// its own layout comes back as `usable == false` and is never read further.
+// its own layout comes back as `usable == false` and is never read further. Each link
+// hands the engine its replies as one decoded Reply, the same for both readers.
 namespace replies
 {
 
@@ -21,6 +24,54 @@ enum class Kind : uint8_t {
     NoTag,       // FEIG ISO host reply that is none of the above: no tag answered
     Other,       // any other command echo: ignored
 };
+
+/// How a reader words a failed reply. The R321 says the tag did not respond, whatever
+/// the command; the FEIG reader names a failed read or write, and says nothing more of a
+/// failed inventory.
+enum class Failure : uint8_t {
+    None,
+    NotIso15693,   // R321: a reply to no ISO15693 command
+    NotFeig,       // FEIG: not a FEIG frame
+    TagNoResponse, // R321: any failing status
+    ReadFailure,   // FEIG: a read refused
+    WriteFailure,  // FEIG: a write refused
+    NoTagAnswered, // FEIG: an ISO host reply of no known kind
+    Unreported,    // FEIG: a failed inventory
+};
+
+/// How a custom (transparent) command came back, in terms both readers share.
+enum class CustomAnswer : uint8_t {
+    None,
+    Answered,      // R321 status 0: the tag's response passed through, good or not
+    Accepted,      // FEIG status 0: the tag took the command
+    NoTransponder, // FEIG status 1: no answer in the reader's time (a password write)
+    IsoError,      // FEIG status 0x95: the tag answered with an error
+    ReaderError,   // FEIG, any other status
+    NotAnswered,   // R321, any failing status
+};
+
+class R321CrcCheck;
+
+/// One reply of either reader, decoded by its link.
+struct Reply {
+    Kind kind = Kind::Unusable;
+    uint8_t status = 0;
+    bool ok = false;      // the reader's status says success
+    bool damaged = false; // its CRC is wrong: nothing in it can be trusted
+    Failure failure = Failure::None;
+    QVector<QByteArray> uids; // inventory: the UIDs in the reader's order (the first may be short)
+    uint8_t chipCode = 0;     // inventory: the product byte of the first UID (0 if it is short)
+    int tagCount = 0;         // inventory: tags reported
+    QByteArray blocks;        // read: the blocks' data in tag order
+    CustomAnswer custom = CustomAnswer::None;
+    int responseByte1 = -1;  // custom: byte 1 of the tag's response, -1 when not carried
+    QByteArray raw;          // the bytes as received
+    qint64 receivedAt = 0;   // when the transport received it (clock(), ns)
+};
+
+/// The monotonic clock replies are stamped with, in nanoseconds; the engine stamps the
+/// commands it sends with it as well.
+qint64 clock();
 
 // R321 reply layout as read here: byte 3 L, byte 8 0x1F, byte 9 command echo,
 // bytes 11..L-1 payload, byte L status.
@@ -120,6 +171,12 @@ int transparentResponseByte1(const R321Reply& reply);
 /// First CRC byte of the tag's success response 00 78 F0 to PRESENT PASSWORD.
 constexpr uint8_t kPresentPasswordOkByte = 0x78;
 
+/// The R321 reply `rx` as the engine takes it; `crc` learns whether this reader's replies
+/// are held to their CRC, and an ISO reply it refuses comes back damaged.
+Reply fromR321(const QByteArray& rx, R321CrcCheck* crc);
+/// The FEIG reply `rx` as the engine takes it.
+Reply fromFeig(const QByteArray& rx);
+
 /// Whether R321 replies are held to their CRC. Where the R321 puts a reply CRC is
 /// inferred from its command frames, so a reader that puts something else there matches
 /// now and then by chance: the check is enforced only after several consecutive matches
@@ -144,3 +201,5 @@ class R321CrcCheck
 };
 
 } // namespace replies
+
+Q_DECLARE_METATYPE(replies::Reply)

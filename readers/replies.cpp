@@ -1,8 +1,9 @@
-#include "engine/replies.h"
+#include "readers/replies.h"
 
 #include "readers/crc16.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace replies
 {
@@ -176,6 +177,129 @@ int transparentResponseByte1(const R321Reply& reply)
     if (!reply.usable || reply.payload.size() < 2)
         return -1;
     return static_cast<uint8_t>(reply.payload.at(1));
+}
+
+qint64 clock()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+Reply fromR321(const QByteArray& rx, R321CrcCheck* crc)
+{
+    Reply out;
+    out.raw = rx;
+    const R321Reply r = decodeR321(rx);
+    if (!r.usable)
+        return out;
+    out.status = r.status;
+    out.ok = r.ok();
+    if (!r.iso) {
+        out.kind = Kind::Foreign;
+        out.failure = Failure::NotIso15693;
+        return out;
+    }
+    out.kind = r.kind;
+    if (crc && !crc->accept(r.crcOk)) {
+        out.damaged = true;
+        return out;
+    }
+    if (!out.ok && out.kind != Kind::Beeper && out.kind != Kind::Other)
+        out.failure = Failure::TagNoResponse;
+    switch (out.kind) {
+    case Kind::Inventory:
+        if (out.ok) {
+            // The reply as far as its length byte goes; only records that lie inside it count.
+            const QByteArray inventory = rx.left(r.length + 4);
+            out.tagCount = std::max(0, (inventory.size() - 15) / kR321InventoryRecordSize);
+            for (int i = 0; i < out.tagCount; ++i) {
+                const QByteArray id = r321InventoryUid(inventory, i);
+                if (id.size() == 8)
+                    out.uids << id;
+            }
+            // The product byte is the third in most-significant-first order.
+            out.chipCode = out.uids.isEmpty() ? 0 : static_cast<uint8_t>(out.uids.first().at(5));
+        }
+        break;
+    case Kind::ReadBlocks:
+        if (out.ok)
+            out.blocks = r.payload;
+        break;
+    case Kind::Transparent:
+        out.custom = out.ok ? CustomAnswer::Answered : CustomAnswer::NotAnswered;
+        if (out.ok)
+            out.responseByte1 = transparentResponseByte1(r);
+        break;
+    default:
+        break;
+    }
+    return out;
+}
+
+Reply fromFeig(const QByteArray& rx)
+{
+    Reply out;
+    out.raw = rx;
+    const FeigReply f = decodeFeig(rx);
+    if (!f.usable)
+        return out;
+    out.status = f.status;
+    out.ok = f.ok();
+    if (!f.feig) {
+        out.kind = Kind::Foreign;
+        out.failure = Failure::NotFeig;
+        return out;
+    }
+    out.kind = f.kind;
+    if (!f.crcOk) {
+        out.damaged = true;
+        return out;
+    }
+    switch (out.kind) {
+    case Kind::ReadBlocks:
+        if (out.ok)
+            out.blocks = f.blockData;
+        else
+            out.failure = Failure::ReadFailure;
+        break;
+    case Kind::WriteBlocks:
+        if (!out.ok)
+            out.failure = Failure::WriteFailure;
+        break;
+    case Kind::Inventory:
+        if (out.ok) {
+            out.tagCount = 1;
+            out.uids << f.uid;
+            out.chipCode = f.uid.size() >= 3 ? static_cast<uint8_t>(f.uid.at(2)) : 0;
+        } else {
+            out.failure = Failure::Unreported;
+        }
+        break;
+    case Kind::NoTag:
+        out.failure = Failure::NoTagAnswered;
+        break;
+    case Kind::Transparent:
+        switch (f.status) {
+        case kFeigStatusOk:
+            out.custom = CustomAnswer::Accepted;
+            break;
+        case kFeigStatusNoTransponder:
+            out.custom = CustomAnswer::NoTransponder;
+            break;
+        case kFeigStatusIsoError:
+            out.custom = CustomAnswer::IsoError;
+            out.responseByte1 = transparentResponseByte1(f);
+            break;
+        default:
+            out.custom = CustomAnswer::ReaderError;
+            break;
+        }
+        break;
+    default:
+        break;
+    }
+    return out;
 }
 
 bool R321CrcCheck::accept(bool crcOk)
