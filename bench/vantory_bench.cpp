@@ -11,10 +11,9 @@
 #include "app/readerbackends.h"
 #include "app/vantory.h"
 #include "cli/clirunner.h"
-#include "readers/feigworker.h"
 #include "readers/feusbapi.h"
 #include "readers/hidbackend.h"
-#include "readers/myhid.h"
+#include "readers/readerlink.h"
 #include "readers/sim/demodrivers.h"
 #include "readers/sim/readerfield.h"
 #include "readers/sim/simfeig.h"
@@ -352,21 +351,17 @@ class Bench
             return false;
         combo->setCurrentIndex(reader == kReaderFeig ? 0 : 1);
         ok->click();
-        if (TestAccess::readerType(*w) != ReaderType(reader))
+        if (TestAccess::engine(*w).readerType() != ReaderType(reader))
             return false;
         if (reader == kReaderR321) {
             // The set-up command goes out at once; let its reply pass first.
             if (!waitFor([this] { return !field.commandLog().isEmpty(); }, 3000))
                 return false;
             idleFor(50);
-            QObject::connect(
-                TestAccess::hid(*w)->readThread(), &readThreadEP1::hidDevReceive, &tapContext,
-                [this](const QByteArray&) { tap.handled(); }, Qt::QueuedConnection);
-        } else {
-            QObject::connect(
-                TestAccess::feigThread(*w), &writeThreadFEIG1::FeigDevReceive, &tapContext,
-                [this](const QByteArray&) { tap.handled(); }, Qt::QueuedConnection);
         }
+        // Every reply, once the engine has handled it (it is connected to the link first).
+        QObject::connect(TestAccess::engine(*w).link(), &ReaderLink::replied, &tapContext,
+                         [this](const replies::Reply&) { tap.handled(); });
         return true;
     }
 
@@ -392,7 +387,7 @@ class Bench
     bool beepOver() const
     {
         const int sent = beeperCommandsLogged();
-        return TestAccess::beepPattern(*w) == 0 && sent > 0 && tap.handledCount(true) >= sent;
+        return TestAccess::engine(*w).beeper().beep_pattern == 0 && sent > 0 && tap.handledCount(true) >= sent;
     }
 
     // Runs one Read or Write. The action is triggered like a click: as an event posted from
@@ -505,7 +500,7 @@ void runAutoCase(Bench& b, AutoCase& c, int reps)
 {
     b.field.clear();
     b.trigger("actionAuto_Write");
-    if (!TestAccess::autoMode(*b.w)) {
+    if (!TestAccess::engine(*b.w).autoWrite().auto_mode) {
         c.failures = reps;
         c.lastFailure = QStringLiteral("auto write did not switch on");
         return;
@@ -514,7 +509,11 @@ void runAutoCase(Bench& b, AutoCase& c, int reps)
         b.field.clear();
         // A pass without a tag clears the loop's memory of the last one.
         if (!waitFor(
-                [&] { return TestAccess::lastUidEmpty(*b.w) && TestAccess::uidEmpty(*b.w); },
+                [&] {
+                    const auto& last = TestAccess::engine(*b.w).autoWrite().last_uid;
+                    return std::all_of(last.begin(), last.end(), [](uint8_t x) { return x == 0; }) &&
+                           TestAccess::engine(*b.w).uidMsbFirst().count('\0') == 8;
+                },
                 3000)) {
             ++c.failures;
             c.lastFailure = QStringLiteral("the loop did not see the reader empty");
@@ -577,7 +576,7 @@ void runAutoCase(Bench& b, AutoCase& c, int reps)
         c.writeToBeepMs.add(usToMs(beepUs - writeStartUs));
     }
     b.field.clear();
-    if (TestAccess::autoMode(*b.w))
+    if (TestAccess::engine(*b.w).autoWrite().auto_mode)
         b.trigger("actionAuto_Write");
 }
 

@@ -30,6 +30,7 @@ class QTimer;
 class TagEngine : public QObject, private EngineHost, private AutoWriteHost
 {
     Q_OBJECT
+    friend class TestAccess;
 
   public:
     using LinkTip = ::LinkTip;
@@ -115,8 +116,11 @@ class TagEngine : public QObject, private EngineHost, private AutoWriteHost
     ReaderLink* link() const { return m_link.get(); }
     /// The operation running (or run last); null before the first.
     Operation* operation() const { return m_seq.operation(); }
+    Sequencer& sequencer() { return m_seq; }
     const Beeper& beeper() const { return m_beeper; }
+    AutoWrite& autoWrite() { return m_auto; }
     const AutoWrite& autoWrite() const { return m_auto; }
+    Beeper& beeper() { return m_beeper; }
     /// The reader guard: true while the chosen reader is connected; when it is not and
     /// `status` is nonzero, the warning box and the link tip.
     bool Detection_Usb_Statue(uint8_t status);
@@ -128,6 +132,8 @@ class TagEngine : public QObject, private EngineHost, private AutoWriteHost
     void Select_Auto_Write(uint8_t index);
     /// One tick: a step of the running sequence, then one of the beeper.
     void TIMER0_HANDLE();
+    /// Starts a beep pattern (1 one beep, 2 two beeps) on the next tick.
+    void Start_Beep(uint8_t cnt);
     /// The one reply analysis of both readers: every decoded reply of the link comes here.
     void Analyse_Receive_Data(const replies::Reply& reply);
 
@@ -198,7 +204,6 @@ class TagEngine : public QObject, private EngineHost, private AutoWriteHost
     void start(std::unique_ptr<Operation> op);
     void setChipCode(uint8_t code);
     void wakeTick();
-    void Start_Beep(uint8_t cnt);
 
     // The link: its connection, its loss, and its replies.
     void onLinkConnected();

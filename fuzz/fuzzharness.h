@@ -1,17 +1,23 @@
 #pragma once
-// A bare tag engine behind simulated readers, fed with arbitrary reader replies or
-// configuration files through its own reply slots and its openConfiguration. No window
-// and no GUI library: the fuzz targets and the corpus replay test share it, and every run
-// reports the invariants it found broken.
+// A bare tag engine connected to a simulated reader that answers nothing, fed with
+// arbitrary reader replies through its link (as the reader would deliver them) or with
+// configuration files through its openConfiguration. No window and no GUI library: the
+// fuzz targets and the corpus replay test share it, and every run reports the invariants
+// it found broken. Each run starts from a fresh engine, brought to its state through its
+// public interface and the replies its own commands would get.
 
-#include "engine/commandstate.h"
+#include "engine/readoperation.h"
 #include "engine/resulttip.h"
 #include "engine/tagengine.h"
+#include "engine/writeoperation.h"
 #include "fuzz/fuzzstates.h"
 #include "model/configfile.h"
 #include "model/tagdocument.h"
 #include "model/tagfields.h"
 #include "model/tagimage.h"
+#include "readers/feiglink.h"
+#include "readers/myfeigusb.h"
+#include "readers/r321link.h"
 #include "readers/sim/demodrivers.h"
 #include "readers/sim/readerfield.h"
 #include "readers/sim/simfeig.h"
@@ -49,7 +55,7 @@ inline bool sameImage(const TagImage& a, const TagImage& b)
            a.bank_buffer == b.bank_buffer;
 }
 
-/// The engine and its simulated readers, made once per process.
+/// The engine and its simulated readers; a fresh engine for every run.
 class Harness
 {
   public:
@@ -74,31 +80,13 @@ class Harness
             m_app = std::make_unique<QCoreApplication>(argc, argv);
         }
         QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.warning=false"));
-        // The FEIG reader is away for good and the R321 is never connected, so every
-        // command the engine sends goes nowhere and only the fuzz input answers.
-        m_field.setUnplugged(SimReaderKind::Feig, true);
-        m_engine = std::make_unique<TagEngine>(&m_r321, &m_feig);
-        TagEngine& e = *m_engine;
-        // What a host would show: the last result tip (raw, so that a code out of range
-        // shows), the warnings it would open as boxes, the loads of the document.
-        QObject::connect(&e, &TagEngine::resultTip,
-                         [this](ResultTip tip, bool) { m_last_tip = static_cast<uint8_t>(tip); });
-        QObject::connect(&e, &TagEngine::warning,
-                         [this](const QString&, const QString&) { ++m_warnings; });
-        QObject::connect(&e.document(), &TagDocument::loaded,
-                         [this](TagDocument::Source) { ++m_loads; });
-        // Runs must not depend on the clock: no reply is ever overdue here.
-        e.setReplyTimeout(24 * 3600 * 1000);
-        TestAccess::stopTimers(e);
-
+        // The readers take every command and answer none: only the fuzz input answers.
+        m_field.armReplyFault(SimReplyFault::NoReply, -1);
+        m_memory = demodrivers::memory(demodrivers::Kind::Dt8);
         // A complete driver in the document, as after a read.
-        const QByteArray memory = demodrivers::memory(demodrivers::Kind::Dt8);
-        TagImage image;
-        std::copy_n(memory.constBegin(), TagImage::Size, image.image_v2.begin());
-        std::copy_n(memory.constBegin(), TagImage::Size, image.image_legacy.begin());
-        e.document().loadImage(image);
-        m_baseline = e.document().image();
-        m_memory = memory;
+        std::copy_n(m_memory.constBegin(), TagImage::Size, m_baseline.image_v2.begin());
+        std::copy_n(m_memory.constBegin(), TagImage::Size, m_baseline.image_legacy.begin());
+        fresh();
     }
 
     Harness(const Harness&) = delete;
@@ -124,7 +112,7 @@ class Harness
         prepare(reader, selector, variant);
         TagEngine& e = engine();
         const int warningsBefore = m_warnings;
-        int fed = TestAccess::cmd(e).read_data.size();
+        int fed = readData(e).size();
 
         int pos = 2;
         while (pos < input.size()) {
@@ -136,20 +124,17 @@ class Harness
 
             const TagImage before = TestAccess::image(e);
             m_last_tip = 0;
-            if (reader == Reader::R321)
-                TestAccess::r321Rx(e, frame);
-            else
-                TestAccess::feigRx(e, frame);
+            feed(frame);
             if (tamper)
                 tamper(e);
             checkAfterReply(before, fed, &failures);
 
             // The ticks that follow a reply: the sequence goes on (its commands go to a
-            // link that never answers) and the beeper runs.
+            // reader that never answers) and the beeper runs.
             const TagImage beforeTicks = TestAccess::image(e);
             const int ticks = (header & kPauseFlag) ? 310 : 3;
             for (int i = 0; i < ticks; ++i)
-                TestAccess::tick(e);
+                e.TIMER0_HANDLE();
             if (!sameImage(beforeTicks, TestAccess::image(e)))
                 failures << QStringLiteral("the image changed on a tick");
             if (header & kPauseFlag) {
@@ -176,8 +161,8 @@ class Harness
     QStringList runConfigFile(const QByteArray& input)
     {
         QStringList failures;
+        fresh();
         TagEngine& e = engine();
-        TestAccess::resetEngine(e);
         restoreDocument();
         const QString previousSource = QStringLiteral("the template before");
         e.setTemplateSource(previousSource);
@@ -262,6 +247,26 @@ class Harness
         return i >= tagoffset::CloTimes && i < tagoffset::CloTimes + tagoffset::CloPoints;
     }
 
+    // A new engine on the same readers, its timers stopped: the run steps it itself.
+    void fresh()
+    {
+        m_engine.reset();
+        m_engine = std::make_unique<TagEngine>(&m_r321, &m_feig);
+        TagEngine& e = *m_engine;
+        // What a host would show: the last result tip (raw, so that a code out of range
+        // shows), the warnings it would open as boxes, the loads of the document.
+        QObject::connect(&e, &TagEngine::resultTip,
+                         [this](ResultTip tip, bool) { m_last_tip = static_cast<uint8_t>(tip); });
+        QObject::connect(&e, &TagEngine::warning,
+                         [this](const QString&, const QString&) { ++m_warnings; });
+        QObject::connect(&e.document(), &TagDocument::loaded,
+                         [this](TagDocument::Source) { ++m_loads; });
+        // Runs must not depend on the clock: no reply is ever overdue here.
+        e.setReplyTimeout(24 * 3600 * 1000);
+        TestAccess::stopTimers(e);
+        m_crc.reset();
+    }
+
     // The document as after the read of the baseline driver: image and panels.
     void restoreDocument()
     {
@@ -270,25 +275,74 @@ class Harness
         d.loadImage(m_baseline);
     }
 
-    // One pass of the engine's auto-write clock, as its 300 ms timer runs it.
+    // One reply as the reader delivers it: through the link, or (no reader chosen)
+    // straight to the analysis.
+    void feed(const QByteArray& frame)
+    {
+        TagEngine& e = engine();
+        if (auto* r321 = qobject_cast<R321Link*>(e.link()))
+            r321->in_hidDevReceive_usbDebug(frame);
+        else if (auto* feig = qobject_cast<FeigLink*>(e.link()))
+            feig->in_FeigDevReceive_Debug(frame);
+        else if (!frame.isEmpty())
+            e.Analyse_Receive_Data(m_reader == Reader::R321 ? replies::fromR321(frame, &m_crc)
+                                                            : replies::fromFeig(frame));
+    }
+
+    // Ticks until the running sequence has a command out (a step may send nothing).
+    void stepUntilSent()
+    {
+        for (int i = 0; i < 4 && !engine().sequencer().matcher().inFlight(); ++i)
+            engine().TIMER0_HANDLE();
+    }
+
+    // One pass of the engine's auto-write loop, as its 300 ms timer runs it.
     void autoWritePass()
     {
         if (engine().autoScanning())
-            TestAccess::autoWriteProcess(engine());
+            engine().autoWrite().AutoWriteProcess();
     }
 
-    void setUid(uint8_t chip)
+    // The UID of a tag of `chip` as the reader reports it, the `index`th of a batch.
+    QByteArray uid(uint8_t chip, int index = 0) const
     {
-        TagEngine& e = engine();
-        // R321 order: least significant first, the product byte at index 5.
-        std::array<uint8_t, 8> id{0x11, 0x22, 0x33, 0x44, 0x55, chip, 0x02, 0xE0};
-        if (TestAccess::readerType(e) == ReaderType::Feig)
+        QByteArray id = QByteArray::fromHex("1122334455") + char(chip) + char(0x02) + char(0xE0);
+        id[0] = static_cast<char>(0x11 + index);
+        if (m_reader == Reader::Feig)
             std::reverse(id.begin(), id.end());
-        TestAccess::setUid(e, id);
-        std::array<uint8_t, 8> rev = id;
-        std::reverse(rev.begin(), rev.end());
-        TestAccess::setUidReversed(e, rev);
-        TestAccess::setChipCode(e, chip);
+        return id;
+    }
+
+    // The replies the engine's own commands get from a tag holding m_memory.
+    QByteArray inventoryReply(uint8_t chip, int tags = 1) const
+    {
+        if (m_reader == Reader::Feig)
+            return SimFeig::buildReply(0xB0, 0x00, QByteArray::fromHex("010300") + uid(chip));
+        QByteArray records;
+        for (int t = 0; t < tags; ++t)
+            records += uid(chip, t) + char(0); // UID, DSFID
+        return SimR321::buildReply(0x11, 0x00, records);
+    }
+    QByteArray readReply(int first, int count) const
+    {
+        const QByteArray blocks = m_memory.mid(4 * first, 4 * count);
+        if (m_reader == Reader::R321)
+            return SimR321::buildReply(0x22, 0x00, blocks);
+        QByteArray data;
+        data.append(static_cast<char>(count));
+        data.append(char(0x04));
+        for (int b = 0; b < count; ++b) {
+            QByteArray block = blocks.mid(4 * b, 4);
+            std::reverse(block.begin(), block.end());
+            data.append(char(0x00)); // block security status
+            data.append(block);
+        }
+        return SimFeig::buildReply(0xB0, 0x00, data);
+    }
+    QByteArray writeReply() const
+    {
+        return m_reader == Reader::R321 ? SimR321::buildReply(0x23, 0x00, {})
+                                        : replies::feigWriteSuccessFrame();
     }
 
     static uint8_t chipOf(uint8_t variant)
@@ -303,181 +357,186 @@ class Harness
         }
     }
 
-    void prepare(Reader reader, uint8_t selector, uint8_t variant)
+    // The read commands of a Read after its inventory, as first block and count.
+    static QVector<std::pair<int, int>> readPieces(uint8_t chip)
+    {
+        QVector<std::pair<int, int>> pieces;
+        for (int bank : {0, 32, 64, 96}) {
+            if (chip == tagfields::ChipPwm && bank == 64) {
+                pieces.append({248, 1});
+                break;
+            }
+            for (const auto& [offset, count] : {std::pair{0, 12}, {12, 12}, {24, 8}})
+                pieces.append({bank + offset, count});
+        }
+        return pieces;
+    }
+
+    // A Read in flight with `done` of its block reads answered.
+    void readUpTo(uint8_t chip, int done)
     {
         TagEngine& e = engine();
-        TestAccess::resetEngine(e);
+        e.startRead();
+        stepUntilSent();
+        feed(inventoryReply(chip));
+        const QVector<std::pair<int, int>> pieces = readPieces(chip);
+        for (int i = 0; i < done && i < pieces.size(); ++i) {
+            stepUntilSent();
+            feed(readReply(pieces.at(i).first, pieces.at(i).second));
+        }
+        stepUntilSent();
+    }
+
+    void prepare(Reader reader, uint8_t selector, uint8_t variant)
+    {
+        m_reader = reader;
+        fresh();
+        TagEngine& e = engine();
         restoreDocument();
-        // A few inputs arrive with no reader chosen, as after the dialog was cancelled.
-        TestAccess::setReaderType(
-            e, ReaderType((selector & 0xE0) == 0xE0 ? 0 : static_cast<uint8_t>(reader)));
         e.setChinese((selector & 0x10) != 0);
         const auto state = static_cast<State>((selector & 0x0F) % static_cast<int>(State::Count));
         const uint8_t chip = chipOf(variant);
         const uint8_t rest = variant >> 2;
-        setUid(chip);
+        // A few inputs arrive with no reader chosen, as after the dialog was cancelled:
+        // nothing the engine sends goes out, so nothing waits for a reply.
+        if ((selector & 0xE0) == 0xE0)
+            return;
+        e.connectReader(ReaderType(static_cast<uint8_t>(reader)));
+        // The tag on the reader, known from an inventory.
+        e.Control_RW(SeqCode::Read, 7);
+        stepUntilSent();
+        feed(inventoryReply(chip));
+        e.Control_RW(0, 0);
 
+        const int pieces = readPieces(chip).size();
         switch (state) {
         case State::Idle:
             break;
         case State::ReadInventoryOut:
-            TestAccess::controlRw(e, SeqCode::Read, 7);
-            TestAccess::setManualRead(e, 1);
-            TestAccess::tick(e);
+            e.startRead();
+            stepUntilSent();
             break;
-        case State::ReadMid: {
-            TestAccess::controlRw(e, SeqCode::Read, chip == 0x38 ? 7 : 12);
-            TestAccess::setManualRead(e, 1);
-            TestAccess::editCmd(e, [&](CommandState& c) {
-                c.read_bank_step = static_cast<uint8_t>(2 + (rest & 3));
-                c.block_step = static_cast<uint8_t>(1 + (rest >> 2) % 3);
-                const int done = (c.read_bank_step - 2) * 3 + (c.block_step - 1);
-                c.reply_cnt = static_cast<uint8_t>(done);
-                c.read_data = m_memory.left(done / 3 * 128 + (done % 3) * 48);
-                c.send_enable = 0;
-            });
-            TestAccess::commandSent(e, replies::Kind::ReadBlocks);
+        case State::ReadMid:
+            readUpTo(chip, std::min((rest & 3) * 3 + (rest >> 2) % 3, pieces - 2));
             break;
-        }
-        case State::ReadLastOut: {
-            const uint8_t readcnt = chip == 0x38 ? 7 : 12;
-            TestAccess::controlRw(e, SeqCode::Read, readcnt);
-            TestAccess::setManualRead(e, 1);
-            TestAccess::editCmd(e, [&](CommandState& c) {
-                c.read_bank_step = chip == 0x38 ? 4 : 5;
-                c.block_step = 3;
-                c.reply_cnt = static_cast<uint8_t>(readcnt - 1);
-                c.read_data = m_memory.left(chip == 0x38 ? 256 : 512 - 32);
-                c.cmd_type = 0;
-                c.send_enable = 0;
-            });
-            TestAccess::commandSent(e, replies::Kind::ReadBlocks);
+        case State::ReadLastOut:
+            readUpTo(chip, pieces - 1);
             break;
-        }
         case State::ModelReadOut:
-            TestAccess::setAutoMode(e, 1);
-            TestAccess::setAutoScan(e, 1);
-            TestAccess::setTagCount(e, 1);
-            TestAccess::setFoundCount(e, 1);
-            TestAccess::controlRw(e, SeqCode::ReadModel, 1);
-            TestAccess::setSuppressSuccessBeep(e, 1);
-            TestAccess::tick(e);
+            e.toggleAutoWrite();
+            autoWritePass(); // no tag known yet: the loop's inventory
+            feed(inventoryReply(chip));
+            autoWritePass(); // a new tag: its model-name read
+            stepUntilSent();
             break;
         case State::WriteMid:
         case State::WriteLastOut: {
             const bool autoWrite = rest & 0x10;
-            TestAccess::controlRw(e, autoWrite ? SeqCode::WriteAll : SeqCode::WriteDrive, 0);
-            if (autoWrite)
-                TestAccess::selectAutoWrite(e, chip == 0x38 ? 2 : 1);
-            else
-                TestAccess::selectAutoWrite(e, chip == 0x38 ? 4 : 1);
-            TestAccess::editCmd(e, [&](CommandState& c) {
-                if (state == State::WriteMid) {
-                    c.write_bank_step = static_cast<uint8_t>(1 + (rest & 1));
-                    c.write_part_step = static_cast<uint8_t>(1 + ((rest >> 1) & 3));
-                    c.reply_cnt =
-                        static_cast<uint8_t>((c.write_bank_step - 1) * 4 + c.write_part_step - 1);
-                } else {
-                    c.reply_cnt = static_cast<uint8_t>(c.send_cnt - 1);
-                    c.cmd_type = 0;
-                }
-                c.send_enable = 0;
-            });
-            TestAccess::commandSent(e, replies::Kind::WriteBlocks);
+            const bool pwm = chip == tagfields::ChipPwm;
+            e.Control_RW(autoWrite ? SeqCode::WriteAll : SeqCode::WriteDrive, 0);
+            e.Select_Auto_Write(autoWrite ? (pwm ? 2 : 1) : (pwm ? 4 : 1));
+            const int commands = pwm && !autoWrite ? 9 : 8;
+            const int done = state == State::WriteMid ? (rest & 1) * 4 + ((rest >> 1) & 3)
+                                                      : commands - 1;
+            for (int i = 0; i < done; ++i) {
+                stepUntilSent();
+                feed(writeReply());
+            }
+            stepUntilSent();
             break;
         }
         case State::AutoScanPolling:
-            TestAccess::setAutoMode(e, 1);
-            TestAccess::setAutoScan(e, 1);
-            TestAccess::setScanRequest(e, 1);
-            TestAccess::setUid(e, {});
+            e.toggleAutoWrite();
             autoWritePass();
             break;
-        case State::AutoScanBatch: {
-            TestAccess::setAutoMode(e, 1);
-            TestAccess::setAutoScan(e, 1);
-            TestAccess::setScanRequest(e, (rest & 1) ? 1 : 0);
-            QByteArray records;
-            QVector<QByteArray> uids;
-            for (uint8_t t = 0; t < 3; ++t) {
-                QByteArray id =
-                    QByteArray::fromHex("0102030405") + char(chip) + char(0x02) + char(0xE0);
-                id[0] = static_cast<char>(0x10 + t);
-                uids << id;
-                records += id + char(0); // UID, DSFID
+        case State::AutoScanBatch:
+            e.toggleAutoWrite();
+            autoWritePass();
+            feed(inventoryReply(chip, 3));
+            if (rest & 1) {
+                autoWritePass(); // the first tag's model-name read
+                stepUntilSent();
             }
-            TestAccess::setInventoryReply(e, SimR321::buildReply(0x11, 0, records));
-            TestAccess::setScanUids(e, uids);
-            const uint8_t index = (rest >> 2) & 3;
-            TestAccess::setTagCount(e, static_cast<uint8_t>(3 - index));
-            TestAccess::setFoundCount(e, 3);
-            TestAccess::setTagIndex(e, index);
-            if (rest & 2)
-                TestAccess::setLastUid(e, TestAccess::uid(e));
             break;
-        }
         case State::Password:
-            TestAccess::controlRw(e, SeqCode::SetCurrent, 0);
-            TestAccess::selectAutoWrite(e, 3);
-            TestAccess::editCmd(e, [&](CommandState& c) {
-                c.block_step = static_cast<uint8_t>(rest & 7);
-                c.config_step_saved = static_cast<uint8_t>(5 + ((rest >> 5) & 1));
-            });
-            TestAccess::setPwdWritePending(e, (rest & 0x08) ? 1 : 0);
-            TestAccess::setConfigWritePending(e, (rest & 0x10) ? 1 : 0);
-            TestAccess::tick(e);
+            if (rest & 1) {
+                e.Control_RW(SeqCode::WriteDrive, 0);
+                e.Select_Auto_Write(3); // Set_Current: password 1, then block 66
+            } else {
+                e.Control_RW(SeqCode::WriteWithPasswords, 0);
+                if (WriteOperation* w = dynamic_cast<WriteOperation*>(e.operation())) {
+                    w->send_cnt = 4;
+                    w->set_current_block = 64;
+                }
+            }
+            stepUntilSent();
             break;
         case State::Beeping:
-            TestAccess::setAutoScan(e, (rest & 2) ? 1 : 0);
-            TestAccess::setTagCount(e, 1);
-            TestAccess::setFoundCount(e, 1);
-            TestAccess::startBeep(e, static_cast<uint8_t>(1 + (rest & 1)));
+            if (rest & 2)
+                e.toggleAutoWrite();
+            e.Start_Beep(static_cast<uint8_t>(1 + (rest & 1)));
             for (int i = 0; i < (rest >> 2) * 25; ++i)
-                TestAccess::tick(e);
+                e.TIMER0_HANDLE();
             break;
         case State::ReadDriveInfo:
-            TestAccess::controlRw(e, SeqCode::ReadDrive, 3);
-            TestAccess::tick(e);
+            e.Control_RW(SeqCode::ReadDrive, 3);
+            stepUntilSent();
             break;
         case State::Count:
             break;
         }
     }
 
+    // The data the running read (or a write's read-back) has collected.
+    static QByteArray readData(const TagEngine& e)
+    {
+        if (const auto* read = dynamic_cast<const ReadOperation*>(e.operation()))
+            return read->read_data;
+        if (const auto* write = dynamic_cast<const WriteOperation*>(e.operation()))
+            return write->read_data;
+        return {};
+    }
+
     void checkAfterReply(const TagImage& before, int fed, QStringList* failures)
     {
         TagEngine& e = engine();
         const TagImage& after = TestAccess::image(e);
-        const CommandState& c = TestAccess::cmd(e);
+        const auto* read = dynamic_cast<const ReadOperation*>(e.operation());
         if (!sameImage(before, after)) {
             if (m_last_tip != kTipReadOk) {
                 *failures << QStringLiteral("the image changed without a completed read");
-            } else if ((c.readcnt == 7 || c.readcnt == 12) &&
-                       bytesOf(after.image_legacy, 0, 256) != c.read_data.left(256)) {
+            } else if (read && (read->readcnt == 7 || read->readcnt == 12) &&
+                       bytesOf(after.image_legacy, 0, 256) != read->read_data.left(256)) {
                 *failures << QStringLiteral("the image does not hold the data read");
             }
         }
-        if (c.read_data.size() > fed)
+        if (readData(e).size() > fed)
             *failures << QStringLiteral("more read data than reply bytes");
     }
 
     void checkCounters(QStringList* failures)
     {
         TagEngine& e = engine();
-        const CommandState& c = TestAccess::cmd(e);
-        if (c.read_bank_step > 5 || c.block_step > 7 || c.write_part_step > 4 ||
-            c.write_bank_step > 5 || c.config_step_saved > 7)
-            *failures << QStringLiteral(
-                             "step counter out of range: read %1/%2 write %3/%4 saved %5")
-                             .arg(c.read_bank_step)
-                             .arg(c.block_step)
-                             .arg(c.write_bank_step)
-                             .arg(c.write_part_step)
-                             .arg(c.config_step_saved);
+        if (const auto* r = dynamic_cast<const ReadOperation*>(e.operation())) {
+            if (r->read_bank_step > 5 || r->block_step > 7)
+                *failures << QStringLiteral("step counter out of range: read %1/%2")
+                                 .arg(r->read_bank_step)
+                                 .arg(r->block_step);
+        }
+        if (const auto* w = dynamic_cast<const WriteOperation*>(e.operation())) {
+            if (w->write_bank_step > 5 || w->write_part_step > 4 ||
+                w->passwords.block_step > 7 || w->passwords.config_step_saved > 7)
+                *failures << QStringLiteral(
+                                 "step counter out of range: write %1/%2 password %3 saved %4")
+                                 .arg(w->write_bank_step)
+                                 .arg(w->write_part_step)
+                                 .arg(w->passwords.block_step)
+                                 .arg(w->passwords.config_step_saved);
+        }
         if (m_last_tip > kLastTipCode)
             *failures << QStringLiteral("tip code out of range");
-        if (TestAccess::beepPattern(e) > 2 || TestAccess::beepStep(e) > 2 ||
-            TestAccess::beepTwiceStep(e) > 2)
+        const Beeper& beeper = e.beeper();
+        if (beeper.beep_pattern > 2 || beeper.beep_step > 2 || beeper.beep_twice_step > 2)
             *failures << QStringLiteral("beeper state out of range");
     }
 
@@ -486,6 +545,8 @@ class Harness
     SimR321 m_r321{&m_field};
     SimFeig m_feig{&m_field};
     std::unique_ptr<TagEngine> m_engine;
+    Reader m_reader = Reader::R321;
+    replies::R321CrcCheck m_crc; // the one a link would keep, for inputs without one
     TagImage m_baseline;
     QByteArray m_memory;
     uint8_t m_last_tip = 0;

@@ -176,10 +176,10 @@ void TstLanguage::trigger(int times)
 void TstLanguage::connectAndRead(int reader)
 {
     if (reader == 2) {
-        m_w->connectR321();
+        m_w->connectReader(ReaderType::R321);
         QTRY_COMPARE(link()->text(), QStringLiteral("Connected: R321"));
     } else {
-        QVERIFY(m_w->connectFeig());
+        QVERIFY(m_w->connectReader(ReaderType::Feig));
         QCOMPARE(link()->text(), QStringLiteral("Connected: Feig Reader"));
     }
     m_w->Set_Reader_Type(ReaderType(reader));
@@ -491,7 +491,7 @@ void TstLanguage::noReader_selectMessageKeepsColour()
     if (linkBlue)
         m_w->Show_Link_Status(true, QStringLiteral("Connected: R321"));
     const QColor colour = linkBlue ? kBlue : kRed;
-    QVERIFY(QMetaObject::invokeMethod(m_w.get(), "Tip_Read_Succeed", Q_ARG(bool, false)));
+    emit TestAccess::engine(*m_w).resultTip(ResultTip::ReadSucceed, false);
     QCOMPARE(result()->text(), QStringLiteral("Read successfully"));
 
     trigger();
@@ -565,7 +565,7 @@ void TstLanguage::connectedAfterRead_bothTipsShownAgain()
 
 void TstLanguage::connectedWithoutTip_resultLabelLeftAlone()
 {
-    m_w->connectR321();
+    m_w->connectReader(ReaderType::R321);
     QTRY_COMPARE(link()->text(), QStringLiteral("Connected: R321"));
     m_w->Set_Reader_Type(ReaderType::R321);
     QCOMPARE(int(TestAccess::lastTip(*m_w)), 0);

@@ -11,6 +11,28 @@
 #include "widgets/titlebar.h"
 #include "testaccess.h"
 
+namespace
+{
+
+// A tip as the engine hands it to the window: a result tip (1 to 10), or by the name of
+// the window's link tip.
+void engineTip(Vantory& w, int code, const QString& linkTip, bool chinese)
+{
+    TagEngine& e = TestAccess::engine(w);
+    if (code != 0) {
+        emit e.resultTip(ResultTip(code), chinese);
+        return;
+    }
+    const TagEngine::LinkTip tip = linkTip == QLatin1String("Tip_Feig_Connect_Succeed")
+                                       ? TagEngine::LinkTip::FeigConnected
+                                   : linkTip == QLatin1String("Tip_R321_Conncect_Succeed")
+                                       ? TagEngine::LinkTip::R321Connected
+                                       : TagEngine::LinkTip::SelectDevice;
+    emit e.linkTip(tip, chinese);
+}
+
+} // namespace
+
 #include <QAction>
 #include <QComboBox>
 #include <QLabel>
@@ -184,7 +206,6 @@ void TstShell::tips_textColourCode()
     QFETCH(QString, english);
     QFETCH(bool, blue);
 
-    const QByteArray name = slot.toLatin1();
     QLabel* target = code ? result() : link();
     QLabel* other = code ? link() : result();
     other->setText(QStringLiteral("untouched"));
@@ -192,11 +213,11 @@ void TstShell::tips_textColourCode()
 
     for (bool cn : {true, false}) {
         // A sentinel in last_tip shows whether the tip replaces it.
-        QVERIFY(QMetaObject::invokeMethod(m_w.get(), "Tip_GetUID_Succeed", Q_ARG(bool, false)));
+        engineTip(*m_w, 7, {}, false);
         QCOMPARE(int(TestAccess::lastTip(*m_w)), 7);
         other->setText(otherText);
 
-        QVERIFY(QMetaObject::invokeMethod(m_w.get(), name.constData(), Q_ARG(bool, cn)));
+        engineTip(*m_w, code, slot, cn);
         QCOMPARE(target->text(), cn ? chinese : english);
         QCOMPARE(textColour(target), blue ? kBlue : kRed);
         QCOMPARE(int(TestAccess::lastTip(*m_w)), code ? code : 7);
@@ -206,7 +227,7 @@ void TstShell::tips_textColourCode()
 
 void TstShell::tips_paletteCoversAllGroups()
 {
-    QVERIFY(QMetaObject::invokeMethod(m_w.get(), "Tip_Read_Succeed", Q_ARG(bool, false)));
+    engineTip(*m_w, 3, {}, false);
     for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
         QCOMPARE(result()->palette().color(group, QPalette::WindowText), kBlue);
     m_w->Show_Link_Status(false, QStringLiteral("x"));
@@ -268,8 +289,8 @@ void TstShell::liveUpdate_outOfRange_changesNothing_data()
 void TstShell::liveUpdate_outOfRange_changesNothing()
 {
     QFETCH(int, state);
-    QVERIFY(QMetaObject::invokeMethod(m_w.get(), "Tip_Write_Failed", Q_ARG(bool, false)));
-    QVERIFY(QMetaObject::invokeMethod(m_w.get(), "Tip_Feig_Connect_Succeed", Q_ARG(bool, false)));
+    engineTip(*m_w, 6, {}, false);
+    engineTip(*m_w, 0, QStringLiteral("Tip_Feig_Connect_Succeed"), false);
     const QString linkText = link()->text();
     const QString resultText = result()->text();
     const QPalette linkPalette = link()->palette();
@@ -287,9 +308,9 @@ void TstShell::liveUpdate_outOfRange_changesNothing()
 void TstShell::linkTips_leaveLastTipAlone()
 {
     QCOMPARE(int(TestAccess::lastTip(*m_w)), 0);
-    QVERIFY(QMetaObject::invokeMethod(m_w.get(), "Tip_Read_Succeed", Q_ARG(bool, true)));
-    QVERIFY(QMetaObject::invokeMethod(m_w.get(), "Tip_R321_Select_Device", Q_ARG(bool, false)));
-    QVERIFY(QMetaObject::invokeMethod(m_w.get(), "Tip_Feig_Connect_Succeed", Q_ARG(bool, false)));
+    engineTip(*m_w, 3, {}, true);
+    engineTip(*m_w, 0, QStringLiteral("Tip_R321_Select_Device"), false);
+    engineTip(*m_w, 0, QStringLiteral("Tip_Feig_Connect_Succeed"), false);
     QCOMPARE(int(TestAccess::lastTip(*m_w)), 3);
 
     result()->clear();
@@ -392,12 +413,12 @@ void TstShell::actions_showDialogsModeless()
 
 void TstShell::ok_withoutTouchingCombo_choosesFeig()
 {
-    QCOMPARE(int(TestAccess::readerType(*m_w)), 0);
+    QCOMPARE(int(TestAccess::engine(*m_w).readerType()), 0);
     ConnectionConfig* dlg = TestAccess::connectionDialog(*m_w);
     dlg->show();
     QCOMPARE(child<QComboBox>(dlg, "comboBox_Reader")->currentText(), QStringLiteral("FEIG"));
     QTest::mouseClick(child<QPushButton>(dlg, "pushButton_Connect"), Qt::LeftButton);
-    QCOMPARE(int(TestAccess::readerType(*m_w)), 1);
+    QCOMPARE(int(TestAccess::engine(*m_w).readerType()), 1);
     QVERIFY(!dlg->isVisible());
     QCOMPARE(m_feig->openCount(), 1);
     QCOMPARE(m_r321->openCount(), 0);
@@ -420,7 +441,7 @@ void TstShell::ok_feig_showsConnectedInBlue()
     chooseAndConnect(0);
     QCOMPARE(link()->text(), text);
     QCOMPARE(textColour(link()), kBlue);
-    QCOMPARE(int(TestAccess::readerType(*m_w)), 1);
+    QCOMPARE(int(TestAccess::engine(*m_w).readerType()), 1);
 }
 
 void TstShell::ok_feigUnplugged_leavesSelectMessage()
@@ -430,7 +451,7 @@ void TstShell::ok_feigUnplugged_leavesSelectMessage()
     chooseAndConnect(0);
     QCOMPARE(link()->text(), QStringLiteral("Please selcet usb device"));
     QCOMPARE(textColour(link()), kRed);
-    QCOMPARE(int(TestAccess::readerType(*m_w)), 1);
+    QCOMPARE(int(TestAccess::engine(*m_w).readerType()), 1);
 }
 
 void TstShell::ok_feigPulledAfterConnect_noBlueTip_replugReadsAtOnce()
@@ -476,7 +497,7 @@ void TstShell::ok_chenkonNoReader_leavesSelectMessage()
     QTest::qWait(100); // nothing may report success later either
     QCOMPARE(link()->text(), QStringLiteral("Please selcet usb device"));
     QCOMPARE(textColour(link()), kRed);
-    QCOMPARE(int(TestAccess::readerType(*m_w)), 2);
+    QCOMPARE(int(TestAccess::engine(*m_w).readerType()), 2);
     QCOMPARE(m_r321->openCount(), 0);
 }
 
@@ -485,7 +506,7 @@ void TstShell::ok_chenkon_connectsR321()
     chooseAndConnect(1);
     QTRY_COMPARE(link()->text(), QStringLiteral("Connected: R321"));
     QCOMPARE(textColour(link()), kBlue);
-    QCOMPARE(int(TestAccess::readerType(*m_w)), 2);
+    QCOMPARE(int(TestAccess::engine(*m_w).readerType()), 2);
     QCOMPARE(m_r321->openCount(), 1);
     QCOMPARE(m_feig->openCount(), 0);
 }
@@ -587,7 +608,7 @@ void TstShell::ok_chenkonWhileOpen_doesNotOpenAgain()
     QCOMPARE(m_r321->openCount(), 1);
     QCOMPARE(m_r321->openPath(), path);
     QVERIFY(m_r321->isOpen());
-    QCOMPARE(int(TestAccess::readerType(*m_w)), 2);
+    QCOMPARE(int(TestAccess::engine(*m_w).readerType()), 2);
 }
 
 void TstShell::languageChange_whileOpen_changesTextsAndNextMessage()
@@ -619,9 +640,9 @@ void TstShell::languageChange_whileOpen_changesTextsAndNextMessage()
 void TstShell::okTwice_typeFollowsLastChoice()
 {
     chooseAndConnect(1);
-    QCOMPARE(int(TestAccess::readerType(*m_w)), 2);
+    QCOMPARE(int(TestAccess::engine(*m_w).readerType()), 2);
     chooseAndConnect(0);
-    QCOMPARE(int(TestAccess::readerType(*m_w)), 1);
+    QCOMPARE(int(TestAccess::engine(*m_w).readerType()), 1);
     QCOMPARE(link()->text(), QStringLiteral("Connected: Feig Reader"));
 }
 
@@ -635,7 +656,7 @@ void TstShell::titleBarClose_hidesDialogs()
         QVERIFY(!dlg->isVisible());
     }
     QVERIFY(TestAccess::connectionDialog(*m_w));
-    QCOMPARE(int(TestAccess::readerType(*m_w)), 0); // closing is not OK
+    QCOMPARE(int(TestAccess::engine(*m_w).readerType()), 0); // closing is not OK
 }
 
 void TstShell::connectThenRead_showsDemoDriver_data()

@@ -291,7 +291,7 @@ void TstWalkthrough::clickSimButton(const char* name)
 bool TstWalkthrough::waitBeeps(int commands)
 {
     return QTest::qWaitFor(
-        [&] { return beeperCommands(field()) >= commands && TestAccess::beepPattern(*m_w) == 0; },
+        [&] { return beeperCommands(field()) >= commands && TestAccess::engine(*m_w).beeper().beep_pattern == 0; },
         5000);
 }
 
@@ -387,7 +387,7 @@ void TstWalkthrough::connectThroughDialog()
     QTRY_VERIFY(!dialog->isVisible());
     // A window manager gives the keyboard back to the main window; offscreen does not.
     QApplication::setActiveWindow(m_w.get());
-    QCOMPARE(int(TestAccess::readerType(*m_w)), m_reader);
+    QCOMPARE(int(TestAccess::engine(*m_w).readerType()), m_reader);
     const QString connected = m_reader == R321 ? QStringLiteral("Connected: R321")
                                                : QStringLiteral("Connected: Feig Reader");
     QTRY_COMPARE(link(), connected);
@@ -628,7 +628,7 @@ void TstWalkthrough::autoWriteTwoDrivers()
     STEP(clickSimButton("buttonRemove"));
 
     STEP(useAction("actionAuto_Write", Qt::Key_F6));
-    QCOMPARE(int(TestAccess::autoMode(*m_w)), 0);
+    QCOMPARE(int(TestAccess::engine(*m_w).autoWrite().auto_mode), 0);
     QVERIFY(child<QAction>("actionRead")->isEnabled());
     QVERIFY(child<QAction>("actionWrite")->isEnabled());
 }

@@ -3,6 +3,7 @@
 #include "model/constlumen.h"
 #include "model/tagfields.h"
 #include "readers/myhid.h"
+#include "readers/r321link.h"
 #include "widgets/curvechart.h"
 #include "widgets/myslider.h"
 #include "widgets/rangeslider.h"
@@ -193,7 +194,7 @@ void TstWindow::start_windowTitleAndLanguage()
     QCOMPARE(m_w->windowTitle(), QStringLiteral("Orvella NFC Reader"));
     QCOMPARE(m_w->objectName(), QStringLiteral("Vantory"));
     QCOMPARE(int(TestAccess::langCn(*m_w)), 0);
-    QCOMPARE(int(TestAccess::readerType(*m_w)), 0);
+    QCOMPARE(int(TestAccess::engine(*m_w).readerType()), 0);
     QCOMPARE(m_w->styleSheet(), QStringLiteral("font: 12px;"));
 }
 
@@ -611,10 +612,10 @@ void TstWindow::start_everyPanelVisibleAndCloOff()
 
 void TstWindow::start_engineState()
 {
-    const CommandState& cmd = TestAccess::cmd(*m_w);
-    QCOMPARE(int(cmd.cmd_type), 0);
-    QCOMPARE(int(cmd.send_cnt), 16);
-    QCOMPARE(int(TestAccess::chipCode(*m_w)), 0x50);
+    // Nothing runs yet, no reader is chosen, and the tag kind is 'P' until a tag is read.
+    QCOMPARE(TestAccess::engine(*m_w).operation(), nullptr);
+    QCOMPARE(TestAccess::engine(*m_w).link(), nullptr);
+    QCOMPARE(int(TestAccess::engine(*m_w).chipCode()), 0x50);
     const TagImage& image = TestAccess::image(*m_w);
     QCOMPARE(int(image.image_v2[183]), 2);
     QCOMPARE(int(image.image_v2[491]), 1);
@@ -649,7 +650,10 @@ void TstWindow::hidLinkReport_reachesWindow()
     // An empty device report from the HID link empties the link label.
     QLabel* link = TestAccess::statusLink(*m_w);
     QVERIFY(!link->text().isEmpty());
-    emit TestAccess::hid(*m_w)->usbConnect(QString());
+    m_w->Set_Reader_Type(ReaderType::R321);
+    auto* r321 = qobject_cast<R321Link*>(TestAccess::engine(*m_w).link());
+    QVERIFY(r321);
+    emit r321->hid()->usbConnect(QString());
     QVERIFY(link->text().isEmpty());
 }
 
@@ -915,7 +919,7 @@ void TstWindow::productInfo_pwmTagCurrentFromBlock248()
     b[192] = 0x00;
     putU16(b, 248, 1000);
     putU16(b, 250, 0x8000 | 500);
-    TestAccess::setChipCode(*m_w, 0x38);
+    TestAccess::engine(*m_w).document().setChipCode(0x38);
     TestAccess::putImage(*m_w, image);
     TestAccess::updateProductInfo(*m_w);
     auto* ch1 = child<myslider>(*m_w, "Currentwidget_ch1");

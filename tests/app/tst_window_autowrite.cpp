@@ -159,13 +159,13 @@ void TstWindowAutoWrite::toggle_iconAndActions()
     QVERIFY(openDemoConfiguration(b));
 
     b.trigger("actionAuto_Write");
-    QCOMPARE(TestAccess::autoMode(b.win()), uint8_t(1));
+    QCOMPARE(TestAccess::engine(b.win()).autoWrite().auto_mode, uint8_t(1));
     QVERIFY(sameImage(action->icon(), kIconStop));
     QVERIFY(!read->isEnabled());
     QVERIFY(!write->isEnabled());
 
     b.trigger("actionAuto_Write");
-    QCOMPARE(TestAccess::autoMode(b.win()), uint8_t(0));
+    QCOMPARE(TestAccess::engine(b.win()).autoWrite().auto_mode, uint8_t(0));
     QVERIFY(sameImage(action->icon(), kIconScan));
     QVERIFY(read->isEnabled());
     QVERIFY(write->isEnabled());
@@ -402,7 +402,7 @@ void TstWindowAutoWrite::autoScanAtStart_refusedUntilConfiguration()
     QVERIFY(b.connect(R321));
     b.field.layTag(demodrivers::makeTag(demodrivers::Kind::Dt8, 5));
     b.trigger("actionAuto_Write");
-    QCOMPARE(TestAccess::autoMode(b.win()), uint8_t(0));
+    QCOMPARE(TestAccess::engine(b.win()).autoWrite().auto_mode, uint8_t(0));
     const QString refusal =
         QStringLiteral("Read a driver or open a configuration file before Auto Scan");
     QCOMPARE(resultText(b), refusal);
@@ -415,7 +415,7 @@ void TstWindowAutoWrite::autoScanAtStart_refusedUntilConfiguration()
 
     QVERIFY(openDemoConfiguration(b));
     b.trigger("actionAuto_Write");
-    QCOMPARE(TestAccess::autoMode(b.win()), uint8_t(1));
+    QCOMPARE(TestAccess::engine(b.win()).autoWrite().auto_mode, uint8_t(1));
     QTRY_COMPARE(int(TestAccess::lastTip(b.win())), kTipWriteOk);
     QVERIFY(waitBeeps(b, 2));
     b.trigger("actionAuto_Write");

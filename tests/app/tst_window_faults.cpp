@@ -32,7 +32,7 @@ void TstWindowFaults::readBackUnanswered_statusNamesBlock()
     b.field.layTag(demodrivers::makeTag(demodrivers::Kind::Dt8, 42));
     b.trigger("actionRead");
     QTRY_COMPARE_WITH_TIMEOUT(int(TestAccess::lastTip(b.win())), int(ResultTip::ReadSucceed), 5000);
-    QTRY_COMPARE_WITH_TIMEOUT(int(TestAccess::beepPattern(b.win())), 0, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(int(TestAccess::engine(b.win()).beeper().beep_pattern), 0, 5000);
 
     // The first read of the read-back, after the eight writes, is never answered.
     if (reader == R321)

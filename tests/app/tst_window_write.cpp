@@ -194,7 +194,7 @@ void TstWindowWrite::openOrDropDuringWrite_refused_writeSendsWhatItStartedWith()
 
     b.write();
     QTest::qWait(60);
-    QVERIFY(b.cmd().cmd_type != 0);
+    QVERIFY(b.engine().sequenceRunning());
     if (drop)
         dropFile(b.win(), path);
     else
@@ -260,13 +260,13 @@ void TstWindowWrite::connectR321Again_linkStaysBlue()
     auto* dialog = b.w->findChild<QDialog*>(QStringLiteral("ConnectionConfig"));
     dialog->findChild<QComboBox*>(QStringLiteral("comboBox_Reader"))->setCurrentIndex(1);
     dialog->findChild<QPushButton*>(QStringLiteral("pushButton_Connect"))->click();
-    QVERIFY(TestAccess::readerGuard(b.win(), 0));
+    QVERIFY(TestAccess::engine(b.win()).Detection_Usb_Statue(0));
     QCOMPARE(TestAccess::statusLink(b.win())->text(), QStringLiteral("Connected: R321"));
     QCOMPARE(TestAccess::statusLink(b.win())->palette().color(QPalette::WindowText),
              QColor(Qt::blue));
     QCOMPARE(b.r321.openCount(), 1);
     TestAccess::setLanguageFlag(b.win(), true);
-    b.win().connectR321();
+    b.win().connectReader(ReaderType::R321);
     QCOMPARE(TestAccess::statusLink(b.win())->text(), QStringLiteral("连接成功: R321 阅读器"));
     QCOMPARE(b.r321.openCount(), 1);
 }

@@ -41,7 +41,6 @@ struct WindowBench {
     TagEngine& engine() { return TestAccess::engine(*w); }
     /// The tip the result label shows, 0 when none (cleared as each action starts).
     uint8_t lastTip() { return TestAccess::lastTip(*w); }
-    const CommandState& cmd() { return TestAccess::cmd(*w); }
     // Read-back verification after writes (on by default); tests of the plain command
     // sequences switch it off.
     void verify(bool on) { TestAccess::engine(*w).setVerifyAfterWrite(on); }
@@ -58,9 +57,9 @@ struct WindowBench {
             return false;
         combo->setCurrentIndex(reader == Feig ? 0 : 1);
         ok->click();
-        if (TestAccess::readerType(*w) != ReaderType(reader))
+        if (TestAccess::engine(*w).readerType() != ReaderType(reader))
             return false;
-        if (!TestAccess::readerGuard(*w, 0))
+        if (!TestAccess::engine(*w).Detection_Usb_Statue(0))
             return false;
         if (reader == R321) {
             // The set-up command goes out at once; let its reply pass before the tests.
@@ -97,7 +96,7 @@ struct WindowBench {
     void tick(int n = 1)
     {
         for (int i = 0; i < n; ++i)
-            TestAccess::tick(*w);
+            engine().TIMER0_HANDLE();
     }
 };
 

@@ -2,12 +2,17 @@
 // An engine wired to the simulated readers, and what the engine tests need to drive it.
 // No window: the engine tests check what the engine reports and what the tag holds.
 
+#include "engine/readoperation.h"
 #include "engine/tagengine.h"
+#include "engine/writeoperation.h"
 #include "model/tagfields.h"
 #include "readers/feusbapi.h"
 #include "readers/hidbackend.h"
 #include "readers/sim/readerfield.h"
 #include "readers/sim/simfeig.h"
+#include "readers/crc16.h"
+#include "readers/r321frames.h"
+#include "readers/replies.h"
 #include "readers/sim/simr321.h"
 #include "testaccess.h"
 
@@ -148,7 +153,10 @@ class Bench
 
     TagEngine& engine() { return *e; }
     TagDocument& document() { return e->document(); }
-    const CommandState& cmd() { return TestAccess::cmd(*e); }
+    /// The operation running (or run last), when it is a read or a write.
+    ReadOperation* readOp() { return dynamic_cast<ReadOperation*>(e->operation()); }
+    WriteOperation* writeOp() { return dynamic_cast<WriteOperation*>(e->operation()); }
+    uint8_t beepPattern() const { return e->beeper().beep_pattern; }
     /// The code of the last result tip, 0 before any or after an action started.
     uint8_t lastTip() const { return static_cast<uint8_t>(m_last_tip); }
     void clearLastTip() { m_last_tip = ResultTip::None; }
@@ -156,14 +164,10 @@ class Bench
     // sequences switch it off.
     void verify(bool on) { e->setVerifyAfterWrite(on); }
 
-    // Connects as the connection dialog's OK does: open the reader, then choose it.
+    // Connects as the connection dialog's OK does.
     bool connect(int reader)
     {
-        if (reader == Feig)
-            e->connectFeig();
-        else
-            e->connectR321();
-        e->Set_Reader_Type(ReaderType(reader));
+        e->connectReader(ReaderType(reader));
         if (!e->readerConnected())
             return false;
         if (reader == R321) {
@@ -205,7 +209,7 @@ class Bench
     void tick(int n = 1)
     {
         for (int i = 0; i < n; ++i)
-            TestAccess::tick(*e);
+            e->TIMER0_HANDLE();
     }
 
   private:
@@ -275,6 +279,52 @@ inline TagImage expectedImageAfterPRead(const QByteArray& memory)
 inline QByteArray bytes(const TagImage::Bytes& b, int from, int n)
 {
     return QByteArray(reinterpret_cast<const char*>(b.data()) + from, n);
+}
+
+// Makes the P tag on the reader look like one with IC reference `kOtherChip` (neither 'P'
+// nor '8'): its UID is changed in inventory replies and changed back in read and write
+// requests. Needs a bench with its proxies.
+inline void disguiseChip(Bench& b, uint8_t otherChip)
+{
+    b.hidProxy.replyReport = [otherChip](const QByteArray& report) {
+        const replies::R321Reply r = replies::decodeR321(report);
+        if (!r.usable || r.kind != replies::Kind::Inventory || !r.ok())
+            return report;
+        QByteArray payload = r.payload;
+        for (int i = 5; i < payload.size(); i += 9)
+            if (uint8_t(payload.at(i)) == VirtualTag::ProductP)
+                payload[i] = char(otherChip);
+        return SimR321::buildReply(r.command, r.status, payload, uint8_t(report.at(r.length + 1)));
+    };
+    b.hidProxy.requestFrame = [otherChip](const QByteArray& frame) {
+        if (frame.size() < 12)
+            return frame;
+        const uint8_t command = uint8_t(frame.at(8));
+        if (command != r321::CmdReadBlocks && command != r321::CmdWriteBlocks)
+            return frame;
+        QByteArray data = frame.mid(10, uint8_t(frame.at(3)) - 8);
+        if (uint8_t(data.at(5)) == otherChip)
+            data[5] = char(VirtualTag::ProductP);
+        return r321::buildFrame(command, data);
+    };
+    b.feigProxy.reply = [otherChip](const QByteArray&, const QByteArray& rx) {
+        const replies::FeigReply r = replies::decodeFeig(rx);
+        if (r.kind != replies::Kind::Inventory || !r.ok() || rx.size() < 14)
+            return rx;
+        QByteArray out = rx.left(rx.size() - 2);
+        out[11] = char(otherChip);
+        crc16::appendLsbFirst(out, crc16::mcrf4xx(out));
+        return out;
+    };
+    b.feigProxy.request = [](const QByteArray& req) {
+        if (req.size() < 17 || uint8_t(req.at(4)) != 0xB0 ||
+            (uint8_t(req.at(5)) != 0x23 && uint8_t(req.at(5)) != 0x24))
+            return req;
+        QByteArray out = req.left(req.size() - 2);
+        out[9] = char(VirtualTag::ProductP);
+        crc16::appendLsbFirst(out, crc16::mcrf4xx(out));
+        return out;
+    };
 }
 
 // Collects the engine's trace texts (vantory.engine) while it lives.

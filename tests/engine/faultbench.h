@@ -10,6 +10,7 @@
 #include "enginebench.h"
 #include "writebench.h"
 
+#include "readers/feiglink.h"
 #include "readers/feigworker.h"
 #include "readers/r321frames.h"
 #include "readers/sim/demodrivers.h"
@@ -365,8 +366,8 @@ class Watch : public QObject
         m_longestPause = std::max(m_longestPause, now - m_lastPoll);
         m_lastPoll = now;
         ++m_polls;
-        const uint8_t pattern = TestAccess::beepPattern(m_e);
-        const uint8_t twice = TestAccess::beepTwiceStep(m_e);
+        const uint8_t pattern = m_e.beeper().beep_pattern;
+        const uint8_t twice = m_e.beeper().beep_twice_step;
         // A double beep starts, or restarts from its first beep.
         if (pattern == 2 && (m_lastPattern != 2 || (m_lastTwice == 2 && twice == 1))) {
             if (++m_failureBeeps == 1)
@@ -411,9 +412,11 @@ struct FaultBench {
         plan.field = &field;
         e = std::make_unique<TagEngine>(&hid, &feigApi);
         TagEngine* engine = e.get();
+        // Delivered as the library's worker delivers a reply: through its signal, so that
+        // the link stamps it as it arrives.
         feigApi.deliverEarly = [engine](const QByteArray& rx) {
-            QMetaObject::invokeMethod(
-                engine, [engine, rx] { TestAccess::feigRx(*engine, rx); }, Qt::QueuedConnection);
+            if (auto* link = qobject_cast<FeigLink*>(engine->link()))
+                emit link->worker()->FeigDevReceive(rx);
         };
         QObject::connect(engine, &TagEngine::warning,
                          [this](const QString& caption, const QString& text) {
@@ -428,15 +431,11 @@ struct FaultBench {
     TagImage image() { return TestAccess::image(*e); }
     ResultTip lastTip() const { return m_lastTip; }
 
-    // Opens the reader and chooses it, as the connection dialog's OK does.
+    // Chooses the reader and opens it, as the connection dialog's OK does.
     bool connect(int reader)
     {
-        if (reader == Feig)
-            e->connectFeig();
-        else
-            e->connectR321();
-        e->Set_Reader_Type(ReaderType(reader));
-        if (TestAccess::readerType(*e) != ReaderType(reader) || !e->readerConnected())
+        e->connectReader(ReaderType(reader));
+        if (e->readerType() != ReaderType(reader) || !e->readerConnected())
             return false;
         if (reader == R321) {
             // The set-up command goes out at once; let its reply pass.
@@ -471,8 +470,7 @@ struct FaultBench {
         if (!QTest::qWaitFor([&] { return m_lastTip == ok; }, 5000))
             return false;
         // Let the success beep run out.
-        return QTest::qWaitFor([&] { return TestAccess::beepPattern(*e) == 0; }, 5000) &&
-               QTest::qWaitFor([&] { return TestAccess::cmd(*e).cmd_type == 0; }, 1000);
+        return QTest::qWaitFor([&] { return e->idle(); }, 5000);
     }
     bool readClean() { return runClean(&FaultBench::read, ResultTip::ReadSucceed); }
     bool writeClean() { return runClean(&FaultBench::write, ResultTip::WriteSucceed); }

@@ -87,7 +87,7 @@ class TstEngineAutoWrite : public QObject
     void rejectedModelRead_notRetriedUntilRemoved();
     void onePass_data();
     void onePass();
-    void failureClearsBeepSuppression();
+    void modelReadRefused_nextSuccessBeeps();
     void lastBeeperCommandFails_nextDriverWritten_data();
     void lastBeeperCommandFails_nextDriverWritten();
     void timeFromLayingToBeep_withLatency_data() { addReaders(); }
@@ -103,24 +103,26 @@ void TstEngineAutoWrite::toggle_stateAndSignalBothWays()
     QVector<bool> switched;
     QObject::connect(&b.engine(), &TagEngine::autoWriteSwitched,
                      [&switched](bool on) { switched << on; });
+    const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 1);
+    QVERIFY(readTag(b, tag)); // a driver read: its UID is known
+    b.field.clear();
     QVERIFY(openDemoConfiguration(b));
-    TestAccess::Uid filled{};
-    filled.fill(0x11);
-    TestAccess::setUid(b.engine(), filled);
+    const AutoWrite& loop = b.engine().autoWrite();
 
     b.toggleAutoWrite();
-    QCOMPARE(TestAccess::autoMode(b.engine()), uint8_t(1));
-    QCOMPARE(TestAccess::autoScan(b.engine()), uint8_t(1));
-    QCOMPARE(TestAccess::scanRequest(b.engine()), uint8_t(1));
+    QCOMPARE(loop.auto_mode, uint8_t(1));
+    QCOMPARE(loop.auto_scan, uint8_t(1));
+    QCOMPARE(loop.scan_request, uint8_t(1));
     QCOMPARE(switched, QVector<bool>{true});
     QVERIFY(b.engine().autoWriteOn());
-    QCOMPARE(TestAccess::uid(b.engine()), (std::array<uint8_t, 8>{}));
+    // The driver read earlier may have been taken away: its UID is forgotten.
+    QCOMPARE(b.engine().uidMsbFirst(), QByteArray(8, '\0'));
 
     b.toggleAutoWrite();
-    QCOMPARE(TestAccess::autoMode(b.engine()), uint8_t(0));
-    QCOMPARE(TestAccess::autoScan(b.engine()), uint8_t(0));
-    QCOMPARE(TestAccess::scanRequest(b.engine()), uint8_t(0));
-    QCOMPARE(TestAccess::uid(b.engine()), (std::array<uint8_t, 8>{}));
+    QCOMPARE(loop.auto_mode, uint8_t(0));
+    QCOMPARE(loop.auto_scan, uint8_t(0));
+    QCOMPARE(loop.scan_request, uint8_t(0));
+    QCOMPARE(b.engine().uidMsbFirst(), QByteArray(8, '\0'));
     QCOMPARE(switched, (QVector<bool>{true, false}));
     QVERIFY(!b.engine().autoWriteOn());
     QVERIFY(b.boxes.isEmpty());
@@ -129,21 +131,22 @@ void TstEngineAutoWrite::toggle_stateAndSignalBothWays()
 void TstEngineAutoWrite::toggle_needsConnectedReader_bothWays()
 {
     Bench b;
+    const AutoWrite& loop = b.engine().autoWrite();
     b.toggleAutoWrite();
-    QCOMPARE(TestAccess::autoMode(b.engine()), uint8_t(0));
+    QCOMPARE(loop.auto_mode, uint8_t(0));
     QCOMPARE(b.boxes.size(), 1);
 
     QVERIFY(b.connect(Feig));
     QVERIFY(openDemoConfiguration(b));
     b.toggleAutoWrite();
-    QCOMPARE(TestAccess::autoMode(b.engine()), uint8_t(1));
-    // With the reader gone the switch cannot be turned off either.
-    TestAccess::setReaderType(b.engine(), ReaderType(0));
+    QCOMPARE(loop.auto_mode, uint8_t(1));
+    // With no reader chosen the switch cannot be turned off either.
+    b.engine().Set_Reader_Type(ReaderType::None);
     b.toggleAutoWrite();
-    QCOMPARE(TestAccess::autoMode(b.engine()), uint8_t(1));
-    QCOMPARE(TestAccess::autoScan(b.engine()), uint8_t(1));
+    QCOMPARE(loop.auto_mode, uint8_t(1));
+    QCOMPARE(loop.auto_scan, uint8_t(1));
     QCOMPARE(b.boxes.size(), 2);
-    TestAccess::setAutoScan(b.engine(), 0); // let the engine go quietly
+    b.engine().autoWrite().auto_scan = 0; // let the engine go quietly
 }
 
 void TstEngineAutoWrite::noTag_eachPassShowsNoDeviceAndSendsInventory()
@@ -283,7 +286,7 @@ void TstEngineAutoWrite::fiveDrivers_swappedDuringBeep_eachWrittenOnce()
         QCOMPARE(tag->memory().mid(256, 256), configuredDriveArea(b));
     // The reader was never reported lost.
     QVERIFY(b.boxes.isEmpty());
-    QVERIFY(TestAccess::readerGuard(b.engine(), 0));
+    QVERIFY(b.engine().Detection_Usb_Statue(0));
     QCOMPARE(b.linkTips.size(), linkTipsBefore);
     QCOMPARE(b.linkTips.last(), reader == R321 ? TagEngine::LinkTip::R321Connected
                                                : TagEngine::LinkTip::FeigConnected);
@@ -303,10 +306,10 @@ void TstEngineAutoWrite::threeTagsInOneInventory_eachWrittenOnce()
     }
     b.toggleAutoWrite();
     QTRY_VERIFY_WITH_TIMEOUT(
-        beeperCommands(b.field) == 6 && TestAccess::beepPattern(b.engine()) == 0, 8000);
+        beeperCommands(b.field) == 6 && b.beepPattern() == 0, 8000);
     QTest::qWait(1000);
     QCOMPARE(beeperCommands(b.field), 6);
-    QCOMPARE(TestAccess::foundCount(b.engine()), uint8_t(3));
+    QCOMPARE(b.engine().autoWrite().found_count, uint8_t(3));
 
     const QHash<QByteArray, QStringList> perTag = commandsPerTag(b.field);
     QCOMPARE(perTag.size(), 3);
@@ -321,7 +324,7 @@ void TstEngineAutoWrite::threeTagsInOneInventory_eachWrittenOnce()
     const auto fourth = demodrivers::makeTag(demodrivers::Kind::Dt8, 63);
     b.field.layTag(fourth);
     QTRY_VERIFY_WITH_TIMEOUT(
-        beeperCommands(b.field) == 2 && TestAccess::beepPattern(b.engine()) == 0, 5000);
+        beeperCommands(b.field) == 2 && b.beepPattern() == 0, 5000);
     QTest::qWait(800);
     const QHash<QByteArray, QStringList> later = commandsPerTag(b.field);
     QCOMPARE(later.keys(), QList<QByteArray>{fourth->uidLsbFirst()});
@@ -347,7 +350,7 @@ void TstEngineAutoWrite::pwmTag_writesProductArea()
     b.field.layTag(tag);
     QTRY_COMPARE(int(b.lastTip()), kTipWriteOk);
     QVERIFY(waitBeeps(b, 2));
-    QCOMPARE(TestAccess::autoWriteIndex(b.engine()), uint8_t(2));
+    QCOMPARE(b.engine().autoWrite().auto_write_index, uint8_t(2));
     // The product area only, read back like a Read reads it.
     QCOMPARE(describeCommands(b.field, false), QStringList{QStringLiteral("read 48+9")} +
                                                    bankWrites(0) + bankWrites(32) +
@@ -370,8 +373,6 @@ void TstEngineAutoWrite::rejectedModelRead_notRetriedUntilRemoved()
     QVERIFY(waitBeeps(b, 4));
     QTest::qWait(1000);
     QCOMPARE(describeCommands(b.field, false), QStringList{QStringLiteral("read 48+9")});
-    // The failed model read left no suppression behind: the next success beeps.
-    QCOMPARE(TestAccess::suppressSuccessBeep(b.engine()), uint8_t(0));
 
     b.field.removeTag(tag->uidMsbFirst());
     QTRY_COMPARE(int(b.lastTip()), kTipNoDevice);
@@ -382,109 +383,130 @@ void TstEngineAutoWrite::rejectedModelRead_notRetriedUntilRemoved()
     b.toggleAutoWrite();
 }
 
+namespace
+{
+
+// The auto-write loop on its own: what each pass asks of the engine, as a list of calls.
+struct LoopHost : AutoWriteHost {
+    QByteArray id = QByteArray(8, '\0');
+    uint8_t chip = 0x50;
+    QStringList calls;
+    QByteArray tagUid() const override { return id; }
+    void selectTag(const QByteArray& uid) override
+    {
+        id = uid.isEmpty() ? QByteArray(8, '\0') : uid;
+        calls << QStringLiteral("select");
+    }
+    uint8_t chipCode() const override { return chip; }
+    QByteArray templateModel() const override { return QByteArray(32, 'M'); }
+    void Tip_No_Device() override { calls << QStringLiteral("no device"); }
+    void repeatLastTip() override { calls << QStringLiteral("last tip"); }
+    void startModelRead(uint8_t addr, uint8_t num, uint8_t offset, uint8_t len) override
+    {
+        calls << QStringLiteral("model read %1+%2 at %3, %4 bytes")
+                     .arg(addr)
+                     .arg(num)
+                     .arg(offset)
+                     .arg(len);
+    }
+    void refuseModel(const QByteArray& found) override
+    {
+        calls << QStringLiteral("refuse ") + QString::fromLatin1(found.left(1));
+    }
+    void startAutoWrite(uint8_t index) override
+    {
+        calls << QStringLiteral("write %1").arg(index);
+    }
+    bool sendScanInventory() override
+    {
+        calls << QStringLiteral("inventory");
+        return true;
+    }
+    void forgetSilentSuccess() override {}
+};
+
+} // namespace
+
 void TstEngineAutoWrite::onePass_data()
 {
     QTest::addColumn<QString>("state");
-    QTest::addColumn<int>("tip");       // the tip the pass gives, 0 for none
-    QTest::addColumn<bool>("repeated"); // the host shows its last tip again
-    QTest::addColumn<int>("cmdType");
-    QTest::addColumn<int>("beeps");
-    QTest::addColumn<bool>("inventory");
-    QTest::newRow("no tag") << "none" << kTipNoDevice << false << 0 << 0 << true;
+    QTest::addColumn<QStringList>("calls");
+    const QString read = QStringLiteral("model read 48+9 at 3, 32 bytes");
+    QTest::newRow("no tag") << "none" << QStringList{"no device", "inventory"};
     // The last result was a write; the host shows it again ("Write successfully").
-    QTest::newRow("batch done") << "done" << 0 << true << 0 << 0 << true;
-    QTest::newRow("same tag") << "same" << 0 << false << 0 << 0 << false;
-    QTest::newRow("new tag: model read") << "new" << 0 << false << 0xF7 << 0 << false;
-    QTest::newRow("model read running") << "reading" << 0 << false << 0 << 0 << false;
-    QTest::newRow("model matches, P") << "match P" << 10 << false << 0xFD << 0 << false;
-    QTest::newRow("model matches, 8") << "match 8" << 10 << false << 0xFB << 0 << false;
-    QTest::newRow("model differs") << "differs" << kTipDeviceDifferent << false << 0 << 2 << false;
-    QTest::newRow("model of another tag") << "stale" << 0 << false << 0 << 0 << false;
+    QTest::newRow("batch done") << "done" << QStringList{"select", "last tip", "inventory"};
+    QTest::newRow("same tag") << "same" << QStringList{};
+    QTest::newRow("new tag: model read") << "new" << QStringList{read};
+    QTest::newRow("model read running") << "reading" << QStringList{};
+    QTest::newRow("model matches, P") << "match P" << QStringList{"write 1"};
+    QTest::newRow("model matches, 8") << "match 8" << QStringList{"write 2"};
+    QTest::newRow("model differs") << "differs" << QStringList{"refuse N"};
+    // Not handled: this tag's own model is read on the next pass.
+    QTest::newRow("model of another tag") << "stale" << QStringList{};
 }
 
 void TstEngineAutoWrite::onePass()
 {
     QFETCH(QString, state);
-    QFETCH(int, tip);
-    QFETCH(bool, repeated);
-    QFETCH(int, cmdType);
-    QFETCH(int, beeps);
-    QFETCH(bool, inventory);
+    QFETCH(QStringList, calls);
     const auto is = [&](const char* s) { return state == QLatin1String(s); };
     const bool decided = state.startsWith(QLatin1String("match")) || is("differs");
-    Bench b;
-    QVERIFY(b.connect(R321));
-    b.stopTimer();
-    TagEngine& w = b.engine();
-    w.stopAutoWritePass(); // the one pass below is the test's own
-    TestAccess::setAutoScan(w, 1);
-    int repeats = 0;
-    QObject::connect(&w, &TagEngine::lastTipRepeated, [&repeats] { ++repeats; });
-    const std::array<uint8_t, 8> id = {1, 2, 3, 4, 5, 0x50, 2, 0xE0};
-    TestAccess::setUid(w, is("none") ? std::array<uint8_t, 8>{} : id);
-    TestAccess::setLastUid(w, is("same") ? id : std::array<uint8_t, 8>{});
-    TestAccess::setBatch(w, 1, is("done") ? 1 : 0, is("match 8") ? 2 : 1);
-    TestAccess::setScanRequest(w, is("none") || is("done") || is("new") ? 1 : 0);
-    TestAccess::setModelReady(w, decided || is("stale") ? 1 : 0);
-    TestAccess::setModelUid(w, is("stale") ? std::array<uint8_t, 8>{9} : id);
-    TestAccess::editImage(w, [](TagImage& image) {
-        std::fill_n(image.image_v2.begin() + 195, 32, 'M');
-        std::fill_n(image.image_v2.begin() + 260, 4, 0xEE);
-    });
-    TestAccess::ModelName found{};
-    found.fill(is("differs") ? 'N' : 'M');
-    TestAccess::setTagModel(w, found);
-    b.tips.clear();
+    LoopHost host;
+    AutoWrite loop(host);
+    loop.stopPasses(); // the passes below are the test's own
+    loop.toggle();
+    const QByteArray tag = QByteArray::fromHex("01020304055002E0");
+    host.id = is("none") ? QByteArray(8, '\0') : tag;
+    loop.found_count = 1;
+    loop.tag_index = is("done") ? 1 : 0;
+    loop.noteChip(is("match 8") ? 0x38 : 0x50);
+    if (is("same"))
+        std::copy_n(tag.constBegin(), 8, loop.last_uid.begin());
+    if (decided || is("reading") || is("stale")) {
+        loop.AutoWriteProcess(); // the model-name read of this tag starts
+        if (decided)
+            loop.modelNameRead(QByteArray(32, is("differs") ? 'N' : 'M'));
+        if (is("stale")) {
+            loop.modelNameRead(QByteArray(32, 'M'));
+            host.id[0] = char(9); // another tag lies on the reader now
+        }
+    } else if (!is("none") && !is("done") && !is("new")) {
+        loop.scan_request = 0;
+    }
+    host.calls.clear();
 
-    TestAccess::autoWriteProcess(w);
-    QCOMPARE(b.tips, tip == 0 ? QVector<ResultTip>{} : QVector<ResultTip>{ResultTip(tip)});
-    QCOMPARE(repeats, repeated ? 1 : 0);
-    QCOMPARE(int(b.cmd().cmd_type), cmdType);
-    QCOMPARE(int(TestAccess::beepPattern(w)), beeps);
+    loop.AutoWriteProcess();
+    QCOMPARE(host.calls, calls);
     if (decided) {
-        QCOMPARE(TestAccess::lastUid(w), id); // handled, written or refused
-        QCOMPARE(TestAccess::modelReady(w), uint8_t(0));
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(loop.last_uid.data()), 8), tag);
+        QCOMPARE(loop.model_ready, uint8_t(0)); // handled, written or refused
     }
-    if (cmdType == 0xFD || cmdType == 0xFB) {
-        QCOMPARE(int(b.cmd().send_cnt), 8);
-        QCOMPARE(bytes(TestAccess::image(w).image_v2, 260, 4), QByteArray(4, '\0'));
+    if (is("new"))
+        QCOMPARE(loop.scan_request, uint8_t(0));
+    if (is("stale")) {
+        QCOMPARE(loop.model_ready, uint8_t(0));
+        QCOMPARE(loop.scan_request, uint8_t(1));
+        QCOMPARE(loop.last_uid, (std::array<uint8_t, 8>{}));
     }
-    if (is("new")) {
-        QCOMPARE(TestAccess::suppressSuccessBeep(w), uint8_t(1));
-        QCOMPARE(TestAccess::scanRequest(w), uint8_t(0));
-        QCOMPARE(TestAccess::specialNum(w), uint8_t(9));
-        QCOMPARE(b.cmd().readcnt, uint8_t(1));
-    }
-    if (is("stale")) { // not handled: this tag's own model is read next
-        QCOMPARE(TestAccess::modelReady(w), uint8_t(0));
-        QCOMPARE(TestAccess::scanRequest(w), uint8_t(1));
-        QCOMPARE(TestAccess::lastUid(w), (std::array<uint8_t, 8>{}));
-    }
-    if (is("done"))
-        QCOMPARE(TestAccess::uid(w), (std::array<uint8_t, 8>{}));
-    QTest::qWait(30);
-    QCOMPARE(b.field.commandLog().size(), inventory ? 1 : 0);
-    if (inventory)
-        QCOMPARE(b.field.commandLog().at(0).isoCommand, 0x01);
-    TestAccess::setAutoScan(w, 0);
 }
 
-void TstEngineAutoWrite::failureClearsBeepSuppression()
+void TstEngineAutoWrite::modelReadRefused_nextSuccessBeeps()
 {
+    // The model-name read's success is to be silent; a refused one must not leave that
+    // silence for the next success.
     Bench b;
-    QVERIFY(b.connect(R321));
-    b.stopTimer();
-    TestAccess::setSuppressSuccessBeep(b.engine(), 1);
-    TestAccess::succeeded(b.engine(), QStringLiteral("<读取成功>"));
-    QCOMPARE(TestAccess::beepPattern(b.engine()), uint8_t(0)); // suppressed, and used up
-    QCOMPARE(TestAccess::suppressSuccessBeep(b.engine()), uint8_t(0));
-
-    TestAccess::setSuppressSuccessBeep(b.engine(), 1);
-    TestAccess::failed(b.engine(), QStringLiteral("<读取失败>"));
-    QCOMPARE(TestAccess::beepPattern(b.engine()), uint8_t(2));
-    QCOMPARE(TestAccess::suppressSuccessBeep(b.engine()), uint8_t(0));
-    TestAccess::succeeded(b.engine(), QStringLiteral("<写入成功>"));
-    QCOMPARE(TestAccess::beepPattern(b.engine()), uint8_t(1));
+    QVERIFY(loadConfiguration(b, R321));
+    b.toggleAutoWrite();
+    QTRY_COMPARE(int(b.lastTip()), kTipNoDevice);
+    b.field.armReplyFault(SimReplyFault::FailingStatus, 1, 0, 0x22);
+    const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 81);
+    b.field.layTag(tag);
+    QTRY_COMPARE(int(b.lastTip()), kTipNoTag);
+    QVERIFY(waitBeeps(b, 4));
+    b.toggleAutoWrite();
+    b.read();
+    QTRY_COMPARE(int(b.lastTip()), kTipReadOk);
+    QVERIFY(waitBeeps(b, 6));
 }
 
 void TstEngineAutoWrite::lastBeeperCommandFails_nextDriverWritten_data()

@@ -37,17 +37,13 @@ char* toString(const QVector<Switch>& switches)
 QVector<Switch> runTicks(Bench& b, int from, int to, const std::function<void(int)>& atTick = {})
 {
     QVector<Switch> out;
-    TagEngine& w = b.engine();
+    const Beeper& w = b.engine().beeper();
     for (int t = from; t <= to; ++t) {
-        const auto before =
-            std::make_tuple(TestAccess::beepStep(w), TestAccess::beepTwiceStep(w),
-                            TestAccess::beepPattern(w));
+        const auto before = std::make_tuple(w.beep_step, w.beep_twice_step, w.beep_pattern);
         b.tick();
-        const auto after =
-            std::make_tuple(TestAccess::beepStep(w), TestAccess::beepTwiceStep(w),
-                            TestAccess::beepPattern(w));
+        const auto after = std::make_tuple(w.beep_step, w.beep_twice_step, w.beep_pattern);
         if (before != after)
-            out << Switch{t, TestAccess::beepState(w)};
+            out << Switch{t, w.beep_cmd[1]};
         if (atTick)
             atTick(t);
     }
@@ -73,8 +69,8 @@ class TstEngineBeeper : public QObject
     void failureDuringOneBeep_switchesToTwo();
     void lastSwitchOffReply_endsTheBeep_data() { addReaders(); }
     void lastSwitchOffReply_endsTheBeep();
-    void suppressedSuccess_noBeep_data() { addReaders(); }
-    void suppressedSuccess_noBeep();
+    void modelReadSuccess_silent_writeBeepsOnce_data() { addReaders(); }
+    void modelReadSuccess_silent_writeBeepsOnce();
     void feigRefusingOutput_reportsOnce_noEndlessBeeps();
     void r321RefusedBeeper_tracedOnce_patternEnds();
     void noReaderChosen_beepSendsNothing();
@@ -86,9 +82,9 @@ void TstEngineBeeper::oneBeep_onAtTick1_offAt101()
     Bench b;
     QVERIFY(b.connect(reader));
     b.stopTimer();
-    TestAccess::succeeded(b.engine(), QStringLiteral("<读取成功>"));
+    b.engine().Start_Beep(1);
     QCOMPARE(runTicks(b, 1, 400), (QVector<Switch>{{1, 1}, {101, 0}}));
-    QCOMPARE(TestAccess::beepPattern(b.engine()), uint8_t(0));
+    QCOMPARE(b.beepPattern(), uint8_t(0));
     QTRY_COMPARE(beeperCommands(b.field), 2);
     QCOMPARE(beeperOn(b, reader), false);
 }
@@ -99,11 +95,11 @@ void TstEngineBeeper::twoBeeps_onOffOnOff()
     Bench b;
     QVERIFY(b.connect(reader));
     b.stopTimer();
-    TestAccess::failed(b.engine(), QStringLiteral("<操作失败>"));
+    b.engine().Start_Beep(2);
     bool onAt150 = false;
     const QVector<Switch> switches = runTicks(b, 1, 500, [&](int t) {
         if (t == 150)
-            onAt150 = TestAccess::beepState(b.engine()) == 1;
+            onAt150 = b.engine().beeper().beep_cmd[1] == 1;
     });
     QCOMPARE(switches, (QVector<Switch>{{1, 1}, {101, 0}, {201, 1}, {301, 0}}));
     QVERIFY(!onAt150);
@@ -117,9 +113,9 @@ void TstEngineBeeper::failureDuringOneBeep_switchesToTwo()
     Bench b;
     QVERIFY(b.connect(reader));
     b.stopTimer();
-    TestAccess::succeeded(b.engine(), QStringLiteral("<写入成功>"));
+    b.engine().Start_Beep(1);
     QVector<Switch> switches = runTicks(b, 1, 50);
-    TestAccess::failed(b.engine(), QStringLiteral("<操作失败>"));
+    b.engine().Start_Beep(2);
     switches += runTicks(b, 51, 600);
     // The two-beep pattern starts over with a switch-on on the next tick.
     QCOMPARE(switches, (QVector<Switch>{{1, 1}, {51, 1}, {151, 0}, {251, 1}, {351, 0}}));
@@ -134,7 +130,7 @@ void TstEngineBeeper::lastSwitchOffReply_endsTheBeep()
     Bench b;
     QVERIFY(b.connect(reader));
     b.stopTimer();
-    TestAccess::failed(b.engine(), QStringLiteral("<操作失败>"));
+    b.engine().Start_Beep(2);
     runTicks(b, 1, 300);
     // The replies to the first three commands come while the pattern runs: ignored.
     QTRY_COMPARE(beeperCommands(b.field), 3);
@@ -147,22 +143,28 @@ void TstEngineBeeper::lastSwitchOffReply_endsTheBeep()
     QCOMPARE(beeperCommands(b.field), 4);
 }
 
-void TstEngineBeeper::suppressedSuccess_noBeep()
+void TstEngineBeeper::modelReadSuccess_silent_writeBeepsOnce()
 {
+    // Auto write reads a driver's model before it writes: that read's success is silent,
+    // and the write's success beeps once.
     QFETCH(int, reader);
     EngineLogCapture log;
     Bench b;
     QVERIFY(b.connect(reader));
-    TestAccess::setSuppressSuccessBeep(b.engine(), 1);
-    TestAccess::succeeded(b.engine(), QStringLiteral("<读取成功>"));
-    QCOMPARE(TestAccess::suppressSuccessBeep(b.engine()), uint8_t(0));
-    QCOMPARE(TestAccess::beepPattern(b.engine()), uint8_t(0));
+    const auto source = demodrivers::makeTag(demodrivers::Kind::Dt8, 5);
+    b.field.layTag(source);
+    b.read();
+    QTRY_COMPARE(int(b.lastTip()), int(ResultTip::ReadSucceed));
+    QTRY_COMPARE(log.count(QStringLiteral("Beep_Recevie")), 1);
+    b.field.clear();
+    b.field.clearCommandLog();
+    b.toggleAutoWrite();
+    b.field.layTag(demodrivers::makeTag(demodrivers::Kind::Dt8, 6));
+    QTRY_COMPARE_WITH_TIMEOUT(int(b.lastTip()), int(ResultTip::WriteSucceed), 5000);
+    QTRY_COMPARE(log.count(QStringLiteral("Beep_Recevie")), 2);
     QTest::qWait(250);
-    QCOMPARE(beeperCommands(b.field), 0);
-    QCOMPARE(log.count(QStringLiteral("Beep_Recevie")), 0);
-    // The next success beeps again.
-    TestAccess::succeeded(b.engine(), QStringLiteral("<写入成功>"));
-    QTRY_COMPARE(beeperCommands(b.field), 2);
+    QCOMPARE(beeperCommands(b.field), 2);
+    b.toggleAutoWrite();
 }
 
 void TstEngineBeeper::feigRefusingOutput_reportsOnce_noEndlessBeeps()
@@ -177,7 +179,7 @@ void TstEngineBeeper::feigRefusingOutput_reportsOnce_noEndlessBeeps()
     QTRY_COMPARE(log.count(QStringLiteral("Beep_Recevie")), 1);
     QTest::qWait(500);
     QCOMPARE(beeperCommands(b.field), 4);
-    QCOMPARE(TestAccess::beepPattern(b.engine()), uint8_t(0));
+    QCOMPARE(b.beepPattern(), uint8_t(0));
     QCOMPARE(log.count(QStringLiteral("SET IO Failure")), 1);
     QCOMPARE(int(b.lastTip()), 9); // the read's own failure tip stays
 }
@@ -188,11 +190,11 @@ void TstEngineBeeper::r321RefusedBeeper_tracedOnce_patternEnds()
     Bench b;
     QVERIFY(b.connect(R321));
     b.field.armReplyFault(SimReplyFault::FailingStatus, -1, 0, 0xE9);
-    TestAccess::succeeded(b.engine(), QStringLiteral("<读取成功>"));
+    b.engine().Start_Beep(1);
     QTRY_COMPARE(beeperCommands(b.field), 2);
     QTest::qWait(300);
     QCOMPARE(beeperCommands(b.field), 2);
-    QCOMPARE(TestAccess::beepPattern(b.engine()), uint8_t(0));
+    QCOMPARE(b.beepPattern(), uint8_t(0));
     QCOMPARE(log.count(QStringLiteral("Beep_Recevie")), 1);
     QCOMPARE(log.count(QStringLiteral("SET IO Failure")), 1);
 }
@@ -201,7 +203,7 @@ void TstEngineBeeper::noReaderChosen_beepSendsNothing()
 {
     Bench b;
     b.stopTimer();
-    TestAccess::failed(b.engine(), QStringLiteral("<操作失败>"));
+    b.engine().Start_Beep(2);
     QCOMPARE(runTicks(b, 1, 400).size(), 4);
     QTest::qWait(50);
     QVERIFY(b.field.commandLog().isEmpty());

@@ -37,11 +37,7 @@ void TstEngineHeadless::readThenWrite()
     const TagImage& image = engine.document().image();
     QVector<uint8_t> tips;
     connect(&engine, &TagEngine::resultTip, this, [&](ResultTip tip, bool) { tips << uint8_t(tip); });
-    engine.Set_Reader_Type(ReaderType(reader));
-    if (reader == 1)
-        QVERIFY(engine.connectFeig());
-    else
-        engine.connectR321();
+    QVERIFY(engine.connectReader(ReaderType(reader)));
     QVERIFY(engine.readerConnected());
     QTest::qWait(50);
 

@@ -3,6 +3,8 @@
 // are left with, the FEIG repeat of the saved step, and refused replies.
 #include "writebench.h"
 
+#include <QElapsedTimer>
+
 using namespace enginetest;
 
 namespace
@@ -44,33 +46,31 @@ void configure(VirtualTag& tag)
     tag.leaveField();
 }
 
-// Runs the configure-then-write sequence for bank 64: the sequence has no code of its
-// own, so its step slot and the beeper are stepped here, one call per tick, with the
-// replies let in between, and so is the read-back of the bank after it. Returns when the
-// sequence has ended or stalled.
-void runConfigureThenWrite(Bench& b, int maxTicks = 4000)
+// Runs the configure-then-write sequence for bank 64 (no action starts it), and the
+// read-back of the bank after it. Returns when nothing has gone out for 200 ms: the
+// sequence has ended, or stalled on a refused reply.
+WriteOperation& runConfigureThenWrite(Bench& b,
+                                      const std::function<void(WriteOperation&)>& prepare = {})
 {
-    b.stopTimer();
     QTest::qWait(5);
     b.field.clearCommandLog();
-    TestAccess::controlRw(b.engine(), 0x01, 0); // a code the dispatcher leaves alone
-    TestAccess::editCmd(b.engine(),
-                        [&](CommandState& c) { c.send_cnt = 4; }); // one bank: four write replies
-    TestAccess::editCmd(b.engine(), [&](CommandState& c) { c.set_current_block = 64; });
-    int idle = 0;
-    for (int t = 0; t < maxTicks && idle < 200; ++t) {
-        const int before = b.field.commandLog().size();
-        // The read-back that follows a good write has a sequence code of its own.
-        if (b.cmd().cmd_type == SeqCode::VerifyRead)
-            TestAccess::verifyReadBack(b.engine());
-        else if (b.cmd().cmd_type != 0)
-            TestAccess::writeOnceBankPswd1(b.engine());
-        TestAccess::beepProcess(b.engine());
-        QTest::qWait(1);
-        const bool quiet = b.field.commandLog().size() == before && b.cmd().send_enable == 0 &&
-                           TestAccess::beepPattern(b.engine()) == 0;
-        idle = quiet ? idle + 1 : 0;
+    b.engine().Control_RW(SeqCode::WriteWithPasswords, 0);
+    WriteOperation& op = *b.writeOp();
+    op.send_cnt = 4; // one bank: four write replies
+    op.set_current_block = 64;
+    if (prepare)
+        prepare(op);
+    QElapsedTimer clock;
+    clock.start();
+    int quietMs = 0;
+    int sent = -1;
+    while (quietMs < 200 && clock.elapsed() < 8000) {
+        QTest::qWait(5);
+        const int now = b.field.commandLog().size();
+        quietMs = now == sent && b.engine().beeper().idle() ? quietMs + 5 : 0;
+        sent = now;
     }
+    return op;
 }
 
 } // namespace
@@ -103,12 +103,12 @@ void TstEnginePassword::factoryTag_configuredAndWritten()
         image.bank_buffer[265] = 0x2B;
     });
 
-    runConfigureThenWrite(b);
+    const WriteOperation& op = runConfigureThenWrite(b);
     QCOMPARE(describeCommands(b.field), factoryCommands());
     QCOMPARE(tag->password(0), kFixedBytes);
     QCOMPARE(tag->password(1), kFixedBytes);
     QCOMPARE(tag->rfa1ss(), uint8_t(0x05));
-    QCOMPARE(TestAccess::pwdFirstFailed(b.engine()), uint8_t(0));
+    QCOMPARE(op.passwords.pwd_first_failed, uint8_t(0));
     // The bank went to its own blocks, under the password just set.
     QCOMPARE(tag->memory().mid(256, 128),
              bytes(TestAccess::image(b.engine()).bank_buffer, 256, 128));
@@ -116,7 +116,7 @@ void TstEnginePassword::factoryTag_configuredAndWritten()
     QCOMPARE(tag->memory().left(256), demodrivers::memory(demodrivers::Kind::Dt8).left(256));
     QCOMPARE(int(b.lastTip()), kTipWriteOk);
     // The last sequence is the read-back: three reads, all answered.
-    QCOMPARE(b.cmd().reply_cnt, uint8_t(bankReadBack().size()));
+    QCOMPARE(op.reply_cnt, uint8_t(bankReadBack().size()));
     QCOMPARE(beeperCommands(b.field), 2);
 
     // Protected now: without the session a plain write is refused by the tag.
@@ -134,12 +134,12 @@ void TstEnginePassword::configuredTag_fixedPasswordsUsed()
     configure(*tag);
     tag->setRfa1ss(0x00); // so that the sequence is seen to set it again
 
-    runConfigureThenWrite(b);
+    const WriteOperation& op = runConfigureThenWrite(b);
     QCOMPARE(describeCommands(b.field), configuredCommands());
     QCOMPARE(tag->password(0), kFixedBytes);
     QCOMPARE(tag->password(1), kFixedBytes);
     QCOMPARE(tag->rfa1ss(), uint8_t(0x05));
-    QCOMPARE(TestAccess::pwdFirstFailed(b.engine()), uint8_t(1));
+    QCOMPARE(op.passwords.pwd_first_failed, uint8_t(1));
     QCOMPARE(tag->memory().mid(256, 128),
              bytes(TestAccess::image(b.engine()).bank_buffer, 256, 128));
     QCOMPARE(int(b.lastTip()), kTipWriteOk);
@@ -154,14 +154,12 @@ void TstEnginePassword::configuredThenFactory_sameEngine_eachTakesItsPath()
     QVERIFY(b.connect(reader));
     QVERIFY(readTag(b, configured));
     configure(*configured);
-    runConfigureThenWrite(b);
+    QCOMPARE(runConfigureThenWrite(b).passwords.pwd_first_failed, uint8_t(1));
     QCOMPARE(describeCommands(b.field), configuredCommands());
-    QCOMPARE(TestAccess::pwdFirstFailed(b.engine()), uint8_t(1));
 
     // The next tag is factory-fresh; the earlier result must not decide its path.
     b.field.clear();
     const auto fresh = demodrivers::makeTag(demodrivers::Kind::Dt8, 34);
-    b.startTimer();
     QVERIFY(readTag(b, fresh));
     runConfigureThenWrite(b);
     QCOMPARE(describeCommands(b.field), factoryCommands());
@@ -179,11 +177,11 @@ void TstEnginePassword::feigRefusedPresent_repeatsSavedStep()
     QVERIFY(readTag(b, tag));
     // The fourth transparent command (present password 1) gets an RF error once.
     b.field.armReplyFault(SimReplyFault::FailingStatus, 1, 3, 0xBF);
-    runConfigureThenWrite(b);
+    const WriteOperation& op = runConfigureThenWrite(b);
     QStringList expected = factoryCommands();
     expected.insert(4, QStringLiteral("present 1 ") + kZero);
     QCOMPARE(describeCommands(b.field), expected);
-    QCOMPARE(b.cmd().config_step_saved, uint8_t(5));
+    QCOMPARE(op.passwords.config_step_saved, uint8_t(5));
     QCOMPARE(tag->password(1), kFixedBytes);
     QCOMPARE(tag->rfa1ss(), uint8_t(0x05));
     QCOMPARE(int(b.lastTip()), kTipWriteOk);
@@ -196,11 +194,11 @@ void TstEnginePassword::r321RefusedPresent_stopsEvenAfterAnEarlierWrite()
     const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 36);
     QVERIFY(b.connect(R321));
     QVERIFY(readTag(b, tag));
-    // A configuration write of an earlier run was accepted and left its flag behind.
-    TestAccess::setConfigWritePending(b.engine(), 1);
     const uint8_t rfa1ss = tag->rfa1ss();
     b.field.armReplyFault(SimReplyFault::FailingStatus, 1, 0, 0x2F);
-    runConfigureThenWrite(b);
+    // A configuration write taken earlier has left its flag behind: a refused present is
+    // no configuration write all the same.
+    runConfigureThenWrite(b, [](WriteOperation& op) { op.passwords.config_write_pending = 1; });
     QCOMPARE(describeCommands(b.field), QStringList{QStringLiteral("present 0 ") + kZero});
     QCOMPARE(log.count(QStringLiteral("<操作失败4：标签无响应>")), 1);
     QCOMPARE(beeperCommands(b.field), 4);   // the double beep
@@ -217,9 +215,9 @@ void TstEnginePassword::r321RefusedConfigWrite_countsAsDone()
     QVERIFY(readTag(b, tag));
     // The reader reports the configuration write as failed (the tag took it anyway).
     b.field.armReplyFault(SimReplyFault::FailingStatus, 1, 1, 0x2F);
-    runConfigureThenWrite(b);
+    const WriteOperation& op = runConfigureThenWrite(b);
     QCOMPARE(describeCommands(b.field), factoryCommands());
-    QCOMPARE(TestAccess::configWritePending(b.engine()), uint8_t(0));
+    QCOMPARE(op.passwords.config_write_pending, uint8_t(0));
     QCOMPARE(tag->rfa1ss(), uint8_t(0x05));
     QCOMPARE(int(b.lastTip()), kTipWriteOk);
 }
@@ -236,7 +234,7 @@ void TstEnginePassword::feigRefusedPasswordWrite_stopsQuietly()
     QCOMPARE(describeCommands(b.field), factoryCommands().mid(0, 3));
     QCOMPARE(beeperCommands(b.field), 0);
     QCOMPARE(int(b.lastTip()), kTipReadOk);
-    QCOMPARE(b.cmd().ack, uint8_t(0));
+    QCOMPARE(b.engine().sequencer().handshake().ack, uint8_t(0));
 }
 
 QTEST_GUILESS_MAIN(TstEnginePassword)

@@ -1,12 +1,14 @@
 // The Read action end to end: the engine with the simulated R321 and FEIG readers,
 // checked against the simulator's command log, the document and what the engine reports.
 // What the window shows of a read is tested in tests/app/tst_window_read.
-#include "enginebench.h"
+#include "writebench.h"
 
-#include "engine/replies.h"
+#include "readers/replies.h"
 #include "model/tagfields.h"
 #include "readers/crc16.h"
+#include "readers/myhid.h"
 #include "readers/r321frames.h"
+#include "readers/r321link.h"
 #include "readers/sim/demodrivers.h"
 
 using namespace enginetest;
@@ -15,58 +17,8 @@ namespace
 {
 
 constexpr uint8_t kOtherChip = 0x45;
-constexpr int kTipReadOk = 3;
 constexpr int kTipReadFailed = 4;
 constexpr int kTipUidOk = 7;
-constexpr int kTipNoTag = 9;
-
-void addReaders()
-{
-    QTest::addColumn<int>("reader");
-    QTest::newRow("R321") << int(R321);
-    QTest::newRow("FEIG") << int(Feig);
-}
-
-// Makes the tag on the reader look like one with IC reference 0x45 (neither 'P' nor
-// '8'): its UID is changed in inventory replies and changed back in read requests.
-void disguiseChip(Bench& b)
-{
-    b.hidProxy.replyReport = [](const QByteArray& report) {
-        const replies::R321Reply r = replies::decodeR321(report);
-        if (!r.usable || r.kind != replies::Kind::Inventory || !r.ok())
-            return report;
-        QByteArray payload = r.payload;
-        for (int i = 5; i < payload.size(); i += 9)
-            if (uint8_t(payload.at(i)) == VirtualTag::ProductP)
-                payload[i] = char(kOtherChip);
-        return SimR321::buildReply(r.command, r.status, payload, uint8_t(report.at(r.length + 1)));
-    };
-    b.hidProxy.requestFrame = [](const QByteArray& frame) {
-        if (frame.size() < 12 || uint8_t(frame.at(8)) != r321::CmdReadBlocks)
-            return frame;
-        QByteArray data = frame.mid(10, uint8_t(frame.at(3)) - 8);
-        if (uint8_t(data.at(5)) == kOtherChip)
-            data[5] = char(VirtualTag::ProductP);
-        return r321::buildFrame(r321::CmdReadBlocks, data);
-    };
-    b.feigProxy.reply = [](const QByteArray&, const QByteArray& rx) {
-        const replies::FeigReply r = replies::decodeFeig(rx);
-        if (r.kind != replies::Kind::Inventory || !r.ok() || rx.size() < 14)
-            return rx;
-        QByteArray out = rx.left(rx.size() - 2);
-        out[11] = char(kOtherChip);
-        crc16::appendLsbFirst(out, crc16::mcrf4xx(out));
-        return out;
-    };
-    b.feigProxy.request = [](const QByteArray& req) {
-        if (req.size() < 17 || uint8_t(req.at(4)) != 0xB0 || uint8_t(req.at(5)) != 0x23)
-            return req;
-        QByteArray out = req.left(req.size() - 2);
-        out[9] = char(VirtualTag::ProductP);
-        crc16::appendLsbFirst(out, crc16::mcrf4xx(out));
-        return out;
-    };
-}
 
 // Drops the last block of the n-th good read reply, keeping the reply well formed.
 void shortenReadReply(Bench& b, int nth)
@@ -133,7 +85,7 @@ class TstEngineRead : public QObject
     void rejectedReplyMidSequence_oneFailureNoFurtherCommand();
     void modelNameRead_needsThirtyFiveBytes_data();
     void modelNameRead_needsThirtyFiveBytes();
-    void r321InventoryOfThreeTags_countsThree_readsFirst();
+    void r321InventoryOfThreeTags_readsTheFirst();
     void readWithoutReader_warnsAndSendsNothing();
     void noTagOnReader_failsWithNoTagTip_data() { addReaders(); }
     void noTagOnReader_failsWithNoTagTip();
@@ -161,10 +113,11 @@ void TstEngineRead::readPTag_inventoryAndTwelveReads_fillsDocument()
     QCOMPARE(bytes(image.image_legacy, 0, 512), tag->memory());
     QCOMPARE(bytes(image.image_v2, 0, 512), bytes(expected.image_v2, 0, 512));
     QCOMPARE(bytes(image.bank_buffer, 0, 512), bytes(expected.bank_buffer, 0, 512));
-    QCOMPARE(b.cmd().reply_cnt, uint8_t(12));
-    QCOMPARE(b.cmd().readcnt, uint8_t(12));
-    QCOMPARE(b.cmd().cmd_type, uint8_t(0));
-    QCOMPARE(b.cmd().ack, uint8_t(1)); // the last reply's ack stays until the next action
+    QCOMPARE(b.readOp()->reply_cnt, uint8_t(12));
+    QCOMPARE(b.readOp()->readcnt, uint8_t(12));
+    QCOMPARE(b.readOp()->cmd_type, uint8_t(0));
+    // the last reply's ack stays until the next action
+    QCOMPARE(b.engine().sequencer().handshake().ack, uint8_t(1));
 
     // The document announces the driver once, as read; the device-data panel follows that
     // announcement (the window tests check the panel).
@@ -178,11 +131,10 @@ void TstEngineRead::readPTag_inventoryAndTwelveReads_fillsDocument()
     // The last tip is the English one: the status bar ends on "Read successfully".
     QCOMPARE(said.tipChinese.last(), false);
 
-    // The manual read keeps the model for the next Write.
-    QCOMPARE(TestAccess::manualRead(b.engine()), uint8_t(0));
-    const auto& snapshot = TestAccess::modelSnapshot(b.engine());
-    QCOMPARE(QByteArray(reinterpret_cast<const char*>(snapshot.data()), 32),
-             tag->memory().mid(195, 32));
+    // The manual read names the driver as the template of the next Write.
+    QCOMPARE(b.readOp()->manual_read, uint8_t(0));
+    QCOMPARE(b.engine().templateSource(),
+             QString::fromLatin1(tag->uidMsbFirst().toHex().toUpper()));
 
     // One beep: on, then off.
     QTRY_COMPARE(beeperCommands(b.field), 2);
@@ -212,8 +164,8 @@ void TstEngineRead::readPwmTag_sevenReadsEndingWithBlock248_storedSwapped()
     QTRY_COMPARE(int(b.lastTip()), kTipReadOk);
 
     QCOMPARE(tagCommands(b.field), pwmTagReadCommands());
-    QCOMPARE(TestAccess::chipCode(b.engine()), uint8_t(0x38));
-    QCOMPARE(b.cmd().readcnt, uint8_t(7));
+    QCOMPARE(b.engine().chipCode(), uint8_t(0x38));
+    QCOMPARE(b.readOp()->readcnt, uint8_t(7));
     QCOMPARE(bytes(image.image_v2, 248, 4), QByteArray::fromHex("32107654"));
     QCOMPARE(bytes(image.image_v2, 0, 248), tag->memory().left(248));
     QCOMPARE(bytes(image.image_legacy, 0, 256), tag->memory().left(256));
@@ -229,7 +181,7 @@ void TstEngineRead::readOtherChip_readsFourBanks_endsFailed()
 {
     QFETCH(int, reader);
     Bench b(true);
-    disguiseChip(b);
+    disguiseChip(b, kOtherChip);
     b.field.layTag(demodrivers::makeTag(demodrivers::Kind::Dt8, 3));
     QVERIFY(b.connect(reader));
     const TagImage before = TestAccess::image(b.engine());
@@ -237,10 +189,10 @@ void TstEngineRead::readOtherChip_readsFourBanks_endsFailed()
     b.read();
     QTRY_COMPARE(int(b.lastTip()), kTipReadFailed);
 
-    QCOMPARE(TestAccess::chipCode(b.engine()), kOtherChip);
+    QCOMPARE(b.engine().chipCode(), kOtherChip);
     QCOMPARE(tagCommands(b.field), pTagReadCommands());
-    QCOMPARE(b.cmd().readcnt, uint8_t(7));
-    QCOMPARE(b.cmd().reply_cnt, uint8_t(12));
+    QCOMPARE(b.readOp()->readcnt, uint8_t(7));
+    QCOMPARE(b.readOp()->reply_cnt, uint8_t(12));
     const TagImage& after = TestAccess::image(b.engine());
     QVERIFY(after.image_v2 == before.image_v2);
     QVERIFY(after.image_legacy == before.image_legacy);
@@ -262,8 +214,8 @@ void TstEngineRead::readShortData_countRight_endsFailed_imageUnchanged()
     QTRY_COMPARE(int(b.lastTip()), kTipReadFailed);
 
     QCOMPARE(tagCommands(b.field), pTagReadCommands());
-    QCOMPARE(b.cmd().reply_cnt, uint8_t(12));
-    QCOMPARE(b.cmd().read_data.size(), 508);
+    QCOMPARE(b.readOp()->reply_cnt, uint8_t(12));
+    QCOMPARE(b.readOp()->read_data.size(), 508);
     const TagImage& after = TestAccess::image(b.engine());
     QVERIFY(after.image_v2 == before.image_v2);
     QVERIFY(after.image_legacy == before.image_legacy);
@@ -271,7 +223,7 @@ void TstEngineRead::readShortData_countRight_endsFailed_imageUnchanged()
     // Nothing is announced, so the device-data panel keeps what it showed.
     QVERIFY(said.loads.isEmpty());
     QVERIFY(said.drivers.isEmpty());
-    QCOMPARE(TestAccess::manualRead(b.engine()), uint8_t(1));
+    QCOMPARE(b.readOp()->manual_read, uint8_t(1));
     QTRY_COMPARE(beeperCommands(b.field), 4);
     QTest::qWait(150);
     QCOMPARE(beeperCommands(b.field), 4); // a failure, and no success beep after it
@@ -286,30 +238,31 @@ void TstEngineRead::newActionDuringSequence_restartsCleanly()
     QVERIFY(b.connect(reader));
     b.stopTimer();
 
+    const Handshake& hs = b.engine().sequencer().handshake();
     b.read();
     b.tick(); // inventory out
-    QTRY_COMPARE(b.cmd().ack, uint8_t(1));
+    QTRY_COMPARE(hs.ack, uint8_t(1));
     b.tick(); // re-armed
     b.tick(); // blocks 0-11 out
-    QCOMPARE(b.cmd().send_enable, uint8_t(0));
-    QCOMPARE(b.cmd().block_step, uint8_t(2));
+    QCOMPARE(hs.send_enable, uint8_t(0));
+    QCOMPARE(b.readOp()->block_step, uint8_t(2));
     // The reply to blocks 0-11 is on its way while the user presses Read again.
     b.read();
-    QCOMPARE(b.cmd().cmd_type, uint8_t(0xFE));
-    QCOMPARE(b.cmd().readcnt, uint8_t(7));
-    QCOMPARE(b.cmd().reply_cnt, uint8_t(0));
-    QCOMPARE(b.cmd().ack, uint8_t(0));
-    QCOMPARE(b.cmd().send_enable, uint8_t(1));
-    QCOMPARE(b.cmd().read_bank_step, uint8_t(1));
-    QCOMPARE(b.cmd().block_step, uint8_t(1));
-    QVERIFY(b.cmd().read_data.isEmpty());
+    QCOMPARE(b.readOp()->cmd_type, uint8_t(0xFE));
+    QCOMPARE(b.readOp()->readcnt, uint8_t(7));
+    QCOMPARE(b.readOp()->reply_cnt, uint8_t(0));
+    QCOMPARE(hs.ack, uint8_t(0));
+    QCOMPARE(hs.send_enable, uint8_t(1));
+    QCOMPARE(b.readOp()->read_bank_step, uint8_t(1));
+    QCOMPARE(b.readOp()->block_step, uint8_t(1));
+    QVERIFY(b.readOp()->read_data.isEmpty());
 
     b.startTimer();
     QTRY_COMPARE(int(b.lastTip()), kTipReadOk);
     QStringList expected{QStringLiteral("inv"), QStringLiteral("read 0+12")};
     expected << pTagReadCommands();
     QCOMPARE(tagCommands(b.field), expected);
-    QCOMPARE(b.cmd().reply_cnt, uint8_t(12));
+    QCOMPARE(b.readOp()->reply_cnt, uint8_t(12));
     QCOMPARE(bytes(TestAccess::image(b.engine()).image_legacy, 0, 512), tag->memory());
     QTRY_COMPARE(beeperCommands(b.field), 2);
     QTest::qWait(150);
@@ -340,9 +293,9 @@ void TstEngineRead::rejectedReplyMidSequence_oneFailureNoFurtherCommand()
              (QStringList{QStringLiteral("inv"), QStringLiteral("read 0+12"),
                           QStringLiteral("read 12+12"), QStringLiteral("read 24+8")}));
     QCOMPARE(beeperCommands(b.field), 4);
-    QCOMPARE(TestAccess::beepPattern(b.engine()), uint8_t(0));
-    QCOMPARE(b.cmd().cmd_type, uint8_t(0xFE)); // stalled until the next action
-    QCOMPARE(b.cmd().reply_cnt, uint8_t(2));
+    QCOMPARE(b.beepPattern(), uint8_t(0));
+    QCOMPARE(b.readOp()->cmd_type, uint8_t(0xFE)); // stalled until the next action
+    QCOMPARE(b.readOp()->reply_cnt, uint8_t(2));
     QVERIFY(TestAccess::image(b.engine()).image_v2 == before.image_v2);
 }
 
@@ -364,63 +317,46 @@ void TstEngineRead::modelNameRead_needsThirtyFiveBytes()
     QFETCH(bool, ok);
     Bench b;
     const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt6, 8);
-    b.field.layTag(tag);
     QVERIFY(b.connect(reader));
+    QVERIFY(readTag(b, tag)); // the tag on the reader is known
     // The model-name read of auto write, addressed to the tag on the reader.
-    const QByteArray id = reader == R321 ? tag->uidLsbFirst() : tag->uidMsbFirst();
-    TestAccess::Uid uid{};
-    std::copy_n(id.constBegin(), 8, uid.begin());
-    TestAccess::setUid(b.engine(), uid);
-    TestAccess::setSpecialNum(b.engine(), uint8_t(blocks));
-    TestAccess::controlRw(b.engine(), 0xF7, 1);
+    b.clearLastTip();
+    b.engine().Control_RW(0xF7, 1);
+    b.readOp()->special_num = uint8_t(blocks);
 
     QTRY_VERIFY(b.lastTip() != 0);
     QCOMPARE(tagCommands(b.field), QStringList{QStringLiteral("read 48+%1").arg(blocks)});
-    if (ok) {
-        QCOMPARE(int(b.lastTip()), kTipReadOk);
-        QCOMPARE(TestAccess::modelReady(b.engine()), uint8_t(1));
-        const auto& model = TestAccess::tagModel(b.engine());
-        QCOMPARE(QByteArray(reinterpret_cast<const char*>(model.data()), 32),
-                 tag->memory().mid(195, 32));
-    } else {
-        QCOMPARE(int(b.lastTip()), kTipReadFailed);
-        QCOMPARE(TestAccess::modelReady(b.engine()), uint8_t(0));
-    }
+    QCOMPARE(int(b.lastTip()), ok ? kTipReadOk : kTipReadFailed);
+    // The name is bytes 3 to 34 of the blocks read: tag bytes 195 to 226.
+    QCOMPARE(b.readOp()->read_data.mid(3, 32).size(), ok ? 32 : 29);
+    if (ok)
+        QCOMPARE(b.readOp()->read_data.mid(3, 32), tag->memory().mid(195, 32));
 }
 
-void TstEngineRead::r321InventoryOfThreeTags_countsThree_readsFirst()
+void TstEngineRead::r321InventoryOfThreeTags_readsTheFirst()
 {
     Bench b;
-    const auto first = demodrivers::makeTag(demodrivers::Kind::Dt8, 21);
+    const auto first1 = demodrivers::makeTag(demodrivers::Kind::Dt8, 21);
     const auto second = demodrivers::makeTag(demodrivers::Kind::Dt6, 22);
-    const auto third = demodrivers::makeTag(demodrivers::Kind::Legacy3Ch, 23);
-    b.field.layTag(first);
+    const auto third = demodrivers::makeTag(demodrivers::Kind::Dt8, 23);
+    b.field.layTag(first1);
     b.field.layTag(second);
     b.field.layTag(third);
     QVERIFY(b.connect(R321));
 
     b.read();
     QTRY_COMPARE(int(b.lastTip()), kTipReadOk);
-    QCOMPARE(TestAccess::tagCount(b.engine()), uint8_t(3));
-    QCOMPARE(TestAccess::foundCount(b.engine()), uint8_t(3));
-    const QByteArray inventory = TestAccess::inventoryReply(b.engine());
-    QCOMPARE(inventory.size(), 11 + 27 + 4);
-    // The whole reply is kept for auto scan; the first UID is used at once.
-    const QByteArray uid0 = replies::r321InventoryUid(inventory, 0);
-    const auto& uid = TestAccess::uid(b.engine());
-    QCOMPARE(QByteArray(reinterpret_cast<const char*>(uid.data()), 8), uid0);
-    const auto& reversed = TestAccess::uidReversed(b.engine());
-    QByteArray msbFirst = uid0;
-    std::reverse(msbFirst.begin(), msbFirst.end());
-    QCOMPARE(QByteArray(reinterpret_cast<const char*>(reversed.data()), 8), msbFirst);
-    const auto read = b.field.findByUidLsbFirst(uid0);
+    // The first UID of the reply is used at once (the inventory's three are decoded in
+    // tst_replies); the memory read is that tag's.
+    const QByteArray first = b.engine().uidMsbFirst();
+    QVERIFY(first == first1->uidMsbFirst() || first == second->uidMsbFirst() ||
+            first == third->uidMsbFirst());
+    QByteArray lsbFirst = first;
+    std::reverse(lsbFirst.begin(), lsbFirst.end());
+    const auto read = b.field.findByUidLsbFirst(lsbFirst);
     QVERIFY(read);
     QCOMPARE(bytes(TestAccess::image(b.engine()).image_legacy, 0, 512), read->memory());
-    QSet<QByteArray> all;
-    for (int i = 0; i < 3; ++i)
-        all.insert(replies::r321InventoryUid(inventory, i));
-    QCOMPARE(all,
-             (QSet<QByteArray>{first->uidLsbFirst(), second->uidLsbFirst(), third->uidLsbFirst()}));
+    QCOMPARE(tagCommands(b.field), pTagReadCommands());
 }
 
 void TstEngineRead::readWithoutReader_warnsAndSendsNothing()
@@ -434,7 +370,7 @@ void TstEngineRead::readWithoutReader_warnsAndSendsNothing()
     // The link label asks for a device: "Please selcet usb device".
     QVERIFY(!said.links.isEmpty());
     QCOMPARE(said.links.last(), qMakePair(TagEngine::LinkTip::SelectDevice, false));
-    QCOMPARE(b.cmd().cmd_type, uint8_t(0));
+    QCOMPARE(b.engine().operation(), nullptr);
 
     // Chosen but not open: the same guard, now in Chinese.
     b.engine().setChinese(true);
@@ -443,9 +379,9 @@ void TstEngineRead::readWithoutReader_warnsAndSendsNothing()
     QCOMPARE(b.boxes.size(), 2);
     QCOMPARE(b.boxes.at(1), QStringLiteral("警告！|阅读器未连接，请连接阅读器！"));
     QCOMPARE(said.links.last(), qMakePair(TagEngine::LinkTip::SelectDevice, true));
-    QCOMPARE(b.cmd().cmd_type, uint8_t(0));
+    QCOMPARE(b.engine().operation(), nullptr);
     // A silent check shows nothing.
-    QVERIFY(!TestAccess::readerGuard(b.engine(), 0));
+    QVERIFY(!b.engine().Detection_Usb_Statue(0));
     QCOMPARE(b.boxes.size(), 2);
     QTest::qWait(50);
     QVERIFY(b.field.commandLog().isEmpty());
@@ -469,16 +405,17 @@ void TstEngineRead::continueReadOneBank_outsideSteps_sendsNothing()
     b.field.layTag(demodrivers::makeTag(demodrivers::Kind::Dt8, 1));
     QVERIFY(b.connect(Feig));
     b.stopTimer();
+    b.engine().Control_RW(0xF9, 3);
+    ReadOperation& op = *b.readOp();
     for (uint8_t step : {uint8_t(0), uint8_t(4), uint8_t(200)}) {
-        TestAccess::editCmd(b.engine(), [&](CommandState& c) { c.block_step = step; });
-        TestAccess::continueReadOneBank(b.engine(), 96, 0);
-        QCOMPARE(b.cmd().block_step, step);
+        op.block_step = step;
+        op.Continue_Read_OneBank(96, 0);
+        QCOMPARE(op.block_step, step);
     }
     // Block numbers are 8 bits: the last piece of bank 96 ends at block 127.
-    TestAccess::editCmd(b.engine(), [&](CommandState& c) { c.block_step = 3; });
-    TestAccess::editCmd(b.engine(), [&](CommandState& c) { c.cmd_type = 0xFE; });
-    TestAccess::continueReadOneBank(b.engine(), 96, 0);
-    QCOMPARE(b.cmd().cmd_type, uint8_t(0));
+    op.block_step = 3;
+    op.Continue_Read_OneBank(96, 0);
+    QCOMPARE(op.cmd_type, uint8_t(0));
     QTRY_COMPARE(tagCommands(b.field), QStringList{QStringLiteral("read 120+8")});
 }
 
@@ -488,30 +425,31 @@ void TstEngineRead::connectR321_showsTipSendsInit_rewiresOnce()
     const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 31);
     b.field.layTag(tag);
     const Announcements said(b);
-    // As the connection dialog's OK does: open the R321, then choose it.
-    b.engine().connectR321();
-    b.engine().Set_Reader_Type(ReaderType::R321);
+    // As the connection dialog's OK does.
+    QVERIFY(b.engine().connectReader(ReaderType::R321));
+    auto* link = qobject_cast<R321Link*>(b.engine().link());
+    QVERIFY(link);
     // The link label turns blue with "Connected: R321".
     QVERIFY(!said.links.isEmpty());
     QCOMPARE(said.links.last(), qMakePair(TagEngine::LinkTip::R321Connected, false));
-    QCOMPARE(TestAccess::deviceName(b.engine()), QStringLiteral("R321"));
+    QCOMPARE(link->deviceName(), QStringLiteral("R321"));
     QTRY_COMPARE(b.field.commandLog().size(), 1);
     QCOMPARE(b.field.commandLog().at(0).command, 0xF4);
 
     // A second report of the link replaces the wiring instead of adding to it.
-    TestAccess::usbConnect(b.engine(), QStringLiteral("Connected: R321"));
+    emit link->hid()->usbConnect(QStringLiteral("Connected: R321"));
     QTRY_COMPARE(b.field.commandLog().size(), 2);
     QTest::qWait(50);
     b.field.clearCommandLog();
     b.read();
     QTRY_COMPARE(int(b.lastTip()), kTipReadOk);
-    QCOMPARE(b.cmd().reply_cnt, uint8_t(12));
+    QCOMPARE(b.readOp()->reply_cnt, uint8_t(12));
     QCOMPARE(tagCommands(b.field), pTagReadCommands());
 
     // An empty report clears the device name and the link label.
     QCOMPARE(said.linkClears, 0);
-    TestAccess::usbConnect(b.engine(), QString());
-    QCOMPARE(TestAccess::deviceName(b.engine()), QString());
+    emit link->hid()->usbConnect(QString());
+    QCOMPARE(link->deviceName(), QString());
     QCOMPARE(said.linkClears, 1);
 }
 
@@ -528,7 +466,7 @@ void TstEngineRead::connectFeigTwice_eachReplyAnalysedOnce()
     QVERIFY(b.connect(Feig));
     b.read();
     QTRY_COMPARE(int(b.lastTip()), kTipReadOk);
-    QCOMPARE(b.cmd().reply_cnt, uint8_t(12));
+    QCOMPARE(b.readOp()->reply_cnt, uint8_t(12));
     QCOMPARE(tagCommands(b.field), pTagReadCommands());
 }
 
@@ -536,13 +474,13 @@ void TstEngineRead::idleTick_changesNothing()
 {
     Bench b;
     b.stopTimer();
-    const CommandState before = b.cmd();
+    const Handshake before = b.engine().sequencer().handshake();
     b.tick(1000);
-    QCOMPARE(b.cmd().cmd_type, before.cmd_type);
-    QCOMPARE(b.cmd().send_enable, before.send_enable);
-    QCOMPARE(b.cmd().ack, before.ack);
-    QCOMPARE(b.cmd().send_cnt, uint8_t(16));
-    QCOMPARE(TestAccess::beepPattern(b.engine()), uint8_t(0));
+    QCOMPARE(b.engine().operation(), nullptr);
+    QCOMPARE(b.engine().sequencer().handshake().send_enable, before.send_enable);
+    QCOMPARE(b.engine().sequencer().handshake().ack, before.ack);
+    QCOMPARE(b.beepPattern(), uint8_t(0));
+    QVERIFY(b.engine().idle());
 }
 
 QTEST_GUILESS_MAIN(TstEngineRead)

@@ -2,6 +2,7 @@
 // write sequences, stepped by hand without a reader.
 #include "enginebench.h"
 
+#include "engine/passwordoperation.h"
 #include "model/tagfields.h"
 
 using namespace enginetest;
@@ -9,9 +10,10 @@ using namespace enginetest;
 namespace
 {
 
-// A window without a reader and without a running tick.
+// An engine without a reader and without a running tick: commands go nowhere.
 struct Idle : Bench {
     Idle() { stopTimer(); }
+    Handshake& hs() { return engine().sequencer().handshake(); }
 };
 
 } // namespace
@@ -20,76 +22,77 @@ class TstEngineSequencer : public QObject
 {
     Q_OBJECT
   private slots:
-    void controlRw_setsStartState();
+    void controlRw_abandonsTheRunningSequence_startsAfresh();
     void handshake_sendOneThenWaitForAck();
     void lastCommandSent_nothingMoreUntilNextAction();
     void selectAutoWrite_data();
     void selectAutoWrite();
-    void namedReplySlots_decodeByReaderType();
-    void presentPasswordCheck_withoutReader_takesOtherPassword();
+    void presentPasswordCheck_firstReplyOnly_data();
+    void presentPasswordCheck_firstReplyOnly();
     void idleTick_parksAndWakesForSequenceOrBeep();
 };
 
-void TstEngineSequencer::controlRw_setsStartState()
+void TstEngineSequencer::controlRw_abandonsTheRunningSequence_startsAfresh()
 {
     Idle b;
-    TestAccess::editCmd(b.engine(), [](CommandState& c) {
-        c.send_cnt = 9;
-        c.block_step = c.read_bank_step = c.write_part_step = c.write_bank_step = 7;
-        c.reply_cnt = 5;
-        c.ack = 1;
-        c.first_transparent_check = 0;
-        c.read_data = "old";
-    });
-    const CommandState& c = b.cmd();
-    TestAccess::controlRw(b.engine(), 0xF9, 3);
-    QCOMPARE(c.cmd_type, uint8_t(0xF9));
-    QCOMPARE(c.readcnt, uint8_t(3));
-    QCOMPARE(c.send_cnt, uint8_t(9)); // set by the write preparation, not here
-    QCOMPARE(c.block_step, uint8_t(1));
-    QCOMPARE(c.read_bank_step, uint8_t(1));
-    QCOMPARE(c.write_part_step, uint8_t(1));
-    QCOMPARE(c.write_bank_step, uint8_t(1));
-    QCOMPARE(c.reply_cnt, uint8_t(0));
-    QCOMPARE(c.send_enable, uint8_t(1));
-    QCOMPARE(c.ack, uint8_t(0));
-    QCOMPARE(c.first_transparent_check, uint8_t(1));
-    QVERIFY(c.read_data.isEmpty());
+    b.engine().Control_RW(0xFE, 7);
+    b.tick(3); // a step taken: the inventory, nothing answered
+    QCOMPARE(b.readOp()->read_bank_step, uint8_t(2));
+    QCOMPARE(b.hs().send_enable, uint8_t(0));
+
+    b.engine().Control_RW(0xF9, 3);
+    ReadOperation* op = b.readOp();
+    QVERIFY(op);
+    QCOMPARE(op->cmd_type, uint8_t(0xF9));
+    QCOMPARE(op->readcnt, uint8_t(3));
+    QCOMPARE(op->block_step, uint8_t(1));
+    QCOMPARE(op->read_bank_step, uint8_t(1));
+    QCOMPARE(op->reply_cnt, uint8_t(0));
+    QVERIFY(op->read_data.isEmpty());
+    QCOMPARE(b.hs().send_enable, uint8_t(1));
+    QCOMPARE(b.hs().ack, uint8_t(0));
+    // A write starts with its counters at their start values, send_cnt as no preparation
+    // has set it yet.
+    b.engine().Control_RW(0xFD, 0);
+    QCOMPARE(b.writeOp()->write_bank_step, uint8_t(1));
+    QCOMPARE(b.writeOp()->write_part_step, uint8_t(1));
+    QCOMPARE(b.writeOp()->send_cnt, uint8_t(16));
+    QCOMPARE(b.writeOp()->passwords.first_transparent_check, uint8_t(1));
 }
 
 void TstEngineSequencer::handshake_sendOneThenWaitForAck()
 {
     Idle b;
-    const CommandState& c = b.cmd();
-    TestAccess::controlRw(b.engine(), 0xFE, 7);
+    b.engine().Control_RW(0xFE, 7);
+    ReadOperation& op = *b.readOp();
     b.tick(); // the inventory step (nothing goes out without a reader)
-    QCOMPARE(c.read_bank_step, uint8_t(2));
-    QCOMPARE(c.send_enable, uint8_t(0));
+    QCOMPARE(op.read_bank_step, uint8_t(2));
+    QCOMPARE(b.hs().send_enable, uint8_t(0));
     b.tick(5); // no reply: nothing more
-    QCOMPARE(c.read_bank_step, uint8_t(2));
-    QCOMPARE(c.block_step, uint8_t(1));
+    QCOMPARE(op.read_bank_step, uint8_t(2));
+    QCOMPARE(op.block_step, uint8_t(1));
 
-    TestAccess::editCmd(b.engine(), [](CommandState& s) { s.ack = 1; }); // a reply was accepted
+    b.hs().ack = 1; // a reply was accepted
     b.tick();
-    QCOMPARE(c.send_enable, uint8_t(1));
-    QCOMPARE(c.ack, uint8_t(0));
-    QCOMPARE(c.block_step, uint8_t(1)); // re-arming tick sends nothing
+    QCOMPARE(b.hs().send_enable, uint8_t(1));
+    QCOMPARE(b.hs().ack, uint8_t(0));
+    QCOMPARE(op.block_step, uint8_t(1)); // re-arming tick sends nothing
     b.tick();
-    QCOMPARE(c.block_step, uint8_t(2)); // blocks 0-11
-    QCOMPARE(c.send_enable, uint8_t(0));
+    QCOMPARE(op.block_step, uint8_t(2)); // blocks 0-11
+    QCOMPARE(b.hs().send_enable, uint8_t(0));
 }
 
 void TstEngineSequencer::lastCommandSent_nothingMoreUntilNextAction()
 {
     Idle b;
-    const CommandState& c = b.cmd();
-    TestAccess::controlRw(b.engine(), 0xF7, 1);
+    b.engine().Control_RW(0xF7, 1);
     b.tick();
-    QCOMPARE(c.cmd_type, uint8_t(0));
-    TestAccess::editCmd(b.engine(), [](CommandState& s) { s.ack = 1; }); // the last reply
+    QCOMPARE(b.readOp()->cmd_type, uint8_t(0));
+    b.hs().ack = 1; // the last reply
     b.tick(10);
-    QCOMPARE(c.ack, uint8_t(1));
-    QCOMPARE(c.send_enable, uint8_t(0));
+    QCOMPARE(b.hs().ack, uint8_t(1));
+    QCOMPARE(b.hs().send_enable, uint8_t(0));
+    QVERIFY(b.engine().idle());
 }
 
 void TstEngineSequencer::selectAutoWrite_data()
@@ -103,7 +106,7 @@ void TstEngineSequencer::selectAutoWrite_data()
     QTest::newRow("2") << 2 << 8 << 0xFB << 0;
     QTest::newRow("3") << 3 << 1 << 0xFA << 64;
     QTest::newRow("4") << 4 << 9 << 0xF8 << 0;
-    QTest::newRow("5") << 5 << 3 << 0xFC << 0;
+    QTest::newRow("5: nothing but the bank buffer") << 5 << 16 << 0xFC << 0;
 }
 
 void TstEngineSequencer::selectAutoWrite()
@@ -113,68 +116,51 @@ void TstEngineSequencer::selectAutoWrite()
     QFETCH(int, cmdType);
     QFETCH(int, setCurrentBlock);
     Idle b;
-    TestAccess::controlRw(b.engine(), 0xFC, 0);
-    TestAccess::editCmd(b.engine(), [&](CommandState& c) { c.send_cnt = 3; });
+    b.engine().Control_RW(0xFC, 0);
     TestAccess::editImage(b.engine(), [](TagImage& image) { image.bank_buffer.fill(0xEE); });
     const TagImage& image = TestAccess::image(b.engine());
 
-    QMetaObject::invokeMethod(&b.engine(), "Select_Auto_Write", Qt::DirectConnection,
-                              Q_ARG(uint8_t, uint8_t(index)));
-    QCOMPARE(int(b.cmd().send_cnt), sendCnt);
-    QCOMPARE(int(b.cmd().cmd_type), cmdType);
-    QCOMPARE(int(b.cmd().set_current_block), setCurrentBlock);
+    b.engine().Select_Auto_Write(uint8_t(index));
+    QCOMPARE(int(b.writeOp()->send_cnt), sendCnt);
+    QCOMPARE(int(b.writeOp()->cmd_type), cmdType);
+    QCOMPARE(int(b.writeOp()->set_current_block), setCurrentBlock);
     // Every preparation ends by rebuilding the bank buffer from the layout's copy.
     QVERIFY(image.isLayout2());
     QVERIFY(image.bank_buffer == image.image_v2);
 }
 
-void TstEngineSequencer::namedReplySlots_decodeByReaderType()
+void TstEngineSequencer::presentPasswordCheck_firstReplyOnly_data()
 {
-    Idle b;
-    TestAccess::setReaderType(b.engine(), ReaderType(Feig));
-    TestAccess::controlRw(b.engine(), 0xFE, 7);
-    // A FEIG read reply of one block: the block comes back in tag order.
-    const QByteArray read = SimFeig::buildReply(0xB0, 0x00, QByteArray::fromHex("010400DDCCBBAA"));
-    QVERIFY(QMetaObject::invokeMethod(&b.engine(), "Get_BLOCK_Data", Qt::DirectConnection,
-                                      Q_ARG(QByteArray, read)));
-    QCOMPARE(b.cmd().reply_cnt, uint8_t(1));
-    QCOMPARE(b.cmd().read_data, QByteArray::fromHex("AABBCCDD"));
-
-    // The same bytes read as an R321 reply are no read reply at all.
-    TestAccess::setReaderType(b.engine(), ReaderType(R321));
-    QVERIFY(QMetaObject::invokeMethod(&b.engine(), "Get_BLOCK_Data", Qt::DirectConnection,
-                                      Q_ARG(QByteArray, read)));
-    QCOMPARE(b.cmd().reply_cnt, uint8_t(1));
-
-    QByteArray inventory =
-        SimR321::buildReply(0x11, 0x00, QByteArray::fromHex("08070605043802E000"));
-    QVERIFY(QMetaObject::invokeMethod(&b.engine(), "Get_Recevie_UID", Qt::DirectConnection,
-                                      Q_ARG(QByteArray, inventory)));
-    QCOMPARE(TestAccess::chipCode(b.engine()), uint8_t(0x38));
-    QCOMPARE(b.cmd().readcnt, uint8_t(7));
-    QCOMPARE(TestAccess::uid(b.engine()),
-             (std::array<uint8_t, 8>{0x08, 0x07, 0x06, 0x05, 0x04, 0x38, 0x02, 0xE0}));
+    QTest::addColumn<int>("byte1");
+    QTest::addColumn<int>("pwdFirstFailed");
+    QTest::addColumn<int>("blockStep");
+    QTest::newRow("the tag's success response 00 78 F0") << 0x78 << 0 << 5;
+    QTest::newRow("an error response") << 0x0F << 1 << 2;
+    QTest::newRow("no response carried") << -1 << 1 << 2;
 }
 
-void TstEngineSequencer::presentPasswordCheck_withoutReader_takesOtherPassword()
+void TstEngineSequencer::presentPasswordCheck_firstReplyOnly()
 {
+    QFETCH(int, byte1);
+    QFETCH(int, pwdFirstFailed);
+    QFETCH(int, blockStep);
     Idle b;
-    TestAccess::controlRw(b.engine(), 0xFA, 0);
-    TestAccess::editCmd(b.engine(), [&](CommandState& c) { c.block_step = 5; });
-    TestAccess::setPwdFirstFailed(b.engine(), 0);
-    const QByteArray ok = SimFeig::buildReply(0xBF, 0x00, QByteArray::fromHex("0078F0"));
-    QVERIFY(QMetaObject::invokeMethod(&b.engine(), "Serianet_Recevie", Qt::DirectConnection,
-                                      Q_ARG(QByteArray, ok)));
-    QCOMPARE(TestAccess::pwdFirstFailed(b.engine()), uint8_t(1));
-    QCOMPARE(b.cmd().block_step, uint8_t(2));
-    QCOMPARE(b.cmd().first_transparent_check, uint8_t(0));
-    // Only the first transparent reply of a sequence is examined.
-    TestAccess::setPwdFirstFailed(b.engine(), 7);
-    QVERIFY(QMetaObject::invokeMethod(&b.engine(), "Serianet_Recevie", Qt::DirectConnection,
-                                      Q_ARG(QByteArray, ok)));
-    QCOMPARE(TestAccess::pwdFirstFailed(b.engine()), uint8_t(7));
+    b.engine().Control_RW(0xFA, 0);
+    PasswordOperation& p = b.writeOp()->passwords;
+    p.block_step = 5;
+    p.pwd_first_failed = 7;
+    replies::Reply reply;
+    reply.kind = replies::Kind::Transparent;
+    reply.responseByte1 = byte1;
+    p.Serianet_Recevie(reply);
+    QCOMPARE(int(p.pwd_first_failed), pwdFirstFailed);
+    QCOMPARE(int(p.block_step), blockStep);
+    QCOMPARE(p.first_transparent_check, uint8_t(0));
+    // Only the first custom reply of a sequence is examined.
+    p.pwd_first_failed = 7;
+    p.Serianet_Recevie(reply);
+    QCOMPARE(p.pwd_first_failed, uint8_t(7));
 }
-
 
 void TstEngineSequencer::idleTick_parksAndWakesForSequenceOrBeep()
 {
@@ -184,22 +170,23 @@ void TstEngineSequencer::idleTick_parksAndWakesForSequenceOrBeep()
     QTRY_VERIFY(!timer->isActive());
     QVERIFY(TestAccess::tickParked(b.engine()));
 
-    TestAccess::controlRw(b.engine(), 0xFE, 7);
+    b.engine().Control_RW(0xFE, 7);
     QVERIFY(timer->isActive());
     // No reader: the read sends nothing, but the sequence stays open and keeps the tick.
     QTest::qWait(20);
     QVERIFY(timer->isActive());
 
-    TestAccess::editCmd(b.engine(), [&](CommandState& c) { c.cmd_type = 0; });
+    b.engine().Control_RW(0x01, 0); // a code no step slot belongs to: nothing runs
     QTRY_VERIFY(!timer->isActive());
-    TestAccess::startBeep(b.engine(), 1);
+    // A beep wakes it; it parks again when the beep is over (on at 1, off at 101).
+    b.engine().Start_Beep(1);
     QVERIFY(timer->isActive());
-    QTRY_COMPARE(TestAccess::beepPattern(b.engine()), uint8_t(0)); // on at 1, off at 101
+    QTRY_COMPARE(b.beepPattern(), uint8_t(0));
     QTRY_VERIFY(!timer->isActive());
 
     // A tick stopped on purpose (tests stepping by hand) is never restarted.
     b.stopTimer();
-    TestAccess::controlRw(b.engine(), 0xFE, 7);
+    b.engine().Control_RW(0xFE, 7);
     QVERIFY(!timer->isActive());
 }
 

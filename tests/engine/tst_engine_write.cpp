@@ -24,13 +24,14 @@ struct TickSnapshot {
     uint8_t cmdType, partStep, bankStep, beepStep, beepTwice, beepPattern;
     static TickSnapshot of(Bench& b)
     {
-        const CommandState& c = b.cmd();
-        return {c.cmd_type,
-                c.write_part_step,
-                c.write_bank_step,
-                TestAccess::beepStep(b.engine()),
-                TestAccess::beepTwiceStep(b.engine()),
-                TestAccess::beepPattern(b.engine())};
+        const WriteOperation* w = b.writeOp();
+        const Beeper& beeper = b.engine().beeper();
+        return {w ? w->cmd_type : uint8_t(0),
+                w ? w->write_part_step : uint8_t(0),
+                w ? w->write_bank_step : uint8_t(0),
+                beeper.beep_step,
+                beeper.beep_twice_step,
+                beeper.beep_pattern};
     }
     bool sequenceMoved(const TickSnapshot& o) const
     {
@@ -115,7 +116,7 @@ class TstEngineWrite : public QObject
     void setCurrent_presentsPasswordThenWritesBlock66();
     void setCurrent_wrongPassword_tagRefusesWrite_data() { addReaders(); }
     void setCurrent_wrongPassword_tagRefusesWrite();
-    void writeBlockNum_refusesBytesOutsideTheImage();
+    void writeBlockNum_refusesShortData();
     void writeDuringFailedReadBeep_completesInTickOrder_r321Stays();
     void beeperAndSequenceInSameTick_bothReachReader_data() { addReaders(); }
     void beeperAndSequenceInSameTick_bothReachReader();
@@ -163,8 +164,8 @@ void TstEngineWrite::writePTag_eightCommands_tagHoldsDriveArea()
     QCOMPARE(tag->memory().mid(490, 2), u16(419)); // last-current word follows
     QCOMPARE(tag->memory().left(256), demodrivers::memory(demodrivers::Kind::Dt8).left(256));
     // The count of the last sequence: the read-back's, or the write's own.
-    QCOMPARE(b.cmd().reply_cnt, uint8_t(verify ? readBack(false).size() : 8));
-    QCOMPARE(b.cmd().send_cnt, uint8_t(8));
+    QCOMPARE(b.writeOp()->reply_cnt, uint8_t(verify ? readBack(false).size() : 8));
+    QCOMPARE(b.writeOp()->send_cnt, uint8_t(8));
     QCOMPARE(b.tips.last(), ResultTip::WriteSucceed); // still the write's tip
     QVERIFY(waitBeeps(b, 2));
     QTest::qWait(150);
@@ -253,7 +254,7 @@ void TstEngineWrite::writePwmTag_nineCommands_block248Composed()
     const TagImage& image = TestAccess::image(b.engine());
     QCOMPARE(bytes(image.image_v2, 248, 4), QByteArray::fromHex("03E881F4")); // as read back
     QCOMPARE(tag->memory(), bytes(image.bank_buffer, 0, 256));
-    QCOMPARE(b.cmd().reply_cnt, uint8_t(verify ? readBack(true).size() : 9));
+    QCOMPARE(b.writeOp()->reply_cnt, uint8_t(verify ? readBack(true).size() : 9));
     QVERIFY(waitBeeps(b, 2));
 }
 
@@ -325,7 +326,7 @@ void TstEngineWrite::writeModelDiffers_refusedWithNotice()
     QCOMPARE(b.outcomes.first().result, record::Result::OtherModel);
     QTest::qWait(100);
     QVERIFY(b.field.commandLog().isEmpty());
-    QCOMPARE(b.cmd().cmd_type, uint8_t(0));
+    QVERIFY(!b.writeOp());
     QCOMPARE(tag->memory(), before);
 
     // The same model again: the write goes out, and no tip until its result.
@@ -410,7 +411,7 @@ void TstEngineWrite::writeFileOfOtherLayout_refused_driverKeepsCounters()
     QCOMPARE(b.notices, QStringList{text});
     QTest::qWait(100);
     QVERIFY(b.field.commandLog().isEmpty());
-    QCOMPARE(b.cmd().cmd_type, uint8_t(0));
+    QVERIFY(!b.writeOp());
     QCOMPARE(driver->memory(), before);
     QCOMPARE(records.results, QStringList{QStringLiteral("Other layout refused")});
 
@@ -467,23 +468,29 @@ void TstEngineWrite::writeWithoutReader_warnsSendsNothing()
     QCOMPARE(b.linkTips, QVector<TagEngine::LinkTip>{TagEngine::LinkTip::SelectDevice});
     QTest::qWait(50);
     QVERIFY(b.field.commandLog().isEmpty());
-    QCOMPARE(b.cmd().cmd_type, uint8_t(0));
+    QCOMPARE(b.engine().operation(), nullptr);
 }
 
 void TstEngineWrite::writeOtherChip_sendsBufferAsItIs_endsFailed()
 {
-    Bench b;
+    Bench b(true);
     const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 15);
     QVERIFY(b.connect(R321));
     QVERIFY(readTag(b, tag));
-    // A chip code that is neither 'P' nor '8': no preparation, send_cnt stays as it was.
-    TestAccess::setChipCode(b.engine(), 0x45);
-    TestAccess::editCmd(b.engine(), [&](CommandState& c) { c.send_cnt = 16; });
+    // The tag answers the next inventory with a chip code that is neither 'P' nor '8':
+    // the Read fails, and the Write after it has no preparation and no count of its own.
+    disguiseChip(b, 0x45);
+    b.read();
+    QTRY_COMPARE(int(b.lastTip()), int(ResultTip::ReadFailed));
+    QVERIFY(waitBeeps(b, 4));
+    QCOMPARE(b.engine().chipCode(), uint8_t(0x45));
+    b.field.clearCommandLog();
     TestAccess::editImage(b.engine(), [](TagImage& image) { image.bank_buffer.fill(0x5A); });
     b.setCurrent(1, 400);
 
     b.write();
     QTRY_COMPARE(int(b.lastTip()), kTipWriteFailed);
+    QCOMPARE(b.writeOp()->send_cnt, uint8_t(16));
     QCOMPARE(describeCommands(b.field), driveAreaWrites());
     QByteArray expected(256, '\x5A'); // not refreshed; the counters are never written
     expected.replace(332 - 256, 8, demodrivers::memory(demodrivers::Kind::Dt8).mid(332, 8));
@@ -511,7 +518,7 @@ void TstEngineWrite::writeRejectedMidSequence_oneFailureNoMore()
     QTest::qWait(100);
     QCOMPARE(describeCommands(b.field), driveAreaWrites().mid(0, 4));
     QCOMPARE(beeperCommands(b.field), 4);
-    QCOMPARE(b.cmd().reply_cnt, uint8_t(3));
+    QCOMPARE(b.writeOp()->reply_cnt, uint8_t(3));
 }
 
 void TstEngineWrite::writeAllBanks_sixteenCommands()
@@ -528,15 +535,15 @@ void TstEngineWrite::writeAllBanks_sixteenCommands()
     b.setCurrent(1, 600);
 
     // Sequence 0xFC runs as it is with preparation 0: its first step sends nothing.
-    TestAccess::controlRw(b.engine(), 0xFC, 0);
-    TestAccess::selectAutoWrite(b.engine(), 0);
-    QCOMPARE(b.cmd().cmd_type, uint8_t(0xFC));
+    b.engine().Control_RW(0xFC, 0);
+    b.engine().Select_Auto_Write(0);
+    QCOMPARE(b.writeOp()->cmd_type, uint8_t(0xFC));
     QTRY_COMPARE(int(b.lastTip()), kTipWriteOk);
     QCOMPARE(describeCommands(b.field), bankWrites(0) + bankWrites(32) + driveAreaWrites());
     QCOMPARE(tag->memory(), bytes(image.bank_buffer, 0, 512));
     QCOMPARE(tag->memory().at(200), 'Q');
     QCOMPARE(tag->memory().mid(264, 2), u16(600));
-    QCOMPARE(b.cmd().reply_cnt, uint8_t(16));
+    QCOMPARE(b.writeOp()->reply_cnt, uint8_t(16));
 }
 
 void TstEngineWrite::setCurrent_presentsPasswordThenWritesBlock66()
@@ -553,16 +560,16 @@ void TstEngineWrite::setCurrent_presentsPasswordThenWritesBlock66()
     tag->leaveField();
 
     b.setCurrent(1, 480);
-    TestAccess::controlRw(b.engine(), 0xFD, 0);
-    TestAccess::selectAutoWrite(b.engine(), 3);
-    QCOMPARE(b.cmd().cmd_type, uint8_t(0xFA));
+    b.engine().Control_RW(0xFD, 0);
+    b.engine().Select_Auto_Write(3);
+    QCOMPARE(b.writeOp()->cmd_type, uint8_t(0xFA));
     QTRY_COMPARE(int(b.lastTip()), kTipWriteOk);
     QCOMPARE(describeCommands(b.field), (QStringList{QStringLiteral("present 1 7130458269154038"),
                                                      QStringLiteral("write 66+1")}));
     QCOMPARE(tag->memory().mid(264, 2), u16(480));
     QCOMPARE(tag->memory().mid(268, 4),
              demodrivers::memory(demodrivers::Kind::Dt8).mid(268, 4)); // one block only
-    QCOMPARE(b.cmd().reply_cnt, uint8_t(1));
+    QCOMPARE(b.writeOp()->reply_cnt, uint8_t(1));
     QVERIFY(waitBeeps(b, 2));
 }
 
@@ -579,8 +586,8 @@ void TstEngineWrite::setCurrent_wrongPassword_tagRefusesWrite()
     const QByteArray before = tag->memory();
 
     b.setCurrent(1, 480);
-    TestAccess::controlRw(b.engine(), 0xFD, 0);
-    TestAccess::selectAutoWrite(b.engine(), 3);
+    b.engine().Control_RW(0xFD, 0);
+    b.engine().Select_Auto_Write(3);
     QTRY_COMPARE(int(b.lastTip()), kTipNoTag);
     QCOMPARE(describeCommands(b.field), (QStringList{QStringLiteral("present 1 7130458269154038"),
                                                      QStringLiteral("write 66+1")}));
@@ -588,24 +595,27 @@ void TstEngineWrite::setCurrent_wrongPassword_tagRefusesWrite()
     QVERIFY(waitBeeps(b, 4));
 }
 
-void TstEngineWrite::writeBlockNum_refusesBytesOutsideTheImage()
+void TstEngineWrite::writeBlockNum_refusesShortData()
 {
     Bench b;
     const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 20);
     QVERIFY(b.connect(R321));
     QVERIFY(readTag(b, tag));
-    uint8_t* image = TestAccess::ownImageBytes(b.engine());
-    uint8_t* id = TestAccess::ownUidBytes(b.engine());
-    std::array<uint8_t, 16> foreign{};
-    // Data running past the end of the image, and a UID that is not one of the engine's.
-    TestAccess::writeBlockNum(b.engine(), id, 127, image + 508, 2);
-    TestAccess::writeBlockNum(b.engine(), foreign.data(), 64, image, 1);
-    TestAccess::writeBlockNum(b.engine(), id, 64, foreign.data(), 1);
+    b.stopTimer(); // the sequence's own steps do not run
+    b.engine().Control_RW(0xFD, 0);
+    WriteOperation& op = *b.writeOp();
+    const QByteArray id = tag->uidLsbFirst();
+    const QByteArray block = QByteArray::fromHex("01020304");
+    // Data for fewer blocks than named, a UID that is no UID, no blocks at all.
+    op.Write_BlOCK_NUM(id, 127, block, 2);
+    op.Write_BlOCK_NUM(id.left(7), 64, block, 1);
+    op.Write_BlOCK_NUM(id, 64, QByteArray(), 0);
     QTest::qWait(50);
     QVERIFY(b.field.commandLog().isEmpty());
-    // The last block of the image is fine.
-    TestAccess::writeBlockNum(b.engine(), id, 127, image + 508, 1);
+    // One block of four bytes is fine.
+    op.Write_BlOCK_NUM(id, 127, block, 1);
     QTRY_COMPARE(describeCommands(b.field), QStringList{QStringLiteral("write 127+1")});
+    QTRY_COMPARE(tag->block(127), block);
 }
 
 void TstEngineWrite::writeDuringFailedReadBeep_completesInTickOrder_r321Stays()
@@ -625,7 +635,7 @@ void TstEngineWrite::writeDuringFailedReadBeep_completesInTickOrder_r321Stays()
     b.read();
     QTRY_COMPARE(int(b.lastTip()), kTipNoTag);
     b.stopTimer();
-    QCOMPARE(TestAccess::beepPattern(b.engine()), uint8_t(2));
+    QCOMPARE(b.beepPattern(), uint8_t(2));
     // The model is that of the successful read before.
     b.field.clearCommandLog();
     QTest::qWait(5);
@@ -633,8 +643,7 @@ void TstEngineWrite::writeDuringFailedReadBeep_completesInTickOrder_r321Stays()
 
     b.write();
     const QStringList sent = runTicksNotingSends(b, 3000, [&] {
-        return b.lastTip() == kTipWriteOk && TestAccess::beepPattern(b.engine()) == 0 &&
-               b.cmd().cmd_type == 0;
+        return b.lastTip() == kTipWriteOk && b.engine().idle();
     });
     QTest::qWait(50);
     QCOMPARE(int(b.lastTip()), kTipWriteOk);
@@ -651,7 +660,7 @@ void TstEngineWrite::writeDuringFailedReadBeep_completesInTickOrder_r321Stays()
 
     // The reader stays connected; nobody was told otherwise: the link label still says
     // connected to the R321.
-    QVERIFY(TestAccess::readerGuard(b.engine(), 0));
+    QVERIFY(b.engine().Detection_Usb_Statue(0));
     QVERIFY(b.boxes.isEmpty());
     QCOMPARE(b.linkTips, linkTips);
     QVERIFY(!b.linkTips.isEmpty());
@@ -671,16 +680,16 @@ void TstEngineWrite::beeperAndSequenceInSameTick_bothReachReader()
     QTest::qWait(5);
     b.field.clearCommandLog();
 
-    TestAccess::controlRw(b.engine(), 0xFD, 0);
-    TestAccess::selectAutoWrite(b.engine(), 1);
-    TestAccess::startBeep(b.engine(), 1); // the beeper switches on in the next tick
+    b.engine().Control_RW(0xFD, 0);
+    b.engine().Select_Auto_Write(1);
+    b.engine().Start_Beep(1); // the beeper switches on in the next tick
     b.tick();
     QTRY_COMPARE(b.field.commandLog().size(), 2);
     QCOMPARE(readerTokens(b.field), (QStringList{QStringLiteral("S"), QStringLiteral("B")}));
     QCOMPARE(describeCommands(b.field), QStringList{QStringLiteral("write 64+10")});
 
     const QStringList sent = runTicksNotingSends(b, 3000, [&] {
-        return b.lastTip() == kTipWriteOk && TestAccess::beepPattern(b.engine()) == 0;
+        return b.lastTip() == kTipWriteOk && b.beepPattern() == 0;
     });
     QTest::qWait(50);
     QCOMPARE(readerTokens(b.field), QStringList({QStringLiteral("S"), QStringLiteral("B")}) + sent);

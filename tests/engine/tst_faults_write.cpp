@@ -343,7 +343,9 @@ void TstFaultsWrite::linkDropsForASecond_failsAtOnce_nextDriverWritten()
         b.field.clear();
         b.field.layTag(blank(52));
         b.toggleAutoWrite();
-        QTRY_VERIFY_WITH_TIMEOUT(TestAccess::cmd(b.engine()).cmd_type == SeqCode::WriteDrive, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(b.engine().operation() &&
+                                     b.engine().operation()->cmd_type == SeqCode::WriteDrive,
+                                 5000);
     } else {
         source->setMemory(source->memory().left(256) + QByteArray(256, '\0'));
         b.write();
@@ -360,7 +362,7 @@ void TstFaultsWrite::linkDropsForASecond_failsAtOnce_nextDriverWritten()
     // The watch connects it again within its second; then the beep.
     QTRY_COMPARE_WITH_TIMEOUT(watch.failureBeeps(), 1, 4000);
     QTRY_VERIFY_WITH_TIMEOUT(b.engine().readerConnected(), 3000);
-    QTRY_VERIFY_WITH_TIMEOUT(TestAccess::beepPattern(b.engine()) == 0, 6000);
+    QTRY_VERIFY_WITH_TIMEOUT(b.engine().beeper().idle(), 6000);
 
     // The next driver laid in auto write; the same driver written again with Write.
     const auto next = autoWrite ? blank(53) : source;

@@ -134,7 +134,8 @@ void TstFuzzCorpus::autoScanSeeds_runTheAutoWritePass()
     QVERIFY(m_harness->runReplies(static_cast<fuzzharness::Reader>(reader), seed).isEmpty());
     TagEngine& e = m_harness->engine();
     QVERIFY(e.autoScanning());
-    QCOMPARE(int(TestAccess::cmd(e).cmd_type), int(SeqCode::ReadModel));
+    QVERIFY(e.operation());
+    QCOMPARE(int(e.operation()->cmd_type), int(SeqCode::ReadModel));
     QVERIFY(e.operationPending());
 }
 
@@ -174,7 +175,8 @@ void TstFuzzCorpus::harnessNoticesDamage()
     QVERIFY(failures.contains(QStringLiteral("the product area is not the file's")));
 
     m_harness->tamper = [](TagEngine& e) {
-        TestAccess::editCmd(e, [](CommandState& c) { c.write_part_step = 5; });
+        if (auto* read = dynamic_cast<ReadOperation*>(e.operation()))
+            read->read_bank_step = 9;
     };
     failures = m_harness->runReplies(fuzzharness::Reader::Feig, reply);
     QVERIFY(!failures.isEmpty());

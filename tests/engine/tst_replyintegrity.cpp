@@ -1,7 +1,7 @@
 // What the engine needs to tell a damaged or missing reply: the CRC of both readers'
-// reply frames, and the reply guard's give-up of a command that is never answered.
-#include "engine/replies.h"
-#include "engine/stalereplyguard.h"
+// reply frames, and the reply matcher's give-up of a command that is never answered.
+#include "readers/replies.h"
+#include "engine/replymatcher.h"
 #include "readers/crc16.h"
 #include "readers/myfeigusb.h"
 #include "readers/r321frames.h"
@@ -45,8 +45,8 @@ class TstReplyIntegrity : public QObject
     void r321CrcCheck_data();
     void r321CrcCheck();
     void r321RandomTails_noReplyDropped();
-    void giveUp_dropsLateReplyUntilNextCommand();
-    void giveUp_beeperCommandKeepsWindow();
+    void giveUp_dropsLateReply_nextActionNotArmed();
+    void giveUp_scanInventoryStillAnswered();
     void giveUp_nothingInFlight_changesNothing();
     void unreadableReply_answersCommandInFlight();
     void unreadableReply_takesDueLateReplyFirst();
@@ -192,83 +192,91 @@ void TstReplyIntegrity::r321RandomTails_noReplyDropped()
     QCOMPARE(taken, QString("ttttdt"));
 }
 
-void TstReplyIntegrity::giveUp_dropsLateReplyUntilNextCommand()
+namespace
 {
-    StaleReplyGuard guard;
-    guard.commandSent(Kind::ReadBlocks);
-    guard.giveUp();
-    QVERIFY(!guard.inFlight());
-    QVERIFY(guard.givenUp());
-    // The late answer, in any sequence form, is dropped while nothing new went out.
-    QVERIFY(guard.dropReply(Kind::ReadBlocks));
-    QVERIFY(guard.dropReply(Kind::NoTag));
-    QVERIFY(!guard.dropReply(Kind::Beeper));
-    // A new action does not arm the guard for the given-up command: its first reply counts.
-    guard.restart();
-    QVERIFY(!guard.armed());
-    guard.commandSent(Kind::ReadBlocks);
-    QVERIFY(!guard.givenUp());
-    QVERIFY(!guard.dropReply(Kind::ReadBlocks));
+
+ReplyMatcher::To to(ReplyMatcher& m, Kind kind)
+{
+    replies::Reply r;
+    r.kind = kind;
+    r.receivedAt = replies::clock();
+    return m.take(r).to;
 }
 
-void TstReplyIntegrity::giveUp_beeperCommandKeepsWindow()
+} // namespace
+
+void TstReplyIntegrity::giveUp_dropsLateReply_nextActionNotArmed()
 {
-    StaleReplyGuard guard;
-    guard.commandSent(Kind::WriteBlocks);
-    guard.giveUp();
-    guard.commandSent(Kind::Beeper); // the failure beep
-    QVERIFY(guard.dropReply(Kind::WriteBlocks));
-    // The auto scan's inventory (not a tracked sequence command) ends the window.
-    guard.commandSent(Kind::Other);
-    QVERIFY(!guard.givenUp());
-    QVERIFY(!guard.dropReply(Kind::Inventory));
+    ReplyMatcher m;
+    m.commandSent(Kind::ReadBlocks, replies::clock());
+    m.giveUp(0);
+    QVERIFY(!m.inFlight());
+    // The late answer, in any sequence form, answers nothing.
+    QCOMPARE(to(m, Kind::ReadBlocks), ReplyMatcher::To::Drop);
+    QCOMPARE(to(m, Kind::NoTag), ReplyMatcher::To::Drop);
+    QCOMPARE(to(m, Kind::Beeper), ReplyMatcher::To::Beeper);
+    // A new action does not arm the matcher for the given-up command: its first reply counts.
+    m.restart();
+    QVERIFY(!m.armed());
+    m.commandSent(Kind::ReadBlocks, replies::clock());
+    QCOMPARE(to(m, Kind::ReadBlocks), ReplyMatcher::To::Sequence);
+}
+
+void TstReplyIntegrity::giveUp_scanInventoryStillAnswered()
+{
+    ReplyMatcher m;
+    m.commandSent(Kind::ReadBlocks, replies::clock());
+    m.giveUp(0);
+    // The auto-write loop's inventory after a model-name read that got no answer.
+    m.scanSent(replies::clock());
+    QCOMPARE(to(m, Kind::ReadBlocks), ReplyMatcher::To::Drop);
+    QCOMPARE(to(m, Kind::Inventory), ReplyMatcher::To::Scan);
 }
 
 void TstReplyIntegrity::giveUp_nothingInFlight_changesNothing()
 {
-    StaleReplyGuard guard;
-    guard.giveUp();
-    QVERIFY(!guard.givenUp());
-    QVERIFY(!guard.dropReply(Kind::Inventory));
+    ReplyMatcher m;
+    m.giveUp(replies::clock() + 1000000000LL);
+    QVERIFY(!m.holding());
+    QCOMPARE(to(m, Kind::Inventory), ReplyMatcher::To::Drop);
 }
 
 void TstReplyIntegrity::unreadableReply_answersCommandInFlight()
 {
-    StaleReplyGuard guard;
-    QCOMPARE(guard.unreadableReply(), Kind::Unusable);
-    guard.commandSent(Kind::WriteBlocks);
-    QCOMPARE(guard.inFlightKind(), Kind::WriteBlocks);
-    QCOMPARE(guard.unreadableReply(), Kind::WriteBlocks);
-    QVERIFY(!guard.inFlight());
-    QCOMPARE(guard.unreadableReply(), Kind::Unusable);
+    ReplyMatcher m;
+    QCOMPARE(m.unreadableReply(replies::clock()), Kind::Unusable);
+    m.commandSent(Kind::WriteBlocks, replies::clock());
+    QCOMPARE(m.inFlightKind(), Kind::WriteBlocks);
+    QCOMPARE(m.unreadableReply(replies::clock()), Kind::WriteBlocks);
+    QVERIFY(!m.inFlight());
+    QCOMPARE(m.unreadableReply(replies::clock()), Kind::Unusable);
 }
 
 void TstReplyIntegrity::unreadableReply_takesDueLateReplyFirst()
 {
-    StaleReplyGuard guard;
-    guard.commandSent(Kind::ReadBlocks);
-    guard.restart(); // a new action abandons the read
-    guard.commandSent(Kind::Inventory);
-    QCOMPARE(guard.unreadableReply(), Kind::Unusable); // the abandoned read's late answer
-    QVERIFY(!guard.armed());
-    QVERIFY(guard.inFlight());
-    QCOMPARE(guard.unreadableReply(), Kind::Inventory);
+    ReplyMatcher m;
+    m.commandSent(Kind::ReadBlocks, replies::clock());
+    m.restart(); // a new action abandons the read
+    m.commandSent(Kind::Inventory, replies::clock());
+    // The abandoned read's late answer.
+    QCOMPARE(m.unreadableReply(replies::clock()), Kind::Unusable);
+    QVERIFY(!m.armed());
+    QVERIFY(m.inFlight());
+    QCOMPARE(m.unreadableReply(replies::clock()), Kind::Inventory);
 }
 
 void TstReplyIntegrity::waitingMs_countsFromSend()
 {
-    StaleReplyGuard guard;
-    QCOMPARE(guard.waitingMs(), qint64(-1));
-    guard.commandSent(Kind::Inventory);
+    ReplyMatcher m;
+    QCOMPARE(m.waitingMs(), qint64(-1));
+    m.commandSent(Kind::Inventory, replies::clock());
     QTest::qWait(30);
-    const qint64 first = guard.waitingMs();
+    const qint64 first = m.waitingMs();
     QVERIFY2(first >= 25, qPrintable(QString::number(first)));
-    guard.commandSent(Kind::ReadBlocks); // the next command starts its own wait
-    QVERIFY(guard.waitingMs() < first);
-    guard.commandSent(Kind::Beeper); // a beeper command does not
-    QVERIFY(guard.waitingMs() >= 0);
-    QVERIFY(!guard.dropReply(Kind::ReadBlocks));
-    QCOMPARE(guard.waitingMs(), qint64(-1));
+    m.commandSent(Kind::ReadBlocks, replies::clock()); // the next command starts its own wait
+    QVERIFY(m.waitingMs() < first);
+    QCOMPARE(to(m, Kind::ReadBlocks), ReplyMatcher::To::Sequence);
+    QCOMPARE(m.waitingMs(), qint64(-1));
 }
 
 void TstReplyIntegrity::replyOfOtherKind_whileCommandWaits_dropped_data()
@@ -289,30 +297,30 @@ void TstReplyIntegrity::replyOfOtherKind_whileCommandWaits_dropped()
     QFETCH(replies::Kind, waiting);
     QFETCH(replies::Kind, reply);
     QFETCH(bool, dropped);
-    StaleReplyGuard guard;
-    guard.commandSent(waiting);
-    QCOMPARE(guard.dropReply(reply), dropped);
+    ReplyMatcher m;
+    m.commandSent(waiting, replies::clock());
+    QCOMPARE(to(m, reply) == ReplyMatcher::To::Drop, dropped);
     // A dropped reply leaves the command waiting for its own.
-    QCOMPARE(guard.inFlight(), dropped);
-    // With nothing waiting, any reply is taken (replies the engine did not ask for are
-    // judged by the analysis alone).
-    StaleReplyGuard idle;
-    QVERIFY(!idle.dropReply(reply));
+    QCOMPARE(m.inFlight(), dropped);
+    // With nothing waiting, no reply is taken: it answers no command.
+    ReplyMatcher idle;
+    QCOMPARE(to(idle, reply), ReplyMatcher::To::Drop);
 }
 
 void TstReplyIntegrity::droppedLateReply_commandStillWaits_notRearmed()
 {
-    StaleReplyGuard guard;
-    guard.commandSent(Kind::WriteBlocks);
-    guard.restart();
-    guard.commandSent(Kind::WriteBlocks);
-    QVERIFY(guard.dropReply(Kind::WriteBlocks)); // taken for the abandoned write's reply
-    QVERIFY(guard.inFlight());
-    QVERIFY(guard.waitingMs() >= 0); // so the reply time-out still covers it
-    guard.restart();
-    QVERIFY(!guard.armed());
-    guard.commandSent(Kind::WriteBlocks);
-    QVERIFY(!guard.dropReply(Kind::WriteBlocks));
+    ReplyMatcher m;
+    m.commandSent(Kind::WriteBlocks, replies::clock());
+    m.restart();
+    m.commandSent(Kind::WriteBlocks, replies::clock());
+    // Taken for the abandoned write's reply.
+    QCOMPARE(to(m, Kind::WriteBlocks), ReplyMatcher::To::Drop);
+    QVERIFY(m.inFlight());
+    QVERIFY(m.waitingMs() >= 0); // so the reply time-out still covers it
+    m.restart();
+    QVERIFY(!m.armed());
+    m.commandSent(Kind::WriteBlocks, replies::clock());
+    QCOMPARE(to(m, Kind::WriteBlocks), ReplyMatcher::To::Sequence);
 }
 
 QTEST_GUILESS_MAIN(TstReplyIntegrity)

@@ -4,6 +4,7 @@
 #include "engine/crc32.h"
 #include "engine/verifyplan.h"
 #include "engine/writeplan.h"
+#include "readers/myfeigusb.h"
 
 #include <QtTest>
 
@@ -140,7 +141,7 @@ void TstWritePlan::reverseEachBlock()
 {
     QFETCH(QByteArray, in);
     QFETCH(QByteArray, out);
-    QCOMPARE(writeplan::reverseEachBlock(in), out);
+    QCOMPARE(feigframe::reverseEachBlock(in), out);
 }
 
 void TstWritePlan::passwordBytes_data()

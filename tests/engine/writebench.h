@@ -164,7 +164,7 @@ template <class B> bool readTag(B& b, const std::shared_ptr<VirtualTag>& tag)
     if (!QTest::qWaitFor(
             [&] {
                 return beeperCommands(b.field) == beeps + 2 &&
-                       TestAccess::beepPattern(b.engine()) == 0;
+                       b.engine().beeper().beep_pattern == 0;
             },
             5000))
         return false;
@@ -192,7 +192,7 @@ template <class B> bool waitBeeps(B& b, int commands, int timeoutMs = 5000)
 {
     return QTest::qWaitFor(
         [&] {
-            return beeperCommands(b.field) >= commands && TestAccess::beepPattern(b.engine()) == 0;
+            return beeperCommands(b.field) >= commands && b.engine().beeper().beep_pattern == 0;
         },
         timeoutMs);
 }

@@ -1,4 +1,4 @@
-#include "engine/replies.h"
+#include "readers/replies.h"
 #include "fakehidbackend.h"
 #include "readers/myhid.h"
 #include "readers/r321frames.h"

@@ -1,4 +1,4 @@
-#include "engine/replies.h"
+#include "readers/replies.h"
 #include "readers/crc16.h"
 #include "readers/r321frames.h"
 #include "readers/sim/readerfield.h"

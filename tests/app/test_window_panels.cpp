@@ -1,7 +1,7 @@
 // The current, constant-lumen and colour-temperature panels of the real window, driven
 // the way a user drives them: drivers come in as configuration files or tag reads, the
 // table is edited through its own widget, the switch is clicked.
-#include "model/panelbench.h"
+#include "app/panelbench.h"
 
 #include "widgets/curvechart.h"
 #include "widgets/myslider.h"
@@ -391,15 +391,14 @@ void TestWindowPanels::pwmTag_currentFromBlock248()
     tag->setBlock(248, block);
     b().field.layTag(tag);
 
+    QVERIFY(b().win().connectReader(ReaderType::R321));
     b().win().Set_Reader_Type(ReaderType::R321);
-    b().win().connectR321();
-    QTRY_VERIFY(TestAccess::hid(b().win())->Is_Connected() != 0);
     QTest::qWait(50); // let the set-up command's reply pass
     b().trigger("actionRead");
     QTRY_COMPARE(TestAccess::statusResult(b().win())->text(),
                  QStringLiteral("Read successfully"));
 
-    QCOMPARE(int(TestAccess::chipCode(b().win())), 0x38);
+    QCOMPARE(int(TestAccess::engine(b().win()).chipCode()), 0x38);
     QVERIFY(b().visible("Currentwidget_ch1"));
     QCOMPARE(channel(0)->sliderMaximum(), 700);
     QCOMPARE(channel(0)->value(), shown);

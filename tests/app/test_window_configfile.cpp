@@ -1,6 +1,6 @@
 // Opening and saving configuration files through the window's Read File and Save File
 // actions, with the file dialogs answered by the test.
-#include "model/panelbench.h"
+#include "app/panelbench.h"
 
 #include "widgets/myslider.h"
 

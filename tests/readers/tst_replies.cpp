@@ -1,5 +1,5 @@
 // Reply decoding of both readers: good, short and garbage frames.
-#include "engine/replies.h"
+#include "readers/replies.h"
 #include "readers/crc16.h"
 #include "readers/myfeigusb.h"
 
@@ -8,6 +8,8 @@
 using namespace replies;
 
 Q_DECLARE_METATYPE(replies::Kind)
+Q_DECLARE_METATYPE(replies::Failure)
+Q_DECLARE_METATYPE(replies::CustomAnswer)
 
 namespace
 {
@@ -84,6 +86,10 @@ class TstReplies : public QObject
     void feInverted_data();
     void feInverted();
     void feInverted_lengthIsSixteenBit();
+
+    void decodedReply_oneMeaningForBothReaders_data();
+    void decodedReply_oneMeaningForBothReaders();
+    void decodedR321Inventory_completeRecordsOnly();
 };
 
 void TstReplies::r321Decode_data()
@@ -353,6 +359,121 @@ void TstReplies::feInverted_lengthIsSixteenBit()
     max[0] = 'b';
     QCOMPARE(replies::feInverted(max).size(), 65535);
     QCOMPARE(replies::feInverted(max).back(), 'b');
+}
+
+void TstReplies::decodedReply_oneMeaningForBothReaders_data()
+{
+    // What each reader's reply means to the engine: the same kinds, and each reader's own
+    // words for a failure and for the outcome of a custom command.
+    QTest::addColumn<bool>("r321");
+    QTest::addColumn<QByteArray>("rx");
+    QTest::addColumn<replies::Kind>("kind");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<replies::Failure>("failure");
+    QTest::addColumn<replies::CustomAnswer>("custom");
+    QTest::addColumn<int>("byte1");
+    using F = Failure;
+    using C = CustomAnswer;
+    const auto r = [](uint8_t command, const QByteArray& payload, uint8_t status = 0,
+                      uint8_t iso = 0x1F) { return r321Reply(command, payload, status, iso); };
+    QTest::newRow("R321 read") << true << r(0x22, QByteArray(48, 'a')) << Kind::ReadBlocks << true
+                               << F::None << C::None << -1;
+    QTest::newRow("R321 read refused") << true << r(0x22, {}, 1) << Kind::ReadBlocks << false
+                                       << F::TagNoResponse << C::None << -1;
+    QTest::newRow("R321 write refused") << true << r(0x23, {}, 1) << Kind::WriteBlocks << false
+                                        << F::TagNoResponse << C::None << -1;
+    QTest::newRow("R321 inventory, no tag") << true << r(0x11, {}, 1) << Kind::Inventory << false
+                                            << F::TagNoResponse << C::None << -1;
+    QTest::newRow("R321 custom, tag answered")
+        << true << r(0x2F, QByteArray::fromHex("0078F0")) << Kind::Transparent << true << F::None
+        << C::Answered << 0x78;
+    QTest::newRow("R321 custom, not answered") << true << r(0x2F, {}, 4) << Kind::Transparent
+                                               << false << F::TagNoResponse << C::NotAnswered << -1;
+    QTest::newRow("R321 beeper refused")
+        << true << r(0xE9, {}, 1) << Kind::Beeper << false << F::None << C::None << -1;
+    QTest::newRow("R321 not ISO15693") << true << r(0x22, QByteArray(8, 'b'), 0, 0x10)
+                                       << Kind::Foreign << true << F::NotIso15693 << C::None << -1;
+    QTest::newRow("FEIG read refused") << false << feigReply(0xB0, 0x83, QByteArray::fromHex("0004"))
+                                       << Kind::ReadBlocks << false << F::ReadFailure << C::None
+                                       << -1;
+    QTest::newRow("FEIG write refused")
+        << false << feigReply(0xB0, 0x03, QByteArray::fromHex("00DF")) << Kind::WriteBlocks
+        << false << F::WriteFailure << C::None << -1;
+    QTest::newRow("FEIG no tag") << false << feigReply(0xB0, 0x01, {}) << Kind::NoTag << false
+                                 << F::NoTagAnswered << C::None << -1;
+    QTest::newRow("FEIG inventory failed")
+        << false << feigReply(0xB0, 0x84, QByteArray::fromHex("0103")) << Kind::Inventory << false
+        << F::Unreported << C::None << -1;
+    QTest::newRow("FEIG custom accepted") << false << feigReply(0xBF, 0x00, QByteArray::fromHex("00"))
+                                          << Kind::Transparent << true << F::None << C::Accepted
+                                          << -1;
+    QTest::newRow("FEIG custom, no transponder")
+        << false << feigReply(0xBF, 0x01, QByteArray::fromHex("00")) << Kind::Transparent << false
+        << F::None << C::NoTransponder << -1;
+    QTest::newRow("FEIG custom, ISO error")
+        << false << feigReply(0xBF, 0x95, QByteArray::fromHex("010F")) << Kind::Transparent << false
+        << F::None << C::IsoError << 0x0F;
+    QTest::newRow("FEIG custom, RF error")
+        << false << feigReply(0xBF, 0x83, QByteArray::fromHex("00")) << Kind::Transparent << false
+        << F::None << C::ReaderError << -1;
+    QByteArray notFeig = feigReply(0xB0, 0x00, QByteArray::fromHex("0104") + QByteArray(5, 'a'));
+    notFeig[0] = char(0x03);
+    QTest::newRow("FEIG not FEIG") << false << notFeig << Kind::Foreign << true << F::NotFeig
+                                   << C::None << -1;
+}
+
+void TstReplies::decodedReply_oneMeaningForBothReaders()
+{
+    QFETCH(bool, r321);
+    QFETCH(QByteArray, rx);
+    QFETCH(replies::Kind, kind);
+    QFETCH(bool, ok);
+    QFETCH(replies::Failure, failure);
+    QFETCH(replies::CustomAnswer, custom);
+    QFETCH(int, byte1);
+    const Reply reply = r321 ? fromR321(rx, nullptr) : fromFeig(rx);
+    QCOMPARE(reply.kind, kind);
+    QCOMPARE(reply.ok, ok);
+    QCOMPARE(reply.failure, failure);
+    QCOMPARE(reply.custom, custom);
+    if (byte1 >= 0 || custom != CustomAnswer::Accepted)
+        QCOMPARE(reply.responseByte1, byte1);
+    QVERIFY(!reply.damaged);
+    QCOMPARE(reply.raw, rx);
+    // A wrong CRC makes either reply damaged (the R321's once its CRC is enforced).
+    QByteArray spoiled = rx;
+    if (r321) {
+        const int crcAt = uchar(spoiled[3]) + 2;
+        spoiled[crcAt] = char(~spoiled[crcAt]);
+        R321CrcCheck enforced;
+        for (int i = 0; i < R321CrcCheck::kConfirmAfter; ++i)
+            enforced.accept(true);
+        QCOMPARE(fromR321(spoiled, &enforced).damaged, kind != Kind::Foreign);
+    } else if (kind != Kind::Foreign) {
+        spoiled[spoiled.size() - 1] = char(~spoiled.at(spoiled.size() - 1));
+        QVERIFY(fromFeig(spoiled).damaged);
+    }
+}
+
+void TstReplies::decodedR321Inventory_completeRecordsOnly()
+{
+    // Three records in the reply, the third cut short: two UIDs, three tags reported, the
+    // product byte of the first (the third byte most significant first).
+    const QByteArray first = QByteArray::fromHex("44332211005002E0");
+    const QByteArray second = QByteArray::fromHex("55443322113802E0");
+    const QByteArray payload = first + '\0' + second + '\0' + second.left(5);
+    const Reply reply = fromR321(r321Reply(0x11, payload), nullptr);
+    QCOMPARE(reply.kind, Kind::Inventory);
+    QCOMPARE(reply.tagCount, 2);
+    QCOMPARE(reply.uids, (QVector<QByteArray>{first, second}));
+    QCOMPARE(reply.chipCode, uint8_t(0x50));
+    // The FEIG reader reports one tag, most significant byte first.
+    const Reply feig =
+        fromFeig(feigReply(0xB0, 0x00, QByteArray::fromHex("0103") + QByteArray(1, '\0') +
+                                            kUidMsbFirst));
+    QCOMPARE(feig.uids, QVector<QByteArray>{kUidMsbFirst});
+    QCOMPARE(feig.tagCount, 1);
+    QCOMPARE(feig.chipCode, uint8_t(0x50));
 }
 
 QTEST_APPLESS_MAIN(TstReplies)
