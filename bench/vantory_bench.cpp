@@ -56,7 +56,6 @@
 
 extern char** environ;
 
-
 namespace
 {
 
@@ -387,7 +386,8 @@ class Bench
     bool beepOver() const
     {
         const int sent = beeperCommandsLogged();
-        return TestAccess::engine(*w).beeper().beep_pattern == 0 && sent > 0 && tap.handledCount(true) >= sent;
+        return TestAccess::engine(*w).beeper().beep_pattern == 0 && sent > 0 &&
+               tap.handledCount(true) >= sent;
     }
 
     // Runs one Read or Write. The action is triggered like a click: as an event posted from
@@ -511,7 +511,8 @@ void runAutoCase(Bench& b, AutoCase& c, int reps)
         if (!waitFor(
                 [&] {
                     const auto& last = TestAccess::engine(*b.w).autoWrite().last_uid;
-                    return std::all_of(last.begin(), last.end(), [](uint8_t x) { return x == 0; }) &&
+                    return std::all_of(last.begin(), last.end(),
+                                       [](uint8_t x) { return x == 0; }) &&
                            TestAccess::engine(*b.w).uidMsbFirst().count('\0') == 8;
                 },
                 3000)) {

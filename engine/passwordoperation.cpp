@@ -10,17 +10,16 @@ PasswordOperation::PasswordOperation(EngineHost& host, uint8_t& write_bank_step)
 {
 }
 
-void PasswordOperation::Open_PresentPassword(const QString& presenpassword,
-                                             uint8_t password_number)
+void PasswordOperation::Open_PresentPassword(const QString& presenpassword, uint8_t password_number)
 {
     // A present-password is no write: a pending flag left by an earlier, accepted write
     // must not change how its reply is judged (the reader would take a refused password
     // as a written one, or a repeated present as a failed password write).
     config_write_pending = 0;
     pwd_write_pending = 0;
-    m_host.sendCustom(writeplan::kIsoPresentPassword,
-                      writeplan::passwordParameters(password_number,
-                                                    writeplan::passwordBytes(presenpassword)));
+    m_host.sendCustom(
+        writeplan::kIsoPresentPassword,
+        writeplan::passwordParameters(password_number, writeplan::passwordBytes(presenpassword)));
 }
 
 void PasswordOperation::Change_Password(uint8_t password_number)

@@ -95,7 +95,7 @@ QByteArray TagEngine::configurationToSave()
 void TagEngine::Set_Reader_Type(ReaderType value)
 {
     const ReaderChoice choice{value, QString()};
-    if (m_link ? m_link->choice() == choice : value == ReaderType::None)
+    if (m_link && m_link->choice() == choice)
         return;
     // Another reader: whatever the one held was doing ends with it.
     endSequenceOnLinkLoss();
@@ -319,8 +319,7 @@ void TagEngine::sendInventory()
 void TagEngine::sendRead(uint8_t first, uint8_t count)
 {
     const QByteArray id = tagUid();
-    m_seq.send(Kind::ReadBlocks,
-               [&](ReaderLink& link) { link.readBlocks(id, first, count); });
+    m_seq.send(Kind::ReadBlocks, [&](ReaderLink& link) { link.readBlocks(id, first, count); });
 }
 
 void TagEngine::sendWrite(const QByteArray& id, uint8_t first, const QByteArray& data,
@@ -409,8 +408,8 @@ void TagEngine::startWrite()
         return;
     }
     const bool pTag = chip_code == tagfields::ChipP;
-    auto op = std::make_unique<WriteOperation>(host(), SeqCode::WriteDrive,
-                                               pTag ? m_read_layout : -1);
+    auto op =
+        std::make_unique<WriteOperation>(host(), SeqCode::WriteDrive, pTag ? m_read_layout : -1);
     WriteOperation& write = *op;
     start(std::move(op));
     // A tag of another kind is written as the bank buffer stands, with the count it has

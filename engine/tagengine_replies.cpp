@@ -187,9 +187,8 @@ void TagEngine::showFailureTip(replies::Kind awaited)
 bool TagEngine::showTip(ResultTip tip)
 {
     // A failure tip that a read-back's own tip has replaced is not shown.
-    if (m_verify_tip_shown &&
-        (tip == ResultTip::ReadFailed || tip == ResultTip::WriteFailed ||
-         tip == ResultTip::NoIso15693 || tip == ResultTip::NoLabel)) {
+    if (m_verify_tip_shown && (tip == ResultTip::ReadFailed || tip == ResultTip::WriteFailed ||
+                               tip == ResultTip::NoIso15693 || tip == ResultTip::NoLabel)) {
         m_verify_tip_shown = false;
         return false;
     }

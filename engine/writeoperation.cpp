@@ -109,8 +109,8 @@ void WriteOperation::step()
         Write_Product_Info();
         return;
     case SeqCode::SetCurrent:
-        Set_Current(set_current_block, bytesOf(host().document().image().image_v2,
-                                               kDriveAreaOffset, TagImage::Size - kDriveAreaOffset));
+        Set_Current(set_current_block, bytesOf(host().document().image().image_v2, kDriveAreaOffset,
+                                               TagImage::Size - kDriveAreaOffset));
         return;
     case SeqCode::WritePwmTag:
         Write_ST25DV02K_Info(kPwmBlock,
@@ -154,14 +154,14 @@ void WriteOperation::writeBlocks(const QByteArray& id, uint8_t block, const QByt
     host().sendWrite(id, block, data, count);
 }
 
-void WriteOperation::Write_Once_BANK(uint8_t banknum, const QByteArray& bankdata,
-                                     uint8_t offset, uint8_t mode)
+void WriteOperation::Write_Once_BANK(uint8_t banknum, const QByteArray& bankdata, uint8_t offset,
+                                     uint8_t mode)
 {
     // The driver's operating-time counters are its own: a bank that holds them is written
     // around them, in as many commands as a whole bank.
-    const uint8_t layout =
-        m_layout >= 0 ? static_cast<uint8_t>(m_layout)
-                      : host().document().image().image_v2[tagoffset::LayoutCode];
+    const uint8_t layout = m_layout >= 0
+                               ? static_cast<uint8_t>(m_layout)
+                               : host().document().image().image_v2[tagoffset::LayoutCode];
     const std::vector<writeplan::Piece> pieces =
         writeplan::bankPieces(banknum, offset, writeplan::counterBlocks(layout));
     const int step = write_part_step;
@@ -195,8 +195,7 @@ void WriteOperation::Write_Product_Info()
             Write_Once_BANK(0, bankBuffer(0, writeplan::kBankBytes), writeplan::kPieceBlocks, 1);
             break;
         case 3:
-            Write_Once_BANK(32, bankBuffer(128, writeplan::kBankBytes), writeplan::kPieceBlocks,
-                            0);
+            Write_Once_BANK(32, bankBuffer(128, writeplan::kBankBytes), writeplan::kPieceBlocks, 0);
             break;
         default:
             break;
@@ -210,12 +209,10 @@ void WriteOperation::Write_Drive_Info()
     if (hs().send_enable == 1) {
         switch (write_bank_step) {
         case 1:
-            Write_Once_BANK(64, bankBuffer(256, writeplan::kBankBytes), writeplan::kPieceBlocks,
-                            1);
+            Write_Once_BANK(64, bankBuffer(256, writeplan::kBankBytes), writeplan::kPieceBlocks, 1);
             break;
         case 2:
-            Write_Once_BANK(96, bankBuffer(384, writeplan::kBankBytes), writeplan::kPieceBlocks,
-                            0);
+            Write_Once_BANK(96, bankBuffer(384, writeplan::kBankBytes), writeplan::kPieceBlocks, 0);
             break;
         default:
             break;
@@ -259,17 +256,15 @@ void WriteOperation::Write_ST25DV02K_Info(uint8_t banknum, const QByteArray& ban
             Write_Once_BANK(0, bankBuffer(0, writeplan::kBankBytes), writeplan::kPieceBlocks, 1);
             break;
         case 2:
-            Write_Once_BANK(32, bankBuffer(128, writeplan::kBankBytes), writeplan::kPieceBlocks,
-                            1);
+            Write_Once_BANK(32, bankBuffer(128, writeplan::kBankBytes), writeplan::kPieceBlocks, 1);
             break;
         case 3:
             // The PWM block is taken at its own tag address in the given image, and goes
             // out in the tag's byte order.
             if (bankdata.size() >= banknum + writeplan::kBlockBytes)
-                Write_BlOCK_NUM(host().tagUid(), banknum,
-                                currents::pwmBlockTagOrder(
-                                    bankdata.mid(banknum, writeplan::kBlockBytes)),
-                                1);
+                Write_BlOCK_NUM(
+                    host().tagUid(), banknum,
+                    currents::pwmBlockTagOrder(bankdata.mid(banknum, writeplan::kBlockBytes)), 1);
             cmd_type = 0;
             break;
         default:
@@ -294,7 +289,8 @@ void WriteOperation::Set_Current(uint8_t banknum, const QByteArray& bankdata)
         case 2: {
             const int from = kCurrentBlockInBank * writeplan::kBlockBytes;
             if (bankdata.size() >= from + writeplan::kBlockBytes)
-                Write_BlOCK_NUM(host().tagUid(), static_cast<uint8_t>(banknum + kCurrentBlockInBank),
+                Write_BlOCK_NUM(host().tagUid(),
+                                static_cast<uint8_t>(banknum + kCurrentBlockInBank),
                                 bankdata.mid(from, writeplan::kBlockBytes), 1);
             cmd_type = 0;
             qCDebug(lcEngine) << "停止发送";
@@ -399,9 +395,8 @@ void WriteOperation::queuePieces(const WritePiece& write)
     m_pieces.clear();
     for (const verifyplan::ReadPiece& p : verifyplan::fourBlockPieces(write.block, write.count)) {
         const int from = static_cast<uint8_t>(p.first - write.block) * writeplan::kBlockBytes;
-        m_pieces.push_back(WritePiece{write.id, p.first,
-                                      write.data.mid(from, p.count * writeplan::kBlockBytes),
-                                      p.count});
+        m_pieces.push_back(WritePiece{
+            write.id, p.first, write.data.mid(from, p.count * writeplan::kBlockBytes), p.count});
     }
 }
 

@@ -41,8 +41,7 @@ class WriteOperation : public Operation
     // The step slots; `bankdata` holds the bytes from the bank's first block on.
     void Write_BlOCK_NUM(const QByteArray& uid, uint8_t block_addr, const QByteArray& data,
                          uint8_t datalenth);
-    void Write_Once_BANK(uint8_t banknum, const QByteArray& bankdata, uint8_t offset,
-                         uint8_t mode);
+    void Write_Once_BANK(uint8_t banknum, const QByteArray& bankdata, uint8_t offset, uint8_t mode);
     void Write_Product_Info();
     void Write_Drive_Info();
     void Auto_Write_Password_And_Bank();

@@ -436,8 +436,8 @@ class Harness
             e.Control_RW(autoWrite ? SeqCode::WriteAll : SeqCode::WriteDrive, 0);
             e.Select_Auto_Write(autoWrite ? (pwm ? 2 : 1) : (pwm ? 4 : 1));
             const int commands = pwm && !autoWrite ? 9 : 8;
-            const int done = state == State::WriteMid ? (rest & 1) * 4 + ((rest >> 1) & 3)
-                                                      : commands - 1;
+            const int done =
+                state == State::WriteMid ? (rest & 1) * 4 + ((rest >> 1) & 3) : commands - 1;
             for (int i = 0; i < done; ++i) {
                 stepUntilSent();
                 feed(writeReply());
@@ -524,8 +524,8 @@ class Harness
                                  .arg(r->block_step);
         }
         if (const auto* w = dynamic_cast<const WriteOperation*>(e.operation())) {
-            if (w->write_bank_step > 5 || w->write_part_step > 4 ||
-                w->passwords.block_step > 7 || w->passwords.config_step_saved > 7)
+            if (w->write_bank_step > 5 || w->write_part_step > 4 || w->passwords.block_step > 7 ||
+                w->passwords.config_step_saved > 7)
                 *failures << QStringLiteral(
                                  "step counter out of range: write %1/%2 password %3 saved %4")
                                  .arg(w->write_bank_step)

@@ -121,7 +121,9 @@ void FeigLink::customCommand(const QByteArray& uid, uint8_t isoCommand,
         break;
     case kIsoWriteConfiguration:
         // The register pointer is the frame's own (RFA1SS); the value follows it.
-        send(m_feig->Feig_WriteConfig(uid_reversed, parameters.size() > 1 ? static_cast<uint8_t>(parameters.at(1)) : uint8_t(0)));
+        send(m_feig->Feig_WriteConfig(uid_reversed, parameters.size() > 1
+                                                        ? static_cast<uint8_t>(parameters.at(1))
+                                                        : uint8_t(0)));
         break;
     default:
         qCWarning(lcFeig) << "no FEIG frame for custom command" << isoCommand;

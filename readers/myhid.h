@@ -116,7 +116,7 @@ class myhid : public QObject
     /// Closes the device; not connected afterwards.
     void Close_Device();
 
-    /// Replaces the message hook (the window shows a message box; tests record the text).
+    /// Replaces the message hook (the R321 link hands the text on; tests record it).
     void setMessageHook(MessageHook hook);
     /// The read thread (signal hidDevReceive).
     readThreadEP1* readThread() const { return m_readThread; }

@@ -36,8 +36,7 @@ R321Link::R321Link(const ReaderChoice& choice, HidBackend* backend, QObject* par
         [this](const QByteArray& rx) {
             const qint64 at = replies::clock();
             QMetaObject::invokeMethod(
-                this, [this, rx, at] { in_hidDevReceive_usbDebug(rx, at); },
-                Qt::QueuedConnection);
+                this, [this, rx, at] { in_hidDevReceive_usbDebug(rx, at); }, Qt::QueuedConnection);
         },
         Qt::DirectConnection);
     connect(m_myhid->writeThread(), &writeThreadEP1::hidDevSend, m_myreader,

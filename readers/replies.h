@@ -64,9 +64,9 @@ struct Reply {
     int tagCount = 0;         // inventory: tags reported
     QByteArray blocks;        // read: the blocks' data in tag order
     CustomAnswer custom = CustomAnswer::None;
-    int responseByte1 = -1;  // custom: byte 1 of the tag's response, -1 when not carried
-    QByteArray raw;          // the bytes as received
-    qint64 receivedAt = 0;   // when the transport received it (clock(), ns)
+    int responseByte1 = -1; // custom: byte 1 of the tag's response, -1 when not carried
+    QByteArray raw;         // the bytes as received
+    qint64 receivedAt = 0;  // when the transport received it (clock(), ns)
 };
 
 /// The monotonic clock replies are stamped with, in nanoseconds; the engine stamps the

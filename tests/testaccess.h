@@ -120,5 +120,4 @@ class TestAccess
     template <class W> static void openConfig(W& w) { w.on_actionOpen_BIN_configure_triggered(); }
     template <class W> static void saveConfig(W& w) { w.on_actionSave_BIN_configure_triggered(); }
     template <class W> static void stopWindowClock(W& w) { w.clock_timer->stop(); }
-
 };

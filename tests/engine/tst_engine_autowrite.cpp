@@ -305,8 +305,7 @@ void TstEngineAutoWrite::threeTagsInOneInventory_eachWrittenOnce()
         b.field.layTag(tags.last());
     }
     b.toggleAutoWrite();
-    QTRY_VERIFY_WITH_TIMEOUT(
-        beeperCommands(b.field) == 6 && b.beepPattern() == 0, 8000);
+    QTRY_VERIFY_WITH_TIMEOUT(beeperCommands(b.field) == 6 && b.beepPattern() == 0, 8000);
     QTest::qWait(1000);
     QCOMPARE(beeperCommands(b.field), 6);
     QCOMPARE(b.engine().autoWrite().found_count, uint8_t(3));
@@ -323,8 +322,7 @@ void TstEngineAutoWrite::threeTagsInOneInventory_eachWrittenOnce()
     b.field.clearCommandLog();
     const auto fourth = demodrivers::makeTag(demodrivers::Kind::Dt8, 63);
     b.field.layTag(fourth);
-    QTRY_VERIFY_WITH_TIMEOUT(
-        beeperCommands(b.field) == 2 && b.beepPattern() == 0, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(beeperCommands(b.field) == 2 && b.beepPattern() == 0, 5000);
     QTest::qWait(800);
     const QHash<QByteArray, QStringList> later = commandsPerTag(b.field);
     QCOMPARE(later.keys(), QList<QByteArray>{fourth->uidLsbFirst()});
@@ -413,10 +411,7 @@ struct LoopHost : AutoWriteHost {
     {
         calls << QStringLiteral("refuse ") + QString::fromLatin1(found.left(1));
     }
-    void startAutoWrite(uint8_t index) override
-    {
-        calls << QStringLiteral("write %1").arg(index);
-    }
+    void startAutoWrite(uint8_t index) override { calls << QStringLiteral("write %1").arg(index); }
     bool sendScanInventory() override
     {
         calls << QStringLiteral("inventory");

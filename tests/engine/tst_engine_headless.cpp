@@ -36,7 +36,8 @@ void TstEngineHeadless::readThenWrite()
     TagEngine engine(&r321, &feig);
     const TagImage& image = engine.document().image();
     QVector<uint8_t> tips;
-    connect(&engine, &TagEngine::resultTip, this, [&](ResultTip tip, bool) { tips << uint8_t(tip); });
+    connect(&engine, &TagEngine::resultTip, this,
+            [&](ResultTip tip, bool) { tips << uint8_t(tip); });
     QVERIFY(engine.connectReader(ReaderType(reader)));
     QVERIFY(engine.readerConnected());
     QTest::qWait(50);

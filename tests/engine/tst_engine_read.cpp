@@ -3,12 +3,12 @@
 // What the window shows of a read is tested in tests/app/tst_window_read.
 #include "writebench.h"
 
-#include "readers/replies.h"
 #include "model/tagfields.h"
 #include "readers/crc16.h"
 #include "readers/myhid.h"
 #include "readers/r321frames.h"
 #include "readers/r321link.h"
+#include "readers/replies.h"
 #include "readers/sim/demodrivers.h"
 
 using namespace enginetest;

@@ -642,9 +642,8 @@ void TstEngineWrite::writeDuringFailedReadBeep_completesInTickOrder_r321Stays()
     b.field.clearCommandLog();
 
     b.write();
-    const QStringList sent = runTicksNotingSends(b, 3000, [&] {
-        return b.lastTip() == kTipWriteOk && b.engine().idle();
-    });
+    const QStringList sent = runTicksNotingSends(
+        b, 3000, [&] { return b.lastTip() == kTipWriteOk && b.engine().idle(); });
     QTest::qWait(50);
     QCOMPARE(int(b.lastTip()), kTipWriteOk);
 
@@ -688,9 +687,8 @@ void TstEngineWrite::beeperAndSequenceInSameTick_bothReachReader()
     QCOMPARE(readerTokens(b.field), (QStringList{QStringLiteral("S"), QStringLiteral("B")}));
     QCOMPARE(describeCommands(b.field), QStringList{QStringLiteral("write 64+10")});
 
-    const QStringList sent = runTicksNotingSends(b, 3000, [&] {
-        return b.lastTip() == kTipWriteOk && b.beepPattern() == 0;
-    });
+    const QStringList sent = runTicksNotingSends(
+        b, 3000, [&] { return b.lastTip() == kTipWriteOk && b.beepPattern() == 0; });
     QTest::qWait(50);
     QCOMPARE(readerTokens(b.field), QStringList({QStringLiteral("S"), QStringLiteral("B")}) + sent);
     QCOMPARE(describeCommands(b.field), driveAreaWrites());

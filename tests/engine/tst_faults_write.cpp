@@ -462,8 +462,8 @@ void TstFaultsWrite::duplicatedReply_dropped_everyBlockSent()
     QTRY_COMPARE_WITH_TIMEOUT(results->size(), 1, kFailureWithinMs);
     QVERIFY(b.plan.hit.load());
     QTest::qWait(kReplyTimeoutMs);
-    QCOMPARE(*results, QStringList{verify ? QStringLiteral("Written verified")
-                                          : QStringLiteral("Written")});
+    QCOMPARE(*results,
+             QStringList{verify ? QStringLiteral("Written verified") : QStringLiteral("Written")});
     QCOMPARE(writeCommands(b.field),
              strict ? inFourBlockPieces(driveAreaWrites()) : driveAreaWrites());
     QCOMPARE(tag->memory().mid(256), writtenDriveArea(b));
@@ -493,8 +493,8 @@ void TstFaultsWrite::lateReplyAfterTimeOut_dropped_everyBlockSent()
     QTRY_COMPARE_WITH_TIMEOUT(results->size(), 1, kFailureWithinMs);
     QTest::qWait(kReplyTimeoutMs * 2);
     QVERIFY(b.plan.held.isEmpty());
-    QCOMPARE(*results, QStringList{verify ? QStringLiteral("Written verified")
-                                          : QStringLiteral("Written")});
+    QCOMPARE(*results,
+             QStringList{verify ? QStringLiteral("Written verified") : QStringLiteral("Written")});
     QCOMPARE(writeCommands(b.field),
              QStringList{QStringLiteral("write 64+10")} + inFourBlockPieces(driveAreaWrites()));
     QCOMPARE(tag->memory().mid(256), writtenDriveArea(b));

@@ -1,10 +1,10 @@
 // What the engine needs to tell a damaged or missing reply: the CRC of both readers'
 // reply frames, and the reply matcher's give-up of a command that is never answered.
-#include "readers/replies.h"
 #include "engine/replymatcher.h"
 #include "readers/crc16.h"
 #include "readers/myfeigusb.h"
 #include "readers/r321frames.h"
+#include "readers/replies.h"
 #include "readers/sim/demodrivers.h"
 #include "readers/sim/simfeig.h"
 #include "readers/sim/simr321.h"

@@ -1,7 +1,7 @@
 // Reply decoding of both readers: good, short and garbage frames.
-#include "readers/replies.h"
 #include "readers/crc16.h"
 #include "readers/myfeigusb.h"
+#include "readers/replies.h"
 
 #include <QtTest>
 
@@ -378,12 +378,12 @@ void TstReplies::decodedReply_oneMeaningForBothReaders_data()
                       uint8_t iso = 0x1F) { return r321Reply(command, payload, status, iso); };
     QTest::newRow("R321 read") << true << r(0x22, QByteArray(48, 'a')) << Kind::ReadBlocks << true
                                << F::None << C::None << -1;
-    QTest::newRow("R321 read refused") << true << r(0x22, {}, 1) << Kind::ReadBlocks << false
-                                       << F::TagNoResponse << C::None << -1;
+    QTest::newRow("R321 read refused")
+        << true << r(0x22, {}, 1) << Kind::ReadBlocks << false << F::TagNoResponse << C::None << -1;
     QTest::newRow("R321 write refused") << true << r(0x23, {}, 1) << Kind::WriteBlocks << false
                                         << F::TagNoResponse << C::None << -1;
-    QTest::newRow("R321 inventory, no tag") << true << r(0x11, {}, 1) << Kind::Inventory << false
-                                            << F::TagNoResponse << C::None << -1;
+    QTest::newRow("R321 inventory, no tag")
+        << true << r(0x11, {}, 1) << Kind::Inventory << false << F::TagNoResponse << C::None << -1;
     QTest::newRow("R321 custom, tag answered")
         << true << r(0x2F, QByteArray::fromHex("0078F0")) << Kind::Transparent << true << F::None
         << C::Answered << 0x78;
@@ -393,20 +393,20 @@ void TstReplies::decodedReply_oneMeaningForBothReaders_data()
         << true << r(0xE9, {}, 1) << Kind::Beeper << false << F::None << C::None << -1;
     QTest::newRow("R321 not ISO15693") << true << r(0x22, QByteArray(8, 'b'), 0, 0x10)
                                        << Kind::Foreign << true << F::NotIso15693 << C::None << -1;
-    QTest::newRow("FEIG read refused") << false << feigReply(0xB0, 0x83, QByteArray::fromHex("0004"))
-                                       << Kind::ReadBlocks << false << F::ReadFailure << C::None
-                                       << -1;
+    QTest::newRow("FEIG read refused")
+        << false << feigReply(0xB0, 0x83, QByteArray::fromHex("0004")) << Kind::ReadBlocks << false
+        << F::ReadFailure << C::None << -1;
     QTest::newRow("FEIG write refused")
-        << false << feigReply(0xB0, 0x03, QByteArray::fromHex("00DF")) << Kind::WriteBlocks
-        << false << F::WriteFailure << C::None << -1;
+        << false << feigReply(0xB0, 0x03, QByteArray::fromHex("00DF")) << Kind::WriteBlocks << false
+        << F::WriteFailure << C::None << -1;
     QTest::newRow("FEIG no tag") << false << feigReply(0xB0, 0x01, {}) << Kind::NoTag << false
                                  << F::NoTagAnswered << C::None << -1;
     QTest::newRow("FEIG inventory failed")
         << false << feigReply(0xB0, 0x84, QByteArray::fromHex("0103")) << Kind::Inventory << false
         << F::Unreported << C::None << -1;
-    QTest::newRow("FEIG custom accepted") << false << feigReply(0xBF, 0x00, QByteArray::fromHex("00"))
-                                          << Kind::Transparent << true << F::None << C::Accepted
-                                          << -1;
+    QTest::newRow("FEIG custom accepted")
+        << false << feigReply(0xBF, 0x00, QByteArray::fromHex("00")) << Kind::Transparent << true
+        << F::None << C::Accepted << -1;
     QTest::newRow("FEIG custom, no transponder")
         << false << feigReply(0xBF, 0x01, QByteArray::fromHex("00")) << Kind::Transparent << false
         << F::None << C::NoTransponder << -1;
@@ -418,8 +418,8 @@ void TstReplies::decodedReply_oneMeaningForBothReaders_data()
         << F::None << C::ReaderError << -1;
     QByteArray notFeig = feigReply(0xB0, 0x00, QByteArray::fromHex("0104") + QByteArray(5, 'a'));
     notFeig[0] = char(0x03);
-    QTest::newRow("FEIG not FEIG") << false << notFeig << Kind::Foreign << true << F::NotFeig
-                                   << C::None << -1;
+    QTest::newRow("FEIG not FEIG")
+        << false << notFeig << Kind::Foreign << true << F::NotFeig << C::None << -1;
 }
 
 void TstReplies::decodedReply_oneMeaningForBothReaders()
@@ -468,9 +468,8 @@ void TstReplies::decodedR321Inventory_completeRecordsOnly()
     QCOMPARE(reply.uids, (QVector<QByteArray>{first, second}));
     QCOMPARE(reply.chipCode, uint8_t(0x50));
     // The FEIG reader reports one tag, most significant byte first.
-    const Reply feig =
-        fromFeig(feigReply(0xB0, 0x00, QByteArray::fromHex("0103") + QByteArray(1, '\0') +
-                                            kUidMsbFirst));
+    const Reply feig = fromFeig(
+        feigReply(0xB0, 0x00, QByteArray::fromHex("0103") + QByteArray(1, '\0') + kUidMsbFirst));
     QCOMPARE(feig.uids, QVector<QByteArray>{kUidMsbFirst});
     QCOMPARE(feig.tagCount, 1);
     QCOMPARE(feig.chipCode, uint8_t(0x50));
