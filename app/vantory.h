@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/readerbackends.h"
+#include "app/uilog.h"
 #include "engine/tagengine.h"
 #include "model/constlumen.h"
 #include "model/displayscale.h"
@@ -12,18 +13,14 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QElapsedTimer>
-#include <QLoggingCategory>
 #include <QMainWindow>
 #include <QString>
 #include <QVariant>
 #include <QVector>
-#include "app/uilog.h"
-
 #include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
-
 
 QT_BEGIN_NAMESPACE
 namespace Ui {
