@@ -63,7 +63,11 @@ void WriteOperation::Select_Auto_Write(uint8_t index)
     default:
         break;
     }
-    // Update_Bank_Buff: the bank buffer the banks are written from.
+    Update_Bank_Buff();
+}
+
+void WriteOperation::Update_Bank_Buff()
+{
     host().document().prepareBankBuffer();
 }
 

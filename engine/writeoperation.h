@@ -37,6 +37,8 @@ class WriteOperation : public Operation
     void Select_Auto_Write(uint8_t index);
     void Change_Current(uint8_t channel);
     void Change_ST25DV02K_PWM1();
+    /// The document's bank buffer, from which the banks are written.
+    void Update_Bank_Buff();
 
     // The step slots; `bankdata` holds the bytes from the bank's first block on.
     void Write_BlOCK_NUM(const QByteArray& uid, uint8_t block_addr, const QByteArray& data,

@@ -110,7 +110,7 @@ void FeigLink::writeBlocks(const QByteArray& uid, uint8_t first, const QByteArra
 void FeigLink::customCommand(const QByteArray& uid, uint8_t isoCommand,
                              const QByteArray& parameters)
 {
-    const QByteArray uid_reversed = replies::feInverted(uid);
+    const QByteArray uid_reversed = FEInverted(uid);
     const uint8_t first = parameters.isEmpty() ? 0 : static_cast<uint8_t>(parameters.at(0));
     switch (isoCommand) {
     case kIsoPresentPassword:

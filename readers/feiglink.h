@@ -36,6 +36,9 @@ class FeigLink : public ReaderLink
     void beep(bool on) override;
     QByteArray uidMsbFirst(const QByteArray& uid) const override { return uid; }
 
+    /// `data` in reverse byte order: the UID as the transparent frames carry it.
+    static QByteArray FEInverted(const QByteArray& data) { return replies::feInverted(data); }
+
     /// The worker thread (for tests that speak for the library).
     writeThreadFEIG1* worker() const { return m_feig_thread; }
 

@@ -291,7 +291,9 @@ void TstWalkthrough::clickSimButton(const char* name)
 bool TstWalkthrough::waitBeeps(int commands)
 {
     return QTest::qWaitFor(
-        [&] { return beeperCommands(field()) >= commands && TestAccess::engine(*m_w).beeper().beep_pattern == 0; },
+        [&] {
+            return beeperCommands(field()) >= commands && TestAccess::engine(*m_w).beeper().idle();
+        },
         5000);
 }
 
