@@ -38,7 +38,7 @@ struct Batch {
             .arg(failed)
             .arg(readerLost ? QStringLiteral(", reader lost") : QString());
     }
-    QJsonObject toJson(int handled) const
+    QJsonObject toJson(int handled, int rc) const
     {
         return {{QStringLiteral("type"), QStringLiteral("summary")},
                 {QStringLiteral("handled"), handled},
@@ -46,7 +46,7 @@ struct Batch {
                 {QStringLiteral("other_model"), otherModel},
                 {QStringLiteral("failed"), failed},
                 {QStringLiteral("reader_lost"), readerLost},
-                {QStringLiteral("exit_code"), exitCode()}};
+                {QStringLiteral("exit_code"), rc}};
     }
     /// 0 only when every driver handled was written; else the worst outcome.
     int exitCode() const
@@ -73,11 +73,11 @@ class AutoWrite
     int run()
     {
         if (const int rc = readOptions(); rc != Ok)
-            return rc;
+            return summaryOnly(rc);
         m_session = std::make_unique<Session>(m_env);
         m_config.applyTo(*m_session);
         if (const int rc = m_session->connect(m_p.readerName); rc != Ok)
-            return rc;
+            return summaryOnly(rc);
         TagEngine& engine = m_session->engine();
         // The tag kind the channel display was made for; a driver of another kind remakes it.
         m_shownChip = m_session->document().chipCode();
@@ -89,7 +89,7 @@ class AutoWrite
         engine.toggleAutoWrite();
         if (m_readerLost || !engine.autoWriteOn()) {
             *m_env.err << "vantory-cli: the reader is not connected\n";
-            return NoReader;
+            return summaryOnly(NoReader);
         }
         m_talk << "auto write on: lay the drivers on the reader"
                << (m_limit > 0 ? QStringLiteral(" (%1)").arg(m_limit)
@@ -101,6 +101,17 @@ class AutoWrite
     }
 
   private:
+    // A batch that never began: under --json its summary still closes the output.
+    int summaryOnly(int rc)
+    {
+        if (m_json) {
+            *m_env.out << QJsonDocument(m_batch.toJson(0, rc)).toJson(QJsonDocument::Compact)
+                       << "\n";
+            m_env.out->flush();
+        }
+        return rc;
+    }
+
     int readOptions()
     {
         if (m_p.parser.isSet(m_p.count)) {
@@ -127,7 +138,10 @@ class AutoWrite
                        << (m_limit > 0 ? QStringLiteral("/%1").arg(m_limit) : QString()) << "  "
                        << time << "  " << hex(uid) << "  " << text << "\n";
         }
-        m_env.out->flush();
+        // Nobody reads the lines any more (a closed pipe, a full disk): as after a first
+        // Ctrl-C, the driver in progress is finished and recorded, and no next one begins.
+        if (!m_outputBroken && !outputWritten(m_env))
+            m_outputBroken = true;
     }
 
     QJsonObject jsonLine(const QString& time, const QByteArray& uid,
@@ -212,7 +226,7 @@ class AutoWrite
 
     bool stopRequested() const
     {
-        return m_readerLost || (m_limit > 0 && m_handled >= m_limit) ||
+        return m_readerLost || m_outputBroken || (m_limit > 0 && m_handled >= m_limit) ||
                (m_env.interrupted && m_env.interrupted->load());
     }
 
@@ -271,14 +285,19 @@ class AutoWrite
         else
             m_session->engine().toggleAutoWrite();
         m_talk << "auto write off after " << m_handled << " driver(s)\n";
+        // Every line of the batch is in the record before its summary is told.
+        int rc = m_batch.exitCode();
+        if ((m_session->closeRecord() != Ok || m_outputBroken) && rc == Ok)
+            rc = Failure;
         if (m_json)
-            *m_env.out << QJsonDocument(m_batch.toJson(m_handled)).toJson(QJsonDocument::Compact)
-                       << "\n";
+            *m_env.out
+                << QJsonDocument(m_batch.toJson(m_handled, rc)).toJson(QJsonDocument::Compact)
+                << "\n";
         else
             *m_env.out << m_batch.summary() << "\n";
         m_env.out->flush();
         m_env.err->flush();
-        return m_batch.exitCode();
+        return rc;
     }
 
     Environment& m_env;
@@ -300,6 +319,7 @@ class AutoWrite
     QString m_pendingText;
     std::optional<record::Outcome> m_readerLostOutcome;
     bool m_readerLost = false;
+    bool m_outputBroken = false;
     quint64 m_serial = 0x5A00000000ULL;
 };
 

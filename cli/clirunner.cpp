@@ -3,6 +3,7 @@
 #include "cli/commands.h"
 #include "cli/options.h"
 #include "cli/recordcommands.h"
+#include "cli/session.h"
 #include "readers/feusblibrary.h"
 #include "readers/hidapibackend.h"
 #include "readers/sim/demodrivers.h"
@@ -32,6 +33,14 @@ void layDemoDriver(ReaderField& field, Fault fault, QTimer* pull)
         0x5900000001ULL);
     if (fault == Fault::WriteFails)
         tag->setRfa1ss(0x0C); // area 1 never writable
+    if (fault == Fault::VerifyFails) {
+        // Block 101 holds other bytes than the configuration's, and the tag keeps them
+        // through the next write that covers it: the read-back finds the difference.
+        QByteArray old = tag->block(101);
+        old[0] = char(old.at(0) ^ 0x5A);
+        tag->setBlock(101, old);
+        tag->dropNextWriteOf(101);
+    }
     field.layTag(tag);
     if (fault != Fault::ReaderLost)
         return;
@@ -68,7 +77,13 @@ class Runner
             return rc;
         makeTransports();
         applyRecordArgs(m_p.parser, m_p.record, m_local);
-        return dispatch();
+        int rc = dispatch();
+        // What was printed must have gone out, and every record line be kept.
+        if (!outputWritten(m_local) && rc == Ok)
+            rc = Failure;
+        if (m_local.recordIncomplete && rc == Ok)
+            rc = Failure;
+        return rc;
     }
 
   private:
@@ -76,7 +91,7 @@ class Runner
     std::optional<int> parse(const QStringList& args)
     {
         m_p.parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-        m_p.parser.addOptions({m_p.help, m_p.version, m_p.simulate});
+        m_p.parser.addOptions({m_p.help, m_p.version, m_p.simulate, m_p.verbose});
         for (const Parsed::Entry& e : m_p.table())
             m_p.parser.addOption(*e.option);
         m_p.parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("the command"));
@@ -104,10 +119,19 @@ class Runner
     // The options the command does not take, an unknown reader or fault.
     int checkOptions()
     {
+        const QStringList given = m_p.parser.optionNames();
         for (const Parsed::Entry& e : m_p.table()) {
+            const QString name = e.option->names().constLast();
             if (!(m_command->options & e.bit) && m_p.parser.isSet(*e.option))
-                return badArguments(m_env, QStringLiteral("%1 does not take --%2")
-                                               .arg(m_name, e.option->names().constLast()));
+                return badArguments(m_env,
+                                    QStringLiteral("%1 does not take --%2").arg(m_name, name));
+            // The last of two would win without a word; only --current is a list.
+            int times = 0;
+            for (const QString& n : e.option->names())
+                times += given.count(n);
+            if (times > 1 && e.option != &m_p.current)
+                return badArguments(m_env,
+                                    QStringLiteral("--%1 is given more than once").arg(name));
         }
         if (m_p.parser.isSet(m_p.reader)) {
             m_p.readerName = m_p.parser.value(m_p.reader).toLower();
@@ -136,7 +160,7 @@ class Runner
     void makeTransports()
     {
         if (m_name == QLatin1String("info") || m_name == QLatin1String("history") ||
-            m_name == QLatin1String("records")) {
+            m_name == QLatin1String("records") || m_name == QLatin1String("record-setup")) {
             // Works on files or the record only: no reader is needed.
         } else if (!m_p.parser.isSet(m_p.simulate)) {
             // The real transports, as the window has them.
@@ -177,6 +201,8 @@ class Runner
             return cmdHistory(m_local, m_p.parser, m_p.parser.isSet(m_p.json));
         if (m_name == QLatin1String("records"))
             return cmdRecords(m_local, m_p.parser, m_p.record, m_p.parser.value(m_p.output));
+        if (m_name == QLatin1String("record-setup"))
+            return cmdRecordSetup(m_local);
         return cmdAutoWrite(m_local, m_p);
     }
 

@@ -44,6 +44,9 @@ const QVector<Command>& commands()
          QStringLiteral("List every recorded operation on one driver, newest first."),
          QStringLiteral("history UID [--json] [--record-db C] [--record-dir DIR]"),
          OptJson | OptRecordDb | OptRecordDir},
+        {QStringLiteral("record-setup"),
+         QStringLiteral("Create or upgrade the record tables on the server (administrator)."),
+         QStringLiteral("record-setup --record-db C"), OptRecordDb},
         {QStringLiteral("records"),
          QStringLiteral("Export record lines as the day files hold them."),
          QStringLiteral("records [--since DATE] [--until DATE] [--station NAME] [-o FILE.csv] "
@@ -60,6 +63,7 @@ const QVector<FaultKind>& faultKinds()
         {QStringLiteral("write-fails"), Fault::WriteFails},
         {QStringLiteral("reader-lost"), Fault::ReaderLost},
         {QStringLiteral("other-model"), Fault::OtherModel},
+        {QStringLiteral("verify-fails"), Fault::VerifyFails},
     };
     return list;
 }
@@ -76,7 +80,8 @@ QString mainHelp()
     text += QStringLiteral("\nOptions for every command:\n"
                            "  --simulate    use the built-in simulated readers with a demo driver\n"
                            "  -h, --help    help on the command\n"
-                           "  --version     the program's version\n\n");
+                           "  --version     the program's version\n"
+                           "  --verbose     also print the program's traces\n\n");
     text += kExitCodes + QLatin1Char('\n');
     return text;
 }

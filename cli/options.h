@@ -43,7 +43,7 @@ struct Command {
 const QVector<Command>& commands();
 
 // Faults --simulate-fault lays on the simulated readers, each as the real one shows.
-enum class Fault { None, NoTag, WriteFails, ReaderLost, OtherModel };
+enum class Fault { None, NoTag, WriteFails, ReaderLost, OtherModel, VerifyFails };
 
 struct FaultKind {
     QString name;
@@ -64,6 +64,8 @@ struct Parsed {
                                QStringLiteral("Show the program's version.")};
     QCommandLineOption simulate{QStringLiteral("simulate"),
                                 QStringLiteral("Use the built-in simulated readers.")};
+    QCommandLineOption verbose{QStringLiteral("verbose"),
+                               QStringLiteral("Also print the program's traces.")};
     QCommandLineOption reader{QStringLiteral("reader"),
                               QStringLiteral("The reader: r321 or feig (default: the first "
                                              "that answers, R321 first)."),
@@ -111,7 +113,8 @@ struct Parsed {
             {OptCount, &count, "  --count N           stop after N drivers (1 to 2147483647)"},
             {OptFault, &fault,
              "  --simulate-fault K  with --simulate: no-tag, write-fails, "
-             "reader-lost or other-model"},
+             "reader-lost, other-model\n"
+             "                      or verify-fails"},
             {OptNoVerify, &noVerify,
              "  --no-verify         do not read each write back to verify it"},
             {OptRecordDb, &record.recordDb,

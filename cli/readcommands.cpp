@@ -10,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 
 // readers, info and read: the commands that look and write nothing to a driver.
 namespace cli
@@ -66,7 +67,8 @@ int cmdInfo(Environment& env, Parsed& p)
         return badArguments(env, QStringLiteral("info wants one configuration file"));
     const std::optional<TagImage> image = loadFile(env, files.first());
     if (!image)
-        return BadFile;
+        return p.parser.isSet(p.json) ? printJsonFailure(env, QStringLiteral("bad_file"), BadFile)
+                                      : BadFile;
     printReport(*env.out, *image, {}, p.parser.isSet(p.json));
     return Ok;
 }
@@ -77,11 +79,15 @@ int cmdRead(Environment& env, Parsed& p)
         return badArguments(env, QStringLiteral("read takes no file; use -o FILE.bin"));
     Session s(env);
     int rc = s.connect(p.readerName);
-    if (rc != Ok)
-        return rc;
-    rc = s.read();
-    if (rc != Ok)
-        return rc;
+    if (rc == Ok)
+        rc = s.read();
+    if (rc != Ok) {
+        static const QMap<int, QString> results = {{NoReader, QStringLiteral("no_reader")},
+                                                   {NoTag, QStringLiteral("no_tag")}};
+        return p.parser.isSet(p.json)
+                   ? printJsonFailure(env, results.value(rc, QStringLiteral("read_failed")), rc)
+                   : rc;
+    }
     const devicereport::TagIdentity tag{s.engine().uidMsbFirst(), s.engine().chipCode()};
     const QString path = p.parser.value(p.output);
     const bool toStdout = path == QLatin1String("-");
@@ -106,7 +112,7 @@ int cmdRead(Environment& env, Parsed& p)
         if (!saved)
             error = sink->errorString();
     } else {
-        saved = saveImage(path, bytes, &error);
+        saved = saveAll(path, bytes, &error);
     }
     if (!saved) {
         *env.err << "vantory-cli: cannot save "

@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <csignal>
 #include <cstdlib>
 
@@ -39,6 +41,26 @@ QString modelOf(const TagImage& image)
     return devicereport::toJson(image).value(QStringLiteral("model")).toString();
 }
 
+bool outputWritten(Environment& env)
+{
+    env.out->flush();
+    if (env.out->status() == QTextStream::Ok)
+        return true;
+    *env.err << "vantory-cli: cannot write to standard output: "
+             << (env.out->device() ? env.out->device()->errorString() : QString()) << "\n";
+    env.err->flush();
+    return false;
+}
+
+int printJsonFailure(Environment& env, const QString& result, int rc)
+{
+    *env.out << QJsonDocument(QJsonObject{{QStringLiteral("result"), result},
+                                          {QStringLiteral("exit_code"), rc}})
+                    .toJson(QJsonDocument::Indented);
+    env.out->flush();
+    return rc;
+}
+
 Session::Session(Environment& env) : m_env(env), m_engine(env.hid, env.feusb)
 {
     m_engine.setReplyTimeout(3000);
@@ -61,8 +83,8 @@ Session::Session(Environment& env) : m_env(env), m_engine(env.hid, env.feusb)
 
 Session::~Session()
 {
-    if (m_record)
-        endRecord();
+    if (closeRecord() != Ok)
+        m_env.recordIncomplete = true;
 }
 
 // Watches for a second Ctrl-C while the commands wait in the event loop.
@@ -152,7 +174,8 @@ QString Session::signalName(int signal)
     }
 }
 
-// Writes and auto writes go into the same production record as the window's.
+// Writes and auto writes go into the same production record as the window's. Each problem
+// is told once, with its real reason and never a password.
 void Session::startRecord()
 {
     m_record =
@@ -162,20 +185,20 @@ void Session::startRecord()
         *m_env.err << "vantory-cli: " << text << "\n";
         m_env.err->flush();
     };
-    QObject::connect(
-        journal, &record::Journal::failed, journal,
-        [say](const QString& folder, const QString& reason) {
-            say(QStringLiteral("production record not written in %1: %2").arg(folder, reason));
-        });
+    QObject::connect(journal, &record::Journal::failed, journal,
+                     [say](const QString& folder, const QString& reason) {
+                         say(QStringLiteral("production record not written in %1: %2; the "
+                                            "line waits and is written when it can be")
+                                 .arg(folder, reason));
+                     });
     QObject::connect(journal, &record::Journal::journalFailed, journal,
                      [say](const QString& reason) {
-                         say(QStringLiteral("record journal not written: %1").arg(reason));
+                         say(QStringLiteral("record journal behind: %1").arg(reason));
                      });
-    QObject::connect(journal, &record::Journal::serverAway, journal, [say](const QString& reason) {
-        say(QStringLiteral("%1; the record is held locally and sent when "
-                           "the server is back")
-                .arg(reason));
-    });
+    QObject::connect(journal, &record::Journal::serverAway, journal,
+                     [say](record::ServerProblem problem, const QString& detail) {
+                         say(record::serverProblemText(problem, false).arg(detail));
+                     });
     QObject::connect(&m_engine, &TagEngine::operationFinished, journal,
                      [journal](const record::Outcome& outcome) {
                          journal->append(record::entryFor(
@@ -183,16 +206,24 @@ void Session::startRecord()
                      });
 }
 
-void Session::endRecord()
+int Session::closeRecord()
 {
+    if (!m_record)
+        return Ok;
+    const record::Journal::Backlog missing = m_record->settle(5000);
     const int left = m_record->flush(10000);
     QCoreApplication::sendPostedEvents(m_record.get(), QEvent::MetaCall);
-    if (left > 0) {
+    if (left > 0)
         *m_env.err << "vantory-cli: " << left
                    << " record line(s) held locally, sent by the next run that reaches "
                       "the server\n";
-        m_env.err->flush();
-    }
+    if (!missing.empty())
+        *m_env.err << "vantory-cli: production record incomplete: " << missing.notInFile
+                   << " line(s) not in the day file, " << missing.notInJournal
+                   << " not in the journal, " << missing.inNeither << " in neither\n";
+    m_env.err->flush();
+    m_record.reset();
+    return missing.empty() ? Ok : Failure;
 }
 
 int Session::runOperation(const std::function<void()>& start, const QVector<ResultTip>& success)

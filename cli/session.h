@@ -26,6 +26,12 @@ bool waitFor(const std::function<bool()>& done, int ms);
 QString hex(const QByteArray& bytes);
 /// The model name the image's report shows.
 QString modelOf(const TagImage& image);
+/// Flushes standard output; false when what was written to it did not all go out (a closed
+/// pipe, a full disk), with the message on standard error.
+bool outputWritten(Environment& env);
+/// `rc` as a JSON object {"result": result, "exit_code": rc} on standard output: a failure
+/// under --json still prints one object.
+int printJsonFailure(Environment& env, const QString& result, int rc);
 
 /// One engine on one reader, with the blocking steps the commands are made of. It owns the
 /// engine and the production record the engine's outcomes go into.
@@ -55,13 +61,16 @@ class Session
     /// Waits until no sequence runs and the reader has switched its beeper off, so that
     /// leaving now never leaves the beeper sounding.
     void settle();
+    /// Puts the record's last lines into the day file and the journal, and offers them to
+    /// the server (at most 5 s and 10 s, plus one statement's time-out). Failure when a line
+    /// is missing from the file or the journal; then the command does not exit 0.
+    int closeRecord();
 
   private:
     void watchLeaveNow();
     [[noreturn]] void leaveNow(int signal);
     static QString signalName(int signal);
     void startRecord();
-    void endRecord();
     int runOperation(const std::function<void()>& start, const QVector<ResultTip>& success);
     int exitFor(bool ended, const QVector<ResultTip>& success);
 

@@ -94,7 +94,7 @@ void printReport(QTextStream& to, const TagImage& image, const devicereport::Tag
     to.flush();
 }
 
-bool saveImage(const QString& path, const QByteArray& bytes, QString* error)
+bool saveAll(const QString& path, const QByteArray& bytes, QString* error)
 {
     const QFileInfo info(path);
     if (info.exists() && !info.isFile() && !info.isDir()) {

@@ -29,9 +29,9 @@ bool parseCurrents(Environment& env, const QStringList& values, const TagImage& 
 /// The driver's data as text or JSON.
 void printReport(QTextStream& to, const TagImage& image, const devicereport::TagIdentity& tag,
                  bool json);
-/// Saves the 512-byte image, all of it or nothing. An existing FIFO or device is written
-/// in place: replacing it with a file would break whatever reads it.
-bool saveImage(const QString& path, const QByteArray& bytes, QString* error);
+/// Saves the bytes (an image, an export), all of them or nothing. An existing FIFO or device
+/// is written in place: replacing it with a file would break whatever reads it.
+bool saveAll(const QString& path, const QByteArray& bytes, QString* error);
 /// An operation's result as JSON gives it.
 QString resultKey(record::Result result);
 /// The currents an operation wrote, as its record line has them.

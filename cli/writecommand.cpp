@@ -39,10 +39,15 @@ QJsonObject writeResult(Session& s, int rc)
 
 int cmdWrite(Environment& env, Parsed& p)
 {
+    const bool json = p.parser.isSet(p.json);
     Configuration config;
     int rc = loadConfiguration(env, p, QStringLiteral("write"), &config);
     if (rc != Ok)
-        return rc;
+        return json ? printJsonFailure(env,
+                                       rc == BadFile ? QStringLiteral("bad_file")
+                                                     : QStringLiteral("bad_arguments"),
+                                       rc)
+                    : rc;
 
     Session s(env);
     rc = s.connect(p.readerName);
@@ -53,7 +58,10 @@ int cmdWrite(Environment& env, Parsed& p)
         config.applyTo(s);
         rc = s.write();
     }
-    if (p.parser.isSet(p.json))
+    // The line is in the record before the result is told.
+    if (s.closeRecord() != Ok && rc == Ok)
+        rc = Failure;
+    if (json)
         *env.out << QJsonDocument(writeResult(s, rc)).toJson(QJsonDocument::Indented);
     else if (rc == Ok)
         *env.out << "written " << hex(s.engine().uidMsbFirst()) << "\n";
