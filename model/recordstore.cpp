@@ -621,11 +621,14 @@ std::optional<QVector<StoredLine>> Store::history(const QString& uid)
 
 std::optional<StoredLine> Store::lastWrite(const QString& uid)
 {
-    const auto found = select(QStringLiteral("uid = ? AND operation IN (?, ?)"),
-                              QStringLiteral("time_utc DESC, seq DESC"),
-                              {uid.trimmed().toUpper(), operationText(Operation::Write),
-                               operationText(Operation::AutoWrite)},
-                              1);
+    // A refused driver was not written: its line is no write.
+    const auto found =
+        select(QStringLiteral("uid = ? AND operation IN (?, ?) AND result NOT IN (?, ?)"),
+               QStringLiteral("time_utc DESC, seq DESC"),
+               {uid.trimmed().toUpper(), operationText(Operation::Write),
+                operationText(Operation::AutoWrite), resultText(Result::OtherModel),
+                resultText(Result::OtherLayout)},
+               1);
     if (!found || found->isEmpty())
         return std::nullopt;
     return found->first();

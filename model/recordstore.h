@@ -108,7 +108,7 @@ class Store
 
     /// Every line of one driver, newest first.
     std::optional<QVector<StoredLine>> history(const QString& uid);
-    /// The newest Write or Auto write line of one driver.
+    /// The newest Write or Auto write line of one driver that was not refused.
     std::optional<StoredLine> lastWrite(const QString& uid);
     /// Lines in the order they were recorded.
     std::optional<QVector<StoredLine>> lines(const LineFilter& filter);
