@@ -265,16 +265,17 @@ ServerProblem classify(const QSqlError& error)
     return ServerProblem::Unreachable;
 }
 
-// The first line of libpq's message, without its "FATAL:" and the like.
+// The server's own reason: libpq's message from its "FATAL:" or "ERROR:" on, first line.
 QString shortDetail(const QSqlError& error)
 {
     QString text = error.databaseText().trimmed();
     if (text.isEmpty())
         text = error.text().trimmed();
-    text = text.section(QLatin1Char('\n'), 0, 0).trimmed();
-    static const QRegularExpression level(QStringLiteral("^(FATAL|ERROR):\\s*"));
-    text.remove(level);
-    return redacted(text);
+    static const QRegularExpression level(QStringLiteral("(FATAL|ERROR):\\s*"));
+    const QRegularExpressionMatch m = level.match(text);
+    if (m.hasMatch())
+        text = text.mid(m.capturedEnd());
+    return redacted(text.section(QLatin1Char('\n'), 0, 0).trimmed());
 }
 
 // A stalled server (a lock held, a network that stopped answering) must not hold a
@@ -354,7 +355,8 @@ bool Store::openLocal(const QString& path, bool create)
 bool Store::failServer(const QString& what, const QSqlError& error)
 {
     m_problem = classify(error);
-    return fail(what, shortDetail(error));
+    const QString detail = shortDetail(error);
+    return fail(detail.isEmpty() ? what : detail, QString());
 }
 
 bool Store::connectServer(const QString& setting)

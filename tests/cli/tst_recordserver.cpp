@@ -114,6 +114,8 @@ class PgServer
             .arg(m_dir.path(), user);
     }
 
+    QString socketFolder() const { return m_dir.path(); }
+
     /// Runs SQL as the superuser; false with the reason in `error`.
     bool sql(const QString& statements, QString* error) const
     {
@@ -187,6 +189,8 @@ class TstRecordServer : public QObject
     void fourStations_serverStoppedAndBack();
     void faultMidBatch_nothingLost_data();
     void faultMidBatch_nothingLost();
+    void serverRefuses_realReasonOnce_data();
+    void serverRefuses_realReasonOnce();
 
   private:
     PgServer m_server;
@@ -204,8 +208,10 @@ void TstRecordServer::initTestCase()
     QVERIFY(setup.waitForFinished(30000));
     QVERIFY2(setup.exitCode() == 0, setup.readAllStandardError().constData());
     QVERIFY2(m_server.sql("CREATE ROLE station LOGIN; GRANT SELECT, INSERT ON production_record, "
-                          "record_schema TO station",
-                          &error),
+                          "record_schema TO station; CREATE ROLE reader LOGIN; "
+                          "CREATE ROLE line LOGIN PASSWORD 'right'",
+                          &error) &&
+                 m_server.sql("CREATE DATABASE empty", &error),
              qPrintable(error));
 }
 
@@ -536,6 +542,75 @@ void TstRecordServer::faultMidBatch_nothingLost()
          server.lines(station).value_or(QVector<record::StoredLine>()))
         ++serverRows[l.entry.uid];
     QCOMPARE(serverRows, local.journalRows);
+}
+
+void TstRecordServer::serverRefuses_realReasonOnce_data()
+{
+    QTest::addColumn<QString>("setting"); // @ is the server's socket folder
+    QTest::addColumn<QString>("pgpass");  // the password file's line, if any
+    QTest::addColumn<QString>("says");
+    QTest::newRow("wrong password")
+        << "postgresql:///record?host=@&user=line"
+        << "*:*:*:line:wrong"
+        << "Record server refused the login (password authentication failed for user \"line\")";
+    QTest::newRow("no password") << "postgresql:///record?host=@&user=line"
+                                 << ""
+                                 << "Record server refused the login (";
+    QTest::newRow("no rights") << "postgresql:///record?host=@&user=reader"
+                               << ""
+                               << "Record server denied access to the record table (permission "
+                                  "denied for table record_schema)";
+    QTest::newRow("no tables") << "postgresql:///empty?host=@&user=station"
+                               << ""
+                               << "Record server has no record table for this version (";
+    QTest::newRow("no such database")
+        << "host=@ dbname=nosuch user=station"
+        << ""
+        << "Record server setting refused (database \"nosuch\" does not exist)";
+}
+
+// The write goes on, the real reason is told once and never as "not reachable", the line
+// waits in the journal, and history shows it beside the server's lines.
+void TstRecordServer::serverRefuses_realReasonOnce()
+{
+    QFETCH(QString, setting);
+    QFETCH(QString, pgpass);
+    QFETCH(QString, says);
+    QTemporaryDir dir;
+    const QString config = dir.filePath(QStringLiteral("c.bin"));
+    const QString passFile = dir.filePath(QStringLiteral("pgpass"));
+    QFile pass(passFile);
+    QVERIFY(pass.open(QIODevice::WriteOnly) && pass.write(pgpass.toUtf8() + "\n") > 0);
+    pass.close();
+    QFile::setPermissions(passFile, QFile::ReadOwner | QFile::WriteOwner);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("PGPASSFILE"), passFile);
+    env.remove(QStringLiteral("VANTORY_RECORD_DB"));
+    env.insert(QStringLiteral("VANTORY_RECORD_DIR"), dir.filePath("records"));
+    const auto run = [&](const QStringList& args, int code) {
+        QProcess cli;
+        cli.setProcessEnvironment(env);
+        cli.start(QStringLiteral(VANTORY_CLI_PATH), QStringList{"--simulate"} + args);
+        if (!cli.waitForFinished(60000) || cli.exitCode() != code)
+            qWarning("exit %d: %s", cli.exitCode(), cli.readAllStandardError().constData());
+        return std::pair{QString::fromUtf8(cli.readAllStandardOutput()),
+                         QString::fromUtf8(cli.readAllStandardError())};
+    };
+    QVERIFY(run({"read", "-o", config}, 0).second.isEmpty());
+    const QString err = run({"auto-write", config, "--count", "2", "--record-db",
+                             QString(setting).replace(QLatin1Char('@'), m_server.socketFolder())},
+                            0)
+                            .second;
+    QCOMPARE(err.count(QStringLiteral("Record server")), 1);
+    QVERIFY2(err.contains(says), qPrintable(err));
+    QVERIFY2(!err.contains(QStringLiteral("not reachable")), qPrintable(err));
+    record::Store journal;
+    QVERIFY(journal.openLocal(record::localDatabasePath(dir.filePath("records")), false));
+    QCOMPARE(journal.unsentCount(), 2);
+    const QString uid = journal.lines({})->constFirst().entry.uid;
+    const auto [history, problems] = run({"history", uid, "--record-db", m_server.setting()}, 0);
+    QVERIFY2(history.contains(QStringLiteral("Auto write  Written")),
+             qPrintable(history + problems));
 }
 
 QTEST_GUILESS_MAIN(TstRecordServer)
