@@ -57,11 +57,11 @@ class PgServer
                   "UTF8", "--locale", "C"},
                  error))
             return false;
-        // The role "line" logs in with a password, as on a real server; the others are
+        // The roles "line" and "clerk" log in with a password, as on a real server; the others are
         // trusted on the test's own socket.
         QFile hba(data() + QStringLiteral("/pg_hba.conf"));
         if (!hba.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-            hba.write("local all line scram-sha-256\nlocal all all trust\n") < 0)
+            hba.write("local all line,clerk scram-sha-256\nlocal all all trust\n") < 0)
             return fail(error, QStringLiteral("cannot write pg_hba.conf"));
         hba.close();
         if (!up(error))
@@ -191,6 +191,7 @@ class TstRecordServer : public QObject
     void faultMidBatch_nothingLost();
     void serverRefuses_realReasonOnce_data();
     void serverRefuses_realReasonOnce();
+    void readmeSetUp_worksAsWritten();
 
   private:
     PgServer m_server;
@@ -209,7 +210,7 @@ void TstRecordServer::initTestCase()
     QVERIFY2(setup.exitCode() == 0, setup.readAllStandardError().constData());
     QVERIFY2(m_server.sql("CREATE ROLE station LOGIN; GRANT SELECT, INSERT ON production_record, "
                           "record_schema TO station; CREATE ROLE reader LOGIN; "
-                          "CREATE ROLE line LOGIN PASSWORD 'right'",
+                          "CREATE ROLE clerk LOGIN PASSWORD 'right'",
                           &error) &&
                  m_server.sql("CREATE DATABASE empty", &error),
              qPrintable(error));
@@ -611,6 +612,75 @@ void TstRecordServer::serverRefuses_realReasonOnce()
     const auto [history, problems] = run({"history", uid, "--record-db", m_server.setting()}, 0);
     QVERIFY2(history.contains(QStringLiteral("Auto write  Written")),
              qPrintable(history + problems));
+}
+
+// The README's set-up of a record server, followed literally: the administrator's
+// commands (with this test's superuser for `sudo -u postgres`, and the vantory-cli just
+// built), then a station with the password file and the setting the README shows (the
+// host being this test's socket).
+void TstRecordServer::readmeSetUp_worksAsWritten()
+{
+    QFile readme(QStringLiteral(VANTORY_README));
+    QVERIFY(readme.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(readme.readAll());
+    const auto block = [&](const QString& after, const QString& fence) {
+        const int start = text.indexOf(fence, text.indexOf(after)) + fence.size();
+        return text.mid(start, text.indexOf(QStringLiteral("```"), start) - start).trimmed();
+    };
+    const QStringList admin = block(QStringLiteral("On the server, once"), "```sh").split('\n');
+    const QStringList station =
+        block(QStringLiteral("On each station, the password"), "```ini").split('\n');
+    QVERIFY(admin.size() >= 3 && station.size() >= 5);
+    QTemporaryDir dir;
+    QVERIFY(QFile::link(QStringLiteral(VANTORY_CLI_PATH), dir.filePath("vantory-cli")));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("PGHOST"), m_server.socketFolder());
+    env.insert(QStringLiteral("PGUSER"), QStringLiteral("vantory"));
+    env.insert(QStringLiteral("PGDATABASE"), QStringLiteral("record"));
+    env.insert(QStringLiteral("PATH"), dir.path() + ':' + env.value(QStringLiteral("PATH")));
+    for (QString command : admin) {
+        command.remove(QStringLiteral("sudo -u postgres "));
+        QProcess sh;
+        sh.setProcessEnvironment(env);
+        sh.setProcessChannelMode(QProcess::MergedChannels);
+        sh.start(QStringLiteral("bash"), {"-c", command});
+        QVERIFY(sh.waitForFinished(30000));
+        QVERIFY2(sh.exitCode() == 0, qPrintable(command + '\n' + sh.readAll()));
+    }
+
+    const QString pgpass = dir.filePath(QStringLiteral("pgpass"));
+    QFile pass(pgpass);
+    QVERIFY(pass.open(QIODevice::WriteOnly));
+    // libpq matches a socket folder other than its default by the folder's path.
+    pass.write(station.at(1).trimmed().replace("db.factory.lan", m_server.socketFolder()).toUtf8() +
+               '\n');
+    pass.close();
+    QFile::setPermissions(pgpass, QFile::ReadOwner | QFile::WriteOwner);
+    QString setting = station.at(4).trimmed().section(QLatin1Char('='), 1);
+    setting.replace(QStringLiteral("db.factory.lan"), QString());
+    setting += QStringLiteral("?host=") + m_server.socketFolder();
+    for (const char* name : {"PGHOST", "PGUSER", "PGDATABASE", "VANTORY_RECORD_DB"})
+        env.remove(QLatin1String(name));
+    env.insert(QStringLiteral("PGPASSFILE"), pgpass);
+    env.insert(QStringLiteral("VANTORY_STATION"), station.at(5).section(QLatin1Char('='), 1));
+    env.insert(QStringLiteral("VANTORY_RECORD_DIR"), dir.filePath(QStringLiteral("records")));
+    const QString config = dir.filePath(QStringLiteral("c.bin"));
+    for (const QStringList& args : {QStringList{"read", "-o", config},
+                                    QStringList{"write", config, "--record-db", setting}}) {
+        QProcess cli;
+        cli.setProcessEnvironment(env);
+        cli.start(QStringLiteral(VANTORY_CLI_PATH), QStringList{"--simulate"} + args);
+        QVERIFY(cli.waitForFinished(30000));
+        const QByteArray err = cli.readAllStandardError();
+        QVERIFY2(cli.exitCode() == 0 && err.isEmpty(), err.constData());
+    }
+    record::Store server;
+    QVERIFY2(server.openServer(QStringLiteral("postgresql:///vantory_record?host=%1&user=vantory")
+                                   .arg(m_server.socketFolder())),
+             qPrintable(server.error()));
+    const auto lines = server.lines({});
+    QVERIFY(lines && lines->size() == 1);
+    QCOMPARE(lines->first().station, QStringLiteral("Line 2 left"));
 }
 
 QTEST_GUILESS_MAIN(TstRecordServer)
