@@ -251,7 +251,8 @@ ServerProblem classify(const QSqlError& error)
         return text.contains(QLatin1String(words), Qt::CaseInsensitive);
     };
     if (code.startsWith(QLatin1String("28")) || has("authentication failed") ||
-        has("no password supplied") || has("password authentication"))
+        has("no password supplied") || has("password authentication") ||
+        (has("role") && has("does not exist")))
         return ServerProblem::Authentication;
     if (code == QLatin1String("42501") || has("permission denied"))
         return ServerProblem::Permission;

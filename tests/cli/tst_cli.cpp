@@ -440,7 +440,7 @@ void TstCli::record_wrongServer_data()
     QTest::newRow("not a setting") << "record server on the left"
                                    << "is neither";
     QTest::newRow("nobody there") << "postgresql://127.0.0.1:1/record?connect_timeout=2"
-                                  << "the record server cannot be reached";
+                                  << "Record server not reachable (";
 }
 
 void TstCli::record_wrongServer()

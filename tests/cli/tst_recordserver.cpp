@@ -170,6 +170,28 @@ class PgServer
     bool m_watching = false;
 };
 
+// vantory-cli run to its end: its exit code (-1 when it did not end by itself), output
+// and messages.
+struct Run {
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+Run runCli(const QStringList& args,
+           const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment())
+{
+    QProcess cli;
+    cli.setProcessEnvironment(env);
+    cli.start(QStringLiteral(VANTORY_CLI_PATH), args);
+    Run r;
+    if (cli.waitForFinished(60000) && cli.exitStatus() == QProcess::NormalExit)
+        r.code = cli.exitCode();
+    r.out = QString::fromUtf8(cli.readAllStandardOutput());
+    r.err = QString::fromUtf8(cli.readAllStandardError());
+    return r;
+}
+
 // One station: a vantory-cli auto-write on a simulated line, its output timed as it comes.
 struct Station {
     QString name;
@@ -203,11 +225,8 @@ void TstRecordServer::initTestCase()
     QString error;
     QVERIFY2(m_server.start(&error), qPrintable(error));
     // The administrator's step, then a role with the rights the README lists.
-    QProcess setup;
-    setup.start(QStringLiteral(VANTORY_CLI_PATH),
-                {"record-setup", "--record-db", m_server.setting(QStringLiteral("vantory"))});
-    QVERIFY(setup.waitForFinished(30000));
-    QVERIFY2(setup.exitCode() == 0, setup.readAllStandardError().constData());
+    const Run setup = runCli({"record-setup", "--record-db", m_server.setting("vantory")});
+    QVERIFY2(setup.code == 0, qPrintable(setup.err));
     QVERIFY2(m_server.sql("CREATE ROLE station LOGIN; GRANT SELECT, INSERT ON production_record, "
                           "record_schema TO station; CREATE ROLE reader LOGIN; "
                           "CREATE ROLE clerk LOGIN PASSWORD 'right'",
@@ -222,9 +241,7 @@ void TstRecordServer::fourStations_serverStoppedAndBack()
     constexpr int kDrivers = 625;
     constexpr int kOutageMs = 8000;
     const QString config = m_dir.filePath(QStringLiteral("c.bin"));
-    QProcess read;
-    read.start(QStringLiteral(VANTORY_CLI_PATH), {"--simulate", "read", "-o", config});
-    QVERIFY(read.waitForFinished(30000) && read.exitCode() == 0);
+    QCOMPARE(runCli({"--simulate", "read", "-o", config}).code, 0);
 
     QElapsedTimer clock;
     clock.start();
@@ -328,12 +345,9 @@ void TstRecordServer::fourStations_serverStoppedAndBack()
 
     // One driver laid at every station: its history holds the four, newest first.
     const QString uid = stations[0].uids.value(10);
-    QProcess history;
-    history.start(QStringLiteral(VANTORY_CLI_PATH),
-                  {"history", uid, "--json", "--record-db", m_server.setting()});
-    QVERIFY(history.waitForFinished(30000));
-    QCOMPARE(history.exitCode(), 0);
-    const QJsonArray found = QJsonDocument::fromJson(history.readAllStandardOutput()).array();
+    const Run history = runCli({"history", uid, "--json", "--record-db", m_server.setting()});
+    QCOMPARE(history.code, 0);
+    const QJsonArray found = QJsonDocument::fromJson(history.out.toUtf8()).array();
     QCOMPARE(found.size(), kStations);
     QSet<QString> where;
     QString previous = QStringLiteral("9");
@@ -429,11 +443,7 @@ void TstRecordServer::faultMidBatch_nothingLost()
             ::umount2(QFile::encodeName(folder).constData(), MNT_DETACH);
     });
     const QString config = m_dir.filePath(QStringLiteral("c.bin"));
-    if (!QFile::exists(config)) {
-        QProcess read;
-        read.start(QStringLiteral(VANTORY_CLI_PATH), {"--simulate", "read", "-o", config});
-        QVERIFY(read.waitForFinished(30000) && read.exitCode() == 0);
-    }
+    QVERIFY(QFile::exists(config) || runCli({"--simulate", "read", "-o", config}).code == 0);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("VANTORY_STATION"), fault);
     env.insert(QStringLiteral("VANTORY_SIM_PACE_MS"), QStringLiteral("50"));
@@ -515,11 +525,7 @@ void TstRecordServer::faultMidBatch_nothingLost()
         holder->write("ROLLBACK;\n");
         holder->closeWriteChannel();
         holder->waitForFinished(10000);
-        QProcess next;
-        next.setProcessEnvironment(env);
-        next.start(QStringLiteral(VANTORY_CLI_PATH),
-                   args.mid(0, 5) + QStringList{"--simulate-fault", "no-tag", "write", config});
-        QVERIFY(next.waitForFinished(30000));
+        runCli(args.mid(0, 5) + QStringList{"--simulate-fault", "no-tag", "write", config}, env);
     }
 
     // The invariant: every driver written has one whole line in the day file, one row in
@@ -588,20 +594,12 @@ void TstRecordServer::serverRefuses_realReasonOnce()
     env.insert(QStringLiteral("PGPASSFILE"), passFile);
     env.remove(QStringLiteral("VANTORY_RECORD_DB"));
     env.insert(QStringLiteral("VANTORY_RECORD_DIR"), dir.filePath("records"));
-    const auto run = [&](const QStringList& args, int code) {
-        QProcess cli;
-        cli.setProcessEnvironment(env);
-        cli.start(QStringLiteral(VANTORY_CLI_PATH), QStringList{"--simulate"} + args);
-        if (!cli.waitForFinished(60000) || cli.exitCode() != code)
-            qWarning("exit %d: %s", cli.exitCode(), cli.readAllStandardError().constData());
-        return std::pair{QString::fromUtf8(cli.readAllStandardOutput()),
-                         QString::fromUtf8(cli.readAllStandardError())};
-    };
-    QVERIFY(run({"read", "-o", config}, 0).second.isEmpty());
-    const QString err = run({"auto-write", config, "--count", "2", "--record-db",
-                             QString(setting).replace(QLatin1Char('@'), m_server.socketFolder())},
-                            0)
-                            .second;
+    QCOMPARE(runCli({"--simulate", "read", "-o", config}, env).code, 0);
+    const Run batch = runCli({"--simulate", "auto-write", config, "--count", "2", "--record-db",
+                              setting.replace(QLatin1Char('@'), m_server.socketFolder())},
+                             env);
+    const QString err = batch.err;
+    QCOMPARE(batch.code, 0);
     QCOMPARE(err.count(QStringLiteral("Record server")), 1);
     QVERIFY2(err.contains(says), qPrintable(err));
     QVERIFY2(!err.contains(QStringLiteral("not reachable")), qPrintable(err));
@@ -609,9 +607,8 @@ void TstRecordServer::serverRefuses_realReasonOnce()
     QVERIFY(journal.openLocal(record::localDatabasePath(dir.filePath("records")), false));
     QCOMPARE(journal.unsentCount(), 2);
     const QString uid = journal.lines({})->constFirst().entry.uid;
-    const auto [history, problems] = run({"history", uid, "--record-db", m_server.setting()}, 0);
-    QVERIFY2(history.contains(QStringLiteral("Auto write  Written")),
-             qPrintable(history + problems));
+    const Run history = runCli({"history", uid, "--record-db", m_server.setting()}, env);
+    QVERIFY2(history.out.contains(QStringLiteral("Auto write  Written")), qPrintable(history.err));
 }
 
 // The README's set-up of a record server, followed literally: the administrator's
@@ -665,14 +662,11 @@ void TstRecordServer::readmeSetUp_worksAsWritten()
     env.insert(QStringLiteral("VANTORY_STATION"), station.at(5).section(QLatin1Char('='), 1));
     env.insert(QStringLiteral("VANTORY_RECORD_DIR"), dir.filePath(QStringLiteral("records")));
     const QString config = dir.filePath(QStringLiteral("c.bin"));
-    for (const QStringList& args : {QStringList{"read", "-o", config},
-                                    QStringList{"write", config, "--record-db", setting}}) {
-        QProcess cli;
-        cli.setProcessEnvironment(env);
-        cli.start(QStringLiteral(VANTORY_CLI_PATH), QStringList{"--simulate"} + args);
-        QVERIFY(cli.waitForFinished(30000));
-        const QByteArray err = cli.readAllStandardError();
-        QVERIFY2(cli.exitCode() == 0 && err.isEmpty(), err.constData());
+    for (const QStringList& args :
+         {QStringList{"--simulate", "read", "-o", config},
+          QStringList{"--simulate", "write", config, "--record-db", setting}}) {
+        const Run r = runCli(args, env);
+        QVERIFY2(r.code == 0 && r.err.isEmpty(), qPrintable(r.err));
     }
     record::Store server;
     QVERIFY2(server.openServer(QStringLiteral("postgresql:///vantory_record?host=%1&user=vantory")
