@@ -8,10 +8,13 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${VANTORY_SANITIZE_DIR:-$root/build-sanitize}"
 jobs="$(nproc 2>/dev/null || echo 2)"
 
-"$root/scripts/deps.sh"
+"$root/scripts/deps.sh" ccache
+# ccache (scripts/deps.sh installs it) makes a later run on the same machine quick; paths
+# under the source folder count relative, so another clone hits the same entries.
 launcher=()
 if command -v ccache >/dev/null 2>&1; then
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  export CCACHE_BASEDIR="$root"
 fi
 # -O1 and line tables only (-g1) keep the sanitized build and suite within CI's time;
 # Debug keeps every assertion.
