@@ -7,6 +7,7 @@
 #include "model/productionrecord.h"
 #include "model/tagfields.h"
 #include "model/tagimage.h"
+#include "readers/sim/demodrivers.h"
 
 #include <QProcess>
 #include <QRandomGenerator>
@@ -29,8 +30,10 @@ QByteArray layout2File(uint8_t driverType)
     QByteArray f(512, 0);
     for (int i = 0; i < 512; ++i)
         f[i] = char((i * 13 + 1) & 0xFF);
+    f[89] = 1;
     f[183] = 2;
     f[192] = char(driverType);
+    f.replace(195, 32, QByteArray("ABC-1").leftJustified(32, '\0'));
     const auto t = constlumen::initialTimes();
     const auto l = constlumen::initialLevels();
     for (int i = 0; i < 16; ++i) {
@@ -68,6 +71,12 @@ class TestConfigFile : public QObject
     void load_extraBytes_areIgnored();
     void load_damagedFiles_data();
     void load_damagedFiles();
+    void checks_passEveryRealConfiguration_data();
+    void checks_passEveryRealConfiguration();
+    void checks_refuseWhatCannotBeAConfiguration_data();
+    void checks_refuseWhatCannotBeAConfiguration();
+    void kind_toldByTheFilesOwnBytes_data();
+    void kind_toldByTheFilesOwnBytes();
     void recordLine_data();
     void recordLine();
     void recordLine_verification_data();
@@ -114,8 +123,15 @@ void TestConfigFile::saveThenLoad_roundTrips()
     QByteArray f = layout2File(6);
     f[183] = char(layout);
     TagImage a;
-    QVERIFY(loadConfig(f, a).ok());
+    // An image of another layout code (a blank driver read) saves its legacy copy, but no
+    // configuration file has such a code: opened, it is refused.
+    QVERIFY(configfile::loadConfig(layout2File(6), a).ok());
+    a.image_v2[183] = a.image_legacy[183] = uint8_t(layout);
     const QByteArray saved = saveBytes(a);
+    if (layout == 0) {
+        QCOMPARE(loadConfig(saved, a).error, LoadError::UnknownLayout);
+        return;
+    }
     QCOMPARE(saved.size(), 512);
     QCOMPARE(saved, f);
 
@@ -252,16 +268,18 @@ void TestConfigFile::load_damagedFiles_data()
     QTest::newRow("255") << garbage(255) << false;
     QTest::newRow("511") << garbage(511) << false;
     QTest::newRow("511 of a good file") << layout2File(8).left(511) << false;
-    QTest::newRow("512 garbage") << garbage(512) << true;
-    QTest::newRow("513 garbage") << garbage(513) << true;
-    QTest::newRow("4096 garbage") << garbage(4096) << true;
+    // Garbage is no configuration: the layout code or the model name gives it away.
+    QTest::newRow("512 garbage") << garbage(512) << false;
+    QTest::newRow("513 garbage") << garbage(513) << false;
+    QTest::newRow("4096 garbage") << garbage(4096) << false;
     QByteArray hostile = garbage(512);
     hostile[183] = 2;
     hostile[192] = 8;
+    hostile[195] = 0; // an empty model name
     for (int i = 284; i < 300; ++i)
         hostile[i] = char(0xFF - (i - 284)); // times falling from 255
     QTest::newRow("layout 2 DT8 falling times") << hostile << true;
-    QTest::newRow("all 0xFF") << QByteArray(512, char(0xFF)) << true;
+    QTest::newRow("all 0xFF") << QByteArray(512, char(0xFF)) << false;
 }
 
 void TestConfigFile::load_damagedFiles()
@@ -276,7 +294,7 @@ void TestConfigFile::load_damagedFiles()
     const LoadResult r = loadConfig(exact, img);
     QCOMPARE(r.ok(), accepted);
     if (!accepted) {
-        QCOMPARE(r.error, LoadError::TooShort);
+        QCOMPARE(r.error == LoadError::TooShort, exact.size() < 512);
         QVERIFY(!r.repaired);
         QVERIFY(sameImage(img, before));
         return;
@@ -294,6 +312,99 @@ void TestConfigFile::load_damagedFiles()
     }
 }
 
+// Files that are configurations: every demo driver's as saved after its read, the seeds of
+// the file fuzzer that are whole images, and the start image the window saves before any
+// read.
+void TestConfigFile::checks_passEveryRealConfiguration_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    for (const demodrivers::Info& driver : demodrivers::all())
+        QTest::newRow(qPrintable(driver.name)) << demodrivers::configurationFile(driver.kind);
+    const QDir corpus(QStringLiteral(VANTORY_CORPUS_DIR "/fuzz_config_open"));
+    for (const QString& name : corpus.entryList(QDir::Files)) {
+        QFile f(corpus.filePath(name));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        if (bytes.size() >= 512)
+            QTest::newRow(qPrintable(QStringLiteral("corpus ") + name)) << bytes;
+    }
+    QTest::newRow("start image") << saveBytes(TagImage());
+}
+
+void TestConfigFile::checks_passEveryRealConfiguration()
+{
+    QFETCH(QByteArray, file);
+    TagImage image;
+    QCOMPARE(int(loadConfig(file, image).error), int(LoadError::None));
+}
+
+void TestConfigFile::checks_refuseWhatCannotBeAConfiguration_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<QString>("reason");
+    const QByteArray dt8 = demodrivers::memory(demodrivers::Kind::Dt8);
+    const auto with = [](QByteArray b, int offset, char value) {
+        b[offset] = value;
+        return b;
+    };
+    QTest::newRow("512 zero bytes") << QByteArray(512, '\0') << int(LoadError::UnknownLayout)
+                                    << "the layout code 0 is not known";
+    QTest::newRow("layout 9") << with(dt8, 183, 9) << int(LoadError::UnknownLayout)
+                              << "the layout code 9 is not known";
+    QTest::newRow("legacy, 4 channels")
+        << with(with(dt8, 183, 3), 89, 4) << int(LoadError::ChannelCount)
+        << "4 channels; a driver has 1 to 3";
+    // Layout 2 has one channel, whatever byte 89 (a DALI unit count) says.
+    QTest::newRow("layout 2, byte 89 at 200")
+        << with(dt8, 89, char(200)) << int(LoadError::None) << "";
+    QTest::newRow("bell in the model")
+        << with(dt8, 200, 7) << int(LoadError::ModelNotText) << "the model name is not text";
+    QTest::newRow("DEL in the model")
+        << with(dt8, 195, 0x7F) << int(LoadError::ModelNotText) << "the model name is not text";
+    QTest::newRow("Latin-1 model") << with(dt8, 195, char(0xC4)) << int(LoadError::None) << "";
+    QTest::newRow("bytes after the model's end")
+        << with(with(dt8, 220, 0), 222, 7) << int(LoadError::None) << "";
+}
+
+void TestConfigFile::checks_refuseWhatCannotBeAConfiguration()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(int, error);
+    QFETCH(QString, reason);
+    TagImage image;
+    image.image_v2[300] = 0x42;
+    const TagImage before = image;
+    const LoadResult r = loadConfig(file, image);
+    QCOMPARE(int(r.error), error);
+    QCOMPARE(refusalReason(r, false), reason);
+    if (!r.ok())
+        QVERIFY(sameImage(image, before));
+}
+
+void TestConfigFile::kind_toldByTheFilesOwnBytes_data()
+{
+    QTest::addColumn<QByteArray>("block"); // bytes 248-251
+    QTest::addColumn<int>("kind");
+    QTest::newRow("empty: P") << QByteArray::fromHex("00000000") << int(tagfields::ChipP);
+    QTest::newRow("period 1000, pulse 500, on: 8")
+        << QByteArray::fromHex("03e881f4") << int(tagfields::ChipPwm);
+    QTest::newRow("output off: 8") << QByteArray::fromHex("03e801f4") << int(tagfields::ChipPwm);
+    QTest::newRow("pulse longer than the period") << QByteArray::fromHex("03e87ff4") << 0;
+    QTest::newRow("no period") << QByteArray::fromHex("00000005") << 0;
+    QTest::newRow("erased") << QByteArray::fromHex("ffffffff") << 0;
+}
+
+void TestConfigFile::kind_toldByTheFilesOwnBytes()
+{
+    QFETCH(QByteArray, block);
+    QFETCH(int, kind);
+    QByteArray file = demodrivers::memory(demodrivers::Kind::Dt8);
+    file.replace(248, 4, block);
+    QCOMPARE(int(kindFromContent(file)), kind);
+    QCOMPARE(int(kindFromContent(file.left(511))), 0);
+}
+
 QTEST_GUILESS_MAIN(TestConfigFile)
 // One production-record line per outcome: RFC 4180 quoting, the UID most significant
 // byte first, the currents only when the drive area went out.
@@ -309,16 +420,17 @@ void TestConfigFile::recordLine_data()
     const QByteArray xyz = "XYZ-9";
     QTest::newRow("written") << int(record::Result::Written) << true << "AB12EF" << xyz
                              << head + "ABC-1,0,0-0,520,on,2700-6500,AB12EF,Written,812";
+    // Nothing was given to the driver: no currents, no lumen state, no colour temperature.
     QTest::newRow("quoted source")
         << int(record::Result::NoTagResponse) << true << "灯具,\"新\".bin" << xyz
-        << head + "ABC-1,0,0-0,520,on,2700-6500,\"灯具,\"\"新\"\".bin\","
+        << head + "ABC-1,0,0-0,,,,\"灯具,\"\"新\"\".bin\","
                   "No tag response,812";
     QTest::newRow("8 tag, product area only") << int(record::Result::WriteFailed) << false << ""
                                               << xyz << head + "ABC-1,0,0-0,,,,,Write failed,812";
     QTest::newRow("other model") << int(record::Result::OtherModel) << true << "" << xyz
                                  << head + "XYZ-9,,,,,,,Other model refused,812";
     QTest::newRow("interrupted") << int(record::Result::Interrupted) << true << "a.bin" << xyz
-                                 << head + "ABC-1,0,0-0,520,on,2700-6500,a.bin,"
+                                 << head + "ABC-1,0,0-0,,,,a.bin,"
                                            "Interrupted (window closed),812";
     // Text from a tag or a file name that a spreadsheet would run as a formula shows as text.
     QTest::newRow("formula model")
@@ -351,6 +463,7 @@ void TestConfigFile::recordLine()
     o.chipCode = tagfields::ChipP;
     QByteArray image(512, '\0');
     image[183] = 2;
+    image[192] = 8; // DT8: constant lumen and colour temperature
     image.replace(195, 5, "ABC-1");
     image[264] = 0x02; // 520 mA
     image[265] = 0x08;
