@@ -62,18 +62,11 @@ TagEngine::TagEngine(HidBackend* hid, FeusbApi* feusb, QObject* parent)
 configfile::LoadResult TagEngine::openConfiguration(const QByteArray& bytes,
                                                     const QString& name)
 {
-    const QString previous = m_template_source;
-    // Named before the document announces it, so that whoever shows it sees the name.
-    m_template_source = name;
-    const configfile::LoadResult result = m_doc->loadFile(bytes);
-    if (!result.ok())
-        m_template_source = previous;
-    return result;
+    return m_doc->loadFile(bytes, name, m_kind_seen ? chip_code : 0);
 }
 
 QByteArray TagEngine::configurationToSave()
 {
-    emit aboutToWrite();
     m_doc->applyPanels();
     return m_doc->fileBytes();
 }

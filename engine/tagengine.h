@@ -80,10 +80,9 @@ class TagEngine : public QObject
     uint8_t chipCode() const { return chip_code; }
     /// UID of the last tag, most significant byte first (all zero before any tag).
     QByteArray uidMsbFirst() const;
-    /// Names the template of later writes: a configuration file opened (a Read names
-    /// the driver read).
-    void setTemplateSource(const QString& source) { m_template_source = source; }
-    const QString& templateSource() const { return m_template_source; }
+    /// The template of later writes as the record names it: the configuration file
+    /// opened, or the UID of the driver read.
+    QString templateSource() const { return m_doc->origin().name; }
     /// No further auto-write pass runs: the program is leaving.
     void stopAutoWritePass();
     /// True while no sequence and no beep runs.
@@ -93,12 +92,19 @@ class TagEngine : public QObject
     /// The program is leaving: the operation under way, if any, is reported at once as
     /// interrupted by `cause` and its sequence is dropped. False when none was under way.
     bool interruptOperation(const QString& cause);
-    /// True while a sequence runs or waits for its last reply, or a Write or auto-write
-    /// operation is under way: the image it works from must not change then.
+    /// True while a sequence runs (one reported as failed has ended) or waits for its last
+    /// reply, or a Write or auto-write operation is under way: the image it works from
+    /// must not change then, and no other operation may start.
     bool sequenceRunning() const
     {
+        // A sequence reported as failed has ended, and with it the operation it belonged
+        // to (the next one reports that outcome if nothing did).
+        if (m_sequence_failed)
+            return m_reply_guard.inFlight();
         return m_cmd.cmd_type != 0 || m_reply_guard.inFlight() || m_op_pending;
     }
+    /// True while a driver is being written (or its write read back).
+    bool programming() const { return m_op_pending && !m_sequence_failed && !m_op.image.isEmpty(); }
     myhid* hidLink() const { return m_myhid; }
     /// Whether every write sequence that ends well is read back and compared (on unless
     /// switched off).
@@ -111,8 +117,9 @@ class TagEngine : public QObject
 
     /// True while the chosen reader is connected (no message when it is not).
     bool readerConnected() { return Detection_Usb_Statue(0); }
-    /// Opens a configuration file's bytes as the template of later writes, named `name`;
-    /// nothing changes when the file is refused.
+    /// Opens a configuration file's bytes as the template of later writes, named `name`,
+    /// of the tag kind its bytes tell (else of the last driver's kind); nothing changes
+    /// when the file is refused.
     configfile::LoadResult openConfiguration(const QByteArray& bytes, const QString& name);
     /// The configuration file of what the panels hold: their settings go into the image
     /// first, as a write takes them.
@@ -133,9 +140,6 @@ class TagEngine : public QObject
     void notice(const QString& text, int ms);
     /// A Read has loaded the driver into the document (which announces it as well).
     void driverRead(const devicereport::TagIdentity& tag);
-    /// A write is about to take the panel settings from the document: a host holding
-    /// edits not yet passed on (half-typed text) passes them now.
-    void aboutToWrite();
     /// Auto write was switched on or off.
     void autoWriteSwitched(bool on);
     /// The reader has answered the last command of a beep: the beeper is off.
@@ -254,12 +258,16 @@ class TagEngine : public QObject
     void storeFeigInventory(const replies::FeigReply& reply);
     void storeR321Inventory(const QByteArray& rxArray, const replies::R321Reply& reply);
     void storeInventoryUid(const QByteArray& id);
-    // The tag kind of the last inventory; the document's channel display follows it.
+    // The tag kind of the last inventory. The document keeps the kind of its own
+    // configuration: a driver of the other kind is refused, never decoded as this one.
     void setChipCode(uint8_t code)
     {
         chip_code = code;
-        m_doc->setChipCode(code);
+        m_kind_seen = true;
     }
+    // True when the configuration is for the other tag kind than the driver on the reader;
+    // the notice names both.
+    bool refuseOtherKind();
     void takeReadData(const QByteArray& blocks);
     void endReadAsFailed(const QString& reason);
     void reportBeeperFailure();
@@ -341,8 +349,10 @@ class TagEngine : public QObject
     bool m_op_pending = false;
     record::Outcome m_op;
     QElapsedTimer m_op_clock;
-    QString m_template_source; // UID of the driver read last, or the file opened
     void beginOperation(record::Operation operation);
+    // A driver of auto write whose model was still being checked is forgotten without an
+    // outcome (auto write switched off, the program leaving); true when there was one.
+    bool dropUnwrittenDriver();
     // The image and template a write starts from, for its record line.
     void noteWriteTemplate();
     void finishOperation(record::Result result);
@@ -369,6 +379,7 @@ class TagEngine : public QObject
 
     CommandState m_cmd;
     uint8_t chip_code = 0x50;
+    bool m_kind_seen = false; // a tag has been seen, so chip_code is a driver's
     uint8_t manual_read = 0;
     std::array<uint8_t, 32> model_snapshot{};
     // Layout code of the 'P' driver read last (-1: none), and the one the running write

@@ -36,6 +36,7 @@ void TagEngine::toggleAutoWrite()
     if (auto_mode) {
         auto_mode = 0;
         forgetModelCheck();
+        dropUnwrittenDriver();
         uid.fill(0);
         auto_scan = 0;
         scan_request = 0;
@@ -90,6 +91,9 @@ void TagEngine::AutoWriteProcess()
         if (found != wanted) {
             endWith(ResultTip::DeviceDifferent, record::Result::OtherModel);
             Failed_State(QStringLiteral("<操作失败12：The model number is different!>\r\n"));
+        } else if (refuseOtherKind()) {
+            endWith(ResultTip::WriteFailed, record::Result::OtherKind);
+            Failed_State(QStringLiteral("<操作失败：标签类型不一致>"));
         } else {
             Tip_OpenScan(lang_cn());
             Control_RW(SeqCode::WriteAll, 0);

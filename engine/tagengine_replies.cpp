@@ -423,14 +423,11 @@ void TagEngine::takeReadData(const QByteArray& blocks)
 
     Succeed_End_State(QStringLiteral("<读取成功>"));
     Tip_Read_Succeed(lang_cn());
-    // The document takes the data (and rebuilds the bank buffer) before the template and
-    // layout below are taken from it.
-    m_doc->loadRead(data, m_cmd.readcnt, chip_code);
+    // The document takes the data (and rebuilds the bank buffer), and names this driver
+    // as the template of later writes, before the layout below is taken from it.
+    m_doc->loadRead(data, m_cmd.readcnt, chip_code, uidMsbFirst());
     if (manual_read) {
         manual_read = 0;
-        // The template of later writes is this driver's configuration.
-        m_template_source = QString::fromLatin1(
-            (reader_type == ReaderType::R321 ? uidReversedBytes() : uidBytes()).toHex().toUpper());
         const QByteArray field = tagfields::modelNameField(m_doc->image());
         model_snapshot.fill(0);
         std::copy_n(field.constBegin(), std::min<int>(field.size(), model_snapshot.size()),

@@ -147,11 +147,10 @@ bool TagEngine::Detection_Usb_Statue(uint8_t status)
 
 void TagEngine::startRead()
 {
-    if (!Detection_Usb_Statue(1))
+    // An operation under way is never cut short; the host says why nothing happens.
+    if (sequenceRunning() || !Detection_Usb_Statue(1))
         return;
     emit actionStarted();
-    // A Write still under way is abandoned by the read.
-    finishOperation(record::Result::WriteFailed);
     Control_RW(SeqCode::Read, 7);
     manual_read = 1;
     m_cmd.read_data.clear();
@@ -159,8 +158,7 @@ void TagEngine::startRead()
 
 void TagEngine::Select_Auto_Write(uint8_t index)
 {
-    // The host passes on what its panels hold before the document's settings are taken.
-    emit aboutToWrite();
+    // The document holds every edit as it was made: its settings are what goes out.
     const uint8_t channels = m_doc->channelCount();
     switch (index) {
     case 0:

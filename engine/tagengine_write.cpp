@@ -55,7 +55,8 @@ QByteArray TagEngine::ownBytes(const uint8_t* p, int n) const
 
 void TagEngine::startWrite()
 {
-    if (!Detection_Usb_Statue(1))
+    // An operation under way is never cut short (a second click on Write included).
+    if (sequenceRunning() || !Detection_Usb_Statue(1))
         return;
     emit actionStarted();
     // The configuration in the window must be for the model that was read last.
@@ -67,6 +68,11 @@ void TagEngine::startWrite()
         beginOperation(record::Operation::Write);
         m_op.foundModel = snapshot;
         finishOperation(record::Result::OtherModel);
+        return;
+    }
+    if (refuseOtherKind()) {
+        beginOperation(record::Operation::Write);
+        finishOperation(record::Result::OtherKind);
         return;
     }
     // The counters are left out where the driver keeps them; a configuration of the other
@@ -94,6 +100,21 @@ void TagEngine::startWrite()
         Select_Auto_Write(1);
     beginOperation(record::Operation::Write);
     noteWriteTemplate();
+}
+
+bool TagEngine::refuseOtherKind()
+{
+    // Currents of one kind are kept where the other kind keeps something else (the drive
+    // area, or the PWM block): decoded as the other kind they would be wrong values.
+    const uint8_t kind = m_doc->chipCode();
+    const auto known = [](uint8_t k) { return k == tagfields::ChipP || k == tagfields::ChipPwm; };
+    if (kind == chip_code || !known(kind) || !known(chip_code))
+        return false;
+    const auto name = [this](uint8_t k) {
+        return (k == tagfields::ChipPwm ? enginetext::KindPwm : enginetext::KindP).pick(lang_cn());
+    };
+    emit notice(enginetext::OtherKind.pick(lang_cn()).arg(name(kind), name(chip_code)), kNoticeMs);
+    return true;
 }
 
 void TagEngine::Write_BlOCK_NUM(uint8_t* uid, uint8_t block_addr, uint8_t* data, uint8_t datalenth)

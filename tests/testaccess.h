@@ -69,7 +69,13 @@ class TestAccess
 
     // identity and sequence state
     template <class H> static uint8_t chipCode(H& h) { return engine(h).chip_code; }
-    template <class H> static void setChipCode(H& h, uint8_t v) { engine(h).setChipCode(v); }
+    /// The kind of the driver on the reader, and of the document's configuration as after
+    /// that driver's read.
+    template <class H> static void setChipCode(H& h, uint8_t v)
+    {
+        engine(h).setChipCode(v);
+        engine(h).m_doc->m_chip_code = v;
+    }
     template <class H> static ReaderType readerType(H& h) { return engine(h).reader_type; }
     template <class H> static void setReaderType(H& h, ReaderType v) { engine(h).reader_type = v; }
     template <class H> static Uid uid(H& h) { return engine(h).uid; }
@@ -85,7 +91,7 @@ class TestAccess
     template <class H> static uint8_t manualRead(H& h) { return engine(h).manual_read; }
     template <class H> static void setManualRead(H& h, uint8_t v) { engine(h).manual_read = v; }
     template <class H> static QString deviceName(H& h) { return engine(h).m_device_name; }
-    template <class H> static QString templateSource(H& h) { return engine(h).m_template_source; }
+    template <class H> static QString templateSource(H& h) { return engine(h).templateSource(); }
 
     // inventory and model check
     template <class H> static uint8_t tagCount(H& h) { return engine(h).tag_count; }
@@ -248,6 +254,7 @@ class TestAccess
         TagEngine& e = engine(h);
         e.m_cmd = CommandState{};
         e.setChipCode(0x50);
+        e.m_kind_seen = false;
         e.manual_read = 0;
         e.model_snapshot.fill(0);
         e.last_rx.clear();
