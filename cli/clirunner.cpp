@@ -296,8 +296,9 @@ class Session
             return NoReader;
         }
         if (!m_notices.isEmpty() && m_lastOutcome &&
-            m_lastOutcome->result == record::Result::OtherLayout) {
-            // Same model, other layout: the notice names both layouts.
+            (m_lastOutcome->result == record::Result::OtherLayout ||
+             m_lastOutcome->result == record::Result::OtherKind)) {
+            // Same model, other layout or tag kind: the notice names both.
             *m_env.err << "vantory-cli: " << m_notices.first() << "\n";
             return TagError;
         }
@@ -545,25 +546,38 @@ int badArguments(Environment& env, const QString& message)
     return BadArguments;
 }
 
-std::optional<TagImage> loadFile(Environment& env, const QString& path)
+// A configuration file: its bytes, its image and the tag kind its bytes tell (0: none).
+struct ConfigFile {
+    QByteArray bytes;
+    TagImage image;
+    uint8_t kind = 0;
+};
+
+std::optional<ConfigFile> loadFile(Environment& env, const QString& path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         *env.err << "vantory-cli: cannot open " << path << ": " << file.errorString() << "\n";
         return std::nullopt;
     }
-    const QByteArray bytes = file.read(configfile::FileSize);
-    TagImage image;
-    const configfile::LoadResult result = configfile::loadConfig(bytes, image);
-    if (!result.ok()) {
-        *env.err << "vantory-cli: " << path << " has " << bytes.size()
+    ConfigFile config;
+    config.bytes = file.read(configfile::FileSize);
+    const configfile::LoadResult result = configfile::loadConfig(config.bytes, config.image);
+    if (result.error == configfile::LoadError::TooShort) {
+        *env.err << "vantory-cli: " << path << " has " << config.bytes.size()
                  << " bytes; a configuration file has 512\n";
+        return std::nullopt;
+    }
+    if (!result.ok()) {
+        *env.err << "vantory-cli: " << path << " is not a configuration file of this program: "
+                 << configfile::refusalReason(result, false) << "\n";
         return std::nullopt;
     }
     if (result.repaired)
         *env.err << "vantory-cli: constant lumen data error, automatic correction\n";
-    tagfields::updateBankBuff(image);
-    return image;
+    tagfields::updateBankBuff(config.image);
+    config.kind = configfile::kindFromContent(config.bytes);
+    return config;
 }
 
 // --current CH=MA, checked against the channel ranges of the configuration.
@@ -664,6 +678,8 @@ QString resultKey(record::Result result)
         return QStringLiteral("other_layout");
     case record::Result::VerifyFailed:
         return QStringLiteral("verify_failed");
+    case record::Result::OtherKind:
+        return QStringLiteral("other_kind");
     }
     return QString();
 }
@@ -765,10 +781,13 @@ int cmdInfo(Environment& env, Parsed& p)
     const QStringList files = p.parser.positionalArguments().mid(1);
     if (files.size() != 1)
         return badArguments(env, QStringLiteral("info wants one configuration file"));
-    const std::optional<TagImage> image = loadFile(env, files.first());
-    if (!image)
+    const std::optional<ConfigFile> config = loadFile(env, files.first());
+    if (!config)
         return BadFile;
-    printReport(*env.out, *image, {}, p.parser.isSet(p.json));
+    // Decoded as the kind its bytes tell, as the window shows it; 'P' when they tell none.
+    const devicereport::TagIdentity tag{
+        {}, config->kind ? config->kind : tagfields::ChipP, config->kind == 0};
+    printReport(*env.out, config->image, tag, p.parser.isSet(p.json));
     return Ok;
 }
 
@@ -821,15 +840,17 @@ int cmdRead(Environment& env, Parsed& p)
 
 // The configuration file of write and auto-write, with the currents of the command line.
 struct Configuration {
+    QByteArray bytes;
     TagImage image;
     QMap<int, uint16_t> currents;
     QString fileName;
     bool verify = true;
+    // Opened as the window opens a file: of the kind its bytes tell, else of the driver
+    // read before (write) or 'P' (auto-write, no driver yet).
     void applyTo(Session& s) const
     {
         s.engine().setVerifyAfterWrite(verify);
-        s.engine().setTemplateSource(fileName);
-        s.document().loadImage(image);
+        s.engine().openConfiguration(bytes, fileName);
         applyCurrents(s);
     }
     // The currents of the command line over what the configuration holds.
@@ -845,10 +866,11 @@ int loadConfiguration(Environment& env, Parsed& p, const QString& command, Confi
     const QStringList files = p.parser.positionalArguments().mid(1);
     if (files.size() != 1)
         return badArguments(env, QStringLiteral("%1 wants one configuration file").arg(command));
-    const std::optional<TagImage> image = loadFile(env, files.first());
-    if (!image)
+    const std::optional<ConfigFile> config = loadFile(env, files.first());
+    if (!config)
         return BadFile;
-    out->image = *image;
+    out->bytes = config->bytes;
+    out->image = config->image;
     out->fileName = QFileInfo(files.first()).fileName();
     out->verify = !p.parser.isSet(p.noVerify);
     if (!parseCurrents(env, p.parser.values(p.current), out->image, &out->currents))
@@ -966,8 +988,6 @@ int cmdAutoWrite(Environment& env, Parsed& p)
     // JSON Lines on standard output; the words for the operator go to standard error.
     QTextStream& talk = json ? *env.err : *env.out;
     TagEngine& engine = s.engine();
-    // The tag kind the channel display was made for; a driver of another kind remakes it.
-    uint8_t shownChip = s.document().chipCode();
     int handled = 0;
     Batch batch;
     bool writing = false;
@@ -1032,12 +1052,6 @@ int cmdAutoWrite(Environment& env, Parsed& p)
         if (code == ResultTip::OpenScan) {
             writing = true;
             readerLostOutcome.reset();
-            // The tag kind decides the channel display and the PWM period.
-            if (shownChip != engine.chipCode()) {
-                shownChip = engine.chipCode();
-                s.document().showChannels(s.document().channelCount());
-                config.applyCurrents(s);
-            }
         } else if (writing && code == ResultTip::WriteSucceed) {
             writing = false;
             ++batch.written;
@@ -1054,6 +1068,10 @@ int cmdAutoWrite(Environment& env, Parsed& p)
         } else if (code == ResultTip::DeviceDifferent) {
             ++batch.otherModel;
             handle(QStringLiteral("other model, not written"));
+        } else if (!writing && code == ResultTip::WriteFailed) {
+            // Refused before any write: the driver is of the other tag kind.
+            ++batch.failed;
+            handle(QStringLiteral("other tag kind, not written"));
         }
     });
 

@@ -370,7 +370,9 @@ void TstCliRealReaders::station_data()
         << ",Other tag kind refused,";
     QTest::newRow("fault write-fails, write --json: no currents")
         << QStringList{"--simulate-fault", "write-fails", "write", "@config", "--json"} << "" << 5
-        << "" << "json:result=no_tag_response;currents_mA=[]" << ",No tag response,";
+        << ""
+        << "json:result=no_tag_response;currents_mA=[]"
+        << ",No tag response,";
 
     // Rehearsed faults: the real fault's exit code, message and record line.
     const struct {
