@@ -11,6 +11,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QMessageBox>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTableWidget>
@@ -98,20 +100,16 @@ void openFile(WindowBench& b, QTemporaryDir& dir, const QString& name, const QBy
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
     file.close();
-    b.w->setFileDialogHook(
-        [path](Vantory::FileDialogMode, const QString&, const QString&, const QString&) {
-            return path;
-        });
+    b.w->setFileDialogHook([path](Vantory::FileDialogMode, const QString&, const QString&,
+                                  const QString&) { return path; });
     b.trigger("actionOpen_BIN_configure");
 }
 
 QString saveFile(WindowBench& b, QTemporaryDir& dir)
 {
     const QString path = dir.filePath(QStringLiteral("saved.bin"));
-    b.w->setFileDialogHook(
-        [path](Vantory::FileDialogMode, const QString&, const QString&, const QString&) {
-            return path;
-        });
+    b.w->setFileDialogHook([path](Vantory::FileDialogMode, const QString&, const QString&,
+                                  const QString&) { return path; });
     b.trigger("actionSave_BIN_configure");
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll().toHex()) : QString();
@@ -225,7 +223,8 @@ void TstWindowConfiguration::templateOfOtherKind_refusedBeforeAnythingIsSent_dat
         << int(Kind::Dt8) << pwmFile("VDR-40-700 DALI-2 DT8 TW") << false << false << eightOnP;
     QTest::newRow("8 template, P driver, Write, cn")
         << int(Kind::Dt8) << pwmFile("VDR-40-700 DALI-2 DT8 TW") << false << true
-        << QStringLiteral("配置为 8 型标签（PWM），驱动器为 P 型标签（512 字节），未写入任何数据。");
+        << QStringLiteral(
+               "配置为 8 型标签（PWM），驱动器为 P 型标签（512 字节），未写入任何数据。");
     QTest::newRow("8 template, P driver, Auto Scan")
         << int(Kind::Dt8) << pwmFile("VDR-40-700 DALI-2 DT8 TW") << true << false << eightOnP;
     QTest::newRow("P template, 8 driver, Auto Scan")
@@ -296,7 +295,8 @@ void TstWindowConfiguration::configurationLine_namesWhatWouldBeProgrammed()
     QFETCH(QString, edited);
     WindowBench b;
     QTemporaryDir dir;
-    b.w->resize(1366, 738);
+    // As the program places itself on a 1366 × 768 screen with a 40 px taskbar.
+    b.w->placeOnScreen(QRect(0, 0, 1366, 728), QRect(0, 0, 1366, 768));
     b.w->show();
     QVERIFY(QTest::qWaitForWindowExposed(b.w.get()));
     QVERIFY(b.connect(R321));
@@ -332,10 +332,24 @@ void TstWindowConfiguration::configurationLine_namesWhatWouldBeProgrammed()
     b.write();
     QTRY_COMPARE(outcomes.list.size(), 2);
     QCOMPARE(outcomes.list.last().templateSource, name);
+    typeInto(spinBox(b, QStringLiteral("Currentwidget_ch1")), QStringLiteral("480"), true);
+    QVERIFY(editedShown(b));
+    if (qEnvironmentVariableIsSet("VANTORY_SHOTS_DIR")) {
+        // The settings pane as it opens, the current panel at its top.
+        auto* pane = child<QScrollArea>(b, QStringLiteral("scrollArea"));
+        pane->verticalScrollBar()->setValue(0);
+        pane->horizontalScrollBar()->setValue(0);
+        QTest::qWait(100);
+        const QString shot =
+            QDir(qEnvironmentVariable("VANTORY_SHOTS_DIR"))
+                .filePath(chinese ? "configuration-line-zh.png" : "configuration-line-en.png");
+        QVERIFY(b.w->grab().save(shot));
+    }
 
     openFile(b, dir, QStringLiteral("legacy.bin"), demodrivers::memory(Kind::Legacy3Ch));
     QCOMPARE(labelText(b, "label_Configuration"), lines.at(3));
     // A PWM block that cannot be one and is not empty: the kind is the driver's, and said so.
+    b.field.clear();
     QVERIFY(readTag(b, demodrivers::makeTag(Kind::Pwm, 0x14)));
     QByteArray undecided = demodrivers::configurationFile(Kind::Pwm);
     undecided[250] = char(0x7F);
@@ -363,7 +377,8 @@ void TstWindowConfiguration::edits_reachTheDocumentWhenMade()
     QVERIFY(readTag(b, demodrivers::makeTag(Kind::Dt8, 7)));
     QVERIFY(!editedShown(b));
     if (control == QLatin1String("CurrentSlider")) {
-        auto* slider = child<QWidget>(b, QStringLiteral("Currentwidget_ch1"))->findChild<QSlider*>(control);
+        auto* slider =
+            child<QWidget>(b, QStringLiteral("Currentwidget_ch1"))->findChild<QSlider*>(control);
         slider->setFocus();
         QTest::keyClick(slider, Qt::Key_End);
     } else if (control == QLatin1String("switchbuttonwidget")) {
@@ -382,16 +397,21 @@ void TstWindowConfiguration::typedValueOutsideRange_heldAtTheLimit_data()
     QTest::addColumn<bool>("chinese");
     QTest::addColumn<int>("held");
     QTest::addColumn<QString>("status");
-    QTest::newRow("current above") << "Currentwidget_ch1" << "900" << false << 700
-                                   << "CH1 Current(mA): 900 is outside 50-700; held at 700";
-    QTest::newRow("current below") << "Currentwidget_ch1" << "20" << false << 50
-                                   << "CH1 Current(mA): 20 is outside 50-700; held at 50";
-    QTest::newRow("current above, cn") << "Currentwidget_ch1" << "900" << true << 700
-                                       << "设备电流一（mA）：900 超出 50-700，已设为 700";
-    QTest::newRow("coolest above") << "CoolestspinBox" << "20000" << false << 12000
-                                   << "Coolest (K): 20000 is outside 1000-12000; held at 12000";
-    QTest::newRow("warmest below, cn") << "WormestspinBox" << "500" << true << 1000
-                                       << "最暖色温（K）：500 超出 1000-12000，已设为 1000";
+    QTest::newRow("current above")
+        << "Currentwidget_ch1"
+        << "900" << false << 700 << "CH1 Current(mA): 900 is outside 50-700; held at 700";
+    QTest::newRow("current below")
+        << "Currentwidget_ch1"
+        << "20" << false << 50 << "CH1 Current(mA): 20 is outside 50-700; held at 50";
+    QTest::newRow("current above, cn")
+        << "Currentwidget_ch1"
+        << "900" << true << 700 << "设备电流一（mA）：900 超出 50-700，已设为 700";
+    QTest::newRow("coolest above")
+        << "CoolestspinBox"
+        << "20000" << false << 12000 << "Coolest (K): 20000 is outside 1000-12000; held at 12000";
+    QTest::newRow("warmest below, cn")
+        << "WormestspinBox"
+        << "500" << true << 1000 << "最暖色温（K）：500 超出 1000-12000，已设为 1000";
 }
 
 void TstWindowConfiguration::typedValueOutsideRange_heldAtTheLimit()
@@ -432,10 +452,8 @@ void TstWindowConfiguration::halfTypedValue_neverWrittenOrSaved()
     const auto tag = demodrivers::makeTag(Kind::Dt8, 9);
     QVERIFY(readTag(b, tag));
     const QString saved = dir.filePath(QStringLiteral("saved.bin"));
-    b.w->setFileDialogHook(
-        [saved](Vantory::FileDialogMode, const QString&, const QString&, const QString&) {
-            return saved;
-        });
+    b.w->setFileDialogHook([saved](Vantory::FileDialogMode, const QString&, const QString&,
+                                   const QString&) { return saved; });
     Outcomes outcomes(b);
     QSpinBox* box = spinBox(b, QStringLiteral("Currentwidget_ch1"));
     typeInto(box, QStringLiteral("480"), false);
@@ -606,11 +624,15 @@ void TstWindowConfiguration::record_listsOnlyWhatWasWritten_data()
     QTest::addColumn<QString>("result");
     QTest::addColumn<QString>("currents");
     QTest::addColumn<QString>("lumen");
-    QTest::newRow("DT8 written") << int(Kind::Dt8) << false << "Written" << "350" << "on";
-    QTest::newRow("DT8 refusing writes")
-        << int(Kind::Dt8) << true << "No tag response" << "" << "";
+    QTest::newRow("DT8 written") << int(Kind::Dt8) << false << "Written"
+                                 << "350"
+                                 << "on";
+    QTest::newRow("DT8 refusing writes") << int(Kind::Dt8) << true << "No tag response"
+                                         << ""
+                                         << "";
     // Byte 267 of the legacy layout is a byte of channel 2's current, not a lumen switch.
-    QTest::newRow("legacy written") << int(Kind::Legacy3Ch) << false << "Written" << "300/250/450"
+    QTest::newRow("legacy written") << int(Kind::Legacy3Ch) << false << "Written"
+                                    << "300/250/450"
                                     << "";
 }
 
