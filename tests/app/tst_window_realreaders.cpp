@@ -135,11 +135,14 @@ void TstWindowRealReaders::pwmDriverThenPFile_autoWriteProgramsTheFile()
     const QString file = m_dir.filePath(QStringLiteral("p-480.bin"));
     QVERIFY(writeFile(file, bytes));
 
+    const QString saved = file + QStringLiteral(".saved.bin");
     Vantory w;
     QStringList boxes;
     w.setModalHook([&](const QString&, const QString& text) { boxes << text; });
-    w.setFileDialogHook([&](Vantory::FileDialogMode, const QString&, const QString&,
-                            const QString&) { return file; });
+    w.setFileDialogHook([&](Vantory::FileDialogMode mode, const QString&, const QString&,
+                            const QString&) {
+        return mode == Vantory::FileDialogMode::Open ? file : saved;
+    });
     connectAndRead(w, brand, connected);
     if (QTest::currentTestFailed())
         return;
@@ -147,6 +150,8 @@ void TstWindowRealReaders::pwmDriverThenPFile_autoWriteProgramsTheFile()
              QStringLiteral("VPW-20-700 PWM"));
     w.findChild<QAction*>(QStringLiteral("actionOpen_BIN_configure"))->trigger();
     QCOMPARE(w.findChild<myslider*>(QStringLiteral("Currentwidget_ch1"))->value(), kCurrent);
+    w.findChild<QAction*>(QStringLiteral("actionSave_BIN_configure"))->trigger();
+    QCOMPARE(readFile(saved).mid(kCurrentByte, 2), bytes.mid(kCurrentByte, 2));
     w.findChild<QAction*>(QStringLiteral("actionAuto_Write"))->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(holdsConfiguration(tagMemory(p)), 20000);
     w.findChild<QAction*>(QStringLiteral("actionAuto_Write"))->trigger();

@@ -40,59 +40,7 @@ class TestTagDocument : public QObject
     void driveBankRead_keepsTheChannelCount();
     void pwmTag_periodFromBlockAndComposedBack();
     void lumenAndAutoWriteWord_changeTheImageAndSaySo();
-    void origin_sourceKindAndEdits_data();
-    void origin_sourceKindAndEdits();
 };
-
-void TestTagDocument::origin_sourceKindAndEdits_data()
-{
-    QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<int>("lastDriver"); // the kind of the last driver seen, 0 for none
-    QTest::addColumn<int>("kind");
-    QTest::addColumn<int>("kindFrom");
-    using K = TagDocument::KindFrom;
-    QByteArray undecided = demodrivers::configurationFile(Kind::Pwm);
-    undecided[250] = char(0x7F); // a pulse longer than any period: no PWM block, not empty
-    QTest::newRow("P file after an 8 driver")
-        << demodrivers::memory(Kind::Dt8) << 0x38 << 0x50 << int(K::FileContent);
-    QTest::newRow("8 file after a P driver")
-        << demodrivers::configurationFile(Kind::Pwm) << 0x50 << 0x38 << int(K::FileContent);
-    QTest::newRow("undecided after an 8 driver") << undecided << 0x38 << 0x38 << int(K::LastDriver);
-    QTest::newRow("undecided, no driver seen") << undecided << 0 << 0x50 << int(K::Assumed);
-}
-
-void TestTagDocument::origin_sourceKindAndEdits()
-{
-    QFETCH(QByteArray, file);
-    QFETCH(int, lastDriver);
-    QFETCH(int, kind);
-    QFETCH(int, kindFrom);
-    TagDocument doc;
-    QSignalSpy changed(&doc, &TagDocument::originChanged);
-    QCOMPARE(doc.origin().from, TagDocument::From::Nothing);
-    doc.setLumenEnabled(true); // the start image is nobody's configuration
-    QVERIFY(!doc.origin().edited);
-
-    QVERIFY(doc.loadFile(file, QStringLiteral("a.bin"), uint8_t(lastDriver)).ok());
-    QCOMPARE(doc.origin().from, TagDocument::From::File);
-    QCOMPARE(doc.origin().name, QStringLiteral("a.bin"));
-    QCOMPARE(int(doc.chipCode()), kind);
-    QCOMPARE(int(doc.origin().kindFrom), kindFrom);
-    doc.setChannelCurrent(0, doc.channelCurrents()[0]); // the same value: no edit
-    QVERIFY(!doc.origin().edited);
-    const uint16_t minimum = doc.channelDisplay().channels[0].minimum;
-    doc.setChannelCurrent(0, doc.channelCurrents()[0] == minimum ? minimum + 1 : minimum);
-    QVERIFY(doc.origin().edited);
-    doc.savedAs(QStringLiteral("b.bin"));
-    QCOMPARE(doc.origin().name, QStringLiteral("b.bin"));
-    QVERIFY(!doc.origin().edited);
-    QCOMPARE(changed.count(), 3); // opened, edited, saved
-
-    doc.loadRead(demodrivers::memory(Kind::Dt8), 12, 0x50, QByteArray::fromHex("e002500000000007"));
-    QCOMPARE(doc.origin().from, TagDocument::From::Driver);
-    QCOMPARE(doc.origin().name, QStringLiteral("E002500000000007"));
-    QCOMPARE(doc.origin().kindFrom, TagDocument::KindFrom::Driver);
-}
 
 void TestTagDocument::loadFile_panelsFollowTheDriver_data()
 {
