@@ -36,12 +36,9 @@ inline constexpr BiText AutoScanNeedsConfiguration{
     "自动扫描前请先读取驱动或打开配置文件",
     "Read a driver or open a configuration file before Auto Scan"};
 inline constexpr BiText RecordProblem{"生产记录无法写入：%1", "Production record not written: %1"};
-inline constexpr BiText RecordHeldLocally{
-    "无法连接记录服务器：生产记录暂存在本机，服务器恢复后自动发送",
-    "Record server not reachable: the production record is held locally and sent when it is back"};
 inline constexpr BiText LastRecordedWrite{
-    "上次记录的写入：%1，工位 %2，文件 %3，结果 %4，校验 %5",
-    "Last recorded write: %1, station %2, file %3, result %4, verified %5"};
+    "上次记录的写入：%1，工位 %2，模板 %3，结果 %4，校验 %5",
+    "Last recorded write: %1, station %2, template %3, result %4, verified %5"};
 inline constexpr BiText VerifiedYes{"通过", "yes"};
 inline constexpr BiText VerifiedNo{"未通过", "no"};
 inline constexpr BiText VerifiedOff{"关闭", "off"};

@@ -1,5 +1,6 @@
 #include "app/branding.h"
 #include "app/readerbackends.h"
+#include "app/signalquit.h"
 #include "app/simulatorwindow.h"
 #include "app/vantory.h"
 
@@ -130,6 +131,12 @@ int main(int argc, char* argv[])
     ExitAfterShow exitAfterShow(sinceMain);
     if (qEnvironmentVariableIsSet("VANTORY_EXIT_AFTER_SHOW"))
         w.installEventFilter(&exitAfterShow);
+
+    // A stopped service or a closed terminal closes the window as its close button does.
+    SignalQuit signalQuit([&w](int signal) {
+        w.closeForSignal(SignalQuit::name(signal));
+        QCoreApplication::quit();
+    });
 
     w.show();
     if (simulator)

@@ -165,6 +165,9 @@ private slots:
 public:
     /// Records every operation into day files in `folder`; empty stops recording.
     void setRecordFolder(const QString& folder);
+    /// Closes the window for a signal (`cause`, e.g. "SIGTERM") as its close button does,
+    /// without asking: the operation under way ends or is recorded as interrupted.
+    void closeForSignal(const QString& cause);
     /// Language, last configuration folder and reader choice are read from and kept in
     /// `settings`; without it nothing is remembered.
     void useSettings(std::unique_ptr<QSettings> settings);
@@ -194,6 +197,9 @@ private:
     BatchCounts m_batch;
     QString m_record_problem; // folder that could not be written; empty when fine
     bool m_record_held = false; // the record server is away: lines wait in the journal
+    record::ServerProblem m_record_held_for = record::ServerProblem::None; // and why
+    QString m_record_held_detail; // the server's reason, without any password
+    QString m_close_cause; // set while the window closes for a signal
     // The driver's last recorded write in Device Data, after a Read; see vantory_history.cpp.
     QLabel* label_LastWrite = nullptr;
     QString m_last_write_uid; // the driver read last, whose write is looked up
@@ -210,7 +216,7 @@ private slots:
     void recordOperation(const record::Outcome& outcome);
     void onRecordFailed(const QString& folder, const QString& reason);
     void onRecordRecovered();
-    void onRecordServerAway(const QString& reason);
+    void onRecordServerAway(record::ServerProblem problem, const QString& detail);
     void onRecordServerBack();
     void onResultTipForLastWrite(ResultTip tip);
 

@@ -52,17 +52,21 @@ void Vantory::closeEvent(QCloseEvent* event)
     // Asked only while a driver is being written: an idle batch, a read or a write that has
     // already failed lose nothing.
     if (!m_engine || !m_engine->programming()) {
+        if (m_record)
+            m_record->drain();
         event->accept();
         return;
     }
-    QMessageBox box(QMessageBox::Question, apptext::QuitCaption.pick(lang_cn),
-                    apptext::QuitDuringOperation.pick(lang_cn), QMessageBox::Yes | QMessageBox::No,
-                    this);
-    box.setObjectName(QStringLiteral("quitDuringOperation"));
-    box.setDefaultButton(QMessageBox::No);
-    if (box.exec() != QMessageBox::Yes) {
-        event->ignore();
-        return;
+    if (m_close_cause.isEmpty()) {
+        QMessageBox box(QMessageBox::Question, apptext::QuitCaption.pick(lang_cn),
+                        apptext::QuitDuringOperation.pick(lang_cn),
+                        QMessageBox::Yes | QMessageBox::No, this);
+        box.setObjectName(QStringLiteral("quitDuringOperation"));
+        box.setDefaultButton(QMessageBox::No);
+        if (box.exec() != QMessageBox::Yes) {
+            event->ignore();
+            return;
+        }
     }
     // No further driver is started; the one under way gets a second to end as usual (a
     // drive-area write takes under half of it), else it is recorded as interrupted.
@@ -77,7 +81,8 @@ void Vantory::closeEvent(QCloseEvent* event)
     });
     look.start(5);
     wait.exec();
-    m_engine->interruptOperation(QStringLiteral("window closed"));
+    m_engine->interruptOperation(m_close_cause.isEmpty() ? QStringLiteral("window closed")
+                                                         : m_close_cause);
     if (m_record)
         m_record->drain();
     event->accept();

@@ -7,6 +7,7 @@
 
 #include <QGridLayout>
 #include <QLabel>
+#include <cstdlib>
 
 namespace
 {
@@ -69,8 +70,14 @@ void Vantory::showLastWrite()
         return;
     }
     const record::Entry& e = m_last_write->entry;
+    // The station's own time with its offset: another station may be in another zone.
     const QDateTime when = QDateTime::fromString(e.time, Qt::ISODate);
+    const int offset = when.isValid() ? when.offsetFromUtc() : 0;
+    const QString zone = QStringLiteral("UTC%1%2:%3")
+                             .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+                             .arg(std::abs(offset) / 3600, 2, 10, QLatin1Char('0'))
+                             .arg(std::abs(offset) % 3600 / 60, 2, 10, QLatin1Char('0'));
     label_LastWrite->setText(apptext::LastRecordedWrite.pick(lang_cn).arg(
-        when.isValid() ? when.toString(QStringLiteral("yyyy-MM-dd HH:mm")) : e.time,
+        when.isValid() ? when.toString(QStringLiteral("yyyy-MM-dd HH:mm ")) + zone : e.time,
         m_last_write->station, e.source, e.result, verifiedText(e.verified, lang_cn != 0)));
 }

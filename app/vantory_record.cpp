@@ -97,6 +97,12 @@ void Vantory::setRecordFolder(const QString& folder)
     m_about_dialog->setRecordFolder(folder);
 }
 
+void Vantory::closeForSignal(const QString& cause)
+{
+    m_close_cause = cause;
+    close();
+}
+
 void Vantory::recordOperation(const record::Outcome& outcome)
 {
     if (m_record) {
@@ -152,10 +158,12 @@ void Vantory::showLastDriver()
     status_last->show();
 }
 
-void Vantory::onRecordServerAway(const QString& reason)
+void Vantory::onRecordServerAway(record::ServerProblem problem, const QString& detail)
 {
-    qCWarning(lcUi).noquote() << "record server away, lines held locally:" << reason;
+    qCWarning(lcUi).noquote() << "record server away, lines held locally:" << detail;
     m_record_held = true;
+    m_record_held_for = problem;
+    m_record_held_detail = detail;
     showRecordProblem();
 }
 
@@ -186,10 +194,11 @@ void Vantory::showRecordProblem()
 {
     // A record that cannot be written at all matters more than one that waits locally.
     status_record->setHidden(m_record_problem.isEmpty() && !m_record_held);
-    status_record->setText(!m_record_problem.isEmpty()
-                               ? apptext::RecordProblem.pick(lang_cn).arg(m_record_problem)
-                           : m_record_held ? apptext::RecordHeldLocally.pick(lang_cn)
-                                           : QString());
+    status_record->setText(
+        !m_record_problem.isEmpty() ? apptext::RecordProblem.pick(lang_cn).arg(m_record_problem)
+        : m_record_held
+            ? record::serverProblemText(m_record_held_for, lang_cn != 0).arg(m_record_held_detail)
+            : QString());
 }
 
 void Vantory::useSettings(std::unique_ptr<QSettings> settings)

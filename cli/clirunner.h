@@ -51,6 +51,9 @@ struct Environment {
     QString recordServer;
     /// This station's name in the record; empty: the host name.
     QString station;
+    /// Set when a record line reached neither the day file nor the journal, or only one of
+    /// them, by the end of the command: the command then does not exit 0.
+    bool recordIncomplete = false;
 };
 
 /// Runs one command line (without the program name); returns the exit code.

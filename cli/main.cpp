@@ -6,12 +6,14 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 
 namespace
 {
 
 std::atomic<bool> g_interrupted{false};
 std::atomic<int> g_leaveNow{0};
+QtMessageHandler g_defaultHandler = nullptr;
 
 extern "C" void onInterrupt(int signal)
 {
@@ -25,13 +27,23 @@ extern "C" void onInterrupt(int signal)
         std::_Exit(128 + signal);
 }
 
+// Standard error carries the messages meant for the user; the program's traces (Qt's
+// debug, info and warning messages) only with --verbose or rules of the user's own.
+void userMessagesOnly(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        g_defaultHandler(type, context, text);
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    // The engine's trace texts are for developers: QT_LOGGING_RULES turns them on.
-    if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
-        qputenv("QT_LOGGING_RULES", "*.debug=false");
+    bool verbose = false;
+    for (int i = 1; i < argc; ++i)
+        verbose = verbose || std::strcmp(argv[i], "--verbose") == 0;
+    if (!verbose && qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
+        g_defaultHandler = qInstallMessageHandler(userMessagesOnly);
     QCoreApplication app(argc, argv);
     // The same name as the window's program, so that both keep one production record.
     QCoreApplication::setApplicationName(QStringLiteral("vantory"));
@@ -41,6 +53,11 @@ int main(int argc, char* argv[])
 #ifdef SIGHUP
     // A closed terminal or a dropped ssh session: the write in progress still finishes.
     std::signal(SIGHUP, onInterrupt);
+#endif
+#ifdef SIGPIPE
+    // A reader of the output that went away (`| head -1`) must not kill a batch between a
+    // write and its record line: the failed write to standard output stops the batch instead.
+    std::signal(SIGPIPE, SIG_IGN);
 #endif
 #ifdef SIGXFSZ
     // A file-size limit makes the write fail with EFBIG, which is reported, instead of

@@ -1,13 +1,15 @@
 #include "cli/recordcommands.h"
 
 #include "cli/clirunner.h"
+#include "cli/tagfiles.h"
 #include "model/recordstore.h"
+
+#include <algorithm>
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
-#include <QSaveFile>
 
 namespace cli
 {
@@ -22,25 +24,54 @@ int fail(Environment& env, int code, const QString& message)
     return code;
 }
 
+// The station's own journal, which must be there: a look-up never makes one.
+bool openJournal(Environment& env, record::Store& store)
+{
+    if (env.recordDir.isEmpty()) {
+        *env.err << "vantory-cli: no record folder (with --simulate, name one with "
+                    "--record-dir)\n";
+        return false;
+    }
+    if (!store.openLocal(record::localDatabasePath(env.recordDir), false)) {
+        *env.err << "vantory-cli: " << store.error() << "\n";
+        return false;
+    }
+    return true;
+}
+
 // The server when one is set and reachable, else the station's own journal.
 bool openRecord(Environment& env, record::Store& store)
 {
     if (!env.recordServer.isEmpty()) {
         if (store.openServer(env.recordServer))
             return true;
-        *env.err << "vantory-cli: " << store.error()
+        *env.err << "vantory-cli: "
+                 << record::serverProblemText(store.problem(), false).arg(store.error())
                  << "; showing this station's local record only\n";
     }
-    if (env.recordDir.isEmpty()) {
-        *env.err << "vantory-cli: no record folder (with --simulate, name one with "
-                    "--record-dir)\n";
-        return false;
+    return openJournal(env, store);
+}
+
+// The server's lines of one driver with this station's own lines that have not reached
+// it yet, newest first.
+QVector<record::StoredLine> withUnsent(QVector<record::StoredLine> lines, Environment& env,
+                                       const QString& uid)
+{
+    record::Store journal;
+    if (env.recordDir.isEmpty() ||
+        !journal.openLocal(record::localDatabasePath(env.recordDir), false))
+        return lines;
+    for (const record::StoredLine& own : journal.history(uid).value_or(lines)) {
+        const bool there = std::any_of(lines.cbegin(), lines.cend(),
+                                       [&](const record::StoredLine& l) { return l.id == own.id; });
+        if (!there)
+            lines << own;
     }
-    if (!store.openLocal(record::localDatabasePath(env.recordDir))) {
-        *env.err << "vantory-cli: " << store.error() << "\n";
-        return false;
-    }
-    return true;
+    std::stable_sort(lines.begin(), lines.end(),
+                     [](const record::StoredLine& a, const record::StoredLine& b) {
+                         return a.timeUtc > b.timeUtc;
+                     });
+    return lines;
 }
 
 QJsonObject toJson(const record::StoredLine& line)
@@ -48,6 +79,8 @@ QJsonObject toJson(const record::StoredLine& line)
     QJsonObject o;
     o.insert(QStringLiteral("id"), line.id);
     o.insert(QStringLiteral("station"), line.station);
+    o.insert(QStringLiteral("seq"), double(line.seq));
+    o.insert(QStringLiteral("time_utc"), line.timeUtc);
     for (const record::Field& f : record::fields())
         o.insert(QString::fromLatin1(f.key), line.entry.*f.member);
     return o;
@@ -92,9 +125,11 @@ int cmdHistory(Environment& env, const QCommandLineParser& parser, bool json)
     record::Store store;
     if (!openRecord(env, store))
         return Failure;
-    const auto lines = store.history(uid);
+    auto lines = store.history(uid);
     if (!lines)
         return fail(env, Failure, store.error());
+    if (store.isServer())
+        lines = withUnsent(*lines, env, uid);
     if (json) {
         QJsonArray list;
         for (const record::StoredLine& line : *lines)
@@ -139,22 +174,40 @@ int cmdRecords(Environment& env, const QCommandLineParser& parser, const RecordA
     const auto lines = store.lines(filter);
     if (!lines)
         return fail(env, Failure, store.error());
-    // The lines exactly as the day files hold them; a file also gets their byte-order mark.
-    QByteArray bytes = record::headerLine();
+    // The lines as the day files hold them, with the station that wrote each last (one
+    // driver programmed at two stations is two lines); a file also gets the byte-order mark.
+    const auto withStation = [](QByteArray line, const QString& station) {
+        line.insert(line.size() - 2, "," + record::csvField(station).toUtf8());
+        return line;
+    };
+    QByteArray bytes = withStation(record::headerLine(), QStringLiteral("Station"));
     for (const record::StoredLine& line : *lines)
-        bytes += record::csvLine(line.entry);
+        bytes += withStation(record::csvLine(line.entry), line.station);
     if (output.isEmpty()) {
         env.out->flush();
         *env.out << QString::fromUtf8(bytes);
         env.out->flush();
         return Ok;
     }
-    QSaveFile file(output);
-    if (!file.open(QIODevice::WriteOnly) || file.write("\xEF\xBB\xBF" + bytes) < 0 ||
-        !file.commit())
-        return fail(env, Failure,
-                    QStringLiteral("cannot save %1: %2").arg(output, file.errorString()));
+    QString error;
+    if (!saveAll(output, "\xEF\xBB\xBF" + bytes, &error))
+        return fail(env, Failure, QStringLiteral("cannot save %1: %2").arg(output, error));
     *env.err << lines->size() << " line(s) saved in " << output << "\n";
+    return Ok;
+}
+
+int cmdRecordSetup(Environment& env)
+{
+    if (env.recordServer.isEmpty())
+        return fail(env, BadArguments,
+                    QStringLiteral("record-setup wants the server: --record-db or "
+                                   "VANTORY_RECORD_DB"));
+    record::Store store;
+    if (!store.setUpServer(env.recordServer))
+        return fail(env, Failure, store.error());
+    *env.out << "the record tables are ready at schema version " << record::kSchemaVersion
+             << "; give the stations' role SELECT and INSERT on production_record and "
+                "record_schema\n";
     return Ok;
 }
 

@@ -45,6 +45,8 @@ void applyRecordArgs(const QCommandLineParser& parser, const RecordArgs& args, E
 
 /// vantory-cli history UID [--json]
 int cmdHistory(Environment& env, const QCommandLineParser& parser, bool json);
+/// vantory-cli record-setup --record-db C: the server's tables, made by an administrator.
+int cmdRecordSetup(Environment& env);
 /// vantory-cli records [--since DATE] [--until DATE] [--station NAME] [-o FILE.csv]
 int cmdRecords(Environment& env, const QCommandLineParser& parser, const RecordArgs& args,
                const QString& output);

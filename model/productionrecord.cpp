@@ -95,7 +95,7 @@ Entry entryFor(const Outcome& o, const QString& program)
     e.program = program;
     e.reader = o.readerType == ReaderType::Feig   ? QStringLiteral("FEIG")
                : o.readerType == ReaderType::R321 ? QStringLiteral("R321")
-                                   : QString();
+                                                  : QString();
     e.operation = operationText(o.operation);
     e.uid = QString::fromLatin1(o.uidMsbFirst.toHex().toUpper());
     e.tagKind = o.chipCode == tagfields::ChipP     ? QStringLiteral("P")
@@ -364,6 +364,24 @@ class LockedAppend
         return synced;
     }
 
+    /// Cuts the file back to `size` bytes: a line the disk took only part of goes, so that
+    /// the next line starts on a line of its own.
+    void truncate(qint64 size)
+    {
+#ifdef Q_OS_WIN
+        FILE_END_OF_FILE_INFO end{};
+        end.EndOfFile.QuadPart = size;
+        ::SetFileInformationByHandle(m_handle, FileEndOfFileInfo, &end, sizeof(end));
+        ::FlushFileBuffers(m_handle);
+#else
+        int rc;
+        do
+            rc = ::ftruncate(m_fd, off_t(size));
+        while (rc != 0 && errno == EINTR);
+        ::fsync(m_fd);
+#endif
+    }
+
   private:
     static QString systemError()
     {
@@ -401,7 +419,13 @@ QString appendLine(const QString& folder, const Entry& entry)
     if (size == 0)
         out = QByteArray("\xEF\xBB\xBF") + headerLine();
     out += csvLine(entry);
-    return file.writeAndSync(out) ? QString() : file.error();
+    if (file.writeAndSync(out))
+        return QString();
+    // A full disk may have taken part of the line; the size noted under the lock is where
+    // the file ends again, and the caller keeps the line for later.
+    const QString reason = file.error();
+    file.truncate(size);
+    return reason;
 }
 
 /// Lives on the writer's thread; every file operation happens here.

@@ -42,8 +42,8 @@ enum class Verification : uint8_t {
 struct Outcome {
     Operation operation = Operation::Write;
     Result result = Result::WriteFailed;
-    QDateTime started;          ///< local time the operation began
-    qint64 durationMs = 0;      ///< from its start to its outcome
+    QDateTime started;     ///< local time the operation began
+    qint64 durationMs = 0; ///< from its start to its outcome
     ReaderType readerType = ReaderType::None;
     QByteArray uidMsbFirst;     ///< 8 bytes, most significant first
     uint8_t chipCode = 0;       ///< 0x50 'P' or 0x38 '8'
@@ -118,7 +118,8 @@ class WriterWorker;
 /// Appends one line to the day's file in `folder`: the byte-order mark and the header first
 /// when the file is new, under an exclusive lock on the file, so that any number of
 /// programs can append to one file at once; on disk before it returns. Empty when it
-/// worked, else the reason.
+/// worked, else the reason; a line the disk could not take whole is cut away again, so the
+/// file never holds part of a line.
 QString appendLine(const QString& folder, const Entry& entry);
 
 /// Appends lines on a thread of its own, so that a slow or failing disk never holds up

@@ -3,8 +3,10 @@
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -15,7 +17,9 @@
 #include <QUrlQuery>
 #include <QUuid>
 #include <QVariant>
+#include <algorithm>
 #include <atomic>
+#include <memory>
 
 namespace record
 {
@@ -113,7 +117,8 @@ QString libpqOptions(const QString& setting, QString* error)
         text.startsWith(QLatin1String("postgres://"))) {
         const QUrl url(text, QUrl::StrictMode);
         if (!url.isValid()) {
-            *error = QStringLiteral("is not a valid URI (%1)").arg(url.errorString());
+            // Qt's message quotes the whole setting, password and all.
+            *error = QStringLiteral("is not a valid URI (%1)").arg(redacted(url.errorString()));
             return QString();
         }
         if (!url.password().isEmpty()) {
@@ -189,6 +194,112 @@ QString libpqOptions(const QString& setting, QString* error)
     return pairs.join(QLatin1Char(' '));
 }
 
+QString redacted(const QString& text)
+{
+    QString out = text;
+    // user:password@ in a URI, and password=value (plain or quoted) in pairs or a query.
+    static const QRegularExpression uri(QStringLiteral("(://[^/:@\\s]*:)[^@\\s]*@"));
+    static const QRegularExpression pair(
+        QStringLiteral("(password\\s*=\\s*)('(?:[^'\\\\]|\\\\.)*'?|[^\\s&]*)"),
+        QRegularExpression::CaseInsensitiveOption);
+    out.replace(uri, QStringLiteral("\\1***@"));
+    out.replace(pair, QStringLiteral("\\1***"));
+    return out;
+}
+
+QString serverProblemText(ServerProblem problem, bool chinese)
+{
+    struct Text {
+        const char* zh;
+        const char* en;
+    };
+    static const Text texts[] = {
+        {"", ""},
+        {"记录服务器设置被拒绝（%1）：生产记录只保存在本机",
+         "Record server setting refused (%1): the production record is kept locally only"},
+        {"记录服务器拒绝登录（%1）：生产记录暂存在本机，登录被接受后自动发送",
+         "Record server refused the login (%1): the production record is held locally and "
+         "sent once the login is accepted"},
+        {"记录服务器拒绝访问记录表（%1）：生产记录暂存在本机，获得权限后自动发送",
+         "Record server denied access to the record table (%1): the production record is "
+         "held locally and sent once the rights are granted"},
+        {"记录服务器上没有本版本的记录表（%1）：请管理员运行 vantory-cli record-setup；"
+         "生产记录暂存在本机",
+         "Record server has no record table for this version (%1): an administrator runs "
+         "vantory-cli record-setup; the production record is held locally until then"},
+        {"记录服务器未及时应答（%1）：生产记录暂存在本机，服务器应答后自动发送",
+         "Record server did not answer in time (%1): the production record is held locally "
+         "and sent when it answers"},
+        {"无法连接记录服务器（%1）：生产记录暂存在本机，服务器恢复后自动发送",
+         "Record server not reachable (%1): the production record is held locally and sent "
+         "when it is back"},
+    };
+    const Text& t = texts[size_t(problem)];
+    return QString::fromUtf8(chinese ? t.zh : t.en);
+}
+
+namespace
+{
+
+// The kind of a server failure, from its SQLSTATE where the driver gives one, else from
+// libpq's message (a failed connection has no SQLSTATE).
+ServerProblem classify(const QSqlError& error)
+{
+    const QString code = error.nativeErrorCode();
+    const QString text = error.databaseText() + QLatin1Char(' ') + error.driverText();
+    const auto has = [&](const char* words) {
+        return text.contains(QLatin1String(words), Qt::CaseInsensitive);
+    };
+    if (code.startsWith(QLatin1String("28")) || has("authentication failed") ||
+        has("no password supplied") || has("password authentication") ||
+        (has("role") && has("does not exist")))
+        return ServerProblem::Authentication;
+    if (code == QLatin1String("42501") || has("permission denied"))
+        return ServerProblem::Permission;
+    if (code == QLatin1String("42P01") || (has("does not exist") && has("relation")))
+        return ServerProblem::NoTable;
+    if (code == QLatin1String("57014") || code == QLatin1String("55P03") ||
+        has("statement timeout") || has("lock timeout"))
+        return ServerProblem::Stalled;
+    if (code == QLatin1String("3D000") || (has("database") && has("does not exist")))
+        return ServerProblem::Setting;
+    return ServerProblem::Unreachable;
+}
+
+// The server's own reason: libpq's message from its "FATAL:" or "ERROR:" on, first line.
+QString shortDetail(const QSqlError& error)
+{
+    QString text = error.databaseText().trimmed();
+    if (text.isEmpty())
+        text = error.text().trimmed();
+    static const QRegularExpression level(QStringLiteral("(FATAL|ERROR):\\s*"));
+    const QRegularExpressionMatch m = level.match(text);
+    if (m.hasMatch())
+        text = text.mid(m.capturedEnd());
+    return redacted(text.section(QLatin1Char('\n'), 0, 0).trimmed());
+}
+
+// A stalled server (a lock held, a network that stopped answering) must not hold a
+// station's exit or a statement for long; every statement ends within these.
+constexpr int kStatementTimeoutMs = 5000;
+// libpq's own keep-alive and time-out settings, unless the setting names them.
+const char* const kNetworkOptions[][2] = {
+    {"keepalives", "1"},       {"keepalives_idle", "5"},      {"keepalives_interval", "2"},
+    {"keepalives_count", "2"}, {"tcp_user_timeout", "10000"},
+};
+
+// The setting's options with the network time-outs it does not name itself.
+QString withNetworkTimeouts(const QString& options)
+{
+    QString out = options;
+    for (const auto& option : kNetworkOptions)
+        if (!options.contains(QLatin1String(option[0]) + QLatin1Char('=')))
+            out += QStringLiteral(" %1=%2").arg(QLatin1String(option[0]), QLatin1String(option[1]));
+    return out;
+}
+
+} // namespace
+
 // ------------------------------------------------------------------------------ Store
 
 Store::Store() : m_name(QStringLiteral("vantory-record-%1").arg(++g_connections)) {}
@@ -218,12 +329,17 @@ bool Store::fail(const QString& what, const QString& detail)
     return false;
 }
 
-bool Store::openLocal(const QString& path)
+bool Store::openLocal(const QString& path, bool create)
 {
     close();
     m_server = false;
     if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE")))
         return fail(QStringLiteral("Qt's SQLite driver (QSQLITE) is not installed"), QString());
+    // A look-up in a mistyped folder must not leave an empty record there.
+    if (!create && !QFileInfo::exists(path))
+        return fail(QStringLiteral("no record in %1")
+                        .arg(QDir::toNativeSeparators(QFileInfo(path).absolutePath())),
+                    QString());
     QDir().mkpath(QFileInfo(path).absolutePath());
     m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
     m_db.setDatabaseName(path);
@@ -237,10 +353,18 @@ bool Store::openLocal(const QString& path)
     return migrate();
 }
 
-bool Store::openServer(const QString& setting)
+bool Store::failServer(const QString& what, const QSqlError& error)
+{
+    m_problem = classify(error);
+    const QString detail = shortDetail(error);
+    return fail(detail.isEmpty() ? what : detail, QString());
+}
+
+bool Store::connectServer(const QString& setting)
 {
     close();
     m_server = true;
+    m_problem = ServerProblem::Setting;
     QString error;
     const QString options = libpqOptions(setting, &error);
     if (options.isEmpty())
@@ -248,14 +372,49 @@ bool Store::openServer(const QString& setting)
     if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
         return fail(QStringLiteral("Qt's PostgreSQL driver (QPSQL) is not installed"), QString());
     m_db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_name);
-    m_db.setConnectOptions(options);
+    m_db.setConnectOptions(withNetworkTimeouts(options));
     if (!m_db.open())
-        return fail(QStringLiteral("the record server cannot be reached"),
-                    m_db.lastError().databaseText().isEmpty() ? m_db.lastError().text()
-                                                              : m_db.lastError().databaseText());
-    // "already exists, skipping" notices would land on the terminal.
-    QSqlQuery(m_db).exec(QStringLiteral("SET client_min_messages TO WARNING"));
-    return migrate();
+        return failServer(QStringLiteral("the record server cannot be reached"), m_db.lastError());
+    // "already exists, skipping" notices would land on the terminal; a held lock or a
+    // stalled server ends a statement instead of holding the station.
+    QSqlQuery q(m_db);
+    for (const QString& set :
+         {QStringLiteral("SET client_min_messages TO WARNING"),
+          QStringLiteral("SET statement_timeout TO %1").arg(kStatementTimeoutMs),
+          QStringLiteral("SET lock_timeout TO %1").arg(kStatementTimeoutMs)})
+        if (!q.exec(set))
+            return failServer(QStringLiteral("the record server cannot be used"), q.lastError());
+    m_problem = ServerProblem::None;
+    return true;
+}
+
+bool Store::openServer(const QString& setting)
+{
+    if (!connectServer(setting))
+        return false;
+    // A station only checks the table: creating it is the administrator's step.
+    QSqlQuery q(m_db);
+    if (!q.exec(QStringLiteral("SELECT MAX(version) FROM record_schema")) || !q.next())
+        return failServer(QStringLiteral("the record table cannot be read"), q.lastError());
+    const int version = q.value(0).toInt();
+    if (version < kSchemaVersion) {
+        m_problem = ServerProblem::NoTable;
+        return fail(QStringLiteral("the record table is at version %1, this program needs %2")
+                        .arg(version)
+                        .arg(kSchemaVersion),
+                    QString());
+    }
+    return true;
+}
+
+bool Store::setUpServer(const QString& setting)
+{
+    if (!connectServer(setting))
+        return false;
+    if (migrate())
+        return true;
+    m_problem = ServerProblem::Permission;
+    return false;
 }
 
 int Store::schemaVersion()
@@ -465,11 +624,14 @@ std::optional<QVector<StoredLine>> Store::history(const QString& uid)
 
 std::optional<StoredLine> Store::lastWrite(const QString& uid)
 {
-    const auto found = select(QStringLiteral("uid = ? AND operation IN (?, ?)"),
-                              QStringLiteral("time_utc DESC, seq DESC"),
-                              {uid.trimmed().toUpper(), operationText(Operation::Write),
-                               operationText(Operation::AutoWrite)},
-                              1);
+    // A refused driver was not written: its line is no write.
+    const auto found =
+        select(QStringLiteral("uid = ? AND operation IN (?, ?) AND result NOT IN (?, ?)"),
+               QStringLiteral("time_utc DESC, seq DESC"),
+               {uid.trimmed().toUpper(), operationText(Operation::Write),
+                operationText(Operation::AutoWrite), resultText(Result::OtherModel),
+                resultText(Result::OtherLayout)},
+               1);
     if (!found || found->isEmpty())
         return std::nullopt;
     return found->first();
@@ -498,7 +660,10 @@ std::optional<QVector<StoredLine>> Store::lines(const LineFilter& filter)
 
 // ---------------------------------------------------------------------------- Journal
 
-/// Lives on the journal's thread: the CSV file, then the local journal.
+/// Lives on the journal's thread: the CSV file, then the local journal. A line either
+/// store does not take waits in that store's queue, in order, and is offered again with
+/// the next line and every second, so that a full disk or a locked journal loses nothing
+/// that comes back before the program ends.
 class JournalWorker : public QObject
 {
   public:
@@ -507,44 +672,99 @@ class JournalWorker : public QObject
     {
     }
 
-    /// Returns true when the line went into the journal.
-    bool write(const Entry& entry)
+    void add(const Entry& entry)
     {
-        const bool hadProblem = m_csvReported || m_journalReported;
-        const QString reason = appendLine(m_folder, entry);
-        if (reason.isEmpty()) {
-            m_csvReported = false;
-        } else if (!m_csvReported) {
-            m_csvReported = true;
-            emit m_owner->failed(m_folder, reason);
-        }
-        if (!m_store.isOpen() && !m_store.openLocal(localDatabasePath(m_folder)))
-            return report();
-        if (!m_store.add(newLine(entry, m_station))) {
-            m_store.close(); // opened again for the next line
-            return report();
-        }
-        m_journalReported = false;
-        if (hadProblem && !m_csvReported)
+        const StoredLine line = newLine(entry, m_station);
+        m_toFile.append(line);
+        m_toJournal.append(line);
+        pump();
+    }
+
+    /// Offers the waiting lines to both stores; true when the journal took new lines.
+    bool pump()
+    {
+        const bool hadProblem = m_fileReported || m_journalReported;
+        writeFile();
+        const bool wrote = writeJournal();
+        if (hadProblem && !m_fileReported && !m_journalReported)
             emit m_owner->recovered(m_folder);
-        return true;
+        if (!m_toFile.isEmpty() || !m_toJournal.isEmpty())
+            retryLater();
+        if (wrote)
+            m_owner->nudgeSender();
+        return wrote;
+    }
+
+    Journal::Backlog backlog() const
+    {
+        Journal::Backlog b;
+        b.notInFile = m_toFile.size();
+        b.notInJournal = m_toJournal.size();
+        for (const StoredLine& line : m_toFile)
+            for (const StoredLine& waiting : m_toJournal)
+                if (waiting.id == line.id)
+                    ++b.inNeither;
+        return b;
     }
 
   private:
-    bool report()
+    void writeFile()
     {
-        if (!m_journalReported) {
-            m_journalReported = true;
-            emit m_owner->journalFailed(m_store.error());
+        while (!m_toFile.isEmpty()) {
+            const QString reason = appendLine(m_folder, m_toFile.first().entry);
+            if (!reason.isEmpty()) {
+                if (!m_fileReported)
+                    emit m_owner->failed(m_folder, reason);
+                m_fileReported = true;
+                return;
+            }
+            m_toFile.removeFirst();
+            m_fileReported = false;
         }
-        return false;
+    }
+
+    bool writeJournal()
+    {
+        bool wrote = false;
+        while (!m_toJournal.isEmpty()) {
+            if ((!m_store.isOpen() && !m_store.openLocal(localDatabasePath(m_folder))) ||
+                !m_store.add(m_toJournal.first())) {
+                m_store.close(); // opened again for the next try
+                if (!m_journalReported)
+                    emit m_owner->journalFailed(
+                        QStringLiteral("%1; %2 line(s) wait and are tried again")
+                            .arg(m_store.error())
+                            .arg(m_toJournal.size()));
+                m_journalReported = true;
+                return wrote;
+            }
+            m_toJournal.removeFirst();
+            m_journalReported = false;
+            wrote = true;
+        }
+        return wrote;
+    }
+
+    void retryLater()
+    {
+        if (!m_retry) {
+            m_retry = new QTimer(this);
+            m_retry->setSingleShot(true);
+            m_retry->setInterval(1000);
+            QObject::connect(m_retry, &QTimer::timeout, this, [this] { pump(); });
+        }
+        if (!m_retry->isActive())
+            m_retry->start();
     }
 
     Journal* m_owner;
     QString m_folder;
     QString m_station;
     Store m_store;
-    bool m_csvReported = false;
+    QVector<StoredLine> m_toFile;
+    QVector<StoredLine> m_toJournal;
+    QTimer* m_retry = nullptr;
+    bool m_fileReported = false;
     bool m_journalReported = false;
 };
 
@@ -586,7 +806,7 @@ class SenderWorker : public QObject
                 return true;
             if ((!m_server.isOpen() && !m_server.openServer(m_setting)) ||
                 !m_server.deliver(batch)) {
-                away(m_server.error());
+                away(m_server.problem(), m_server.error());
                 return false;
             }
             if (!m_local.markSent(batch)) {
@@ -627,7 +847,7 @@ class SenderWorker : public QObject
   private:
     bool openLocal() { return m_local.isOpen() || m_local.openLocal(localDatabasePath(m_folder)); }
 
-    void away(const QString& reason)
+    void away(ServerProblem problem, const QString& reason)
     {
         m_server.close();
         if (!m_retry) {
@@ -636,10 +856,16 @@ class SenderWorker : public QObject
             QObject::connect(m_retry, &QTimer::timeout, this, [this] { sendAll(); });
         }
         m_retry->start(m_retryMs);
-        if (m_away)
+        // Told once; again only when the server, now answering, refuses for a reason of
+        // its own (a login, a right, a table) that someone has to mend.
+        const bool transient =
+            problem == ServerProblem::Unreachable || problem == ServerProblem::Stalled;
+        if (m_away && (problem == m_problem || transient))
             return;
         m_away = true;
-        emit m_owner->serverAway(reason);
+        m_problem = problem;
+        emit m_owner->serverAway(
+            problem == ServerProblem::None ? ServerProblem::Unreachable : problem, reason);
     }
 
     void back()
@@ -647,6 +873,7 @@ class SenderWorker : public QObject
         if (!m_away)
             return;
         m_away = false;
+        m_problem = ServerProblem::None;
         emit m_owner->serverBack();
     }
 
@@ -658,6 +885,7 @@ class SenderWorker : public QObject
     Store m_server;
     QTimer* m_retry = nullptr;
     bool m_away = false;
+    ServerProblem m_problem = ServerProblem::None;
     bool m_passQueued = false;
 };
 
@@ -668,6 +896,7 @@ Journal::Journal(const QString& folder, const QString& server, const QString& st
       m_senderThread(new QThread(this)), m_journal(new JournalWorker(this, folder, m_station)),
       m_sender(new SenderWorker(this, folder, m_serverSetting, retryMs))
 {
+    qRegisterMetaType<record::ServerProblem>();
     m_journalThread->setObjectName(QStringLiteral("recordJournal"));
     m_senderThread->setObjectName(QStringLiteral("recordSender"));
     m_journal->moveToThread(m_journalThread);
@@ -682,7 +911,8 @@ Journal::Journal(const QString& folder, const QString& server, const QString& st
 
 Journal::~Journal()
 {
-    drain();
+    // Lines a full disk or a locked journal held back get a last chance.
+    settle(3000);
     // The sender's objects belong to its thread: they go with it.
     SenderWorker* sender = m_sender;
     QMetaObject::invokeMethod(
@@ -699,15 +929,15 @@ Journal::~Journal()
 void Journal::append(const Entry& entry)
 {
     JournalWorker* journal = m_journal;
+    QMetaObject::invokeMethod(
+        journal, [journal, entry] { journal->add(entry); }, Qt::QueuedConnection);
+}
+
+void Journal::nudgeSender()
+{
     SenderWorker* sender = m_sender;
     QMetaObject::invokeMethod(
-        journal,
-        [journal, sender, entry] {
-            if (journal->write(entry))
-                QMetaObject::invokeMethod(
-                    sender, [sender] { sender->nudge(); }, Qt::QueuedConnection);
-        },
-        Qt::QueuedConnection);
+        sender, [sender] { sender->nudge(); }, Qt::QueuedConnection);
 }
 
 void Journal::drain()
@@ -716,25 +946,64 @@ void Journal::drain()
         m_journal, [] {}, Qt::BlockingQueuedConnection);
 }
 
+Journal::Backlog Journal::settle(int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    Backlog left;
+    JournalWorker* journal = m_journal;
+    for (;;) {
+        QMetaObject::invokeMethod(
+            journal,
+            [journal, &left] {
+                journal->pump();
+                left = journal->backlog();
+            },
+            Qt::BlockingQueuedConnection);
+        if (left.empty() || clock.elapsed() >= ms)
+            return left;
+        QThread::msleep(200);
+    }
+}
+
 int Journal::flush(int ms)
 {
     drain();
     if (m_serverSetting.isEmpty())
         return 0;
+    // The sender may sit in a statement for up to its time-out: the caller's thread keeps
+    // its event loop (a second Ctrl-C) meanwhile.
+    struct Pass {
+        std::atomic<bool> done{false};
+        std::atomic<bool> sent{false};
+        std::atomic<int> left{-1};
+    };
     QElapsedTimer clock;
     clock.start();
-    int left = 0;
+    int left = -1;
     do {
-        bool sent = false;
+        const auto pass = std::make_shared<Pass>();
         SenderWorker* sender = m_sender;
         QMetaObject::invokeMethod(
             sender,
-            [sender, &sent, &left] {
-                sent = sender->sendAll();
-                left = sender->unsentCount();
+            [sender, pass] {
+                pass->sent = sender->sendAll();
+                pass->left = sender->unsentCount();
+                pass->done = true;
             },
-            Qt::BlockingQueuedConnection);
-        if (left == 0 || !sent)
+            Qt::QueuedConnection);
+        QEventLoop wait;
+        QTimer look;
+        QObject::connect(&look, &QTimer::timeout, &wait, [&] {
+            if (pass->done || clock.elapsed() >= ms)
+                wait.quit();
+        });
+        look.start(5);
+        wait.exec();
+        if (!pass->done)
+            return std::max(left, 1);
+        left = pass->left;
+        if (left == 0 || !pass->sent)
             return left;
     } while (clock.elapsed() < ms);
     return left;

@@ -3,13 +3,16 @@
 #include "model/productionrecord.h"
 
 #include <QDate>
+#include <QMetaType>
 #include <QObject>
 #include <QSqlDatabase>
 #include <QString>
 #include <QVector>
+#include <cstdint>
 #include <functional>
 #include <optional>
 
+class QSqlError;
 class QThread;
 
 /// The production record's database: a local SQLite journal in the record folder on every
@@ -42,6 +45,24 @@ StoredLine newLine(const Entry& entry, const QString& station);
 /// ~/.pgpass, PGPASSFILE or the service file. Empty with `error` set when not usable.
 QString libpqOptions(const QString& setting, QString* error);
 
+/// The setting with every password in it (a URI's user:password@, password=...) replaced by
+/// "***": what may be printed or logged of a setting or of a message that quotes it.
+QString redacted(const QString& text);
+
+/// Why the record server takes no lines, as the people at the line are told it.
+enum class ServerProblem : uint8_t {
+    None,
+    Setting,        ///< the setting is refused (a password in it, not a connection setting)
+    Authentication, ///< the server refused the login (wrong or missing password)
+    Permission,     ///< the role may not insert into or read the record table
+    NoTable,        ///< the record table is missing or older than this program
+    Stalled,        ///< a statement did not end within its time-out
+    Unreachable,    ///< no connection (host, port, network, the server down)
+};
+
+/// The problem's text for the status bar and the terminal, with the detail for `%1`.
+QString serverProblemText(ServerProblem problem, bool chinese);
+
 /// Which lines `records` exports.
 struct LineFilter {
     QDate since; ///< from this local day on, when valid
@@ -59,15 +80,21 @@ class Store
     Store(const Store&) = delete;
     Store& operator=(const Store&) = delete;
 
-    /// The SQLite journal at `path`, created and migrated as needed.
-    bool openLocal(const QString& path);
-    /// The server named by `setting` (see libpqOptions), its table created or migrated.
+    /// The SQLite journal at `path`, created and migrated as needed; with `create` false a
+    /// missing journal is an error.
+    bool openLocal(const QString& path, bool create = true);
+    /// The server named by `setting` (see libpqOptions). Its table must be there at this
+    /// program's schema version (setUpServer): a station needs only SELECT and INSERT.
     bool openServer(const QString& setting);
+    /// Creates or migrates the server's tables (an administrator's step, once per version).
+    bool setUpServer(const QString& setting);
     bool isOpen() const;
     bool isServer() const { return m_server; }
     void close();
-    /// Why the last step failed.
+    /// Why the last step failed, without any password.
     QString error() const { return m_error; }
+    /// With a server: what kind of problem the last failure was.
+    ServerProblem problem() const { return m_problem; }
 
     /// Local journal: commits one line, not yet sent.
     bool add(const StoredLine& line);
@@ -81,7 +108,7 @@ class Store
 
     /// Every line of one driver, newest first.
     std::optional<QVector<StoredLine>> history(const QString& uid);
-    /// The newest Write or Auto write line of one driver.
+    /// The newest Write or Auto write line of one driver that was not refused.
     std::optional<StoredLine> lastWrite(const QString& uid);
     /// Lines in the order they were recorded.
     std::optional<QVector<StoredLine>> lines(const LineFilter& filter);
@@ -89,8 +116,10 @@ class Store
     int schemaVersion();
 
   private:
+    bool connectServer(const QString& setting);
     bool migrate();
     bool fail(const QString& what, const QString& detail);
+    bool failServer(const QString& what, const QSqlError& error);
     std::optional<QVector<StoredLine>> select(const QString& where, const QString& order,
                                               const QVariantList& values, int limit = -1);
 
@@ -98,6 +127,7 @@ class Store
     QSqlDatabase m_db;
     bool m_server = false;
     QString m_error;
+    ServerProblem m_problem = ServerProblem::None;
 };
 
 class JournalWorker;
@@ -122,10 +152,21 @@ class Journal : public QObject
     QString station() const { return m_station; }
     /// Queues one line; returns at once.
     void append(const Entry& entry);
-    /// Blocks until every queued line is in the CSV file and the journal.
+    /// Blocks until every queued line has been offered to the CSV file and the journal once.
     void drain();
-    /// Blocks until the journal's unsent lines have been offered to the server once more, at
-    /// most `ms`. Returns how many are still unsent.
+    /// Lines not yet where they go: not in the day file, not in the journal, in neither.
+    struct Backlog {
+        int notInFile = 0;
+        int notInJournal = 0;
+        int inNeither = 0;
+        bool empty() const { return notInFile == 0 && notInJournal == 0; }
+    };
+    /// Offers the waiting lines to the file and the journal again until they are in or
+    /// `ms` have passed; what is still missing.
+    Backlog settle(int ms);
+    /// Offers the journal's unsent lines to the server once more, at most `ms` (the event
+    /// loop runs meanwhile); returns how many are still unsent. A statement already under
+    /// way when the time is up ends within the server's statement time-out.
     int flush(int ms);
     /// Looks the driver's last write up on the sender's thread (the server when it is
     /// there, else the journal) and calls `done` on `context`'s thread.
@@ -135,16 +176,22 @@ class Journal : public QObject
   signals:
     /// The CSV file could not be written; emitted once until a line is written again.
     void failed(const QString& folder, const QString& reason);
-    /// The journal could not be written.
+    /// The journal could not be written: its lines wait and are tried again in order.
+    /// Once until the journal takes lines again.
     void journalFailed(const QString& reason);
     /// A line went into the CSV file and the journal again after a failure.
     void recovered(const QString& folder);
-    /// The server cannot be reached: lines are held locally. Once until it is back.
-    void serverAway(const QString& reason);
+    /// The server takes no lines, for `problem` (the detail has no password): lines are held
+    /// locally. Once until it is back.
+    void serverAway(record::ServerProblem problem, const QString& detail);
     /// The server takes lines again.
     void serverBack();
 
   private:
+    friend class JournalWorker;
+    /// New lines are in the journal: the sender takes them on.
+    void nudgeSender();
+
     QString m_folder;
     QString m_serverSetting;
     QString m_station;
@@ -155,3 +202,5 @@ class Journal : public QObject
 };
 
 } // namespace record
+
+Q_DECLARE_METATYPE(record::ServerProblem)

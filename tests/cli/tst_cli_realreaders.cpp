@@ -274,9 +274,11 @@ QString valueAt(const QJsonObject& object, const QString& path)
 void TstCliRealReaders::station_data()
 {
     QTest::addColumn<QStringList>("args");
-    QTest::addColumn<QString>("setup");
+    QTest::addColumn<QString>("setup"); // steps, separated by commas
     QTest::addColumn<int>("code");
-    QTest::addColumn<QString>("errHas");    // "-": nothing on standard error
+    // "-": nothing on standard error; else texts joined by "&&", each there, or with "!"
+    // before it not there, or with "=" before it the whole of it.
+    QTest::addColumn<QString>("errHas");
     QTest::addColumn<QString>("outHas");    // "image", "json:k=v;k.k=v" or a text
     QTest::addColumn<QString>("recordHas"); // the record's last line; "none": no record
     const QString model = QStringLiteral("VDR-40-700 DALI-2 DT8 TW");
@@ -373,6 +375,83 @@ void TstCliRealReaders::station_data()
         << ""
         << "json:result=no_tag_response;currents_mA=[]"
         << ",No tag response,";
+    // Exports and look-ups that tell the truth; output that cannot be written fails.
+    const QString uid1 = QStringLiteral("E002505900000001");
+    QTest::newRow("records to a FIFO")
+        << QStringList{"records", "-o", "@fifo"} << "recorded,fifo" << 0 << ""
+        << ""
+        << "";
+    QTest::newRow("records on /dev/full")
+        << QStringList{"records"} << "recorded,devfull" << 1 << "standard output"
+        << ""
+        << "";
+    QTest::newRow("history on /dev/full")
+        << QStringList{"history", uid1} << "recorded,devfull" << 1 << "standard output"
+        << ""
+        << "";
+    QTest::newRow("write --json on /dev/full")
+        << QStringList{"write", "@config", "--json"} << "devfull" << 1 << "standard output"
+        << ""
+        << ",Written,";
+    QTest::newRow("records name the station") << QStringList{"records"} << "recorded" << 0 << "-"
+                                              << ",Station\r\n&&,station-7\r\n"
+                                              << "";
+    QTest::newRow("history, a folder without a record")
+        << QStringList{"history", uid1, "--record-dir", "@typo"} << "" << 1 << "no record in"
+        << ""
+        << "typo";
+    QTest::newRow("records, a folder without a record")
+        << QStringList{"records", "--record-dir", "@typo"} << "" << 1 << "no record in"
+        << ""
+        << "typo";
+    QTest::newRow("repeated --count")
+        << QStringList{"auto-write", "@config", "--count", "1", "--count", "2"} << "" << 2
+        << "--count is given more than once"
+        << ""
+        << "none";
+    QTest::newRow("repeated -o") << QStringList{"read", "-o", "@saved", "-o", "@saved"} << "" << 2
+                                 << "--output is given more than once"
+                                 << ""
+                                 << "";
+    QTest::newRow("write --json, unreadable file")
+        << QStringList{"write", "@typo", "--json"} << "" << 7 << "cannot open"
+        << "json:result=bad_file;exit_code=7"
+        << "none";
+    QTest::newRow("read --json, no tag")
+        << QStringList{"--simulate-fault", "no-tag", "read", "--json"} << "" << 4
+        << "no tag response"
+        << "json:result=no_tag;exit_code=4"
+        << "none";
+    QTest::newRow("auto-write --json, no reader")
+        << QStringList{"auto-write", "@config", "--json"} << "noreader" << 3
+        << "=vantory-cli: no reader found or it cannot be opened\n"
+        << "json:type=summary;handled=0;exit_code=3"
+        << "none";
+    QTest::newRow("a password in the setting is refused, never printed")
+        << QStringList{"write", "@config", "--record-db", "postgresql://line:s3cr%et@db/x"} << ""
+        << 0 << "Record server setting refused&&!s3cr"
+        << ""
+        << ",Written,";
+    QTest::newRow("a password pair is refused, never printed")
+        << QStringList{"write", "@config", "--record-db", "host=db password='s3cr et'"} << "" << 0
+        << "Record server setting refused&&!s3cr"
+        << ""
+        << ",Written,";
+    QTest::newRow("verify-fails, write")
+        << QStringList{"--simulate-fault", "verify-fails", "write", "@config", "--json"} << "" << 5
+        << "=vantory-cli: verify failed at block 101\n"
+        << "json:result=verify_failed;exit_code=5"
+        << ",Verify failed (block 101),";
+    QTest::newRow("verify-fails, auto-write") << QStringList{"--simulate-fault",
+                                                             "verify-fails",
+                                                             "auto-write",
+                                                             "@config",
+                                                             "--count",
+                                                             "1",
+                                                             "--json"}
+                                              << "" << 5 << "!<"
+                                              << "json:type=summary;failed=1;exit_code=5"
+                                              << ",Verify failed (block 101),";
 
     // Rehearsed faults: the real fault's exit code, message and record line.
     const struct {
@@ -438,23 +517,41 @@ void TstCliRealReaders::station()
     }
     args.replaceInStrings(QStringLiteral("@saved"), saved);
     args.replaceInStrings(QStringLiteral("@fifo"), fifo);
+    const QString typo = dir.filePath(QStringLiteral("typo"));
+    args.replaceInStrings(QStringLiteral("@typo"), typo);
+    const QStringList steps = setup.split(QLatin1Char(','), Qt::SkipEmptyParts);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("VANTORY_RECORD_DIR"), dir.filePath(QStringLiteral("records")));
+    env.insert(QStringLiteral("VANTORY_STATION"), QStringLiteral("station-7"));
+    env.remove(QStringLiteral("VANTORY_RECORD_DB"));
+    env.remove(QStringLiteral("QT_LOGGING_RULES"));
+    if (steps.contains(QStringLiteral("recorded"))) { // one driver in the record first
+        QProcess write;
+        write.setProcessEnvironment(env);
+        write.start(m_cli, {"--simulate", "write", config});
+        QVERIFY(write.waitForFinished(60000) && write.exitCode() == 0);
+    }
     int fifoFd = -1;
-    if (setup == QLatin1String("fifo")) {
+    if (steps.contains(QStringLiteral("fifo"))) {
         QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
         fifoFd = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
         QVERIFY(fifoFd >= 0);
     }
 
     QProcess cli;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("VANTORY_RECORD_DIR"), dir.filePath(QStringLiteral("records")));
+    QString program = m_cli;
+    if (steps.contains(QStringLiteral("noreader"))) // the real transports, no reader, no FEUSB
+        program = QStringLiteral(VANTORY_CLI_PATH);
+    else
+        args.prepend(QStringLiteral("--simulate"));
     cli.setProcessEnvironment(env);
-    args.prepend(QStringLiteral("--simulate"));
-    if (setup == QLatin1String("fsize")) // a disk with no room left
+    if (steps.contains(QStringLiteral("devfull")))
+        cli.setStandardOutputFile(QStringLiteral("/dev/full"));
+    if (steps.contains(QStringLiteral("fsize"))) // a disk with no room left
         cli.start(QStringLiteral("/bin/sh"),
                   QStringList{"-c", "ulimit -f 0 && exec \"$0\" \"$@\"", m_cli} + args);
     else
-        cli.start(m_cli, args);
+        cli.start(program, args);
     QVERIFY(cli.waitForFinished(60000));
     const QByteArray out = cli.readAllStandardOutput();
     const QString err = QString::fromUtf8(cli.readAllStandardError());
@@ -464,8 +561,14 @@ void TstCliRealReaders::station()
 
     if (errHas == QLatin1String("-"))
         QVERIFY2(err.isEmpty(), qPrintable(err));
-    else
-        QVERIFY2(err.contains(errHas), qPrintable(err));
+    for (const QString& want : errHas.split(QStringLiteral("&&"))) {
+        if (want.startsWith(QLatin1Char('!')))
+            QVERIFY2(!err.contains(want.mid(1)), qPrintable(err));
+        else if (want.startsWith(QLatin1Char('=')))
+            QCOMPARE(err, want.mid(1));
+        else if (want != QLatin1String("-"))
+            QVERIFY2(err.contains(want), qPrintable(err));
+    }
     if (outHas == QLatin1String("image")) {
         QCOMPARE(out, demodrivers::memory(demodrivers::Kind::Dt8));
     } else if (outHas.startsWith(QLatin1String("json:"))) {
@@ -476,16 +579,24 @@ void TstCliRealReaders::station()
             QCOMPARE(valueAt(o, key), pair.section(QLatin1Char('='), 1));
         }
     } else {
-        QVERIFY2(QString::fromUtf8(out).contains(outHas), out.constData());
+        for (const QString& want : outHas.split(QStringLiteral("&&")))
+            QVERIFY2(QString::fromUtf8(out).contains(want), out.constData());
     }
 
-    if (setup == QLatin1String("fsize")) // nothing half written is left
+    if (steps.contains(QStringLiteral("fsize"))) // nothing half written is left
         QVERIFY(!QFile::exists(saved));
-    if (setup == QLatin1String("fifo")) {
-        QByteArray got(600, '\0');
+    if (recordHas == QLatin1String("typo")) { // a look-up leaves no record behind
+        QVERIFY(!QFile::exists(typo));
+        return;
+    }
+    if (steps.contains(QStringLiteral("fifo"))) {
+        QByteArray got(4096, '\0');
         const ssize_t n = ::read(fifoFd, got.data(), size_t(got.size()));
         ::close(fifoFd);
-        QCOMPARE(got.left(int(n)), demodrivers::memory(demodrivers::Kind::Dt8));
+        if (args.contains(QStringLiteral("records")))
+            QVERIFY2(got.left(int(n)).contains(",Written,"), got.constData());
+        else
+            QCOMPARE(got.left(int(n)), demodrivers::memory(demodrivers::Kind::Dt8));
         struct stat st {
         };
         QCOMPARE(::lstat(QFile::encodeName(fifo).constData(), &st), 0);

@@ -1,6 +1,8 @@
 // The production record on a real PostgreSQL server that this test starts itself (initdb
 // and pg_ctl in a temporary folder, a unix socket there and no TCP port; as the user nobody
-// when run as root). Several vantory-cli processes on simulated lines write to it at once.
+// when run as root). Several vantory-cli processes on simulated lines write to it at once;
+// one at a time meets the faults of a production line. The stations log in as a role that
+// may only SELECT and INSERT; an administrator's `vantory-cli record-setup` made the tables.
 #include "model/recordstore.h"
 
 #include <QDir>
@@ -10,10 +12,14 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QSet>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <csignal>
 #include <pwd.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 namespace
@@ -49,8 +55,16 @@ class PgServer
         }
         if (!run({m_bin + "initdb", "-D", data(), "-A", "trust", "-U", "vantory", "--no-sync", "-E",
                   "UTF8", "--locale", "C"},
-                 error) ||
-            !up(error))
+                 error))
+            return false;
+        // The roles "line" and "clerk" log in with a password, as on a real server; the others are
+        // trusted on the test's own socket.
+        QFile hba(data() + QStringLiteral("/pg_hba.conf"));
+        if (!hba.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+            hba.write("local all line,clerk scram-sha-256\nlocal all all trust\n") < 0)
+            return fail(error, QStringLiteral("cannot write pg_hba.conf"));
+        hba.close();
+        if (!up(error))
             return false;
         QProcess createdb;
         createdb.start(m_bin + "createdb", {"-h", m_dir.path(), "-U", "vantory", "record"});
@@ -93,10 +107,38 @@ class PgServer
             down();
     }
 
-    QString setting() const
+    /// The stations' setting (a role with SELECT and INSERT only); `user` another role.
+    QString setting(const QString& user = QStringLiteral("station")) const
     {
-        return QStringLiteral("postgresql:///record?host=%1&user=vantory&connect_timeout=2")
-            .arg(m_dir.path());
+        return QStringLiteral("postgresql:///record?host=%1&user=%2&connect_timeout=2")
+            .arg(m_dir.path(), user);
+    }
+
+    QString socketFolder() const { return m_dir.path(); }
+
+    /// Runs SQL as the superuser; false with the reason in `error`.
+    bool sql(const QString& statements, QString* error) const
+    {
+        QProcess psql;
+        psql.setProcessChannelMode(QProcess::MergedChannels);
+        psql.start(QStringLiteral("psql"), {"-v", "ON_ERROR_STOP=1", "-q", "-h", m_dir.path(), "-U",
+                                            "vantory", "-d", "record", "-c", statements});
+        if (psql.waitForFinished(30000) && psql.exitCode() == 0)
+            return true;
+        *error = QString::fromLocal8Bit(psql.readAll());
+        return false;
+    }
+
+    /// A psql session that holds `statements` open in a transaction until it is closed.
+    std::unique_ptr<QProcess> hold(const QString& statements) const
+    {
+        auto psql = std::make_unique<QProcess>();
+        psql->start(QStringLiteral("psql"),
+                    {"-q", "-h", m_dir.path(), "-U", "vantory", "-d", "record"});
+        psql->waitForStarted();
+        psql->write(("BEGIN; " + statements + "; SELECT 'held';\n").toUtf8());
+        psql->waitForReadyRead(10000);
+        return psql;
     }
 
   private:
@@ -128,6 +170,28 @@ class PgServer
     bool m_watching = false;
 };
 
+// vantory-cli run to its end: its exit code (-1 when it did not end by itself), output
+// and messages.
+struct Run {
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+Run runCli(const QStringList& args,
+           const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment())
+{
+    QProcess cli;
+    cli.setProcessEnvironment(env);
+    cli.start(QStringLiteral(VANTORY_CLI_PATH), args);
+    Run r;
+    if (cli.waitForFinished(60000) && cli.exitStatus() == QProcess::NormalExit)
+        r.code = cli.exitCode();
+    r.out = QString::fromUtf8(cli.readAllStandardOutput());
+    r.err = QString::fromUtf8(cli.readAllStandardError());
+    return r;
+}
+
 // One station: a vantory-cli auto-write on a simulated line, its output timed as it comes.
 struct Station {
     QString name;
@@ -145,6 +209,11 @@ class TstRecordServer : public QObject
   private slots:
     void initTestCase();
     void fourStations_serverStoppedAndBack();
+    void faultMidBatch_nothingLost_data();
+    void faultMidBatch_nothingLost();
+    void serverRefuses_realReasonOnce_data();
+    void serverRefuses_realReasonOnce();
+    void readmeSetUp_worksAsWritten();
 
   private:
     PgServer m_server;
@@ -155,6 +224,15 @@ void TstRecordServer::initTestCase()
 {
     QString error;
     QVERIFY2(m_server.start(&error), qPrintable(error));
+    // The administrator's step, then a role with the rights the README lists.
+    const Run setup = runCli({"record-setup", "--record-db", m_server.setting("vantory")});
+    QVERIFY2(setup.code == 0, qPrintable(setup.err));
+    QVERIFY2(m_server.sql("CREATE ROLE station LOGIN; GRANT SELECT, INSERT ON production_record, "
+                          "record_schema TO station; CREATE ROLE reader LOGIN; "
+                          "CREATE ROLE clerk LOGIN PASSWORD 'right'",
+                          &error) &&
+                 m_server.sql("CREATE DATABASE empty", &error),
+             qPrintable(error));
 }
 
 void TstRecordServer::fourStations_serverStoppedAndBack()
@@ -163,9 +241,7 @@ void TstRecordServer::fourStations_serverStoppedAndBack()
     constexpr int kDrivers = 625;
     constexpr int kOutageMs = 8000;
     const QString config = m_dir.filePath(QStringLiteral("c.bin"));
-    QProcess read;
-    read.start(QStringLiteral(VANTORY_CLI_PATH), {"--simulate", "read", "-o", config});
-    QVERIFY(read.waitForFinished(30000) && read.exitCode() == 0);
+    QCOMPARE(runCli({"--simulate", "read", "-o", config}).code, 0);
 
     QElapsedTimer clock;
     clock.start();
@@ -269,12 +345,9 @@ void TstRecordServer::fourStations_serverStoppedAndBack()
 
     // One driver laid at every station: its history holds the four, newest first.
     const QString uid = stations[0].uids.value(10);
-    QProcess history;
-    history.start(QStringLiteral(VANTORY_CLI_PATH),
-                  {"history", uid, "--json", "--record-db", m_server.setting()});
-    QVERIFY(history.waitForFinished(30000));
-    QCOMPARE(history.exitCode(), 0);
-    const QJsonArray found = QJsonDocument::fromJson(history.readAllStandardOutput()).array();
+    const Run history = runCli({"history", uid, "--json", "--record-db", m_server.setting()});
+    QCOMPARE(history.code, 0);
+    const QJsonArray found = QJsonDocument::fromJson(history.out.toUtf8()).array();
     QCOMPARE(found.size(), kStations);
     QSet<QString> where;
     QString previous = QStringLiteral("9");
@@ -285,6 +358,323 @@ void TstRecordServer::fourStations_serverStoppedAndBack()
         previous = v.toObject().value("time").toString();
     }
     QCOMPARE(where.size(), kStations);
+}
+
+namespace
+{
+
+// A station's record as it is left: every whole line of its day files by UID, with the
+// lines that are not whole, and its journal's rows by UID.
+struct LocalRecord {
+    QMap<QString, int> fileLines;
+    int tornLines = 0;
+    QMap<QString, int> journalRows;
+};
+
+LocalRecord localRecord(const QString& folder)
+{
+    LocalRecord r;
+    const QDir dir(folder);
+    for (const QString& name : dir.entryList({QStringLiteral("*.csv")}, QDir::Files)) {
+        QFile f(dir.filePath(name));
+        f.open(QIODevice::ReadOnly);
+        const QList<QByteArray> lines = f.readAll().split('\n');
+        const int columns = lines.value(0).count(',');
+        for (const QByteArray& line : lines.mid(1)) {
+            if (line.isEmpty())
+                continue;
+            // The fields of these lines hold no commas of their own.
+            if (line.count(',') != columns || !line.endsWith('\r'))
+                ++r.tornLines;
+            else
+                ++r.fileLines[QString::fromLatin1(line.split(',').value(4))];
+        }
+    }
+    record::Store journal;
+    if (journal.openLocal(record::localDatabasePath(folder), false))
+        for (const record::StoredLine& l :
+             journal.lines({}).value_or(QVector<record::StoredLine>()))
+            ++r.journalRows[l.entry.uid];
+    return r;
+}
+
+// Fills the disk of `folder` with a file until no byte more fits.
+bool fillDisk(const QString& path)
+{
+    QFile filler(path);
+    if (!filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return false;
+    const QByteArray block(4096, 'x');
+    while (filler.write(block) == block.size()) {
+    }
+    while (filler.write(block.left(1)) == 1) {
+    }
+    return true;
+}
+
+} // namespace
+
+void TstRecordServer::faultMidBatch_nothingLost_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::newRow("full disk") << "disk";
+    QTest::newRow("journal locked past its time-out") << "journal";
+    QTest::newRow("server stopped") << "stopped";
+    QTest::newRow("server stalled") << "stalled";
+    QTest::newRow("SIGPIPE on standard output") << "pipe";
+}
+
+void TstRecordServer::faultMidBatch_nothingLost()
+{
+    QFETCH(QString, fault);
+    // Each exit within its stated time: after Ctrl-C the write in progress, the record's
+    // last lines (10 s for the server) and one statement's time-out (5 s).
+    constexpr int kExitMs = 16000;
+    QElapsedTimer exit;
+    const QString folder = m_dir.filePath(QStringLiteral("fault-") + fault);
+    QVERIFY(QDir().mkpath(folder));
+    if (fault == QLatin1String("disk")) {
+        if (::geteuid() != 0 ||
+            ::mount("tmpfs", QFile::encodeName(folder).constData(), "tmpfs", 0, "size=16m") != 0)
+            QSKIP("a small tmpfs needs root");
+    }
+    const auto unmount = qScopeGuard([&] {
+        if (fault == QLatin1String("disk"))
+            ::umount2(QFile::encodeName(folder).constData(), MNT_DETACH);
+    });
+    const QString config = m_dir.filePath(QStringLiteral("c.bin"));
+    QVERIFY(QFile::exists(config) || runCli({"--simulate", "read", "-o", config}).code == 0);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("VANTORY_STATION"), fault);
+    env.insert(QStringLiteral("VANTORY_SIM_PACE_MS"), QStringLiteral("50"));
+    env.remove(QStringLiteral("VANTORY_RECORD_DB"));
+    const QStringList args{"--simulate",       "--record-dir", folder, "--record-db",
+                           m_server.setting(), "auto-write",   config, "--json"};
+    QProcess cli;
+    cli.setProcessEnvironment(env);
+    QStringList seen;
+    QByteArray pending;
+    QObject::connect(&cli, &QProcess::readyReadStandardOutput, [&] {
+        pending += cli.readAllStandardOutput();
+        int end;
+        while ((end = pending.indexOf('\n')) >= 0) {
+            const QJsonObject o = QJsonDocument::fromJson(pending.left(end)).object();
+            pending.remove(0, end + 1);
+            if (o.value("result").toString() == QLatin1String("written"))
+                seen << o.value("uid").toString();
+        }
+    });
+    if (fault == QLatin1String("pipe")) {
+        // `| head -n 1`: the pipe closes after the first driver's line.
+        exit.start();
+        cli.start(QStringLiteral("bash"),
+                  QStringList{"-c", "\"$0\" \"$@\" | head -n 1 >/dev/null; exit ${PIPESTATUS[0]}",
+                              QStringLiteral(VANTORY_CLI_PATH)} +
+                      args);
+    } else {
+        cli.start(QStringLiteral(VANTORY_CLI_PATH), args);
+    }
+    const auto drivers = [&](int more) {
+        const int want = seen.size() + more;
+        QTRY_VERIFY_WITH_TIMEOUT(seen.size() >= want || cli.state() == QProcess::NotRunning, 60000);
+    };
+    if (fault != QLatin1String("pipe"))
+        drivers(3);
+
+    std::unique_ptr<QProcess> holder;
+    QSqlDatabase journal;
+    const QString filler = folder + QStringLiteral("/filler");
+    if (fault == QLatin1String("disk")) {
+        QVERIFY(fillDisk(filler));
+        drivers(3);
+        QFile::remove(filler);
+    } else if (fault == QLatin1String("journal")) {
+        journal = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("lock"));
+        journal.setDatabaseName(record::localDatabasePath(folder));
+        QVERIFY(journal.open());
+        QVERIFY(QSqlQuery(journal).exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        QTest::qWait(12000); // past the journal's busy time-out of 10 s
+        QSqlQuery(journal).exec(QStringLiteral("ROLLBACK"));
+        journal.close();
+        journal = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("lock"));
+    } else if (fault == QLatin1String("stopped")) {
+        QVERIFY(m_server.down());
+        drivers(3);
+        QString error;
+        QVERIFY2(m_server.up(&error), qPrintable(error));
+    } else if (fault == QLatin1String("stalled")) {
+        // A table lock held far past the stations' statement time-out, through their exit.
+        holder = m_server.hold(QStringLiteral("LOCK TABLE production_record"));
+        drivers(3);
+    }
+    if (fault != QLatin1String("pipe")) {
+        drivers(3);
+        exit.start();
+        ::kill(pid_t(cli.processId()), SIGINT);
+    }
+    QVERIFY(cli.waitForFinished(60000));
+    const qint64 exitMs = exit.elapsed();
+    const QString err = QString::fromUtf8(cli.readAllStandardError());
+    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(cli.exitCode() < 128, qPrintable(err)); // not killed by SIGPIPE
+    QVERIFY2(exitMs < kExitMs, qPrintable(QStringLiteral("left after %1 ms").arg(exitMs)));
+    QVERIFY2((cli.exitCode() == 0) == (fault != QLatin1String("pipe")),
+             qPrintable(QStringLiteral("exit %1\n%2").arg(cli.exitCode()).arg(err)));
+    if (holder) { // the server answers again; the next start sends what waits
+        holder->write("ROLLBACK;\n");
+        holder->closeWriteChannel();
+        holder->waitForFinished(10000);
+        runCli(args.mid(0, 5) + QStringList{"--simulate-fault", "no-tag", "write", config}, env);
+    }
+
+    // The invariant: every driver written has one whole line in the day file, one row in
+    // the journal and one on the server; nothing else is there.
+    const LocalRecord local = localRecord(folder);
+    QCOMPARE(local.tornLines, 0);
+    QVERIFY(local.fileLines.size() >= seen.size());
+    for (const QString& uid : seen)
+        QVERIFY2(local.fileLines.value(uid) == 1, qPrintable(uid + "\n" + err));
+    for (auto it = local.fileLines.cbegin(); it != local.fileLines.cend(); ++it) {
+        QCOMPARE(it.value(), 1);
+        QVERIFY2(local.journalRows.value(it.key()) == 1, qPrintable(it.key() + "\n" + err));
+    }
+    QCOMPARE(local.journalRows.size(), local.fileLines.size());
+    record::Store server;
+    QVERIFY2(server.openServer(m_server.setting()), qPrintable(server.error()));
+    record::LineFilter station;
+    station.station = fault;
+    QMap<QString, int> serverRows;
+    for (const record::StoredLine& l :
+         server.lines(station).value_or(QVector<record::StoredLine>()))
+        ++serverRows[l.entry.uid];
+    QCOMPARE(serverRows, local.journalRows);
+}
+
+void TstRecordServer::serverRefuses_realReasonOnce_data()
+{
+    QTest::addColumn<QString>("setting"); // @ is the server's socket folder
+    QTest::addColumn<QString>("pgpass");  // the password file's line, if any
+    QTest::addColumn<QString>("says");
+    QTest::newRow("wrong password")
+        << "postgresql:///record?host=@&user=line"
+        << "*:*:*:line:wrong"
+        << "Record server refused the login (password authentication failed for user \"line\")";
+    QTest::newRow("no password") << "postgresql:///record?host=@&user=line"
+                                 << ""
+                                 << "Record server refused the login (";
+    QTest::newRow("no rights") << "postgresql:///record?host=@&user=reader"
+                               << ""
+                               << "Record server denied access to the record table (permission "
+                                  "denied for table record_schema)";
+    QTest::newRow("no tables") << "postgresql:///empty?host=@&user=station"
+                               << ""
+                               << "Record server has no record table for this version (";
+    QTest::newRow("no such database")
+        << "host=@ dbname=nosuch user=station"
+        << ""
+        << "Record server setting refused (database \"nosuch\" does not exist)";
+}
+
+// The write goes on, the real reason is told once and never as "not reachable", the line
+// waits in the journal, and history shows it beside the server's lines.
+void TstRecordServer::serverRefuses_realReasonOnce()
+{
+    QFETCH(QString, setting);
+    QFETCH(QString, pgpass);
+    QFETCH(QString, says);
+    QTemporaryDir dir;
+    const QString config = dir.filePath(QStringLiteral("c.bin"));
+    const QString passFile = dir.filePath(QStringLiteral("pgpass"));
+    QFile pass(passFile);
+    QVERIFY(pass.open(QIODevice::WriteOnly) && pass.write(pgpass.toUtf8() + "\n") > 0);
+    pass.close();
+    QFile::setPermissions(passFile, QFile::ReadOwner | QFile::WriteOwner);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("PGPASSFILE"), passFile);
+    env.remove(QStringLiteral("VANTORY_RECORD_DB"));
+    env.insert(QStringLiteral("VANTORY_RECORD_DIR"), dir.filePath("records"));
+    QCOMPARE(runCli({"--simulate", "read", "-o", config}, env).code, 0);
+    const Run batch = runCli({"--simulate", "auto-write", config, "--count", "2", "--record-db",
+                              setting.replace(QLatin1Char('@'), m_server.socketFolder())},
+                             env);
+    const QString err = batch.err;
+    QCOMPARE(batch.code, 0);
+    QCOMPARE(err.count(QStringLiteral("Record server")), 1);
+    QVERIFY2(err.contains(says), qPrintable(err));
+    QVERIFY2(!err.contains(QStringLiteral("not reachable")), qPrintable(err));
+    record::Store journal;
+    QVERIFY(journal.openLocal(record::localDatabasePath(dir.filePath("records")), false));
+    QCOMPARE(journal.unsentCount(), 2);
+    const QString uid = journal.lines({})->constFirst().entry.uid;
+    const Run history = runCli({"history", uid, "--record-db", m_server.setting()}, env);
+    QVERIFY2(history.out.contains(QStringLiteral("Auto write  Written")), qPrintable(history.err));
+}
+
+// The README's set-up of a record server, followed literally: the administrator's
+// commands (with this test's superuser for `sudo -u postgres`, and the vantory-cli just
+// built), then a station with the password file and the setting the README shows (the
+// host being this test's socket).
+void TstRecordServer::readmeSetUp_worksAsWritten()
+{
+    QFile readme(QStringLiteral(VANTORY_README));
+    QVERIFY(readme.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(readme.readAll());
+    const auto block = [&](const QString& after, const QString& fence) {
+        const int start = text.indexOf(fence, text.indexOf(after)) + fence.size();
+        return text.mid(start, text.indexOf(QStringLiteral("```"), start) - start).trimmed();
+    };
+    const QStringList admin = block(QStringLiteral("On the server, once"), "```sh").split('\n');
+    const QStringList station =
+        block(QStringLiteral("On each station, the password"), "```ini").split('\n');
+    QVERIFY(admin.size() >= 3 && station.size() >= 5);
+    QTemporaryDir dir;
+    QVERIFY(QFile::link(QStringLiteral(VANTORY_CLI_PATH), dir.filePath("vantory-cli")));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("PGHOST"), m_server.socketFolder());
+    env.insert(QStringLiteral("PGUSER"), QStringLiteral("vantory"));
+    env.insert(QStringLiteral("PGDATABASE"), QStringLiteral("record"));
+    env.insert(QStringLiteral("PATH"), dir.path() + ':' + env.value(QStringLiteral("PATH")));
+    for (QString command : admin) {
+        command.remove(QStringLiteral("sudo -u postgres "));
+        QProcess sh;
+        sh.setProcessEnvironment(env);
+        sh.setProcessChannelMode(QProcess::MergedChannels);
+        sh.start(QStringLiteral("bash"), {"-c", command});
+        QVERIFY(sh.waitForFinished(30000));
+        QVERIFY2(sh.exitCode() == 0, qPrintable(command + '\n' + sh.readAll()));
+    }
+
+    const QString pgpass = dir.filePath(QStringLiteral("pgpass"));
+    QFile pass(pgpass);
+    QVERIFY(pass.open(QIODevice::WriteOnly));
+    // libpq matches a socket folder other than its default by the folder's path.
+    pass.write(station.at(1).trimmed().replace("db.factory.lan", m_server.socketFolder()).toUtf8() +
+               '\n');
+    pass.close();
+    QFile::setPermissions(pgpass, QFile::ReadOwner | QFile::WriteOwner);
+    QString setting = station.at(4).trimmed().section(QLatin1Char('='), 1);
+    setting.replace(QStringLiteral("db.factory.lan"), QString());
+    setting += QStringLiteral("?host=") + m_server.socketFolder();
+    for (const char* name : {"PGHOST", "PGUSER", "PGDATABASE", "VANTORY_RECORD_DB"})
+        env.remove(QLatin1String(name));
+    env.insert(QStringLiteral("PGPASSFILE"), pgpass);
+    env.insert(QStringLiteral("VANTORY_STATION"), station.at(5).section(QLatin1Char('='), 1));
+    env.insert(QStringLiteral("VANTORY_RECORD_DIR"), dir.filePath(QStringLiteral("records")));
+    const QString config = dir.filePath(QStringLiteral("c.bin"));
+    for (const QStringList& args :
+         {QStringList{"--simulate", "read", "-o", config},
+          QStringList{"--simulate", "write", config, "--record-db", setting}}) {
+        const Run r = runCli(args, env);
+        QVERIFY2(r.code == 0 && r.err.isEmpty(), qPrintable(r.err));
+    }
+    record::Store server;
+    QVERIFY2(server.openServer(QStringLiteral("postgresql:///vantory_record?host=%1&user=vantory")
+                                   .arg(m_server.socketFolder())),
+             qPrintable(server.error()));
+    const auto lines = server.lines({});
+    QVERIFY(lines && lines->size() == 1);
+    QCOMPARE(lines->first().station, QStringLiteral("Line 2 left"));
 }
 
 QTEST_GUILESS_MAIN(TstRecordServer)
