@@ -53,6 +53,49 @@ inline constexpr BiText OpenRefusedBusy{
     "正在读写标签，配置文件未打开。请在操作结束后再打开。",
     "A tag operation is running: the configuration file was not opened. Open it when the "
     "operation has ended."};
+// The configuration line: what Write and Auto Scan would program.
+inline constexpr BiText ConfigCaption{"待写入配置：", "To be programmed:"};
+inline constexpr BiText ConfigNothing{"尚无配置：请先读取驱动或打开配置文件",
+                                      "Nothing yet: read a driver or open a configuration file"};
+inline constexpr BiText ConfigFromDriver{"读自驱动 %1", "read from driver %1"};
+inline constexpr BiText ConfigFromFile{"文件 %1", "file %1"};
+inline constexpr BiText ConfigNoModel{"无机型名", "no model name"};
+inline constexpr BiText ConfigLayout2{"布局 2", "layout 2"};
+inline constexpr BiText ConfigLegacyLayout{"旧布局", "legacy layout"};
+inline constexpr BiText ConfigEdited{"已修改", "edited"};
+// The tag kind: %1 is empty, or a note on how it was chosen in the brackets' style.
+inline constexpr BiText ConfigKindP{"标签 P%1", "tag P%1"};
+inline constexpr BiText ConfigKindPwm{"标签 8（PWM%1）", "tag 8 (PWM%1)"};
+inline constexpr BiText ConfigKindLastDriver{"取自上次读取的驱动：文件未标明",
+                                             "taken from the driver read last: the file does "
+                                             "not tell"};
+inline constexpr BiText ConfigKindAssumed{"推定：文件未标明", "assumed: the file does not tell"};
+
+// A typed number outside a box's range: %1 the box, %2 the number, %3-%4 the range, %5 the
+// limit it was held at.
+inline constexpr BiText HeldAtLimit{"%1：%2 超出 %3-%4，已设为 %5",
+                                    "%1: %2 is outside %3-%4; held at %5"};
+inline constexpr BiText WarmestBox{"最暖色温（K）", "Warmest (K)"};
+inline constexpr BiText CoolestBox{"最冷色温（K）", "Coolest (K)"};
+// An action while a number is still being typed somewhere: %1 names the box.
+inline constexpr BiText EditPending{
+    "%1 中输入的值尚未生效：按回车键应用或按 Esc 键放弃，然后再试。",
+    "The value typed in %1 is not applied yet: press Enter to apply it or Esc to drop it, "
+    "then try again."};
+// An action while a tag operation runs: %1 names the action.
+inline constexpr BiText BusyRefused{"正在读写标签：请在操作结束后再试%1。",
+                                    "A tag operation is running: try %1 again when it has "
+                                    "ended."};
+inline constexpr BiText ActionRead{"读取", "Read"};
+inline constexpr BiText ActionWrite{"写入", "Write"};
+inline constexpr BiText ActionAutoScan{"自动扫描", "Auto Scan"};
+inline constexpr BiText ActionLanguage{"切换语言", "Language"};
+inline constexpr BiText ActionReaderConfig{"连接配置", "Reader Configuration"};
+inline constexpr BiText ReaderKeptDuringBatch{"自动扫描进行中，阅读器未更改。请先停止自动扫描。",
+                                              "Auto Scan is on: the reader was not changed. Stop "
+                                              "Auto Scan first."};
+inline constexpr BiText LastOtherKind{"标签类型不同", "other tag kind"};
+
 inline constexpr BiText AboutRights{"版权所有 © 保留所有权利", "Copyright © All rights reserved"};
 
 } // namespace apptext

@@ -2,6 +2,7 @@
 #include "ui_vantory.h"
 
 #include "app/aboutusdialog.h"
+#include "app/apptexts.h"
 #include "app/branding.h"
 #include "app/connectionconfig.h"
 #include "app/wheelguard.h"
@@ -10,6 +11,7 @@
 #include "readers/feusblibrary.h"
 #include "readers/hidapibackend.h"
 #include "readers/readeraccess.h"
+#include "widgets/boundedspinbox.h"
 #include "widgets/customitemdelegrate.h"
 #include "widgets/mychart.h"
 #include "widgets/noticewidget.h"
@@ -249,9 +251,9 @@ void Vantory::Init_Connections()
     connect(m_engine, &TagEngine::notice, this,
             [this](const QString& text, int ms) { m_notice->showNotice(this, text, ms); });
     connect(&doc(), &TagDocument::loaded, this, &Vantory::onDocumentLoaded);
-    // A write takes the panels' settings from the document: what the widgets hold goes
-    // there first.
-    connect(m_engine, &TagEngine::aboutToWrite, this, &Vantory::pushPanelsToDocument);
+    connect(&doc(), &TagDocument::originChanged, this, &Vantory::showConfigurationLine);
+    connect(m_engine, &TagEngine::driverRead, this,
+            [this](const devicereport::TagIdentity& tag) { showDriverUid(tag.uidMsbFirst); });
     connect(m_engine, &TagEngine::autoWriteSwitched, this, &Vantory::onAutoWriteSwitched);
     // The link's own messages, with what to do about a reader that cannot be opened.
     connect(m_engine, &TagEngine::readerOpenFailed, this, [this](const QString& text,
@@ -309,6 +311,55 @@ void Vantory::Init_Connections()
             &RangeSlider::setUpperValue);
     connect(cct_slider, &RangeSlider::lowerValueChanged, ui->WormestspinBox, &QSpinBox::setValue);
     connect(cct_slider, &RangeSlider::upperValueChanged, ui->CoolestspinBox, &QSpinBox::setValue);
+
+    connectEditsToDocument();
+    showConfigurationLine();
+}
+
+void Vantory::connectEditsToDocument()
+{
+    myslider* channels[3] = {ui->Currentwidget_ch1, ui->Currentwidget_ch2, ui->Currentwidget_ch3};
+    for (int i = 0; i < 3; ++i) {
+        connect(channels[i], &myslider::valueChanged, this, [this, i](int mA) {
+            if (!m_showing_document)
+                doc().setChannelCurrent(i, static_cast<uint16_t>(mA));
+        });
+        myslider* channel = channels[i];
+        connect(channel, &myslider::heldAtLimit, this, [this, channel, i](int typed, int limit) {
+            static constexpr BiText kTitles[3] = {{"设备电流一（mA）", "CH1 Current(mA)"},
+                                                  {"设备电流二（mA）", "CH2 Current(mA)"},
+                                                  {"设备电流三（mA）", "CH3 Current(mA)"}};
+            onHeldAtLimit(kTitles[i], typed, limit, channel->spinBoxMinimum(),
+                          channel->spinBoxMaximum());
+        });
+    }
+    // Either box, or the slider that moves both, changes the range; the coupling keeps the
+    // warmest at or below the coolest before the document takes the pair.
+    for (BoundedSpinBox* box : {ui->WormestspinBox, ui->CoolestspinBox}) {
+        connect(box, QOverload<int>::of(&QSpinBox::valueChanged), this, [this] {
+            if (!m_showing_document)
+                doc().setColourTemperature(static_cast<uint16_t>(ui->WormestspinBox->value()),
+                                           static_cast<uint16_t>(ui->CoolestspinBox->value()));
+        });
+        connect(box, &BoundedSpinBox::heldAtLimit, this, [this, box](int typed, int limit) {
+            onHeldAtLimit(box == ui->WormestspinBox ? apptext::WarmestBox : apptext::CoolestBox,
+                          typed, limit, box->minimum(), box->maximum());
+        });
+    }
+}
+
+void Vantory::onHeldAtLimit(const BiText& box, int typed, int limit, int minimum, int maximum)
+{
+    showRefusal(
+        [&box, typed, limit, minimum, maximum](bool chinese) {
+            return apptext::HeldAtLimit.pick(chinese)
+                .arg(box.pick(chinese))
+                .arg(typed)
+                .arg(minimum)
+                .arg(maximum)
+                .arg(limit);
+        },
+        false);
 }
 
 void Vantory::Show_Current_Range_Rows(uint8_t channels)

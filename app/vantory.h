@@ -112,8 +112,9 @@ private:
     QLabel* status_link = nullptr;
     QLabel* status_result = nullptr;
     uint8_t last_tip = 0;      // code of the last tip shown in status_result
-    // A refusal of the window's own shown in status_result instead of a tip; null when none.
-    const BiText* m_refusal = nullptr;
+    // A refusal or note of the window's own shown in status_result instead of a tip, in
+    // either language; empty when none.
+    std::function<QString(bool chinese)> m_refusal;
     QDateTime current_time;    // local time at the last clock tick
     bool clo_chart_ready = false;
 
@@ -127,8 +128,15 @@ private:
     void showResultTip(ResultTip tip, bool chinese);
     // An operation starts: the result of the one before must not pass for its result.
     void clearResultStatus();
-    // An action refused by the window: the reason in red in status_result and as a notice.
+    // An action refused by the window: the reason in red in status_result and, unless it
+    // is only a note, as a notice.
     void showRefusal(const BiText& text);
+    void showRefusal(std::function<QString(bool chinese)> text, bool notice = true);
+    // Refuses the action named while a tag operation runs: nothing may cut it short.
+    bool refusedWhileBusy(const BiText& action);
+    // Refuses an action that would take the configuration while a number is still being
+    // typed into a box: such a half-typed value is no edit yet.
+    bool refusedWhileTyping();
 
 private slots:
     void in_clickCopy();
@@ -254,10 +262,13 @@ private:
     void showModalWarning(const QString& caption, const QString& text);
     ModalHook m_modal_hook;
 
-    // Edits the panels hold and the document does not have yet (the current widgets,
-    // half-typed spin-box text) go to the document; a write or a save takes them from it.
-    void pushPanelsToDocument();
-    void pushCctToDocument();
+    // Every edit of the panels goes to the document as it is made; the panels showing the
+    // document set their widgets with this flag up, so that nothing goes back.
+    bool m_showing_document = false;
+    void connectEditsToDocument();
+    void onHeldAtLimit(const BiText& box, int typed, int limit, int minimum, int maximum);
+    // The name of a box that holds a number still being typed; empty when none.
+    QString pendingEdit() const;
 
 private slots:
     void showWarningText(QString text); // warning box with the caller's text
@@ -270,9 +281,6 @@ private slots:
     void onAutoWriteSwitched(bool on);
 
 private:
-    // Set once a driver has been read or a configuration opened: only then does the window
-    // hold something auto write may send.
-    bool m_template_loaded = false;
     // While auto write is on, nothing that changes what is written can be edited.
     void lockBatchSettings(bool locked);
 
@@ -285,6 +293,11 @@ private:
     // Shows a driver's colour-temperature range; the result does not depend on the
     // range shown before.
     void showCctRange(uint16_t coolest, uint16_t warmest);
+    // The configuration line: source, model, tag kind, layout, edited; and the UID of the
+    // driver read last in Device Data.
+    void showConfigurationLine();
+    void showDriverUid(const QByteArray& uidMsbFirst);
+    QByteArray m_driver_uid;
 
 public:
     enum class FileDialogMode : uint8_t { Open, Save };

@@ -6,6 +6,7 @@
 
 #include <QGridLayout>
 #include <QLayoutItem>
+#include <QScopedValueRollback>
 #include <QtCharts/QChart>
 #include <QtCharts/QChartView>
 
@@ -13,27 +14,18 @@
 
 void Vantory::Get_CCT_Data()
 {
-    pushCctToDocument();
-    doc().applyColourTemperature();
-}
-
-void Vantory::pushCctToDocument()
-{
-    // A hidden panel is not the user's word: the bytes keep what was read or opened.
-    const bool shown = !ui->CctBoxwidget->isHidden();
-    doc().setColourTemperatureShown(shown);
-    if (!shown)
-        return;
-    // A typed value is applied when editing finishes; toolbar buttons and keys take no
-    // focus, so a value still being typed is applied here, before it is stored.
-    ui->CoolestspinBox->interpretText();
-    ui->WormestspinBox->interpretText();
+    // The boxes' values into the image (at start); edits reach the document as they are
+    // made. A hidden panel is not the user's word: the bytes keep what was read or opened.
+    doc().setColourTemperatureShown(!ui->CctBoxwidget->isHidden());
     doc().setColourTemperature(static_cast<uint16_t>(ui->WormestspinBox->value()),
                                static_cast<uint16_t>(ui->CoolestspinBox->value()));
+    doc().applyColourTemperature();
 }
 
 void Vantory::showCctRange(uint16_t coolest, uint16_t warmest)
 {
+    // The document holds the range already; the boxes only show it.
+    const QScopedValueRollback<bool> showing(m_showing_document, true);
     // The slider holds the warmest value at or below the coolest one. Releasing the lower
     // handle first keeps a coolest value below the previous driver's warmest from being
     // pushed up to it; what is shown then depends on this driver alone.

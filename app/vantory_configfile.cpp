@@ -31,6 +31,10 @@ constexpr BiText kCannotRead{"无法读取文件“%1”：%2", "Cannot read the
 constexpr BiText kTooShort{"文件“%1”只有 %2 字节，配置文件必须有 512 字节，未载入任何数据。",
                            "The file \"%1\" is only %2 bytes long; a configuration file has "
                            "512 bytes. Nothing was loaded."};
+// %1 is the file name, %2 why (configfile::refusalReason).
+constexpr BiText kNotConfiguration{"文件“%1”不是本程序的配置文件：%2。未载入任何数据。",
+                                   "The file \"%1\" is not a configuration file of this "
+                                   "program: %2. Nothing was loaded."};
 constexpr BiText kReplaceFile{"文件“%1”已存在，要替换它吗？",
                               "The file \"%1\" already exists. Do you want to replace it?"};
 constexpr BiText kCannotSave{"无法保存文件“%1”：%2", "Cannot save the file \"%1\": %2"};
@@ -120,9 +124,15 @@ void Vantory::openConfigFile(const QString& path)
 
     const configfile::LoadResult result =
         m_engine->openConfiguration(bytes, QFileInfo(path).fileName());
-    if (!result.ok()) {
+    if (result.error == configfile::LoadError::TooShort) {
         qCDebug(lcModel) << "configuration file too short:" << path << bytes.size();
         showWarningText(kTooShort.pick(lang_cn).arg(shownName, QString::number(bytes.size())));
+        return;
+    }
+    if (!result.ok()) {
+        qCDebug(lcModel) << "not a configuration file:" << path;
+        showWarningText(kNotConfiguration.pick(lang_cn).arg(
+            shownName, configfile::refusalReason(result, lang_cn != 0)));
         return;
     }
     if (result.repaired)
@@ -131,6 +141,8 @@ void Vantory::openConfigFile(const QString& path)
 
 void Vantory::on_actionSave_BIN_configure_triggered()
 {
+    if (refusedWhileTyping())
+        return;
     // The clock may not have ticked yet right after start.
     const QDateTime stamp = current_time.isValid() ? current_time : QDateTime::currentDateTime();
     const QString proposed = configfile::proposedFileName(ui->Productlabel->text(), stamp);
@@ -157,4 +169,6 @@ void Vantory::on_actionSave_BIN_configure_triggered()
         return;
     }
     qCDebug(lcModel) << "configuration saved:" << path;
+    // What Write and Auto Scan send is now this file.
+    doc().savedAs(QFileInfo(path).fileName());
 }

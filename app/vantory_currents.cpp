@@ -4,6 +4,7 @@
 #include "model/currents.h"
 
 #include <QLabel>
+#include <QScopedValueRollback>
 
 // Which channel widgets, range lines and option panels a driver has, and what they show.
 
@@ -26,6 +27,8 @@ void Vantory::ChangeParamEnable(uint8_t device_type)
 
 void Vantory::Display_Current_Channel(uint8_t nums)
 {
+    // The widgets show the document's settings; setting them is no edit.
+    const QScopedValueRollback<bool> showing(m_showing_document, true);
     doc().showChannels(nums);
     const currents::ChannelDisplay display = doc().channelDisplay();
     if (display.widgets == 0)

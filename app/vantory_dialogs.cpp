@@ -4,6 +4,7 @@
 #include "app/apptexts.h"
 #include "app/connectionconfig.h"
 #include "engine/tagengine.h"
+#include "widgets/noticewidget.h"
 
 void Vantory::Set_Reader_Type(ReaderType value)
 {
@@ -13,6 +14,13 @@ void Vantory::Set_Reader_Type(ReaderType value)
 
 void Vantory::onReaderChosen(ReaderType reader)
 {
+    // Connecting anew would cut short the driver being programmed, or the batch.
+    if (m_engine->autoWriteOn()) {
+        m_notice->showNotice(this, apptext::ReaderKeptDuringBatch.pick(lang_cn), 3000);
+        return;
+    }
+    if (refusedWhileBusy(apptext::ActionReaderConfig))
+        return;
     // Red until a connection reports success, in the dialog's language.
     Show_Link_Status(false, apptext::SelectDevice.pick(m_connection_dialog->chinese()));
     connectReader(reader);

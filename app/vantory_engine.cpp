@@ -5,6 +5,7 @@
 
 #include "app/apptexts.h"
 #include "engine/enginetexts.h"
+#include "widgets/myslider.h"
 #include "widgets/noticewidget.h"
 
 #include <QCloseEvent>
@@ -12,6 +13,7 @@
 #include <QEventLoop>
 #include <QIcon>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -47,9 +49,9 @@ void Vantory::showWarningText(QString text)
 
 void Vantory::closeEvent(QCloseEvent* event)
 {
-    const bool busy =
-        m_engine && (m_engine->autoWriteOn() || m_engine->operationPending() || !m_engine->idle());
-    if (!busy) {
+    // Asked only while a driver is being written: an idle batch, a read or a write that has
+    // already failed lose nothing.
+    if (!m_engine || !m_engine->programming()) {
         if (m_record)
             m_record->drain();
         event->accept();
@@ -96,14 +98,53 @@ void Vantory::setReplyTimeout(int ms)
     m_engine->setReplyTimeout(ms);
 }
 
+bool Vantory::refusedWhileBusy(const BiText& action)
+{
+    if (!m_engine->sequenceRunning())
+        return false;
+    m_notice->showNotice(this, apptext::BusyRefused.pick(lang_cn).arg(action.pick(lang_cn)), 3000);
+    return true;
+}
+
+bool Vantory::refusedWhileTyping()
+{
+    const QString box = pendingEdit();
+    if (box.isEmpty())
+        return false;
+    showRefusal([box](bool chinese) { return apptext::EditPending.pick(chinese).arg(box); });
+    return true;
+}
+
+QString Vantory::pendingEdit() const
+{
+    const myslider* channels[3] = {ui->Currentwidget_ch1, ui->Currentwidget_ch2,
+                                   ui->Currentwidget_ch3};
+    for (const myslider* channel : channels)
+        if (!channel->isHidden() && channel->editPending())
+            return channel->title();
+    if (!ui->CctBoxwidget->isHidden() && ui->WormestspinBox->editPending())
+        return apptext::WarmestBox.pick(lang_cn);
+    if (!ui->CctBoxwidget->isHidden() && ui->CoolestspinBox->editPending())
+        return apptext::CoolestBox.pick(lang_cn);
+    // A cell being edited has its editor open (a closed one is hidden until it goes).
+    for (const QLineEdit* editor : ui->LumentableWidget->viewport()->findChildren<QLineEdit*>())
+        if (!editor->isHidden())
+            return ui->label_ConstLumen->text();
+    return QString();
+}
+
 void Vantory::on_actionRead_triggered()
 {
+    if (refusedWhileBusy(apptext::ActionRead))
+        return;
     clearResultStatus();
     m_engine->startRead();
 }
 
 void Vantory::on_actionWrite_triggered()
 {
+    if (refusedWhileBusy(apptext::ActionWrite) || refusedWhileTyping())
+        return;
     clearResultStatus();
     // Write goes to the driver read last. Without one it could only fail at the tag and
     // leave a record line without a UID; the reader's own check comes first.
@@ -118,24 +159,17 @@ void Vantory::on_actionWrite_triggered()
 void Vantory::on_actionAuto_Write_triggered()
 {
     if (!m_engine->autoWriteOn()) {
+        if (refusedWhileBusy(apptext::ActionAutoScan) || refusedWhileTyping())
+            return;
         clearResultStatus();
         // The start image of the window is no configuration: every driver would be
         // refused as another model.
-        if (m_engine->readerConnected() && !m_template_loaded) {
+        if (m_engine->readerConnected() && doc().origin().from == TagDocument::From::Nothing) {
             showRefusal(apptext::AutoScanNeedsConfiguration);
             return;
         }
     }
     m_engine->toggleAutoWrite();
-}
-
-void Vantory::pushPanelsToDocument()
-{
-    const myslider* channels[3] = {ui->Currentwidget_ch1, ui->Currentwidget_ch2,
-                                   ui->Currentwidget_ch3};
-    for (int i = 0; i < 3; ++i)
-        doc().setChannelCurrent(i, static_cast<uint16_t>(channels[i]->value()));
-    pushCctToDocument();
 }
 
 void Vantory::onEngineLinkTip(TagEngine::LinkTip tip, bool chinese)
@@ -155,7 +189,6 @@ void Vantory::onEngineLinkTip(TagEngine::LinkTip tip, bool chinese)
 
 void Vantory::onDocumentLoaded(TagDocument::Source source)
 {
-    m_template_loaded = true;
     if (source == TagDocument::Source::DriveBankRead)
         Display_Current_Channel(doc().channelCount());
     else

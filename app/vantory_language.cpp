@@ -79,6 +79,8 @@ constexpr ChannelCaption kChannelCaptions[] = {
 
 void Vantory::on_actionLanguage_triggered()
 {
+    if (refusedWhileBusy(apptext::ActionLanguage))
+        return;
     if (lang_cn) {
         lang_cn = 0;
         ui->actionLanguage->setIcon(QIcon(kIconEnglish));
@@ -109,6 +111,7 @@ void Vantory::Switch_Language_Text(bool chinese)
     // The lumen chart's axis name is the same in both languages; it has no title.
     ui->widget_constlumen->setTitle(QString());
     ui->widget_constlumen->setY_Name(QStringLiteral("level"));
+    showConfigurationLine();
     // Batch counts and a record problem follow the language like the tips.
     if (m_batch.shown)
         showBatchCounts();
@@ -125,5 +128,5 @@ void Vantory::Switch_Language_Text(bool chinese)
     onEngineLinkTip(m_engine->connectedLinkTip(), chinese);
     LiveUpdate_StatusBar(last_tip);
     if (m_refusal)
-        Show_Result_Status(false, m_refusal->pick(chinese));
+        Show_Result_Status(false, m_refusal(chinese));
 }

@@ -55,6 +55,8 @@ const BiText& lastResultText(record::Result result)
         return apptext::LastReaderLost;
     case record::Result::VerifyFailed:
         return apptext::LastVerifyFailed;
+    case record::Result::OtherKind:
+        return apptext::LastOtherKind;
     case record::Result::WriteFailed:
     case record::Result::Interrupted:
     case record::Result::OtherLayout:
@@ -112,6 +114,9 @@ void Vantory::recordOperation(const record::Outcome& outcome)
     if (outcome.operation == record::Operation::Write &&
         outcome.result == record::Result::OtherModel)
         showResultTip(ResultTip::DeviceDifferent, lang_cn != 0);
+    if (outcome.operation == record::Operation::Write &&
+        outcome.result == record::Result::OtherKind)
+        showResultTip(ResultTip::WriteFailed, lang_cn != 0);
     if (outcome.operation != record::Operation::AutoWrite || !m_batch.shown)
         return;
     m_last_driver = outcome;

@@ -86,10 +86,16 @@ void Vantory::clearResultStatus()
 
 void Vantory::showRefusal(const BiText& text)
 {
-    Show_Result_Status(false, text.pick(lang_cn));
+    showRefusal([&text](bool chinese) { return text.pick(chinese); });
+}
+
+void Vantory::showRefusal(std::function<QString(bool chinese)> text, bool notice)
+{
+    m_refusal = std::move(text);
+    Show_Result_Status(false, m_refusal(lang_cn != 0));
     last_tip = 0;
-    m_refusal = &text;
-    m_notice->showNotice(this, text.pick(lang_cn), 3000);
+    if (notice)
+        m_notice->showNotice(this, m_refusal(lang_cn != 0), 3000);
 }
 
 void Vantory::Tip_No_Device(bool state)

@@ -79,8 +79,6 @@ class AutoWrite
         if (const int rc = m_session->connect(m_p.readerName); rc != Ok)
             return summaryOnly(rc);
         TagEngine& engine = m_session->engine();
-        // The tag kind the channel display was made for; a driver of another kind remakes it.
-        m_shownChip = m_session->document().chipCode();
         QObject::connect(&engine, &TagEngine::operationFinished,
                          [this](const record::Outcome& outcome) { onOutcome(outcome); });
         QObject::connect(&engine, &TagEngine::beepFinished, [this] { m_beeping = false; });
@@ -199,12 +197,6 @@ class AutoWrite
         if (code == ResultTip::OpenScan) {
             m_writing = true;
             m_readerLostOutcome.reset();
-            // The tag kind decides the channel display and the PWM period.
-            if (m_shownChip != engine.chipCode()) {
-                m_shownChip = engine.chipCode();
-                m_session->document().showChannels(m_session->document().channelCount());
-                m_config.applyCurrents(*m_session);
-            }
         } else if (m_writing && code == ResultTip::WriteSucceed) {
             m_writing = false;
             ++m_batch.written;
@@ -221,6 +213,10 @@ class AutoWrite
         } else if (code == ResultTip::DeviceDifferent) {
             ++m_batch.otherModel;
             handle(QStringLiteral("other model, not written"));
+        } else if (!m_writing && code == ResultTip::WriteFailed) {
+            // Refused before any write: the driver is of the other tag kind.
+            ++m_batch.failed;
+            handle(QStringLiteral("other tag kind, not written"));
         }
     }
 
@@ -308,7 +304,6 @@ class AutoWrite
     int m_limit = 0;
     Configuration m_config;
     std::unique_ptr<Session> m_session;
-    uint8_t m_shownChip = 0;
     int m_handled = 0;
     Batch m_batch;
     bool m_writing = false;

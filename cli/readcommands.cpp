@@ -65,11 +65,14 @@ int cmdInfo(Environment& env, Parsed& p)
     const QStringList files = p.parser.positionalArguments().mid(1);
     if (files.size() != 1)
         return badArguments(env, QStringLiteral("info wants one configuration file"));
-    const std::optional<TagImage> image = loadFile(env, files.first());
-    if (!image)
+    const std::optional<ConfigFile> config = loadFile(env, files.first());
+    if (!config)
         return p.parser.isSet(p.json) ? printJsonFailure(env, QStringLiteral("bad_file"), BadFile)
                                       : BadFile;
-    printReport(*env.out, *image, {}, p.parser.isSet(p.json));
+    // Decoded as the kind its bytes tell, as the window shows it; 'P' when they tell none.
+    const devicereport::TagIdentity tag{
+        {}, config->kind ? config->kind : tagfields::ChipP, config->kind == 0};
+    printReport(*env.out, config->image, tag, p.parser.isSet(p.json));
     return Ok;
 }
 

@@ -255,8 +255,9 @@ int Session::exitFor(bool ended, const QVector<ResultTip>& success)
         return NoReader;
     }
     if (!m_notices.isEmpty() && m_lastOutcome &&
-        m_lastOutcome->result == record::Result::OtherLayout) {
-        // Same model, other layout: the notice names both layouts.
+        (m_lastOutcome->result == record::Result::OtherLayout ||
+         m_lastOutcome->result == record::Result::OtherKind)) {
+        // Same model, other layout or tag kind: the notice names both.
         *m_env.err << "vantory-cli: " << m_notices.first() << "\n";
         return TagError;
     }

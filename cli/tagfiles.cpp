@@ -22,25 +22,31 @@ constexpr int kMaxChannels = 3;
 
 } // namespace
 
-std::optional<TagImage> loadFile(Environment& env, const QString& path)
+std::optional<ConfigFile> loadFile(Environment& env, const QString& path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         *env.err << "vantory-cli: cannot open " << path << ": " << file.errorString() << "\n";
         return std::nullopt;
     }
-    const QByteArray bytes = file.read(configfile::FileSize);
-    TagImage image;
-    const configfile::LoadResult result = configfile::loadConfig(bytes, image);
-    if (!result.ok()) {
-        *env.err << "vantory-cli: " << path << " has " << bytes.size()
+    ConfigFile config;
+    config.bytes = file.read(configfile::FileSize);
+    const configfile::LoadResult result = configfile::loadConfig(config.bytes, config.image);
+    if (result.error == configfile::LoadError::TooShort) {
+        *env.err << "vantory-cli: " << path << " has " << config.bytes.size()
                  << " bytes; a configuration file has 512\n";
+        return std::nullopt;
+    }
+    if (!result.ok()) {
+        *env.err << "vantory-cli: " << path << " is not a configuration file of this program: "
+                 << configfile::refusalReason(result, false) << "\n";
         return std::nullopt;
     }
     if (result.repaired)
         *env.err << "vantory-cli: constant lumen data error, automatic correction\n";
-    tagfields::updateBankBuff(image);
-    return image;
+    tagfields::updateBankBuff(config.image);
+    config.kind = configfile::kindFromContent(config.bytes);
+    return config;
 }
 
 bool parseCurrents(Environment& env, const QStringList& values, const TagImage& image,
@@ -137,6 +143,8 @@ QString resultKey(record::Result result)
         return QStringLiteral("other_layout");
     case record::Result::VerifyFailed:
         return QStringLiteral("verify_failed");
+    case record::Result::OtherKind:
+        return QStringLiteral("other_kind");
     }
     return QString();
 }
@@ -159,8 +167,7 @@ QJsonValue textOrNull(const QString& text)
 void Configuration::applyTo(Session& s) const
 {
     s.engine().setVerifyAfterWrite(verify);
-    s.engine().setTemplateSource(fileName);
-    s.document().loadImage(image);
+    s.engine().openConfiguration(bytes, fileName);
     applyCurrents(s);
 }
 
@@ -175,10 +182,11 @@ int loadConfiguration(Environment& env, Parsed& p, const QString& command, Confi
     const QStringList files = p.parser.positionalArguments().mid(1);
     if (files.size() != 1)
         return badArguments(env, QStringLiteral("%1 wants one configuration file").arg(command));
-    const std::optional<TagImage> image = loadFile(env, files.first());
-    if (!image)
+    const std::optional<ConfigFile> config = loadFile(env, files.first());
+    if (!config)
         return BadFile;
-    out->image = *image;
+    out->bytes = config->bytes;
+    out->image = config->image;
     out->fileName = QFileInfo(files.first()).fileName();
     out->verify = !p.parser.isSet(p.noVerify);
     if (!parseCurrents(env, p.parser.values(p.current), out->image, &out->currents))

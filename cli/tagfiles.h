@@ -20,9 +20,16 @@ namespace cli
 struct Environment;
 class Session;
 
+// A configuration file: its bytes, its image and the tag kind its bytes tell (0: none).
+struct ConfigFile {
+    QByteArray bytes;
+    TagImage image;
+    uint8_t kind = 0;
+};
+
 /// A configuration file, checked and repaired as Read File does; null when it cannot be used
 /// (the reason is on standard error).
-std::optional<TagImage> loadFile(Environment& env, const QString& path);
+std::optional<ConfigFile> loadFile(Environment& env, const QString& path);
 /// --current CH=MA, checked against the channel ranges of the configuration.
 bool parseCurrents(Environment& env, const QStringList& values, const TagImage& image,
                    QMap<int, uint16_t>* out);
@@ -41,10 +48,13 @@ QJsonValue textOrNull(const QString& text);
 
 // The configuration file of write and auto-write, with the currents of the command line.
 struct Configuration {
+    QByteArray bytes;
     TagImage image;
     QMap<int, uint16_t> currents;
     QString fileName;
     bool verify = true;
+    // Opened as the window opens a file: of the kind its bytes tell, else of the driver
+    // read before (write) or 'P' (auto-write, no driver yet).
     void applyTo(Session& s) const;
     // The currents of the command line over what the configuration holds.
     void applyCurrents(Session& s) const;

@@ -30,4 +30,12 @@ inline constexpr BiText Layout2{"布局 2", "layout 2"};
 // %1 is the layout code.
 inline constexpr BiText LegacyLayout{"旧布局（代码 %1）", "the legacy layout (code %1)"};
 
+// A configuration of the other tag kind than the driver's: %1 the configuration's kind,
+// %2 the driver's, each one of the kind names below.
+inline constexpr BiText OtherKind{"配置为 %1，驱动器为 %2，未写入任何数据。",
+                                  "The configuration is for %1, but the driver has %2. "
+                                  "Nothing was written."};
+inline constexpr BiText KindP{"P 型标签（512 字节）", "a P tag (512 bytes)"};
+inline constexpr BiText KindPwm{"8 型标签（PWM）", "an 8 tag (PWM)"};
+
 } // namespace enginetext

@@ -74,18 +74,11 @@ TagEngine::~TagEngine()
 
 configfile::LoadResult TagEngine::openConfiguration(const QByteArray& bytes, const QString& name)
 {
-    const QString previous = m_template_source;
-    // Named before the document announces it, so that whoever shows it sees the name.
-    m_template_source = name;
-    const configfile::LoadResult result = m_doc->loadFile(bytes);
-    if (!result.ok())
-        m_template_source = previous;
-    return result;
+    return m_doc->loadFile(bytes, name, m_kind_seen ? chip_code : 0);
 }
 
 QByteArray TagEngine::configurationToSave()
 {
-    emit aboutToWrite();
     m_doc->applyPanels();
     return m_doc->fileBytes();
 }
@@ -185,9 +178,8 @@ QByteArray TagEngine::uidMsbFirst() const
 
 void TagEngine::setChipCode(uint8_t code)
 {
-    // The document's channel display follows the tag kind of the last inventory.
     chip_code = code;
-    m_doc->setChipCode(code);
+    m_kind_seen = true;
 }
 
 void TagEngine::storeInventory(const replies::Reply& reply)
@@ -275,8 +267,7 @@ void TagEngine::Control_RW(uint8_t type, uint8_t readcnt)
 
 void TagEngine::Select_Auto_Write(uint8_t index)
 {
-    // The host passes on what its panels hold before the document's settings are taken.
-    emit aboutToWrite();
+    // The document holds every edit as it was made: its settings are what goes out.
     if (auto* write = dynamic_cast<WriteOperation*>(m_seq.operation()))
         write->Select_Auto_Write(index);
     else
@@ -348,22 +339,19 @@ void TagEngine::learnFourBlockLink()
 
 void TagEngine::startRead()
 {
-    if (!Detection_Usb_Statue(1))
+    // An operation under way is never cut short; the host says why nothing happens.
+    if (sequenceRunning() || !Detection_Usb_Statue(1))
         return;
     emit actionStarted();
-    // A Write still under way is abandoned by the read.
-    finishOperation(record::Result::WriteFailed);
     start(std::make_unique<ReadOperation>(host(), SeqCode::Read, 7, true));
 }
 
 void TagEngine::readDone(const QByteArray& data, uint8_t readcnt, bool manual)
 {
-    // The document takes the data (and rebuilds the bank buffer) before the template and
-    // layout below are taken from it.
-    m_doc->loadRead(data, readcnt, chip_code);
+    // The document takes the data (and rebuilds the bank buffer), and names this driver
+    // as the template of later writes, before the layout below is taken from it.
+    m_doc->loadRead(data, readcnt, chip_code, uidMsbFirst());
     if (manual) {
-        // The template of later writes is this driver's configuration.
-        m_template_source = QString::fromLatin1(uidMsbFirst().toHex().toUpper());
         const QByteArray field = tagfields::modelNameField(m_doc->image());
         model_snapshot.fill(0);
         std::copy_n(field.constBegin(), std::min<int>(field.size(), model_snapshot.size()),
@@ -377,7 +365,8 @@ void TagEngine::readDone(const QByteArray& data, uint8_t readcnt, bool manual)
 
 void TagEngine::startWrite()
 {
-    if (!Detection_Usb_Statue(1))
+    // An operation under way is never cut short (a second click on Write included).
+    if (sequenceRunning() || !Detection_Usb_Statue(1))
         return;
     emit actionStarted();
     // The configuration in the window must be for the model that was read last.
@@ -389,6 +378,11 @@ void TagEngine::startWrite()
         beginOperation(record::Operation::Write);
         m_record.foundModel = snapshot;
         finishOperation(record::Result::OtherModel);
+        return;
+    }
+    if (refuseOtherKind()) {
+        beginOperation(record::Operation::Write);
+        finishOperation(record::Result::OtherKind);
         return;
     }
     // The counters are left out where the driver keeps them; a configuration of the other
@@ -414,10 +408,8 @@ void TagEngine::startWrite()
     start(std::move(op));
     // A tag of another kind is written as the bank buffer stands, with the count it has
     // before any preparation: it cannot end as written.
-    if (chip_code == tagfields::ChipPwm || pTag) {
-        emit aboutToWrite();
+    if (chip_code == tagfields::ChipPwm || pTag)
         write.Select_Auto_Write(pTag ? 1 : 4);
-    }
     beginOperation(record::Operation::Write);
     noteWriteTemplate();
 }
@@ -426,8 +418,11 @@ void TagEngine::toggleAutoWrite()
 {
     if (!Detection_Usb_Statue(1))
         return;
+    const bool on = m_auto.toggle();
+    if (!on)
+        dropUnwrittenDriver();
     // The host shows the switch: the action's icon, Read and Write greyed out while on.
-    emit autoWriteSwitched(m_auto.toggle());
+    emit autoWriteSwitched(on);
 }
 
 QByteArray TagEngine::templateModel() const
@@ -454,14 +449,33 @@ void TagEngine::refuseModel(const QByteArray& found)
     Failed_State(QStringLiteral("<操作失败12：The model number is different!>\r\n"));
 }
 
+bool TagEngine::refuseOtherKind()
+{
+    // Currents of one kind are kept where the other kind keeps something else (the drive
+    // area, or the PWM block): decoded as the other kind they would be wrong values.
+    const uint8_t kind = m_doc->chipCode();
+    const auto known = [](uint8_t k) { return k == tagfields::ChipP || k == tagfields::ChipPwm; };
+    if (kind == chip_code || !known(kind) || !known(chip_code))
+        return false;
+    const auto name = [this](uint8_t k) {
+        return (k == tagfields::ChipPwm ? enginetext::KindPwm : enginetext::KindP).pick(m_chinese);
+    };
+    emit notice(enginetext::OtherKind.pick(m_chinese).arg(name(kind), name(chip_code)), kNoticeMs);
+    return true;
+}
+
 void TagEngine::startAutoWrite(uint8_t index)
 {
+    if (refuseOtherKind()) {
+        endWith(ResultTip::WriteFailed, record::Result::OtherKind);
+        Failed_State(QStringLiteral("<操作失败：标签类型不一致>"));
+        return;
+    }
     showTip(ResultTip::OpenScan);
     auto op = std::make_unique<WriteOperation>(host(), SeqCode::WriteAll);
     WriteOperation& write = *op;
     start(std::move(op));
     m_doc->clearAutoWriteWord();
-    emit aboutToWrite();
     write.Select_Auto_Write(index);
     // Only the model name was read: the template's layout is taken for the driver.
     noteWriteTemplate();

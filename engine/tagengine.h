@@ -76,10 +76,9 @@ class TagEngine : public QObject, private EngineHost, private AutoWriteHost
     uint8_t chipCode() const override { return chip_code; }
     /// UID of the last tag, most significant byte first (all zero before any tag).
     QByteArray uidMsbFirst() const;
-    /// Names the template of later writes: a configuration file opened (a Read names
-    /// the driver read).
-    void setTemplateSource(const QString& source) { m_template_source = source; }
-    const QString& templateSource() const { return m_template_source; }
+    /// The template of later writes as the record names it: the configuration file
+    /// opened, or the UID of the driver read.
+    QString templateSource() const { return m_doc->origin().name; }
     /// True while no sequence and no beep runs.
     bool idle() const { return !m_seq.commandsLeft() && m_beeper.idle(); }
     /// True while a Write or auto-write operation has not reported its outcome.
@@ -87,11 +86,21 @@ class TagEngine : public QObject, private EngineHost, private AutoWriteHost
     /// The program is leaving: the operation under way, if any, is reported at once as
     /// interrupted by `cause` and its sequence is dropped. False when none was under way.
     bool interruptOperation(const QString& cause);
-    /// True while a sequence runs or waits for its last reply, or a Write or auto-write
-    /// operation is under way: the image it works from must not change then.
+    /// True while a sequence runs (one reported as failed has ended) or waits for its last
+    /// reply, or a Write or auto-write operation is under way: the image it works from
+    /// must not change then, and no other operation may start.
     bool sequenceRunning() const
     {
+        // A sequence reported as failed has ended, and with it the operation it belonged
+        // to (the next one reports that outcome if nothing did).
+        if (m_sequence_failed)
+            return m_seq.matcher().inFlight();
         return m_seq.commandsLeft() || m_seq.matcher().inFlight() || m_record_pending;
+    }
+    /// True while a driver is being written (or its write read back).
+    bool programming() const
+    {
+        return m_record_pending && !m_sequence_failed && !m_record.image.isEmpty();
     }
     /// Whether every write sequence that ends well is read back and compared (on unless
     /// switched off).
@@ -104,8 +113,9 @@ class TagEngine : public QObject, private EngineHost, private AutoWriteHost
 
     /// True while the chosen reader is connected (no message when it is not).
     bool readerConnected() { return Detection_Usb_Statue(0); }
-    /// Opens a configuration file's bytes as the template of later writes, named `name`;
-    /// nothing changes when the file is refused.
+    /// Opens a configuration file's bytes as the template of later writes, named `name`,
+    /// of the tag kind its bytes tell (else of the last driver's kind); nothing changes
+    /// when the file is refused.
     configfile::LoadResult openConfiguration(const QByteArray& bytes, const QString& name);
     /// The configuration file of what the panels hold: their settings go into the image
     /// first, as a write takes them.
@@ -154,9 +164,6 @@ class TagEngine : public QObject, private EngineHost, private AutoWriteHost
     void notice(const QString& text, int ms);
     /// A Read has loaded the driver into the document (which announces it as well).
     void driverRead(const devicereport::TagIdentity& tag);
-    /// A write is about to take the panel settings from the document: a host holding
-    /// edits not yet passed on (half-typed text) passes them now.
-    void aboutToWrite();
     /// Auto write was switched on or off.
     void autoWriteSwitched(bool on);
     /// The reader has answered the last command of a beep: the beeper is off.
@@ -202,7 +209,12 @@ class TagEngine : public QObject, private EngineHost, private AutoWriteHost
 
     EngineHost& host() { return *this; }
     void start(std::unique_ptr<Operation> op);
+    // The tag kind of the last inventory. The document keeps the kind of its own
+    // configuration: a driver of the other kind is refused, never decoded as this one.
     void setChipCode(uint8_t code);
+    // True when the configuration is for the other tag kind than the driver on the reader;
+    // the notice names both.
+    bool refuseOtherKind();
     void wakeTick();
 
     // The link: its connection, its loss, and its replies.
@@ -222,6 +234,9 @@ class TagEngine : public QObject, private EngineHost, private AutoWriteHost
 
     // The production record's outcome of the Write or auto-write operation under way.
     void beginOperation(record::Operation operation);
+    // A driver of auto write whose model was still being checked is forgotten without an
+    // outcome (auto write switched off, the program leaving); true when there was one.
+    bool dropUnwrittenDriver();
     void noteWriteTemplate();
     void finishOperation(record::Result result, bool readerGone = false);
     QByteArray bankBytes() const;
@@ -241,6 +256,7 @@ class TagEngine : public QObject, private EngineHost, private AutoWriteHost
     // The tag on the reader, and the driver read last.
     std::array<uint8_t, 8> uid{};
     uint8_t chip_code = 0x50;
+    bool m_kind_seen = false; // a tag has been seen, so chip_code is a driver's
     QByteArray last_rx;
     std::array<uint8_t, 32> model_snapshot{};
     int m_read_layout = -1; // layout code of the 'P' driver read last (-1: none)
@@ -256,5 +272,4 @@ class TagEngine : public QObject, private EngineHost, private AutoWriteHost
     bool m_record_pending = false;
     record::Outcome m_record;
     QElapsedTimer m_record_clock;
-    QString m_template_source; // UID of the driver read last, or the file opened
 };

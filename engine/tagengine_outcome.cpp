@@ -21,7 +21,7 @@ void TagEngine::beginOperation(record::Operation operation)
     m_record.readerType = readerType();
     m_record.uidMsbFirst = uidMsbFirst();
     m_record.chipCode = chip_code;
-    m_record.templateSource = m_template_source;
+    m_record.templateSource = templateSource();
     m_record.image.clear();
     m_record_clock.start();
     m_record_pending = true;
@@ -31,7 +31,7 @@ void TagEngine::noteWriteTemplate()
 {
     // Taken when the write starts: the record names what was sent, whatever is opened
     // later.
-    m_record.templateSource = m_template_source;
+    m_record.templateSource = templateSource();
     m_record.image = bankBytes();
 }
 
@@ -49,15 +49,25 @@ void TagEngine::finishOperation(record::Result result, bool readerGone)
     if (m_record.image.isEmpty()) // no write started: the template it was checked against
         m_record.image = bankBytes();
     m_record.channels = m_doc->channelCount();
-    m_record.driveAreaSent = m_record.chipCode == tagfields::ChipP &&
-                             result != record::Result::OtherModel &&
-                             result != record::Result::OtherLayout;
+    m_record.driveAreaSent =
+        m_record.chipCode == tagfields::ChipP && result != record::Result::OtherModel &&
+        result != record::Result::OtherLayout && result != record::Result::OtherKind;
     emit operationFinished(m_record);
+}
+
+bool TagEngine::dropUnwrittenDriver()
+{
+    // Auto write opens a driver's operation at its model-name read; until its write starts
+    // nothing has been given to it, and cutting that short is no outcome to record.
+    if (!m_record_pending || !m_record.image.isEmpty())
+        return false;
+    m_record_pending = false;
+    return true;
 }
 
 bool TagEngine::interruptOperation(const QString& cause)
 {
-    if (!m_record_pending)
+    if (!m_record_pending || dropUnwrittenDriver())
         return false;
     m_record.cause = cause;
     finishOperation(record::Result::Interrupted);

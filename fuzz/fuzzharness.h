@@ -163,9 +163,8 @@ class Harness
         QStringList failures;
         fresh();
         TagEngine& e = engine();
-        restoreDocument();
         const QString previousSource = QStringLiteral("the template before");
-        e.setTemplateSource(previousSource);
+        restoreDocument(previousSource);
         const TagImage before = TestAccess::image(e);
         const int warningsBefore = m_warnings;
         const int loadsBefore = m_loads;
@@ -175,16 +174,19 @@ class Harness
             tamper(e);
         const TagImage& after = TestAccess::image(e);
 
-        if (input.size() < TagImage::Size) {
+        // A file is refused exactly when it fails the checks (a short file among them), and
+        // then nothing changes.
+        const configfile::LoadResult checked = configfile::checkConfig(input);
+        if (result.error != checked.error)
+            failures << QStringLiteral("the file was not judged by its checks");
+        if (!result.ok()) {
             if (!sameImage(before, after))
-                failures << QStringLiteral("a short file changed the image");
-            if (result.error != configfile::LoadError::TooShort)
-                failures << QStringLiteral("a short file was not refused");
+                failures << QStringLiteral("a refused file changed the image");
+            if (input.size() < TagImage::Size && result.error != configfile::LoadError::TooShort)
+                failures << QStringLiteral("a short file was not refused as short");
             if (m_loads != loadsBefore || e.templateSource() != previousSource)
-                failures << QStringLiteral("a short file became the template");
+                failures << QStringLiteral("a refused file became the template");
         } else {
-            if (!result.ok())
-                failures << QStringLiteral("a complete file was refused");
             if (m_loads != loadsBefore + 1)
                 failures << QStringLiteral("the document did not announce the file once");
             if (e.templateSource() != fileName())
@@ -268,11 +270,9 @@ class Harness
     }
 
     // The document as after the read of the baseline driver: image and panels.
-    void restoreDocument()
+    void restoreDocument(const QString& name = QString())
     {
-        TagDocument& d = engine().document();
-        d.setChipCode(tagfields::ChipP);
-        d.loadImage(m_baseline);
+        engine().document().loadImage(m_baseline, tagfields::ChipP, name);
     }
 
     // One reply as the reader delivers it: through the link, or (no reader chosen)

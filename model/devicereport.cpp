@@ -93,7 +93,10 @@ QString toText(const TagImage& image, const TagIdentity& tag)
     QVector<QPair<QString, QString>> rows;
     if (!o.value(QStringLiteral("uid")).isNull())
         rows.append({QStringLiteral("UID"), o.value(QStringLiteral("uid")).toString()});
-    rows.append({QStringLiteral("Tag kind"), o.value(QStringLiteral("tag_kind")).toString()});
+    rows.append(
+        {QStringLiteral("Tag kind"),
+         o.value(QStringLiteral("tag_kind")).toString() +
+             (tag.kindAssumed ? QStringLiteral(" (assumed: the file does not tell)") : QString())});
     rows.append({QStringLiteral("Model"), o.value(QStringLiteral("model")).toString()});
     rows.append({QStringLiteral("GTIN"), o.value(QStringLiteral("gtin")).toString()});
     const QJsonValue type = o.value(QStringLiteral("driver_type"));

@@ -15,6 +15,7 @@ namespace devicereport
 struct TagIdentity {
     QByteArray uidMsbFirst; ///< empty for a file
     uint8_t chipCode = 0x50;
+    bool kindAssumed = false; ///< a file whose bytes do not tell its tag kind
 };
 
 /// The report as JSON.

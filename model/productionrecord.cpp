@@ -1,5 +1,6 @@
 #include "model/productionrecord.h"
 
+#include "model/currents.h"
 #include "model/tagfields.h"
 
 #include <QDir>
@@ -41,6 +42,8 @@ QString resultText(Result result)
         return QStringLiteral("Other layout refused");
     case Result::VerifyFailed:
         return QStringLiteral("Verify failed");
+    case Result::OtherKind:
+        return QStringLiteral("Other tag kind refused");
     }
     return QString();
 }
@@ -127,7 +130,10 @@ Entry entryFor(const Outcome& o, const QString& program)
     e.model = product.model;
     e.gtin = product.gtin;
     e.fixtureId = product.fixtureId;
-    if (!o.driveAreaSent)
+    // Only what the driver was given: nothing after a failed or refused write, and of the
+    // settings only those its driver type has (the legacy layout's byte 267 belongs to the
+    // channel-2 current, not to a lumen switch).
+    if (!o.driveAreaSent || o.result != Result::Written)
         return e;
     // Layout 2 carries one current; the legacy layout one per channel.
     const int channels = image.isLayout2() ? 1 : std::clamp<int>(o.channels, 1, 3);
@@ -135,9 +141,11 @@ Entry entryFor(const Outcome& o, const QString& program)
     for (int i = 0; i < channels; ++i)
         currents << QString::number(be16(o.image, tagoffset::Current1 + 2 * i));
     e.currents = currents.join(QLatin1Char('/'));
+    const currents::PanelPlan plan = currents::changeParamEnable(image, product.driverType);
     const tagfields::DriveInfo drive = tagfields::driveInfo(image);
-    e.constantLumen = drive.cloEnabled ? QStringLiteral("on") : QStringLiteral("off");
-    if (drive.cctCoolest != 0 || drive.cctWarmest != 0)
+    if (plan.showClo)
+        e.constantLumen = drive.cloEnabled ? QStringLiteral("on") : QStringLiteral("off");
+    if (plan.showCct)
         e.cctRange = QStringLiteral("%1-%2").arg(drive.cctWarmest).arg(drive.cctCoolest);
     return e;
 }

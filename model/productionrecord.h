@@ -28,6 +28,7 @@ enum class Result : uint8_t {
     Interrupted,  ///< cut short by the program's exit; Outcome::cause says why
     OtherLayout,  ///< refused: the configuration is of another layout than the driver
     VerifyFailed, ///< written, but the read-back differs or did not come; see verifyBlock
+    OtherKind,    ///< refused: the configuration is for the other tag kind ('P' or '8')
 };
 
 /// Whether the written blocks were read back and found as sent.
@@ -48,7 +49,8 @@ struct Outcome {
     uint8_t chipCode = 0;       ///< 0x50 'P' or 0x38 '8'
     QByteArray image;           ///< the 512 tag bytes the operation sent (bank buffer)
     uint8_t channels = 1;       ///< channel count the currents were taken for
-    bool driveAreaSent = false; ///< currents, constant lumen and colour temperature went out
+    bool driveAreaSent = false; ///< the drive area (currents, constant lumen, colour
+                                ///< temperature) was to go out; listed when Written
     QByteArray foundModel;      ///< model-name field read from the tag (refused models)
     QString templateSource;     ///< UID of the driver read, or the configuration file's name
     QString cause;              ///< with Interrupted: what cut the operation short

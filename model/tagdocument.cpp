@@ -16,7 +16,8 @@ constexpr uint16_t kCctHighest = 12000;
 
 TagDocument::TagDocument(QObject* parent) : QObject(parent) {}
 
-void TagDocument::loadRead(const QByteArray& data, uint8_t readcnt, uint8_t chipCode)
+void TagDocument::loadRead(const QByteArray& data, uint8_t readcnt, uint8_t chipCode,
+                           const QByteArray& uidMsbFirst)
 {
     m_chip_code = chipCode;
     if (readcnt == 7 || readcnt == 12 || readcnt == 3)
@@ -25,25 +26,64 @@ void TagDocument::loadRead(const QByteArray& data, uint8_t readcnt, uint8_t chip
     const bool driveBank = readcnt == 3;
     prepareBankBuffer();
     showPanels(!driveBank);
+    if (!driveBank)
+        setOrigin(From::Driver, QString::fromLatin1(uidMsbFirst.toHex().toUpper()),
+                  KindFrom::Driver);
     emit loaded(driveBank ? Source::DriveBankRead : Source::Read);
 }
 
-configfile::LoadResult TagDocument::loadFile(const QByteArray& bytes)
+configfile::LoadResult TagDocument::loadFile(const QByteArray& bytes, const QString& name,
+                                             uint8_t lastDriverKind)
 {
     TagImage image = m_image;
     const configfile::LoadResult result = configfile::loadConfig(bytes, image);
     if (!result.ok())
         return result;
-    loadImage(image);
+    const uint8_t told = configfile::kindFromContent(bytes);
+    const uint8_t kind = told ? told : lastDriverKind ? lastDriverKind : tagfields::ChipP;
+    m_image = image;
+    m_chip_code = kind;
+    prepareBankBuffer();
+    showPanels(true);
+    setOrigin(From::File, name,
+              told             ? KindFrom::FileContent
+              : lastDriverKind ? KindFrom::LastDriver
+                               : KindFrom::Assumed);
+    emit loaded(Source::File);
     return result;
 }
 
-void TagDocument::loadImage(const TagImage& image)
+void TagDocument::loadImage(const TagImage& image, uint8_t kind, const QString& name)
 {
     m_image = image;
+    m_chip_code = kind;
     prepareBankBuffer();
     showPanels(true);
+    setOrigin(From::File, name, KindFrom::FileContent);
     emit loaded(Source::File);
+}
+
+void TagDocument::savedAs(const QString& name)
+{
+    m_origin.from = From::File;
+    m_origin.name = name;
+    m_origin.edited = false;
+    emit originChanged();
+}
+
+void TagDocument::setOrigin(From from, const QString& name, KindFrom kindFrom)
+{
+    m_origin = Origin{from, name, kindFrom, false};
+    emit originChanged();
+}
+
+void TagDocument::markEdited()
+{
+    // Before anything is loaded the start image is nobody's configuration.
+    if (m_origin.from == From::Nothing || m_origin.edited)
+        return;
+    m_origin.edited = true;
+    emit originChanged();
 }
 
 void TagDocument::showPanels(bool fromProductArea)
@@ -53,7 +93,7 @@ void TagDocument::showPanels(bool fromProductArea)
     else
         showChannels(m_channel_count);
     const tagfields::DriveInfo drive = tagfields::driveInfo(m_image);
-    setColourTemperature(drive.cctWarmest, drive.cctCoolest);
+    storeColourTemperature(drive.cctWarmest, drive.cctCoolest);
 }
 
 void TagDocument::showDriverType(uint8_t deviceType)
@@ -85,32 +125,52 @@ void TagDocument::setChannelCurrent(int index, uint16_t mA)
         return;
     const currents::ChannelSetting& c = m_display.channels[size_t(index)];
     const bool ranged = index < m_display.widgets && c.maximum >= c.minimum;
-    m_currents[size_t(index)] = ranged ? qBound(c.minimum, mA, c.maximum) : mA;
+    const uint16_t value = ranged ? qBound(c.minimum, mA, c.maximum) : mA;
+    if (value == m_currents[size_t(index)])
+        return;
+    m_currents[size_t(index)] = value;
+    markEdited();
 }
 
 void TagDocument::setColourTemperature(uint16_t warmest, uint16_t coolest)
+{
+    const uint16_t before[] = {m_cct_warmest, m_cct_coolest};
+    storeColourTemperature(warmest, coolest);
+    if (before[0] != m_cct_warmest || before[1] != m_cct_coolest)
+        markEdited();
+}
+
+void TagDocument::storeColourTemperature(uint16_t warmest, uint16_t coolest)
 {
     m_cct_coolest = qBound(kCctLowest, coolest, kCctHighest);
     m_cct_warmest = std::min(qBound(kCctLowest, warmest, kCctHighest), m_cct_coolest);
 }
 
+void TagDocument::changeImage(const std::function<void(TagImage&)>& change)
+{
+    const TagImage::Bytes before = m_image.image_v2;
+    change(m_image);
+    emit imageChanged();
+    if (m_image.image_v2 != before)
+        markEdited();
+}
+
 void TagDocument::setLumenTable(const constlumen::Points& times, const constlumen::Points& levels)
 {
-    constlumen::storeTimes(m_image, times);
-    constlumen::storeLevels(m_image, levels);
-    emit imageChanged();
+    changeImage([&](TagImage& image) {
+        constlumen::storeTimes(image, times);
+        constlumen::storeLevels(image, levels);
+    });
 }
 
 void TagDocument::setLumenTimes(const constlumen::Points& times)
 {
-    constlumen::storeTimes(m_image, times);
-    emit imageChanged();
+    changeImage([&](TagImage& image) { constlumen::storeTimes(image, times); });
 }
 
 void TagDocument::setLumenEnabled(bool on)
 {
-    constlumen::setEnabled(m_image, on);
-    emit imageChanged();
+    changeImage([on](TagImage& image) { constlumen::setEnabled(image, on); });
 }
 
 void TagDocument::applyCurrents(uint8_t channels)

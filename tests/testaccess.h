@@ -56,6 +56,11 @@ class TestAccess
         edit(engine(h).m_doc->m_image);
     }
     template <class H> static void updateBankBuff(H& h) { engine(h).m_doc->prepareBankBuffer(); }
+    /// The tag kind of the document's configuration, as a test prepares it.
+    template <class H> static void setDocumentKind(H& h, uint8_t kind)
+    {
+        engine(h).m_doc->m_chip_code = kind;
+    }
 
     // ------------------------------------------------------------------ the window
     template <class W> static QLabel* statusLink(W& w) { return w.status_link; }

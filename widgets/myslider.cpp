@@ -1,6 +1,7 @@
 #include "widgets/myslider.h"
 
 #include "ui_myslider.h"
+#include "widgets/boundedspinbox.h"
 
 myslider::myslider(QWidget* parent) : QWidget(parent), m_ui(new Ui::myslider)
 {
@@ -16,6 +17,15 @@ myslider::myslider(QWidget* parent) : QWidget(parent), m_ui(new Ui::myslider)
     connect(m_ui->CurrentspinBox, qOverload<int>(&QSpinBox::valueChanged), m_ui->CurrentSlider,
             &QSlider::setValue);
     connect(m_ui->CurrentSlider, &QSlider::valueChanged, m_ui->CurrentspinBox, &QSpinBox::setValue);
+    // The slider holds the value; the box follows it, and gives it a typed number only
+    // when the typing is finished.
+    connect(m_ui->CurrentSlider, &QSlider::valueChanged, this, &myslider::valueChanged);
+    connect(m_ui->CurrentspinBox, &BoundedSpinBox::heldAtLimit, this, &myslider::heldAtLimit);
+}
+
+bool myslider::editPending() const
+{
+    return m_ui->CurrentspinBox->editPending();
 }
 
 myslider::~myslider()

@@ -23,7 +23,16 @@ class myslider : public QWidget
     int value() const;
     /// Shows the current label as the title; the channel label is not shown.
     void setLabels(const QString& channelLabel, const QString& currentLabel);
+    /// True while the box shows a typed number that is not the value yet.
+    bool editPending() const;
 
+  signals:
+    /// The value changed: typed and finished, stepped, dragged or set.
+    void valueChanged(int value);
+    /// A typed number outside the range was held at `limit`.
+    void heldAtLimit(int typed, int limit);
+
+  public:
     // Read-only views of the form, for tests.
     int spinBoxValue() const;
     int spinBoxMinimum() const;

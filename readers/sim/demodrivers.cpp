@@ -231,6 +231,20 @@ QByteArray pwmBlock(Kind kind)
     return block;
 }
 
+QByteArray configurationFile(Kind kind)
+{
+    QByteArray bytes = memory(kind).leftJustified(FileSize, '\0');
+    const QByteArray block = pwmBlock(kind);
+    if (block.size() == 4) {
+        // Each word of the tag's block, low byte first, is kept high byte first.
+        bytes[248] = block[1];
+        bytes[249] = block[0];
+        bytes[250] = block[3];
+        bytes[251] = block[2];
+    }
+    return bytes;
+}
+
 std::shared_ptr<VirtualTag> makeTag(Kind kind, quint64 serial)
 {
     const bool pwm = kind == Kind::Pwm;

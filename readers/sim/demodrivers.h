@@ -38,6 +38,10 @@ QByteArray memory(Kind kind);
 /// The PWM control block 248 in the tag's own order (period, pulse, low bytes first);
 /// empty for drivers that have none.
 QByteArray pwmBlock(Kind kind);
+/// The demo driver's configuration file as the program saves it after reading the driver:
+/// its memory; for the PWM tag its product area with the PWM block in the form a read
+/// leaves in the image (period, pulse, high bytes first) and an empty drive area.
+QByteArray configurationFile(Kind kind);
 /// A fresh virtual tag holding the demo driver; `serial` gives the low UID bytes.
 std::shared_ptr<VirtualTag> makeTag(Kind kind, quint64 serial);
 

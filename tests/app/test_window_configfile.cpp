@@ -200,9 +200,12 @@ void TestWindowConfigFile::save_legacy_writesLegacyCopyWithChannelCurrents()
 
 void TestWindowConfigFile::save_otherLayoutCode_writesLegacyCopy()
 {
-    QByteArray img = demodrivers::memory(demodrivers::Kind::Legacy3Ch);
-    img[183] = 7;
-    b().openBytes(img);
+    // No file has such a code, but a driver read may: the image takes it as a read would.
+    b().openBytes(demodrivers::memory(demodrivers::Kind::Legacy3Ch));
+    TestAccess::editImage(b().win(), [](TagImage& image) {
+        image.image_v2[183] = 7;
+        image.image_legacy[183] = 7;
+    });
     channel("Currentwidget_ch3")->setValue(480);
     b().child<QSpinBox>("CoolestspinBox")->setValue(6000);
     const QString p = b().path(QStringLiteral("seven.bin"));

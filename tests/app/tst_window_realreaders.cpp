@@ -8,6 +8,7 @@
 #include "readers/hidapibackend.h"
 #include "standin/standintags.h"
 #include "testaccess.h"
+#include "widgets/myslider.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -36,8 +37,12 @@ class TstWindowRealReaders : public QObject
     void initTestCase();
     void connectReadWrite_data();
     void connectReadWrite();
+    void pwmDriverThenPFile_autoWriteProgramsTheFile_data();
+    void pwmDriverThenPFile_autoWriteProgramsTheFile();
 
   private:
+    // Connects the window through the dialog and reads the driver on the reader.
+    static void connectAndRead(Vantory& w, const QString& brand, const QString& connected);
     QTemporaryDir m_dir;
 };
 
@@ -98,22 +103,9 @@ void TstWindowRealReaders::connectReadWrite()
     });
     QStringList boxes;
     w.setModalHook([&](const QString&, const QString& text) { boxes << text; });
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-
-    auto* dialog = w.findChild<QDialog*>(QStringLiteral("ConnectionConfig"));
-    QVERIFY(dialog);
-    w.findChild<QAction*>(QStringLiteral("actionselect"))->trigger();
-    QTRY_VERIFY(dialog->isVisible());
-    auto* combo = dialog->findChild<QComboBox*>(QStringLiteral("comboBox_Reader"));
-    QVERIFY(combo);
-    combo->setCurrentIndex(combo->findText(brand));
-    QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("pushButton_Connect")),
-                      Qt::LeftButton);
-    QTRY_COMPARE(TestAccess::statusLink(w)->text(), connected);
-
-    w.findChild<QAction*>(QStringLiteral("actionRead"))->trigger();
-    QTRY_COMPARE_WITH_TIMEOUT(int(TestAccess::lastTip(w)), kTipReadOk, 10000);
+    connectAndRead(w, brand, connected);
+    if (QTest::currentTestFailed())
+        return;
     auto* box = w.findChild<QWidget*>(QStringLiteral("Currentwidget_ch1"))
                     ->findChild<QSpinBox*>(QStringLiteral("CurrentspinBox"));
     QVERIFY(box && box->isEnabled());
@@ -159,6 +151,84 @@ void TstWindowRealReaders::connectReadWrite()
     QCOMPARE(memory.mid(kCurrentByte, 2), expected.mid(kCurrentByte, 2));
     QCOMPARE(memory.mid(counterByte(), counterBytes()),
              driverOnLine().mid(counterByte(), counterBytes()));
+}
+
+void TstWindowRealReaders::pwmDriverThenPFile_autoWriteProgramsTheFile_data()
+{
+    QTest::addColumn<QString>("reader");
+    QTest::addColumn<QString>("brand");
+    QTest::addColumn<QString>("connected");
+    QTest::newRow("R321") << "r321"
+                          << "CHENKON"
+                          << "Connected: R321";
+    QTest::newRow("FEIG") << "feig"
+                          << "FEIG"
+                          << "Connected: Feig Reader";
+}
+
+// After a PWM driver ('8') has been read, a configuration file of a 512-byte driver ('P')
+// at 480 mA shows 480 mA, and auto write programs the next 'P' driver with it.
+void TstWindowRealReaders::pwmDriverThenPFile_autoWriteProgramsTheFile()
+{
+    QFETCH(QString, reader);
+    QFETCH(QString, brand);
+    QFETCH(QString, connected);
+    const QString pwm = m_dir.filePath(reader + QStringLiteral("-pwm.tag"));
+    const QString p = m_dir.filePath(reader + QStringLiteral("-p.tag"));
+    QVERIFY(writeTagFile(pwm, QByteArray::fromHex("E002380000000031"),
+                         demodrivers::memory(demodrivers::Kind::Pwm)));
+    QVERIFY(writeTagFile(p, uid(0x32), driverOnLine()));
+    // The stand-in lays the PWM driver first and the 'P' one once the first has left.
+    qputenv(tagVariable(reader).toLatin1(), (pwm + QLatin1Char(':') + p).toLocal8Bit());
+    QByteArray bytes = configuration();
+    bytes[kCurrentByte] = char(kCurrent >> 8);
+    bytes[kCurrentByte + 1] = char(kCurrent & 0xFF);
+    const QString file = m_dir.filePath(QStringLiteral("p-480.bin"));
+    QVERIFY(writeFile(file, bytes));
+
+    const QString saved = file + QStringLiteral(".saved.bin");
+    Vantory w;
+    QStringList boxes;
+    w.setModalHook([&](const QString&, const QString& text) { boxes << text; });
+    w.setFileDialogHook([&](Vantory::FileDialogMode mode, const QString&, const QString&,
+                            const QString&) {
+        return mode == Vantory::FileDialogMode::Open ? file : saved;
+    });
+    connectAndRead(w, brand, connected);
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(w.findChild<QLabel*>(QStringLiteral("Productlabel"))->text(),
+             QStringLiteral("VPW-20-700 PWM"));
+    w.findChild<QAction*>(QStringLiteral("actionOpen_BIN_configure"))->trigger();
+    QCOMPARE(w.findChild<myslider*>(QStringLiteral("Currentwidget_ch1"))->value(), kCurrent);
+    w.findChild<QAction*>(QStringLiteral("actionSave_BIN_configure"))->trigger();
+    QCOMPARE(readFile(saved).mid(kCurrentByte, 2), bytes.mid(kCurrentByte, 2));
+    w.findChild<QAction*>(QStringLiteral("actionAuto_Write"))->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(holdsConfiguration(tagMemory(p)), 20000);
+    w.findChild<QAction*>(QStringLiteral("actionAuto_Write"))->trigger();
+    QVERIFY2(boxes.isEmpty(), qPrintable(boxes.join('\n')));
+    QCOMPARE(tagMemory(pwm), demodrivers::memory(demodrivers::Kind::Pwm));
+}
+
+void TstWindowRealReaders::connectAndRead(Vantory& w, const QString& brand,
+                                          const QString& connected)
+{
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+
+    auto* dialog = w.findChild<QDialog*>(QStringLiteral("ConnectionConfig"));
+    QVERIFY(dialog);
+    w.findChild<QAction*>(QStringLiteral("actionselect"))->trigger();
+    QTRY_VERIFY(dialog->isVisible());
+    auto* combo = dialog->findChild<QComboBox*>(QStringLiteral("comboBox_Reader"));
+    QVERIFY(combo);
+    combo->setCurrentIndex(combo->findText(brand));
+    QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("pushButton_Connect")),
+                      Qt::LeftButton);
+    QTRY_COMPARE(TestAccess::statusLink(w)->text(), connected);
+
+    w.findChild<QAction*>(QStringLiteral("actionRead"))->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(int(TestAccess::lastTip(w)), kTipReadOk, 10000);
 }
 
 QTEST_MAIN(TstWindowRealReaders)

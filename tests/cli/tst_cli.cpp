@@ -248,13 +248,14 @@ void TstCli::failures_exitCodes_data()
     QTest::newRow("current out of range")
         << QStringList{"write", "@config", "--current", "1=900"} << "" << int(cli::BadArguments)
         << "900 mA is outside channel 1's range 50-700 mA";
-    // Byte 89 of a file may claim 200 channels; a driver has three at most.
-    QTest::newRow("channel 60 of a file claiming 200")
-        << QStringList{"write", "@channels200", "--current", "60=100"} << ""
-        << int(cli::BadArguments) << "channels are 1-3";
-    QTest::newRow("channel 4 of a file claiming 200")
-        << QStringList{"write", "@channels200", "--current", "4=100"} << ""
-        << int(cli::BadArguments) << "channels are 1-3";
+    // Byte 89 of a legacy file may claim 200 channels; a driver has three at most, so such
+    // a file is no configuration.
+    QTest::newRow("a file claiming 200 channels")
+        << QStringList{"write", "@channels200", "--current", "60=100"} << "" << int(cli::BadFile)
+        << "is not a configuration file of this program: 200 channels";
+    QTest::newRow("channel 4 of a three-channel file")
+        << QStringList{"write", "@channels3", "--current", "4=100"} << "" << int(cli::BadArguments)
+        << "channels are 1-3";
     QTest::newRow("channel 0") << QStringList{"write", "@config", "--current", "0=100"} << ""
                                << int(cli::BadArguments) << "channel 1 only";
     QTest::newRow("unknown reader") << QStringList{"read", "--reader", "acr122"} << ""
@@ -313,6 +314,8 @@ void TstCli::failures_exitCodes()
     QByteArray channels200 = demodrivers::memory(demodrivers::Kind::Legacy3Ch);
     channels200[89] = char(200);
     args.replaceInStrings(QStringLiteral("@channels200"), make("channels200.bin", channels200));
+    args.replaceInStrings(QStringLiteral("@channels3"),
+                          make("channels3.bin", demodrivers::memory(demodrivers::Kind::Legacy3Ch)));
     Cli c;
     c.field.layTag(demodrivers::makeTag(
         setup == QLatin1String("other") ? demodrivers::Kind::OtherModel : demodrivers::Kind::Dt8,

@@ -352,6 +352,29 @@ void TstCliRealReaders::station_data()
                                    << ""
                                    << "";
 
+    // A file is decoded as the tag kind it is, refused when it is no configuration, and
+    // never written to a driver of the other kind; a write that wrote nothing lists no
+    // currents.
+    QTest::newRow("info of an 8 file: the PWM block's current")
+        << QStringList{"info", "@pwm", "--json"} << "" << 0 << "-"
+        << "json:tag_kind=8;channels.0.current_mA=350"
+        << "";
+    QTest::newRow("info of 512 zero bytes")
+        << QStringList{"info", "@zeros"} << "" << 7
+        << "is not a configuration file of this program: the layout code 0 is not known"
+        << ""
+        << "";
+    QTest::newRow("write an 8 file to a P driver")
+        << QStringList{"write", "@pwmdt8"} << "" << 5
+        << "The configuration is for an 8 tag (PWM), but the driver has a P tag (512 bytes). "
+           "Nothing was written."
+        << ""
+        << ",Other tag kind refused,";
+    QTest::newRow("fault write-fails, write --json: no currents")
+        << QStringList{"--simulate-fault", "write-fails", "write", "@config", "--json"} << "" << 5
+        << ""
+        << "json:result=no_tag_response;currents_mA=[]"
+        << ",No tag response,";
     // Exports and look-ups that tell the truth; output that cannot be written fails.
     const QString uid1 = QStringLiteral("E002505900000001");
     QTest::newRow("records to a FIFO")
@@ -481,6 +504,17 @@ void TstCliRealReaders::station()
     const QString saved = dir.filePath(QStringLiteral("saved.bin"));
     const QString fifo = dir.filePath(QStringLiteral("fifo"));
     args.replaceInStrings(QStringLiteral("@config"), config);
+    const QByteArray pwm = demodrivers::configurationFile(demodrivers::Kind::Pwm);
+    QByteArray pwmDt8 = pwm;
+    pwmDt8.replace(195, 24, "VDR-40-700 DALI-2 DT8 TW");
+    // The longer name first: "@pwm" begins "@pwmdt8".
+    for (const auto& [name, bytes] : {std::pair<const char*, QByteArray>{"@pwmdt8", pwmDt8},
+                                      {"@pwm", pwm},
+                                      {"@zeros", QByteArray(512, '\0')}}) {
+        const QString path = dir.filePath(QLatin1String(name + 1) + QStringLiteral(".bin"));
+        QVERIFY(writeFile(path, bytes));
+        args.replaceInStrings(QLatin1String(name), path);
+    }
     args.replaceInStrings(QStringLiteral("@saved"), saved);
     args.replaceInStrings(QStringLiteral("@fifo"), fifo);
     const QString typo = dir.filePath(QStringLiteral("typo"));

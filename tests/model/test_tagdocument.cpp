@@ -186,8 +186,7 @@ void TestTagDocument::pwmTag_periodFromBlockAndComposedBack()
     writeU16(image.image_v2, tagoffset::PwmBlock, 1000); // period
     writeU16(image.image_v2, tagoffset::PwmBlock + 2, 0x8000 | 500);
     TagDocument doc;
-    doc.setChipCode(0x38);
-    doc.loadImage(image);
+    doc.loadImage(image, 0x38);
     QCOMPARE(int(doc.pwmPeriod()), 1000);
 
     const uint16_t maximum = readU16(image.image_v2, tagoffset::MaxCurrent);

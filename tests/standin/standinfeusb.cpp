@@ -38,6 +38,7 @@ STANDIN_EXPORT int FEUSB_Transceive(int iDevHnd, char* cInterface, int iDir,
                                     int iRecLen)
 {
     Reader& r = reader();
+    r.field.beforeRequest();
     const int n =
         r.feig.Transceive(iDevHnd, cInterface, iDir, cSendData, iSendLen, cRecData, iRecLen);
     r.field.afterRequest(r.feig.outputOn());

@@ -12,12 +12,27 @@ constexpr uint8_t kInventory = 0x01;
 constexpr int kEmptyInventoriesBeforeNext = 2;
 } // namespace
 
-StandinField::StandinField(const char* tagListVariable)
+StandinField::StandinField(const char* tagListVariable) : m_variable(tagListVariable)
 {
-    const QString list = qEnvironmentVariable(tagListVariable);
-    m_files = list.split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    m_list = qEnvironmentVariable(tagListVariable);
+    m_files = m_list.split(QLatin1Char(':'), Qt::SkipEmptyParts);
     // Replies take the air time a real reader needs.
     m_field.setLatencyEnabled(true);
+    layNext();
+}
+
+void StandinField::beforeRequest()
+{
+    QMutexLocker lock(&m_mutex);
+    const QString list = qEnvironmentVariable(m_variable);
+    if (list == m_list)
+        return;
+    m_list = list;
+    m_files = list.split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    m_field.clear();
+    m_tag.reset();
+    m_next = 0;
+    m_waitingForNext = false;
     layNext();
 }
 

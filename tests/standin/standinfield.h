@@ -23,6 +23,9 @@ class StandinField
 
     ReaderField* field() { return &m_field; }
 
+    /// Before every request: when the variable names other files than it did, their tags
+    /// take the place of the ones laid, so that one test program can lay other drivers.
+    void beforeRequest();
     /// After every request the simulated reader has taken; `beeperOn` is its beeper state.
     void afterRequest(bool beeperOn);
 
@@ -32,6 +35,8 @@ class StandinField
 
     QMutex m_mutex;
     ReaderField m_field;
+    const char* m_variable;
+    QString m_list;
     QStringList m_files;
     int m_next = 0; // index of the next file to lay
     std::shared_ptr<VirtualTag> m_tag;

@@ -200,6 +200,7 @@ STANDIN_EXPORT int hid_write(hid_device* dev, const unsigned char* data, size_t 
     }
     if (!dev->r321)
         return int(length);
+    devices().field.beforeRequest();
     const int n = devices().r321.write(QByteArray(reinterpret_cast<const char*>(data), int(length))
                                            .leftJustified(kReportSize + 1, '\0'));
     devices().field.afterRequest(devices().r321.beeperOn());
