@@ -1,5 +1,7 @@
 #include "app/signalquit.h"
 
+#include "model/productionrecord.h"
+
 #include <QSocketNotifier>
 #include <csignal>
 #include <cstdlib>
@@ -72,16 +74,5 @@ SignalQuit::~SignalQuit()
 
 QString SignalQuit::name(int signal)
 {
-    switch (signal) {
-    case SIGTERM:
-        return QStringLiteral("SIGTERM");
-    case SIGINT:
-        return QStringLiteral("SIGINT");
-#ifdef SIGHUP
-    case SIGHUP:
-        return QStringLiteral("SIGHUP");
-#endif
-    default:
-        return QStringLiteral("signal %1").arg(signal);
-    }
+    return record::signalCause(signal);
 }

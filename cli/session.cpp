@@ -141,29 +141,13 @@ void Session::settle()
 // nothing else waits.
 void Session::leaveNow(int signal)
 {
-    m_engine.interruptOperation(signalName(signal));
+    m_engine.interruptOperation(record::signalCause(signal));
     if (m_record)
         m_record->drain();
     *m_env.err << "vantory-cli: interrupted\n";
     m_env.out->flush();
     m_env.err->flush();
     std::_Exit(128 + signal);
-}
-
-QString Session::signalName(int signal)
-{
-    switch (signal) {
-    case SIGINT:
-        return QStringLiteral("SIGINT");
-    case SIGTERM:
-        return QStringLiteral("SIGTERM");
-#ifdef SIGHUP
-    case SIGHUP:
-        return QStringLiteral("SIGHUP");
-#endif
-    default:
-        return QStringLiteral("signal %1").arg(signal);
-    }
 }
 
 // Writes and auto writes go into the same production record as the window's. Each problem

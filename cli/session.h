@@ -69,7 +69,6 @@ class Session
   private:
     void watchLeaveNow();
     [[noreturn]] void leaveNow(int signal);
-    static QString signalName(int signal);
     void startRecord();
     int runOperation(const std::function<void()>& start, const QVector<ResultTip>& success);
     int exitFor(bool ended, const QVector<ResultTip>& success);

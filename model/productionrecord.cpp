@@ -8,6 +8,7 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 
 #ifdef Q_OS_WIN
@@ -483,6 +484,22 @@ void Writer::drain()
 {
     QMetaObject::invokeMethod(
         m_worker, [] {}, Qt::BlockingQueuedConnection);
+}
+
+QString signalCause(int signal)
+{
+    switch (signal) {
+    case SIGTERM:
+        return QStringLiteral("SIGTERM");
+    case SIGINT:
+        return QStringLiteral("SIGINT");
+#ifdef SIGHUP
+    case SIGHUP:
+        return QStringLiteral("SIGHUP");
+#endif
+    default:
+        return QStringLiteral("signal %1").arg(signal);
+    }
 }
 
 } // namespace record

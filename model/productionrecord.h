@@ -150,4 +150,7 @@ class Writer : public QObject
     WriterWorker* m_worker = nullptr;
 };
 
+/// The cause a signal gives an interrupted operation in the record ("SIGTERM", ...).
+QString signalCause(int signal);
+
 } // namespace record
