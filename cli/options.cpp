@@ -76,7 +76,7 @@ QString mainHelp()
         "Usage: vantory-cli [--simulate] COMMAND [options]\n\n"
         "Reads and programs DALI-2 LED drivers through their NFC tag.\n\nCommands:\n");
     for (const Command& c : commands())
-        text += QStringLiteral("  %1%2\n").arg(c.name.leftJustified(12), c.summary);
+        text += QStringLiteral("  %1%2\n").arg(c.name.leftJustified(14), c.summary);
     text += QStringLiteral("\nOptions for every command:\n"
                            "  --simulate    use the built-in simulated readers with a demo driver\n"
                            "  -h, --help    help on the command\n"
