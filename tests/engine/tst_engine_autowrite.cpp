@@ -418,6 +418,7 @@ struct LoopHost : AutoWriteHost {
         return true;
     }
     void forgetSilentSuccess() override {}
+    bool readerBusy() const override { return false; }
 };
 
 } // namespace
