@@ -63,7 +63,7 @@ class AutoWrite : public QObject
   public:
     enum class Pace : uint8_t { Described, Fast };
     /// The least time from one inventory that found nothing new to the next.
-    static constexpr int kIdlePollMs = 10;
+    static constexpr int kIdlePollMs = 50;
 
     explicit AutoWrite(AutoWriteHost& host, QObject* parent = nullptr);
 
