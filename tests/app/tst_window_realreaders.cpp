@@ -213,6 +213,17 @@ void TstWindowRealReaders::pwmDriverThenPFile_autoWriteProgramsTheFile()
                 ->text()
                 .startsWith(fast ? QStringLiteral("Fast batch: ") : QStringLiteral("Batch: ")));
     QTRY_VERIFY_WITH_TIMEOUT(holdsConfiguration(tagMemory(p)), 20000);
+    // VANTORY_SHOTS_DIR keeps the window in the fast batch and the dialog with its switch.
+    const QString shots = qEnvironmentVariable("VANTORY_SHOTS_DIR");
+    if (fast && !shots.isEmpty()) {
+        QTRY_VERIFY(w.findChild<QLabel*>(QStringLiteral("status_batch"))->text().contains("1 written"));
+        w.grab().save(QDir(shots).filePath(QStringLiteral("fast-batch.png")));
+        auto* dialog = w.findChild<QDialog*>(QStringLiteral("ConnectionConfig"));
+        dialog->show();
+        QTest::qWait(100);
+        dialog->grab().save(QDir(shots).filePath(QStringLiteral("fast-batch-dialog.png")));
+        dialog->hide();
+    }
     w.findChild<QAction*>(QStringLiteral("actionAuto_Write"))->trigger();
     QVERIFY2(boxes.isEmpty(), qPrintable(boxes.join('\n')));
     QCOMPARE(tagMemory(pwm), demodrivers::memory(demodrivers::Kind::Pwm));
