@@ -12,6 +12,11 @@ inline constexpr BiText ConnectionTitle{"   连接配置", "   Reader Configurat
 inline constexpr BiText ReaderBrand{"选择NFC阅读器", "Reader Brand"};
 inline constexpr BiText ConnectOk{"确定", "OK"};
 inline constexpr BiText VerifyAfterWrite{"写入后回读校验", "Verify after write"};
+inline constexpr BiText FastBatch{"快速批量", "Fast batch"};
+inline constexpr BiText FastBatchTip{
+    "自动写入按阅读器的速度进行，只写入与配置不同的块，然后回读校验全部块",
+    "Auto write at the reader's pace: only the blocks that differ are written, then every "
+    "block is read back"};
 inline constexpr BiText SelectDevice{"请选择USB设备", "Please selcet usb device"};
 
 inline constexpr BiText AboutTitle{"   关于我们", "   About Us"};
@@ -21,6 +26,9 @@ inline constexpr BiText AboutCompany{"NFC驱动配置，支持ST25DV", "Support 
 inline constexpr BiText AboutRecords{"生产记录：", "Production records:"};
 inline constexpr BiText BatchCounts{"本批：已写入 %1，失败 %2，其他机型 %3",
                                     "Batch: %1 written, %2 failed, %3 other model"};
+inline constexpr BiText FastBatchCounts{"快速批量：已写入 %1，失败 %2，其他机型 %3",
+                                        "Fast batch: %1 written, %2 failed, %3 other model"};
+inline constexpr BiText BatchPaceDescribed{"每 300 ms 扫描一次", "A pass every 300 ms"};
 // The last driver auto write handled: %1 the end of its UID, %2 its result.
 inline constexpr BiText LastDriver{"上一个 %1：%2", "Last %1: %2"};
 inline constexpr BiText LastWritten{"已写入", "written"};

@@ -26,6 +26,7 @@ ConnectionConfig::ConnectionConfig(QWidget* parent) : QDialog(parent), ui(new Ui
 
     // Takes effect at once, connected or not: it changes only what follows a write.
     connect(ui->checkBox_Verify, &QCheckBox::toggled, this, &ConnectionConfig::verifyChosen);
+    connect(ui->checkBox_FastBatch, &QCheckBox::toggled, this, &ConnectionConfig::fastBatchChosen);
 
     Set_Language(false);
 }
@@ -41,6 +42,8 @@ void ConnectionConfig::Set_Language(bool chinese)
     ui->label_Select->setText(apptext::ReaderBrand.pick(chinese));
     ui->pushButton_Connect->setText(apptext::ConnectOk.pick(chinese));
     ui->checkBox_Verify->setText(apptext::VerifyAfterWrite.pick(chinese));
+    ui->checkBox_FastBatch->setText(apptext::FastBatch.pick(chinese));
+    ui->checkBox_FastBatch->setToolTip(apptext::FastBatchTip.pick(chinese));
     dlg_lang_cn = chinese ? 1 : 0;
 }
 
@@ -56,6 +59,12 @@ void ConnectionConfig::setVerifyChoice(bool on)
 {
     const QSignalBlocker quiet(ui->checkBox_Verify);
     ui->checkBox_Verify->setChecked(on);
+}
+
+void ConnectionConfig::setFastBatchChoice(bool on)
+{
+    const QSignalBlocker quiet(ui->checkBox_FastBatch);
+    ui->checkBox_FastBatch->setChecked(on);
 }
 
 void ConnectionConfig::on_pushButton_Connect_clicked()

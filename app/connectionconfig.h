@@ -28,12 +28,16 @@ class ConnectionConfig : public QDialog
     bool chinese() const { return dlg_lang_cn != 0; }
     /// Shows whether verification after write is on, without telling the window.
     void setVerifyChoice(bool on);
+    /// Shows whether auto write runs as a fast batch, without telling the window.
+    void setFastBatchChoice(bool on);
 
   signals:
     /// OK was pressed with this reader chosen.
     void readerChosen(ReaderType reader);
     /// The verification check box was switched.
     void verifyChosen(bool on);
+    /// The fast-batch check box was switched.
+    void fastBatchChosen(bool on);
 
   private slots:
     void on_pushButton_Connect_clicked();

@@ -95,6 +95,7 @@ Vantory::Vantory(const ReaderBackends& backends, QWidget* parent)
     connect(m_connection_dialog, &ConnectionConfig::readerChosen, this, &Vantory::onReaderChosen);
     connect(m_connection_dialog, &ConnectionConfig::verifyChosen, this,
             &Vantory::setVerifyAfterWrite);
+    connect(m_connection_dialog, &ConnectionConfig::fastBatchChosen, this, &Vantory::setFastBatch);
     m_about_dialog = new AboutUsDialog(nullptr);
     m_notice = new NoticeWidget(nullptr);
     m_chart = new MyChart();

@@ -225,6 +225,8 @@ public:
     void Set_Reader_Type(ReaderType value);
     /// Switches read-back verification after every write on or off, and remembers it.
     void setVerifyAfterWrite(bool on);
+    /// Auto write as a fast batch (remembered), or at the described pace.
+    void setFastBatch(bool on);
 
 private:
     ConnectionConfig* m_connection_dialog = nullptr;

@@ -33,6 +33,14 @@ void Vantory::setVerifyAfterWrite(bool on)
     rememberSetting(QStringLiteral("verifyAfterWrite"), on);
 }
 
+void Vantory::setFastBatch(bool on)
+{
+    m_engine->setAutoWritePace(on ? AutoWrite::Pace::Fast : AutoWrite::Pace::Described);
+    rememberSetting(QStringLiteral("fastBatch"), on);
+    if (m_batch.shown)
+        showBatchCounts();
+}
+
 // Both dialogs are modeless so that the window stays usable while they are open.
 void Vantory::on_actionselect_triggered()
 {

@@ -175,10 +175,15 @@ void Vantory::onRecordServerBack()
 
 void Vantory::showBatchCounts()
 {
-    status_batch->setText(apptext::BatchCounts.pick(lang_cn)
+    // The pace the batch runs at comes first.
+    const bool fast = m_engine->autoWritePace() == AutoWrite::Pace::Fast;
+    status_batch->setText((fast ? apptext::FastBatchCounts : apptext::BatchCounts)
+                              .pick(lang_cn)
                               .arg(m_batch.written)
                               .arg(m_batch.failed)
                               .arg(m_batch.otherModel));
+    status_batch->setToolTip(fast ? apptext::FastBatchTip.pick(lang_cn)
+                                  : apptext::BatchPaceDescribed.pick(lang_cn));
     m_batch.shown = true;
     status_batch->show();
 }
@@ -212,6 +217,9 @@ void Vantory::useSettings(std::unique_ptr<QSettings> settings)
     const bool verify = m_settings->value(QStringLiteral("verifyAfterWrite"), true).toBool();
     m_connection_dialog->setVerifyChoice(verify);
     m_engine->setVerifyAfterWrite(verify);
+    const bool fast = m_settings->value(QStringLiteral("fastBatch"), false).toBool();
+    m_connection_dialog->setFastBatchChoice(fast);
+    m_engine->setAutoWritePace(fast ? AutoWrite::Pace::Fast : AutoWrite::Pace::Described);
     const bool chinese =
         m_settings->value(QStringLiteral("language")).toString() == QLatin1String("zh");
     if (chinese != (lang_cn != 0))

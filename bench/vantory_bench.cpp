@@ -18,6 +18,7 @@
 #include "readers/sim/readerfield.h"
 #include "readers/sim/simfeig.h"
 #include "readers/sim/simr321.h"
+#include "model/tagfields.h"
 #include "testaccess.h"
 
 #include <QAction>
@@ -76,6 +77,9 @@ constexpr double kIdleCpuTargetPercent = 1.0;
 constexpr double kStartTargetMs = 400.0;
 constexpr double kPeakMemoryTargetMb = 60.0;
 constexpr double kAutoWriteTargetMs = 1500.0; // laying a driver to its beep, verified
+constexpr double kFastAutoWriteTargetMs = 600.0;
+constexpr double kBatchRateTarget = 1.6; // drivers per minute, fast over described
+constexpr int kHandlingMs = 500;         // an operator lifts a driver and lays the next
 
 const char* readerName(int reader)
 {
@@ -308,10 +312,35 @@ struct OpCase {
 
 struct AutoCase {
     int reader = 0;
+    bool fast = false;
     Stats layToBeepMs, airMs, ratio, layToInventoryMs, inventoryToWriteMs, writeToBeepMs;
     int failures = 0;
     QString lastFailure;
 };
+
+// A batch of drivers: from laying the first to the end of the last one's handling time.
+struct BatchCase {
+    int reader = 0;
+    bool fast = false;
+    int drivers = 0;
+    double seconds = 0;
+    double perMinute = 0;
+    int failures = 0;
+    QString lastFailure;
+};
+
+// A fresh driver of the window's model. One for the fast batch has another channel-1
+// current than the template, so that one block of it has to be written.
+std::shared_ptr<VirtualTag> lineDriver(quint64 serial, bool otherCurrent)
+{
+    auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, serial);
+    if (otherCurrent) {
+        QByteArray memory = tag->memory();
+        memory[tagoffset::Current1 + 1] = char(memory[tagoffset::Current1 + 1] ^ 0x10);
+        tag->setMemory(memory);
+    }
+    return tag;
+}
 
 // Field, both simulated readers and the real window; the window goes first.
 class Bench
@@ -499,6 +528,8 @@ void runOpCase(Bench& b, OpCase& c, int reps)
 void runAutoCase(Bench& b, AutoCase& c, int reps)
 {
     b.field.clear();
+    TestAccess::engine(*b.w).setAutoWritePace(c.fast ? AutoWrite::Pace::Fast
+                                                     : AutoWrite::Pace::Described);
     b.trigger("actionAuto_Write");
     if (!TestAccess::engine(*b.w).autoWrite().auto_mode) {
         c.failures = reps;
@@ -524,7 +555,7 @@ void runAutoCase(Bench& b, AutoCase& c, int reps)
         b.field.clearCommandLog();
         b.tap.clear();
         const qint64 t0 = b.field.elapsedUs();
-        b.field.layTag(demodrivers::makeTag(demodrivers::Kind::Dt8, ++b.serial));
+        b.field.layTag(lineDriver(++b.serial, c.fast));
         const bool beeped = waitFor([&] { return b.beeperCommandsLogged() > 0; }, 5000);
         if (!beeped) {
             ++c.failures;
@@ -562,7 +593,9 @@ void runAutoCase(Bench& b, AutoCase& c, int reps)
                 }
             }
         }
-        if (TestAccess::lastTip(*b.w) != kTipWriteOk || writes != 8 || inventoryUs < 0) {
+        // The described pace writes the drive area whole, the fast one the block that differs.
+        if (TestAccess::lastTip(*b.w) != kTipWriteOk || writes != (c.fast ? 1 : 8) ||
+            inventoryUs < 0) {
             ++c.failures;
             c.lastFailure =
                 QStringLiteral("tip %1, %2 writes").arg(TestAccess::lastTip(*b.w)).arg(writes);
@@ -578,6 +611,40 @@ void runAutoCase(Bench& b, AutoCase& c, int reps)
     }
     b.field.clear();
     if (TestAccess::engine(*b.w).autoWrite().auto_mode)
+        b.trigger("actionAuto_Write");
+}
+
+// A batch at one pace: each driver is laid, programmed, and after its beep lifted; the next
+// is laid kHandlingMs later.
+void runBatchCase(Bench& b, BatchCase& c)
+{
+    TagEngine& engine = TestAccess::engine(*b.w);
+    b.field.clear();
+    engine.setAutoWritePace(c.fast ? AutoWrite::Pace::Fast : AutoWrite::Pace::Described);
+    b.trigger("actionAuto_Write");
+    if (!engine.autoWrite().auto_mode) {
+        c.failures = c.drivers;
+        c.lastFailure = QStringLiteral("auto write did not switch on");
+        return;
+    }
+    idleFor(400);
+    const qint64 t0 = b.field.elapsedUs();
+    for (int i = 0; i < c.drivers; ++i) {
+        b.field.clearCommandLog();
+        b.tap.clear();
+        b.field.layTag(lineDriver(++b.serial, c.fast));
+        if (!waitFor([&] { return b.beeperCommandsLogged() > 0; }, 5000) ||
+            !waitFor([&] { return b.beepOver(); }, 3000) ||
+            TestAccess::lastTip(*b.w) != kTipWriteOk) {
+            ++c.failures;
+            c.lastFailure = QStringLiteral("driver %1 not written").arg(i + 1);
+        }
+        b.field.clear();
+        idleFor(kHandlingMs);
+    }
+    c.seconds = static_cast<double>(b.field.elapsedUs() - t0) / 1e6;
+    c.perMinute = c.seconds > 0 ? 60.0 * c.drivers / c.seconds : 0;
+    if (engine.autoWrite().auto_mode)
         b.trigger("actionAuto_Write");
 }
 
@@ -722,6 +789,7 @@ struct Options {
     int reps = 15;
     int idleMs = 10000;
     int starts = 15;
+    int batch = 50;
     bool quick = false;
     bool check = false;
     QString program;
@@ -741,12 +809,15 @@ Options parseOptions(const QStringList& args)
             o.reps = 2;
             o.idleMs = 1000;
             o.starts = 2;
+            o.batch = 3;
         } else if (a == QLatin1String("--check")) {
             o.check = true;
         } else if (a == QLatin1String("--reps") && hasValue) {
             o.reps = std::max(1, args.at(++i).toInt());
         } else if (a == QLatin1String("--idle-seconds") && hasValue) {
             o.idleMs = std::max(1, args.at(++i).toInt()) * 1000;
+        } else if (a == QLatin1String("--batch") && hasValue) {
+            o.batch = std::max(1, args.at(++i).toInt());
         } else if (a == QLatin1String("--starts") && hasValue) {
             o.starts = std::max(0, args.at(++i).toInt());
         } else if (a == QLatin1String("--program") && hasValue) {
@@ -769,6 +840,14 @@ struct Verdicts {
                      .arg(met ? QStringLiteral("met   ") : QStringLiteral("MISSED"), what,
                           num(value, unit == QLatin1String("x") ? 3 : 2), unit,
                           num(target, unit == QLatin1String("x") ? 2 : 1));
+    }
+    void addAtLeast(const QString& what, double value, double target, const QString& unit)
+    {
+        const bool met = value >= target;
+        missed += met ? 0 : 1;
+        lines << QStringLiteral("  %1 %2: %3%4 (target >= %5%4)")
+                     .arg(met ? QStringLiteral("met   ") : QStringLiteral("MISSED"), what,
+                          num(value, 2), unit, num(target, 2));
     }
 };
 
@@ -807,6 +886,9 @@ int main(int argc, char* argv[])
 
     QVector<OpCase> cases;
     QVector<AutoCase> autos;
+    QVector<BatchCase> batches;
+    CpuSample fastIdle;
+    int fastIdlePolls = 0;
     for (int reader : {kReaderR321, kReaderFeig}) {
         if (!bench.connectReader(reader)) {
             out << "cannot connect the simulated " << readerName(reader) << "\n";
@@ -849,15 +931,40 @@ int main(int argc, char* argv[])
         // Auto write needs the window to hold the driver's configuration: read it first.
         bench.layOnly(demodrivers::Kind::Dt8);
         const OpSample loaded = bench.runOperation("actionRead", 13, kTipReadOk);
-        AutoCase a;
-        a.reader = reader;
-        if (loaded.ok)
-            runAutoCase(bench, a, opt.reps);
-        else {
-            a.failures = opt.reps;
-            a.lastFailure = QStringLiteral("configuration read failed: ") + loaded.why;
+        for (bool fast : {false, true}) {
+            AutoCase a;
+            a.reader = reader;
+            a.fast = fast;
+            if (loaded.ok)
+                runAutoCase(bench, a, opt.reps);
+            else {
+                a.failures = opt.reps;
+                a.lastFailure = QStringLiteral("configuration read failed: ") + loaded.why;
+            }
+            autos << a;
         }
-        autos << a;
+        for (bool fast : {false, true}) {
+            BatchCase bc;
+            bc.reader = reader;
+            bc.fast = fast;
+            bc.drivers = opt.batch;
+            runBatchCase(bench, bc);
+            batches << bc;
+        }
+        if (reader == kReaderR321) {
+            // The fast batch waiting for a driver: the reader is polled, the processor idles.
+            bench.field.clear();
+            TestAccess::engine(*bench.w).setAutoWritePace(AutoWrite::Pace::Fast);
+            bench.trigger("actionAuto_Write");
+            idleFor(300);
+            fastIdle = measureIdleCpu(std::max(1000, opt.idleMs / 2));
+            const QVector<SimCommandRecord> log = bench.field.commandLog();
+            fastIdlePolls = static_cast<int>(std::count_if(
+                log.begin(), log.end(), [](const SimCommandRecord& r) { return r.isoCommand == 1; }));
+            bench.field.clearCommandLog();
+            bench.trigger("actionAuto_Write");
+            TestAccess::engine(*bench.w).setAutoWritePace(AutoWrite::Pace::Described);
+        }
     }
 
     out << "Reads and writes (trigger to the last reply handled by the window)\n";
@@ -916,15 +1023,20 @@ int main(int argc, char* argv[])
         verdicts.add(QStringLiteral("engine time reply -> next command (median)"), gapsAll.median(),
                      kEngineGapTargetMs, QStringLiteral(" ms"));
 
-    out << "\nAuto write: laying a driver (P-tag, the window's model) to its beep, verified\n";
+    out << "\nAuto write: laying a driver (P-tag, the window's model) to its beep, verified\n"
+        << "  (described pace: the drive area written whole; fast batch: the driver differs in "
+           "one current, one block written)\n";
     for (const AutoCase& a : autos) {
+        const QString pace = a.fast ? QStringLiteral("fast batch") : QStringLiteral("described");
         if (!a.layToBeepMs.empty())
-            verdicts.add(QStringLiteral("auto write laid-to-beep %1 (median)")
-                             .arg(QLatin1String(readerName(a.reader))),
-                         a.layToBeepMs.median(), kAutoWriteTargetMs, QStringLiteral(" ms"));
+            verdicts.add(QStringLiteral("auto write laid-to-beep %1, %2 (median)")
+                             .arg(QLatin1String(readerName(a.reader)), pace),
+                         a.layToBeepMs.median(),
+                         a.fast ? kFastAutoWriteTargetMs : kAutoWriteTargetMs, QStringLiteral(" ms"));
         if (a.failures)
             allCompleted = false;
-        out << "  " << readerName(a.reader) << ": " << triple(a.layToBeepMs) << " ms, air bound "
+        out << "  " << readerName(a.reader) << ", " << pace << ": " << triple(a.layToBeepMs)
+            << " ms, air bound "
             << num(a.airMs.median()) << " ms, ratio " << triple(a.ratio, 2) << "\n";
         out << "    lay -> inventory that finds it " << triple(a.layToInventoryMs)
             << ", -> first write " << triple(a.inventoryToWriteMs) << ", -> beep "
@@ -932,6 +1044,34 @@ int main(int argc, char* argv[])
         if (a.failures)
             out << "    " << a.failures << " run(s) failed, last: " << a.lastFailure << "\n";
     }
+    out << "\nA batch of " << opt.batch << " drivers, " << kHandlingMs
+        << " ms handling time each (lift, lay the next), verified\n";
+    for (int reader : {kReaderR321, kReaderFeig}) {
+        double rate[2] = {0, 0};
+        for (const BatchCase& bc : batches) {
+            if (bc.reader != reader)
+                continue;
+            if (bc.failures)
+                allCompleted = false;
+            rate[bc.fast ? 1 : 0] = bc.perMinute;
+            out << "  " << readerName(reader) << ", " << (bc.fast ? "fast batch" : "described")
+                << ": " << num(bc.seconds, 1) << " s, " << num(bc.perMinute, 1)
+                << " drivers per minute\n";
+            if (bc.failures)
+                out << "    " << bc.failures << " driver(s) failed, last: " << bc.lastFailure
+                    << "\n";
+        }
+        if (rate[0] > 0 && rate[1] > 0) {
+            out << "    fast over described: " << num(rate[1] / rate[0], 2) << " x\n";
+            verdicts.addAtLeast(QStringLiteral("batch drivers per minute %1, fast over described")
+                                    .arg(QLatin1String(readerName(reader))),
+                                rate[1] / rate[0], kBatchRateTarget, QStringLiteral("x"));
+        }
+    }
+    out << "  fast batch waiting, no driver laid (R321): process " << num(fastIdle.processPercent, 2)
+        << " % of one core, " << fastIdlePolls << " inventories\n";
+    verdicts.add(QStringLiteral("CPU of the fast batch waiting for a driver"),
+                 fastIdle.processPercent, kIdleCpuTargetPercent, QStringLiteral(" %"));
     out.flush();
 
     // One read through the command line: the same engine without a window, from the

@@ -5,10 +5,12 @@
 #include "readers/sim/demodrivers.h"
 #include "readers/sim/readerfield.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSettings>
 #include <algorithm>
 #include <limits>
 #include <memory>
@@ -79,6 +81,7 @@ class AutoWrite
         if (const int rc = m_session->connect(m_p.readerName); rc != Ok)
             return summaryOnly(rc);
         TagEngine& engine = m_session->engine();
+        engine.setAutoWritePace(m_fast ? ::AutoWrite::Pace::Fast : ::AutoWrite::Pace::Described);
         QObject::connect(&engine, &TagEngine::operationFinished,
                          [this](const record::Outcome& outcome) { onOutcome(outcome); });
         QObject::connect(&engine, &TagEngine::beepFinished, [this] { m_beeping = false; });
@@ -89,7 +92,8 @@ class AutoWrite
             *m_env.err << "vantory-cli: the reader is not connected\n";
             return summaryOnly(NoReader);
         }
-        m_talk << "auto write on: lay the drivers on the reader"
+        m_talk << "auto write on" << (m_fast ? " (fast batch)" : "")
+               << ": lay the drivers on the reader"
                << (m_limit > 0 ? QStringLiteral(" (%1)").arg(m_limit)
                                : QStringLiteral(", Ctrl-C stops"))
                << "\n";
@@ -119,6 +123,18 @@ class AutoWrite
                 return badArguments(m_env,
                                     QStringLiteral("--count wants a number of drivers from 1 to %1")
                                         .arg(std::numeric_limits<int>::max()));
+        }
+        if (m_p.parser.isSet(m_p.pace)) {
+            const QString pace = m_p.parser.value(m_p.pace).toLower();
+            if (pace != QLatin1String("fast") && pace != QLatin1String("described"))
+                return badArguments(m_env, QStringLiteral("--pace wants fast or described"));
+            m_fast = pace == QLatin1String("fast");
+        } else {
+            // The window's choice, kept in its settings file.
+            const QSettings settings(QSettings::IniFormat, QSettings::UserScope,
+                                     QCoreApplication::applicationName(),
+                                     QStringLiteral("settings"));
+            m_fast = settings.value(QStringLiteral("fastBatch"), false).toBool();
         }
         return loadConfiguration(m_env, m_p, QStringLiteral("auto-write"), &m_config);
     }
@@ -302,6 +318,7 @@ class AutoWrite
     // JSON Lines on standard output; the words for the operator go to standard error.
     QTextStream& m_talk;
     int m_limit = 0;
+    bool m_fast = false;
     Configuration m_config;
     std::unique_ptr<Session> m_session;
     int m_handled = 0;

@@ -37,9 +37,10 @@ const QVector<Command>& commands()
         {QStringLiteral("auto-write"),
          QStringLiteral("Program every driver laid on the reader with a configuration file."),
          QStringLiteral("auto-write FILE.bin [--reader r321|feig] [--current CH=MA]... "
-                        "[--count N] [--json] [--no-verify] [--record-db C] [--record-dir DIR]"),
-         OptReader | OptCurrent | OptCount | OptJson | OptFault | OptNoVerify | OptRecordDb |
-             OptRecordDir},
+                        "[--count N] [--json] [--no-verify] [--pace fast|described] "
+                        "[--record-db C] [--record-dir DIR]"),
+         OptReader | OptCurrent | OptCount | OptJson | OptFault | OptNoVerify | OptPace |
+             OptRecordDb | OptRecordDir},
         {QStringLiteral("history"),
          QStringLiteral("List every recorded operation on one driver, newest first."),
          QStringLiteral("history UID [--json] [--record-db C] [--record-dir DIR]"),

@@ -30,6 +30,7 @@ enum OptionBit : unsigned {
     OptUntil = 1u << 10,
     OptStation = 1u << 11,
     OptNoVerify = 1u << 12,
+    OptPace = 1u << 13,
 };
 
 struct Command {
@@ -83,6 +84,10 @@ struct Parsed {
                              QStringLiteral("N")};
     QCommandLineOption noVerify{QStringLiteral("no-verify"),
                                 QStringLiteral("Do not read each write back to verify it.")};
+    QCommandLineOption pace{QStringLiteral("pace"),
+                            QStringLiteral("fast: at the reader's pace, writing only what "
+                                           "differs; described: a pass every 300 ms."),
+                            QStringLiteral("fast|described")};
     QCommandLineOption quiet{QStringLiteral("quiet"), QStringLiteral("Print no report.")};
     QCommandLineOption fault{QStringLiteral("simulate-fault"),
                              QStringLiteral("With --simulate: rehearse a fault."),
@@ -117,6 +122,10 @@ struct Parsed {
              "                      or verify-fails"},
             {OptNoVerify, &noVerify,
              "  --no-verify         do not read each write back to verify it"},
+            {OptPace, &pace,
+             "  --pace P            fast: at the reader's pace, writing only the blocks\n"
+             "                      that differ; described: a pass every 300 ms (default:\n"
+             "                      the window's Fast batch setting, else described)"},
             {OptRecordDb, &record.recordDb,
              "  --record-db C       the record server: a postgresql:// URI, keyword=value\n"
              "                      pairs or a service name (also VANTORY_RECORD_DB)"},

@@ -3,12 +3,20 @@
 #include "engine/enginelog.h"
 #include "model/tagfields.h"
 
+#include <QDateTime>
 #include <algorithm>
 
 namespace
 {
 
 constexpr int kPassMs = 300;
+// A loop inventory unanswered this long is taken as lost.
+constexpr qint64 kScanLostMs = 1000;
+
+qint64 nowMs()
+{
+    return QDateTime::currentMSecsSinceEpoch();
+}
 constexpr uint8_t kModelBlock = 48;
 constexpr uint8_t kModelBlocks = 9;
 constexpr uint8_t kModelOffset = 3;
@@ -26,10 +34,64 @@ AutoWrite::AutoWrite(AutoWriteHost& host, QObject* parent) : QObject(parent), m_
     // The loop's pass; it does nothing while auto scan is off.
     m_pass.setInterval(kPassMs);
     connect(&m_pass, &QTimer::timeout, this, [this] {
-        if (auto_scan)
+        if (!auto_scan)
+            return;
+        if (!fast()) {
             AutoWriteProcess();
+            return;
+        }
+        // At the fast pace the clock only takes the loop up again when what it waited for
+        // never came (an inventory without an answer, a command held back).
+        const bool scanLost = m_scan_sent_ms >= 0 && nowMs() - m_scan_sent_ms > kScanLostMs;
+        if (scanLost)
+            m_scan_sent_ms = -1;
+        if (!m_kick.isActive() && m_scan_sent_ms < 0)
+            runFast();
     });
     m_pass.start();
+    m_kick.setSingleShot(true);
+    connect(&m_kick, &QTimer::timeout, this, &AutoWrite::runFast);
+}
+
+void AutoWrite::setPace(Pace pace)
+{
+    m_pace = pace;
+    if (fast() && auto_scan)
+        kick(0);
+}
+
+void AutoWrite::kick(int ms)
+{
+    if (!fast() || !auto_scan)
+        return;
+    if (m_kick.isActive() && m_kick.remainingTime() <= ms)
+        return;
+    m_kick.start(ms);
+}
+
+void AutoWrite::runFast()
+{
+    // One request at a time: whatever holds the reader kicks the loop when it ends.
+    if (!auto_scan || m_scan_sent_ms >= 0 || m_host.readerBusy())
+        return;
+    AutoWriteProcess();
+}
+
+void AutoWrite::scanAnswered(bool pending)
+{
+    const qint64 sent = m_scan_sent_ms;
+    m_scan_sent_ms = -1;
+    if (!fast())
+        return;
+    if (pending) {
+        m_no_device_shown = false;
+        m_done_tip_shown = false;
+        kick(0);
+        return;
+    }
+    // Nothing new on the reader: the next inventory keeps its distance from this one.
+    const qint64 since = sent >= 0 ? nowMs() - sent : 0;
+    kick(static_cast<int>(std::clamp<qint64>(kIdlePollMs - since, 0, kIdlePollMs)));
 }
 
 bool AutoWrite::toggle()
@@ -41,6 +103,11 @@ bool AutoWrite::toggle()
     m_host.selectTag({});
     auto_scan = auto_mode;
     scan_request = auto_mode;
+    m_scan_sent_ms = -1;
+    m_no_device_shown = false;
+    m_done_tip_shown = false;
+    m_kick.stop();
+    kick(0);
     return auto_mode != 0;
 }
 
@@ -50,12 +117,17 @@ void AutoWrite::AutoWriteProcess()
     if (!Detection_UID_Value(bytes(uid))) {
         qCDebug(lcEngine) << "UID为空";
         last_uid.fill(0);
-        m_host.Tip_No_Device();
+        // The fast pace polls far more often than the clock: the same tip once is enough.
+        if (!fast() || !m_no_device_shown)
+            m_host.Tip_No_Device();
+        m_no_device_shown = true;
     } else if (tag_index == found_count) {
         qCDebug(lcEngine) << "扫描到的标签全部写入";
         m_host.selectTag({});
         scan_request = 1;
-        m_host.repeatLastTip();
+        if (!fast() || !m_done_tip_shown)
+            m_host.repeatLastTip();
+        m_done_tip_shown = true;
     } else if (My_Compare(bytes(uid), last_uid.data(), static_cast<uint8_t>(last_uid.size()))) {
         if (scan_request) {
             special_addr = kModelBlock;
@@ -86,8 +158,8 @@ void AutoWrite::AutoWriteProcess()
         std::copy_n(bytes(uid), last_uid.size(), last_uid.begin());
     }
 
-    if (scan_request)
-        m_host.sendScanInventory();
+    if (scan_request && m_host.sendScanInventory())
+        m_scan_sent_ms = nowMs();
 }
 
 void AutoWrite::forgetModelCheck()
@@ -110,6 +182,7 @@ void AutoWrite::modelNameRead(const QByteArray& model)
     std::copy_n(model.constBegin(), std::min<int>(model.size(), int(tag_model.size())),
                 tag_model.begin());
     model_ready = 1;
+    kick(0);
 }
 
 void AutoWrite::Open_Auto_Scan()
@@ -135,6 +208,9 @@ void AutoWrite::Open_Auto_Scan()
         tag_count = 0;
         scan_request = 1;
     }
+    m_no_device_shown = false;
+    m_done_tip_shown = false;
+    kick(0);
 }
 
 bool AutoWrite::Detection_UID_Value(const uint8_t* uid) const

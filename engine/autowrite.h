@@ -35,6 +35,8 @@ class AutoWriteHost
     virtual bool sendScanInventory() = 0;
     /// A success that is not to beep (the model-name read's) is not expected any more.
     virtual void forgetSilentSuccess() = 0;
+    /// True while a command is out or a sequence or a beep runs: the reader is not idle.
+    virtual bool readerBusy() const = 0;
 
   protected:
     ~AutoWriteHost() = default;
@@ -48,10 +50,21 @@ class AutoWriteHost
 /// tag ends, the next tag of the same inventory that has not been handled is taken and its
 /// model-name read is started on the next pass. Tags already handled that stay on the
 /// reader are skipped, also when the inventory changes around them.
+///
+/// At the fast pace the loop runs at the reader's own pace instead of the 300 ms clock: the
+/// next inventory goes out as soon as the reader is idle (the last beep has ended, or the
+/// last inventory found nothing new), a driver found has its model read at once, and a
+/// model that matches is written at once. Inventories that find nothing are spaced by
+/// kIdlePollMs so that an idle reader costs next to no processor time. The clock then only
+/// picks the loop up again if a reply it waited for never came.
 class AutoWrite : public QObject
 {
     Q_OBJECT
   public:
+    enum class Pace : uint8_t { Described, Fast };
+    /// The least time from one inventory that found nothing new to the next.
+    static constexpr int kIdlePollMs = 50;
+
     explicit AutoWrite(AutoWriteHost& host, QObject* parent = nullptr);
 
     // The described state of the loop.
@@ -92,6 +105,11 @@ class AutoWrite : public QObject
 
     /// The interval of the pass (300 ms unless changed; a simulated line may run faster).
     void setPassInterval(int ms) { m_pass.setInterval(ms); }
+    /// The pace of the loop (described unless changed); taken at once, also while on.
+    void setPace(Pace pace);
+    Pace pace() const { return m_pace; }
+    /// The loop's inventory has been answered; `pending`: it found a tag not handled yet.
+    void scanAnswered(bool pending);
     /// No further pass runs: the program is leaving.
     void stopPasses() { m_pass.stop(); }
     /// Handled tags that stayed on the reader.
@@ -99,10 +117,19 @@ class AutoWrite : public QObject
 
   private:
     void selectScanTag(const QByteArray& id);
+    bool fast() const { return m_pace == Pace::Fast; }
+    // At the fast pace: runs the loop after `ms` (at once for 0), unless it runs sooner.
+    void kick(int ms);
+    void runFast();
     QByteArray uidBytes() const { return m_host.tagUid(); }
 
     AutoWriteHost& m_host;
     autoscan::HandledTags m_handled_tags;
     QByteArray m_model_uid; // the tag the model-name read was sent to
     QTimer m_pass;
+    Pace m_pace = Pace::Described;
+    QTimer m_kick;                 // the fast pace's next run of the loop
+    qint64 m_scan_sent_ms = -1;    // when the loop's inventory in flight went out (-1: none)
+    bool m_no_device_shown = false; // the fast pace shows the empty reader once
+    bool m_done_tip_shown = false;  // ... and the batch's last tip once
 };

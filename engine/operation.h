@@ -24,6 +24,8 @@ constexpr uint8_t ReadModel = 0xF7;
 constexpr uint8_t VerifyRead = 0xF6; ///< the read-back after a write sequence
 /// The configure-then-write sequence of Write_Once_BANK_Pswd1; no action starts it.
 constexpr uint8_t WriteWithPasswords = 0xF5;
+/// A write that reads the blocks it would write first and sends only those that differ.
+constexpr uint8_t WriteChanged = 0xF4;
 } // namespace SeqCode
 
 /// The tick handshake between the step slots and the reply analysis: a command goes

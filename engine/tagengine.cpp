@@ -425,6 +425,15 @@ void TagEngine::toggleAutoWrite()
     emit autoWriteSwitched(on);
 }
 
+bool TagEngine::readerBusy() const
+{
+    // A sequence reported as failed sends nothing more; only its reply may still be due.
+    const bool sequence = m_sequence_failed
+                              ? m_seq.matcher().inFlight()
+                              : m_seq.commandsLeft() || m_seq.matcher().inFlight();
+    return sequence || !m_beeper.idle();
+}
+
 QByteArray TagEngine::templateModel() const
 {
     return tagfields::modelNameField(m_doc->image());
@@ -477,6 +486,8 @@ void TagEngine::startAutoWrite(uint8_t index)
     start(std::move(op));
     m_doc->clearAutoWriteWord();
     write.Select_Auto_Write(index);
+    if (m_auto.pace() == AutoWrite::Pace::Fast)
+        write.writeChangedOnly();
     // Only the model name was read: the template's layout is taken for the driver.
     noteWriteTemplate();
 }

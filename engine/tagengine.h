@@ -70,6 +70,10 @@ class TagEngine : public QObject, private EngineHost, private AutoWriteHost
     bool autoWriteOn() const { return m_auto.auto_mode != 0; }
     /// The interval of the auto-write loop's pass (300 ms unless changed).
     void setAutoWritePass(int ms) { m_auto.setPassInterval(ms); }
+    /// The pace of auto write (described unless changed): the 300 ms pass, or the reader's
+    /// own pace with only the blocks that differ written.
+    void setAutoWritePace(AutoWrite::Pace pace) { m_auto.setPace(pace); }
+    AutoWrite::Pace autoWritePace() const { return m_auto.pace(); }
     /// No further auto-write pass runs: the program is leaving.
     void stopAutoWritePass() { m_auto.stopPasses(); }
     /// Product byte of the last tag's UID ('P' before any tag).
@@ -206,6 +210,7 @@ class TagEngine : public QObject, private EngineHost, private AutoWriteHost
     void startAutoWrite(uint8_t index) override;
     bool sendScanInventory() override { return m_seq.sendScan(); }
     void forgetSilentSuccess() override { suppress_success_beep = 0; }
+    bool readerBusy() const override;
 
     EngineHost& host() { return *this; }
     void start(std::unique_ptr<Operation> op);

@@ -62,12 +62,15 @@ void TagEngine::scanReply(const replies::Reply& reply)
         m_auto.inventoryFailed();
         if (reply.kind == Kind::NoTag)
             m_auto.scan_request = 1;
+        m_auto.scanAnswered(false);
         return;
     }
     qCDebug(lcEngine) << "获取标签";
     storeInventory(reply);
-    if (reply.uids.value(0).size() == static_cast<int>(uid.size()))
+    const bool read = reply.uids.value(0).size() == static_cast<int>(uid.size());
+    if (read)
         m_auto.takeAutoScanInventory(reply);
+    m_auto.scanAnswered(read && m_auto.tag_index < m_auto.found_count);
 }
 
 void TagEngine::reportFailure(const replies::Reply& reply)

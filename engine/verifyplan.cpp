@@ -16,6 +16,19 @@ constexpr int kBankedBlocks = 128; // blocks 0-127: the four banks a Read reads
 constexpr int kReadPiece = 12;
 constexpr int kReadLastPiece = 8;
 
+// Where each block read lies in `data`, the data of `pieces` one after another.
+std::map<uint8_t, int> blockOffsets(const std::vector<ReadPiece>& pieces, const QByteArray& data)
+{
+    std::map<uint8_t, int> at;
+    int offset = 0;
+    for (const ReadPiece& p : pieces) {
+        for (int i = 0; i < p.count; ++i, offset += kBlockBytes)
+            if (offset + kBlockBytes <= data.size())
+                at.emplace(static_cast<uint8_t>(p.first + i), offset);
+    }
+    return at;
+}
+
 } // namespace
 
 void WrittenBlocks::note(uint8_t first, const QByteArray& data)
@@ -55,14 +68,7 @@ std::vector<ReadPiece> readPieces(const WrittenBlocks& written)
 Comparison compare(const WrittenBlocks& written, const std::vector<ReadPiece>& pieces,
                    const QByteArray& data)
 {
-    // Where each block read lies in `data`.
-    std::map<uint8_t, int> at;
-    int offset = 0;
-    for (const ReadPiece& p : pieces) {
-        for (int i = 0; i < p.count; ++i, offset += kBlockBytes)
-            if (offset + kBlockBytes <= data.size())
-                at.emplace(static_cast<uint8_t>(p.first + i), offset);
-    }
+    const std::map<uint8_t, int> at = blockOffsets(pieces, data);
     Comparison c;
     c.complete = true;
     c.equal = true;
@@ -85,6 +91,26 @@ Comparison compare(const WrittenBlocks& written, const std::vector<ReadPiece>& p
     if (c.complete)
         c.crc = crc32::ieee(c.readBack);
     return c;
+}
+
+std::vector<ReadPiece> changedPieces(const WrittenBlocks& planned,
+                                     const std::vector<ReadPiece>& pieces, const QByteArray& data)
+{
+    const std::map<uint8_t, int> at = blockOffsets(pieces, data);
+    std::vector<ReadPiece> changed;
+    int previous = -2;
+    for (const auto& [block, bytes] : planned.blocks()) {
+        const auto found = at.find(block);
+        if (found != at.end() && data.mid(found->second, kBlockBytes) == bytes)
+            continue;
+        // A block right after the last changed one joins its piece while the piece has room.
+        if (block == previous + 1 && !changed.empty() && changed.back().count < kMaxPieceBlocks)
+            ++changed.back().count;
+        else
+            changed.push_back({block, 1});
+        previous = block;
+    }
+    return changed;
 }
 
 std::vector<ReadPiece> fourBlockPieces(uint8_t first, uint8_t count)

@@ -55,6 +55,12 @@ struct Comparison {
 Comparison compare(const WrittenBlocks& written, const std::vector<ReadPiece>& pieces,
                    const QByteArray& data);
 
+/// The writes that bring a tag holding the data of `pieces` (read one after another into
+/// `data`) to `planned`: the runs of consecutive planned blocks that differ or did not come
+/// back, cut into pieces of at most kMaxPieceBlocks blocks. Nothing when the tag holds it all.
+std::vector<ReadPiece> changedPieces(const WrittenBlocks& planned,
+                                     const std::vector<ReadPiece>& pieces, const QByteArray& data);
+
 /// The pieces of at most kMaxPieceBlocks blocks that a write of `count` blocks from
 /// `first` is cut into: first block and count of each.
 std::vector<ReadPiece> fourBlockPieces(uint8_t first, uint8_t count);

@@ -126,6 +126,9 @@ void WriteOperation::step()
     case SeqCode::VerifyRead:
         Verify_Read_Back();
         return;
+    case SeqCode::WriteChanged:
+        Write_Changed_Blocks();
+        return;
     default:
         return;
     }
@@ -143,6 +146,16 @@ void WriteOperation::Write_BlOCK_NUM(const QByteArray& uid, uint8_t block_addr,
     writeBlocks(uid, block_addr, data.left(size), datalenth);
 }
 
+uint8_t WriteOperation::counterLayout() const
+{
+    return m_layout >= 0 ? static_cast<uint8_t>(m_layout)
+                         : const_cast<WriteOperation*>(this)
+                               ->host()
+                               .document()
+                               .image()
+                               .image_v2[tagoffset::LayoutCode];
+}
+
 void WriteOperation::writeBlocks(const QByteArray& id, uint8_t block, const QByteArray& data,
                                  uint8_t count)
 {
@@ -155,6 +168,7 @@ void WriteOperation::writeBlocks(const QByteArray& id, uint8_t block, const QByt
         sendNextWritePiece();
         return;
     }
+    m_in_flight_blocks = count;
     host().sendWrite(id, block, data, count);
 }
 
@@ -163,11 +177,8 @@ void WriteOperation::Write_Once_BANK(uint8_t banknum, const QByteArray& bankdata
 {
     // The driver's operating-time counters are its own: a bank that holds them is written
     // around them, in as many commands as a whole bank.
-    const uint8_t layout = m_layout >= 0
-                               ? static_cast<uint8_t>(m_layout)
-                               : host().document().image().image_v2[tagoffset::LayoutCode];
     const std::vector<writeplan::Piece> pieces =
-        writeplan::bankPieces(banknum, offset, writeplan::counterBlocks(layout));
+        writeplan::bankPieces(banknum, offset, writeplan::counterBlocks(counterLayout()));
     const int step = write_part_step;
     if (step < 1 || step > static_cast<int>(pieces.size()))
         return;
@@ -338,6 +349,7 @@ void WriteOperation::reply(const replies::Reply& reply)
     case Kind::WriteBlocks:
         if (reply.ok) {
             qCDebug(lcEngine) << "写入成功";
+            noteAcknowledged();
             if (!m_pieces.empty()) {
                 hs().ack = 1; // the next piece goes out on the tick
                 return;
@@ -358,7 +370,10 @@ void WriteOperation::reply(const replies::Reply& reply)
     case Kind::ReadBlocks:
         if (reply.ok) {
             qCDebug(lcEngine) << "读取成功";
-            takeReadBack(reply.blocks);
+            if (m_reading_held)
+                takeHeldBlocks(reply.blocks);
+            else
+                takeReadBack(reply.blocks);
         } else {
             host().reportFailure(reply);
         }
@@ -427,7 +442,113 @@ void WriteOperation::sendNextWritePiece()
         return;
     const WritePiece piece = m_pieces.front();
     m_pieces.erase(m_pieces.begin());
+    m_in_flight_blocks = piece.count;
     host().sendWrite(piece.id, piece.block, piece.data, piece.count);
+}
+
+void WriteOperation::noteAcknowledged()
+{
+    m_blocks_written += m_in_flight_blocks;
+    m_in_flight_blocks = 0;
+    host().outcome().blocksWritten = m_blocks_written;
+}
+
+// ------------------------------------------------------------------ changed blocks only
+
+verifyplan::WrittenBlocks WriteOperation::plannedBlocks() const
+{
+    // The banks the step slot of the prepared sequence writes, cut as it cuts them.
+    std::vector<int> banks;
+    switch (cmd_type) {
+    case SeqCode::WriteDrive:
+        banks = {2, 3};
+        break;
+    case SeqCode::WriteProduct:
+        banks = {0, 1};
+        break;
+    case SeqCode::WriteAll:
+        banks = {0, 1, 2, 3};
+        break;
+    default:
+        break;
+    }
+    verifyplan::WrittenBlocks planned;
+    const writeplan::BlockRun counters = writeplan::counterBlocks(counterLayout());
+    for (int bank : banks) {
+        const auto first = static_cast<uint8_t>(writeplan::kBankBlocks * bank);
+        const QByteArray data = bankBuffer(writeplan::kBankBytes * bank, writeplan::kBankBytes);
+        for (const writeplan::Piece& p :
+             writeplan::bankPieces(first, writeplan::kPieceBlocks, counters))
+            planned.note(p.firstBlock,
+                         data.mid(p.byteOffset, writeplan::kBlockBytes * p.count));
+    }
+    return planned;
+}
+
+bool WriteOperation::writeChangedOnly()
+{
+    const verifyplan::WrittenBlocks planned = plannedBlocks();
+    if (planned.empty() || host().tagUid().size() != 8)
+        return false;
+    m_written = planned;
+    m_held_reads = verifyplan::readPieces(planned);
+    m_held_data.clear();
+    m_reading_held = true;
+    m_pieces.clear();
+    cmd_type = SeqCode::WriteChanged;
+    block_step = 1;
+    reply_cnt = 0;
+    readcnt = static_cast<uint8_t>(m_held_reads.size());
+    send_cnt = 0;
+    return true;
+}
+
+void WriteOperation::Write_Changed_Blocks()
+{
+    if (hs().send_enable == 1) {
+        const int index = block_step - 1;
+        if (m_reading_held && index < static_cast<int>(m_held_reads.size())) {
+            host().sendRead(m_held_reads[index].first, m_held_reads[index].count);
+            ++block_step;
+        } else if (!m_reading_held && m_pieces.empty()) {
+            // Every changed block has been acknowledged (or none needed writing).
+            finishChangedWrite();
+            return;
+        }
+    }
+    hs().step(send_cnt);
+}
+
+void WriteOperation::takeHeldBlocks(const QByteArray& blocks)
+{
+    ++reply_cnt;
+    hs().ack = 1;
+    m_held_data.append(blocks);
+    if (reply_cnt < m_held_reads.size())
+        return;
+    m_reading_held = false;
+    const QByteArray id = host().tagUid();
+    for (const verifyplan::ReadPiece& p :
+         verifyplan::changedPieces(m_written, m_held_reads, m_held_data)) {
+        QByteArray data;
+        for (int i = 0; i < p.count; ++i)
+            data.append(m_written.blocks().at(static_cast<uint8_t>(p.first + i)));
+        m_pieces.push_back(WritePiece{id, p.first, data, p.count});
+    }
+    send_cnt = static_cast<uint8_t>(m_pieces.size());
+    reply_cnt = 0;
+    qCDebug(lcEngine) << "the tag lacks" << m_pieces.size() << "pieces of the"
+                      << m_written.blocks().size() << "blocks to write";
+}
+
+void WriteOperation::finishChangedWrite()
+{
+    cmd_type = 0;
+    host().outcome().blocksWritten = m_blocks_written;
+    if (!startVerification()) {
+        host().Succeed_End_State(QStringLiteral("<写入成功>"));
+        host().endWith(ResultTip::WriteSucceed, record::Result::Written);
+    }
 }
 
 // ------------------------------------------------------------------ read-back

@@ -39,6 +39,13 @@ class WriteOperation : public Operation
     void Change_ST25DV02K_PWM1();
     /// The document's bank buffer, from which the banks are written.
     void Update_Bank_Buff();
+    /// Turns the prepared drive-area, product-area or all-banks write into one that sends
+    /// only what the tag lacks: the blocks it would write are read first, those the tag
+    /// holds already are left alone, the others go out as runs of consecutive blocks in
+    /// pieces of at most four, and then every block it would have written is read back and
+    /// compared. False (the whole write stays) for the other sequences. After
+    /// Select_Auto_Write.
+    bool writeChangedOnly();
 
     // The step slots; `bankdata` holds the bytes from the bank's first block on.
     void Write_BlOCK_NUM(const QByteArray& uid, uint8_t block_addr, const QByteArray& data,
@@ -51,14 +58,17 @@ class WriteOperation : public Operation
     void Set_Current(uint8_t banknum, const QByteArray& bankdata);
     void Write_Once_BANK_Pswd1();
     void Verify_Read_Back();
+    void Write_Changed_Blocks();
 
     /// A write reply: counted, and after the last command judged.
     void Display_Recevie(const replies::Reply& reply);
 
     /// True while the written blocks are being read back.
     bool verifying() const { return m_verifying; }
-    /// The blocks this write has sent.
+    /// The blocks this write has sent (with writeChangedOnly, the blocks it would have sent).
     const verifyplan::WrittenBlocks& written() const { return m_written; }
+    /// Blocks of write commands the tag has acknowledged so far.
+    int blocksWritten() const { return m_blocks_written; }
 
     bool running() const override { return cmd_type != 0 || !m_pieces.empty(); }
     void step() override;
@@ -78,6 +88,11 @@ class WriteOperation : public Operation
         uint8_t count = 0;
     };
     QByteArray bankBuffer(int from, int size) const;
+    uint8_t counterLayout() const;
+    verifyplan::WrittenBlocks plannedBlocks() const;
+    void takeHeldBlocks(const QByteArray& blocks);
+    void finishChangedWrite();
+    void noteAcknowledged();
     void writeBlocks(const QByteArray& id, uint8_t block, const QByteArray& data, uint8_t count);
     void queuePieces(const WritePiece& write);
     bool retryWriteInPieces();
@@ -94,4 +109,10 @@ class WriteOperation : public Operation
     WritePiece m_last_write;          // the whole write command sent last
     std::vector<WritePiece> m_pieces; // pieces still to send, in order
     bool m_pieces_are_retry = false;
+    uint8_t m_in_flight_blocks = 0; // blocks of the write command in flight
+    int m_blocks_written = 0;
+    // writeChangedOnly: the reads of what the tag holds, and their data.
+    std::vector<verifyplan::ReadPiece> m_held_reads;
+    QByteArray m_held_data;
+    bool m_reading_held = false;
 };

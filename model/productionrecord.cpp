@@ -109,6 +109,7 @@ Entry entryFor(const Outcome& o, const QString& program)
     if (o.result == Result::VerifyFailed && o.verifyBlock >= 0)
         e.result += QStringLiteral(" (block %1)").arg(o.verifyBlock);
     e.durationMs = QString::number(o.durationMs);
+    e.blocksWritten = QString::number(o.blocksWritten);
     e.verified = o.verification == Verification::Proven ? QStringLiteral("yes")
                  : o.verification == Verification::Off  ? QStringLiteral("off")
                                                         : QStringLiteral("no");
@@ -187,6 +188,7 @@ const QVector<Field>& fields()
         {QStringLiteral("Duration (ms)"), "duration_ms", &Entry::durationMs, 1},
         {QStringLiteral("Verified"), "verified", &Entry::verified, 2},
         {QStringLiteral("Written CRC-32"), "written_crc32", &Entry::writtenCrc, 2},
+        {QStringLiteral("Blocks written"), "blocks_written", &Entry::blocksWritten, 3},
     };
     return list;
 }

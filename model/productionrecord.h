@@ -57,6 +57,7 @@ struct Outcome {
     Verification verification = Verification::NotProven;
     int verifyBlock = -1;               ///< with VerifyFailed: the first block not as sent
     std::optional<uint32_t> writtenCrc; ///< CRC-32 of the written blocks as read back
+    int blocksWritten = 0;              ///< blocks of write commands the tag acknowledged
 };
 
 /// One line of the record, every column as text.
@@ -79,6 +80,7 @@ struct Entry {
     QString durationMs;
     QString verified;   ///< yes, no or off
     QString writtenCrc; ///< 8 hexadecimal digits, when the blocks were read back
+    QString blocksWritten;
     QDate day;          ///< local day, which names the file
 };
 

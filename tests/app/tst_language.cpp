@@ -355,8 +355,9 @@ void TstLanguage::settings_restoredInNextRun_data()
     QTest::addColumn<int>("lang");
     QTest::addColumn<int>("reader");
     QTest::addColumn<bool>("verify");
-    QTest::newRow("Chinese, CHENKON, no verify") << 1 << 1 << false;
-    QTest::newRow("English, FEIG, verify") << 0 << 0 << true;
+    QTest::addColumn<bool>("fast");
+    QTest::newRow("Chinese, CHENKON, no verify, fast batch") << 1 << 1 << false << true;
+    QTest::newRow("English, FEIG, verify") << 0 << 0 << true << false;
 }
 
 void TstLanguage::settings_restoredInNextRun()
@@ -364,6 +365,7 @@ void TstLanguage::settings_restoredInNextRun()
     QFETCH(int, lang);
     QFETCH(int, reader);
     QFETCH(bool, verify);
+    QFETCH(bool, fast);
     QTemporaryDir dir;
     const QString ini = dir.filePath(QStringLiteral("settings.ini"));
     m_w->useSettings(std::make_unique<QSettings>(ini, QSettings::IniFormat));
@@ -377,6 +379,11 @@ void TstLanguage::settings_restoredInNextRun()
     check->setChecked(false); // takes effect at once
     QVERIFY(!TestAccess::verifyAfterWrite(*m_w));
     check->setChecked(verify);
+    auto* fastBox = child<QCheckBox>(dialog, QStringLiteral("checkBox_FastBatch"));
+    QCOMPARE(fastBox->text(), lang ? QStringLiteral("快速批量") : QStringLiteral("Fast batch"));
+    QVERIFY(!fastBox->isChecked()); // described the first time
+    fastBox->setChecked(fast);
+    QCOMPARE(TestAccess::engine(*m_w).autoWritePace() == AutoWrite::Pace::Fast, fast);
     auto* combo = child<QComboBox>(dialog, QStringLiteral("comboBox_Reader"));
     combo->setCurrentIndex(reader);
     child<QPushButton>(dialog, QStringLiteral("pushButton_Connect"))->click();
@@ -399,6 +406,8 @@ void TstLanguage::settings_restoredInNextRun()
     QCOMPARE(TestAccess::configFolder(*m_w), configs);
     QCOMPARE(child<QCheckBox>(dialog, QStringLiteral("checkBox_Verify"))->isChecked(), verify);
     QCOMPARE(TestAccess::verifyAfterWrite(*m_w), verify);
+    QCOMPARE(child<QCheckBox>(dialog, QStringLiteral("checkBox_FastBatch"))->isChecked(), fast);
+    QCOMPARE(TestAccess::engine(*m_w).autoWritePace() == AutoWrite::Pace::Fast, fast);
 }
 
 void TstLanguage::englishOnlyTexts_stay()

@@ -11,6 +11,7 @@
 #include "widgets/myslider.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
 #include <QLabel>
@@ -158,12 +159,13 @@ void TstWindowRealReaders::pwmDriverThenPFile_autoWriteProgramsTheFile_data()
     QTest::addColumn<QString>("reader");
     QTest::addColumn<QString>("brand");
     QTest::addColumn<QString>("connected");
+    QTest::addColumn<bool>("fast"); // a fast batch, chosen in the dialog
     QTest::newRow("R321") << "r321"
                           << "CHENKON"
-                          << "Connected: R321";
-    QTest::newRow("FEIG") << "feig"
-                          << "FEIG"
-                          << "Connected: Feig Reader";
+                          << "Connected: R321" << false;
+    QTest::newRow("FEIG, fast batch") << "feig"
+                                      << "FEIG"
+                                      << "Connected: Feig Reader" << true;
 }
 
 // After a PWM driver ('8') has been read, a configuration file of a 512-byte driver ('P')
@@ -173,6 +175,7 @@ void TstWindowRealReaders::pwmDriverThenPFile_autoWriteProgramsTheFile()
     QFETCH(QString, reader);
     QFETCH(QString, brand);
     QFETCH(QString, connected);
+    QFETCH(bool, fast);
     const QString pwm = m_dir.filePath(reader + QStringLiteral("-pwm.tag"));
     const QString p = m_dir.filePath(reader + QStringLiteral("-p.tag"));
     QVERIFY(writeTagFile(pwm, QByteArray::fromHex("E002380000000031"),
@@ -194,6 +197,7 @@ void TstWindowRealReaders::pwmDriverThenPFile_autoWriteProgramsTheFile()
                             const QString&) {
         return mode == Vantory::FileDialogMode::Open ? file : saved;
     });
+    w.findChild<QCheckBox*>(QStringLiteral("checkBox_FastBatch"))->setChecked(fast);
     connectAndRead(w, brand, connected);
     if (QTest::currentTestFailed())
         return;
@@ -204,7 +208,22 @@ void TstWindowRealReaders::pwmDriverThenPFile_autoWriteProgramsTheFile()
     w.findChild<QAction*>(QStringLiteral("actionSave_BIN_configure"))->trigger();
     QCOMPARE(readFile(saved).mid(kCurrentByte, 2), bytes.mid(kCurrentByte, 2));
     w.findChild<QAction*>(QStringLiteral("actionAuto_Write"))->trigger();
+    // The window says at which pace the batch runs.
+    QVERIFY(w.findChild<QLabel*>(QStringLiteral("status_batch"))
+                ->text()
+                .startsWith(fast ? QStringLiteral("Fast batch: ") : QStringLiteral("Batch: ")));
     QTRY_VERIFY_WITH_TIMEOUT(holdsConfiguration(tagMemory(p)), 20000);
+    // VANTORY_SHOTS_DIR keeps the window in the fast batch and the dialog with its switch.
+    const QString shots = qEnvironmentVariable("VANTORY_SHOTS_DIR");
+    if (fast && !shots.isEmpty()) {
+        QTRY_VERIFY(w.findChild<QLabel*>(QStringLiteral("status_batch"))->text().contains("1 written"));
+        w.grab().save(QDir(shots).filePath(QStringLiteral("fast-batch.png")));
+        auto* dialog = w.findChild<QDialog*>(QStringLiteral("ConnectionConfig"));
+        dialog->show();
+        QTest::qWait(100);
+        dialog->grab().save(QDir(shots).filePath(QStringLiteral("fast-batch-dialog.png")));
+        dialog->hide();
+    }
     w.findChild<QAction*>(QStringLiteral("actionAuto_Write"))->trigger();
     QVERIFY2(boxes.isEmpty(), qPrintable(boxes.join('\n')));
     QCOMPARE(tagMemory(pwm), demodrivers::memory(demodrivers::Kind::Pwm));

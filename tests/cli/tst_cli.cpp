@@ -416,8 +416,9 @@ void TstCli::record_localJournal()
     QCOMPARE(c.run({"records", "-o", exported, "--since", lines.first().entry.time.left(10)}),
              int(cli::Ok));
     const QByteArray station = "," + record::csvField(record::stationName(QString())).toUtf8();
+    const QByteArray lastHeader = record::columnNames().last().toUtf8();
     QCOMPARE(fileBytes(exported), QByteArray(day).replace("\r\n", station + "\r\n")
-                                      .replace("Written CRC-32" + station, "Written CRC-32,Station"));
+                                      .replace(lastHeader + station, lastHeader + ",Station"));
     QCOMPARE(c.run({"records", "--station", "no such station"}), int(cli::Ok));
     QCOMPARE(c.out.toUtf8(), record::headerLine().replace("\r\n", ",Station\r\n"));
 

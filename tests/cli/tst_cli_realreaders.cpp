@@ -6,6 +6,7 @@
 // a driver are checked after the process has ended. With --simulate: output files, JSON,
 // arguments and the rehearsed faults.
 #include "engine/writeplan.h"
+#include "model/tagfields.h"
 #include "readers/sim/demodrivers.h"
 #include "standin/standintags.h"
 
@@ -38,6 +39,8 @@ class TstCliRealReaders : public QObject
     void firstSignal_autoWriteFinishesTheWrite();
     void station_data();
     void station();
+    void fastBatch_writesOnlyWhatDiffers_data();
+    void fastBatch_writesOnlyWhatDiffers();
 
   private:
     // Lays one driver (UID ending in `last`) on `reader`'s stand-in field, writes the
@@ -226,6 +229,71 @@ QString TstCliRealReaders::startOnOneDriver(QProcess& cli, const QTemporaryDir& 
     cli.start(m_cli, {command, config, QStringLiteral("--reader"), reader,
                       QStringLiteral("--current"), QStringLiteral("1=%1").arg(kCurrent)});
     return cli.waitForStarted() ? tag : QString();
+}
+
+void TstCliRealReaders::fastBatch_writesOnlyWhatDiffers_data()
+{
+    QTest::addColumn<QString>("reader");
+    QTest::newRow("r321") << "r321";
+    QTest::newRow("feig") << "feig";
+}
+
+// A fast batch over drivers that hold the template already or differ from it in one
+// channel current or one lumen point: each is left as the described write leaves it, with
+// only the differing block sent, and each has one verified line in the record.
+void TstCliRealReaders::fastBatch_writesOnlyWhatDiffers()
+{
+    QFETCH(QString, reader);
+    QTemporaryDir dir;
+    const QString config = dir.filePath(QStringLiteral("config.bin"));
+    QVERIFY(writeFile(config, configuration()));
+    const QString writes = dir.filePath(QStringLiteral("writes.log"));
+    const auto batch = [&](const QString& pace, const QList<QByteArray>& memories) {
+        QStringList files;
+        for (int i = 0; i < memories.size(); ++i) {
+            files << dir.filePath(QStringLiteral("%1-%2").arg(pace).arg(i));
+            writeTagFile(files.last(), uid(quint8(0x40 + i)), memories.at(i));
+        }
+        QFile::remove(writes);
+        QProcess cli;
+        QProcessEnvironment env = environmentFor(reader, files.join(QLatin1Char(':')));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(pace));
+        env.insert(QStringLiteral("VANTORY_STANDIN_WRITES"), writes);
+        cli.setProcessEnvironment(env);
+        cli.start(m_cli, {"auto-write", config, "--reader", reader, "--pace", pace, "--current",
+                          QStringLiteral("1=%1").arg(kCurrent), "--count",
+                          QString::number(files.size())});
+        const bool done = cli.waitForFinished(60000) && cli.exitCode() == 0;
+        QList<QByteArray> after;
+        for (const QString& f : files)
+            after << (done ? tagMemory(f) : QByteArray());
+        return after;
+    };
+    // What the described write leaves on a driver of the line: the template.
+    const QByteArray held = batch(QStringLiteral("described"), {driverOnLine()}).value(0);
+    QVERIFY(holdsConfiguration(held));
+    QByteArray current = held;
+    current[tagoffset::Current1 + 1] = char(current[tagoffset::Current1 + 1] ^ 0x10);
+    QByteArray lumen = held;
+    lumen[tagoffset::CloLevels + 5] = char(lumen[tagoffset::CloLevels + 5] - 1);
+    // Other counters of its own, which no write touches.
+    const QByteArray counters = withCounters(held, char(0x51));
+    const QList<QByteArray> after = batch(QStringLiteral("fast"), {counters, current, lumen});
+    QCOMPARE(after, (QList<QByteArray>{counters, held, held}));
+    QCOMPARE(readFile(writes), QByteArray("66 1\n68 1\n"));
+
+    QVERIFY(QFile::rename(dir.filePath("fast"), dir.filePath("data")));
+    const QList<QByteArray> lines = recordLines(dir);
+    QCOMPARE(lines.size(), 4);
+    const QList<QByteArray> header = lines.first().trimmed().split(',');
+    const int blocks = header.indexOf("Blocks written");
+    const int verified = header.indexOf("Verified");
+    for (int i = 1; i < lines.size(); ++i) {
+        const QList<QByteArray> cells = lines.at(i).trimmed().split(',');
+        QVERIFY2(lines.at(i).contains(",Written,"), lines.at(i).constData());
+        QCOMPARE(cells.value(verified), QByteArray("yes"));
+        QCOMPARE(cells.value(blocks), QByteArray(i == 1 ? "0" : "1"));
+    }
 }
 
 QList<QByteArray> TstCliRealReaders::recordLines(const QTemporaryDir& dir)

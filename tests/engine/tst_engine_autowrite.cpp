@@ -90,12 +90,106 @@ class TstEngineAutoWrite : public QObject
     void modelReadRefused_nextSuccessBeeps();
     void lastBeeperCommandFails_nextDriverWritten_data();
     void lastBeeperCommandFails_nextDriverWritten();
+    void fastBatch_writesWhatDiffersOnce_data();
+    void fastBatch_writesWhatDiffersOnce();
     void timeFromLayingToBeep_withLatency_data() { addReaders(); }
     void timeFromLayingToBeep_withLatency();
 };
 
 // The switch's state both ways, and the host told of each switch so that it can show it
 // (icon and actions: tests/app/tst_window_autowrite).
+void TstEngineAutoWrite::fastBatch_writesWhatDiffersOnce_data()
+{
+    QTest::addColumn<int>("reader");
+    QTest::addColumn<int>("from"); // the bytes of the driver that differ from the template
+    QTest::addColumn<int>("size");
+    QTest::addColumn<QStringList>("writes");
+    for (int reader : {R321, Feig}) {
+        const char* name = readerName(reader);
+        QTest::addRow("%s holds the template", name) << reader << 0 << 0 << QStringList{};
+        QTest::addRow("%s one current", name) << reader << 265 << 1 << QStringList{"write 66+1"};
+        QTest::addRow("%s one lumen point", name) << reader << 273 << 1 << QStringList{"write 68+1"};
+        QTest::addRow("%s six blocks", name)
+            << reader << 280 << 24 << QStringList{"write 70+4", "write 74+2"};
+        QTest::addRow("%s the counters' bank", name)
+            << reader << 328 << 16 << QStringList{"write 82+1", "write 85+1"};
+    }
+}
+
+// The fast batch: a driver is seen at once, only the blocks it lacks are sent (at most
+// four a command, the driver's counters never), every block is read back; left on the
+// reader it is not written again, laid again it is handled again; one request at a time.
+void TstEngineAutoWrite::fastBatch_writesWhatDiffersOnce()
+{
+    QFETCH(int, reader);
+    QFETCH(int, from);
+    QFETCH(int, size);
+    QFETCH(QStringList, writes);
+    Bench b;
+    QVERIFY(loadConfiguration(b, reader));
+    b.field.setLatencyEnabled(true);
+    b.field.setStrictSt25dv(true); // every piece is one the tag takes
+    b.engine().setAutoWritePace(AutoWrite::Pace::Fast);
+    b.toggleAutoWrite();
+    // The template as the batch leaves it on a driver of the line.
+    const auto first = demodrivers::makeTag(demodrivers::Kind::Dt8, 2);
+    b.field.layTag(first);
+    QTRY_COMPARE(int(b.lastTip()), kTipWriteOk);
+    QVERIFY(waitBeeps(b, 2));
+    const QByteArray held = first->memory();
+    QCOMPARE(held.mid(264, 2), QByteArray::fromHex("01E0"));
+    b.field.removeTag(first->uidMsbFirst());
+    QTRY_COMPARE(int(b.lastTip()), kTipNoDevice);
+
+    QByteArray memory = held;
+    for (int i = from; i < from + size; ++i)
+        memory[i] = char(memory[i] ^ 0x5A);
+    // The counters (blocks 83, 84) are the driver's own and stay as they are.
+    const QByteArray counters = memory.mid(332, 8);
+    QVERIFY(from != 328 || counters != held.mid(332, 8));
+    const auto tag = demodrivers::makeTag(demodrivers::Kind::Dt8, 3);
+    tag->setMemory(memory);
+    b.field.clearCommandLog();
+    QElapsedTimer clock;
+    clock.start();
+    b.field.layTag(tag);
+    QTRY_VERIFY(beeperCommands(b.field) > 0);
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(waitBeeps(b, 2));
+    QByteArray expected = held;
+    expected.replace(332, 8, counters);
+    QCOMPARE(tag->memory(), expected);
+    const QStringList once = QStringList{"read 48+9"} + readBack(false) + writes + readBack(false);
+    QCOMPARE(describeCommands(b.field, false), once);
+    QCOMPARE(b.outcomes.last().result, record::Result::Written);
+    QCOMPARE(b.outcomes.last().verification, record::Verification::Proven);
+    QCOMPARE(b.outcomes.last().blocksWritten,
+             from == 280 ? 6 : from == 328 ? 2 : writes.size());
+
+    // Left on the reader: polled, not written again.
+    QTest::qWait(600);
+    QCOMPARE(describeCommands(b.field, false), once);
+    QVERIFY(countOf(describeCommands(b.field), QStringLiteral("inv")) >= 3);
+    // Lifted and laid again: a new driver, which holds the template now.
+    b.field.removeTag(tag->uidMsbFirst());
+    QTRY_COMPARE(int(b.lastTip()), kTipNoDevice);
+    b.field.layTag(tag);
+    QTRY_COMPARE(beeperCommands(b.field), 4);
+    QVERIFY(waitBeeps(b, 4));
+    QCOMPARE(describeCommands(b.field, false),
+             once + QStringList{"read 48+9"} + readBack(false) + readBack(false));
+    QCOMPARE(b.outcomes.last().blocksWritten, 0);
+    QCOMPARE(b.outcomes.last().verification, record::Verification::Proven);
+
+    // Never a command before the answer to the one before (each answered after its air time).
+    const QVector<SimCommandRecord> log = b.field.commandLog();
+    for (int i = 1; i < log.size(); ++i)
+        QVERIFY2(log.at(i).timestampUs >= log.at(i - 1).timestampUs + log.at(i - 1).airTimeUs,
+                 qPrintable(QStringLiteral("command %1").arg(i)));
+    QVERIFY(b.boxes.isEmpty());
+    b.toggleAutoWrite();
+}
+
 void TstEngineAutoWrite::toggle_stateAndSignalBothWays()
 {
     Bench b;
@@ -418,6 +512,7 @@ struct LoopHost : AutoWriteHost {
         return true;
     }
     void forgetSilentSuccess() override {}
+    bool readerBusy() const override { return false; }
 };
 
 } // namespace

@@ -9,7 +9,25 @@ namespace
 {
 constexpr int kUidSize = 8;
 constexpr uint8_t kInventory = 0x01;
+constexpr uint8_t kWriteMultiple = 0x24;
 constexpr int kEmptyInventoriesBeforeNext = 2;
+
+// Every write command the reader took, one line each ("first block, count"), appended to
+// the file VANTORY_STANDIN_WRITES names, so that a test sees what went out.
+void logWrites(const QVector<SimCommandRecord>& log)
+{
+    const QString path = qEnvironmentVariable("VANTORY_STANDIN_WRITES");
+    if (path.isEmpty())
+        return;
+    QByteArray lines;
+    for (const SimCommandRecord& r : log)
+        if (r.isoCommand == kWriteMultiple)
+            lines += QByteArray::number(r.firstBlock) + ' ' + QByteArray::number(r.blockCount) +
+                     '\n';
+    QFile file(path);
+    if (!lines.isEmpty() && file.open(QIODevice::Append))
+        file.write(lines);
+}
 } // namespace
 
 StandinField::StandinField(const char* tagListVariable) : m_variable(tagListVariable)
@@ -79,8 +97,10 @@ void StandinField::afterRequest(bool beeperOn)
 {
     QMutexLocker lock(&m_mutex);
     int inventories = 0;
-    for (const SimCommandRecord& r : m_field.commandLog())
+    const QVector<SimCommandRecord> log = m_field.commandLog();
+    for (const SimCommandRecord& r : log)
         inventories += r.isoCommand == kInventory ? 1 : 0;
+    logWrites(log);
     m_field.clearCommandLog();
 
     if (m_tag)
