@@ -97,6 +97,7 @@ Entry entryFor(const Outcome& o, const QString& program)
     e.reader = o.readerType == ReaderType::Feig   ? QStringLiteral("FEIG")
                : o.readerType == ReaderType::R321 ? QStringLiteral("R321")
                                                   : QString();
+    e.readerId = o.readerId;
     e.operation = operationText(o.operation);
     e.uid = QString::fromLatin1(o.uidMsbFirst.toHex().toUpper());
     e.tagKind = o.chipCode == tagfields::ChipP     ? QStringLiteral("P")
@@ -187,6 +188,7 @@ const QVector<Field>& fields()
         {QStringLiteral("Duration (ms)"), "duration_ms", &Entry::durationMs, 1},
         {QStringLiteral("Verified"), "verified", &Entry::verified, 2},
         {QStringLiteral("Written CRC-32"), "written_crc32", &Entry::writtenCrc, 2},
+        {QStringLiteral("Reader ID"), "reader_id", &Entry::readerId, 3},
     };
     return list;
 }

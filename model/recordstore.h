@@ -21,7 +21,7 @@ namespace record
 {
 
 /// The schema version this program creates; older tables are migrated up to it.
-constexpr int kSchemaVersion = 2;
+constexpr int kSchemaVersion = 3;
 
 /// One line of the record as the database holds it.
 struct StoredLine {
