@@ -57,6 +57,7 @@ StationView::StationView(HidMaker makeHid, FeusbApi* feusb, QWidget* parent)
     m_table->setObjectName(QStringLiteral("tableWidget_Station"));
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setSelectionMode(QAbstractItemView::NoSelection);
+    m_table->setFocusPolicy(Qt::NoFocus);
     m_table->verticalHeader()->hide();
     m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_table->horizontalHeader()->setStretchLastSection(true);

@@ -362,11 +362,12 @@ void TstWindowRealReaders::station()
     // The pulled reader's row says so in red.
     QTRY_COMPARE_WITH_TIMEOUT(table->item(3, 5)->foreground().color(), QColor(0xD9, 0x30, 0x25),
                               10000);
-    if (const QByteArray shots = qgetenv("VANTORY_SHOTS_DIR"); !shots.isEmpty())
-        station->grab().save(QDir(QString::fromLocal8Bit(shots))
-                                 .filePath(QStringLiteral("station-%1.png")
-                                               .arg(chinese ? QStringLiteral("zh")
-                                                            : QStringLiteral("en"))));
+    if (const QByteArray shots = qgetenv("VANTORY_SHOTS_DIR"); !shots.isEmpty()) {
+        const QString language = chinese ? QStringLiteral("zh") : QStringLiteral("en");
+        const QDir folder(QString::fromLocal8Bit(shots));
+        station->grab().save(folder.filePath(QStringLiteral("station-%1.png").arg(language)));
+        w.grab().save(folder.filePath(QStringLiteral("station-window-%1.png").arg(language)));
+    }
     QTest::mouseClick(station->findChild<QPushButton*>(QStringLiteral("pushButton_StationStop")),
                       Qt::LeftButton);
     QVERIFY(!station->running());
