@@ -10,6 +10,7 @@
 #include "standin/standintags.h"
 #include "testaccess.h"
 #include "widgets/myslider.h"
+#include "widgets/noticewidget.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -224,10 +225,13 @@ void TstWindowRealReaders::startConnectsTheReaderChosenLast_data()
     QTest::addColumn<QString>("identity");
     QTest::addColumn<QString>("connected");
     QTest::addColumn<QString>("listed"); // the dialog's entry for it
+    QTest::addColumn<bool>("held");      // another program holds it
     QTest::newRow("the second R321") << 2 << "R321-0043" << "Connected: R321"
-                                     << "CHENKON  R321-0043";
+                                     << "CHENKON  R321-0043" << false;
     QTest::newRow("the second FEIG reader") << 1 << "0A1B2C02" << "Connected: Feig Reader"
-                                            << "FEIG  0A1B2C02";
+                                            << "FEIG  0A1B2C02" << false;
+    QTest::newRow("the R321 held by another program")
+        << 2 << "R321-0043" << "Please selcet usb device" << "CHENKON  R321-0043" << true;
 }
 
 // The reader chosen last is connected at start by its identity, without the dialog, and
@@ -238,6 +242,12 @@ void TstWindowRealReaders::startConnectsTheReaderChosenLast()
     QFETCH(QString, identity);
     QFETCH(QString, connected);
     QFETCH(QString, listed);
+    QFETCH(bool, held);
+    // Another program's session on the reader, over transports of its own.
+    HidapiBackend otherHid;
+    TagEngine other(&otherHid, nullptr);
+    if (held)
+        QVERIFY(other.connectReader(ReaderChoice{ReaderType::R321, identity}));
     const QString ini = m_dir.filePath(QStringLiteral("chosen-%1.ini").arg(kind));
     {
         QSettings settings(ini, QSettings::IniFormat);
@@ -247,6 +257,11 @@ void TstWindowRealReaders::startConnectsTheReaderChosenLast()
     Vantory w;
     w.useSettings(std::make_unique<QSettings>(ini, QSettings::IniFormat));
     QTRY_COMPARE(TestAccess::statusLink(w)->text(), connected);
+    if (held) {
+        QTRY_COMPARE(TestAccess::notice(w)->text(),
+                     QStringLiteral("The reader R321-0043 is in use by another program."));
+        return;
+    }
     QCOMPARE(TestAccess::engine(w).readerIdentity(), identity);
     auto* dialog = w.findChild<QDialog*>(QStringLiteral("ConnectionConfig"));
     QVERIFY(!dialog->isVisible());
