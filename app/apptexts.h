@@ -102,6 +102,28 @@ inline constexpr BiText ActionReaderConfig{"连接配置", "Reader Configuration
 inline constexpr BiText ReaderKeptDuringBatch{"自动扫描进行中，阅读器未更改。请先停止自动扫描。",
                                               "Auto Scan is on: the reader was not changed. Stop "
                                               "Auto Scan first."};
+inline constexpr BiText ReaderInUse{"阅读器 %1 正被其他程序使用。",
+                                    "The reader %1 is in use by another program."};
+// The station: one batch per reader.
+inline constexpr BiText StationTitle{"多阅读器工位", "Station"};
+inline constexpr BiText StationTemplate{"模板：%1（每个阅读器写入相同配置）",
+                                        "Template: %1 (every reader programs the same)"};
+inline constexpr BiText StationNoTemplate{"请先读取驱动器或打开配置档案。",
+                                          "Read a driver or open a configuration file first."};
+inline constexpr BiText StationReader{"阅读器", "Reader"};
+inline constexpr BiText StationWritten{"已写入", "Written"};
+inline constexpr BiText StationRefused{"已拒绝", "Refused"};
+inline constexpr BiText StationFailed{"失败", "Failed"};
+inline constexpr BiText StationLastUid{"最后的UID", "Last UID"};
+inline constexpr BiText StationResult{"结果", "Result"};
+inline constexpr BiText StationStart{"全部开始", "Start all"};
+inline constexpr BiText StationStop{"全部停止", "Stop all"};
+inline constexpr BiText StationNotOpened{"无法打开（不存在或被其他程序使用）",
+                                         "Not opened (away or in use by another program)"};
+inline constexpr BiText StationReaderAway{"阅读器已断开，等待重新连接", "Reader away, waiting for it"};
+inline constexpr BiText StationLastWritten{"写入成功", "Written"};
+inline constexpr BiText StationLastFailed{"失败", "Failed"};
+inline constexpr BiText StationWaiting{"等待驱动器", "Waiting for a driver"};
 inline constexpr BiText LastOtherKind{"标签类型不同", "other tag kind"};
 
 inline constexpr BiText AboutRights{"版权所有 © 保留所有权利", "Copyright © All rights reserved"};

@@ -4,6 +4,7 @@
 #include "app/apptexts.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFont>
 #include <QListView>
 #include <QSignalBlocker>
@@ -47,12 +48,60 @@ void ConnectionConfig::Set_Language(bool chinese)
     dlg_lang_cn = chinese ? 1 : 0;
 }
 
-void ConnectionConfig::setReaderChoice(ReaderType reader)
+namespace
 {
-    // The list holds FEIG first, then the R321.
-    const int index = reader == ReaderType::Feig ? 0 : reader == ReaderType::R321 ? 1 : -1;
+
+// The list holds FEIG first, then the R321, then the readers present one by one.
+constexpr int kFirstOfKind = 2;
+
+} // namespace
+
+int ConnectionConfig::addReader(const ReaderChoice& reader)
+{
+    QComboBox* combo = ui->comboBox_Reader;
+    if (reader.identity.isEmpty())
+        return reader.type == ReaderType::Feig ? 0 : reader.type == ReaderType::R321 ? 1 : -1;
+    for (int i = kFirstOfKind; i < combo->count(); ++i)
+        if (combo->itemData(i, Qt::UserRole).toInt() == int(reader.type) &&
+            combo->itemData(i, Qt::UserRole + 1).toString() == reader.identity)
+            return i;
+    const int kind = reader.type == ReaderType::Feig ? 0 : 1;
+    combo->addItem(combo->itemText(kind) + QStringLiteral("  ") + reader.identity);
+    const int index = combo->count() - 1;
+    combo->setItemData(index, int(reader.type), Qt::UserRole);
+    combo->setItemData(index, reader.identity, Qt::UserRole + 1);
+    return index;
+}
+
+void ConnectionConfig::setReaderChoice(const ReaderChoice& reader)
+{
+    const int index = addReader(reader);
     if (index >= 0 && index < ui->comboBox_Reader->count())
         ui->comboBox_Reader->setCurrentIndex(index);
+}
+
+void ConnectionConfig::setReadersPresent(const QVector<ReaderChoice>& readers)
+{
+    const ReaderChoice chosen = readerChoice();
+    QComboBox* combo = ui->comboBox_Reader;
+    while (combo->count() > kFirstOfKind)
+        combo->removeItem(combo->count() - 1);
+    for (const ReaderChoice& r : readers)
+        addReader(r);
+    setReaderChoice(chosen);
+}
+
+ReaderChoice ConnectionConfig::readerChoice() const
+{
+    const int index = ui->comboBox_Reader->currentIndex();
+    if (index == 0)
+        return {ReaderType::Feig, QString()};
+    if (index == 1)
+        return {ReaderType::R321, QString()};
+    if (index < 0)
+        return {};
+    return {ReaderType(ui->comboBox_Reader->itemData(index, Qt::UserRole).toInt()),
+            ui->comboBox_Reader->itemData(index, Qt::UserRole + 1).toString()};
 }
 
 void ConnectionConfig::setVerifyChoice(bool on)
@@ -70,9 +119,7 @@ void ConnectionConfig::setFastBatchChoice(bool on)
 void ConnectionConfig::on_pushButton_Connect_clicked()
 {
     close();
-    const int index = ui->comboBox_Reader->currentIndex();
-    if (index == 0)
-        emit readerChosen(ReaderType::Feig);
-    else if (index == 1)
-        emit readerChosen(ReaderType::R321);
+    const ReaderChoice chosen = readerChoice();
+    if (chosen.type != ReaderType::None)
+        emit readerChosen(chosen);
 }

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "readers/readerlink.h"
 #include "readers/readertype.h"
+
+#include <QVector>
 
 #include <QDialog>
 #include <cstdint>
@@ -23,7 +26,14 @@ class ConnectionConfig : public QDialog
     /// Sets the dialog's texts and the language of its next status message.
     void Set_Language(bool chinese);
     /// Pre-selects a reader; any other value leaves the choice as it is.
-    void setReaderChoice(ReaderType reader);
+    void setReaderChoice(ReaderType reader) { setReaderChoice(ReaderChoice{reader, QString()}); }
+    /// Pre-selects one reader by its kind and identity (listed even while it is away).
+    void setReaderChoice(const ReaderChoice& reader);
+    /// Lists the readers present by kind and identity, after the two kinds (the first
+    /// reader of that kind that is free); the choice stays.
+    void setReadersPresent(const QVector<ReaderChoice>& readers);
+    /// The reader chosen now.
+    ReaderChoice readerChoice() const;
     /// The language of the dialog's texts and of the status message its OK leads to.
     bool chinese() const { return dlg_lang_cn != 0; }
     /// Shows whether verification after write is on, without telling the window.
@@ -33,7 +43,7 @@ class ConnectionConfig : public QDialog
 
   signals:
     /// OK was pressed with this reader chosen.
-    void readerChosen(ReaderType reader);
+    void readerChosen(const ReaderChoice& reader);
     /// The verification check box was switched.
     void verifyChosen(bool on);
     /// The fast-batch check box was switched.
@@ -45,4 +55,5 @@ class ConnectionConfig : public QDialog
   private:
     Ui::ConnectionConfig* ui;
     uint8_t dlg_lang_cn = 0;
+    int addReader(const ReaderChoice& reader);
 };

@@ -5,6 +5,7 @@
 #include "app/apptexts.h"
 #include "app/branding.h"
 #include "app/connectionconfig.h"
+#include "app/stationview.h"
 #include "app/wheelguard.h"
 #include "engine/enginetexts.h"
 #include "model/displayscale.h"
@@ -121,6 +122,9 @@ Vantory::~Vantory()
     // drained when it goes) and the engine are gone.
     if (m_engine)
         m_engine->interruptOperation(QStringLiteral("program ended"));
+    // The station's sessions (drivers under way recorded) before the transports they use.
+    delete m_station;
+    m_station = nullptr;
     // The engine stops its tick and its links' threads before their transports go away
     // with the backends (members, destroyed after this body).
     delete m_engine;
@@ -266,6 +270,15 @@ void Vantory::Init_Connections()
         showModalWarning(enginetext::ReaderWarningCaption.pick(lang_cn != 0),
                          hint.isEmpty() ? text : text + QStringLiteral("\n\n") + hint);
     });
+
+    // Told once each time it happens, not at every look the link takes while it waits.
+    connect(m_engine, &TagEngine::readerInUse, this, [this](const QString& identity) {
+        if (m_in_use_told)
+            return;
+        m_in_use_told = true;
+        m_notice->showNotice(this, apptext::ReaderInUse.pick(lang_cn != 0).arg(identity), 3000);
+    });
+    connect(m_engine, &TagEngine::linkTip, this, [this] { m_in_use_told = false; });
 
     connect(ui->switchbuttonwidget, &switchbutton::statusChanged, this,
             &Vantory::switchButton_Status);

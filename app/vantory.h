@@ -27,6 +27,7 @@ namespace Ui {
 class Vantory;
 }
 class QGridLayout;
+class StationView;
 class QHBoxLayout;
 class QCloseEvent;
 class QDragEnterEvent;
@@ -222,7 +223,8 @@ private slots:
 public:
     // The connection dialog uses this, Show_Link_Status and the engine's two connect steps.
     /// Stores the chosen reader.
-    void Set_Reader_Type(ReaderType value);
+    void Set_Reader_Type(ReaderType value) { Set_Reader_Type(ReaderChoice{value, QString()}); }
+    void Set_Reader_Type(const ReaderChoice& choice);
     /// Switches read-back verification after every write on or off, and remembers it.
     void setVerifyAfterWrite(bool on);
     /// Auto write as a fast batch (remembered), or at the described pace.
@@ -230,13 +232,26 @@ public:
 
 private:
     ConnectionConfig* m_connection_dialog = nullptr;
+    bool m_in_use_told = false; // the reader chosen is held by another program, and was said
     AboutUsDialog* m_about_dialog = nullptr;
+    StationView* m_station = nullptr;
+    ReaderChoice m_station_reader; // the window's reader before the station took them all
+
+public:
+    /// The station view; null before it was first opened.
+    StationView* station() const { return m_station; }
+
+private:
 
 private slots:
     void on_actionselect_triggered();
     // The connection dialog's OK: connect the reader chosen and remember it.
-    void onReaderChosen(ReaderType reader);
+    void onReaderChosen(const ReaderChoice& reader);
     void on_actionAboutus_triggered();
+    // The station view: one batch per reader; the window's own reader is given up meanwhile.
+    void on_actionStation_triggered();
+    void startStation();
+    void endStation();
 
     // ===================================================================== language
 private:
@@ -256,7 +271,8 @@ public:
     void setModalHook(ModalHook hook);
     /// The connect step of the connection dialog: chooses `reader` and opens it unless it
     /// is open; false (and no message) when it cannot be opened.
-    bool connectReader(ReaderType reader);
+    bool connectReader(ReaderType reader) { return connectReader(ReaderChoice{reader, QString()}); }
+    bool connectReader(const ReaderChoice& reader);
     /// How long a sequence command waits for its reply (3000 ms unless changed).
     void setReplyTimeout(int ms);
 

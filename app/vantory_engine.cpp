@@ -88,7 +88,7 @@ void Vantory::closeEvent(QCloseEvent* event)
     event->accept();
 }
 
-bool Vantory::connectReader(ReaderType reader)
+bool Vantory::connectReader(const ReaderChoice& reader)
 {
     return m_engine->connectReader(reader);
 }

@@ -5,6 +5,7 @@
 #include "app/apptexts.h"
 #include "app/branding.h"
 #include "app/connectionconfig.h"
+#include "app/stationview.h"
 #include "widgets/colorwidget.h"
 
 #include <QIcon>
@@ -36,6 +37,7 @@ constexpr Caption kCaptions[] = {
     {setCaption<&Ui::Vantory::actionOpen_BIN_configure>, {"读取档案", "Read File"}},
     {setCaption<&Ui::Vantory::actionSave_BIN_configure>, {"保存档案", "Save File"}},
     {setCaption<&Ui::Vantory::actionAboutus>, {"关于我们", "About Us"}},
+    {setCaption<&Ui::Vantory::actionStation>, {"多阅读器工位", "Station"}},
     {setCaption<&Ui::Vantory::actionLanguage>, {"切换语言", "Language"}},
     {setCaption<&Ui::Vantory::actionRead>, {"读取", "Read"}},
     {setCaption<&Ui::Vantory::actionWrite>, {"写入", "Write"}},
@@ -95,6 +97,8 @@ void Vantory::on_actionLanguage_triggered()
     Switch_Language_Text(chinese);
     m_about_dialog->Set_Language(chinese);
     m_connection_dialog->Set_Language(chinese);
+    if (m_station)
+        m_station->setChinese(chinese);
     ColorWidget::setLanguage(chinese);
     rememberSetting(QStringLiteral("language"),
                     chinese ? QStringLiteral("zh") : QStringLiteral("en"));

@@ -212,8 +212,9 @@ void Vantory::useSettings(std::unique_ptr<QSettings> settings)
     if (!m_settings)
         return;
     m_config_folder = m_settings->value(QStringLiteral("configFolder")).toString();
-    m_connection_dialog->setReaderChoice(
-        ReaderType(m_settings->value(QStringLiteral("reader"), 0).toInt()));
+    const ReaderChoice chosen{ReaderType(m_settings->value(QStringLiteral("reader"), 0).toInt()),
+                              m_settings->value(QStringLiteral("readerId")).toString()};
+    m_connection_dialog->setReaderChoice(chosen);
     const bool verify = m_settings->value(QStringLiteral("verifyAfterWrite"), true).toBool();
     m_connection_dialog->setVerifyChoice(verify);
     m_engine->setVerifyAfterWrite(verify);
@@ -224,6 +225,12 @@ void Vantory::useSettings(std::unique_ptr<QSettings> settings)
         m_settings->value(QStringLiteral("language")).toString() == QLatin1String("zh");
     if (chinese != (lang_cn != 0))
         on_actionLanguage_triggered();
+    // The reader chosen last time, found by its identity, without the dialog; one that is
+    // away is connected as soon as it is back.
+    if (!chosen.identity.isEmpty() && chosen.type != ReaderType::None) {
+        m_engine->Set_Reader_Type(chosen);
+        m_engine->connectReader(chosen);
+    }
 }
 
 void Vantory::rememberSetting(const QString& key, const QVariant& value)

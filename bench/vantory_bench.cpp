@@ -9,6 +9,8 @@
 // --quick runs every case twice with short idle and start-up runs and only checks that
 // every case completes; --check makes a missed target fail the run (exit code 2).
 #include "app/readerbackends.h"
+#include "app/stationview.h"
+#include "engine/tagengine.h"
 #include "app/vantory.h"
 #include "cli/clirunner.h"
 #include "readers/feusbapi.h"
@@ -80,6 +82,12 @@ constexpr double kAutoWriteTargetMs = 1500.0; // laying a driver to its beep, ve
 constexpr double kFastAutoWriteTargetMs = 600.0;
 constexpr double kBatchRateTarget = 1.6; // drivers per minute, fast over described
 constexpr int kHandlingMs = 500;         // an operator lifts a driver and lays the next
+// Drivers per minute of a station of 2 and 4 readers, at least these times one reader's.
+constexpr double kStation2Target = 1.8;
+constexpr double kStation4Target = 3.4;
+// The operator's time from a driver's beep to the next one laid, as vantory-cli's
+// simulated line takes it.
+constexpr int kStationRelayMs = 400;
 
 const char* readerName(int reader)
 {
@@ -832,6 +840,14 @@ Options parseOptions(const QStringList& args)
 struct Verdicts {
     QStringList lines;
     int missed = 0;
+    void addAtLeast(const QString& what, double value, double target, const QString& unit)
+    {
+        const bool met = value >= target;
+        missed += met ? 0 : 1;
+        lines << QStringLiteral("  %1 %2: %3%4 (target >= %5%4)")
+                     .arg(met ? QStringLiteral("met   ") : QStringLiteral("MISSED"), what,
+                          num(value, 2), unit, num(target, 2));
+    }
     void add(const QString& what, double value, double target, const QString& unit)
     {
         const bool met = value <= target;
@@ -850,6 +866,83 @@ struct Verdicts {
                           num(value, 2), unit, num(target, 2));
     }
 };
+
+// One simulated R321 of a station: its own field (air time on) and reader, and the
+// operator who lays the next driver once the last one has beeped.
+struct StationReader {
+    ReaderField field;
+    SimR321 r321{&field};
+    int handled = 0;
+    quint64 serial = 0;
+};
+
+// Drivers per minute of `readers` readers programming together in the station view, each
+// `drivers` drivers from laying the first to the last beep; 0 when a batch failed.
+double runStationCase(int readers, int drivers, QString* why)
+{
+    std::vector<std::unique_ptr<StationReader>> line;
+    QVector<ReaderChoice> choices;
+    for (int i = 0; i < readers; ++i) {
+        auto r = std::make_unique<StationReader>();
+        r->field.setLatencyEnabled(true);
+        HidInterfaceInfo info = SimR321::defaultInterface();
+        info.serial = QStringLiteral("BENCH-%1").arg(i + 1);
+        info.path = QStringLiteral("/dev/bench-hidraw%1").arg(i);
+        r->r321.setInterfaces({info});
+        r->serial = 0x7100000000ULL + quint64(i) * 0x1000;
+        choices << ReaderChoice{ReaderType::R321, info.serial};
+        line.push_back(std::move(r));
+    }
+    size_t next = 0;
+    StationView station(
+        [&]() -> std::shared_ptr<HidBackend> {
+            return next < line.size() ? std::shared_ptr<HidBackend>(&line.at(next++)->r321,
+                                                                    [](HidBackend*) {})
+                                      : nullptr;
+        },
+        nullptr);
+    station.setTemplate(demodrivers::configurationFile(demodrivers::Kind::Dt8),
+                        QStringLiteral("bench.bin"));
+    for (auto& r : line)
+        r->field.layTag(demodrivers::makeTag(demodrivers::Kind::Dt8, ++r->serial));
+    QElapsedTimer clock;
+    clock.start();
+    if (station.start(choices) != readers) {
+        *why = QStringLiteral("not every batch started");
+        return 0;
+    }
+    const QVector<TagEngine*> engines = station.engines();
+    int failed = 0;
+    for (int i = 0; i < readers; ++i) {
+        StationReader* r = line.at(size_t(i)).get();
+        QObject::connect(engines.at(i), &TagEngine::operationFinished, &station,
+                         [r, &failed](const record::Outcome& o) {
+                             ++r->handled;
+                             failed += o.result == record::Result::Written ? 0 : 1;
+                         });
+        QObject::connect(engines.at(i), &TagEngine::beepFinished, &station, [r, drivers] {
+            if (r->handled >= drivers)
+                return;
+            r->field.clear();
+            QTimer::singleShot(kStationRelayMs, [r] {
+                r->field.layTag(demodrivers::makeTag(demodrivers::Kind::Dt8, ++r->serial));
+            });
+        });
+    }
+    const bool done = waitFor(
+        [&] {
+            return std::all_of(line.begin(), line.end(),
+                               [drivers](const auto& r) { return r->handled >= drivers; });
+        },
+        drivers * 6000);
+    const qint64 ms = clock.elapsed();
+    station.stop();
+    if (!done || failed > 0) {
+        *why = QStringLiteral("%1 failed, %2").arg(failed).arg(done ? "all handled" : "time out");
+        return 0;
+    }
+    return readers * drivers * 60000.0 / double(ms);
+}
 
 } // namespace
 
@@ -1101,6 +1194,34 @@ int main(int argc, char* argv[])
             << (rc == 0 ? QString() : QStringLiteral(" FAILED (exit %1)").arg(rc)) << "\n";
         if (rc != 0)
             allCompleted = false;
+    }
+
+    // A station: the same batch on 1, 2 and 4 readers at once, one session per reader.
+    {
+        const int drivers = opt.quick ? 2 : 10;
+        out << "\nStation: verified auto write on 1, 2 and 4 simulated R321s at once, " << drivers
+            << " drivers each, the next laid " << kStationRelayMs << " ms after a beep\n";
+        double one = 0;
+        for (int readers : {1, 2, 4}) {
+            QString why;
+            const double perMinute = runStationCase(readers, drivers, &why);
+            if (perMinute <= 0) {
+                allCompleted = false;
+                out << "  " << readers << " reader(s): FAILED, " << why << "\n";
+                continue;
+            }
+            if (readers == 1)
+                one = perMinute;
+            const double times = one > 0 ? perMinute / one : 0;
+            out << "  " << readers << " reader(s): " << num(perMinute) << " drivers per minute"
+                << (readers > 1 ? QStringLiteral(", %1 x one reader").arg(num(times, 2)) : QString())
+                << "\n";
+            if (readers > 1)
+                verdicts.addAtLeast(QStringLiteral("station of %1 readers vs one").arg(readers), times,
+                                    readers == 2 ? kStation2Target : kStation4Target,
+                                    QStringLiteral(" x"));
+        }
+        out.flush();
     }
 
     out << "\nIdle window (reader connected, nothing running) over " << opt.idleMs / 1000.0

@@ -78,7 +78,7 @@ class AutoWrite
             return summaryOnly(rc);
         m_session = std::make_unique<Session>(m_env);
         m_config.applyTo(*m_session);
-        if (const int rc = m_session->connect(m_p.readerName); rc != Ok)
+        if (const int rc = m_session->connect(m_p.readerName, m_p.deviceId); rc != Ok)
             return summaryOnly(rc);
         TagEngine& engine = m_session->engine();
         engine.setAutoWritePace(m_fast ? ::AutoWrite::Pace::Fast : ::AutoWrite::Pace::Described);

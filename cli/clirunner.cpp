@@ -140,6 +140,10 @@ class Runner
                                                .arg(m_p.parser.value(m_p.reader),
                                                     kReaderNames.join(QLatin1String(" and "))));
         }
+        m_p.deviceId = m_p.parser.value(m_p.device).trimmed();
+        if (m_p.parser.isSet(m_p.device) && m_p.deviceId.isEmpty())
+            return badArguments(m_env, QStringLiteral("--device wants an identity, as readers "
+                                                      "lists it"));
         if (!m_p.parser.isSet(m_p.fault))
             return Ok;
         QStringList names;

@@ -25,20 +25,20 @@ const QVector<Command>& commands()
          QStringLiteral("readers [--json]"), OptJson},
         {QStringLiteral("read"),
          QStringLiteral("Read the driver on the reader, print its data, save its image."),
-         QStringLiteral("read [--reader r321|feig] [-o FILE.bin|-] [--json] [--quiet]"),
+         QStringLiteral("read [--reader r321|feig] [--device ID] [-o FILE.bin|-] [--json] [--quiet]"),
          OptReader | OptOutput | OptJson | OptQuiet | OptFault},
         {QStringLiteral("info"), QStringLiteral("Print the data of a configuration file."),
          QStringLiteral("info FILE.bin [--json]"), OptJson},
         {QStringLiteral("write"),
          QStringLiteral("Write a configuration file to the driver on the reader."),
-         QStringLiteral("write FILE.bin [--reader r321|feig] [--current CH=MA]... [--json] "
+         QStringLiteral("write FILE.bin [--reader r321|feig] [--device ID] [--current CH=MA]... [--json] "
                         "[--no-verify] [--record-db C] [--record-dir DIR]"),
          OptReader | OptCurrent | OptJson | OptFault | OptNoVerify | OptRecordDb | OptRecordDir},
         {QStringLiteral("auto-write"),
          QStringLiteral("Program every driver laid on the reader with a configuration file."),
-         QStringLiteral("auto-write FILE.bin [--reader r321|feig] [--current CH=MA]... "
-                        "[--count N] [--json] [--no-verify] [--pace fast|described] "
-                        "[--record-db C] [--record-dir DIR]"),
+         QStringLiteral("auto-write FILE.bin [--reader r321|feig] [--device ID] "
+                        "[--current CH=MA]... [--count N] [--json] [--no-verify] "
+                        "[--pace fast|described] [--record-db C] [--record-dir DIR]"),
          OptReader | OptCurrent | OptCount | OptJson | OptFault | OptNoVerify | OptPace |
              OptRecordDb | OptRecordDir},
         {QStringLiteral("history"),

@@ -71,6 +71,9 @@ struct Parsed {
                               QStringLiteral("The reader: r321 or feig (default: the first "
                                              "that answers, R321 first)."),
                               QStringLiteral("r321|feig")};
+    QCommandLineOption device{QStringLiteral("device"),
+                              QStringLiteral("The reader with this identity, as readers lists it."),
+                              QStringLiteral("ID")};
     QCommandLineOption output{{QStringLiteral("o"), QStringLiteral("output")},
                               QStringLiteral("Save the tag image to FILE (512 bytes)."),
                               QStringLiteral("FILE")};
@@ -95,6 +98,8 @@ struct Parsed {
     RecordArgs record;
     /// The reader asked for, in lower case; empty: the first that answers.
     QString readerName;
+    /// The identity --device names; empty: the first reader of the kind that is free.
+    QString deviceId;
     Fault simulatedFault = Fault::None;
 
     struct Entry {
@@ -108,6 +113,8 @@ struct Parsed {
             {OptReader, &reader,
              "  --reader R          r321 or feig, any case (default: the first "
              "that answers)"},
+            {OptReader, &device,
+             "  --device ID         the reader with this identity, as readers lists it"},
             {OptOutput, &output,
              "  -o, --output F      save the 512-byte tag image to F; - is "
              "standard output\n"

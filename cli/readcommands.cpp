@@ -3,6 +3,7 @@
 #include "cli/session.h"
 #include "cli/tagfiles.h"
 #include "readers/feusbapi.h"
+#include "readers/feigworker.h"
 #include "readers/hidbackend.h"
 #include "readers/myhid.h"
 
@@ -20,17 +21,27 @@ int cmdReaders(Environment& env, Parsed& p)
 {
     HidBackend* hid = env.hid;
     FeusbApi* feusb = env.feusb;
+    // One line per reader: a reader with several interfaces shows once.
     QJsonArray r321;
+    QStringList seen;
     for (const HidInterfaceInfo& info : hid->enumerate()) {
-        if (info.vendorId != myhid::R321VendorId)
+        const QString id = myhid::identityOf(info);
+        if (info.vendorId != myhid::R321VendorId || seen.contains(id))
             continue;
-        r321.append(QJsonObject{{QStringLiteral("path"), info.path},
+        seen << id;
+        r321.append(QJsonObject{{QStringLiteral("id"), id},
+                                {QStringLiteral("path"), info.path},
                                 {QStringLiteral("product"), info.product},
                                 {QStringLiteral("serial"), info.serial}});
     }
     const bool loaded = feusb->available();
-    bool answers = false;
-    if (loaded) {
+    const QStringList feigIds = writeThreadFEIG1::deviceIds(feusb);
+    QJsonArray feigReaders;
+    for (const QString& id : feigIds)
+        feigReaders.append(QJsonObject{{QStringLiteral("id"), id}});
+    bool answers = !feigIds.isEmpty();
+    if (loaded && !answers) {
+        // A library without a scan list: the first reader answers or none does.
         const int handle = feusb->ScanAndOpen(1, nullptr);
         if (handle > 0) {
             answers = true;
@@ -39,22 +50,25 @@ int cmdReaders(Environment& env, Parsed& p)
     }
     if (p.parser.isSet(p.json)) {
         const QJsonObject feig{{QStringLiteral("library_loaded"), loaded},
-                               {QStringLiteral("reader_answers"), answers}};
+                               {QStringLiteral("reader_answers"), answers},
+                               {QStringLiteral("readers"), feigReaders}};
         *env.out << QJsonDocument(
                         QJsonObject{{QStringLiteral("r321"), r321}, {QStringLiteral("feig"), feig}})
                         .toJson(QJsonDocument::Indented);
     } else {
         *env.out << "R321 (USB HID, vendor ID 0505):\n";
         for (const QJsonValue& r : r321)
-            *env.out << "  " << r[QLatin1String("path")].toString() << "  "
-                     << r[QLatin1String("product")].toString() << " "
-                     << r[QLatin1String("serial")].toString() << "\n";
+            *env.out << "  " << r[QLatin1String("id")].toString() << "  "
+                     << r[QLatin1String("path")].toString() << "  "
+                     << r[QLatin1String("product")].toString() << "\n";
         if (r321.isEmpty())
             *env.out << "  none\n";
         *env.out << "FEIG (FEIG's USB library):\n"
                  << (!loaded   ? "  library not loaded\n"
                      : answers ? "  library loaded, a reader answers\n"
                                : "  library loaded, no reader\n");
+        for (const QString& id : feigIds)
+            *env.out << "  " << id << "\n";
     }
     env.out->flush();
     return !r321.isEmpty() || answers ? Ok : NoReader;
@@ -81,7 +95,7 @@ int cmdRead(Environment& env, Parsed& p)
     if (p.parser.positionalArguments().size() != 1)
         return badArguments(env, QStringLiteral("read takes no file; use -o FILE.bin"));
     Session s(env);
-    int rc = s.connect(p.readerName);
+    int rc = s.connect(p.readerName, p.deviceId);
     if (rc == Ok)
         rc = s.read();
     if (rc != Ok) {

@@ -74,6 +74,7 @@ Session::Session(Environment& env) : m_env(env), m_engine(env.hid, env.feusb)
     QObject::connect(&m_engine, &TagEngine::notice,
                      [this](const QString& text, int) { m_notices.append(text); });
     QObject::connect(&m_engine, &TagEngine::beepFinished, [this] { m_beepDone = true; });
+    QObject::connect(&m_engine, &TagEngine::readerInUse, [this](const QString&) { m_inUse = true; });
     QObject::connect(&m_engine, &TagEngine::operationFinished,
                      [this](const record::Outcome& outcome) { m_lastOutcome = outcome; });
     if (!env.recordDir.isEmpty())
@@ -100,21 +101,64 @@ void Session::watchLeaveNow()
     m_leaveWatch.start();
 }
 
-int Session::connect(const QString& reader)
+namespace
 {
-    const QStringList order = reader.isEmpty()
-                                  ? QStringList{QStringLiteral("r321"), QStringLiteral("feig")}
-                                  : QStringList{reader};
-    for (const QString& r : order) {
-        const ReaderType type = r == QLatin1String("r321")   ? ReaderType::R321
-                                : r == QLatin1String("feig") ? ReaderType::Feig
-                                                             : ReaderType::None;
-        if (m_engine.connectReader(type) && m_engine.readerConnected())
-            return Ok;
+
+QString kindName(ReaderType type)
+{
+    return type == ReaderType::Feig ? QStringLiteral("feig") : QStringLiteral("r321");
+}
+
+} // namespace
+
+int Session::connect(const QString& reader, const QString& device)
+{
+    QVector<ReaderChoice> order;
+    if (!device.isEmpty()) {
+        const ReaderChoice found = m_engine.findReader(device);
+        if (found.type == ReaderType::None || (!reader.isEmpty() && kindName(found.type) != reader))
+            return noSuchDevice(reader, device);
+        order << found;
+    } else {
+        for (const QString& r : reader.isEmpty() ? QStringList{QStringLiteral("r321"),
+                                                               QStringLiteral("feig")}
+                                                 : QStringList{reader})
+            order << ReaderChoice{r == QLatin1String("feig") ? ReaderType::Feig : ReaderType::R321,
+                                  QString()};
     }
-    *m_env.err << "vantory-cli: no reader"
-               << (reader.isEmpty() ? QString() : QLatin1String(" ") + reader)
-               << " found or it cannot be opened\n";
+    m_inUse = false;
+    bool inUse = false;
+    for (const ReaderChoice& choice : order) {
+        if (m_engine.connectReader(choice) && m_engine.readerConnected())
+            return Ok;
+        inUse = inUse || m_inUse;
+    }
+    if (inUse) {
+        *m_env.err << "vantory-cli: "
+                   << (device.isEmpty() ? QStringLiteral("every %1 reader is")
+                                              .arg(reader.isEmpty() ? QStringLiteral("found")
+                                                                    : reader)
+                                        : QStringLiteral("the reader %1 is").arg(order.first().identity))
+                   << " in use by another program\n";
+    } else {
+        *m_env.err << "vantory-cli: no reader"
+                   << (reader.isEmpty() ? QString() : QLatin1String(" ") + reader)
+                   << (device.isEmpty() ? QString() : QLatin1String(" ") + device)
+                   << " found or it cannot be opened\n";
+    }
+    m_env.err->flush();
+    return NoReader;
+}
+
+int Session::noSuchDevice(const QString& reader, const QString& device)
+{
+    QStringList present;
+    for (const ReaderChoice& r : m_engine.readersPresent())
+        present << kindName(r.type) + QLatin1Char(' ') + r.identity;
+    *m_env.err << "vantory-cli: no " << (reader.isEmpty() ? QStringLiteral("reader") : reader)
+               << " with the identity " << device << "; the readers present are: "
+               << (present.isEmpty() ? QStringLiteral("none") : present.join(QStringLiteral(", ")))
+               << "\n";
     m_env.err->flush();
     return NoReader;
 }

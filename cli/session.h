@@ -48,8 +48,10 @@ class Session
     TagEngine& engine() { return m_engine; }
     void onTip(std::function<void(ResultTip)> f) { m_onTip = std::move(f); }
 
-    /// Connects to `reader` ("r321", "feig", or empty for the first that answers).
-    int connect(const QString& reader);
+    /// Connects to `reader` ("r321", "feig", or empty for the first that answers); with
+    /// `device`, to the reader of that identity only. A reader held by another program is
+    /// never opened: NoReader, with that reason.
+    int connect(const QString& reader, const QString& device = QString());
     /// Reads the tag on the reader into the image.
     int read();
     /// The model of the driver read last; empty before a read.
@@ -67,6 +69,7 @@ class Session
     int closeRecord();
 
   private:
+    int noSuchDevice(const QString& reader, const QString& device);
     void watchLeaveNow();
     [[noreturn]] void leaveNow(int signal);
     void startRecord();
@@ -78,6 +81,7 @@ class Session
     QVector<ResultTip> m_tips;
     QStringList m_notices;
     bool m_noReader = false;
+    bool m_inUse = false;
     bool m_beepDone = false;
     std::function<void(ResultTip)> m_onTip;
     std::unique_ptr<record::Journal> m_record;

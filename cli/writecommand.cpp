@@ -50,7 +50,7 @@ int cmdWrite(Environment& env, Parsed& p)
                     : rc;
 
     Session s(env);
-    rc = s.connect(p.readerName);
+    rc = s.connect(p.readerName, p.deviceId);
     // As in the window: read the driver, open the file, write.
     if (rc == Ok)
         rc = s.read();

@@ -85,9 +85,8 @@ QByteArray TagEngine::configurationToSave()
 
 // ------------------------------------------------------------------ the reader
 
-void TagEngine::Set_Reader_Type(ReaderType value)
+void TagEngine::Set_Reader_Type(const ReaderChoice& choice)
 {
-    const ReaderChoice choice{value, QString()};
     if (m_link && m_link->choice() == choice)
         return;
     // Another reader: whatever the one held was doing ends with it.
@@ -107,6 +106,7 @@ void TagEngine::Set_Reader_Type(ReaderType value)
     connect(m_link.get(), &ReaderLink::answerLost, this, &TagEngine::endSequenceOnLinkLoss);
     connect(m_link.get(), &ReaderLink::cleared, this, &TagEngine::linkCleared);
     connect(m_link.get(), &ReaderLink::openFailed, this, &TagEngine::readerOpenFailed);
+    connect(m_link.get(), &ReaderLink::inUse, this, &TagEngine::readerInUse);
 }
 
 ReaderType TagEngine::readerType() const
@@ -114,7 +114,7 @@ ReaderType TagEngine::readerType() const
     return m_link ? m_link->choice().type : ReaderType::None;
 }
 
-bool TagEngine::connectReader(ReaderType reader)
+bool TagEngine::connectReader(const ReaderChoice& reader)
 {
     Set_Reader_Type(reader);
     if (!m_link)
@@ -432,6 +432,15 @@ bool TagEngine::readerBusy() const
                               ? m_seq.matcher().inFlight()
                               : m_seq.commandsLeft() || m_seq.matcher().inFlight();
     return sequence || !m_beeper.idle();
+}
+
+void TagEngine::stopAutoWrite()
+{
+    if (!autoWriteOn())
+        return;
+    m_auto.toggle();
+    dropUnwrittenDriver();
+    emit autoWriteSwitched(false);
 }
 
 QByteArray TagEngine::templateModel() const

@@ -47,13 +47,23 @@ class TagEngine : public QObject, private EngineHost, private AutoWriteHost
     void setChinese(bool chinese) { m_chinese = chinese; }
     /// Chooses the reader: the link for it is made now (the one held is kept when it is
     /// for the same reader), not yet opened.
-    void Set_Reader_Type(ReaderType value);
+    void Set_Reader_Type(ReaderType value) { Set_Reader_Type(ReaderChoice{value, QString()}); }
+    /// Chooses one reader by its kind and identity (an empty identity: the first of its
+    /// kind that no one else holds).
+    void Set_Reader_Type(const ReaderChoice& choice);
     /// The reader chosen (None before any).
     ReaderType readerType() const;
     /// Chooses `reader` and opens it; true when it is connected afterwards (and its
     /// connected tip shown). An R321 that is found but cannot be opened says so through
     /// readerOpenFailed.
-    bool connectReader(ReaderType reader);
+    bool connectReader(ReaderType reader) { return connectReader(ReaderChoice{reader, QString()}); }
+    bool connectReader(const ReaderChoice& reader);
+    /// The identity of the reader connected (or connected last); empty before any.
+    QString readerIdentity() const { return m_link ? m_link->identity() : QString(); }
+    /// The readers present, with their identities (see LinkFactory::present).
+    QVector<ReaderChoice> readersPresent() const { return m_factory.present(); }
+    /// The reader present with `identity`, in any case; type None when none has it.
+    ReaderChoice findReader(const QString& identity) const { return m_factory.find(identity); }
     /// What the link label says while the chosen reader is connected.
     LinkTip connectedLinkTip() const;
     /// How long a sequence command waits for its reply before the sequence is reported
@@ -65,6 +75,8 @@ class TagEngine : public QObject, private EngineHost, private AutoWriteHost
     void startWrite();
     /// The Auto Write action: guard, then switches auto write on or off.
     void toggleAutoWrite();
+    /// Switches auto write off, also while the reader is away (a batch ended by its owner).
+    void stopAutoWrite();
     /// True while the auto-write loop runs; a pass then runs every 300 ms.
     bool autoScanning() const { return m_auto.auto_scan != 0; }
     bool autoWriteOn() const { return m_auto.auto_mode != 0; }
@@ -164,6 +176,8 @@ class TagEngine : public QObject, private EngineHost, private AutoWriteHost
     void warning(const QString& caption, const QString& text);
     /// A reader was found but could not be opened (`path`: its device path).
     void readerOpenFailed(const QString& text, const QString& path);
+    /// The reader chosen (or every reader of its kind) is held by another program.
+    void readerInUse(const QString& identity);
     /// A transient notice over the window.
     void notice(const QString& text, int ms);
     /// A Read has loaded the driver into the document (which announces it as well).

@@ -19,6 +19,7 @@ void TagEngine::beginOperation(record::Operation operation)
     m_record.operation = operation;
     m_record.started = QDateTime::currentDateTime();
     m_record.readerType = readerType();
+    m_record.readerId = readerIdentity();
     m_record.uidMsbFirst = uidMsbFirst();
     m_record.chipCode = chip_code;
     m_record.templateSource = templateSource();

@@ -97,6 +97,7 @@ Entry entryFor(const Outcome& o, const QString& program)
     e.reader = o.readerType == ReaderType::Feig   ? QStringLiteral("FEIG")
                : o.readerType == ReaderType::R321 ? QStringLiteral("R321")
                                                   : QString();
+    e.readerId = o.readerId;
     e.operation = operationText(o.operation);
     e.uid = QString::fromLatin1(o.uidMsbFirst.toHex().toUpper());
     e.tagKind = o.chipCode == tagfields::ChipP     ? QStringLiteral("P")
@@ -189,6 +190,7 @@ const QVector<Field>& fields()
         {QStringLiteral("Verified"), "verified", &Entry::verified, 2},
         {QStringLiteral("Written CRC-32"), "written_crc32", &Entry::writtenCrc, 2},
         {QStringLiteral("Blocks written"), "blocks_written", &Entry::blocksWritten, 3},
+        {QStringLiteral("Reader ID"), "reader_id", &Entry::readerId, 3},
     };
     return list;
 }

@@ -45,6 +45,7 @@ struct Outcome {
     QDateTime started;     ///< local time the operation began
     qint64 durationMs = 0; ///< from its start to its outcome
     ReaderType readerType = ReaderType::None;
+    QString readerId;           ///< the reader's identity (serial number, place, device ID)
     QByteArray uidMsbFirst;     ///< 8 bytes, most significant first
     uint8_t chipCode = 0;       ///< 0x50 'P' or 0x38 '8'
     QByteArray image;           ///< the 512 tag bytes the operation sent (bank buffer)
@@ -81,6 +82,7 @@ struct Entry {
     QString verified;   ///< yes, no or off
     QString writtenCrc; ///< 8 hexadecimal digits, when the blocks were read back
     QString blocksWritten;
+    QString readerId;   ///< which reader of the station
     QDate day;          ///< local day, which names the file
 };
 

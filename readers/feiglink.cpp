@@ -1,6 +1,7 @@
 #include "readers/feiglink.h"
 
 #include "readers/feigworker.h"
+#include "readers/feusbapi.h"
 #include "readers/myfeigusb.h"
 
 namespace
@@ -17,6 +18,11 @@ FeigLink::FeigLink(const ReaderChoice& choice, FeusbApi* api, QObject* parent)
 {
     m_feig = new MyFeigUsb(this);
     m_feig_thread = new writeThreadFEIG1(api);
+    const bool systemWide = api && api->systemWide();
+    // Asked on the worker thread as well (a reopen after an unplug); the claim is safe there.
+    m_feig_thread->setWanted(choice.identity, [this, systemWide](const QString& id) {
+        return m_claim.take(QStringLiteral("feig ") + id, systemWide);
+    });
     // Stamped on the worker as the library hands the reply over.
     connect(
         m_feig_thread, &writeThreadFEIG1::FeigDevReceive, this,
@@ -41,8 +47,15 @@ FeigLink::~FeigLink()
 
 bool FeigLink::open()
 {
-    if (m_feig_thread->Feig_Reopen() == 0)
+    if (m_feig_thread->Feig_Reopen() == 0) {
+        const bool held = m_feig_thread->lastOpenInUse();
+        if (!m_feig_wanted)
+            m_claim.release();
+        if (held)
+            emit inUse(choice().identity);
         return false;
+    }
+    setIdentity(m_feig_thread->deviceId());
     m_feig_wanted = true;
     m_feig_outstanding = 0;
     emit connected();
@@ -56,7 +69,8 @@ bool FeigLink::isConnected() const
 
 void FeigLink::watch()
 {
-    if (!m_feig_wanted)
+    // A reader connected before, or the one chosen by its identity (it may come later).
+    if (!m_feig_wanted && choice().identity.isEmpty())
         return;
     if (isConnected()) {
         m_feig_lost_shown = false;

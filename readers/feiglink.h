@@ -1,5 +1,6 @@
 #pragma once
 
+#include "readers/readerclaim.h"
 #include "readers/readerlink.h"
 
 class FeusbApi;
@@ -55,4 +56,5 @@ class FeigLink : public ReaderLink
     bool m_feig_wanted = false;     // a FEIG reader has been connected
     bool m_feig_lost_shown = false; // its loss has been announced
     int m_feig_outstanding = 0;     // requests the library has not finished
+    ReaderClaim m_claim;
 };

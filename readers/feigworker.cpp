@@ -16,6 +16,9 @@ constexpr int kTimeoutMs = 5000;
 // A transceive that fails sooner than this had a dead handle; a reader that does not
 // answer takes the library's whole time-out.
 constexpr qint64 kDeadHandleMs = 1000;
+// FEUSB's scan option for every reader present.
+constexpr int kScanAll = 0x08;
+constexpr int kParaSize = 128;
 
 } // namespace
 
@@ -63,7 +66,30 @@ int writeThreadFEIG1::openLocked()
     }
     if (!m_api || !m_api->available())
         return 0;
-    const int handle = m_api->ScanAndOpen(1, nullptr);
+    m_inUse = false;
+    int handle = 0;
+    const QStringList present = deviceIds(m_api);
+    if (!present.isEmpty()) {
+        for (const QString& id : present) {
+            if (!m_wantedId.isEmpty() && id != m_wantedId)
+                continue;
+            if (m_claim && !m_claim(id)) {
+                m_inUse = true;
+                continue;
+            }
+            bool ok = false;
+            handle = m_api->OpenDevice(static_cast<long>(id.toULongLong(&ok, 16)));
+            if (handle > 0) {
+                m_inUse = false;
+                m_openId = id;
+                m_wantedId = id; // from now on this reader, never another
+            }
+            break;
+        }
+    } else if (m_wantedId.isEmpty() && (!m_claim || m_claim(QString()))) {
+        // No scan list: the library opens the first reader it finds.
+        handle = m_api->ScanAndOpen(1, nullptr);
+    }
     if (handle <= 0)
         return 0;
     qCDebug(lcFeig) << "FEUSB SCAN";
@@ -83,6 +109,44 @@ void writeThreadFEIG1::closeLocked()
     if (m_api && (handle & kFeusbHandleBit))
         m_api->CloseDevice(handle);
     m_handle = -1;
+}
+
+QStringList writeThreadFEIG1::deviceIds(FeusbApi* api)
+{
+    QStringList ids;
+    if (!api || !api->available() || api->Scan(kScanAll, nullptr) < 0)
+        return ids;
+    const int n = api->GetScanListSize();
+    for (int i = 0; i < n; ++i) {
+        char para[] = "Device-ID";
+        char value[kParaSize] = {};
+        if (api->GetScanListPara(i, para, value) < 0)
+            continue;
+        value[kParaSize - 1] = '\0';
+        const QString id = QString::fromLatin1(value).trimmed().toUpper();
+        if (!id.isEmpty() && !ids.contains(id))
+            ids << id;
+    }
+    return ids;
+}
+
+void writeThreadFEIG1::setWanted(const QString& deviceId, const Claim& claim)
+{
+    std::lock_guard<std::mutex> device(m_deviceMutex);
+    m_wantedId = deviceId.trimmed().toUpper();
+    m_claim = claim;
+}
+
+QString writeThreadFEIG1::deviceId()
+{
+    std::lock_guard<std::mutex> device(m_deviceMutex);
+    return m_openId;
+}
+
+bool writeThreadFEIG1::lastOpenInUse()
+{
+    std::lock_guard<std::mutex> device(m_deviceMutex);
+    return m_inUse;
 }
 
 void writeThreadFEIG1::Feig_Close()

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <QByteArray>
+#include <QStringList>
 #include <QThread>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 
 class FeusbApi;
@@ -20,6 +22,8 @@ class writeThreadFEIG1 : public QThread
   public:
     /// Largest request and reply the link handles, in bytes.
     static constexpr int kBufferSize = 400;
+    /// Says whether this program may open the reader of that device ID now.
+    using Claim = std::function<bool(const QString& deviceId)>;
 
     /// `api` must outlive this object.
     explicit writeThreadFEIG1(FeusbApi* api, QObject* parent = nullptr);
@@ -39,6 +43,18 @@ class writeThreadFEIG1 : public QThread
     void Feig_Close();
     /// Closes the device handle without a log line.
     void Feig_CloseQuiet();
+
+    /// Which reader to open: the one with `deviceId` (empty: the first that `claim`
+    /// allows). Once one has been opened, reopening finds that one again.
+    void setWanted(const QString& deviceId, const Claim& claim);
+    /// The device ID of the reader opened (empty before, or when the library has no scan
+    /// list).
+    QString deviceId();
+    /// True when the last open found the reader(s) but every one was held elsewhere.
+    bool lastOpenInUse();
+    /// The device IDs of the readers present, as the library's scan list gives them;
+    /// empty when it has none.
+    static QStringList deviceIds(FeusbApi* api);
 
   signals:
     void FeigDevReceive(QByteArray rxArray);
@@ -66,5 +82,9 @@ class writeThreadFEIG1 : public QThread
     // Serialises every library call and handle change between the worker and the GUI thread.
     std::mutex m_deviceMutex;
     std::atomic<int> m_handle{-1};
+    QString m_wantedId; // under m_deviceMutex, as the two below
+    QString m_openId;
+    Claim m_claim;
+    bool m_inUse = false;
     std::atomic<uint8_t> m_connected{0};
 };

@@ -22,4 +22,32 @@ class FeusbApi
                            int iSendLen, unsigned char* cRecData, int iRecLen) = 0;
     /// Closes a handle returned by ScanAndOpen.
     virtual int CloseDevice(int iDevHnd) = 0;
+
+    // The scan list, which tells several readers apart by their device ID. A library
+    // without it answers with an error, and then only the first reader can be reached.
+    /// Lists the readers present into the scan list; not negative on success.
+    virtual int Scan(int iScanOpt, void* pSearchOpt)
+    {
+        (void)iScanOpt;
+        (void)pSearchOpt;
+        return -1;
+    }
+    /// Entries of the scan list.
+    virtual int GetScanListSize() { return 0; }
+    /// One parameter ("Device-ID": hexadecimal digits) of scan list entry `iIndex`.
+    virtual int GetScanListPara(int iIndex, char* cPara, char* cValue)
+    {
+        (void)iIndex;
+        (void)cPara;
+        (void)cValue;
+        return -1;
+    }
+    /// Opens the reader with that device ID; a positive handle, or a negative error.
+    virtual int OpenDevice(long dwDeviceID)
+    {
+        (void)dwDeviceID;
+        return -1;
+    }
+    /// True when other processes reach the same readers (see HidBackend::systemWide).
+    virtual bool systemWide() const { return false; }
 };

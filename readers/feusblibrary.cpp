@@ -54,6 +54,17 @@ bool FeusbLibrary::ensureLoaded()
         m_library.unload();
         return false;
     }
+    const QString required = m_error;
+    if (!(resolve("FEUSB_Scan", found.scan) && resolve("FEUSB_GetScanListSize", found.scanListSize) &&
+          resolve("FEUSB_GetScanListPara", found.scanListPara) &&
+          resolve("FEUSB_OpenDevice", found.openDevice))) {
+        qCDebug(lcFeig) << "FEUSB without a scan list:" << m_error;
+        found.scan = nullptr;
+        found.scanListSize = nullptr;
+        found.scanListPara = nullptr;
+        found.openDevice = nullptr;
+    }
+    m_error = required;
     m_entries = found;
     m_loaded = true;
     m_error.clear();
@@ -137,6 +148,36 @@ int FeusbLibrary::CloseDevice(int iDevHnd)
     if (!e.closeDevice)
         return kNotLoaded;
     return checked("FEUSB_CloseDevice", e.closeDevice(iDevHnd));
+}
+
+int FeusbLibrary::Scan(int iScanOpt, void* pSearchOpt)
+{
+    const Entries e = entries();
+    if (!e.scan)
+        return kNotLoaded;
+    return checked("FEUSB_Scan", e.scan(iScanOpt, pSearchOpt));
+}
+
+int FeusbLibrary::GetScanListSize()
+{
+    const Entries e = entries();
+    return e.scanListSize ? e.scanListSize() : 0;
+}
+
+int FeusbLibrary::GetScanListPara(int iIndex, char* cPara, char* cValue)
+{
+    const Entries e = entries();
+    if (!e.scanListPara)
+        return kNotLoaded;
+    return checked("FEUSB_GetScanListPara", e.scanListPara(iIndex, cPara, cValue));
+}
+
+int FeusbLibrary::OpenDevice(long dwDeviceID)
+{
+    const Entries e = entries();
+    if (!e.openDevice)
+        return kNotLoaded;
+    return checked("FEUSB_OpenDevice", e.openDevice(dwDeviceID));
 }
 
 QString FeusbLibrary::errorText(int code)

@@ -34,6 +34,11 @@ class FeusbLibrary : public FeusbApi
     int Transceive(int iDevHnd, char* cInterface, int iDir, unsigned char* cSendData, int iSendLen,
                    unsigned char* cRecData, int iRecLen) override;
     int CloseDevice(int iDevHnd) override;
+    int Scan(int iScanOpt, void* pSearchOpt) override;
+    int GetScanListSize() override;
+    int GetScanListPara(int iIndex, char* cPara, char* cValue) override;
+    int OpenDevice(long dwDeviceID) override;
+    bool systemWide() const override { return true; }
 
     /// Why the last load failed; empty once loaded.
     QString errorString() const;
@@ -47,12 +52,21 @@ class FeusbLibrary : public FeusbApi
     using TransceiveFn = int(VANTORY_FEUSB_CALL*)(int, char*, int, unsigned char*, int,
                                                   unsigned char*, int);
     using CloseDeviceFn = int(VANTORY_FEUSB_CALL*)(int);
+    using ScanFn = int(VANTORY_FEUSB_CALL*)(int, void*);
+    using ScanListSizeFn = int(VANTORY_FEUSB_CALL*)();
+    using ScanListParaFn = int(VANTORY_FEUSB_CALL*)(int, char*, char*);
+    using OpenDeviceFn = int(VANTORY_FEUSB_CALL*)(long);
 
     struct Entries {
         ScanAndOpenFn scanAndOpen = nullptr;
         SetDeviceParaFn setDevicePara = nullptr;
         TransceiveFn transceive = nullptr;
         CloseDeviceFn closeDevice = nullptr;
+        // The scan list: optional, a library without it reaches the first reader only.
+        ScanFn scan = nullptr;
+        ScanListSizeFn scanListSize = nullptr;
+        ScanListParaFn scanListPara = nullptr;
+        OpenDeviceFn openDevice = nullptr;
     };
 
     template <typename Fn> bool resolve(const char* symbol, Fn& target);

@@ -48,6 +48,7 @@ class HidapiBackend : public HidBackend
     int write(const QByteArray& report) override;
     int read(QByteArray* report, int timeoutMs) override;
     void close() override;
+    bool systemWide() const override { return true; }
 
   private:
     struct Device;

@@ -45,4 +45,8 @@ class HidBackend
     virtual int read(QByteArray* report, int timeoutMs) = 0;
     /// Closes the device (see the threading contract).
     virtual void close() = 0;
+    /// True when other processes reach the same devices (the system's HID), so that a
+    /// reader held here must be held against them too; a simulated reader is this
+    /// process's own.
+    virtual bool systemWide() const { return false; }
 };

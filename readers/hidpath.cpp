@@ -1,5 +1,8 @@
 #include "readers/hidpath.h"
 
+#include <QFileInfo>
+#include <QRegularExpression>
+
 namespace hidpath
 {
 
@@ -35,6 +38,26 @@ int interfaceNumber(const QString& path)
         value = value * 16 + v;
     }
     return digits == 0 ? -1 : value;
+}
+
+QString location(const QString& path)
+{
+#if defined(Q_OS_LINUX)
+    if (path.startsWith(QLatin1String("/dev/hidraw"))) {
+        // /sys/class/hidraw/hidrawN/device leads through usbB/B-P.P/B-P.P:C.I/...
+        const QString node = path.mid(5);
+        const QString device =
+            QFileInfo(QStringLiteral("/sys/class/%1/device").arg(node)).canonicalFilePath();
+        static const QRegularExpression port(QStringLiteral("^\\d+-[\\d.]+$"));
+        QString chain;
+        for (const QString& part : device.split(QLatin1Char('/')))
+            if (port.match(part).hasMatch())
+                chain = part;
+        if (!chain.isEmpty())
+            return QStringLiteral("usb ") + chain;
+    }
+#endif
+    return path;
 }
 
 } // namespace hidpath

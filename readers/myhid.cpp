@@ -203,21 +203,37 @@ void myhid::showMessage(const QString& text)
     m_messageHook(text);
 }
 
-void myhid::Connect()
+QString myhid::identityOf(const HidInterfaceInfo& info)
+{
+    return info.serial.isEmpty() ? hidpath::location(info.path) : info.serial;
+}
+
+void myhid::Connect(const QString& identity, const Claim& claim)
 {
     m_selVendorId = 0;
     m_selProductId = 0;
     m_selInterface = 0;
+    m_selIdentity.clear();
+    m_inUse = false;
     const int n = findAndOpen(true);
     const QVector<HidInterfaceInfo> found = m_searchResult;
     for (int i = 0; i < n && i < found.size(); ++i) {
         if (found.at(i).vendorId != R321VendorId)
             continue;
+        const QString id = identityOf(found.at(i));
+        if (!identity.isEmpty() && id != identity)
+            continue;
+        if (claim && !claim(id)) {
+            m_inUse = true;
+            continue;
+        }
+        m_inUse = false;
         Close_Device();
         qCDebug(lcHid) << "R321 candidate" << i;
         m_selVendorId = found.at(i).vendorId;
         m_selProductId = found.at(i).productId;
         m_selInterface = found.at(i).interfaceNumber;
+        m_selIdentity = id;
         if (Find_And_Open() == i) {
             m_link->writeBusy.store(0);
             emit usbConnect(QStringLiteral("Connected: R321"));
@@ -244,7 +260,8 @@ int myhid::findAndOpen(bool listOnly)
             info.interfaceNumber = hidpath::interfaceNumber(info.path);
         m_searchResult.append(info);
         if (listOnly || info.vendorId != m_selVendorId || info.productId != m_selProductId ||
-            info.interfaceNumber != m_selInterface)
+            info.interfaceNumber != m_selInterface ||
+            (!m_selIdentity.isEmpty() && identityOf(info) != m_selIdentity))
             continue;
         if (!openInterface(info)) {
             showMessage(QStringLiteral("open device failure with reading"));
@@ -287,8 +304,7 @@ bool myhid::Reconnect(const HidInterfaceInfo& wanted)
             info.interfaceNumber = hidpath::interfaceNumber(info.path);
         const bool same =
             info.vendorId == wanted.vendorId && info.productId == wanted.productId &&
-            info.interfaceNumber == wanted.interfaceNumber &&
-            (wanted.serial.isEmpty() ? info.path == wanted.path : info.serial == wanted.serial);
+            info.interfaceNumber == wanted.interfaceNumber && identityOf(info) == identityOf(wanted);
         if (!same)
             continue;
         Close_Device();

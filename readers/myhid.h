@@ -101,9 +101,18 @@ class myhid : public QObject
     explicit myhid(HidBackend* backend, QObject* parent = nullptr);
     ~myhid() override;
 
-    /// Looks for the first interface with vendor ID 0x0505, opens it and emits
-    /// usbConnect("Connected: R321") on success.
-    void Connect();
+    /// Says whether this program may open the R321 of that identity now (false: another
+    /// holder has it).
+    using Claim = std::function<bool(const QString& identity)>;
+
+    /// Looks for the first interface with vendor ID 0x0505 (with `identity`, only that
+    /// reader's) that `claim` allows, opens it and emits usbConnect("Connected: R321") on
+    /// success.
+    void Connect(const QString& identity = QString(), const Claim& claim = Claim());
+    /// True when the last Connect found its reader(s) but every one was held elsewhere.
+    bool lastConnectInUse() const { return m_inUse; }
+    /// A reader's stable identity: its USB serial number, else where it is plugged in.
+    static QString identityOf(const HidInterfaceInfo& info);
     /// Lists the interfaces into the search result and opens the one matching the
     /// selection fields; returns its index, −1 on an open failure, else the number listed.
     int Find_And_Open();
@@ -137,7 +146,7 @@ class myhid : public QObject
     /// The interface opened last (vendor ID 0 before the first open).
     HidInterfaceInfo connectedInterface() const { return m_connectedInterface; }
     /// Opens `wanted` again once it is listed: the same vendor, product, interface and
-    /// serial number (the same path when it has none), never another reader. No message
+    /// identity, never another reader. No message
     /// on failure; emits usbConnect on success. True when connected afterwards.
     bool Reconnect(const HidInterfaceInfo& wanted);
 
@@ -173,6 +182,8 @@ class myhid : public QObject
     uint16_t m_selVendorId = 0;
     uint16_t m_selProductId = 0;
     int m_selInterface = 0;
+    QString m_selIdentity; // with two readers of one kind: which of them
+    bool m_inUse = false;
     readThreadEP1* m_readThread = nullptr;
     writeThreadEP1* m_writeThread = nullptr;
 };

@@ -16,7 +16,7 @@ constexpr int kDeviceNameLength = 17;
 } // namespace
 
 R321Link::R321Link(const ReaderChoice& choice, HidBackend* backend, QObject* parent)
-    : ReaderLink(choice, parent)
+    : ReaderLink(choice, parent), m_systemWide(backend && backend->systemWide())
 {
     m_myhid = new myhid(backend, this);
     m_myreader = new myreader(m_myhid, this);
@@ -53,9 +53,19 @@ R321Link::~R321Link()
 bool R321Link::open()
 {
     // The outcome arrives through myhid::usbConnect (in_usbConnect).
-    if (m_myhid->Is_Connected() == 0)
-        m_myhid->Connect();
-    return isConnected();
+    if (m_myhid->Is_Connected() != 0)
+        return true;
+    m_myhid->Connect(choice().identity, [this](const QString& id) {
+        return m_claim.take(QStringLiteral("r321 ") + id, m_systemWide);
+    });
+    if (isConnected())
+        return true;
+    // Never connected: nothing to hold for a reconnection.
+    if (m_wanted.vendorId == 0)
+        m_claim.release();
+    if (m_myhid->lastConnectInUse())
+        emit inUse(choice().identity);
+    return false;
 }
 
 bool R321Link::isConnected() const
@@ -65,9 +75,14 @@ bool R321Link::isConnected() const
 
 void R321Link::watch()
 {
-    // Only the R321 connected before; success arrives at in_usbConnect.
-    if (!isConnected() && m_wanted.vendorId != 0)
+    // Only the R321 connected before, or the one chosen by its identity; success arrives
+    // at in_usbConnect.
+    if (isConnected())
+        return;
+    if (m_wanted.vendorId != 0)
         m_myhid->Reconnect(m_wanted);
+    else if (!choice().identity.isEmpty())
+        open();
 }
 
 void R321Link::in_usbConnect(const QString& curUSBInfo)
@@ -82,6 +97,7 @@ void R321Link::in_usbConnect(const QString& curUSBInfo)
             &myreader::in_hidDevSend_Myreader, Qt::UniqueConnection);
     m_crc.reset(); // a new reader: learn its CRC anew
     m_wanted = m_myhid->connectedInterface();
+    setIdentity(myhid::identityOf(m_wanted));
     m_device_name = curUSBInfo.mid(kDeviceNameFrom, kDeviceNameLength);
     emit connected();
     sendFrame(m_myreader->Cmd_Init());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "readers/hidbackend.h"
+#include "readers/readerclaim.h"
 #include "readers/readerlink.h"
 
 #include <array>
@@ -55,5 +56,7 @@ class R321Link : public ReaderLink
     QString m_device_name;
     HidInterfaceInfo m_wanted; // the R321 connected last (vendor ID 0: none yet)
     replies::R321CrcCheck m_crc;
+    ReaderClaim m_claim;
+    const bool m_systemWide;
     std::array<uint8_t, 8> beep_cmd{}; // the beeper record: byte 1 on (1) or off (0)
 };

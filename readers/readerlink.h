@@ -39,6 +39,9 @@ class ReaderLink : public QObject
 
     /// The reader this link was made for.
     const ReaderChoice& choice() const { return m_choice; }
+    /// The identity of the reader this link has opened (the one chosen, or the first one
+    /// found); empty before the first connection.
+    QString identity() const { return m_identity; }
     /// What the status bar says while this link is connected (the reader's name).
     virtual LinkTip connectedTip() const = 0;
 
@@ -84,7 +87,13 @@ class ReaderLink : public QObject
     void cleared();
     /// A reader was found but could not be opened (`path` is its device path).
     void openFailed(const QString& text, const QString& path);
+    /// The reader (or every reader of this kind) is held by another link or program.
+    void inUse(const QString& identity);
+
+  protected:
+    void setIdentity(const QString& identity) { m_identity = identity; }
 
   private:
     const ReaderChoice m_choice;
+    QString m_identity;
 };

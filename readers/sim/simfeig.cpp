@@ -37,7 +37,7 @@ QByteArray reversedBlocks(QByteArray data)
 
 } // namespace
 
-SimFeig::SimFeig(ReaderField* field) : m_field(field) {}
+SimFeig::SimFeig(ReaderField* field, int handleBase) : m_field(field), m_handleBase(handleBase) {}
 
 QByteArray SimFeig::buildReply(uint8_t command, uint8_t status, const QByteArray& data)
 {
@@ -48,14 +48,73 @@ QByteArray SimFeig::buildReply(uint8_t command, uint8_t status, const QByteArray
 
 int SimFeig::ScanAndOpen(int, void*)
 {
+    return openHandle();
+}
+
+int SimFeig::openHandle()
+{
     if (m_field && m_field->isUnplugged(SimReaderKind::Feig))
         return ErrNoReader;
     const quint64 generation = m_field ? m_field->unplugCount(SimReaderKind::Feig) : 0;
     QMutexLocker lock(&m_mutex);
     ++m_openCount;
-    const int handle = HandleBase + m_openCount;
+    const int handle = m_handleBase + m_openCount;
     m_handles.insert(handle, generation);
     return handle;
+}
+
+int SimFeig::Scan(int, void*)
+{
+    const bool present = !m_field || !m_field->isUnplugged(SimReaderKind::Feig);
+    QMutexLocker lock(&m_mutex);
+    m_listed = present;
+    return 0;
+}
+
+int SimFeig::GetScanListSize()
+{
+    QMutexLocker lock(&m_mutex);
+    return m_listed ? 1 : 0;
+}
+
+int SimFeig::GetScanListPara(int iIndex, char* cPara, char* cValue)
+{
+    QMutexLocker lock(&m_mutex);
+    if (!m_listed || iIndex != 0 || !cPara || !cValue)
+        return ErrParameter;
+    if (std::strcmp(cPara, "Device-ID") != 0)
+        return ErrParameter;
+    const QByteArray id = m_deviceId.toLatin1();
+    std::memcpy(cValue, id.constData(), size_t(id.size()) + 1);
+    return 0;
+}
+
+int SimFeig::OpenDevice(long dwDeviceID)
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        if (static_cast<qulonglong>(dwDeviceID) != m_deviceId.toULongLong(nullptr, 16))
+            return ErrNoReader;
+    }
+    return openHandle();
+}
+
+void SimFeig::setDeviceId(const QString& id)
+{
+    QMutexLocker lock(&m_mutex);
+    m_deviceId = id.toUpper();
+}
+
+QString SimFeig::deviceId() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_deviceId;
+}
+
+bool SimFeig::ownsHandle(int handle) const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_handles.contains(handle);
 }
 
 bool SimFeig::handleAlive(int handle) const

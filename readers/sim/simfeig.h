@@ -51,8 +51,12 @@ class SimFeig : public FeusbApi
     /// Records in one inventory reply at most.
     static constexpr int MaxInventoryRecords = 20;
 
-    /// A reader answering from `field` (borrowed; must outlive the reader).
-    explicit SimFeig(ReaderField* field);
+    /// The device ID the reader reports unless told another.
+    static constexpr const char* DefaultDeviceId = "0A1B2C01";
+
+    /// A reader answering from `field` (borrowed; must outlive the reader). Its handles
+    /// count up from `handleBase`, so that two readers behind one library never share one.
+    explicit SimFeig(ReaderField* field, int handleBase = HandleBase);
 
     SimFeig(const SimFeig&) = delete;
     SimFeig& operator=(const SimFeig&) = delete;
@@ -63,8 +67,18 @@ class SimFeig : public FeusbApi
     int Transceive(int iDevHnd, char* cInterface, int iDir, unsigned char* cSendData, int iSendLen,
                    unsigned char* cRecData, int iRecLen) override;
     int CloseDevice(int iDevHnd) override;
+    int Scan(int iScanOpt, void* pSearchOpt) override;
+    int GetScanListSize() override;
+    int GetScanListPara(int iIndex, char* cPara, char* cValue) override;
+    int OpenDevice(long dwDeviceID) override;
 
-    /// Number of successful ScanAndOpen calls.
+    /// The device ID this reader reports in the scan list (hexadecimal digits).
+    void setDeviceId(const QString& id);
+    QString deviceId() const;
+    /// True when `handle` is one of this reader's open handles.
+    bool ownsHandle(int handle) const;
+
+    /// Number of successful ScanAndOpen and OpenDevice calls.
     int openCount() const;
     /// Number of CloseDevice calls on open handles.
     int closeCount() const;
@@ -88,6 +102,7 @@ class SimFeig : public FeusbApi
     };
 
     bool handleAlive(int handle) const;
+    int openHandle();
     Outcome execute(uint8_t command, const QByteArray& data, SimCommandRecord* record);
     Outcome inventory(SimCommandRecord* record);
     Outcome readOrWrite(bool write, const QByteArray& data, SimCommandRecord* record);
@@ -95,7 +110,10 @@ class SimFeig : public FeusbApi
     int waitWhileHung(int handle);
 
     ReaderField* const m_field;
+    const int m_handleBase;
     mutable QMutex m_mutex;
+    QString m_deviceId = QString::fromLatin1(DefaultDeviceId);
+    bool m_listed = false; // present at the last Scan
     QHash<int, quint64> m_handles; // open handle -> unplug count when it was opened
     int m_openCount = 0;
     int m_closeCount = 0;

@@ -335,7 +335,8 @@ void TstWindow::start_toolbarOrderAndLook()
         names << a->objectName();
     QCOMPARE(names, QStringList({"actionselect", "actionOpen_BIN_configure",
                                  "actionSave_BIN_configure", "actionRead", "actionWrite",
-                                 "actionAuto_Write", "actionAboutus", "actionLanguage"}));
+                                 "actionAuto_Write", "actionStation", "actionAboutus",
+                                 "actionLanguage"}));
     QCOMPARE(bar->iconSize(), QSize(100, 60));
     QCOMPARE(bar->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
     QCOMPARE(m_w->toolBarArea(bar), Qt::TopToolBarArea);

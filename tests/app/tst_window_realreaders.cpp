@@ -3,12 +3,14 @@
 // the stand-in libfeusb.so lying next to this program. A technician connects through the
 // dialog, reads the driver, sets a current and writes; the stand-in tag's file then holds it.
 #include "app/signalquit.h"
+#include "app/stationview.h"
 #include "app/vantory.h"
 #include "model/recordstore.h"
 #include "readers/hidapibackend.h"
 #include "standin/standintags.h"
 #include "testaccess.h"
 #include "widgets/myslider.h"
+#include "widgets/noticewidget.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -17,6 +19,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSettings>
+#include <QTableWidget>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -40,6 +44,10 @@ class TstWindowRealReaders : public QObject
     void connectReadWrite();
     void pwmDriverThenPFile_autoWriteProgramsTheFile_data();
     void pwmDriverThenPFile_autoWriteProgramsTheFile();
+    void startConnectsTheReaderChosenLast_data();
+    void startConnectsTheReaderChosenLast();
+    void station_data();
+    void station();
 
   private:
     // Connects the window through the dialog and reads the driver on the reader.
@@ -53,6 +61,7 @@ void TstWindowRealReaders::initTestCase()
     // Nothing of the user's: settings and records go to the temporary folder.
     qputenv("XDG_CONFIG_HOME", m_dir.filePath(QStringLiteral("config")).toLocal8Bit());
     qputenv("XDG_DATA_HOME", m_dir.filePath(QStringLiteral("data")).toLocal8Bit());
+    qputenv("XDG_RUNTIME_DIR", runtimeFolder().toLocal8Bit());
     for (const char* name : {"r321", "feig"}) {
         const QString reader = QLatin1String(name);
         const QString tag = m_dir.filePath(reader + QStringLiteral(".tag"));
@@ -227,6 +236,198 @@ void TstWindowRealReaders::pwmDriverThenPFile_autoWriteProgramsTheFile()
     w.findChild<QAction*>(QStringLiteral("actionAuto_Write"))->trigger();
     QVERIFY2(boxes.isEmpty(), qPrintable(boxes.join('\n')));
     QCOMPARE(tagMemory(pwm), demodrivers::memory(demodrivers::Kind::Pwm));
+}
+
+void TstWindowRealReaders::startConnectsTheReaderChosenLast_data()
+{
+    QTest::addColumn<int>("kind"); // as the settings keep it
+    QTest::addColumn<QString>("identity");
+    QTest::addColumn<QString>("connected");
+    QTest::addColumn<QString>("listed"); // the dialog's entry for it
+    QTest::addColumn<bool>("held");      // another program holds it
+    QTest::newRow("the second R321") << 2 << "R321-0043" << "Connected: R321"
+                                     << "CHENKON  R321-0043" << false;
+    QTest::newRow("the second FEIG reader") << 1 << "0A1B2C02" << "Connected: Feig Reader"
+                                            << "FEIG  0A1B2C02" << false;
+    QTest::newRow("the R321 held by another program")
+        << 2 << "R321-0043" << "Please selcet usb device" << "CHENKON  R321-0043" << true;
+}
+
+// The reader chosen last is connected at start by its identity, without the dialog, and
+// the dialog lists every reader present by kind and identity with that one chosen.
+void TstWindowRealReaders::startConnectsTheReaderChosenLast()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, identity);
+    QFETCH(QString, connected);
+    QFETCH(QString, listed);
+    QFETCH(bool, held);
+    // Another program's session on the reader, over transports of its own.
+    HidapiBackend otherHid;
+    TagEngine other(&otherHid, nullptr);
+    if (held)
+        QVERIFY(other.connectReader(ReaderChoice{ReaderType::R321, identity}));
+    const QString ini = m_dir.filePath(QStringLiteral("chosen-%1.ini").arg(kind));
+    {
+        QSettings settings(ini, QSettings::IniFormat);
+        settings.setValue(QStringLiteral("reader"), kind);
+        settings.setValue(QStringLiteral("readerId"), identity);
+    }
+    Vantory w;
+    w.useSettings(std::make_unique<QSettings>(ini, QSettings::IniFormat));
+    QTRY_COMPARE(TestAccess::statusLink(w)->text(), connected);
+    if (held) {
+        QTRY_COMPARE(TestAccess::notice(w)->text(),
+                     QStringLiteral("The reader R321-0043 is in use by another program."));
+        return;
+    }
+    QCOMPARE(TestAccess::engine(w).readerIdentity(), identity);
+    auto* dialog = w.findChild<QDialog*>(QStringLiteral("ConnectionConfig"));
+    QVERIFY(!dialog->isVisible());
+    w.findChild<QAction*>(QStringLiteral("actionselect"))->trigger();
+    auto* combo = dialog->findChild<QComboBox*>(QStringLiteral("comboBox_Reader"));
+    QStringList entries;
+    for (int i = 0; i < combo->count(); ++i)
+        entries << combo->itemText(i);
+    QCOMPARE(entries, (QStringList{"FEIG", "CHENKON", "CHENKON  R321-0042", "CHENKON  R321-0043",
+                                   "FEIG  0A1B2C01", "FEIG  0A1B2C02"}));
+    QCOMPARE(combo->currentText(), listed);
+    // Another reader chosen in the dialog is the one remembered for the next start.
+    combo->setCurrentIndex(combo->findText(QStringLiteral("CHENKON  R321-0042")));
+    QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("pushButton_Connect")),
+                      Qt::LeftButton);
+    QTRY_COMPARE(TestAccess::engine(w).readerIdentity(), QStringLiteral("R321-0042"));
+    QCOMPARE(QSettings(ini, QSettings::IniFormat).value("readerId").toString(),
+             QStringLiteral("R321-0042"));
+}
+
+void TstWindowRealReaders::station_data()
+{
+    QTest::addColumn<bool>("chinese");
+    QTest::newRow("English") << false;
+    QTest::newRow("Chinese") << true;
+}
+
+// The station view runs one batch per reader present, all from the window's template: each
+// reader programs its own drivers and beeps its own results, each record line names its
+// reader, and a refused driver or a pulled reader on one leaves the others going.
+void TstWindowRealReaders::station()
+{
+    QFETCH(bool, chinese);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString config = dir.filePath(QStringLiteral("config.bin"));
+    QByteArray bytes = configuration();
+    bytes[kCurrentByte] = char(kCurrent >> 8);
+    bytes[kCurrentByte + 1] = char(kCurrent & 0xFF);
+    QVERIFY(writeFile(config, bytes));
+    const QString pulled = dir.filePath(QStringLiteral("pulled"));
+    // Per reader: its tags, and which of them it will have programmed.
+    const struct {
+        const char* id;
+        const char* variable;
+        bool otherModelFirst;
+        bool pulledAfterFirst;
+    } readers[] = {{"R321-0042", "VANTORY_STANDIN_R321_TAGS", false, false},
+                   {"R321-0043", "VANTORY_STANDIN_R321_TAGS_2", true, false},
+                   {"0A1B2C01", "VANTORY_STANDIN_FEIG_TAGS", false, false},
+                   {"0A1B2C02", "VANTORY_STANDIN_FEIG_TAGS_2", false, true}};
+    QMap<QString, QStringList> tags;
+    quint8 last = 0x60;
+    for (const auto& r : readers) {
+        for (int i = 0; i < 2; ++i) {
+            tags[r.id] << dir.filePath(QStringLiteral("%1-%2").arg(r.id).arg(i));
+            QVERIFY(writeTagFile(tags[r.id].last(), uid(last++),
+                                 r.otherModelFirst && i == 0
+                                     ? demodrivers::memory(demodrivers::Kind::OtherModel)
+                                     : driverOnLine()));
+        }
+        qputenv(r.variable, tags[r.id].join(QLatin1Char(':')).toLocal8Bit());
+        qputenv(QByteArray(r.variable) + "_PULLED",
+                r.pulledAfterFirst ? pulled.toLocal8Bit() : QByteArray());
+    }
+
+    Vantory w;
+    const QString records = dir.filePath(QStringLiteral("records"));
+    w.setRecordFolder(records);
+    QStringList boxes;
+    w.setModalHook([&](const QString&, const QString& text) { boxes << text; });
+    w.setFileDialogHook([&](Vantory::FileDialogMode, const QString&, const QString&,
+                            const QString&) { return config; });
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    if (chinese)
+        w.findChild<QAction*>(QStringLiteral("actionLanguage"))->trigger();
+    w.findChild<QAction*>(QStringLiteral("actionOpen_BIN_configure"))->trigger();
+    w.findChild<QAction*>(QStringLiteral("actionStation"))->trigger();
+    StationView* station = w.station();
+    QVERIFY(station && station->isVisible());
+    QTest::mouseClick(station->findChild<QPushButton*>(QStringLiteral("pushButton_StationStart")),
+                      Qt::LeftButton);
+    QTRY_VERIFY(station->running());
+    auto* table = station->findChild<QTableWidget*>(QStringLiteral("tableWidget_Station"));
+    QCOMPARE(table->rowCount(), 4);
+
+    // The last reader is pulled once its first driver is programmed; the others go on.
+    QTRY_VERIFY_WITH_TIMEOUT(holdsConfiguration(tagMemory(tags["0A1B2C02"].first())), 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(table->item(3, 1)->text(), QStringLiteral("1"), 10000);
+    QVERIFY(writeFile(pulled, "out"));
+    for (const QString& tag : tags["R321-0042"] + tags["0A1B2C01"] + tags["R321-0043"].mid(1))
+        QTRY_VERIFY_WITH_TIMEOUT(holdsConfiguration(tagMemory(tag)), 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(table->item(1, 2)->text(), QStringLiteral("1"), 10000); // refused
+    QCOMPARE(tagMemory(tags["R321-0043"].first()),
+             demodrivers::memory(demodrivers::Kind::OtherModel));
+    // Reader, written, refused, failed, last UID; the last result green.
+    const QStringList expected[] = {{"R321  R321-0042", "2", "0", "0"},
+                                    {"R321  R321-0043", "1", "1", "0"},
+                                    {"FEIG  0A1B2C01", "2", "0", "0"},
+                                    {"FEIG  0A1B2C02", "1", "0", "0"}};
+    for (int row = 0; row < 4; ++row) {
+        for (int column = 0; column < 4; ++column)
+            QTRY_COMPARE_WITH_TIMEOUT(table->item(row, column)->text(), expected[row].at(column),
+                                      10000);
+        const QString id = expected[row].first().section(QLatin1Char(' '), -1);
+        QCOMPARE(table->item(row, 4)->text(),
+                 QString::fromLatin1(readFile(tags[id].at(row == 3 ? 0 : 1)).left(kUidSize).toHex())
+                     .toUpper());
+        if (row != 3)
+            QCOMPARE(table->item(row, 5)->foreground().color(), QColor(0x1E, 0x8E, 0x3E));
+    }
+    // The pulled reader's row says so in red.
+    QTRY_COMPARE_WITH_TIMEOUT(table->item(3, 5)->foreground().color(), QColor(0xD9, 0x30, 0x25),
+                              10000);
+    if (const QByteArray shots = qgetenv("VANTORY_SHOTS_DIR"); !shots.isEmpty()) {
+        const QString language = chinese ? QStringLiteral("zh") : QStringLiteral("en");
+        const QDir folder(QString::fromLocal8Bit(shots));
+        station->grab().save(folder.filePath(QStringLiteral("station-%1.png").arg(language)));
+        w.grab().save(folder.filePath(QStringLiteral("station-window-%1.png").arg(language)));
+    }
+    QTest::mouseClick(station->findChild<QPushButton*>(QStringLiteral("pushButton_StationStop")),
+                      Qt::LeftButton);
+    QVERIFY(!station->running());
+    QVERIFY2(boxes.isEmpty(), qPrintable(boxes.join('\n')));
+
+    // Every line in the record names the reader that handled the driver.
+    const QStringList days = QDir(records).entryList({QStringLiteral("*.csv")}, QDir::Files);
+    QCOMPARE(days.size(), 1);
+    QMap<QString, int> lines;
+    for (const QByteArray& line : readFile(QDir(records).filePath(days.first())).trimmed().split('\n').mid(1)) {
+        const QString id = QString::fromUtf8(line.split(',').last()).trimmed();
+        const QByteArray uidText = line.split(',').at(4);
+        QVERIFY2(tags.contains(id), line.constData());
+        QVERIFY2(readFile(tags[id].first()).left(kUidSize).toHex().toUpper() == uidText ||
+                     readFile(tags[id].last()).left(kUidSize).toHex().toUpper() == uidText,
+                 line.constData());
+        lines[id] += line.contains(",Written,") ? 1 : 0;
+    }
+    QCOMPARE(lines.value("R321-0042"), 2);
+    QCOMPARE(lines.value("R321-0043"), 1);
+    QCOMPARE(lines.value("0A1B2C01"), 2);
+    QCOMPARE(lines.value("0A1B2C02"), 1);
+    for (const auto& r : readers) {
+        qunsetenv(r.variable);
+        qunsetenv(QByteArray(r.variable) + "_PULLED");
+    }
 }
 
 void TstWindowRealReaders::connectAndRead(Vantory& w, const QString& brand,

@@ -15,6 +15,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -41,6 +42,8 @@ class TstCliRealReaders : public QObject
     void station();
     void fastBatch_writesOnlyWhatDiffers_data();
     void fastBatch_writesOnlyWhatDiffers();
+    void twoReaders_data();
+    void twoReaders();
 
   private:
     // Lays one driver (UID ending in `last`) on `reader`'s stand-in field, writes the
@@ -113,7 +116,7 @@ void TstCliRealReaders::command()
 
     if (command == QLatin1String("readers")) {
         // Found through the transports the program was given, not a simulator of its own.
-        QVERIFY2(out.contains(QStringLiteral("/dev/vantory-standin/hidraw1  R321 R321-0042")),
+        QVERIFY2(out.contains(QStringLiteral("R321-0042  /dev/vantory-standin/hidraw1  R321\n  R321-0043  /dev/vantory-standin/hidraw2  R321\n")),
                  qPrintable(out));
         QVERIFY2(out.contains(QStringLiteral("library loaded, a reader answers")), qPrintable(out));
         QCOMPARE(tagMemory(tagFiles.first()), driverOnLine());
@@ -681,6 +684,128 @@ void TstCliRealReaders::station()
     QCOMPARE(files.size(), 1);
     const QByteArray last = readFile(records.filePath(files.first())).trimmed().split('\n').last();
     QVERIFY2(last.contains(recordHas.toUtf8()), last.constData());
+}
+
+namespace
+{
+
+// The stand-in readers by identity, and the variable naming each one's tag files.
+QString tagVariableOf(const QString& device)
+{
+    static const QMap<QString, QString> variables = {
+        {"R321-0042", "VANTORY_STANDIN_R321_TAGS"},
+        {"R321-0043", "VANTORY_STANDIN_R321_TAGS_2"},
+        {"0A1B2C01", "VANTORY_STANDIN_FEIG_TAGS"},
+        {"0A1B2C02", "VANTORY_STANDIN_FEIG_TAGS_2"}};
+    return variables.value(device);
+}
+
+} // namespace
+
+void TstCliRealReaders::twoReaders_data()
+{
+    QTest::addColumn<QString>("first");  // --device of the first process
+    QTest::addColumn<QString>("second"); // --device of the second
+    QTest::addColumn<QString>("fault");  // what happens on the second reader
+    QTest::addColumn<int>("secondCode");
+    QTest::addColumn<QString>("secondSays");
+    QTest::newRow("two R321") << "R321-0042" << "r321-0043" << "" << 0 << "";
+    QTest::newRow("two FEIG") << "0A1B2C01" << "0A1B2C02" << "" << 0 << "";
+    QTest::newRow("R321 and FEIG") << "R321-0043" << "0A1B2C01" << "" << 0 << "";
+    QTest::newRow("a driver of another model on the second")
+        << "R321-0042" << "R321-0043" << "other-model" << 6 << "";
+    QTest::newRow("the second reader pulled")
+        << "0A1B2C02" << "R321-0043" << "pull" << 3 << "the reader is not connected";
+    QTest::newRow("both on one reader: the second is refused")
+        << "R321-0042" << "R321-0042" << "same" << 3
+        << "vantory-cli: the reader R321-0042 is in use by another program\n";
+    QTest::newRow("an identity not present")
+        << "0A1B2C01" << "R321-9999" << "absent" << 3
+        << "vantory-cli: no reader with the identity R321-9999; the readers present are: "
+           "r321 R321-0042, r321 R321-0043, feig 0A1B2C01, feig 0A1B2C02\n";
+}
+
+// Two auto-write processes at once, each on its own reader through the real transports:
+// each programs its own drivers and names its reader in every record line, and what
+// happens on one reader leaves the other alone.
+void TstCliRealReaders::twoReaders()
+{
+    QFETCH(QString, first);
+    QFETCH(QString, second);
+    QFETCH(QString, fault);
+    QFETCH(int, secondCode);
+    QFETCH(QString, secondSays);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString config = dir.filePath(QStringLiteral("config.bin"));
+    QVERIFY(writeFile(config, configuration()));
+    const int drivers = 2;
+    QProcessEnvironment env = environmentFor(QStringLiteral("r321"), QString());
+    env.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("data")));
+    const QString pulled = dir.filePath(QStringLiteral("pulled"));
+    QMap<QString, QStringList> tags;
+    quint8 last = 0x40;
+    for (const QString& device : {first, second.toUpper()}) {
+        if (tags.contains(device) || tagVariableOf(device).isEmpty())
+            continue;
+        for (int i = 0; i < drivers; ++i) {
+            tags[device] << dir.filePath(QStringLiteral("%1-%2").arg(device).arg(i));
+            const bool other = fault == QLatin1String("other-model") && device != first && i == 0;
+            QVERIFY(writeTagFile(tags[device].last(), uid(last++),
+                                 other ? demodrivers::memory(demodrivers::Kind::OtherModel)
+                                       : driverOnLine()));
+        }
+        env.insert(tagVariableOf(device), tags[device].join(QLatin1Char(':')));
+        if (device != first)
+            env.insert(tagVariableOf(device) + QStringLiteral("_PULLED"), pulled);
+    }
+    QProcess one;
+    QProcess two;
+    for (QProcess* p : {&one, &two}) {
+        p->setProcessEnvironment(env);
+        p->start(m_cli, {"auto-write", config, "--device", p == &one ? first : second, "--current",
+                         QStringLiteral("1=%1").arg(kCurrent), "--count",
+                         QString::number(drivers)});
+        QVERIFY(p->waitForStarted());
+        if (fault == QLatin1String("same") && p == &one) // it holds its reader before the other asks
+            QTRY_VERIFY_WITH_TIMEOUT(tagMemory(tags[first].first()) != driverOnLine(), 30000);
+    }
+    if (fault == QLatin1String("pull")) { // once the second has written a driver
+        QTRY_VERIFY_WITH_TIMEOUT(recordLines(dir).join('\n').contains(",Written,") &&
+                                     recordLines(dir).join('\n').contains(second.toUtf8()),
+                                 30000);
+        QVERIFY(writeFile(pulled, "out"));
+    }
+    QVERIFY(one.waitForFinished(60000));
+    QVERIFY(two.waitForFinished(60000));
+    const QString err = QString::fromUtf8(two.readAllStandardError());
+    QVERIFY2(one.exitStatus() == QProcess::NormalExit && one.exitCode() == 0,
+             qPrintable(QString::fromUtf8(one.readAllStandardError())));
+    QVERIFY2(two.exitCode() == secondCode, qPrintable(err));
+    QVERIFY2(err.contains(secondSays), qPrintable(err));
+
+    // The first reader's drivers are all programmed; the second's as far as it got.
+    for (const QString& tag : tags.value(first))
+        QVERIFY(holdsConfiguration(tagMemory(tag)));
+    QMap<QString, int> written;
+    for (const QByteArray& line : recordLines(dir).mid(1)) {
+        const QString reader = QString::fromUtf8(line.split(',').last()).trimmed();
+        QVERIFY2(reader == first || reader == second.toUpper(), line.constData());
+        written[reader] += line.contains(",Written,") ? 1 : 0;
+        const QString uidText = QString::fromUtf8(line.split(',').at(4));
+        bool onThatReader = false;
+        for (const QString& tag : tags.value(reader))
+            onThatReader = onThatReader || readFile(tag).left(kUidSize).toHex().toUpper() ==
+                                               uidText.toLatin1();
+        QVERIFY2(onThatReader, line.constData()); // named after the reader that wrote it
+    }
+    QCOMPARE(written.value(first), drivers);
+    const int secondWritten = fault.isEmpty() ? drivers : fault == QLatin1String("other-model") ||
+                                                                  fault == QLatin1String("pull")
+                                                              ? 1
+                                                              : 0;
+    if (first != second.toUpper())
+        QCOMPARE(written.value(second.toUpper()), secondWritten);
 }
 
 QTEST_GUILESS_MAIN(TstCliRealReaders)

@@ -375,6 +375,7 @@ void TestConfigFile::recordLine()
     record::Outcome o;
     o.started = QDateTime(QDate(2026, 3, 5), QTime(14, 7, 9), Qt::OffsetFromUTC, 8 * 3600);
     o.readerType = ReaderType::R321;
+    o.readerId = QStringLiteral("R321-0042");
     o.uidMsbFirst = QByteArray::fromHex("E0045001020304AA");
     o.chipCode = tagfields::ChipP;
     QByteArray image(512, '\0');
@@ -402,8 +403,9 @@ void TestConfigFile::recordLine()
         return;
     }
     const record::Entry e = record::entryFor(o, QStringLiteral("Vantory 1.1.2"));
-    // Nothing read back: not proven, no CRC.
-    QCOMPARE(QString::fromUtf8(record::csvLine(e)), expected + QStringLiteral(",no,\r\n"));
+    // Nothing read back: not proven, no CRC; the reader's identity last.
+    QCOMPARE(QString::fromUtf8(record::csvLine(e)),
+             expected + QStringLiteral(",no,,R321-0042\r\n"));
     QCOMPARE(record::fileName(e.day), QStringLiteral("vantory-record-2026-03-05.csv"));
 }
 
@@ -442,10 +444,11 @@ void TestConfigFile::recordLine_verification()
     if (readBack)
         o.writtenCrc = crc32::ieee("123456789"); // the check value of the CRC
     const QString line = QString::fromUtf8(record::csvLine(record::entryFor(o, "V")));
-    QVERIFY2(line.endsWith(tail + QStringLiteral("\r\n")), qPrintable(line));
-    // The two columns come last, so that older files keep their columns in place.
+    QVERIFY2(line.endsWith(tail + QStringLiteral(",\r\n")), qPrintable(line));
+    // New columns come last, so that older files keep their columns in place.
     QCOMPARE(record::columnNames().mid(16),
-             (QStringList{QStringLiteral("Verified"), QStringLiteral("Written CRC-32")}));
+             (QStringList{QStringLiteral("Verified"), QStringLiteral("Written CRC-32"),
+                          QStringLiteral("Reader ID")}));
     QCOMPARE(line.count(QLatin1Char(',')) + 1, record::columnNames().size());
 }
 

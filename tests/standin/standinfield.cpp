@@ -30,7 +30,9 @@ void logWrites(const QVector<SimCommandRecord>& log)
 }
 } // namespace
 
-StandinField::StandinField(const char* tagListVariable) : m_variable(tagListVariable)
+StandinField::StandinField(const char* tagListVariable, SimReaderKind kind)
+    : m_variable(tagListVariable), m_kind(kind),
+      m_pulledVariable(QByteArray(tagListVariable) + "_PULLED")
 {
     m_list = qEnvironmentVariable(tagListVariable);
     m_files = m_list.split(QLatin1Char(':'), Qt::SkipEmptyParts);
@@ -39,8 +41,17 @@ StandinField::StandinField(const char* tagListVariable) : m_variable(tagListVari
     layNext();
 }
 
+void StandinField::followPlug()
+{
+    const QString marker = qEnvironmentVariable(m_pulledVariable.constData());
+    const bool pulled = !marker.isEmpty() && QFile::exists(marker);
+    if (pulled != m_field.isUnplugged(m_kind))
+        m_field.setUnplugged(m_kind, pulled);
+}
+
 void StandinField::beforeRequest()
 {
+    followPlug();
     QMutexLocker lock(&m_mutex);
     const QString list = qEnvironmentVariable(m_variable);
     if (list == m_list)

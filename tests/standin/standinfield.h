@@ -10,6 +10,10 @@
 // the start. When more files are listed, each tag but the last is taken away as its beep
 // ends (as an operator lifts the driver), and the next one is laid after two inventories
 // have found the reader empty.
+//
+// The variable with "_PULLED" after its name names a file: while that file exists, the
+// reader is pulled out (not listed, its handle dead), so that a test can pull one reader
+// of a program that runs as its own process.
 #include "readers/sim/readerfield.h"
 
 #include <QMutex>
@@ -19,9 +23,11 @@
 class StandinField
 {
   public:
-    explicit StandinField(const char* tagListVariable);
+    StandinField(const char* tagListVariable, SimReaderKind kind);
 
     ReaderField* field() { return &m_field; }
+    /// Pulls the reader out or plugs it back as the "_PULLED" file says.
+    void followPlug();
 
     /// Before every request: when the variable names other files than it did, their tags
     /// take the place of the ones laid, so that one test program can lay other drivers.
@@ -36,6 +42,8 @@ class StandinField
     QMutex m_mutex;
     ReaderField m_field;
     const char* m_variable;
+    const SimReaderKind m_kind;
+    QByteArray m_pulledVariable;
     QString m_list;
     QStringList m_files;
     int m_next = 0; // index of the next file to lay

@@ -1,6 +1,7 @@
 // A stand-in for hidapi 0.13 (hidraw), built as libhidapi-hidraw.so.0 so that the program
 // loads it through the dynamic linker in place of the real one. Behind it: a keyboard and
-// a simulated R321 whose tags come from files (standinfield.h, VANTORY_STANDIN_R321_TAGS).
+// two simulated R321s with their own serial numbers, whose tags come from files
+// (standinfield.h): VANTORY_STANDIN_R321_TAGS for the first, ..._TAGS_2 for the second.
 // Only the hidapi entry points are exported.
 #include "readers/sim/simr321.h"
 #include "standinfield.h"
@@ -15,9 +16,11 @@
 
 #define STANDIN_EXPORT extern "C" __attribute__((visibility("default")))
 
+class StandinR321;
+
 struct hid_device_ {
     QString path;
-    bool r321 = false;
+    StandinR321* r321 = nullptr;
     bool nonblocking = false;
     std::wstring error;
     bool hasError = false;
@@ -29,16 +32,40 @@ namespace
 constexpr unsigned short kKeyboardVendor = 0x046D;
 constexpr int kReportSize = 64;
 
+} // namespace
+
+// One reader: its field and the simulated R321 answering from it.
+class StandinR321
+{
+  public:
+    StandinR321(const char* tagVariable, const QString& node, const QString& serial)
+        : field(tagVariable, SimReaderKind::R321), sim(field.field())
+    {
+        HidInterfaceInfo reader = SimR321::defaultInterface();
+        reader.path = node;
+        reader.product = QStringLiteral("R321");
+        reader.serial = serial;
+        sim.setInterfaces({reader});
+    }
+    StandinField field;
+    SimR321 sim;
+};
+
+namespace
+{
+
 struct Devices {
-    StandinField field{"VANTORY_STANDIN_R321_TAGS"};
-    SimR321 r321{field.field()};
+    StandinR321 first{"VANTORY_STANDIN_R321_TAGS", QStringLiteral("/dev/vantory-standin/hidraw1"),
+                      QStringLiteral("R321-0042")};
+    StandinR321 second{"VANTORY_STANDIN_R321_TAGS_2",
+                       QStringLiteral("/dev/vantory-standin/hidraw2"), QStringLiteral("R321-0043")};
+    HidInterfaceInfo keyboard;
     std::mutex mutex; // hidapi's global state: the device list and its error string
     std::wstring error;
     bool hasError = false;
     Devices()
     {
         // As hidraw lists them: another HID device first, the reader's interface after it.
-        HidInterfaceInfo keyboard;
         keyboard.path = QStringLiteral("/dev/vantory-standin/hidraw0");
         keyboard.vendorId = kKeyboardVendor;
         keyboard.productId = 0xC31C;
@@ -46,11 +73,24 @@ struct Devices {
         keyboard.interfaceNumber = 0;
         keyboard.manufacturer = QStringLiteral("Logitech");
         keyboard.product = QStringLiteral("USB Keyboard");
-        HidInterfaceInfo reader = SimR321::defaultInterface();
-        reader.path = QStringLiteral("/dev/vantory-standin/hidraw1");
-        reader.product = QStringLiteral("R321");
-        reader.serial = QStringLiteral("R321-0042");
-        r321.setInterfaces({keyboard, reader});
+    }
+    /// As hidraw lists them: another HID device first, the readers plugged in after it.
+    QVector<HidInterfaceInfo> listed()
+    {
+        QVector<HidInterfaceInfo> list{keyboard};
+        for (StandinR321* r : {&first, &second}) {
+            r->field.followPlug();
+            list += r->sim.enumerate();
+        }
+        return list;
+    }
+    StandinR321* readerAt(const QString& path)
+    {
+        for (StandinR321* r : {&first, &second})
+            for (const HidInterfaceInfo& i : r->sim.interfaces())
+                if (i.path == path)
+                    return r;
+        return nullptr;
     }
 };
 
@@ -95,7 +135,10 @@ int copyString(const QString& s, wchar_t* string, size_t maxlen)
 
 HidInterfaceInfo infoFor(const QString& path, bool* found)
 {
-    for (const HidInterfaceInfo& i : devices().r321.interfaces())
+    Devices& d = devices();
+    QVector<HidInterfaceInfo> all{d.keyboard};
+    all += d.first.sim.interfaces() + d.second.sim.interfaces();
+    for (const HidInterfaceInfo& i : all)
         if (i.path == path) {
             *found = true;
             return i;
@@ -122,7 +165,7 @@ STANDIN_EXPORT struct hid_device_info* hid_enumerate(unsigned short vendor_id,
 {
     hid_device_info* first = nullptr;
     hid_device_info** tail = &first;
-    for (const HidInterfaceInfo& i : devices().r321.enumerate()) {
+    for (const HidInterfaceInfo& i : devices().listed()) {
         if ((vendor_id && i.vendorId != vendor_id) || (product_id && i.productId != product_id))
             continue;
         auto* info = static_cast<hid_device_info*>(std::calloc(1, sizeof(hid_device_info)));
@@ -168,8 +211,10 @@ STANDIN_EXPORT hid_device* hid_open_path(const char* path)
     }
     auto* dev = new hid_device_;
     dev->path = info.path;
-    dev->r321 = info.vendorId == SimR321::VendorId;
-    if (dev->r321 && !devices().r321.open(info.path)) {
+    dev->r321 = devices().readerAt(info.path);
+    if (dev->r321)
+        dev->r321->field.followPlug();
+    if (dev->r321 && !dev->r321->sim.open(info.path)) {
         delete dev;
         setGlobalError(L"Failed to open a device with path: Device or resource busy");
         return nullptr;
@@ -180,7 +225,7 @@ STANDIN_EXPORT hid_device* hid_open_path(const char* path)
 STANDIN_EXPORT hid_device* hid_open(unsigned short vendor_id, unsigned short product_id,
                                     const wchar_t* serial_number)
 {
-    for (const HidInterfaceInfo& i : devices().r321.enumerate())
+    for (const HidInterfaceInfo& i : devices().listed())
         if (i.vendorId == vendor_id && i.productId == product_id &&
             (!serial_number || i.serial.toStdWString() == serial_number))
             return hid_open_path(i.path.toLocal8Bit().constData());
@@ -200,10 +245,11 @@ STANDIN_EXPORT int hid_write(hid_device* dev, const unsigned char* data, size_t 
     }
     if (!dev->r321)
         return int(length);
-    devices().field.beforeRequest();
-    const int n = devices().r321.write(QByteArray(reinterpret_cast<const char*>(data), int(length))
-                                           .leftJustified(kReportSize + 1, '\0'));
-    devices().field.afterRequest(devices().r321.beeperOn());
+    StandinR321& r = *dev->r321;
+    r.field.beforeRequest();
+    const int n = r.sim.write(QByteArray(reinterpret_cast<const char*>(data), int(length))
+                                  .leftJustified(kReportSize + 1, '\0'));
+    r.field.afterRequest(r.sim.beeperOn());
     if (n < 0) {
         setError(dev, L"No such device");
         return -1;
@@ -223,11 +269,13 @@ STANDIN_EXPORT int hid_read_timeout(hid_device* dev, unsigned char* data, size_t
     }
     QByteArray report;
     int n = 0;
+    SimR321& sim = dev->r321->sim;
+    dev->r321->field.followPlug();
     if (milliseconds < 0) {
-        while ((n = devices().r321.read(&report, 1000)) == 0) {
+        while ((n = sim.read(&report, 1000)) == 0) {
         }
     } else {
-        n = devices().r321.read(&report, milliseconds);
+        n = sim.read(&report, milliseconds);
     }
     if (n < 0) {
         setError(dev, L"No such device");
@@ -281,7 +329,7 @@ STANDIN_EXPORT void hid_close(hid_device* dev)
     if (!dev)
         return;
     if (dev->r321)
-        devices().r321.close();
+        dev->r321->sim.close();
     delete dev;
 }
 

@@ -7,6 +7,7 @@
 #include "readers/sim/demodrivers.h"
 
 #include <QByteArray>
+#include <QTemporaryDir>
 #include <QDir>
 #include <QFile>
 #include <QProcessEnvironment>
@@ -95,6 +96,14 @@ inline QString tagVariable(const QString& reader)
                                            : QStringLiteral("VANTORY_STANDIN_R321_TAGS");
 }
 
+/// A runtime folder of this test program's own: the readers its programs hold are held
+/// against each other, never against another test program running at the same time.
+inline QString runtimeFolder()
+{
+    static const QTemporaryDir folder; // the owner's alone, as a runtime folder must be
+    return folder.path();
+}
+
 /// This environment with the stand-in hidapi first on the linker's path, and the tag files
 /// (separated by ':') on `reader`; the other reader's field is empty. FEIG's library is
 /// left to the program's own search: no library path names it.
@@ -111,6 +120,7 @@ inline QProcessEnvironment environmentFor(const QString& reader, const QString& 
     env.remove(tagVariable(QStringLiteral("feig")));
     env.insert(tagVariable(reader), tagFiles);
     env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("*.debug=false"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeFolder());
     return env;
 }
 
