@@ -857,14 +857,6 @@ struct Verdicts {
                           num(value, unit == QLatin1String("x") ? 3 : 2), unit,
                           num(target, unit == QLatin1String("x") ? 2 : 1));
     }
-    void addAtLeast(const QString& what, double value, double target, const QString& unit)
-    {
-        const bool met = value >= target;
-        missed += met ? 0 : 1;
-        lines << QStringLiteral("  %1 %2: %3%4 (target >= %5%4)")
-                     .arg(met ? QStringLiteral("met   ") : QStringLiteral("MISSED"), what,
-                          num(value, 2), unit, num(target, 2));
-    }
 };
 
 // One simulated R321 of a station: its own field (air time on) and reader, and the
