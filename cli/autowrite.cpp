@@ -170,7 +170,8 @@ class AutoWrite
              outcome ? resultKey(outcome->result) : QStringLiteral("failed")},
             {QStringLiteral("currents_mA"), outcome ? currentsWritten(*outcome) : QJsonArray()},
             {QStringLiteral("duration_ms"),
-             outcome ? QJsonValue(double(outcome->durationMs)) : QJsonValue()}};
+             outcome ? QJsonValue(double(outcome->durationMs)) : QJsonValue()},
+            {QStringLiteral("blocks_written"), outcome ? outcome->blocksWritten : 0}};
         o.insert(QStringLiteral("model"),
                  outcome ? textOrNull(record::entryFor(*outcome, QString()).model) : QJsonValue());
         return o;
