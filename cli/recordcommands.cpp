@@ -140,7 +140,11 @@ int cmdHistory(Environment& env, const QCommandLineParser& parser, bool json)
     } else {
         for (const record::StoredLine& l : *lines) {
             const record::Entry& e = l.entry;
-            *env.out << e.time << "  " << l.station << "  " << e.operation << "  " << e.result
+            // The reader by its kind and, since lines name it, its identity.
+            const QString reader =
+                e.readerId.isEmpty() ? e.reader : e.reader + QLatin1Char(' ') + e.readerId;
+            *env.out << e.time << "  " << l.station << "  " << reader << "  " << e.operation
+                     << "  " << e.result
                      << "  " << e.source << "  " << e.model << "\n";
         }
     }

@@ -2,6 +2,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
 #include <QLockFile>
 #include <QMutex>
 #include <QSet>
@@ -62,7 +63,8 @@ bool ReaderClaim::take(const QString& key, bool systemWide)
     std::unique_ptr<QLockFile> file;
     if (systemWide) {
         const QString folder = lockFolder();
-        QDir().mkpath(folder);
+        if (!QDir(folder).exists() && QDir().mkpath(folder))
+            QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         file = std::make_unique<QLockFile>(QDir(folder).filePath(fileNameFor(key)));
         // Held as long as this process runs; a holder that died leaves a stale file that
         // the next one takes over.

@@ -806,6 +806,20 @@ void TstCliRealReaders::twoReaders()
                                                               : 0;
     if (first != second.toUpper())
         QCOMPARE(written.value(second.toUpper()), secondWritten);
+
+    // history names the reader too.
+    QProcess history;
+    history.setProcessEnvironment(env);
+    history.start(m_cli, {"history", QString::fromLatin1(readFile(tags[first].first())
+                                                             .left(kUidSize)
+                                                             .toHex()
+                                                             .toUpper())});
+    QVERIFY(history.waitForFinished(20000));
+    const QString said = QString::fromUtf8(history.readAllStandardOutput());
+    QVERIFY2(said.contains(QStringLiteral("  %1 %2  Auto write  Written")
+                               .arg(first.startsWith(QLatin1String("R321")) ? "R321" : "FEIG",
+                                    first)),
+             qPrintable(said));
 }
 
 QTEST_GUILESS_MAIN(TstCliRealReaders)
