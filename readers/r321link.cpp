@@ -22,7 +22,8 @@ R321Link::R321Link(const ReaderChoice& choice, HidBackend* backend, QObject* par
     m_myreader = new myreader(m_myhid, this);
     m_myhid->setMessageHook([this](const QString& text) {
         qCWarning(lcR321Link) << text;
-        emit openFailed(text, m_myhid->openFailedPath());
+        if (!m_quiet)
+            emit openFailed(text, m_myhid->openFailedPath());
     });
     connect(m_myhid, &myhid::usbConnect, this, &R321Link::in_usbConnect);
     connect(m_myhid, &myhid::linkLost, this, [this] {
@@ -81,8 +82,12 @@ void R321Link::watch()
         return;
     if (m_wanted.vendorId != 0)
         m_myhid->Reconnect(m_wanted);
-    else if (!choice().identity.isEmpty())
+    else if (!choice().identity.isEmpty()) {
+        // Looked for every second until it comes: why it cannot be opened was told once.
+        m_quiet = true;
         open();
+        m_quiet = false;
+    }
 }
 
 void R321Link::in_usbConnect(const QString& curUSBInfo)

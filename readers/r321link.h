@@ -57,6 +57,7 @@ class R321Link : public ReaderLink
     HidInterfaceInfo m_wanted; // the R321 connected last (vendor ID 0: none yet)
     replies::R321CrcCheck m_crc;
     ReaderClaim m_claim;
+    bool m_quiet = false; // a look of the watch: no message box
     const bool m_systemWide;
     std::array<uint8_t, 8> beep_cmd{}; // the beeper record: byte 1 on (1) or off (0)
 };
