@@ -402,8 +402,8 @@ void TestConfigFile::recordLine()
         return;
     }
     const record::Entry e = record::entryFor(o, QStringLiteral("Vantory 1.1.2"));
-    // Nothing read back: not proven, no CRC.
-    QCOMPARE(QString::fromUtf8(record::csvLine(e)), expected + QStringLiteral(",no,\r\n"));
+    // Nothing read back: not proven, no CRC; no block acknowledged.
+    QCOMPARE(QString::fromUtf8(record::csvLine(e)), expected + QStringLiteral(",no,,0\r\n"));
     QCOMPARE(record::fileName(e.day), QStringLiteral("vantory-record-2026-03-05.csv"));
 }
 
@@ -441,11 +441,13 @@ void TestConfigFile::recordLine_verification()
     o.durationMs = 5;
     if (readBack)
         o.writtenCrc = crc32::ieee("123456789"); // the check value of the CRC
+    o.blocksWritten = 7;
     const QString line = QString::fromUtf8(record::csvLine(record::entryFor(o, "V")));
-    QVERIFY2(line.endsWith(tail + QStringLiteral("\r\n")), qPrintable(line));
-    // The two columns come last, so that older files keep their columns in place.
-    QCOMPARE(record::columnNames().mid(16),
-             (QStringList{QStringLiteral("Verified"), QStringLiteral("Written CRC-32")}));
+    QVERIFY2(line.endsWith(tail + QStringLiteral(",7\r\n")), qPrintable(line));
+    // New columns come last, so that older files keep their columns in place.
+    QCOMPARE(record::columnNames().mid(16, 3),
+             (QStringList{QStringLiteral("Verified"), QStringLiteral("Written CRC-32"),
+                          QStringLiteral("Blocks written")}));
     QCOMPARE(line.count(QLatin1Char(',')) + 1, record::columnNames().size());
 }
 
