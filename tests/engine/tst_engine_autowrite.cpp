@@ -161,6 +161,7 @@ void TstEngineAutoWrite::fastBatch_writesWhatDiffersOnce()
     QCOMPARE(tag->memory(), expected);
     const QStringList once = QStringList{"read 48+9"} + readBack(false) + writes + readBack(false);
     QCOMPARE(describeCommands(b.field, false), once);
+    QVERIFY(!b.outcomes.isEmpty());
     QCOMPARE(b.outcomes.last().result, record::Result::Written);
     QCOMPARE(b.outcomes.last().verification, record::Verification::Proven);
     QCOMPARE(b.outcomes.last().blocksWritten,

@@ -403,9 +403,9 @@ void TestConfigFile::recordLine()
         return;
     }
     const record::Entry e = record::entryFor(o, QStringLiteral("Vantory 1.1.2"));
-    // Nothing read back: not proven, no CRC; the reader's identity last.
+    // Nothing read back: not proven, no CRC, no block acknowledged; the reader's identity last.
     QCOMPARE(QString::fromUtf8(record::csvLine(e)),
-             expected + QStringLiteral(",no,,R321-0042\r\n"));
+             expected + QStringLiteral(",no,,0,R321-0042\r\n"));
     QCOMPARE(record::fileName(e.day), QStringLiteral("vantory-record-2026-03-05.csv"));
 }
 
@@ -443,12 +443,13 @@ void TestConfigFile::recordLine_verification()
     o.durationMs = 5;
     if (readBack)
         o.writtenCrc = crc32::ieee("123456789"); // the check value of the CRC
+    o.blocksWritten = 7;
     const QString line = QString::fromUtf8(record::csvLine(record::entryFor(o, "V")));
-    QVERIFY2(line.endsWith(tail + QStringLiteral(",\r\n")), qPrintable(line));
+    QVERIFY2(line.endsWith(tail + QStringLiteral(",7,\r\n")), qPrintable(line));
     // New columns come last, so that older files keep their columns in place.
     QCOMPARE(record::columnNames().mid(16),
              (QStringList{QStringLiteral("Verified"), QStringLiteral("Written CRC-32"),
-                          QStringLiteral("Reader ID")}));
+                          QStringLiteral("Blocks written"), QStringLiteral("Reader ID")}));
     QCOMPARE(line.count(QLatin1Char(',')) + 1, record::columnNames().size());
 }
 
