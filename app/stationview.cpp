@@ -140,6 +140,7 @@ int StationView::start(const QVector<ReaderChoice>& readers)
         TagEngine& engine = *s->engine;
         engine.setChinese(m_chinese);
         engine.setVerifyAfterWrite(m_verify);
+        engine.setAutoWritePace(m_pace);
         engine.setReplyTimeout(m_replyTimeoutMs);
         s->row = m_table->rowCount();
         m_table->insertRow(s->row);

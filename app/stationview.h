@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/autowrite.h"
 #include "model/productionrecord.h"
 #include "readers/readerlink.h"
 
@@ -36,6 +37,7 @@ class StationView : public QWidget
 
     void setChinese(bool chinese);
     void setVerifyAfterWrite(bool on) { m_verify = on; }
+    void setAutoWritePace(AutoWrite::Pace pace) { m_pace = pace; }
     /// How long a command waits for its reply in every session (tests shorten it).
     void setReplyTimeout(int ms) { m_replyTimeoutMs = ms; }
     /// The template every batch programs: a configuration file's bytes and its name.
@@ -71,6 +73,7 @@ class StationView : public QWidget
     FeusbApi* const m_feusb;
     bool m_chinese = false;
     bool m_verify = true;
+    AutoWrite::Pace m_pace = AutoWrite::Pace::Described;
     int m_replyTimeoutMs = 3000;
     QByteArray m_template;
     QString m_templateName;

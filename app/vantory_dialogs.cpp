@@ -105,6 +105,9 @@ void Vantory::startStation()
                                ? QByteArray()
                                : m_engine->configurationToSave(),
                            m_engine->templateSource());
+    // Each reader's batch runs as the window's would: same verification, same pace.
+    m_station->setVerifyAfterWrite(m_engine->verifyAfterWrite());
+    m_station->setAutoWritePace(m_engine->autoWritePace());
     const QVector<ReaderChoice> present = m_engine->readersPresent();
     m_station_reader = ReaderChoice{m_engine->readerType(), m_engine->readerIdentity()};
     m_engine->Set_Reader_Type(ReaderType::None);
