@@ -212,8 +212,20 @@ void Vantory::useSettings(std::unique_ptr<QSettings> settings)
     if (!m_settings)
         return;
     m_config_folder = m_settings->value(QStringLiteral("configFolder")).toString();
-    const ReaderChoice chosen{ReaderType(m_settings->value(QStringLiteral("reader"), 0).toInt()),
-                              m_settings->value(QStringLiteral("readerId")).toString()};
+    ReaderChoice chosen{ReaderType(m_settings->value(QStringLiteral("reader"), 0).toInt()),
+                        m_settings->value(QStringLiteral("readerId")).toString()};
+    // An earlier version remembered only the kind: the one reader of that kind present is
+    // the one meant, and is remembered by its identity from now on. With several, ask.
+    if (chosen.identity.isEmpty() && chosen.type != ReaderType::None) {
+        QVector<ReaderChoice> ofKind;
+        for (const ReaderChoice& r : m_engine->readersPresent())
+            if (r.type == chosen.type && !r.identity.isEmpty())
+                ofKind << r;
+        if (ofKind.size() == 1) {
+            chosen = ofKind.first();
+            rememberSetting(QStringLiteral("readerId"), chosen.identity);
+        }
+    }
     m_connection_dialog->setReaderChoice(chosen);
     const bool verify = m_settings->value(QStringLiteral("verifyAfterWrite"), true).toBool();
     m_connection_dialog->setVerifyChoice(verify);
