@@ -93,8 +93,8 @@ class TagEngine : public QObject, private EngineHost, private AutoWriteHost
     /// UID of the last tag, most significant byte first (all zero before any tag).
     QByteArray uidMsbFirst() const;
     /// The template of later writes as the record names it: the configuration file
-    /// opened, or the UID of the driver read.
-    QString templateSource() const { return m_doc->origin().name; }
+    /// opened, or the UID of the driver read, marked " (edited)" once changed since.
+    QString templateSource() const;
     /// True while no sequence and no beep runs.
     bool idle() const { return !m_seq.commandsLeft() && m_beeper.idle(); }
     /// True while a Write or auto-write operation has not reported its outcome.

@@ -28,6 +28,13 @@ void TagEngine::beginOperation(record::Operation operation)
     m_record_pending = true;
 }
 
+QString TagEngine::templateSource() const
+{
+    const TagDocument::Origin& origin = m_doc->origin();
+    // The file's name alone would not tell that other values than the file's went out.
+    return origin.edited ? origin.name + QStringLiteral(" (edited)") : origin.name;
+}
+
 void TagEngine::noteWriteTemplate()
 {
     // Taken when the write starts: the record names what was sent, whatever is opened

@@ -63,10 +63,8 @@ QString useFile(WindowBench& b, QTemporaryDir& dir, const QString& name, const Q
     QFile file(path);
     if (!bytes.isEmpty() && !(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size()))
         return QString();
-    b.w->setFileDialogHook(
-        [path](Vantory::FileDialogMode, const QString&, const QString&, const QString&) {
-            return path;
-        });
+    b.w->setFileDialogHook([path](Vantory::FileDialogMode, const QString&, const QString&,
+                                  const QString&) { return path; });
     return path;
 }
 
@@ -211,7 +209,7 @@ void TstWindowConfiguration::configurationLine_namesWhatWouldBeProgrammed()
     QCOMPARE(text(b, "label_ConfigEdited"), edited);
     Outcomes outcomes(b);
     b.write();
-    QTRY_COMPARE(outcomes.sources, QStringList{uid});
+    QTRY_COMPARE(outcomes.sources, QStringList{uid + " (edited)"});
 
     // The name Save File proposes, with the longest demo model.
     const QString name = model + QStringLiteral("(2026-12-07,23-42-09).bin");
@@ -221,7 +219,7 @@ void TstWindowConfiguration::configurationLine_namesWhatWouldBeProgrammed()
     auto* value = b.w->findChild<QLabel*>(QStringLiteral("label_Configuration"));
     QVERIFY(value->fontMetrics().horizontalAdvance(value->text()) <= value->contentsRect().width());
     b.write();
-    QTRY_COMPARE(outcomes.sources, (QStringList{uid, name}));
+    QTRY_COMPARE(outcomes.sources, (QStringList{uid + " (edited)", name}));
     type(box(b, "Currentwidget_ch1"), "480", true);
     QVERIFY(::edited(b));
     if (qEnvironmentVariableIsSet("VANTORY_SHOTS_DIR")) {
@@ -229,9 +227,9 @@ void TstWindowConfiguration::configurationLine_namesWhatWouldBeProgrammed()
         pane->verticalScrollBar()->setValue(0);
         pane->horizontalScrollBar()->setValue(0);
         QTest::qWait(100);
-        QVERIFY(b.w->grab().save(QDir(qEnvironmentVariable("VANTORY_SHOTS_DIR"))
-                                     .filePath(chinese ? "configuration-line-zh.png"
-                                                       : "configuration-line-en.png")));
+        QVERIFY(b.w->grab().save(
+            QDir(qEnvironmentVariable("VANTORY_SHOTS_DIR"))
+                .filePath(chinese ? "configuration-line-zh.png" : "configuration-line-en.png")));
     }
 
     open(b, dir, "legacy.bin", demodrivers::memory(Kind::Legacy3Ch));
@@ -255,17 +253,21 @@ void TstWindowConfiguration::typing_countsOnlyWhenFinished_data()
     QTest::addColumn<int>("value");
     QTest::addColumn<QString>("says"); // the status bar's text
     const QString ch1 = "Currentwidget_ch1";
-    QTest::newRow("900 in 50-700") << ch1 << "900+" << "" << false << 700
-                                   << "CH1 Current(mA): 900 is outside 50-700; held at 700";
-    QTest::newRow("20 in 50-700, cn") << ch1 << "20+" << "" << true << 50
-                                      << "设备电流一（mA）：20 超出 50-700，已设为 50";
-    QTest::newRow("20000 K") << "CoolestspinBox" << "20000+" << "" << false << 12000
+    QTest::newRow("900 in 50-700")
+        << ch1 << "900+"
+        << "" << false << 700 << "CH1 Current(mA): 900 is outside 50-700; held at 700";
+    QTest::newRow("20 in 50-700, cn")
+        << ch1 << "20+"
+        << "" << true << 50 << "设备电流一（mA）：20 超出 50-700，已设为 50";
+    QTest::newRow("20000 K") << "CoolestspinBox"
+                             << "20000+"
+                             << "" << false << 12000
                              << "Coolest (K): 20000 is outside 1000-12000; held at 12000";
     const QString pending = "The value typed in CH1 Current(mA) is not applied yet: press Enter "
                             "to apply it or Esc to drop it, then try again.";
     for (const char* action : {"actionWrite", "actionSave_BIN_configure", "actionAuto_Write"})
-        QTest::addRow("480 without Enter, %s", action) << ch1 << "480" << action << false << 350
-                                                        << pending;
+        QTest::addRow("480 without Enter, %s", action)
+            << ch1 << "480" << action << false << 350 << pending;
 }
 
 // A number counts once Enter is pressed (or the box is left): outside the range it is held
@@ -293,7 +295,8 @@ void TstWindowConfiguration::typing_countsOnlyWhenFinished()
         b.trigger(action.toLatin1().constData());
     QCOMPARE(::box(b, box)->value(), value);
     QCOMPARE(TestAccess::statusResult(b.win())->text(), says);
-    QCOMPARE(int(b.engine().document().channelCurrents()[0]), box == "CoolestspinBox" ? 350 : value);
+    QCOMPARE(int(b.engine().document().channelCurrents()[0]),
+             box == "CoolestspinBox" ? 350 : value);
     QTest::qWait(300);
     QVERIFY(outcomes.results.isEmpty() && !QFile::exists(saved) && !b.engine().autoWriteOn());
 }
@@ -309,8 +312,8 @@ void TstWindowConfiguration::fileThatIsNoConfiguration_refused_data()
     QTest::newRow("512 zero bytes") << QByteArray(512, '\0') << "the layout code 0 is not known";
     QTest::newRow("156 channels") << demodrivers::memory(Kind::Legacy3Ch).replace(89, 1, "\x9C")
                                   << "156 channels; a driver has 1 to 3";
-    QTest::newRow("model not text") << demodrivers::memory(Kind::Dt8).replace(200, 1, "\x07")
-                                    << "the model name is not text";
+    QTest::newRow("model not text")
+        << demodrivers::memory(Kind::Dt8).replace(200, 1, "\x07") << "the model name is not text";
 }
 
 // Refused with its reason before it replaces anything: template, panels and line stay.
@@ -339,16 +342,28 @@ void TstWindowConfiguration::secondAction_neverCutsTheFirstShort_data()
     QTest::addColumn<QString>("second");
     QTest::addColumn<QString>("notice"); // "quit?": the quit question is asked
     const QString busy = "A tag operation is running: try %1 again when it has ended.";
-    QTest::newRow("Write twice") << "write" << "actionWrite" << busy.arg("Write");
-    QTest::newRow("Read during a Write") << "write" << "actionRead" << busy.arg("Read");
-    QTest::newRow("Language during a Write") << "write" << "actionLanguage" << busy.arg("Language");
+    QTest::newRow("Write twice") << "write"
+                                 << "actionWrite" << busy.arg("Write");
+    QTest::newRow("Read during a Write") << "write"
+                                         << "actionRead" << busy.arg("Read");
+    QTest::newRow("Language during a Write") << "write"
+                                             << "actionLanguage" << busy.arg("Language");
     QTest::newRow("Reader Configuration during a Write")
-        << "write" << "connect" << busy.arg("Reader Configuration");
+        << "write"
+        << "connect" << busy.arg("Reader Configuration");
     QTest::newRow("Reader Configuration during a batch")
-        << "batch" << "connect" << "Auto Scan is on: the reader was not changed. Stop Auto Scan first.";
-    QTest::newRow("quit during a Write") << "write" << "close" << "quit?";
-    QTest::newRow("quit, Auto Scan on, the reader empty") << "empty batch" << "close" << "";
-    QTest::newRow("quit a second after a failed Write") << "failed" << "close" << "";
+        << "batch"
+        << "connect"
+        << "Auto Scan is on: the reader was not changed. Stop Auto Scan first.";
+    QTest::newRow("quit during a Write") << "write"
+                                         << "close"
+                                         << "quit?";
+    QTest::newRow("quit, Auto Scan on, the reader empty") << "empty batch"
+                                                          << "close"
+                                                          << "";
+    QTest::newRow("quit a second after a failed Write") << "failed"
+                                                        << "close"
+                                                        << "";
 }
 
 // A second action is refused with a notice, and the write under way ends as it would have,

@@ -137,14 +137,14 @@ void TstEngineWrite::writePTag_eightCommands_tagHoldsDriveArea()
     const QVector<record::Outcome>& outcomes = b.outcomes;
     b.write();
     QTRY_COMPARE(int(b.lastTip()), kTipWriteOk);
-    // One outcome for the record: the driver read is the template, the UID most
-    // significant byte first whatever the reader's order.
+    // One outcome for the record: the driver read and then edited is the template, the
+    // UID most significant byte first whatever the reader's order.
     QCOMPARE(outcomes.size(), 1);
     const record::Entry line = record::entryFor(outcomes.first(), QStringLiteral("Vantory"));
     QCOMPARE(line.operation, QStringLiteral("Write"));
     QCOMPARE(line.result, QStringLiteral("Written"));
     QCOMPARE(line.uid, QString::fromLatin1(tag->uidMsbFirst().toHex().toUpper()));
-    QCOMPARE(line.source, line.uid);
+    QCOMPARE(line.source, line.uid + QStringLiteral(" (edited)"));
     QCOMPARE(line.currents, QStringLiteral("420"));
     QCOMPARE(line.tagKind, QStringLiteral("P"));
     // Proven by the read-back; the CRC-32 is that of the written blocks as the tag holds
