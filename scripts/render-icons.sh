@@ -53,6 +53,7 @@ render() {
 
 # Toolbar: drawn on a 60 x 60 grid, the toolbar's icon height.
 render "$src/toolbar-reader-config.svg" "$ui/连接配置_Property_1_Variant2@2x.png" 120 120
+render "$src/toolbar-station.svg"       "$ui/station@2x.png" 120 120
 render "$src/toolbar-open-file.svg"     "$ui/读取档案_Property_1_Variant2@2x.png" 120 120
 render "$src/toolbar-save-file.svg"     "$ui/保存档案_Property_1_Variant2@2x.png" 120 120
 render "$src/toolbar-read.svg"          "$ui/读取_Property_1_Variant2@2x.png" 120 120

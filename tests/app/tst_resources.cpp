@@ -24,6 +24,7 @@ const QSize dataShown(20, 20);
 // Every image the program loads, in the spelling its code uses.
 const Artwork artwork[] = {
     {":/image/images/UI_img/连接配置_Property_1_Variant2@2x.png", toolbarPx, toolbarShown, true},
+    {":/image/images/UI_img/station@2x.png", toolbarPx, toolbarShown, true},
     {":/image/images/UI_img/读取档案_Property_1_Variant2@2x.png", toolbarPx, toolbarShown, true},
     {":/image/images/UI_img/保存档案_Property_1_Variant2@2x.png", toolbarPx, toolbarShown, true},
     {":/image/images/UI_img/读取_Property_1_Variant2@2x.png", toolbarPx, toolbarShown, true},
