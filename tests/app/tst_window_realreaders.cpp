@@ -223,18 +223,6 @@ void TstWindowRealReaders::pwmDriverThenPFile_autoWriteProgramsTheFile()
                 ->text()
                 .startsWith(fast ? QStringLiteral("Fast batch: ") : QStringLiteral("Batch: ")));
     QTRY_VERIFY_WITH_TIMEOUT(holdsConfiguration(tagMemory(p)), 20000);
-    // VANTORY_SHOTS_DIR keeps the window in the fast batch and the dialog with its switch.
-    const QString shots = qEnvironmentVariable("VANTORY_SHOTS_DIR");
-    if (fast && !shots.isEmpty()) {
-        QTRY_VERIFY(
-            w.findChild<QLabel*>(QStringLiteral("status_batch"))->text().contains("1 written"));
-        w.grab().save(QDir(shots).filePath(QStringLiteral("fast-batch.png")));
-        auto* dialog = w.findChild<QDialog*>(QStringLiteral("ConnectionConfig"));
-        dialog->show();
-        QTest::qWait(100);
-        dialog->grab().save(QDir(shots).filePath(QStringLiteral("fast-batch-dialog.png")));
-        dialog->hide();
-    }
     w.findChild<QAction*>(QStringLiteral("actionAuto_Write"))->trigger();
     QVERIFY2(boxes.isEmpty(), qPrintable(boxes.join('\n')));
     QCOMPARE(tagMemory(pwm), demodrivers::memory(demodrivers::Kind::Pwm));
@@ -362,29 +350,21 @@ void TstWindowRealReaders::station()
     bytes[kCurrentByte + 1] = char(kCurrent & 0xFF);
     QVERIFY(writeFile(config, bytes));
     const QString pulled = dir.filePath(QStringLiteral("pulled"));
-    // Per reader: its tags, and which of them it will have programmed.
-    const struct {
-        const char* id;
-        const char* variable;
-        bool otherModelFirst;
-        bool pulledAfterFirst;
-    } readers[] = {{"R321-0042", "VANTORY_STANDIN_R321_TAGS", false, false},
-                   {"R321-0043", "VANTORY_STANDIN_R321_TAGS_2", true, false},
-                   {"0A1B2C01", "VANTORY_STANDIN_FEIG_TAGS", false, false},
-                   {"0A1B2C02", "VANTORY_STANDIN_FEIG_TAGS_2", false, true}};
+    // Two drivers per reader; the second R321's first is of another model, and the second
+    // FEIG reader is pulled after its first.
     QMap<QString, QStringList> tags;
     quint8 last = 0x60;
-    for (const auto& r : readers) {
+    for (const auto& [id, variable] : standinReaders()) {
         for (int i = 0; i < 2; ++i) {
-            tags[r.id] << dir.filePath(QStringLiteral("%1-%2").arg(r.id).arg(i));
-            QVERIFY(writeTagFile(tags[r.id].last(), uid(last++),
-                                 r.otherModelFirst && i == 0
+            tags[id] << dir.filePath(QStringLiteral("%1-%2").arg(id).arg(i));
+            QVERIFY(writeTagFile(tags[id].last(), uid(last++),
+                                 id == QLatin1String("R321-0043") && i == 0
                                      ? demodrivers::memory(demodrivers::Kind::OtherModel)
                                      : driverOnLine()));
         }
-        qputenv(r.variable, tags[r.id].join(QLatin1Char(':')).toLocal8Bit());
-        qputenv(QByteArray(r.variable) + "_PULLED",
-                r.pulledAfterFirst ? pulled.toLocal8Bit() : QByteArray());
+        qputenv(variable.toLatin1(), tags[id].join(QLatin1Char(':')).toLocal8Bit());
+        qputenv(variable.toLatin1() + "_PULLED",
+                id == QLatin1String("0A1B2C02") ? pulled.toLocal8Bit() : QByteArray());
     }
 
     Vantory w;
@@ -441,7 +421,6 @@ void TstWindowRealReaders::station()
         const QString language = chinese ? QStringLiteral("zh") : QStringLiteral("en");
         const QDir folder(QString::fromLocal8Bit(shots));
         station->grab().save(folder.filePath(QStringLiteral("station-%1.png").arg(language)));
-        w.grab().save(folder.filePath(QStringLiteral("station-window-%1.png").arg(language)));
     }
     QTest::mouseClick(station->findChild<QPushButton*>(QStringLiteral("pushButton_StationStop")),
                       Qt::LeftButton);
@@ -470,9 +449,9 @@ void TstWindowRealReaders::station()
     QCOMPARE(lines.value("R321-0043"), 1);
     QCOMPARE(lines.value("0A1B2C01"), 2);
     QCOMPARE(lines.value("0A1B2C02"), 1);
-    for (const auto& r : readers) {
-        qunsetenv(r.variable);
-        qunsetenv(QByteArray(r.variable) + "_PULLED");
+    for (const auto& [id, variable] : standinReaders()) {
+        qunsetenv(variable.toLatin1());
+        qunsetenv(variable.toLatin1() + "_PULLED");
     }
 }
 

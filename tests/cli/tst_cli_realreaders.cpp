@@ -116,7 +116,8 @@ void TstCliRealReaders::command()
 
     if (command == QLatin1String("readers")) {
         // Found through the transports the program was given, not a simulator of its own.
-        QVERIFY2(out.contains(QStringLiteral("R321-0042  /dev/vantory-standin/hidraw1  R321\n  R321-0043  /dev/vantory-standin/hidraw2  R321\n")),
+        QVERIFY2(out.contains(QStringLiteral("R321-0042  /dev/vantory-standin/hidraw1  R321\n  "
+                                             "R321-0043  /dev/vantory-standin/hidraw2  R321\n")),
                  qPrintable(out));
         QVERIFY2(out.contains(QStringLiteral("library loaded, a reader answers")), qPrintable(out));
         QCOMPARE(tagMemory(tagFiles.first()), driverOnLine());
@@ -263,9 +264,9 @@ void TstCliRealReaders::fastBatch_writesOnlyWhatDiffers()
         env.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(pace));
         env.insert(QStringLiteral("VANTORY_STANDIN_WRITES"), writes);
         cli.setProcessEnvironment(env);
-        cli.start(m_cli, {"auto-write", config, "--reader", reader, "--pace", pace, "--current",
-                          QStringLiteral("1=%1").arg(kCurrent), "--count",
-                          QString::number(files.size())});
+        cli.start(m_cli,
+                  {"auto-write", config, "--reader", reader, "--pace", pace, "--current",
+                   QStringLiteral("1=%1").arg(kCurrent), "--count", QString::number(files.size())});
         const bool done = cli.waitForFinished(60000) && cli.exitCode() == 0;
         QList<QByteArray> after;
         for (const QString& f : files)
@@ -686,22 +687,6 @@ void TstCliRealReaders::station()
     QVERIFY2(last.contains(recordHas.toUtf8()), last.constData());
 }
 
-namespace
-{
-
-// The stand-in readers by identity, and the variable naming each one's tag files.
-QString tagVariableOf(const QString& device)
-{
-    static const QMap<QString, QString> variables = {
-        {"R321-0042", "VANTORY_STANDIN_R321_TAGS"},
-        {"R321-0043", "VANTORY_STANDIN_R321_TAGS_2"},
-        {"0A1B2C01", "VANTORY_STANDIN_FEIG_TAGS"},
-        {"0A1B2C02", "VANTORY_STANDIN_FEIG_TAGS_2"}};
-    return variables.value(device);
-}
-
-} // namespace
-
 void TstCliRealReaders::twoReaders_data()
 {
     QTest::addColumn<QString>("first");  // --device of the first process
@@ -709,18 +694,29 @@ void TstCliRealReaders::twoReaders_data()
     QTest::addColumn<QString>("fault");  // what happens on the second reader
     QTest::addColumn<int>("secondCode");
     QTest::addColumn<QString>("secondSays");
-    QTest::newRow("two R321") << "R321-0042" << "r321-0043" << "" << 0 << "";
-    QTest::newRow("two FEIG") << "0A1B2C01" << "0A1B2C02" << "" << 0 << "";
-    QTest::newRow("R321 and FEIG") << "R321-0043" << "0A1B2C01" << "" << 0 << "";
-    QTest::newRow("a driver of another model on the second")
-        << "R321-0042" << "R321-0043" << "other-model" << 6 << "";
-    QTest::newRow("the second reader pulled")
-        << "0A1B2C02" << "R321-0043" << "pull" << 3 << "the reader is not connected";
+    QTest::newRow("two R321") << "R321-0042"
+                              << "r321-0043"
+                              << "" << 0 << "";
+    QTest::newRow("two FEIG") << "0A1B2C01"
+                              << "0A1B2C02"
+                              << "" << 0 << "";
+    QTest::newRow("R321 and FEIG") << "R321-0043"
+                                   << "0A1B2C01"
+                                   << "" << 0 << "";
+    QTest::newRow("a driver of another model on the second") << "R321-0042"
+                                                             << "R321-0043"
+                                                             << "other-model" << 6 << "";
+    QTest::newRow("the second reader pulled") << "0A1B2C02"
+                                              << "R321-0043"
+                                              << "pull" << 3 << "the reader is not connected";
     QTest::newRow("both on one reader: the second is refused")
-        << "R321-0042" << "R321-0042" << "same" << 3
-        << "vantory-cli: the reader R321-0042 is in use by another program\n";
+        << "R321-0042"
+        << "R321-0042"
+        << "same" << 3 << "vantory-cli: the reader R321-0042 is in use by another program\n";
     QTest::newRow("an identity not present")
-        << "0A1B2C01" << "R321-9999" << "absent" << 3
+        << "0A1B2C01"
+        << "R321-9999"
+        << "absent" << 3
         << "vantory-cli: no reader with the identity R321-9999; the readers present are: "
            "r321 R321-0042, r321 R321-0043, feig 0A1B2C01, feig 0A1B2C02\n";
 }
@@ -763,11 +759,12 @@ void TstCliRealReaders::twoReaders()
     QProcess two;
     for (QProcess* p : {&one, &two}) {
         p->setProcessEnvironment(env);
-        p->start(m_cli, {"auto-write", config, "--device", p == &one ? first : second, "--current",
-                         QStringLiteral("1=%1").arg(kCurrent), "--count",
-                         QString::number(drivers)});
+        p->start(m_cli,
+                 {"auto-write", config, "--device", p == &one ? first : second, "--current",
+                  QStringLiteral("1=%1").arg(kCurrent), "--count", QString::number(drivers)});
         QVERIFY(p->waitForStarted());
-        if (fault == QLatin1String("same") && p == &one) // it holds its reader before the other asks
+        if (fault == QLatin1String("same") &&
+            p == &one) // it holds its reader before the other asks
             QTRY_VERIFY_WITH_TIMEOUT(tagMemory(tags[first].first()) != driverOnLine(), 30000);
     }
     if (fault == QLatin1String("pull")) { // once the second has written a driver
@@ -795,31 +792,30 @@ void TstCliRealReaders::twoReaders()
         const QString uidText = QString::fromUtf8(line.split(',').at(4));
         bool onThatReader = false;
         for (const QString& tag : tags.value(reader))
-            onThatReader = onThatReader || readFile(tag).left(kUidSize).toHex().toUpper() ==
-                                               uidText.toLatin1();
+            onThatReader = onThatReader ||
+                           readFile(tag).left(kUidSize).toHex().toUpper() == uidText.toLatin1();
         QVERIFY2(onThatReader, line.constData()); // named after the reader that wrote it
     }
     QCOMPARE(written.value(first), drivers);
-    const int secondWritten = fault.isEmpty() ? drivers : fault == QLatin1String("other-model") ||
-                                                                  fault == QLatin1String("pull")
-                                                              ? 1
-                                                              : 0;
+    const int secondWritten =
+        fault.isEmpty()                                                           ? drivers
+        : fault == QLatin1String("other-model") || fault == QLatin1String("pull") ? 1
+                                                                                  : 0;
     if (first != second.toUpper())
         QCOMPARE(written.value(second.toUpper()), secondWritten);
 
     // history names the reader too.
     QProcess history;
     history.setProcessEnvironment(env);
-    history.start(m_cli, {"history", QString::fromLatin1(readFile(tags[first].first())
-                                                             .left(kUidSize)
-                                                             .toHex()
-                                                             .toUpper())});
+    history.start(m_cli,
+                  {"history", QString::fromLatin1(
+                                  readFile(tags[first].first()).left(kUidSize).toHex().toUpper())});
     QVERIFY(history.waitForFinished(20000));
     const QString said = QString::fromUtf8(history.readAllStandardOutput());
-    QVERIFY2(said.contains(QStringLiteral("  %1 %2  Auto write  Written")
-                               .arg(first.startsWith(QLatin1String("R321")) ? "R321" : "FEIG",
-                                    first)),
-             qPrintable(said));
+    QVERIFY2(
+        said.contains(QStringLiteral("  %1 %2  Auto write  Written")
+                          .arg(first.startsWith(QLatin1String("R321")) ? "R321" : "FEIG", first)),
+        qPrintable(said));
 }
 
 QTEST_GUILESS_MAIN(TstCliRealReaders)

@@ -7,11 +7,13 @@
 #include "readers/sim/demodrivers.h"
 
 #include <QByteArray>
-#include <QTemporaryDir>
 #include <QDir>
 #include <QFile>
 #include <QProcessEnvironment>
 #include <QString>
+#include <QTemporaryDir>
+#include <QVector>
+#include <utility>
 
 namespace standintags
 {
@@ -94,6 +96,27 @@ inline QString tagVariable(const QString& reader)
 {
     return reader == QLatin1String("feig") ? QStringLiteral("VANTORY_STANDIN_FEIG_TAGS")
                                            : QStringLiteral("VANTORY_STANDIN_R321_TAGS");
+}
+
+/// The stand-in readers by identity, in the order they are listed, with the variable
+/// naming each one's tag files.
+inline const QVector<std::pair<QString, QString>>& standinReaders()
+{
+    static const QVector<std::pair<QString, QString>> readers = {
+        {"R321-0042", "VANTORY_STANDIN_R321_TAGS"},
+        {"R321-0043", "VANTORY_STANDIN_R321_TAGS_2"},
+        {"0A1B2C01", "VANTORY_STANDIN_FEIG_TAGS"},
+        {"0A1B2C02", "VANTORY_STANDIN_FEIG_TAGS_2"}};
+    return readers;
+}
+
+/// The variable naming the tag files of the stand-in reader `identity` (empty: none such).
+inline QString tagVariableOf(const QString& identity)
+{
+    for (const auto& [id, variable] : standinReaders())
+        if (id == identity)
+            return variable;
+    return QString();
 }
 
 /// A runtime folder of this test program's own: the readers its programs hold are held
